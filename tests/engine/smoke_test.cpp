@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "engine/frame_store.h"
+TEST(Smoke, Builds) { EXPECT_EQ(AllocateFrameStore(), 1); ReleaseFrameStore(); }
