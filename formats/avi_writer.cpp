@@ -537,8 +537,8 @@ int AviWriteHeader(const char *path, uint32_t totalFrames, uint32_t scale, uint3
     WriteZeros(kDmlhBytes - 4);
 
     // 8. Fill the header list to its fixed size.
-    AviWriteFourCC("JUNK");
     uint32_t junk = uint32_t(kHdrlBytes - 8 - W.moviSize);
+    AviWriteFourCC("JUNK");
     AviWriteDword(junk);
     WriteZeros(junk);
 
@@ -561,8 +561,8 @@ int AviWriteHeader(const char *path, uint32_t totalFrames, uint32_t scale, uint3
     WriteTextChunk("TCDO", text);
     WriteTextChunk("VMAJ", "4");
     WriteTextChunk("VMIN", "0");
-    AviWriteFourCC("JUNK");
     junk = uint32_t(kInfoBytes - 8 - W.moviSize);
+    AviWriteFourCC("JUNK");
     AviWriteDword(junk);
     WriteZeros(junk);
 
