@@ -8,11 +8,6 @@
 #include <vector>
 
 #include "engine/conversion_options.h"
-#include "platform/sys/file.h"
-#include "platform/sys/path.h"
-#include "platform/sys/text.h"
-#include "platform/sys/thread.h"
-#include "platform/ui/message_box.h"
 #include "passes/conversion_state.h"
 #include "passes/lower_hooks.h"
 #include "passes/movie_window.h"
@@ -20,6 +15,11 @@
 #include "passes/source_kind.h"
 #include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
+#include "platform/sys/file.h"
+#include "platform/sys/path.h"
+#include "platform/sys/text.h"
+#include "platform/sys/thread.h"
+#include "platform/ui/message_box.h"
 
 namespace {
 
@@ -83,6 +83,9 @@ int32_t RoundedRate(int32_t scale, int32_t duration)
 
 unsigned ProcessThreadProc(void *)
 {
+    if (!gMovieWindow) {
+        return 0;
+    }
     ProcessControl &control = gProcessControl;
     ConversionOptions &options = gConversionOptions;
     ConversionState &state = gConversionState;
@@ -96,7 +99,8 @@ unsigned ProcessThreadProc(void *)
     // Items: the lines of the batch text, or the one open movie. The text is copied so that
     // edits of the list during the run cannot reach the loop.
     const bool batch = control.batchRunning != 0;
-    std::string batchText(gUiState.batchText, strnlen(gUiState.batchText, sizeof gUiState.batchText));
+    std::string batchText(gUiState.batchText,
+                          strnlen(gUiState.batchText, sizeof gUiState.batchText));
     std::vector<BatchLine> lines = SplitBatchLines(batchText.c_str());
     const size_t itemCount = batch ? lines.size() : 1;
 
@@ -329,7 +333,10 @@ bool StartProcessThread()
     return started;
 }
 
-bool ProcessThreadActive() { return gThreadActive.load(std::memory_order_acquire) != 0; }
+bool ProcessThreadActive()
+{
+    return gThreadActive.load(std::memory_order_acquire) != 0;
+}
 
 void WaitForProcessThread(void (*pump)())
 {

@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 
 #include "engine/conversion_options.h"
-#include "platform/ui/message_box.h"
 #include "passes/conversion_state.h"
 #include "passes/lower_hooks.h"
 #include "passes/process_control.h"
 #include "passes/source_kind.h"
 #include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
+#include "platform/ui/message_box.h"
 
 // Fresh process-wide records for each case, a message recorder, and hooks that log the calls
 // the passes make upward.
