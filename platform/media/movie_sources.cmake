@@ -4,7 +4,8 @@ set(LC_MEDIA_MOVIE_SOURCES
     mov_reader.cpp
     mov_writer.cpp
     movie_import.cpp
-    movies.cpp)
+    movies.cpp
+    timecode_media.cpp)
 set(LC_MEDIA_MOVIE_HEADERS
     movies.h
     timecode_media.h
