@@ -41,3 +41,7 @@ int32_t DvFrameBytes(OSType cType, int width, int height);
 // Results as DecompressImage.
 OSErr DecodeSampleToRgb24(const uint8_t *data, long size, ImageDescriptionHandle desc, uint8_t *rgb,
                           ptrdiff_t rowBytes, int width, int height);
+
+// Makes DecodeSampleToRgb24 the movie controller's frame decoder (SetMovieFrameDecoder); called
+// once at start-up, after which the controller draws frames through this registry.
+void InstallMovieFrameDecoder();

@@ -2,6 +2,7 @@
 set(LC_MEDIA_CODEC_SOURCES
     gworld.cpp
     codec_registry.cpp
+    codec_controller_hook.cpp
     codec_uncompressed.cpp
     codec_libav.cpp
     image_compression.cpp

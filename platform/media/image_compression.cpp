@@ -8,13 +8,6 @@
 #include "platform/media/codec_registry.h"
 #include "platform/media/internal/codec_picture.h"
 
-#if __has_include("platform/media/movie_controller.h")
-#include "platform/media/movie_controller.h"
-#define LC_HAVE_MOVIE_CONTROLLER 1
-#else
-#define LC_HAVE_MOVIE_CONTROLLER 0
-#endif
-
 using namespace lc::media;
 
 namespace {
@@ -174,11 +167,6 @@ OSErr DecodeInto(const ImageDescription &d, const uint8_t *data, int32_t size, P
     }
     return noErr;
 }
-
-#if LC_HAVE_MOVIE_CONTROLLER
-// The controller draws frames through the codec registry.
-const MovieFrameDecodeProc kPreviousFrameDecoder = SetMovieFrameDecoder(&DecodeSampleToRgb24);
-#endif
 
 } // namespace
 
