@@ -88,6 +88,7 @@ AVPixelFormat PlainFormat(AVPixelFormat f, bool *fullRange)
 struct SwsCache
 {
     SwsContext *ctx = nullptr;
+    int key[8] = {}; // sizes, formats and colour ranges ctx was made for
     ~SwsCache() { sws_freeContext(ctx); }
 };
 
@@ -96,15 +97,22 @@ bool ScalePlanes(const Planes &s, const Planes &d, SwsCache &cache)
     if (!sws_isSupportedInput(s.format) || !sws_isSupportedOutput(d.format)) {
         return false;
     }
+    // The same conversion as ffmpeg's command line, so our decodes sit next to its own.
     const int flags = SWS_BICUBIC;
-    cache.ctx = sws_getCachedContext(cache.ctx, s.width, s.height, s.format, d.width, d.height,
-                                     d.format, flags, nullptr, nullptr, nullptr);
-    if (!cache.ctx) {
-        return false;
+    const int key[8] = {s.width, s.height, s.format, int(s.fullRange),
+                        d.width, d.height, d.format, int(d.fullRange)};
+    if (!cache.ctx || std::memcmp(key, cache.key, sizeof key) != 0) {
+        sws_freeContext(cache.ctx);
+        cache.ctx = sws_getContext(s.width, s.height, s.format, d.width, d.height, d.format, flags,
+                                   nullptr, nullptr, nullptr);
+        if (!cache.ctx) {
+            return false;
+        }
+        const int *coefficients = sws_getCoefficients(SWS_CS_ITU601);
+        sws_setColorspaceDetails(cache.ctx, coefficients, s.fullRange, coefficients, d.fullRange,
+                                 0, 1 << 16, 1 << 16);
+        std::memcpy(cache.key, key, sizeof key);
     }
-    const int *coefficients = sws_getCoefficients(SWS_CS_ITU601);
-    sws_setColorspaceDetails(cache.ctx, coefficients, s.fullRange, coefficients, d.fullRange, 0,
-                             1 << 16, 1 << 16);
     return sws_scale(cache.ctx, s.data, s.stride, 0, s.height, d.data, d.stride) == d.height;
 }
 
@@ -227,16 +235,18 @@ AVCodecID CodecIdOf(OSType cType)
     return av_codec_get_id(tags, LeTag(cType));
 }
 
-struct DecoderCache
+// A codec context with its frame and packet, made for one code.
+struct CodecBox
 {
     AVCodecContext *ctx = nullptr;
     AVFrame *frame = nullptr;
     AVPacket *packet = nullptr;
     OSType cType = 0;
-    int width = 0, height = 0, depth = 0;
-    std::vector<uint8_t> padded; // the sample with the padding libavcodec reads past the end
 
-    ~DecoderCache() { Close(); }
+    CodecBox() = default;
+    CodecBox(const CodecBox &) = delete;
+    CodecBox &operator=(const CodecBox &) = delete;
+    ~CodecBox() { Close(); }
     void Close()
     {
         avcodec_free_context(&ctx);
@@ -244,14 +254,9 @@ struct DecoderCache
         av_packet_free(&packet);
         cType = 0;
     }
-    bool Open(const ImageDescription &desc)
+    bool Alloc(const AVCodec *codec)
     {
-        if (ctx && cType == desc.cType && width == desc.width && height == desc.height
-            && depth == desc.depth) {
-            return true;
-        }
         Close();
-        const AVCodec *codec = avcodec_find_decoder(CodecIdOf(desc.cType));
         ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
         frame = av_frame_alloc();
         packet = av_packet_alloc();
@@ -259,11 +264,32 @@ struct DecoderCache
             Close();
             return false;
         }
+        ctx->thread_count = 1;
+        return true;
+    }
+};
+
+struct DecoderCache : CodecBox
+{
+    int width = 0, height = 0, depth = 0;
+    std::vector<uint8_t> padded; // the sample with the padding libavcodec reads past the end
+
+    bool Open(const ImageDescription &desc)
+    {
+        if (ctx && cType == desc.cType && width == desc.width && height == desc.height
+            && depth == desc.depth) {
+            return true;
+        }
+        const AVCodec *codec = avcodec_find_decoder(CodecIdOf(desc.cType));
+        if (!Alloc(codec)) {
+            return false;
+        }
         ctx->width = desc.width;
         ctx->height = desc.height;
         ctx->codec_tag = LeTag(desc.cType);
         ctx->bits_per_coded_sample = desc.depth;
-        ctx->thread_count = 1;
+        // A sample that claims a vast picture is refused before it is allocated.
+        ctx->max_pixels = int64_t(kMaxPictureSide) * kMaxPictureSide;
         if (avcodec_open2(ctx, codec, nullptr) < 0) {
             Close();
             return false;
@@ -278,39 +304,20 @@ struct DecoderCache
 
 thread_local DecoderCache tDecoder;
 
-struct EncoderCache
+struct EncoderCache : CodecBox
 {
-    AVCodecContext *ctx = nullptr;
-    AVFrame *frame = nullptr;
-    AVPacket *packet = nullptr;
-    OSType cType = 0;
     int width = 0, height = 0;
     int64_t pts = 0;
 
-    ~EncoderCache() { Close(); }
-    void Close()
-    {
-        avcodec_free_context(&ctx);
-        av_frame_free(&frame);
-        av_packet_free(&packet);
-        cType = 0;
-    }
     // DV: the exact format's coded size, pixel layout and rate; JPEG: the picture's size.
     bool Open(OSType code, int w, int h, const DvFormat *dv)
     {
         if (ctx && cType == code && width == w && height == h) {
             return true;
         }
-        Close();
-        const AVCodec *codec = avcodec_find_encoder(dv ? AV_CODEC_ID_DVVIDEO : AV_CODEC_ID_MJPEG);
-        ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
-        frame = av_frame_alloc();
-        packet = av_packet_alloc();
-        if (!ctx || !frame || !packet) {
-            Close();
+        if (!Alloc(avcodec_find_encoder(dv ? AV_CODEC_ID_DVVIDEO : AV_CODEC_ID_MJPEG))) {
             return false;
         }
-        ctx->thread_count = 1;
         if (dv) {
             ctx->width = dv->codedWidth;
             ctx->height = dv->codedHeight;
@@ -332,7 +339,7 @@ struct EncoderCache
         frame->format = ctx->pix_fmt;
         frame->width = ctx->width;
         frame->height = ctx->height;
-        if (avcodec_open2(ctx, codec, nullptr) < 0 || av_frame_get_buffer(frame, 0) < 0) {
+        if (avcodec_open2(ctx, nullptr, nullptr) < 0 || av_frame_get_buffer(frame, 0) < 0) {
             Close();
             return false;
         }

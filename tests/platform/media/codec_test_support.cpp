@@ -44,18 +44,22 @@ void WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes)
     f.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-std::vector<uint8_t> FfmpegDecode(const std::string &inputArgs, const std::string &pixFmt)
+std::vector<uint8_t> FfmpegDecode(const std::vector<uint8_t> &frame, const std::string &demuxer,
+                                  const std::string &pixFmt)
 {
     static int serial = 0;
-    const std::string out = std::string(LC_BINARY_DIR) + "/tests/fixtures/media_codec/decoded_"
-                            + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ".raw";
-    const std::string cmd = "ffmpeg -nostdin -v error -y " + inputArgs + " -frames:v 1 -f rawvideo "
-                            + "-pix_fmt " + pixFmt + " '" + out + "'";
-    if (std::system(cmd.c_str()) != 0) {
-        return {};
+    const std::string stem = CodecFixture("ffmpeg_" + std::to_string(::getpid()) + "_"
+                                          + std::to_string(serial++));
+    WriteBytes(stem + ".in", frame);
+    const std::string cmd = "ffmpeg -nostdin -v error -y -f " + demuxer + " -i '" + stem
+                            + ".in' -frames:v 1 -f rawvideo -pix_fmt " + pixFmt + " '" + stem
+                            + ".raw'";
+    std::vector<uint8_t> bytes;
+    if (std::system(cmd.c_str()) == 0) {
+        bytes = ReadBytes(stem + ".raw");
     }
-    std::vector<uint8_t> bytes = ReadBytes(out);
-    std::remove(out.c_str());
+    std::remove((stem + ".in").c_str());
+    std::remove((stem + ".raw").c_str());
     return bytes;
 }
 

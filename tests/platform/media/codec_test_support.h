@@ -20,8 +20,10 @@ inline OSType Code(const char *s)
 std::string CodecFixture(const std::string &name); // path in the build tree
 std::vector<uint8_t> ReadBytes(const std::string &path);
 void WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes);
-// Runs ffmpeg on in, writing raw pixels of pixFmt; returns them (empty on failure).
-std::vector<uint8_t> FfmpegDecode(const std::string &inputArgs, const std::string &pixFmt);
+// ffmpeg's decode of a compressed frame (demuxer "dv", "mjpeg", ...) as raw pixels of pixFmt;
+// empty on failure.
+std::vector<uint8_t> FfmpegDecode(const std::vector<uint8_t> &frame, const std::string &demuxer,
+                                  const std::string &pixFmt);
 
 // PSNR in dB between two equal-length byte runs (99 when identical).
 double Psnr(const uint8_t *a, const uint8_t *b, size_t n);
