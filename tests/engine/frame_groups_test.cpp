@@ -52,8 +52,8 @@ protected:
         for (int s = 0; s < kSlotCount; s++) {
             Tag(gFrameStore.inputFrames[s], g == 0 && s == 0 ? 0 : g * 5 + s - 1, height);
         }
-        const int n = ConvertFrameGroup(gFrameStore.inputFrames, static_cast<int>(gFrameStore.sourceWidth),
-                                        height, g == 0);
+        const int n = ConvertFrameGroup(gFrameStore.inputFrames,
+                                        static_cast<int>(gFrameStore.sourceWidth), height, g == 0);
         std::vector<int> fields;
         const bool upperFirst = gConversionOptions.upperFieldFirst != 0;
         for (int i = 1; i <= n; i++) {
@@ -183,13 +183,25 @@ TEST_F(LineConvertTest, PalToNtscLines)
         int value; // its value, from the 576-line ramp y x 200 / 575
     } rows[] = {
         // 6/5 per line: line 1 is 1 1/5 lines down.
-        {480, 0, 0, 0, 0},    {480, 0, 0, 1, 0},     {480, 0, 0, 5, 2},
-        {480, 0, 0, 479, 199}, {486, 0, 0, 485, 199}, {486, 0, 0, 27, 11},
+        {480, 0, 0, 0, 0},
+        {480, 0, 0, 1, 0},
+        {480, 0, 0, 5, 2},
+        {480, 0, 0, 479, 199},
+        {486, 0, 0, 485, 199},
+        {486, 0, 0, 27, 11},
         // Squeezed: 8/5 per line from line 60 (63); bars above and below.
-        {480, 1, 0, 60, 0},   {480, 1, 0, 61, 0},    {480, 1, 0, 418, 198}, {480, 1, 0, 419, 0},
-        {480, 1, 0, 420, 0},  {486, 1, 0, 63, 0},    {486, 1, 0, 422, 0},
-        {486, 1, 0, 421, 198}, {480, 0, 1, 60, 0},   {480, 0, 1, 61, 25},
-        {480, 0, 1, 418, 174}, {480, 0, 1, 419, 0},
+        {480, 1, 0, 60, 0},
+        {480, 1, 0, 61, 0},
+        {480, 1, 0, 418, 198},
+        {480, 1, 0, 419, 0},
+        {480, 1, 0, 420, 0},
+        {486, 1, 0, 63, 0},
+        {486, 1, 0, 422, 0},
+        {486, 1, 0, 421, 198},
+        {480, 0, 1, 60, 0},
+        {480, 0, 1, 61, 25},
+        {480, 0, 1, 418, 174},
+        {480, 0, 1, 419, 0},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(testing::Message() << r.ntscHeight << " squeeze " << r.squeeze << " crop "
@@ -217,10 +229,10 @@ TEST_F(LineConvertTest, NtscToPalLinesUseTheSourceHeight)
         int line;
         int value; // from the ramp y x 200 / (sourceHeight - 1)
     } rows[] = {
-        {480, 480, 0, 0, 0},   {480, 480, 0, 575, 200}, {480, 486, 0, 575, 200},
+        {480, 480, 0, 0, 0},     {480, 480, 0, 575, 200}, {480, 486, 0, 575, 200},
         {486, 480, 0, 575, 200}, {486, 486, 0, 575, 200}, {480, 480, 0, 6, 2},
-        {486, 480, 0, 32, 11}, {480, 480, 1, 72, 0},     {480, 480, 1, 73, 0},
-        {480, 480, 1, 502, 199}, {480, 480, 1, 503, 0},  {486, 480, 1, 502, 199},
+        {486, 480, 0, 32, 11},   {480, 480, 1, 72, 0},    {480, 480, 1, 73, 0},
+        {480, 480, 1, 502, 199}, {480, 480, 1, 503, 0},   {486, 480, 1, 502, 199},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(testing::Message() << r.sourceHeight << " option " << r.ntscOption
@@ -252,8 +264,8 @@ TEST_F(LineConvertTest, KernelStaysInsideTheSource)
         int outLines;
         int step;
         int divisor;
-    } rows[] = {{480, 576, 5, 6}, {486, 576, 27, 32}, {576, 480, 6, 5}, {576, 486, 32, 27},
-                {480, 432, 10, 9}, {486, 432, 9, 8}, {576, 360, 8, 5}, {7, 20, 1, 3}};
+    } rows[] = {{480, 576, 5, 6},  {486, 576, 27, 32}, {576, 480, 6, 5}, {576, 486, 32, 27},
+                {480, 432, 10, 9}, {486, 432, 9, 8},   {576, 360, 8, 5}, {7, 20, 1, 3}};
     for (const Row &r : rows) {
         SCOPED_TRACE(testing::Message() << r.sourceLines << " -> " << r.outLines);
         TestFrame src(3, r.sourceLines, 2);

@@ -4,10 +4,10 @@
 #include <ostream>
 #include <set>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "engine/conversion_options.h"
 #include "engine/frame_store.h"
@@ -133,7 +133,10 @@ struct Material
     int width;
 };
 
-void PrintTo(const Material &m, std::ostream *os) { *os << m.pattern << " " << m.size; }
+void PrintTo(const Material &m, std::ostream *os)
+{
+    *os << m.pattern << " " << m.size;
+}
 
 class PulldownMaterialTest : public PulldownTest, public testing::WithParamInterface<Material>
 {
@@ -150,16 +153,16 @@ TEST_P(PulldownMaterialTest, OriginalsComeBack)
     ASSERT_EQ(film.frames.size(), 44u);
     const bool hd = m.width > 900;
     for (const char *order : {"tff", "bff"}) {
-        const Clip tc = LoadClip(dir + "/telecine_" + m.pattern + "_" + order + "_" + m.size + ".rgb",
-                                 m.width, 24);
+        const Clip tc = LoadClip(
+            dir + "/telecine_" + m.pattern + "_" + order + "_" + m.size + ".rgb", m.width, 24);
         ASSERT_EQ(tc.frames.size(), 55u);
         const bool tff = std::string(order) == "tff";
         const int parityFlag = (tff == hd) ? 1 : 0;
         for (int twoPass : {0, 1}) {
             std::set<int> phases;
             for (int skip = 0; skip < 5; skip++) {
-                SCOPED_TRACE(testing::Message() << order << " skip " << skip << " two-pass "
-                                                << twoPass);
+                SCOPED_TRACE(testing::Message()
+                             << order << " skip " << skip << " two-pass " << twoPass);
                 StartMovie(m.width, 24);
                 gConversionOptions.pulldown2332To25P = std::string(m.pattern) == "2332";
                 gConversionOptions.pulldown32To25P = !gConversionOptions.pulldown2332To25P;
@@ -264,8 +267,7 @@ TEST_F(PulldownTest, ScoresAreSixtyFourBit)
     TestFrame b(kW, 5, 3, 255);
     const int64_t line = int64_t{kW} * 3 * 255 * 255;
     EXPECT_EQ(FieldMatchScore32_c(a.view, b.view, 0, false), line >> 8);
-    EXPECT_EQ(FieldMatchScore2332_c(a.view, b.view, a.view, true, false),
-              (line + line) >> 8);
+    EXPECT_EQ(FieldMatchScore2332_c(a.view, b.view, a.view, true, false), (line + line) >> 8);
     EXPECT_EQ(FieldMatchScore32_c(a.view, b.view, 1, true), (int64_t{kW} * 255 * 255) >> 8);
     TestFrame small(8, 4, 3, 0);
     EXPECT_EQ(FieldMatchScore32_c(small.view, b.view, 0, false), 0) << "4 lines or less score 0";
@@ -294,8 +296,8 @@ TEST_F(SixtyToTwentyFiveTest, StaticPictureIsUnchanged)
             RemovePulldownGroup(gFrameStore.inputFrames, outList, pattern);
             EXPECT_EQ(std::vector<int>(outList, outList + 4), (std::vector<int>{1, 4, 3, 5}));
             for (int k = 0; k < 4; k++) {
-                EXPECT_EQ(0, std::memcmp(gFrameStore.inputFrames[outList[k]], still.data(),
-                                         still.size()))
+                EXPECT_EQ(
+                    0, std::memcmp(gFrameStore.inputFrames[outList[k]], still.data(), still.size()))
                     << "output " << k;
             }
         }
@@ -311,9 +313,9 @@ struct IdetCounts
 
 IdetCounts RunIdet(const std::string &rawPath, int width, int height)
 {
-    const std::string out = RunCommand(
-        "ffmpeg -hide_banner -nostdin -f rawvideo -pix_fmt rgb24 -s " + std::to_string(width) + "x"
-        + std::to_string(height) + " -r 25 -i " + rawPath + " -vf idet -f null -");
+    const std::string out = RunCommand("ffmpeg -hide_banner -nostdin -f rawvideo -pix_fmt rgb24 -s "
+                                       + std::to_string(width) + "x" + std::to_string(height)
+                                       + " -r 25 -i " + rawPath + " -vf idet -f null -");
     IdetCounts c;
     const size_t at = out.find("Multi frame detection:");
     if (at != std::string::npos) {
