@@ -22,8 +22,14 @@ namespace fmt_test {
 
 namespace {
 
-std::string BuildDir() { return LC_BINARY_DIR; }
-std::string SourceDir() { return LC_SOURCE_DIR; }
+std::string BuildDir()
+{
+    return LC_BINARY_DIR;
+}
+std::string SourceDir()
+{
+    return LC_SOURCE_DIR;
+}
 
 bool Exists(const std::string &p)
 {
@@ -32,7 +38,8 @@ bool Exists(const std::string &p)
 }
 
 // Makes the fixtures once across the test processes ctest runs side by side.
-bool MakeOnce(const std::string &dir, const std::string &stamp, const std::vector<std::string> &argv)
+bool MakeOnce(const std::string &dir, const std::string &stamp,
+              const std::vector<std::string> &argv)
 {
     ::mkdir(dir.c_str(), 0755);
     if (Exists(stamp)) {
@@ -59,7 +66,10 @@ bool MakeOnce(const std::string &dir, const std::string &stamp, const std::vecto
     return ok;
 }
 
-uint32_t Rotl(uint32_t x, int c) { return (x << c) | (x >> (32 - c)); }
+uint32_t Rotl(uint32_t x, int c)
+{
+    return (x << c) | (x >> (32 - c));
+}
 
 } // namespace
 
@@ -267,11 +277,26 @@ FakePasses &Fake()
 }
 
 namespace {
-void FakeError(const char *t) { Fake().errors.push_back(t); }
-void FakeWarning(const char *t) { Fake().warnings.push_back(t); }
-int FakePassesLeft() { return Fake().passesLeft; }
-int FakeNtsc() { return Fake().sourceIsNtsc; }
-int FakeOutputIsAvi() { return Fake().outputIsAvi; }
+void FakeError(const char *t)
+{
+    Fake().errors.push_back(t);
+}
+void FakeWarning(const char *t)
+{
+    Fake().warnings.push_back(t);
+}
+int FakePassesLeft()
+{
+    return Fake().passesLeft;
+}
+int FakeNtsc()
+{
+    return Fake().sourceIsNtsc;
+}
+int FakeOutputIsAvi()
+{
+    return Fake().outputIsAvi;
+}
 uint8_t *FakeEnsure(int n)
 {
     if (Fake().soundBuffer.size() < size_t(n)) {
@@ -280,7 +305,10 @@ uint8_t *FakeEnsure(int n)
     Fake().soundBuffer.resize(size_t(n));
     return Fake().soundBuffer.data();
 }
-void FakeSampleCount(int n) { Fake().sampleCount = n; }
+void FakeSampleCount(int n)
+{
+    Fake().sampleCount = n;
+}
 int FakeAdd()
 {
     FakePasses &f = Fake();

@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "formats/audio_block_output.h"
 #include "formats/avi_writer.h"
@@ -19,7 +19,8 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes Head(const char *text, size_t n)
 {
-    return Bytes(reinterpret_cast<const uint8_t *>(text), reinterpret_cast<const uint8_t *>(text) + n);
+    return Bytes(reinterpret_cast<const uint8_t *>(text),
+                 reinterpret_cast<const uint8_t *>(text) + n);
 }
 
 TEST(MovieSnifferTest, FileHeads)
@@ -31,16 +32,44 @@ TEST(MovieSnifferTest, FileHeads)
         int result;
     } cases[] = {
         {"moov.mov", Head("\0\0\0\x10moovxxxxxxxx", 16), kSniffQuickTime},
-        {"ftyp.mp4", Head("\0\0\0\x14" "ftypqt  ", 12), kSniffQuickTime},
-        {"free.mov", Head("\0\0\0\x08" "free", 8), kSniffQuickTime},
-        {"skip.mov", Head("\0\0\0\x08" "skip", 8), kSniffQuickTime},
-        {"wide.mov", Head("\0\0\0\x08" "wide", 8), kSniffQuickTime},
-        {"pnot.mov", Head("\0\0\0\x14" "pnot", 8), kSniffQuickTime},
-        {"mdat.mov", Head("\0\0\0\x08" "mdat", 8), kSniffQuickTime},
+        {"ftyp.mp4",
+         Head("\0\0\0\x14"
+              "ftypqt  ",
+              12),
+         kSniffQuickTime},
+        {"free.mov",
+         Head("\0\0\0\x08"
+              "free",
+              8),
+         kSniffQuickTime},
+        {"skip.mov",
+         Head("\0\0\0\x08"
+              "skip",
+              8),
+         kSniffQuickTime},
+        {"wide.mov",
+         Head("\0\0\0\x08"
+              "wide",
+              8),
+         kSniffQuickTime},
+        {"pnot.mov",
+         Head("\0\0\0\x14"
+              "pnot",
+              8),
+         kSniffQuickTime},
+        {"mdat.mov",
+         Head("\0\0\0\x08"
+              "mdat",
+              8),
+         kSniffQuickTime},
         {"pic.jpg", Head("\xFF\xD8\xFF\xE0\0\x10JFIF\0", 11), kSniffQuickTime},
         {"riff.avi", Head("RIFF\x10\0\0\0AVI LIST", 16), kSniffOther},
         {"ps.mpg", Head("\0\0\x01\xBA\x44\0\x04\0\x04\x01", 10), kSniffOther},
-        {"exif.jpg", Head("\xFF\xD8\xFF\xE1\0\x10" "Exif\0\0", 12), kSniffOther},
+        {"exif.jpg",
+         Head("\xFF\xD8\xFF\xE1\0\x10"
+              "Exif\0\0",
+              12),
+         kSniffOther},
         {"short7", Head("RIFFxxx", 7), kSniffUnreadable},
         {"short10", Head("RIFFxxxxxx", 10), kSniffOther},
         {"empty", {}, kSniffUnreadable},
