@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "formats/avi_writer.h"
 #include "formats/formats_hooks.h"
 #include "passes/audio_ring.h"
 #include "passes/conversion_state.h"
@@ -14,7 +15,7 @@
 #include "platform/media/movies.h"
 #include "platform/sys/debug_trace.h"
 
-AviAudioChunkWriter gWriteAviAudioChunk = nullptr;
+AviAudioChunkWriter gWriteAviAudioChunk = AviWriteAudioChunk;
 
 namespace {
 const char kReadError[] = "GetMediaSample (Sound) Error";
@@ -211,12 +212,11 @@ int CopySoundPiece(long maxSamples, long *got)
                 SwapBytes16(gSoundBuffer.data + i);
             }
         } else {
-            if (st.firstCall && !st.silentWarningShown) {
+            if (st.firstCall) {
                 ShowWarning(d.dataFormat == kSoundFormatDvca
                                 ? "DV Audio format not presently supported, output soundtrack "
                                   "will be silent"
                                 : "Unknown audio sample format, output soundtrack will be silent");
-                st.silentWarningShown = 1;
             }
             st.soundEnabled = 0;
             return 1;

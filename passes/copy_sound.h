@@ -10,8 +10,8 @@ struct FormatsHooks;
 // and, for NTSC-family sources, retimed through audio ring 0. Runs on the processing thread or the
 // MPEG-2 decoder thread, never on both at once.
 
-// Appends one audio chunk to the output AVI. Connected at start-up to the AVI writer's
-// AviWriteAudioChunk; null writes nothing.
+// Appends one audio chunk to the output AVI: the AVI writer's AviWriteAudioChunk (tests put a
+// recorder in its place); null writes nothing.
 using AviAudioChunkWriter = void (*)(const char *chunkId, const void *data, uint32_t bytes);
 extern AviAudioChunkWriter gWriteAviAudioChunk;
 

@@ -112,7 +112,6 @@ void ResetMovieSound()
     st.readTime = 0;
     st.totalSamples = 0;
     st.bytesPerFrame = 4;
-    st.silentWarningShown = 0;
     gSourceAudioFormat.channels = 0;
     ResetAudioRings();
 }
@@ -160,7 +159,8 @@ void BeginAviSoundFromQuickTime(Movie, Movie, Track sourceSoundTrack)
     if (!NewSoundDescription(st.soundDescription, 4)) {
         return;
     }
-    // 3. Armed for this movie.
+    // 3. Armed for this movie, with rings that hold nothing of an earlier one.
+    ResetAudioRings();
     st.readTime = 0;
     st.soundEnabled = 1;
     st.firstCall = 1;
@@ -200,13 +200,13 @@ void BeginAviSoundFromQuickTime(Movie, Movie, Track sourceSoundTrack)
                                                    st.bytesPerFrame);
 }
 
-int BeginOutputSoundTrack(Movie outputMovie, Movie, Track sourceSoundTrack)
+int BeginOutputSoundTrack(Movie outputMovie)
 {
     SoundTrackState &st = gSoundTrackState;
     ConversionState &cs = gConversionState;
     // 1. The description: the source's own when the media layer reads the sound, else built.
     if (st.sourceSoundMedia) {
-        Media media = GetTrackMedia(sourceSoundTrack);
+        Media media = st.sourceSoundMedia;
         (void)GetMediaDuration(media);
         cs.soundMediaRate = GetMediaTimeScale(media);
         if (!NewSoundDescription(st.soundDescription, 4)) {

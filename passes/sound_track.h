@@ -33,7 +33,6 @@ struct SoundTrackState
     int firstCall = 1;       // no block copied yet for this movie: errors are reported
     Track secondSoundTrack = nullptr; // a second mono track: the right channel
     SoundDescriptionHandle secondSoundDescription = nullptr; // filled by the second track's reads
-    int silentWarningShown = 0; // the "soundtrack will be silent" warning was shown this movie
 };
 
 extern SoundTrackState gSoundTrackState;
@@ -44,7 +43,8 @@ constexpr int32_t kMaxSilenceBlockBytes = 1920000;
 
 // Clears the per-movie sound state: no second track, copying not armed, a fresh first call, no
 // pending skip, no source media, the published channel count 0, and all audio rings reset.
-// CMovieWindow::ProcessMovie calls it before it looks for the movie's sound tracks.
+// CMovieWindow::ProcessMovie calls it first, before the source set-up (the AVI reader's open
+// publishes the channel count again) and before it looks for the movie's sound tracks.
 void ResetMovieSound();
 
 // Any of the five modes that retime the sound (the three 25P modes and the two pulldown inserts);
@@ -69,11 +69,11 @@ int AddSoundSamples();
 // Arms sound copying from a source sound track read by the media layer. The movies are not read.
 void BeginAviSoundFromQuickTime(Movie outputMovie, Movie sourceMovie, Track sourceSoundTrack);
 
-// CMovieWindow::BeginSoundTrack: chooses the description, checks the sound can be retimed, creates
-// the output sound track and media, opens media edits and applies the audio delay. For sources
-// whose sound does not come from a track, sourceSoundTrack is a non-zero marker (not read).
+// CMovieWindow::BeginSoundTrack: chooses the description (the armed source sound's own when
+// BeginAviSoundFromQuickTime ran for this movie, else built), checks the sound can be retimed,
+// creates the output sound track and media, opens media edits and applies the audio delay.
 // 1 ok, 0 failed (shown).
-int BeginOutputSoundTrack(Movie outputMovie, Movie sourceMovie, Track sourceSoundTrack);
+int BeginOutputSoundTrack(Movie outputMovie);
 
 // CMovieWindow::EndSoundTrack: closes media edits and inserts the whole sound media into the
 // track (nothing when no sample was added). 1 ok, 0 failed (shown).

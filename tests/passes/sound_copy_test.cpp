@@ -199,6 +199,21 @@ TEST_F(SoundCopyTest, SoundThatCannotBeRetimedIsRefusedOnce)
     }
 }
 
+// AVI output of sound in a format other than 16-bit PCM: warned once, copying stops, no sound.
+TEST_F(SoundCopyTest, UnknownFormatOnAviOutputLeavesTheSoundSilent)
+{
+    AviChunkRecorder avi;
+    gConversionState.outputIsAvi = 1;
+    Arm("sound_none.mov");
+    EXPECT_EQ(CopySound(9600), 1);
+    EXPECT_EQ(gSoundTrackState.soundEnabled, 0);
+    EXPECT_EQ(CopySound(9600), 1);
+    EXPECT_EQ(messages_.Texts(),
+              std::vector<std::string>{"Unknown audio sample format, output soundtrack will be "
+                                       "silent\nPress OK to continue."});
+    EXPECT_TRUE(avi.bytes.empty());
+}
+
 // Arming is per movie: a movie whose sound does not come through the media layer must not read
 // the sound of the movie before it.
 TEST_F(SoundCopyTest, TheNextMovieStartsDisarmed)
@@ -328,8 +343,6 @@ protected:
     Movie out_ = nullptr;
 };
 
-const Track kSoundMark = reinterpret_cast<Track>(intptr_t(2)); // a source without a sound track
-
 TEST_F(SoundTrackTest, DelayAddsSilenceOrDropsTheFirstBytes)
 {
     struct Row
@@ -349,7 +362,7 @@ TEST_F(SoundTrackTest, DelayAddsSilenceOrDropsTheFirstBytes)
         SetUp();
         AviSource(48000, 2, 16);
         gConversionOptions.delayAudioFrames = row.delayFrames;
-        ASSERT_EQ(BeginOutputSoundTrack(out_, nullptr, kSoundMark), 1);
+        ASSERT_EQ(BeginOutputSoundTrack(out_), 1);
         EXPECT_EQ(gConversionState.soundMediaRate, 48000);
         EXPECT_EQ(AddBlock(6000), 1);
         EXPECT_EQ(gSoundTrackState.totalSamples, row.samplesAfterFirstBlock) << row.delayFrames;
@@ -377,7 +390,7 @@ TEST_F(SoundTrackTest, DelayAddsSilenceOrDropsTheFirstBytes)
 TEST_F(SoundTrackTest, EndingWithoutSamplesInsertsNothing)
 {
     AviSource(48000, 2, 16);
-    ASSERT_EQ(BeginOutputSoundTrack(out_, nullptr, kSoundMark), 1);
+    ASSERT_EQ(BeginOutputSoundTrack(out_), 1);
     ASSERT_EQ(EndOutputSoundTrack(), 1);
     EXPECT_EQ(GetTrackDuration(gSoundTrackState.outputSoundTrack), 0);
 }
@@ -397,7 +410,7 @@ TEST_F(SoundTrackTest, AviSoundIsCheckedByItsOwnFormat)
     for (const Row &r : rows) {
         SetUp();
         AviSource(r.rate, r.channels, r.bits);
-        EXPECT_EQ(BeginOutputSoundTrack(out_, nullptr, kSoundMark), r.ok) << r.rate << r.channels;
+        EXPECT_EQ(BeginOutputSoundTrack(out_), r.ok) << r.rate << r.channels;
         if (r.ok) {
             EXPECT_TRUE(messages_.Texts().empty());
         } else {
@@ -419,18 +432,19 @@ TEST_F(SoundTrackTest, QuickTimeSoundMustBeStereo48k)
         {"sound_44k.mov", 0},
         {"sound_mono.mov", 0},
         {"sound_mono2.mov", 0}, // the first, one-channel track decides
+        {"sound_none.mov", 0},
     };
     for (const Row &r : rows) {
         SetUp();
         gConversionState.sourceIsNtsc = 1;
         Arm(r.fixture);
-        Track track = sound_test::SoundTrack(movies_.back(), 1);
-        EXPECT_EQ(BeginOutputSoundTrack(out_, movies_.back(), track), r.ok) << r.fixture;
+        EXPECT_EQ(BeginOutputSoundTrack(out_), r.ok) << r.fixture;
+        const char *want = std::strcmp(r.fixture, "sound_none.mov") == 0
+                               ? "Sound format is NONE\nFor NTSC to PAL conversion, Quicktime "
+                                 "sound must be\n16-bit uncompressed (Format = \"None\")"
+                               : "Quicktime sound must be 48KHz Stereo,\n16-bits/sample";
         if (!r.ok) {
-            EXPECT_EQ(messages_.Texts(),
-                      std::vector<std::string>{
-                          "Quicktime sound must be 48KHz Stereo,\n16-bits/sample"})
-                << r.fixture;
+            EXPECT_EQ(messages_.Texts(), std::vector<std::string>{want}) << r.fixture;
         }
     }
 }
@@ -441,8 +455,7 @@ TEST_F(SoundTrackTest, RetimedSoundGoesIntoTheSoundTrack)
 {
     gConversionState.sourceIsNtsc = 1;
     Arm("sound_tone_twos.mov");
-    Track track = sound_test::SoundTrack(movies_.back(), 1);
-    ASSERT_EQ(BeginOutputSoundTrack(out_, movies_.back(), track), 1);
+    ASSERT_EQ(BeginOutputSoundTrack(out_), 1);
     CopyAll(8008);
     EXPECT_EQ(gAudioRing.bigEndian, 1);
     EXPECT_NEAR(double(gSoundTrackState.totalSamples), 48000.0 * 960 / 1001, 2.0);

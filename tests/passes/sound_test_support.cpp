@@ -129,7 +129,7 @@ Track SoundTrack(Movie movie, long index)
     return GetMovieIndTrackType(movie, index, AudioMediaCharacteristic, movieTrackCharacteristic);
 }
 
-AviChunkRecorder::AviChunkRecorder()
+AviChunkRecorder::AviChunkRecorder() : previous_(gWriteAviAudioChunk)
 {
     gRecorder = this;
     gWriteAviAudioChunk = RecordChunk;
@@ -137,7 +137,7 @@ AviChunkRecorder::AviChunkRecorder()
 
 AviChunkRecorder::~AviChunkRecorder()
 {
-    gWriteAviAudioChunk = nullptr;
+    gWriteAviAudioChunk = previous_;
     gRecorder = nullptr;
 }
 

@@ -34,6 +34,9 @@ public:
 
     const int16_t *Samples() const { return reinterpret_cast<const int16_t *>(bytes.data()); }
     size_t Frames() const { return bytes.size() / 4; }
+
+private:
+    void (*previous_)(const char *, const void *, uint32_t);
 };
 
 // Frequency of one channel of interleaved stereo by counting rising zero crossings.
