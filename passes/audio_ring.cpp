@@ -10,7 +10,10 @@ AudioRing gAudioRing = {};
 namespace {
 constexpr int32_t kUnits = int32_t(kAudioRingUnitsPerEntry);
 
-bool ValidStream(int stream) { return stream >= 0 && stream < kAudioRingStreams; }
+bool ValidStream(int stream)
+{
+    return stream >= 0 && stream < kAudioRingStreams;
+}
 
 // Entries written but not yet passed by the read position.
 uint32_t UnreadFrames(int stream)

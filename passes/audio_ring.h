@@ -11,11 +11,11 @@
 // Used on one thread at a time (the processing thread or the MPEG-2 decoder thread); not locked.
 
 constexpr int kAudioRingStreams = 8;
-constexpr uint32_t kAudioRingEntries = 1u << 20;         // stereo frames per stream
-constexpr uint32_t kAudioRingUnitsPerEntry = 960;        // read position units per entry
-constexpr uint32_t kAudioRingReadStep = 1001;            // units advanced per output frame
+constexpr uint32_t kAudioRingEntries = 1u << 20;  // stereo frames per stream
+constexpr uint32_t kAudioRingUnitsPerEntry = 960; // read position units per entry
+constexpr uint32_t kAudioRingReadStep = 1001;     // units advanced per output frame
 constexpr uint32_t kAudioRingPositionWrap = kAudioRingUnitsPerEntry * kAudioRingEntries;
-constexpr uint32_t kRetimedBlockBytes = 192000;          // one second of 48 kHz 16-bit stereo
+constexpr uint32_t kRetimedBlockBytes = 192000; // one second of 48 kHz 16-bit stereo
 
 struct AudioRingFrame
 {
@@ -54,7 +54,8 @@ void ReadAudioRingResampled(void *destination, uint32_t bytes, int stream);
 void SwapBytes16(void *sample);
 int16_t SwapSampleIfBigEndian(int16_t value);
 
-// For i < bytes / 2: destination frame i = (left[i], right[i]). bytes is the size of one mono block.
+// For i < bytes / 2: destination frame i = (left[i], right[i]). bytes is the size of one mono
+// block.
 void InterleaveStereo(void *destination, const void *left, const void *right, uint32_t bytes);
 
 // Receives one retimed block, held in gSoundBuffer (byteCount bytes, sampleCount frames).

@@ -84,8 +84,7 @@ bool HandOffBlock(void *)
     return AddSoundSamples() != 0;
 }
 
-enum class Merge
-{
+enum class Merge {
     Failed, // shown; CopySound fails
     Ended,  // the second track has no more sound
     Done,
@@ -163,10 +162,10 @@ int CopySoundPiece(long maxSamples, long *got)
     }
     long size = 0;
     long count = 0;
-    OSErr err = GetMediaSample(st.sourceSoundMedia, gSoundBuffer.handle, 0, &size, st.readTime,
-                               nullptr, nullptr,
-                               reinterpret_cast<SampleDescriptionHandle>(st.soundDescription),
-                               nullptr, maxSamples, &count, nullptr);
+    OSErr err =
+        GetMediaSample(st.sourceSoundMedia, gSoundBuffer.handle, 0, &size, st.readTime, nullptr,
+                       nullptr, reinterpret_cast<SampleDescriptionHandle>(st.soundDescription),
+                       nullptr, maxSamples, &count, nullptr);
     if (err != noErr && st.firstCall) {
         CheckQtError(err, kReadError);
         return 0;
@@ -250,16 +249,25 @@ uint8_t *HookEnsureSoundBuffer(int bytes)
 {
     return EnsureSoundBuffer(bytes) ? reinterpret_cast<uint8_t *>(gSoundBuffer.data) : nullptr;
 }
-void HookSetSoundSampleCount(int sampleFrames) { gSoundBuffer.sampleCount = sampleFrames; }
-int HookAddSoundSamples() { return AddSoundSamples(); }
-void HookSetAudioRingBigEndian(int bigEndian) { gAudioRing.bigEndian = bigEndian ? 1 : 0; }
+void HookSetSoundSampleCount(int sampleFrames)
+{
+    gSoundBuffer.sampleCount = sampleFrames;
+}
+int HookAddSoundSamples()
+{
+    return AddSoundSamples();
+}
+void HookSetAudioRingBigEndian(int bigEndian)
+{
+    gAudioRing.bigEndian = bigEndian ? 1 : 0;
+}
 
 // A chunk larger than the room left makes room by handing out ring 0's whole blocks first; other
 // streams have no output here, so what does not fit is dropped rather than written over.
 void HookWriteAudioRing(const int16_t *samples, uint32_t bytes, int stream)
 {
-    if (!FeedAudioRing(stream, samples, bytes, kRingFrameBytes, stream == 0 ? HandOffBlock : nullptr,
-                       nullptr)) {
+    if (!FeedAudioRing(stream, samples, bytes, kRingFrameBytes,
+                       stream == 0 ? HandOffBlock : nullptr, nullptr)) {
         lc::DebugTrace("audio ring %d: sound that does not fit was dropped\n", stream);
     }
 }

@@ -10,11 +10,11 @@
 
 struct SoundBuffer
 {
-    Handle handle = nullptr;  // storage of the current block; null before the first use
-    char *data = nullptr;     // the handle's data, taken again after every allocation or read
-    int32_t capacity = 0;     // bytes the handle is known to hold
-    int32_t byteCount = 0;    // bytes of the current block
-    int32_t sampleCount = 0;  // sample frames of the current block (all channels of one instant)
+    Handle handle = nullptr; // storage of the current block; null before the first use
+    char *data = nullptr;    // the handle's data, taken again after every allocation or read
+    int32_t capacity = 0;    // bytes the handle is known to hold
+    int32_t byteCount = 0;   // bytes of the current block
+    int32_t sampleCount = 0; // sample frames of the current block (all channels of one instant)
 };
 
 // The second-track and interleave handles.

@@ -27,7 +27,10 @@ bool ThreeModes25P()
 }
 
 // An MPEG-2 source: neither open through the media layer nor read by the AVI/MXF reader.
-bool SourceIsMpeg() { return !gSourceKind.viaQuickTime && !gSourceKind.viaAviPlayer; }
+bool SourceIsMpeg()
+{
+    return !gSourceKind.viaQuickTime && !gSourceKind.viaAviPlayer;
+}
 
 // A new description handle in place of the old one; false (shown) when none could be had.
 bool NewSoundDescription(SoundDescriptionHandle &desc, int32_t size)
@@ -84,7 +87,10 @@ bool SoundRetimingModeSet()
     return ThreeModes25P() || o.add32Pulldown || o.add2332Pulldown;
 }
 
-bool Is48kRate(UnsignedFixed sampleRate) { return (sampleRate / 100) >> 16 == 480; }
+bool Is48kRate(UnsignedFixed sampleRate)
+{
+    return (sampleRate / 100) >> 16 == 480;
+}
 
 bool IsStereo48k16(const SoundDescription &desc)
 {
@@ -171,10 +177,10 @@ void BeginAviSoundFromQuickTime(Movie, Movie, Track sourceSoundTrack)
     // 4. The first samples tell the format.
     long size = 0;
     long count = 0;
-    OSErr err = GetMediaSample(st.sourceSoundMedia, gSoundBuffer.handle, 0, &size, 0, nullptr,
-                               nullptr,
-                               reinterpret_cast<SampleDescriptionHandle>(st.soundDescription),
-                               nullptr, 4, &count, nullptr);
+    OSErr err =
+        GetMediaSample(st.sourceSoundMedia, gSoundBuffer.handle, 0, &size, 0, nullptr, nullptr,
+                       reinterpret_cast<SampleDescriptionHandle>(st.soundDescription), nullptr, 4,
+                       &count, nullptr);
     RefreshSoundBuffer();
     gSoundBuffer.sampleCount = int32_t(count);
     if (CheckQtError(err, kReadError)) {
@@ -194,10 +200,10 @@ void BeginAviSoundFromQuickTime(Movie, Movie, Track sourceSoundTrack)
     gSourceAudioFormat.channels = st.secondSoundTrack ? 2 : d.numChannels;
     gSourceAudioFormat.bitsPerSample = d.sampleSize;
     // 7. The audio offset of an MPEG-2 source and the user's delay.
-    int64_t offset = SourceIsMpeg() ? AudioOffsetBytes(gConversionState.audioOffsetMs, st.bytesPerFrame)
-                                    : 0;
-    st.pendingSkipBytes = offset - AudioDelayBytes(gConversionOptions.delayAudioFrames,
-                                                   st.bytesPerFrame);
+    int64_t offset =
+        SourceIsMpeg() ? AudioOffsetBytes(gConversionState.audioOffsetMs, st.bytesPerFrame) : 0;
+    st.pendingSkipBytes =
+        offset - AudioDelayBytes(gConversionOptions.delayAudioFrames, st.bytesPerFrame);
 }
 
 int BeginOutputSoundTrack(Movie outputMovie)
@@ -281,8 +287,8 @@ int BeginOutputSoundTrack(Movie outputMovie)
     if (CheckQtError(GetMoviesError(), "NewMovieTrack Error")) {
         return 0;
     }
-    st.outputSoundMedia = NewTrackMedia(st.outputSoundTrack, SoundMediaType, cs.soundMediaRate,
-                                        nullptr, 0);
+    st.outputSoundMedia =
+        NewTrackMedia(st.outputSoundTrack, SoundMediaType, cs.soundMediaRate, nullptr, 0);
     if (CheckQtError(GetMoviesError(), "NewTrackMedia Error")) {
         return 0;
     }

@@ -21,16 +21,16 @@ struct SoundTrackState
     Media outputSoundMedia = nullptr;
     // Used for every block added; also filled by each source read of CopySound.
     SoundDescriptionHandle soundDescription = nullptr;
-    int bytesPerFrame = 4;   // bytes of one sample frame (4 for 16-bit stereo)
-    int totalSamples = 0;    // sample frames added to the output sound media
+    int bytesPerFrame = 4; // bytes of one sample frame (4 for 16-bit stereo)
+    int totalSamples = 0;  // sample frames added to the output sound media
     // > 0: bytes of source sound still to drop; < 0 (AVI output): silence still to insert.
     int64_t pendingSkipBytes = 0;
 
     // --- the source sound read by the media layer ---
     Media sourceSoundMedia = nullptr;
-    TimeValue readTime = 0;  // media time (samples) of the next read
-    int soundEnabled = 0;    // copying is armed for this movie
-    int firstCall = 1;       // no block copied yet for this movie: errors are reported
+    TimeValue readTime = 0;           // media time (samples) of the next read
+    int soundEnabled = 0;             // copying is armed for this movie
+    int firstCall = 1;                // no block copied yet for this movie: errors are reported
     Track secondSoundTrack = nullptr; // a second mono track: the right channel
     SoundDescriptionHandle secondSoundDescription = nullptr; // filled by the second track's reads
 };

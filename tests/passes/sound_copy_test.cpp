@@ -1,10 +1,10 @@
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "engine/conversion_options.h"
 #include "formats/formats_hooks.h"
@@ -124,8 +124,8 @@ TEST_F(SoundCopyTest, NtscToneIsRetimedByTheOneThousandAndOneStep)
         EXPECT_NEAR(ToneFrequency(avi.Samples(), avi.Frames(), 1, 48000), 1042.7, 0.1);
         // The second half too: nothing unread was written over.
         size_t half = avi.Frames() / 2;
-        EXPECT_NEAR(ToneFrequency(avi.Samples() + 2 * half, avi.Frames() - half, 0, 48000),
-                    1042.7, 0.1);
+        EXPECT_NEAR(ToneFrequency(avi.Samples() + 2 * half, avi.Frames() - half, 0, 48000), 1042.7,
+                    0.1);
         EXPECT_LT(AudioRingAvailableBytes(0), 4u);
         EXPECT_TRUE(messages_.Texts().empty());
     }
@@ -247,13 +247,13 @@ TEST_F(SoundCopyTest, DelayOnAviOutputInsertsSilenceOrDropsSound)
         int delayFrames;
         std::vector<int> copies; // sample frames per CopySound call
         std::vector<uint32_t> chunks;
-        size_t toneStart;        // byte of the tone the sound starts with
-        size_t silence;          // bytes of silence before it
+        size_t toneStart; // byte of the tone the sound starts with
+        size_t silence;   // bytes of silence before it
     };
     const Row rows[] = {
         {0, {1500, 9600}, {6000, 38400}, 0, 0},
         {1, {9600}, {8000, 38400}, 0, 8000},
-        {-1, {1500, 9600}, {36400}, 8000, 0},   // 6000 dropped whole, then 2000 more
+        {-1, {1500, 9600}, {36400}, 8000, 0}, // 6000 dropped whole, then 2000 more
         {-1, {1500, 500, 9600}, {38400}, 8000, 0},
     };
     for (const Row &row : rows) {
@@ -286,8 +286,8 @@ protected:
     {
         CloseOutput();
         SoundCopyTest::SetUp();
-        path_ = std::string(LC_BINARY_DIR) + "/fixtures/sound_out_" + std::to_string(getpid())
-                + ".mov";
+        path_ =
+            std::string(LC_BINARY_DIR) + "/fixtures/sound_out_" + std::to_string(getpid()) + ".mov";
         unsigned char pascal[256] = {};
         pascal[0] = static_cast<unsigned char>(path_.size());
         std::memcpy(pascal + 1, path_.data(), path_.size());
@@ -354,8 +354,8 @@ TEST_F(SoundTrackTest, DelayAddsSilenceOrDropsTheFirstBytes)
     // Blocks of 6000 and 4000 bytes (1500 and 1000 sample frames).
     const Row rows[] = {
         {0, 1500, 2500},
-        {1, 3500, 4500},  // 2000 silent frames first
-        {-1, 0, 500},     // 8000 bytes dropped: the first block whole, 2000 of the second
+        {1, 3500, 4500}, // 2000 silent frames first
+        {-1, 0, 500},    // 8000 bytes dropped: the first block whole, 2000 of the second
         {-2, 0, 0},
     };
     for (const Row &row : rows) {
@@ -428,10 +428,8 @@ TEST_F(SoundTrackTest, QuickTimeSoundMustBeStereo48k)
         int ok;
     };
     const Row rows[] = {
-        {"sound_tone_twos.mov", 1},
-        {"sound_44k.mov", 0},
-        {"sound_mono.mov", 0},
-        {"sound_mono2.mov", 0}, // the first, one-channel track decides
+        {"sound_tone_twos.mov", 1}, {"sound_44k.mov", 0},
+        {"sound_mono.mov", 0},      {"sound_mono2.mov", 0}, // the first, one-channel track decides
         {"sound_none.mov", 0},
     };
     for (const Row &r : rows) {

@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "passes/audio_ring.h"
 #include "passes/sound_buffer.h"
@@ -49,11 +49,9 @@ TEST_F(AudioRingTest, AvailableBytesFollowTheOneThousandAndOneStep)
         uint32_t bytesOut;
     };
     const Row rows[] = {
-        {0, 0},
-        {1, 0},
-        {1001, 3840},          // 960 output frames
-        {8008, 7680 * 4},      // five NTSC frames' sound gives four 25P frames' worth
-        {50050, 192000},       // exactly one second out
+        {0, 0},           {1, 0}, {1001, 3840}, // 960 output frames
+        {8008, 7680 * 4}, // five NTSC frames' sound gives four 25P frames' worth
+        {50050, 192000},  // exactly one second out
         {50051, 192000},
     };
     for (const Row &row : rows) {
@@ -270,10 +268,10 @@ TEST(SoundDelay, BytesAreFormedInSixtyFourBits)
     };
     const Row rows[] = {
         {0, 4, 0},
-        {1, 4, 8000},     // 2000 sample frames of silence
-        {-1, 4, -8000},   // 8000 source bytes dropped
+        {1, 4, 8000},   // 2000 sample frames of silence
+        {-1, 4, -8000}, // 8000 source bytes dropped
         {3, 2, 12000},
-        {12000, 4, 96000000},         // beyond 32 bits in the product
+        {12000, 4, 96000000}, // beyond 32 bits in the product
         {-2000000000, 4, -16000000000000LL},
     };
     for (const Row &r : rows) {
@@ -290,7 +288,7 @@ TEST(SoundRate, WholeHundredsOfHertz)
         uint32_t hz;
         bool is48k;
     };
-    const Row rows[] = {{48000, true}, {48048, true}, {48099, true}, {47999, false},
+    const Row rows[] = {{48000, true},  {48048, true},  {48099, true}, {47999, false},
                         {48100, false}, {44100, false}, {96000, false}};
     for (const Row &r : rows) {
         EXPECT_EQ(Is48kRate(r.hz << 16), r.is48k) << r.hz;

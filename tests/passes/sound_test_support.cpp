@@ -1,10 +1,10 @@
 #include "tests/passes/sound_test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstring>
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -75,7 +75,10 @@ const std::string &FixtureDir()
 }
 } // namespace
 
-std::string Fixture(const char *name) { return FixtureDir() + "/" + name; }
+std::string Fixture(const char *name)
+{
+    return FixtureDir() + "/" + name;
+}
 
 std::vector<uint8_t> ReadFile(const std::string &path)
 {
@@ -129,7 +132,8 @@ Track SoundTrack(Movie movie, long index)
     return GetMovieIndTrackType(movie, index, AudioMediaCharacteristic, movieTrackCharacteristic);
 }
 
-AviChunkRecorder::AviChunkRecorder() : previous_(gWriteAviAudioChunk)
+AviChunkRecorder::AviChunkRecorder()
+    : previous_(gWriteAviAudioChunk)
 {
     gRecorder = this;
     gWriteAviAudioChunk = RecordChunk;
