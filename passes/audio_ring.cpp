@@ -24,9 +24,9 @@ uint32_t UnreadFrames(int stream)
 
 bool InsideSoundBuffer(const void *p)
 {
-    const char *c = static_cast<const char *>(p);
-    return gSoundBuffer.data && c >= gSoundBuffer.data
-           && c < gSoundBuffer.data + gSoundBuffer.capacity;
+    auto at = reinterpret_cast<uintptr_t>(p);
+    auto start = reinterpret_cast<uintptr_t>(gSoundBuffer.data);
+    return gSoundBuffer.data && at >= start && at - start < uintptr_t(gSoundBuffer.capacity);
 }
 
 // One block of bytes read out of the ring into the sound buffer, handed to the sink.
