@@ -44,15 +44,7 @@ class PulldownTest : public EngineTest
 protected:
     void StartMovie(int width, int height, bool yuv = false)
     {
-        if (yuv) {
-            UseYuvFrames();
-        } else {
-            UseRgbFrames();
-        }
-        // Small frames: set the geometry as the size check would.
-        FrameStore &fs = gFrameStore;
-        fs.sourceWidth = fs.rowPitch = static_cast<uint32_t>(width);
-        fs.sourceHeight = static_cast<uint32_t>(height);
+        UseGeometry(width, height, yuv);
         ResetPulldownScores();
     }
 
