@@ -32,7 +32,8 @@ Geometry GeometryOf(const benchmark::State &state)
 }
 
 // Allocates the store once and fills the seven input slots: the same picture for static
-// content, a picture shifted by 3 pixels a slot plus noise for moving content.
+// content, a picture shifted by 3 pixels a slot plus noise for moving content; then the motion
+// maps of slots 1..5.
 void Prepare(const Geometry &g)
 {
     static bool allocated = AllocateFrameStore() != 0;
@@ -61,214 +62,155 @@ void Prepare(const Geometry &g)
         }
     }
     SetSlotFrames(fs.inputFrames, kSlotCount);
+    for (int i = 0; i < 5; i++) {
+        MotionMap(i, i + 1, i + 2);
+    }
+    ResetCadenceCounter();
+    if (gConversionOptions.addGrain) {
+        BuildGrainTable();
+    }
 }
 
-void Count(benchmark::State &state, const Geometry &g, int framesPerIteration)
+// Prepares the shape, runs `setup` once and `body` per iteration, and counts the frames each
+// iteration takes in (five for a group operation). Options start from their defaults.
+template <typename Setup, typename Body>
+void Measure(benchmark::State &state, int framesPerIteration, Setup setup, Body body)
 {
+    Geometry g = GeometryOf(state);
+    ResetConversionOptions(gConversionOptions);
+    setup(g);
+    Prepare(g);
+    for (auto _ : state) {
+        body(g);
+        benchmark::ClobberMemory();
+    }
     const int64_t frames = static_cast<int64_t>(state.iterations()) * framesPerIteration;
     state.SetItemsProcessed(frames);
     state.SetBytesProcessed(frames * g.width * g.height * (g.yuv ? 2 : 3));
 }
 
+void NoSetup(Geometry &) {}
+
 void BM_MotionMap(benchmark::State &state)
 {
-    const Geometry g = GeometryOf(state);
-    Prepare(g);
-    for (auto _ : state) {
-        MotionMap(0, 1, 2);
-        benchmark::ClobberMemory();
-    }
-    Count(state, g, 1);
+    Measure(state, 1, NoSetup, [](const Geometry &) { MotionMap(0, 1, 2); });
 }
 
 void BM_DeinterlaceField(benchmark::State &state)
 {
-    const Geometry g = GeometryOf(state);
-    Prepare(g);
-    MotionMap(0, 1, 2);
-    for (auto _ : state) {
-        DeinterlaceField(2, 1, 0);
-        benchmark::ClobberMemory();
-    }
-    Count(state, g, 1);
+    Measure(state, 1, NoSetup, [](const Geometry &) { DeinterlaceField(2, 1, 0); });
 }
 
 void BM_DeinterlaceFieldLineDetector(benchmark::State &state)
 {
-    const Geometry g = GeometryOf(state);
-    Prepare(g);
-    gConversionOptions.lineDetectorOn = 1;
-    MotionMap(0, 1, 2);
-    for (auto _ : state) {
-        DeinterlaceField(2, 1, 0);
-        benchmark::ClobberMemory();
-    }
-    gConversionOptions.lineDetectorOn = 0;
-    Count(state, g, 1);
+    Measure(
+        state, 1, [](Geometry &) { gConversionOptions.lineDetectorOn = 1; },
+        [](const Geometry &) { DeinterlaceField(2, 1, 0); });
 }
 
 void BM_DeinterlaceFromFrame(benchmark::State &state)
 {
-    const Geometry g = GeometryOf(state);
-    Prepare(g);
-    MotionMap(1, 2, 3);
-    for (auto _ : state) {
-        DeinterlaceFromFrame(4, 2, 0);
-        benchmark::ClobberMemory();
-    }
-    Count(state, g, 1);
+    Measure(state, 1, NoSetup, [](const Geometry &) { DeinterlaceFromFrame(4, 2, 0); });
 }
 
 void BM_BlurHorizontalLines(benchmark::State &state)
 {
-    const Geometry g = GeometryOf(state);
-    Prepare(g);
-    MotionMap(0, 1, 2);
-    for (auto _ : state) {
-        BlurHorizontalLines(1);
-        benchmark::ClobberMemory();
-    }
-    Count(state, g, 1);
+    Measure(state, 1, NoSetup, [](const Geometry &) { BlurHorizontalLines(1); });
 }
 
 void BM_RemoveFlicker(benchmark::State &state)
 {
-    const Geometry g = GeometryOf(state);
-    Prepare(g);
-    for (auto _ : state) {
-        RemoveFlicker(1, 2);
-        benchmark::ClobberMemory();
-    }
-    Count(state, g, 1);
+    Measure(state, 1, NoSetup, [](const Geometry &) { RemoveFlicker(1, 2); });
 }
 
 void BM_SqueezeToLetterbox(benchmark::State &state)
 {
-    const Geometry g = GeometryOf(state);
-    Prepare(g);
-    for (auto _ : state) {
-        SqueezeToLetterbox(1);
-        benchmark::ClobberMemory();
-    }
-    Count(state, g, 1);
+    Measure(state, 1, NoSetup, [](const Geometry &) { SqueezeToLetterbox(1); });
 }
 
 void BM_GrainAndRedBoost(benchmark::State &state)
 {
-    const Geometry g = GeometryOf(state);
-    Prepare(g);
-    gConversionOptions.addGrain = 1;
-    gConversionOptions.redBoost = 1;
-    BuildGrainTable();
-    for (auto _ : state) {
-        ApplyPictureEffects(1);
-        benchmark::ClobberMemory();
-    }
-    gConversionOptions.addGrain = 0;
-    gConversionOptions.redBoost = 0;
-    Count(state, g, 1);
+    Measure(
+        state, 1,
+        [](Geometry &) {
+            gConversionOptions.addGrain = 1;
+            gConversionOptions.redBoost = 1;
+        },
+        [](const Geometry &) { ApplyPictureEffects(1); });
 }
 
 void BM_FieldMatchScore32(benchmark::State &state)
 {
-    const Geometry g = GeometryOf(state);
-    Prepare(g);
-    for (auto _ : state) {
+    Measure(state, 1, NoSetup, [](const Geometry &) {
         benchmark::DoNotOptimize(FieldMatchScore32(gFrameStore.inputFrames, 1, 1, 2));
-    }
-    Count(state, g, 1);
+    });
 }
 
 void BM_YuvToBottomUpBgr(benchmark::State &state)
 {
-    const Geometry g = GeometryOf(state);
-    Prepare(g);
-    for (auto _ : state) {
-        Yuv422ToRgb(gFrameStore.inputFrames[1], g.height, g.width);
-        benchmark::ClobberMemory();
-    }
-    Count(state, g, 1);
+    Measure(state, 1, NoSetup,
+            [](const Geometry &g) { Yuv422ToRgb(gFrameStore.inputFrames[1], g.height, g.width); });
 }
 
 void BM_CopyFlipSwapRgb(benchmark::State &state)
 {
-    const Geometry g = GeometryOf(state);
-    Prepare(g);
-    for (auto _ : state) {
+    Measure(state, 1, NoSetup, [](const Geometry &g) {
         CopyFlipSwapRgb(gFrameStore.inputFrames[2], gFrameStore.inputFrames[1], g.height, g.width,
                         3);
-        benchmark::ClobberMemory();
-    }
-    Count(state, g, 1);
+    });
 }
 
 // Whole groups: five source frames in.
 void BM_RemovePulldownGroup(benchmark::State &state)
 {
-    const Geometry g = GeometryOf(state);
-    Prepare(g);
-    gConversionOptions.blurLinesOnMotion = 1;
-    int outList[4];
-    for (auto _ : state) {
-        RemovePulldownGroup(gFrameStore.inputFrames, outList, g.width > 900 ? 1 : 2);
-        benchmark::ClobberMemory();
-    }
-    gConversionOptions.blurLinesOnMotion = 0;
-    Count(state, g, 5);
+    Measure(
+        state, 5, [](Geometry &) { gConversionOptions.blurLinesOnMotion = 1; },
+        [](const Geometry &g) {
+            int outList[4];
+            RemovePulldownGroup(gFrameStore.inputFrames, outList, g.width > 900 ? 1 : 2);
+        });
 }
 
 void BM_DetectPulldownPhase32(benchmark::State &state)
 {
-    const Geometry g = GeometryOf(state);
-    Prepare(g);
-    gConversionOptions.pulldown32To25P = 1;
-    int outList[4];
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(DetectPulldownPhase(gFrameStore.inputFrames, outList, 1));
-    }
-    gConversionOptions.pulldown32To25P = 0;
-    Count(state, g, 5);
+    Measure(
+        state, 5, [](Geometry &) { gConversionOptions.pulldown32To25P = 1; },
+        [](const Geometry &) {
+            int outList[4];
+            benchmark::DoNotOptimize(DetectPulldownPhase(gFrameStore.inputFrames, outList, 1));
+        });
 }
 
 void BM_DetectPulldownPhase2332(benchmark::State &state)
 {
-    const Geometry g = GeometryOf(state);
-    Prepare(g);
-    gConversionOptions.pulldown2332To25P = 1;
-    int outList[4];
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(DetectPulldownPhase(gFrameStore.inputFrames, outList, 1));
-    }
-    gConversionOptions.pulldown2332To25P = 0;
-    Count(state, g, 5);
+    Measure(
+        state, 5, [](Geometry &) { gConversionOptions.pulldown2332To25P = 1; },
+        [](const Geometry &) {
+            int outList[4];
+            benchmark::DoNotOptimize(DetectPulldownPhase(gFrameStore.inputFrames, outList, 1));
+        });
 }
 
 void BM_ConvertFrameGroupPal(benchmark::State &state)
 {
-    const Geometry g = GeometryOf(state);
-    Prepare(g);
-    gEngineSettings.sourceIsPal = 1;
-    gEngineSettings.sourceIsNtsc = 0;
-    gConversionOptions.deinterlace = 1;
-    ResetCadenceCounter();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(ConvertFrameGroup(gFrameStore.inputFrames, g.width, g.height, 0));
-    }
-    gConversionOptions.deinterlace = 0;
-    Count(state, g, 5);
+    Measure(
+        state, 5, [](Geometry &) { gConversionOptions.deinterlace = 1; },
+        [](const Geometry &g) {
+            gEngineSettings.sourceIsPal = 1;
+            gEngineSettings.sourceIsNtsc = 0;
+            benchmark::DoNotOptimize(
+                ConvertFrameGroup(gFrameStore.inputFrames, g.width, g.height, 0));
+        });
 }
 
 void BM_ConvertLines480To576(benchmark::State &state)
 {
-    Geometry g = GeometryOf(state);
-    g.height = 480;
-    Prepare(g);
-    StoreHistoryFrame(0, gFrameStore.inputFrames[1]);
-    for (auto _ : state) {
-        ConvertLines480To576(gFrameStore.inputFrames[2], 0);
-        benchmark::ClobberMemory();
-    }
-    Count(state, g, 1);
+    Measure(
+        state, 1, [](Geometry &g) { g.height = 480; },
+        [](const Geometry &) {
+            StoreHistoryFrame(0, gFrameStore.inputFrames[1]);
+            ConvertLines480To576(gFrameStore.inputFrames[2], 0);
+        });
 }
 
 void AllShapes(benchmark::internal::Benchmark *b)
