@@ -11,6 +11,7 @@
 
 #include "engine/conversion_options.h"
 #include "engine/frame_store.h"
+#include "engine/picture_effects.h"
 #include "engine/pulldown.h"
 #include "tests/engine/engine_test_util.h"
 
@@ -293,6 +294,45 @@ TEST_F(SixtyToTwentyFiveTest, StaticPictureIsUnchanged)
                     << "output " << k;
             }
         }
+    }
+}
+
+// Every output frame of a moving group is blurred, each with the motion map of its own slot, and
+// the pass's BlurGroupLines afterwards does not blur a second time.
+TEST_F(SixtyToTwentyFiveTest, EachOutputIsBlurredOnceWithItsOwnMap)
+{
+    constexpr int kW = 16;
+    constexpr int kH = 24;
+    auto runGroup = [&](int blur, std::vector<Frame> &out, int *outList) {
+        StartMovie(kW, kH);
+        gConversionOptions.blurLinesOnMotion = blur;
+        for (int s = 0; s < kSlotCount; s++) {
+            // Horizontal lines that change from slot to slot: motion everywhere.
+            for (int y = 0; y < kH; y++) {
+                std::memset(gFrameStore.inputFrames[s] + y * RowBytes(),
+                            ((y + s) % 3 == 0) ? 220 : 20, RowBytes());
+            }
+        }
+        RemovePulldownGroup(gFrameStore.inputFrames, outList, 2);
+        out.clear();
+        for (int k = 0; k < 4; k++) {
+            const uint8_t *f = gFrameStore.inputFrames[outList[k]];
+            out.emplace_back(f, f + kH * RowBytes());
+        }
+    };
+    std::vector<Frame> sharp;
+    std::vector<Frame> blurred;
+    int outList[4];
+    runGroup(0, sharp, outList);
+    runGroup(1, blurred, outList);
+    for (int k = 0; k < 4; k++) {
+        EXPECT_NE(blurred[k], sharp[k]) << "output " << k << " was not blurred";
+    }
+    BlurGroupLines(gFrameStore.inputFrames, outList);
+    for (int k = 0; k < 4; k++) {
+        const uint8_t *f = gFrameStore.inputFrames[outList[k]];
+        EXPECT_EQ(Frame(f, f + kH * RowBytes()), blurred[k]) << "output " << k;
+        EXPECT_EQ(gFrameStore.rgbSlots[k + 1], gFrameStore.inputFrames[outList[k]]);
     }
 }
 
