@@ -26,13 +26,13 @@ struct Clip
     std::vector<Frame> frames;
 };
 
-Clip LoadClip(const std::string &path, int width, int height)
+Clip LoadClip(const std::string &path, int width, int height, int bytesPerPixel = 3)
 {
     Clip c;
     c.width = width;
     c.height = height;
     const auto bytes = ReadBytes(path);
-    const size_t size = static_cast<size_t>(width) * height * 3;
+    const size_t size = static_cast<size_t>(width) * height * bytesPerPixel;
     for (size_t at = 0; at + size <= bytes.size(); at += size) {
         c.frames.emplace_back(bytes.begin() + static_cast<ptrdiff_t>(at),
                               bytes.begin() + static_cast<ptrdiff_t>(at + size));
@@ -135,37 +135,43 @@ class PulldownMaterialTest : public PulldownTest, public testing::WithParamInter
 {
 };
 
-// Both field orders and every phase, one pass and two: the 24p originals come back exactly. The
+// RGB and YUV, both field orders and every phase, one pass and two: the 24p originals come back
+// exactly. The
 // caller's parity flag names the material's field order: flag 1 for bottom field first up to
 // 900 pixels wide and top field first above, flag 0 for the other order.
 TEST_P(PulldownMaterialTest, OriginalsComeBack)
 {
     LC_NEED_FIXTURES(dir);
     const Material m = GetParam();
-    const Clip film = LoadClip(dir + "/film_" + m.size + ".rgb", m.width, 24);
-    ASSERT_EQ(film.frames.size(), 44u);
     const bool hd = m.width > 900;
-    for (const char *order : {"tff", "bff"}) {
-        const Clip tc = LoadClip(
-            dir + "/telecine_" + m.pattern + "_" + order + "_" + m.size + ".rgb", m.width, 24);
-        ASSERT_EQ(tc.frames.size(), 55u);
-        const bool tff = std::string(order) == "tff";
-        const int parityFlag = (tff == hd) ? 1 : 0;
-        for (int twoPass : {0, 1}) {
-            std::set<int> phases;
-            for (int skip = 0; skip < 5; skip++) {
-                SCOPED_TRACE(testing::Message()
-                             << order << " skip " << skip << " two-pass " << twoPass);
-                StartMovie(m.width, 24);
-                gConversionOptions.pulldown2332To25P = std::string(m.pattern) == "2332";
-                gConversionOptions.pulldown32To25P = !gConversionOptions.pulldown2332To25P;
-                gConversionOptions.twoPassPulldownRemoval = twoPass;
-                const std::vector<Frame> material(tc.frames.begin() + skip, tc.frames.end());
-                const auto out = RemovePulldown(material, parityFlag);
-                ExpectOriginals(film.frames, out, (material.size() - 1) / 5);
-                phases.insert(gPulldownDetector.phase);
+    for (bool yuv : {false, true}) {
+        const std::string ext = yuv ? ".yuv" : ".rgb";
+        const int bpp = yuv ? 2 : 3;
+        const Clip film = LoadClip(dir + "/film_" + m.size + ext, m.width, 24, bpp);
+        ASSERT_EQ(film.frames.size(), 44u);
+        for (const char *order : {"tff", "bff"}) {
+            const Clip tc =
+                LoadClip(dir + "/telecine_" + m.pattern + "_" + order + "_" + m.size + ext, m.width,
+                         24, bpp);
+            ASSERT_EQ(tc.frames.size(), 55u);
+            const bool tff = std::string(order) == "tff";
+            const int parityFlag = (tff == hd) ? 1 : 0;
+            for (int twoPass : {0, 1}) {
+                std::set<int> phases;
+                for (int skip = 0; skip < 5; skip++) {
+                    SCOPED_TRACE(testing::Message() << ext << " " << order << " skip " << skip
+                                                    << " two-pass " << twoPass);
+                    StartMovie(m.width, 24, yuv);
+                    gConversionOptions.pulldown2332To25P = std::string(m.pattern) == "2332";
+                    gConversionOptions.pulldown32To25P = !gConversionOptions.pulldown2332To25P;
+                    gConversionOptions.twoPassPulldownRemoval = twoPass;
+                    const std::vector<Frame> material(tc.frames.begin() + skip, tc.frames.end());
+                    const auto out = RemovePulldown(material, parityFlag);
+                    ExpectOriginals(film.frames, out, (material.size() - 1) / 5);
+                    phases.insert(gPulldownDetector.phase);
+                }
+                EXPECT_EQ(phases.size(), 5u) << "the five starts give the five phases";
             }
-            EXPECT_EQ(phases.size(), 5u) << "the five starts give the five phases";
         }
     }
 }
