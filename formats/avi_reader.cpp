@@ -607,7 +607,8 @@ int64_t WalkMovi(Walk mode, uint8_t *buffer, int bufferSize)
                 Log("Reading frame %u at %" PRId64 "\n", S.framesRead - 1, dataPos);
                 return tooLarge ? 0 : int64_t(size);
             }
-            bool handOff = IsHandedAudioChunk(id)
+            // Sound chunks beyond the cap are skipped like any other chunk.
+            bool handOff = IsHandedAudioChunk(id) && size <= kMaxAudioChunkBytes
                            && (mode == Walk::RemainingAudio || gFormatsHooks.passesLeft() == 1);
             if (handOff) {
                 if (!ReadAudioChunk(size)) {
