@@ -273,6 +273,15 @@ void ReadVideoFormat(ByteReader chunk, int slot)
     }
     int32_t height = int32_t(lc::LoadU32le(strf + 8));
     S.isTopDown = height < 0 ? 1 : 0;
+    int64_t width = int32_t(lc::LoadU32le(strf + 4));
+    int64_t bits = lc::LoadU16le(strf + 14);
+    S.topDownRowBytes = 0;
+    S.topDownRows = 0;
+    if (S.isTopDown && width > 0 && width <= kMaxFrameSide && -int64_t(height) <= kMaxFrameSide
+        && bits > 0 && bits <= 64) {
+        S.topDownRowBytes = (width * bits + 31) / 32 * 4;
+        S.topDownRows = -int64_t(height);
+    }
     if (S.frameHeight <= 0 && height != INT32_MIN) {
         S.frameHeight = height < 0 ? -height : height;
     }
@@ -488,20 +497,10 @@ bool ReadAudioChunk(uint32_t size)
 // Bottom-up rows are what every caller of the reader expects of uncompressed frames.
 void TurnOverTopDownFrame(uint8_t *frame, uint32_t size)
 {
-    int slot = S.videoStream < 0 ? 0 : S.videoStream;
-    if (!S.isUncompressed || !S.isTopDown || S.streamFormatBytes[slot] < 16) {
-        return;
-    }
-    const uint8_t *bih = S.streamFormats[slot];
-    int64_t width = int32_t(lc::LoadU32le(bih + 4));
-    int64_t height = -int64_t(int32_t(lc::LoadU32le(bih + 8)));
-    int64_t bits = lc::LoadU16le(bih + 14);
-    if (width <= 0 || height <= 1 || bits <= 0 || width > kMaxFrameSide || height > kMaxFrameSide
-        || bits > 64) {
-        return;
-    }
-    int64_t stride = (width * bits + 31) / 32 * 4;
-    if (stride * height > int64_t(size)) {
+    // Geometry taken at open: the writer may reuse the format slot while a source is read.
+    int64_t stride = S.topDownRowBytes;
+    int64_t height = S.topDownRows;
+    if (!S.isUncompressed || !S.isTopDown || height <= 1 || stride * height > int64_t(size)) {
         return;
     }
     if (gRowScratch.size() < size_t(stride)) {
@@ -822,6 +821,7 @@ int AviOpenRead(const char *path, uint32_t *totalFrames, int *isExtended)
     AviCloseRead();
     S.isDV = S.isOtherDV = S.resultCode = S.isUncompressed = S.isInterleavedDV = 0;
     S.isTopDown = 0;
+    S.topDownRowBytes = S.topDownRows = 0;
     S.totalFrames = 0;
     S.superIndexCount = 0;
     S.videoStream = S.audioStream = -1;

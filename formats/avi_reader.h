@@ -54,6 +54,8 @@ struct AviReadState
     int isOtherDV = 0;
     int isUncompressed = 0;
     int isTopDown = 0; // video biHeight < 0: rows are stored top-down (frames are turned over)
+    int64_t topDownRowBytes = 0; // row length and count of such frames, taken at open
+    int64_t topDownRows = 0;
     char handlerText[5] = {};
     char compressionText[5] = {};
 
