@@ -554,6 +554,12 @@ constexpr int kWalkEnded = -2; // the end of the data (remaining audio: done)
 // and the position are as they were before the failed chunk.
 int64_t WalkMovi(Walk mode, uint8_t *buffer, int bufferSize)
 {
+    // Seeking moves the handle; sequential reading goes on from its own place.
+    lc::FileSeek(S.fd, S.sequentialPos, SEEK_SET);
+    struct KeepPlace
+    {
+        ~KeepPlace() { S.sequentialPos = Tell(); }
+    } keepPlace;
     for (;;) {
         if (mode == Walk::RemainingAudio && gFormatsHooks.stopRequested()) {
             return kWalkFailed;
@@ -965,6 +971,7 @@ int AviOpenRead(const char *path, uint32_t *totalFrames, int *isExtended)
 
     // 9. Remember where "movi" starts.
     S.moviStart = Tell();
+    S.sequentialPos = S.moviStart;
     S.savedRiffBytesLeft = S.riffBytesLeft;
     S.savedMoviBytesLeft = S.moviBytesLeft;
     S.idx1Pos = 0;
@@ -1050,6 +1057,7 @@ void AviRewindToMovi()
         return;
     }
     lc::FileSeek(S.fd, S.moviStart, SEEK_SET);
+    S.sequentialPos = S.moviStart;
     S.riffBytesLeft = S.savedRiffBytesLeft;
     S.moviBytesLeft = S.savedMoviBytesLeft;
     S.framesRead = 0;

@@ -171,6 +171,21 @@ TEST_F(AviReaderTest, FixtureFlagsAndPublishedValues)
     EXPECT_EQ(gAviReadState.audioStream, 0);
 }
 
+// Seeking between sequential reads leaves the sequential place alone.
+TEST_F(AviReaderTest, SeekingDoesNotDisturbSequentialReading)
+{
+    std::string path = Fixture("formats_mjpeg.avi");
+    std::vector<fmt_test::FrameHash> want = fmt_test::ReadFrameMd5(path);
+    ASSERT_EQ(Open(path), 0);
+    for (size_t i = 0; i < 10; ++i) {
+        ASSERT_EQ(AviSeekFrame(uint32_t(50 - i)), 1);
+        ASSERT_GT(AviReadSeekedFrame(buffer_.data(), kBuffer), 0);
+        int n = AviReadNextFrame(buffer_.data(), kBuffer);
+        ASSERT_EQ(uint32_t(n), want[i].size) << i;
+        ASSERT_EQ(FrameMd5(n, 0, 0), want[i].md5) << i;
+    }
+}
+
 // The writer's header reuses the reader's format slot while a source is read; top-down source
 // frames still come back bottom-up.
 TEST_F(AviReaderTest, TopDownFramesStayTurnedWhileTheWriterRuns)
