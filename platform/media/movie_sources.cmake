@@ -6,7 +6,8 @@ set(LC_MEDIA_MOVIE_SOURCES
     movie_import.cpp
     movies.cpp
     timecode_media.cpp
-    movie_controller.cpp)
+    movie_controller.cpp
+    movie_export.cpp)
 set(LC_MEDIA_MOVIE_HEADERS
     movies.h
     timecode_media.h
