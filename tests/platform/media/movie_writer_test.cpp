@@ -279,26 +279,42 @@ TEST(MovieWriter, SixtyFourBitChunkOffsets)
     ExpectCleanInFfmpeg(path);
 }
 
-TEST(MovieWriter, NewDescriptionOnlyWhenTheBytesDiffer)
+// A movie file at path with one 2 x 2 'raw ' video track and its description.
+struct RawMovie
 {
-    std::string path = ScratchDir() + "descs.mov";
+    short ref = 0;
+    Movie movie = nullptr;
+    Track track = nullptr;
+    Media media = nullptr;
+    ImageDescriptionHandle desc = nullptr;
+};
+
+RawMovie CreateRawMovie(const std::string &path, TimeScale scale)
+{
+    RawMovie r;
     unsigned char name[256];
     ToPascal(path, name);
     FSSpec spec;
     FSMakeFSSpec(0, 0, name, &spec);
-    short ref = 0;
-    Movie movie = nullptr;
-    ASSERT_EQ(CreateMovieFile(&spec, 0, 0, createMovieFileDeleteCurFile, &ref, &movie), noErr);
-    Track track = NewMovieTrack(movie, FixRatio(2, 1), FixRatio(2, 1), 0);
-    Media media = NewTrackMedia(track, VideoMediaType, 600, nullptr, 0);
+    EXPECT_EQ(CreateMovieFile(&spec, 0, 0, createMovieFileDeleteCurFile, &r.ref, &r.movie), noErr);
+    r.track = NewMovieTrack(r.movie, FixRatio(2, 1), FixRatio(2, 1), 0);
+    r.media = NewTrackMedia(r.track, VideoMediaType, scale, nullptr, 0);
+    r.desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(86));
+    (**r.desc).idSize = 86;
+    (**r.desc).cType = lc::FourCC("raw ");
+    (**r.desc).width = 2;
+    (**r.desc).height = 2;
+    (**r.desc).depth = 24;
+    (**r.desc).clutID = -1;
+    return r;
+}
+
+TEST(MovieWriter, NewDescriptionOnlyWhenTheBytesDiffer)
+{
+    std::string path = ScratchDir() + "descs.mov";
+    auto [ref, movie, track, media, desc] = CreateRawMovie(path, 600);
+    ASSERT_NE(movie, nullptr);
     Handle data = NewHandleClear(12);
-    auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(86));
-    (**desc).idSize = 86;
-    (**desc).cType = lc::FourCC("raw ");
-    (**desc).width = 2;
-    (**desc).height = 2;
-    (**desc).depth = 24;
-    (**desc).clutID = -1;
     auto sdesc = reinterpret_cast<SampleDescriptionHandle>(desc);
     // Adding before BeginMediaEdits is refused.
     EXPECT_NE(AddMediaSample(media, data, 0, 12, 20, sdesc, 1, 0, nullptr), noErr);
@@ -364,23 +380,9 @@ namespace {
 TEST(MovieWriterLarge, DataBeyondFourGigabytes)
 {
     std::string path = ScratchDir() + "large.mov";
-    unsigned char name[256];
-    ToPascal(path, name);
-    FSSpec spec;
-    FSMakeFSSpec(0, 0, name, &spec);
-    short ref = 0;
-    Movie movie = nullptr;
-    ASSERT_EQ(CreateMovieFile(&spec, 0, 0, createMovieFileDeleteCurFile, &ref, &movie), noErr);
-    Track track = NewMovieTrack(movie, FixRatio(2, 1), FixRatio(2, 1), 0);
-    Media media = NewTrackMedia(track, VideoMediaType, 25, nullptr, 0);
+    auto [ref, movie, track, media, desc] = CreateRawMovie(path, 25);
+    ASSERT_NE(movie, nullptr);
     Handle data = NewHandle(12);
-    auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(86));
-    (**desc).idSize = 86;
-    (**desc).cType = lc::FourCC("raw ");
-    (**desc).width = 2;
-    (**desc).height = 2;
-    (**desc).depth = 24;
-    (**desc).clutID = -1;
     BeginMediaEdits(media);
     std::memset(*data, 0x11, 12);
     ASSERT_EQ(AddMediaSample(media, data, 0, 12, 1, reinterpret_cast<SampleDescriptionHandle>(desc),
