@@ -1,0 +1,310 @@
+// Movies converted from end to end: sources made by ffmpeg, outputs checked with ffprobe.
+
+#include <cmath>
+#include <cstdlib>
+
+#include <gmock/gmock.h>
+#include <unistd.h>
+
+#include "engine/conversion_options.h"
+#include "passes/conversion_state.h"
+#include "passes/process_control.h"
+#include "passes/ui_hooks.h"
+#include "platform/media/standard_compression.h"
+#include "tests/e2e/e2e_support.h"
+
+namespace e2e {
+namespace {
+
+using ::testing::Contains;
+using ::testing::HasSubstr;
+
+int Int(const std::map<std::string, std::string> &p, const char *key)
+{
+    auto it = p.find(key);
+    return it == p.end() ? -1 : std::atoi(it->second.c_str());
+}
+std::string Str(const std::map<std::string, std::string> &p, const char *key)
+{
+    auto it = p.find(key);
+    return it == p.end() ? std::string() : it->second;
+}
+
+// Sound retimed from 29.97 to 25 frames/s keeps 960 of every 1001 samples.
+int64_t Retimed(int64_t sourceFrames)
+{
+    return sourceFrames * 960 / 1001;
+}
+
+using E2e = E2eTest;
+
+TEST_F(E2e, NtscDvMovieBecomes25pDvAvi)
+{
+    std::string out = Process("e2e_ntsc_dv.mov");
+    ASSERT_EQ(out, OutputPath("newmovie.avi"));
+    EXPECT_THAT(Texts(), Contains("Processing completed OK"));
+    auto v = Probe(out, "v:0");
+    EXPECT_EQ(Str(v, "codec_name"), "dvvideo");
+    EXPECT_EQ(Int(v, "width"), 720);
+    EXPECT_EQ(Int(v, "height"), 576);
+    EXPECT_EQ(Str(v, "r_frame_rate"), "25/1");
+    EXPECT_EQ(Int(v, "nb_read_frames"), 40); // 10 groups of five
+    auto a = Probe(out, "a:0");
+    EXPECT_EQ(Int(a, "sample_rate"), 48000);
+    EXPECT_EQ(Int(a, "channels"), 2);
+    int64_t source = SoundFrames(Fixture("e2e_ntsc_dv.mov"));
+    EXPECT_NEAR(double(SoundFrames(out)), double(Retimed(source)), 2.0);
+}
+
+TEST_F(E2e, AlwaysMakeQuickTimeWritesPalDvMovie)
+{
+    gConversionOptions.alwaysMakeQuickTime = 1;
+    // A side file left beside an older result is removed.
+    FILE *side = std::fopen(OutputPath("newmovie.mov.#res").c_str(), "w");
+    ASSERT_NE(side, nullptr);
+    std::fclose(side);
+    std::string out = Process("e2e_ntsc_dv.mov");
+    ASSERT_EQ(out, OutputPath("newmovie.mov"));
+    EXPECT_NE(access(OutputPath("newmovie.mov.#res").c_str(), F_OK), 0);
+    auto v = Probe(out, "v:0");
+    EXPECT_EQ(Str(v, "codec_tag_string"), "dvcp");
+    EXPECT_EQ(Int(v, "width"), 720);
+    EXPECT_EQ(Int(v, "height"), 576);
+    EXPECT_EQ(Str(v, "time_base"), "1/2500");
+    EXPECT_EQ(Int(v, "nb_read_frames"), 40);
+    EXPECT_EQ(Int(v, "duration_ts"), 4000); // samples of 100
+    int64_t source = SoundFrames(Fixture("e2e_ntsc_dv.mov"));
+    EXPECT_NEAR(double(SoundFrames(out)), double(Retimed(source)), 2.0);
+}
+
+struct PalCase
+{
+    const char *source;
+    int output486;
+    const char *codec;
+    int height;
+    int frames;
+};
+
+class PalToNtsc : public E2eTest, public ::testing::WithParamInterface<PalCase>
+{
+};
+
+TEST_P(PalToNtsc, CadenceFramesAndUnchangedSound)
+{
+    const PalCase &c = GetParam();
+    gConversionOptions.output486Lines = c.output486;
+    std::string out = Process(c.source);
+    ASSERT_EQ(out, OutputPath("newmovie.avi"));
+    auto v = Probe(out, "v:0");
+    EXPECT_EQ(Str(v, "codec_name"), c.codec);
+    EXPECT_EQ(Int(v, "width"), 720);
+    EXPECT_EQ(Int(v, "height"), c.height);
+    EXPECT_EQ(Str(v, "r_frame_rate"), "2997/100");
+    EXPECT_EQ(Int(v, "nb_read_frames"), c.frames);
+    // PAL sound is copied as it is.
+    EXPECT_EQ(SoundFrames(out), SoundFrames(Fixture(c.source)));
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, PalToNtsc,
+                         ::testing::Values(PalCase{"e2e_pal_dv_100.avi", 0, "dvvideo", 480, 120},
+                                           PalCase{"e2e_pal_dv_100.avi", 1, "rawvideo", 486,
+                                                   120}));
+
+// Flat film frames one step of 8 apart: every output frame must be one film frame (no comb of
+// two), each the next one.
+void ExpectEachFilmFrameOnce(const std::string &out, int expected)
+{
+    auto frames = GrayFrames(out, 720, 576);
+    ASSERT_EQ(int(frames.size()), expected);
+    double previous = -1;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const std::vector<uint8_t> &f = frames[i];
+        double sum = 0, comb = 0;
+        for (int y = 8; y < 568; ++y) {
+            for (int x = 16; x < 704; x += 4) {
+                sum += f[size_t(y) * 720 + size_t(x)];
+                comb += std::abs(int(f[size_t(y) * 720 + size_t(x)])
+                                 - int(f[size_t(y + 1) * 720 + size_t(x)]));
+            }
+        }
+        const double n = 560.0 * 172.0;
+        EXPECT_LT(comb / n, 1.5) << "frame " << i << " mixes two film frames";
+        if (previous >= 0) {
+            double step = sum / n - previous;
+            EXPECT_GT(step, 4.5) << "frame " << i << " repeats or goes back";
+            EXPECT_LT(step, 11.5) << "frame " << i << " skips a film frame";
+        }
+        previous = sum / n;
+    }
+}
+
+struct FilmCase
+{
+    const char *source;
+    int mode32; // else 2:3:3:2
+    int twoPass;
+};
+
+class PulldownRemoval : public E2eTest, public ::testing::WithParamInterface<FilmCase>
+{
+};
+
+TEST_P(PulldownRemoval, EachFilmFrameOnceInOrder)
+{
+    const FilmCase &c = GetParam();
+    gConversionOptions.pulldown32To25P = c.mode32;
+    gConversionOptions.pulldown2332To25P = !c.mode32;
+    gConversionOptions.twoPassPulldownRemoval = c.twoPass;
+    std::vector<std::string> texts;
+    static std::vector<std::string> *progress;
+    progress = &texts;
+    gUiHooks.setProgress = [](const char *text, int) { progress->push_back(text); };
+    std::string out = Process(c.source);
+    ASSERT_EQ(out, OutputPath("newmovie.avi"));
+    ExpectEachFilmFrameOnce(out, 24);
+    if (c.twoPass) {
+        EXPECT_THAT(texts, Contains("Pre-Processing frames 1-5..."));
+    }
+    EXPECT_THAT(texts, Contains("Processing frames 26-30..."));
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, PulldownRemoval,
+                         ::testing::Values(FilmCase{"e2e_film_23.mov", 1, 0},
+                                           FilmCase{"e2e_film_23.mov", 1, 1},
+                                           FilmCase{"e2e_film_2332.mov", 0, 0},
+                                           FilmCase{"e2e_film_2332.mov", 0, 1}));
+
+// Mean absolute difference of the first frames of two movies, decoded to 64x36 RGB.
+double FirstFrameDifference(const std::string &a, const std::string &b)
+{
+    std::string ra, rb;
+    for (auto [path, raw] : {std::pair{&a, &ra}, std::pair{&b, &rb}}) {
+        Run({"ffmpeg", "-nostdin", "-v", "error", "-i", *path, "-frames:v", "1", "-vf",
+             "scale=64:36", "-pix_fmt", "rgb24", "-f", "rawvideo", "-"},
+            raw);
+    }
+    if (ra.size() != rb.size() || ra.empty()) {
+        return 1e9;
+    }
+    double sum = 0;
+    for (size_t i = 0; i < ra.size(); ++i) {
+        sum += std::abs(int(uint8_t(ra[i])) - int(uint8_t(rb[i])));
+    }
+    return sum / double(ra.size());
+}
+
+struct HdCase
+{
+    const char *source;
+    int yuv;
+    int width;
+    int height;
+    const char *rate;
+    int frames;
+};
+
+class HdSource : public E2eTest, public ::testing::WithParamInterface<HdCase>
+{
+};
+
+TEST_P(HdSource, KeepsItsSizeAsRgb24Avi)
+{
+    const HdCase &c = GetParam();
+    gConversionOptions.useYuvProcessing = c.yuv;
+    std::string out = Process(c.source);
+    ASSERT_EQ(out, OutputPath("newmovie.avi"));
+    auto v = Probe(out, "v:0");
+    EXPECT_EQ(Str(v, "codec_name"), "rawvideo");
+    EXPECT_EQ(Str(v, "pix_fmt"), "bgr24");
+    EXPECT_EQ(Int(v, "width"), c.width);
+    EXPECT_EQ(Int(v, "height"), c.height);
+    EXPECT_EQ(Str(v, "r_frame_rate"), c.rate);
+    EXPECT_EQ(Int(v, "nb_read_frames"), c.frames);
+    // The picture is the source's, in either pixel format.
+    EXPECT_LT(FirstFrameDifference(out, Fixture(c.source)), 12.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2e, HdSource,
+    ::testing::Values(HdCase{"e2e_hd_raw.mov", 0, 1920, 1080, "25/1", 8},
+                      HdCase{"e2e_hd_raw.mov", 1, 1920, 1080, "25/1", 8},
+                      HdCase{"e2e_hd_pal_raw.mov", 0, 1280, 720, "2997/100", 12}));
+
+TEST_F(E2e, BatchOfThreeGetsTargetNames)
+{
+    ProcessBatch({Fixture("e2e_batch_1.mov"), Fixture("e2e_batch_2.mov"),
+                  Fixture("e2e_batch_3.mov")});
+    EXPECT_THAT(Texts(), Contains("Batch processing completed OK"));
+    for (const char *name : {"NEWe2e_batch_1.avi", "NEWe2e_batch_2.avi", "NEWe2e_batch_3.avi"}) {
+        EXPECT_EQ(Int(Probe(OutputPath(name), "v:0"), "nb_read_frames"), 40) << name;
+    }
+}
+
+TEST_F(E2e, RefusedFirstBatchLineLeavesTheCompressionDialogToTheNext)
+{
+    gConversionOptions.alwaysMakeQuickTime = 1;
+    gConversionOptions.userSelectsCompression = 1;
+    ClearScriptedImageSettings();
+    QueueScriptedImageSettings(ScImageSettings{0x64766370 /* 'dvcp' */, codecMaxQuality});
+    ProcessBatch({OutputPath("missing.mov"), Fixture("e2e_batch_1.mov"),
+                  Fixture("e2e_batch_2.mov")});
+    EXPECT_EQ(ScriptedImageSettingsRequests(), 1);
+    for (const char *name : {"NEWe2e_batch_1.mov", "NEWe2e_batch_2.mov"}) {
+        auto v = Probe(OutputPath(name), "v:0");
+        EXPECT_EQ(Str(v, "codec_tag_string"), "dvcp") << name;
+        EXPECT_EQ(Int(v, "nb_read_frames"), 40) << name;
+    }
+}
+
+TEST_F(E2e, CancelledCompressionDialogStopsQuietly)
+{
+    gConversionOptions.alwaysMakeQuickTime = 1;
+    gConversionOptions.userSelectsCompression = 1;
+    ClearScriptedImageSettings();
+    QueueScriptedImageSettings(ScImageSettings{}, true);
+    EXPECT_EQ(Process("e2e_ntsc_dv.mov"), "");
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Processing aborted"});
+}
+
+struct RefusalCase
+{
+    const char *source;
+    const char *text;
+};
+
+class Refused : public E2eTest, public ::testing::WithParamInterface<RefusalCase>
+{
+};
+
+TEST_P(Refused, WithItsText)
+{
+    EXPECT_EQ(Process(GetParam().source), "");
+    EXPECT_THAT(Texts(), Contains(HasSubstr(GetParam().text)));
+    EXPECT_NE(access(OutputPath("newmovie.avi").c_str(), F_OK), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2e, Refused,
+    ::testing::Values(
+        RefusalCase{"newmovie.mov", "newmovie must be renamed with File->SaveAs before further "
+                                    "processing."},
+        RefusalCase{"e2e_clip.mxf", "Halvorne does not support .mxf files"},
+        RefusalCase{"e2e_too_large.mov", "Error: Movie frame > 9216000 bytes"}));
+
+TEST_F(E2e, StopDuringRunLeavesReadablePartialAvi)
+{
+    gUiHooks.setProgress = [](const char *text, int) {
+        if (std::string(text) == "Processing frames 11-15...") {
+            gProcessControl.stopRequested = 1;
+        }
+    };
+    EXPECT_EQ(Process("e2e_ntsc_dv.mov"), "");
+    EXPECT_THAT(Texts(), Contains("Processing aborted"));
+    auto v = Probe(OutputPath("newmovie.avi"), "v:0");
+    EXPECT_EQ(Str(v, "codec_name"), "dvvideo");
+    EXPECT_EQ(Int(v, "nb_read_frames"), 12);
+}
+
+} // namespace
+} // namespace e2e
