@@ -88,7 +88,10 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
     if (!cs.outputIsAvi && options.userSelectsCompression) {
         ImageDescriptionHandle d = nullptr;
         Handle data = nullptr;
+        // At the output size: a 576-line codec takes no 480-line picture.
+        SetSlotBounds(slots, 0, outRows);
         ComponentResult r = SCCompressImage(cs.stdCompressor, slots.pixMap[0], nullptr, &d, &data);
+        SetSlotBounds(slots, 0, height);
         DisposeHandle(reinterpret_cast<Handle>(d));
         DisposeHandle(data);
         if (CheckQtError(int(r), options.useYuvProcessing

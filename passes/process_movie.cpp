@@ -220,6 +220,19 @@ void CMovieWindow::ProcessMovie()
         }
         gSoundTrackState.secondSoundTrack =
             GetMovieIndTrackType(movie, 2, AudioMediaCharacteristic, movieTrackCharacteristic);
+        // The frame store has a fixed size: refuse larger frames before anything is read or
+        // allocated for them.
+        GetMediaSampleDescription(videoMedia, 1,
+                                  reinterpret_cast<SampleDescriptionHandle>(files.descriptionHandle));
+        if (GetMoviesError() == noErr) {
+            const ImageDescription &first =
+                **reinterpret_cast<ImageDescriptionHandle>(files.descriptionHandle);
+            if (!FrameFitsStore(first.width, first.height, ntscFamily)) {
+                ShowError("Error: Movie frame > 9216000 bytes");
+                files.Close(false, "");
+                return;
+            }
+        }
         // d. The first video sample.
         Handle sample = NewHandle(kFirstSampleBytes);
         if (CheckQtError(MemError(), kMemoryError) || !sample) {
@@ -252,7 +265,6 @@ void CMovieWindow::ProcessMovie()
             files.Close(false, "");
             return;
         }
-        // The frame store has a fixed size: refuse larger frames before anything is allocated.
         if (!FrameFitsStore(width, height, ntscFamily)) {
             ShowError("Error: Movie frame > 9216000 bytes");
             files.Close(false, "");
@@ -330,9 +342,11 @@ void CMovieWindow::ProcessMovie()
             options.userSelectsCompression = 1;
         }
         cs.sourceCodecText[0] = 0;
-    } else {
+    } else if (gSourceKind.isMpeg) {
         ShowError("MPEG-2 sources cannot be processed yet");
         return;
+    } else {
+        return; // nothing is open
     }
 
     // 4. Progress.

@@ -262,7 +262,9 @@ void E2eTest::TearDown()
     window_.CloseMovie();
     gMovieWindow = nullptr;
     gUiHooks = UiHooks{};
-    e2e::Run({"rm", "-rf", outDir_});
+    if (!std::getenv("LC_E2E_KEEP")) {
+        e2e::Run({"rm", "-rf", outDir_});
+    }
 }
 
 std::string E2eTest::Process(const std::string &source)
