@@ -12,11 +12,17 @@ namespace {
 constexpr int kMotionShift = 3;
 constexpr int kFullWeight = 256;
 
-int Clamp(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+int Clamp(int v, int lo, int hi)
+{
+    return v < lo ? lo : (v > hi ? hi : v);
+}
 
 // The first line the detector and the field rebuild visit with the letterbox crop: two lines
 // above the bar, rounded down to an even line so that field 1 stays on the even lines.
-int CropTop(int h) { return std::max(0, h / 8 - 2) & ~1; }
+int CropTop(int h)
+{
+    return std::max(0, h / 8 - 2) & ~1;
+}
 
 int LineSample(const uint8_t *row, int x, int bpp, bool yuv)
 {
@@ -34,11 +40,17 @@ void PaintGrey(uint8_t *p, int w, bool yuv)
     }
 }
 
-bool MaskDisplay(const DeinterlaceParams &p) { return p.showMotionMask || p.showLineMask; }
+bool MaskDisplay(const DeinterlaceParams &p)
+{
+    return p.showMotionMask || p.showLineMask;
+}
 
 } // namespace
 
-int AbsInt(int v) { return v < 0 ? -v : v; }
+int AbsInt(int v)
+{
+    return v < 0 ? -v : v;
+}
 
 DeinterlaceParams CurrentDeinterlaceParams()
 {
@@ -97,14 +109,14 @@ int DeinterlaceWeight_c(const WeightContext &c, int y, int x)
         int s = c.lineMask[static_cast<ptrdiff_t>(r) * w + x];
         if (r - 1 >= 0 && r + 1 < h / 2) {
             s += c.lineMask[static_cast<ptrdiff_t>(r - 1) * w + x]
-                + c.lineMask[static_cast<ptrdiff_t>(r + 1) * w + x];
+                 + c.lineMask[static_cast<ptrdiff_t>(r + 1) * w + x];
         }
         s = std::min(s, 255);
         line = (s * v) / 256;
     }
 
-    const int motion = Clamp(
-        ((c.motion.Row(r)[x] >> kMotionShift) * p.motionSensitivity) / 50 - 100, 0, 255);
+    const int motion =
+        Clamp(((c.motion.Row(r)[x] >> kMotionShift) * p.motionSensitivity) / 50 - 100, 0, 255);
 
     if (p.showMotionMask && !p.showLineMask) {
         return motion;
@@ -258,7 +270,10 @@ void MotionMap(int prev, int cur, int next)
     }
 }
 
-int DeinterlaceWeight(int y, int x, int slot) { return DeinterlaceWeight_c(SlotWeightContext(slot), y, x); }
+int DeinterlaceWeight(int y, int x, int slot)
+{
+    return DeinterlaceWeight_c(SlotWeightContext(slot), y, x);
+}
 
 void DeinterlaceField(int field, int slot, int full)
 {

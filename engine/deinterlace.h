@@ -21,10 +21,10 @@ struct DeinterlaceParams
 // What DeinterlaceWeight_c reads and writes for one slot.
 struct WeightContext
 {
-    FrameView frame;              // the slot whose lines the line detector samples
-    MapView motion;               // that slot's motion map
-    const int32_t *lineMask;      // previous run's line values, frame.width per row
-    int32_t *lineMaskSum;         // this run's line values, same layout
+    FrameView frame;         // the slot whose lines the line detector samples
+    MapView motion;          // that slot's motion map
+    const int32_t *lineMask; // previous run's line values, frame.width per row
+    int32_t *lineMaskSum;    // this run's line values, same layout
     DeinterlaceParams params;
 };
 

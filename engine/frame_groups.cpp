@@ -23,7 +23,8 @@ struct WeaveStep
 constexpr WeaveStep kPhase0[6] = {{0, 0, 1}, {0, 1, 2}, {1, 2, 3}, {2, 2, 4}, {3, 3, 5}, {4, 4, 6}};
 constexpr WeaveStep kPhase0Drop[5] = {{0, 0, 1}, {1, 1, 2}, {2, 2, 3}, {2, 3, 4}, {3, 4, 5}};
 constexpr WeaveStep kPhase1[6] = {{5, 0, 1}, {0, 1, 2}, {1, 1, 3}, {2, 2, 4}, {3, 3, 5}, {3, 4, 6}};
-constexpr WeaveStep kPhase1Drop[6] = {{5, 0, 1}, {0, 1, 2}, {1, 2, 3}, {2, 3, 4}, {3, 3, 5}, {4, 4, 6}};
+constexpr WeaveStep kPhase1Drop[6] = {{5, 0, 1}, {0, 1, 2}, {1, 2, 3},
+                                      {2, 3, 4}, {3, 3, 5}, {4, 4, 6}};
 
 int Weave(const WeaveStep *steps, int count)
 {
@@ -44,7 +45,8 @@ void LineEffects(const FrameView &f, int first, int end)
 
 FrameView HistoryView(int index, int lines)
 {
-    return BufferView(gFrameStore.historyFrames[index], static_cast<int>(gFrameStore.rowPitch), lines);
+    return BufferView(gFrameStore.historyFrames[index], static_cast<int>(gFrameStore.rowPitch),
+                      lines);
 }
 
 int ConvertPalGroup(uint8_t *const *slots, int first)
@@ -183,7 +185,8 @@ void ConvertLines576To480(int srcSlot, int history, int squeeze, int crop)
     const FrameStore &fs = gFrameStore;
     const int n = gEngineSettings.ntscOutputHeight;
     const int sourceLines = static_cast<int>(fs.sourceHeight);
-    const FrameView src = BufferView(SlotView(srcSlot).base, static_cast<int>(fs.rowPitch), sourceLines);
+    const FrameView src =
+        BufferView(SlotView(srcSlot).base, static_cast<int>(fs.rowPitch), sourceLines);
     // 1: HD frames keep their lines, in either pixel format.
     if (fs.sourceWidth > kLineConvertMaxWidth) {
         std::memcpy(fs.historyFrames[history], src.base, sourceLines * RowBytes());
@@ -275,4 +278,7 @@ void StoreHistoryFrame(int index, const uint8_t *src)
     std::memcpy(gFrameStore.historyFrames[index], src, gFrameStore.sourceHeight * RowBytes());
 }
 
-void ResetCadenceCounter() { gPalToNtscCadence = PalToNtscCadence{}; }
+void ResetCadenceCounter()
+{
+    gPalToNtscCadence = PalToNtscCadence{};
+}

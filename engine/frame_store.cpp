@@ -38,9 +38,9 @@ bool TakeAll()
         }
     }
     return Take(fs.noiseTable, kNoiseTableSize * sizeof(int32_t))
-        && Take(fs.blurFrame, kFrameBufferBytes) && Take(fs.mixFrame, kFrameBufferBytes)
-        && Take(fs.rgbOutFrame, kFrameBufferBytes) && Take(fs.lineMask, kMapBytes)
-        && Take(fs.lineMaskSum, kMapBytes);
+           && Take(fs.blurFrame, kFrameBufferBytes) && Take(fs.mixFrame, kFrameBufferBytes)
+           && Take(fs.rgbOutFrame, kFrameBufferBytes) && Take(fs.lineMask, kMapBytes)
+           && Take(fs.lineMaskSum, kMapBytes);
 }
 
 template <typename T> void Drop(T *&p)
@@ -176,7 +176,10 @@ void SetSlotFrames(uint8_t *const *frames, int count)
     }
 }
 
-size_t RowBytes() { return static_cast<size_t>(gFrameStore.rowPitch) * gFrameStore.bytesPerPixel; }
+size_t RowBytes()
+{
+    return static_cast<size_t>(gFrameStore.rowPitch) * gFrameStore.bytesPerPixel;
+}
 
 FrameView BufferView(uint8_t *base, int width, int height)
 {

@@ -10,14 +10,20 @@
 
 namespace {
 
-uint8_t ClampByte(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+uint8_t ClampByte(int v)
+{
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 
 // Rows of the flicker table: above, centre, below, divisor.
 constexpr int kFlickerTable[5][4] = {
     {0, 1, 0, 1}, {1, 4, 1, 6}, {1, 3, 1, 5}, {1, 2, 1, 4}, {2, 3, 2, 7},
 };
 
-size_t LineBytes(const FrameView &f) { return static_cast<size_t>(f.width) * f.bytesPerPixel; }
+size_t LineBytes(const FrameView &f)
+{
+    return static_cast<size_t>(f.width) * f.bytesPerPixel;
+}
 
 } // namespace
 
@@ -220,7 +226,10 @@ FrameView WholeRows(int slot)
 
 } // namespace
 
-void CropToLetterbox(int slot) { CropToLetterbox_c(WholeRows(slot)); }
+void CropToLetterbox(int slot)
+{
+    CropToLetterbox_c(WholeRows(slot));
+}
 
 void SqueezeToLetterbox(int slot)
 {
@@ -245,13 +254,17 @@ void BlurGroupLines(uint8_t *const *slots, const int *outList)
     }
 }
 
-void RemoveFlicker(int slot, int level) { RemoveFlicker_c(SlotView(slot), level, gFrameStore.blurFrame); }
+void RemoveFlicker(int slot, int level)
+{
+    RemoveFlicker_c(SlotView(slot), level, gFrameStore.blurFrame);
+}
 
 void RemoveFlickerBuffer(uint8_t *frame, int level)
 {
     const FrameStore &fs = gFrameStore;
-    RemoveFlicker_c(BufferView(frame, static_cast<int>(fs.rowPitch), static_cast<int>(fs.frameHeight)),
-                    level, fs.blurFrame);
+    RemoveFlicker_c(
+        BufferView(frame, static_cast<int>(fs.rowPitch), static_cast<int>(fs.frameHeight)), level,
+        fs.blurFrame);
 }
 
 void BuildGrainTable()

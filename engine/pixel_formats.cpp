@@ -5,7 +5,10 @@
 
 namespace {
 
-uint8_t ClampByte(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+uint8_t ClampByte(int v)
+{
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 
 // Rows of width pixels read 3 bytes apart, written in reversed order and byte order.
 void ReverseRows(uint8_t *dst, const uint8_t *src, ptrdiff_t srcPitch, int rows, int width)
@@ -83,8 +86,7 @@ int CopyFlipSwapRgb(uint8_t *dst, const uint8_t *src, int rows, int width, int s
         return 0;
     }
     FlipSwapRows_c(dst, static_cast<ptrdiff_t>(width) * 3, src,
-                   static_cast<ptrdiff_t>(width) * srcBytesPerPixel, rows, width,
-                   srcBytesPerPixel);
+                   static_cast<ptrdiff_t>(width) * srcBytesPerPixel, rows, width, srcBytesPerPixel);
     return 0;
 }
 

@@ -35,7 +35,8 @@ int64_t LineDifference(const uint8_t *a, const uint8_t *b, int width, bool yuv)
 FrameView SourceSlot(uint8_t *const *slots, int i)
 {
     const FrameStore &fs = gFrameStore;
-    return BufferView(slots[i], static_cast<int>(fs.sourceWidth), static_cast<int>(fs.sourceHeight));
+    return BufferView(slots[i], static_cast<int>(fs.sourceWidth),
+                      static_cast<int>(fs.sourceHeight));
 }
 
 } // namespace
@@ -69,7 +70,7 @@ int64_t FieldMatchScore2332_c(const FrameView &prev, const FrameView &cur, const
         const int e = 2 + 2 * k;
         const int o = 3 + 2 * k;
         const int64_t sum = LineDifference(cur.Row(e), evenOther.Row(e), cur.width, yuv)
-                          + LineDifference(oddOther.Row(o), cur.Row(o), cur.width, yuv);
+                            + LineDifference(oddOther.Row(o), cur.Row(o), cur.width, yuv);
         result += sum >> kLineSumShift;
     }
     return result;

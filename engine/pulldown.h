@@ -9,9 +9,9 @@
 
 struct PulldownDetector
 {
-    int64_t scores[5] = {}; // phase scores of the current group
-    int64_t totals[5] = {}; // sums of scores over the analysis pass
-    int32_t phase = 0;      // chosen phase 0..4, kept from group to group
+    int64_t scores[5] = {};  // phase scores of the current group
+    int64_t totals[5] = {};  // sums of scores over the analysis pass
+    int32_t phase = 0;       // chosen phase 0..4, kept from group to group
     int32_t outputCount = 0; // 4 after a decision, 0 otherwise
 };
 

@@ -33,6 +33,8 @@ constexpr uint32_t kRingBlockBytes = 192000;
 // Sound is fed to the ring in pieces well below its 2^20 frames, so nothing unread is overwritten.
 constexpr uint32_t kRingPieceBytes = 65536 * 4;
 constexpr int kBitmapHeaderBytes = 40;
+// Widest and tallest uncompressed frame turned over.
+constexpr int64_t kMaxFrameSide = 1 << 16;
 
 AviReadState &S = gAviReadState;
 
@@ -80,7 +82,10 @@ public:
 
 // --- bounded file reads ---
 
-int64_t Tell() { return lc::FileTell(S.fd); }
+int64_t Tell()
+{
+    return lc::FileTell(S.fd);
+}
 
 bool SeekTo(int64_t pos)
 {
@@ -147,7 +152,10 @@ bool Skip(int64_t n)
     return lc::FileSeek(S.fd, pos + n, SEEK_SET) == pos + n;
 }
 
-bool IsIdChar(uint8_t c) { return c >= 0x20 && c < 0x7f; }
+bool IsIdChar(uint8_t c)
+{
+    return c >= 0x20 && c < 0x7f;
+}
 
 // Standard files pad an odd-sized chunk to even length; older writers of ours did not. After an
 // odd-sized chunk a zero byte followed by a chunk id (or by the end of the file) is the pad.
@@ -160,8 +168,9 @@ int SkipPadAfter(uint32_t size)
     int64_t pos = Tell();
     uint8_t b[5] = {};
     int64_t got = lc::FileRead(S.fd, b, sizeof b);
-    bool pad = got >= 1 && b[0] == 0
-               && (got < 5 || (IsIdChar(b[1]) && IsIdChar(b[2]) && IsIdChar(b[3]) && IsIdChar(b[4])));
+    bool pad =
+        got >= 1 && b[0] == 0
+        && (got < 5 || (IsIdChar(b[1]) && IsIdChar(b[2]) && IsIdChar(b[3]) && IsIdChar(b[4])));
     lc::FileSeek(S.fd, pos + (pad ? 1 : 0), SEEK_SET);
     return pad ? 1 : 0;
 }
@@ -174,8 +183,14 @@ void CodeText(uint32_t code, char (&text)[5])
     text[4] = 0;
 }
 
-bool HasDvText(const char *t) { return std::strstr(t, "dvsd") || std::strstr(t, "DVSD"); }
-bool IsBlankCode(const char *t) { return t[0] == 0 || std::strcmp(t, "    ") == 0; }
+bool HasDvText(const char *t)
+{
+    return std::strstr(t, "dvsd") || std::strstr(t, "DVSD");
+}
+bool IsBlankCode(const char *t)
+{
+    return t[0] == 0 || std::strcmp(t, "    ") == 0;
+}
 
 // Stream number of a movi chunk id "nnxx"; -1 when the first two characters are not digits.
 int ChunkStream(uint32_t id)
@@ -188,7 +203,10 @@ int ChunkStream(uint32_t id)
     return a * 10 + b;
 }
 
-uint32_t ChunkKind(uint32_t id) { return id & 0xffff; }
+uint32_t ChunkKind(uint32_t id)
+{
+    return id & 0xffff;
+}
 constexpr uint32_t kKindDc = ('d' << 8) | 'c';
 constexpr uint32_t kKindDb = ('d' << 8) | 'b';
 constexpr uint32_t kKindWb = ('w' << 8) | 'b';
@@ -394,9 +412,8 @@ bool SoundUsable()
     }
     if (!pcm16 && !S.audioWarningShown) {
         S.audioWarningShown = 1;
-        gFormatsHooks.showWarning(
-            "AVI sound is not 16-bit PCM (48KHz Stereo for NTSC sources),\n"
-            "output soundtrack will be silent");
+        gFormatsHooks.showWarning("AVI sound is not 16-bit PCM (48KHz Stereo for NTSC sources),\n"
+                                  "output soundtrack will be silent");
     }
     return pcm16;
 }
@@ -442,8 +459,8 @@ bool HandOffAudio(uint32_t bytes)
             if (!buf) {
                 return false;
             }
-            gFormatsHooks.readAudioRingResampled(reinterpret_cast<int16_t *>(buf),
-                                                 kRingBlockBytes, 0);
+            gFormatsHooks.readAudioRingResampled(reinterpret_cast<int16_t *>(buf), kRingBlockBytes,
+                                                 0);
             if (!OutputSound(buf, kRingBlockBytes, true)) {
                 return false;
             }
@@ -479,7 +496,8 @@ void TurnOverTopDownFrame(uint8_t *frame, uint32_t size)
     int64_t width = int32_t(lc::LoadU32le(bih + 4));
     int64_t height = -int64_t(int32_t(lc::LoadU32le(bih + 8)));
     int64_t bits = lc::LoadU16le(bih + 14);
-    if (width <= 0 || height <= 1 || bits <= 0) {
+    if (width <= 0 || height <= 1 || bits <= 0 || width > kMaxFrameSide || height > kMaxFrameSide
+        || bits > 64) {
         return;
     }
     int64_t stride = (width * bits + 31) / 32 * 4;
@@ -498,8 +516,8 @@ void TurnOverTopDownFrame(uint8_t *frame, uint32_t size)
     }
 }
 
-// Reads a video chunk of `size` bytes at the current position. A chunk larger than the buffer
-// is skipped (returns 0 with `skipped` set), so no byte lands outside the buffer.
+// Reads a video chunk of `size` bytes at the current position. For a chunk larger than the
+// buffer `tooLarge` is set and no byte lands outside the buffer.
 bool ReadFrameData(uint8_t *buffer, int bufferSize, uint32_t size, bool &tooLarge)
 {
     tooLarge = bufferSize < 0 || size > uint32_t(bufferSize);
@@ -508,7 +526,9 @@ bool ReadFrameData(uint8_t *buffer, int bufferSize, uint32_t size, bool &tooLarg
         return false;
     }
     if (tooLarge) {
-        return Skip(size);
+        // The part that fits is read, the rest skipped; the caller gets 0 for this frame.
+        size_t part = buffer && bufferSize > 0 ? size_t(bufferSize) : 0;
+        return (part == 0 || ReadBytes(buffer, part)) && Skip(int64_t(size) - int64_t(part));
     }
     if (!buffer && size > 0) {
         return false;
@@ -521,8 +541,7 @@ bool ReadFrameData(uint8_t *buffer, int bufferSize, uint32_t size, bool &tooLarg
     return true;
 }
 
-enum class Walk
-{
+enum class Walk {
     Frames,         // AviReadNextFrame
     RemainingAudio, // AviReadRemainingAudio
 };
@@ -786,7 +805,8 @@ bool SeekByIdx1(uint32_t n)
     int64_t at = S.idx1Base + S.idx1Frames[n].offset;
     uint32_t id = 0;
     uint32_t size = 0;
-    if (!SeekTo(at) || !ReadChunkHeader(id, size) || int64_t(size) > S.fileSize - Tell()) {
+    if (!SeekTo(at) || !ReadChunkHeader(id, size) || !IsVideoChunk(id)
+        || int64_t(size) > S.fileSize - Tell()) {
         return false;
     }
     S.seekedChunkSize = size;
@@ -912,8 +932,8 @@ int AviOpenRead(const char *path, uint32_t *totalFrames, int *isExtended)
                 int64_t body = int64_t(size) - 4;
                 if (listType == FourCC("hdrl") && body > 0) {
                     if (uint64_t(body) > kMaxHeaderListBytes || body > S.fileSize - Tell()) {
-                        S.resultCode = body > S.fileSize - Tell() ? kAviOpenTruncated
-                                                                 : kAviOpenNotAvi;
+                        S.resultCode =
+                            body > S.fileSize - Tell() ? kAviOpenTruncated : kAviOpenNotAvi;
                         break;
                     }
                     std::vector<uint8_t> hdrl(size_t(body), 0);
@@ -980,9 +1000,18 @@ void AviCloseRead()
     }
 }
 
-int AviGetFrameWidth() { return S.frameWidth; }
-int AviGetFrameHeight() { return S.frameHeight; }
-int AviIsInterleavedDV() { return S.isInterleavedDV; }
+int AviGetFrameWidth()
+{
+    return S.frameWidth;
+}
+int AviGetFrameHeight()
+{
+    return S.frameHeight;
+}
+int AviIsInterleavedDV()
+{
+    return S.isInterleavedDV;
+}
 
 void AviCopyStreamFormat(void **format)
 {
@@ -1033,8 +1062,7 @@ int AviReadNextFrame(uint8_t *buffer, int bufferSize)
     LogSession log;
     // 1. Past the last frame: the last frame again (nothing when there was none).
     if (S.framesRead >= S.totalFrames) {
-        if (S.lastFramePos < 0 || S.lastChunkSize <= 0 || S.lastChunkSize > bufferSize
-            || !buffer) {
+        if (S.lastFramePos < 0 || S.lastChunkSize <= 0 || S.lastChunkSize > bufferSize || !buffer) {
             return 0;
         }
         int64_t back = Tell();

@@ -8,11 +8,11 @@
 // One thread at a time uses it: the processing thread, the playback thread or the GUI thread
 // while a movie is opened; callers never overlap.
 
-constexpr int kAviStreamSlots = 2;           // streams beyond the first two are ignored
-constexpr int kAviMainHeaderBytes = 56;      // avih
-constexpr int kAviStreamHeaderBytes = 56;    // strh
-constexpr int kAviStreamFormatBytes = 4136;  // video strf: BITMAPINFOHEADER and what follows
-constexpr int kAviAudioFormatBytes = 16;     // WAVEFORMATEX without cbSize
+constexpr int kAviStreamSlots = 2;          // streams beyond the first two are ignored
+constexpr int kAviMainHeaderBytes = 56;     // avih
+constexpr int kAviStreamHeaderBytes = 56;   // strh
+constexpr int kAviStreamFormatBytes = 4136; // video strf: BITMAPINFOHEADER and what follows
+constexpr int kAviAudioFormatBytes = 16;    // WAVEFORMATEX without cbSize
 constexpr uint32_t kAviSuperIndexEntries = 256;
 
 struct AviSuperIndexEntry
@@ -31,14 +31,14 @@ struct AviIdx1Frame
 
 struct AviReadState
 {
-    int fd = -1;         // opened read-write, as the system always has; -1 when closed
-    int resultCode = 0;  // result of the last AviOpenRead
-    int debugLog = 0;    // "avidebug.txt" is written for this file
+    int fd = -1;        // opened read-write, as the system always has; -1 when closed
+    int resultCode = 0; // result of the last AviOpenRead
+    int debugLog = 0;   // "avidebug.txt" is written for this file
     FILE *debugFile = nullptr;
     int64_t fileSize = 0;
 
-    uint32_t totalFrames = 0; // avih dwTotalFrames, or the dmlh total when present
-    uint32_t framesRead = 0;  // video chunks read by AviReadNextFrame
+    uint32_t totalFrames = 0;  // avih dwTotalFrames, or the dmlh total when present
+    uint32_t framesRead = 0;   // video chunks read by AviReadNextFrame
     int64_t lastChunkSize = 0; // before the first frame: avih dwSuggestedBufferSize
     int64_t lastFramePos = -1; // data position of the last video chunk read; -1 none yet
     int64_t riffBytesLeft = 0;
@@ -85,10 +85,10 @@ extern AviReadState gAviReadState;
 
 // Result codes of AviOpenRead.
 constexpr int kAviOpenOk = 0;
-constexpr int kAviOpenTruncated = 1;   // end of the file before "movi"
-constexpr int kAviOpenNotAvi = 2;      // not a RIFF "AVI " file
-constexpr int kAviOpenCannotOpen = 4;  // cannot be opened read-write
-constexpr int kAviOpenDeepColor = 6;   // uncompressed video of more than 24 bits
+constexpr int kAviOpenTruncated = 1;  // end of the file before "movi"
+constexpr int kAviOpenNotAvi = 2;     // not a RIFF "AVI " file
+constexpr int kAviOpenCannotOpen = 4; // cannot be opened read-write
+constexpr int kAviOpenDeepColor = 6;  // uncompressed video of more than 24 bits
 
 // Opens path and reads up to the first "movi" list. totalFrames and isExtended (a second RIFF
 // follows the first) may be null. The handle stays open after a failure until AviCloseRead.

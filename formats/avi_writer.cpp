@@ -19,9 +19,9 @@ namespace {
 
 AviWriteState &W = gAviWriteState;
 
-constexpr uint32_t kHdrlBytes = 96768;     // "hdrl" list data, for every movie
-constexpr uint32_t kInfoBytes = 8192;      // "INFO" list data
-constexpr uint32_t kTdatRoomBytes = 248;   // "Tdat" list data plus the JUNK after it
+constexpr uint32_t kHdrlBytes = 96768;          // "hdrl" list data, for every movie
+constexpr uint32_t kInfoBytes = 8192;           // "INFO" list data
+constexpr uint32_t kTdatRoomBytes = 248;        // "Tdat" list data plus the JUNK after it
 constexpr uint32_t kStandardIndexBytes = 32256; // whole ix chunk with its header
 constexpr int kStandardIndexEntries = 3500;
 constexpr uint32_t kSuperIndexChunkBytes = 32248;
@@ -174,7 +174,10 @@ void AfterChunk(int streamCount)
     }
 }
 
-bool Writable() { return W.fd != -1 && !W.failed; }
+bool Writable()
+{
+    return W.fd != -1 && !W.failed;
+}
 
 int BeginWithBitmap(const char *path, uint32_t totalFrames, uint32_t rate, uint32_t scale,
                     int width, int height, uint32_t compression, uint32_t sizeImage)
@@ -210,8 +213,7 @@ int AviOpenWrite(const char *path)
     int fd = path ? lc::FileOpen(path, lc::FileMode::Create) : lc::kNoFile;
     if (fd == lc::kNoFile) {
         char text[512];
-        (void)lc::FormatText(text, sizeof text, "Could not open %s for writing.",
-                             path ? path : "");
+        (void)lc::FormatText(text, sizeof text, "Could not open %s for writing.", path ? path : "");
         gFormatsHooks.showError(text);
         return -1;
     }
@@ -329,15 +331,15 @@ int AviBeginDV(const char *path, uint32_t totalFrames, int isPal)
     int height = isPal ? 576 : gFormatsHooks.ntscOutputHeight();
     bool uncompressed = gFormatsHooks.uncompressedOutput() != 0;
     uint32_t sizeImage = uncompressed ? uint32_t(2160 * height) : (isPal ? 144000u : 120000u);
-    return BeginWithBitmap(path, totalFrames, gSourceTiming.rate, gSourceTiming.scale, 720,
-                           height, uncompressed ? 0 : MakeFourCC("dvsd"), sizeImage);
+    return BeginWithBitmap(path, totalFrames, gSourceTiming.rate, gSourceTiming.scale, 720, height,
+                           uncompressed ? 0 : MakeFourCC("dvsd"), sizeImage);
 }
 
 int AviBeginDV50(const char *path, uint32_t totalFrames, int isPal)
 {
     int height = isPal ? 576 : gFormatsHooks.ntscOutputHeight();
-    return BeginWithBitmap(path, totalFrames, gSourceTiming.rate, gSourceTiming.scale, 720,
-                           height, MakeFourCC("dv50"), isPal ? 288000u : 240000u);
+    return BeginWithBitmap(path, totalFrames, gSourceTiming.rate, gSourceTiming.scale, 720, height,
+                           MakeFourCC("dv50"), isPal ? 288000u : 240000u);
 }
 
 int AviBeginRGB(const char *path, uint32_t totalFrames, uint32_t rate, uint32_t scale, int height,
@@ -363,10 +365,11 @@ int AviWriteHeader(const char *path, uint32_t totalFrames, uint32_t scale, uint3
     int32_t biHeight = int32_t(lc::LoadU32le(bh + 8));
     uint32_t biCompression = lc::LoadU32le(bh + 16);
     uint32_t biSizeImage = lc::LoadU32le(bh + 20);
-    uint32_t fps = biSizeImage == 0 ? kAviFramesPerSegmentNoSize
-                                    : std::min<uint32_t>(kAviSegmentBytes / biSizeImage,
-                                                         kAviMaxSegmentFrames);
-    W.framesPerSegment = int(std::max<uint32_t>(fps, 1));
+    uint32_t fps = biSizeImage == 0
+                       ? kAviFramesPerSegmentNoSize
+                       : std::min<uint32_t>(kAviSegmentBytes / biSizeImage, kAviMaxSegmentFrames);
+    fps = std::max<uint32_t>(fps, 1); // frames above 1 GiB: one a segment
+    W.framesPerSegment = int(fps);
     uint64_t announced = totalFrames == 0 ? 1 : (uint64_t(totalFrames) - 1) / fps + 1;
     if (announced > uint64_t(kAviSuperIndexRoom)) {
         gFormatsHooks.showError("AVI output too long: the index has room for 2014 segments");

@@ -8,13 +8,13 @@
 // The header has the same size for every movie; sizes known only at the end are patched.
 // One thread at a time writes (the processing thread or the MPEG-2 output stage).
 
-constexpr int kAviMaxSegmentFrames = 3500;     // video (and audio) chunks per segment
-constexpr int kAviFramesPerSegmentNoSize = 178; // when biSizeImage is 0
-constexpr int kAviIdx1Room = 10501;            // chunks of one segment in "idx1"
-constexpr int kAviSuperIndexRoom = 2014;       // segments the header's super indexes hold
+constexpr int kAviMaxSegmentFrames = 3500;        // video (and audio) chunks per segment
+constexpr int kAviFramesPerSegmentNoSize = 178;   // when biSizeImage is 0
+constexpr int kAviIdx1Room = 10501;               // chunks of one segment in "idx1"
+constexpr int kAviSuperIndexRoom = 2014;          // segments the header's super indexes hold
 constexpr uint32_t kAviSegmentBytes = 0x40000000; // a "movi" list ends past 1 GiB
-constexpr uint32_t kAviIndexRoomBytes = 32248; // data of a reserved standard index chunk
-constexpr int kAviMaxVideoFormatBytes = 4136;  // strf of the video stream
+constexpr uint32_t kAviIndexRoomBytes = 32248;    // data of a reserved standard index chunk
+constexpr int kAviMaxVideoFormatBytes = 4136;     // strf of the video stream
 constexpr int kAviMaxReelNameChars = 255;
 
 // BITMAPINFOHEADER as it lies in memory and in the file (little-endian, 40 bytes).

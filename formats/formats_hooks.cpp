@@ -5,11 +5,26 @@
 
 #include "platform/sys/debug_trace.h"
 
-void DefaultShowMessage(const char *text) { lc::DebugTrace("%s\n", text ? text : ""); }
-int DefaultPassesLeft() { return 1; }
-int DefaultZero() { return 0; }
-int DefaultOne() { return 1; }
-int DefaultNtscOutputHeight() { return 480; }
+void DefaultShowMessage(const char *text)
+{
+    lc::DebugTrace("%s\n", text ? text : "");
+}
+int DefaultPassesLeft()
+{
+    return 1;
+}
+int DefaultZero()
+{
+    return 0;
+}
+int DefaultOne()
+{
+    return 1;
+}
+int DefaultNtscOutputHeight()
+{
+    return 480;
+}
 void DefaultSetFrameRate(int) {}
 
 uint8_t *DefaultEnsureSoundBuffer(int bytes)
@@ -28,7 +43,10 @@ void DefaultSetSoundSampleCount(int) {}
 void DefaultResetAudioRings() {}
 void DefaultSetAudioRingBigEndian(int) {}
 void DefaultWriteAudioRing(const int16_t *, uint32_t, int) {}
-uint32_t DefaultAudioRingAvailableBytes(int) { return 0; }
+uint32_t DefaultAudioRingAvailableBytes(int)
+{
+    return 0;
+}
 
 void DefaultReadAudioRingResampled(int16_t *dst, uint32_t bytes, int)
 {

@@ -12,9 +12,9 @@ struct ConversionState
 {
     // --- source: set by the open and the readers ---
     int32_t frameRate = 0; // frames/s as an integer; the processing thread rounds it per movie
-    // The source rate as a ratio, stored beside frameRate by whoever sets it (the media-layer open:
-    // movie time scale and the first frame's duration; the AVI reader: rate and scale). The thread
-    // rounds frameRate from it, so 30000/1001 counts as 30 and not 29. 0 when not known.
+    // The source rate as a ratio, stored beside frameRate by the media-layer open (movie time
+    // scale and the first frame's duration). The thread rounds frameRate from it (or from
+    // SourceTiming for the own AVI reader), so 30000/1001 counts as 30 and not 29. 0: unknown.
     int32_t frameRateScale = 0;
     int32_t frameRateDuration = 0;
     int32_t sourceFrameCount = 0;     // media samples counted, the AVI reader's total, or pictures
@@ -25,14 +25,14 @@ struct ConversionState
     int32_t audioOffsetMs = 0;        // MPEG-2 sources: sound start relative to the video
 
     // --- per movie: set by the processing thread ---
-    int32_t batchItemIndex = 0;   // 0 in a single run; the batch line number from 1
-    int32_t sourceIsPal = 0;      // frameRate is 25
-    int32_t sourceIsNtsc = 0;     // the complement of sourceIsPal
-    int32_t ntscSd = 0;           // NTSC family below 600 lines (narrowed by ProcessMovie)
-    int32_t palSd = 0;            // PAL family below 600 lines (narrowed by ProcessMovie)
-    int32_t ntscOutputHeight = 0; // 486 with "Output 486 Lines", else 480
-    int32_t outputIsAvi = 0;      // 1 unless "Always Make Quicktime"
-    int32_t dvAviOutput = 0;      // AVI output compressed to DV by the media layer
+    int32_t batchItemIndex = 0;     // 0 in a single run; the batch line number from 1
+    int32_t sourceIsPal = 0;        // frameRate is 25
+    int32_t sourceIsNtsc = 0;       // the complement of sourceIsPal
+    int32_t ntscSd = 0;             // NTSC family below 600 lines (narrowed by ProcessMovie)
+    int32_t palSd = 0;              // PAL family below 600 lines (narrowed by ProcessMovie)
+    int32_t ntscOutputHeight = 0;   // 486 with "Output 486 Lines", else 480
+    int32_t outputIsAvi = 0;        // 1 unless "Always Make Quicktime"
+    int32_t dvAviOutput = 0;        // AVI output compressed to DV by the media layer
     int32_t uncompressedOutput = 0; // AVI output of raw 24-bit frames; 0 at the start of a run
     // Output folder + "/" + the source's name without extension, or the source path without
     // extension; the MPEG-2 WAV writers name their files after it.

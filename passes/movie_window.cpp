@@ -2,12 +2,12 @@
 
 #include <cstring>
 
-#include "platform/sys/path.h"
-#include "platform/sys/text.h"
 #include "passes/lower_hooks.h"
 #include "passes/process_control.h"
 #include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
+#include "platform/sys/path.h"
+#include "platform/sys/text.h"
 
 CMovieWindow *gMovieWindow = nullptr;
 
@@ -122,8 +122,14 @@ void CMovieWindow::PascalToCString(char *text)
     text[n] = 0;
 }
 
-Movie CMovieWindow::GetMovie() { return movie; }
-char *CMovieWindow::GetMoviePath() { return moviePath; }
+Movie CMovieWindow::GetMovie()
+{
+    return movie;
+}
+char *CMovieWindow::GetMoviePath()
+{
+    return moviePath;
+}
 
 // The operations below belong to the movie object's viewing, saving and pass work; they do
 // nothing until that work is joined.
@@ -131,7 +137,10 @@ void CMovieWindow::FitWindow() {}
 void CMovieWindow::NewMovie() {}
 void CMovieWindow::SaveAs() {}
 void CMovieWindow::ExportMovie() {}
-int CMovieWindow::IsPlayerEvent(MovieWindowHandle, unsigned, uintptr_t, intptr_t) { return 0; }
+int CMovieWindow::IsPlayerEvent(MovieWindowHandle, unsigned, uintptr_t, intptr_t)
+{
+    return 0;
+}
 int CMovieWindow::AttachWindow(MovieWindowHandle view, MovieWindowCreateRecord *)
 {
     if (view) {
@@ -139,20 +148,44 @@ int CMovieWindow::AttachWindow(MovieWindowHandle view, MovieWindowCreateRecord *
     }
     return 0;
 }
-void CMovieWindow::DetachWindow() { CloseMovie(); }
+void CMovieWindow::DetachWindow()
+{
+    CloseMovie();
+}
 void CMovieWindow::CreateController(Movie) {}
 void CMovieWindow::ProcessAviMovie() {}
-int CMovieWindow::MakeVideoTrack(Movie, Media, int, int) { return 0; }
+int CMovieWindow::MakeVideoTrack(Movie, Media, int, int)
+{
+    return 0;
+}
 void CMovieWindow::ProcessAviFrames() {}
 void CMovieWindow::ProcessFramesOneToOne() {}
 void CMovieWindow::CopySoundTrack() {}
-int CMovieWindow::BeginSoundTrack(Movie, Movie, Track, int) { return 0; }
+int CMovieWindow::BeginSoundTrack(Movie, Movie, Track, int)
+{
+    return 0;
+}
 void CMovieWindow::EndSoundTrack() {}
-int CMovieWindow::ProcessFramesTo25p(Media, Track, Media, const Rect *) { return 0; }
-int CMovieWindow::ProcessFramesPalToNtsc(Media, Track, Media, const Rect *) { return 0; }
+int CMovieWindow::ProcessFramesTo25p(Media, Track, Media, const Rect *)
+{
+    return 0;
+}
+int CMovieWindow::ProcessFramesPalToNtsc(Media, Track, Media, const Rect *)
+{
+    return 0;
+}
 void CMovieWindow::ProcessFramesRepulldown() {}
 void CMovieWindow::UpdateTitle() {}
-int CMovieWindow::GetFrameWidth() { return 0; }
-int CMovieWindow::GetCaptionHeight() { return 0; }
-int CMovieWindow::GetTitleBarHeight() { return 0; }
+int CMovieWindow::GetFrameWidth()
+{
+    return 0;
+}
+int CMovieWindow::GetCaptionHeight()
+{
+    return 0;
+}
+int CMovieWindow::GetTitleBarHeight()
+{
+    return 0;
+}
 void CMovieWindow::GetDesktopRect() {}

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/media/media_types.h"
 #include "passes/source_kind.h"
+#include "platform/media/media_types.h"
 
 // A window of the windowing layer, as the movie object stores it; opaque here.
 using MovieWindowHandle = void *;
@@ -37,13 +37,13 @@ public:
     virtual void SaveAs();                   // 4
     virtual void ExportMovie();              // 5
     virtual int IsPlayerEvent(MovieWindowHandle window, unsigned message, uintptr_t wParam,
-                              intptr_t lParam);                                  // 6
+                              intptr_t lParam);                                        // 6
     virtual int AttachWindow(MovieWindowHandle view, MovieWindowCreateRecord *record); // 7: 0
-    virtual void DetachWindow();                                                 // 8
-    virtual void CreateController(Movie movie);                                  // 9
-    virtual void StartProcess();                                                 // 10
-    virtual void ProcessMovie();                                                 // 11
-    virtual void ProcessAviMovie();                                              // 12 unused
+    virtual void DetachWindow();                                                       // 8
+    virtual void CreateController(Movie movie);                                        // 9
+    virtual void StartProcess();                                                       // 10
+    virtual void ProcessMovie();                                                       // 11
+    virtual void ProcessAviMovie();                                                    // 12 unused
     // 13: 1 done, 0 failed. sourceMedia is null for sources read by the own AVI reader.
     virtual int MakeVideoTrack(Movie outputMovie, Media sourceMedia, int width, int height);
     virtual void ProcessAviFrames();      // 14 unused
@@ -59,18 +59,18 @@ public:
                                    const Rect *frame);
     virtual int ProcessFramesPalToNtsc(Media outputMedia, Track outputTrack, Media sourceMedia,
                                        const Rect *frame);
-    virtual void ProcessFramesRepulldown();           // 21 unused
-    virtual void UpdateTitle();                       // 22
-    virtual void GetFileName(char *out, size_t cap);  // 23: the path after its last "/"
-    virtual void GetAppName(char *out, size_t cap);   // 24: left alone when the name is empty
-    virtual void CToPascalString(char *text);         // 25: in place, at most 255 characters
-    virtual void PascalToCString(char *text);         // 26: in place
-    virtual int GetFrameWidth();                      // 27
-    virtual int GetCaptionHeight();                   // 28
-    virtual int GetTitleBarHeight();                  // 29
-    virtual void GetDesktopRect();                    // 30 unused
-    virtual Movie GetMovie();                         // 31
-    virtual char *GetMoviePath();                     // 32: the movie-path buffer (256 bytes)
+    virtual void ProcessFramesRepulldown();          // 21 unused
+    virtual void UpdateTitle();                      // 22
+    virtual void GetFileName(char *out, size_t cap); // 23: the path after its last "/"
+    virtual void GetAppName(char *out, size_t cap);  // 24: left alone when the name is empty
+    virtual void CToPascalString(char *text);        // 25: in place, at most 255 characters
+    virtual void PascalToCString(char *text);        // 26: in place
+    virtual int GetFrameWidth();                     // 27
+    virtual int GetCaptionHeight();                  // 28
+    virtual int GetTitleBarHeight();                 // 29
+    virtual void GetDesktopRect();                   // 30 unused
+    virtual Movie GetMovie();                        // 31
+    virtual char *GetMoviePath();                    // 32: the movie-path buffer (256 bytes)
 
     virtual ~CMovieWindow();
 
@@ -78,12 +78,12 @@ public:
     // A path longer than 255 characters is refused: false, both left empty.
     bool SetMoviePath(const char *path);
 
-    char appName[128] = {};    // the application's name, set by the view's creation handler
+    char appName[128] = {};     // the application's name, set by the view's creation handler
     char movieFolder[256] = {}; // ends with "/"
     int isOpen = 0;             // 1 while a movie is open
     Movie movie = nullptr;
     MovieController controller = nullptr;
-    Rect movieBox;              // the movie's box moved to the origin
+    Rect movieBox; // the movie's box moved to the origin
     char moviePath[256] = {};
     MovieWindowHandle parentWindow = nullptr; // the main frame
     MovieWindowHandle viewWindow = nullptr;   // the view

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "passes/ui_hooks.h"
 #include "platform/sys/clock.h"
 #include "platform/sys/text.h"
 #include "platform/ui/message_box.h"
-#include "passes/ui_hooks.h"
 
 ProcessControl gProcessControl;
 

@@ -8,11 +8,9 @@
 #include <vector>
 
 #include "engine/conversion_options.h"
-#include "platform/sys/file.h"
-#include "platform/sys/path.h"
-#include "platform/sys/text.h"
-#include "platform/sys/thread.h"
-#include "platform/ui/message_box.h"
+#include "engine/pulldown.h"
+#include "formats/avi_reader.h"
+#include "formats/source_timing.h"
 #include "passes/conversion_state.h"
 #include "passes/lower_hooks.h"
 #include "passes/movie_window.h"
@@ -20,6 +18,11 @@
 #include "passes/source_kind.h"
 #include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
+#include "platform/sys/file.h"
+#include "platform/sys/path.h"
+#include "platform/sys/text.h"
+#include "platform/sys/thread.h"
+#include "platform/ui/message_box.h"
 
 namespace {
 
@@ -74,15 +77,18 @@ void RefuseLongPath(const char *what)
 }
 
 // Nearest integer of scale / duration, as the MPEG-2 rate is rounded.
-int32_t RoundedRate(int32_t scale, int32_t duration)
+int32_t RoundedRate(int64_t scale, int64_t duration)
 {
-    return int32_t((int64_t(scale) + duration / 2) / duration);
+    return int32_t((scale + duration / 2) / duration);
 }
 
 } // namespace
 
 unsigned ProcessThreadProc(void *)
 {
+    if (!gMovieWindow) {
+        return 0;
+    }
     ProcessControl &control = gProcessControl;
     ConversionOptions &options = gConversionOptions;
     ConversionState &state = gConversionState;
@@ -96,7 +102,8 @@ unsigned ProcessThreadProc(void *)
     // Items: the lines of the batch text, or the one open movie. The text is copied so that
     // edits of the list during the run cannot reach the loop.
     const bool batch = control.batchRunning != 0;
-    std::string batchText(gUiState.batchText, strnlen(gUiState.batchText, sizeof gUiState.batchText));
+    std::string batchText(gUiState.batchText,
+                          strnlen(gUiState.batchText, sizeof gUiState.batchText));
     std::vector<BatchLine> lines = SplitBatchLines(batchText.c_str());
     const size_t itemCount = batch ? lines.size() : 1;
 
@@ -147,8 +154,7 @@ unsigned ProcessThreadProc(void *)
         }
 
         // 4. Refusals of YUV processing.
-        if (options.useYuvProcessing && gLowerHooks.aviIsUncompressed
-            && gLowerHooks.aviIsUncompressed()) {
+        if (options.useYuvProcessing && gAviReadState.isUncompressed) {
             ShowWarning("YUV processing (in Advanced Options) cannot be used with\n"
                         "uncompressed AVI source movie");
             continue;
@@ -165,8 +171,17 @@ unsigned ProcessThreadProc(void *)
         if (!viaReader) {
             double rate = gLowerHooks.mpegFrameRate ? gLowerHooks.mpegFrameRate() : 0.0;
             state.frameRate = int32_t(rate + 0.5);
-        } else if (state.frameRateDuration > 0) {
-            state.frameRate = RoundedRate(state.frameRateScale, state.frameRateDuration);
+        } else {
+            // The own AVI reader keeps the file's rate and scale; the media-layer open stores
+            // its ratio beside frameRate.
+            int64_t scale = state.frameRateScale, duration = state.frameRateDuration;
+            if (gSourceKind.viaAviPlayer && gSourceTiming.scale != 0) {
+                scale = gSourceTiming.rate;
+                duration = gSourceTiming.scale;
+            }
+            if (duration > 0) {
+                state.frameRate = RoundedRate(scale, duration);
+            }
         }
 
         // 6. MXF clips are for viewing only.
@@ -190,7 +205,7 @@ unsigned ProcessThreadProc(void *)
 
         // 9. Passes: two for the two-pass pulldown analysis of 30 frames/s sources.
         control.passesLeft = 1;
-        CallHook(gLowerHooks.resetPulldownScores);
+        ResetPulldownScores();
         if (state.frameRate == 30 && options.twoPassPulldownRemoval
             && (options.pulldown2332To25P || options.pulldown32To25P)) {
             control.passesLeft = 2;
@@ -329,7 +344,10 @@ bool StartProcessThread()
     return started;
 }
 
-bool ProcessThreadActive() { return gThreadActive.load(std::memory_order_acquire) != 0; }
+bool ProcessThreadActive()
+{
+    return gThreadActive.load(std::memory_order_acquire) != 0;
+}
 
 void WaitForProcessThread(void (*pump)())
 {

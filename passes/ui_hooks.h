@@ -6,10 +6,10 @@
 // of these names itself: it installs them here.
 struct UiHooks
 {
-    void (*showProgress)() = nullptr;                             // show the dialog, text empty, bar 0
+    void (*showProgress)() = nullptr; // show the dialog, text empty, bar 0
     void (*setProgress)(const char *text, int percent) = nullptr; // text and bar position 0..100
     void (*hideProgress)() = nullptr;                             // hide it when shown
-    void (*showGuidePage)(int page) = nullptr;                    // page text of the quick-start guide
+    void (*showGuidePage)(int page) = nullptr; // page text of the quick-start guide
     // Greys the menus, starts the processing thread (StartProcessThread) and the 1-second timer.
     // Null: the thread is started alone.
     void (*startProcessingThread)() = nullptr;

@@ -92,8 +92,3 @@ OSErr FDecompressImage(Ptr data, ImageDescriptionHandle desc, PixMapHandle dst, 
                        const MatrixRecord *matrix, int16_t mode, RgnHandle mask, PixMapHandle matte,
                        const Rect *matteRect, CodecQ accuracy, DecompressorComponent codec,
                        int32_t bufferSize, void *dataProc, void *progressProc);
-
-// Image description of a cType sample of width x height at depth: the fixed 86-byte record,
-// dataSize 0 until a frame is compressed. Null on failure (MemError says why).
-ImageDescriptionHandle NewImageDescription(CodecType cType, int16_t width, int16_t height,
-                                           int16_t depth);

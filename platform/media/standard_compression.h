@@ -25,8 +25,8 @@ struct ScImageSettings
 using ImageSettingsChooser = bool (*)(const CodecNameSpec *encoders, int count,
                                       const ScImageSettings &current, ScImageSettings *chosen);
 
-// Installs the chooser (null: back to the scripted one). Call before any request.
-void SetImageSettingsChooser(ImageSettingsChooser chooser);
+// Installs the chooser (null: back to the scripted one); returns the previous one.
+ImageSettingsChooser SetImageSettingsChooser(ImageSettingsChooser chooser);
 
 // The scripted chooser, used while none is installed: each request takes the next queued answer;
 // with none queued the request counts as cancelled. cancel = true scripts a cancel.

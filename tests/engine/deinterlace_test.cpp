@@ -44,7 +44,7 @@ TEST_F(DeinterlaceTest, MotionWeightTable)
         int32_t mapValue;
         int weight;
     } rows[] = {
-        {50, 0, 0},      {50, 807, 0},   {50, 808, 1},    {50, 1600, 100},  {50, 2839, 254},
+        {50, 0, 0},      {50, 807, 0},       {50, 808, 1},    {50, 1600, 100}, {50, 2839, 254},
         {50, 2840, 255}, {50, 1 << 24, 255}, {0, 1 << 24, 0}, {100, 808, 102}, {1000, 48, 20},
     };
     UseSlots(16, 8, false);
@@ -67,16 +67,20 @@ TEST_F(DeinterlaceTest, MaskSelection)
         int detector;
         int weight;
     } rows[] = {
-        {0, 0, 0, 100}, {1, 0, 0, 100}, {0, 1, 0, 0}, {1, 1, 0, 100},
+        {0, 0, 0, 100},
+        {1, 0, 0, 100},
+        {0, 1, 0, 0},
+        {1, 1, 0, 100},
         // With the detector on over a flat frame the line value is 0.
-        {0, 1, 1, 0}, {0, 0, 1, 100}, {1, 0, 1, 100},
+        {0, 1, 1, 0},
+        {0, 0, 1, 100},
+        {1, 0, 1, 100},
     };
     for (const Row &r : rows) {
         gConversionOptions.showMotionMask = r.showMotion;
         gConversionOptions.showLineMask = r.showLine;
         gConversionOptions.lineDetectorOn = r.detector;
-        EXPECT_EQ(DeinterlaceWeight(4, 8, 1), r.weight)
-            << r.showMotion << r.showLine << r.detector;
+        EXPECT_EQ(DeinterlaceWeight(4, 8, 1), r.weight) << r.showMotion << r.showLine << r.detector;
     }
 }
 
@@ -182,8 +186,8 @@ TEST_F(DeinterlaceTest, FullWeightFieldIsTheAverageOfItsNeighbours)
         }
         DeinterlaceField(field, 1, 1);
         for (int y = 0; y < kH; y++) {
-            const bool rebuilt = (field == 1) ? (y % 2 == 0 && y >= 2 && y <= kH - 2)
-                                              : (y % 2 == 1 && y <= kH - 3);
+            const bool rebuilt =
+                (field == 1) ? (y % 2 == 0 && y >= 2 && y <= kH - 2) : (y % 2 == 1 && y <= kH - 3);
             const int expected = rebuilt ? ((y - 1) * 20 + (y + 1) * 20) / 2 : y * 20;
             EXPECT_EQ(f[y * kW * 3 + 5], expected) << "line " << y;
         }

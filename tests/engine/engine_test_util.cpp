@@ -19,8 +19,14 @@ std::vector<EngineMessage> &Recorded()
     return messages;
 }
 
-void RecordWarning(const char *text) { Recorded().push_back({false, text}); }
-void RecordError(const char *text) { Recorded().push_back({true, text}); }
+void RecordWarning(const char *text)
+{
+    Recorded().push_back({false, text});
+}
+void RecordError(const char *text)
+{
+    Recorded().push_back({true, text});
+}
 
 } // namespace
 
@@ -52,8 +58,8 @@ std::string EngineFixtures()
         return dir;
     }
     const std::string out = std::string(LC_BINARY_DIR) + "/tests/fixtures/engine";
-    const std::string cmd = "python3 " + std::string(LC_SOURCE_DIR)
-                          + "/tests/fixtures/engine_fixtures.py " + out;
+    const std::string cmd =
+        "python3 " + std::string(LC_SOURCE_DIR) + "/tests/fixtures/engine_fixtures.py " + out;
     if (std::system(cmd.c_str()) != 0) {
         ADD_FAILURE() << "fixture script failed: " << cmd;
         return dir;
@@ -65,7 +71,8 @@ std::string EngineFixtures()
 std::vector<uint8_t> ReadBytes(const std::string &path)
 {
     std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f),
+                                std::istreambuf_iterator<char>());
 }
 
 void EngineTest::SetUp()
@@ -95,7 +102,10 @@ void EngineTest::TearDown()
     gEngineHooks = EngineHooks{};
 }
 
-std::vector<EngineMessage> &EngineTest::Messages() { return Recorded(); }
+std::vector<EngineMessage> &EngineTest::Messages()
+{
+    return Recorded();
+}
 
 TestFrame::TestFrame(int width, int height, int bytesPerPixel, uint8_t fill, int padPixels)
     : bytes(static_cast<size_t>(width + padPixels) * bytesPerPixel * height, fill)

@@ -44,7 +44,7 @@ bool AllPointersNull()
         }
     }
     return !fs.noiseTable && !fs.blurFrame && !fs.mixFrame && !fs.rgbOutFrame && !fs.lineMask
-        && !fs.lineMaskSum;
+           && !fs.lineMaskSum;
 }
 
 TEST_F(FrameStoreTest, SecondAllocationTakesNothing)
@@ -189,7 +189,7 @@ TEST_F(FrameStoreTest, OutputHeightBySourceFamilyAndSize)
         uint32_t height;
         int expected;
     } rows[] = {
-        {true, 480, 720, 576, 480},   {true, 486, 720, 576, 486},   {false, 480, 720, 480, 576},
+        {true, 480, 720, 576, 480},    {true, 486, 720, 576, 486},     {false, 480, 720, 480, 576},
         {true, 480, 1920, 1080, 1080}, {false, 480, 1920, 1080, 1080}, {true, 480, 1280, 720, 720},
     };
     for (const Row &r : rows) {

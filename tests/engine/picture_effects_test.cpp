@@ -123,8 +123,8 @@ TEST_F(PictureEffectsTest, FlickerTable)
         int centre;
         int below;
     } rows[] = {
-        {0, 0, 140, 0},   {1, 23, 93, 23},  {2, 28, 84, 28}, {3, 35, 70, 35},
-        {4, 40, 60, 40},  {5, 40, 60, 40},  {-1, 0, 140, 0},
+        {0, 0, 140, 0},  {1, 23, 93, 23}, {2, 28, 84, 28}, {3, 35, 70, 35},
+        {4, 40, 60, 40}, {5, 40, 60, 40}, {-1, 0, 140, 0},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.level);
@@ -262,12 +262,12 @@ TEST_F(PictureEffectsTest, BlurMixesByMotion)
         int32_t map; // every map value; the weight of a line sums three of them
         int line4;   // line 4 after blurring lines 0 mod 3 = 90, others 0
     } rows[] = {
-        {1, 0, 0},         // no motion: unchanged
-        {1, 100000, 22},   // full weight: (0 + 2 x 0 + 90) >> 2
-        {2, 100000, 30},   // (0 + 0 + 90) / 3
-        {3, 100000, 36},   // (90 + 0 + 0 + 90 + 0) / 5
-        {1, 560, 11},      // weight ((1680 >> 3) x 50) / 50 - 100 = 110: 22 x 110 >> 8 = 9
-        {0, 100000, 0},    // out of range: nothing, whatever the work frame holds
+        {1, 0, 0},       // no motion: unchanged
+        {1, 100000, 22}, // full weight: (0 + 2 x 0 + 90) >> 2
+        {2, 100000, 30}, // (0 + 0 + 90) / 3
+        {3, 100000, 36}, // (90 + 0 + 0 + 90 + 0) / 5
+        {1, 560, 11},    // weight ((1680 >> 3) x 50) / 50 - 100 = 110: 22 x 110 >> 8 = 9
+        {0, 100000, 0},  // out of range: nothing, whatever the work frame holds
         {4, 100000, 0},
     };
     rows[4].line4 = (22 * 110) >> 8;

@@ -17,7 +17,10 @@ class PixelFormatsTest : public EngineTest
 constexpr int kW = 64;
 constexpr int kH = 48;
 
-uint8_t Clamp(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+uint8_t Clamp(int v)
+{
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 
 // The integer conversion written out per pixel, for comparison with the row kernel.
 void ReferenceYuvToBgr(const uint8_t *yuv, int rows, int width, std::vector<uint8_t> &bgr)
@@ -140,7 +143,7 @@ TEST_F(PixelFormatsTest, YuvPixelCases)
 {
     struct Case
     {
-        uint8_t in[4]; // two pixels: Y0 U Y1 V
+        uint8_t in[4];  // two pixels: Y0 U Y1 V
         uint8_t out[6]; // bottom-up B,G,R of both
     } cases[] = {
         {{16, 128, 16, 128}, {16, 16, 16, 16, 16, 16}},

@@ -12,9 +12,15 @@ namespace avi_build {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void Append(Bytes &b, const Bytes &more) { b.insert(b.end(), more.begin(), more.end()); }
+inline void Append(Bytes &b, const Bytes &more)
+{
+    b.insert(b.end(), more.begin(), more.end());
+}
 
-inline Bytes Id(const char *fourcc) { return Bytes(fourcc, fourcc + 4); }
+inline Bytes Id(const char *fourcc)
+{
+    return Bytes(fourcc, fourcc + 4);
+}
 
 inline Bytes U32(uint32_t v)
 {
@@ -106,7 +112,10 @@ inline Bytes AudioStrl(const Bytes &wave)
     return List("LIST", "strl", body);
 }
 
-inline Bytes Riff(const char *form, const Bytes &body) { return List("RIFF", form, body); }
+inline Bytes Riff(const char *form, const Bytes &body)
+{
+    return List("RIFF", form, body);
+}
 
 // A file: RIFF "AVI " with hdrl (avih + the stream lists given) and movi (the chunks given).
 inline Bytes AviFile(const Bytes &avih, const Bytes &streams, const Bytes &moviChunks,

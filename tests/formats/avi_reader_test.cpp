@@ -1,11 +1,10 @@
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include "formats/avi_reader.h"
@@ -182,10 +181,8 @@ struct SoundCase
 TEST_F(AviReaderTest, SoundHandOffCarriesOnlyThePublishedPcmStream)
 {
     const SoundCase cases[] = {
-        {"formats_dv_pcm.avi", true},
-        {"formats_two_audio.avi", true},
-        {"formats_swapped.avi", true},
-        {"formats_mjpeg.avi", true},
+        {"formats_dv_pcm.avi", true},  {"formats_two_audio.avi", true},
+        {"formats_swapped.avi", true}, {"formats_mjpeg.avi", true},
         {"formats_mp3.avi", false},
     };
     for (const SoundCase &c : cases) {
@@ -251,7 +248,10 @@ TEST_F(AviReaderTest, NtscSoundLeavesTheRingInOneSecondBlocks)
 
 // --- result codes and edge cases on built files ---
 
-Bytes DvStreams() { return VideoStrl("dvsd", Bih(720, 576, 24, "dvsd")); }
+Bytes DvStreams()
+{
+    return VideoStrl("dvsd", Bih(720, 576, 24, "dvsd"));
+}
 Bytes Frames(int n, uint32_t size)
 {
     Bytes movi;
@@ -285,8 +285,9 @@ TEST_F(AviReaderTest, OpenResultCodes)
     }
     EXPECT_EQ(Open(fmt_test::ScratchDir("reader") + "/missing.avi"), kAviOpenCannotOpen);
     EXPECT_STREQ(AviErrorText(1), "End of file - part of AVI is missing");
-    EXPECT_STREQ(AviErrorText(6),
-                 "24 bit color + transparency not supported, use Millions of colors, not Millions+");
+    EXPECT_STREQ(
+        AviErrorText(6),
+        "24 bit color + transparency not supported, use Millions of colors, not Millions+");
 }
 
 TEST_F(AviReaderTest, ExtendedWhenASecondRiffFollows)
@@ -318,7 +319,7 @@ TEST_F(AviReaderTest, CodecFlagsFromHandlerAndCompression)
         const char *compression;
         int isDV, isOtherDV, isUncompressed;
     } cases[] = {
-        {"dvsd", "dvsd", 1, 0, 0}, {"xxxx", "dvsd", 1, 0, 0}, {"cdvc", "cdvc", 0, 1, 0},
+        {"dvsd", "dvsd", 1, 0, 0},  {"xxxx", "dvsd", 1, 0, 0}, {"cdvc", "cdvc", 0, 1, 0},
         {"DIB ", nullptr, 0, 0, 1}, {"MJPG", "MJPG", 0, 0, 0},
     };
     for (const Case &c : cases) {
@@ -456,9 +457,9 @@ TEST_F(AviReaderTest, Idx1CountsVideoEntriesOfTheVideoStream)
         Append(idx1, U32(4));
         off += 12;
     }
-    ASSERT_EQ(Open(Write("idx1.avi", AviFile(Avih(2, 720, 576), DvStreams(), movi,
-                                             Chunk("idx1", idx1)))),
-              0);
+    ASSERT_EQ(
+        Open(Write("idx1.avi", AviFile(Avih(2, 720, 576), DvStreams(), movi, Chunk("idx1", idx1)))),
+        0);
     ASSERT_EQ(AviSeekFrame(0), 1);
     ASSERT_EQ(AviReadSeekedFrame(buffer_.data(), kBuffer), 4);
     EXPECT_EQ(buffer_[0], 1);
@@ -568,8 +569,8 @@ TEST_F(AviReaderTest, DamagedFilesFailCleanly)
         std::free(format);
         AviCloseRead();
     };
-    for (size_t cut : {size_t(0), size_t(3), size_t(11), size_t(100), size_t(4000),
-                       size_t(9000), good.size() / 2, good.size() - 9000, good.size() - 17}) {
+    for (size_t cut : {size_t(0), size_t(3), size_t(11), size_t(100), size_t(4000), size_t(9000),
+                       good.size() / 2, good.size() - 9000, good.size() - 17}) {
         SCOPED_TRACE(cut);
         exercise(Bytes(good.begin(), good.begin() + std::ptrdiff_t(cut)));
     }

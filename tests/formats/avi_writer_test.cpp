@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "formats/avi_reader.h"
 #include "formats/avi_writer.h"
@@ -37,9 +37,9 @@ protected:
 
     static std::string Text(const Bytes &b, size_t at, size_t n = 4)
     {
-        return at + n <= b.size() ? std::string(b.begin() + std::ptrdiff_t(at),
-                                                b.begin() + std::ptrdiff_t(at + n))
-                                  : "";
+        return at + n <= b.size()
+                   ? std::string(b.begin() + std::ptrdiff_t(at), b.begin() + std::ptrdiff_t(at + n))
+                   : "";
     }
     static uint32_t U32(const Bytes &b, size_t at)
     {
@@ -88,10 +88,10 @@ protected:
             EXPECT_EQ(out, std::to_string(frames) + "\n") << (mode.empty() ? "" : mode[1]);
         }
         std::string out;
-        EXPECT_EQ(fmt_test::RunProgram({"ffmpeg", "-hide_banner", "-v", "error", "-i", path, "-f",
-                                        "null", "-"},
-                                       &out),
-                  0);
+        EXPECT_EQ(
+            fmt_test::RunProgram(
+                {"ffmpeg", "-hide_banner", "-v", "error", "-i", path, "-f", "null", "-"}, &out),
+            0);
         EXPECT_EQ(out, "");
         EXPECT_EQ(fmt_test::RunProgram({"mediainfo", "--Inform=Video;%FrameCount%", path}, &out),
                   0);
@@ -134,22 +134,37 @@ TEST_F(AviWriterTest, HeaderLayoutOffsets)
         const char *text; // a four-character code, or null for the number
         uint32_t value;
     } fields[] = {
-        {0, "RIFF", 0},       {8, "AVI ", 0},       {12, "LIST", 0},      {16, nullptr, 96768},
-        {20, "hdrl", 0},      {24, "avih", 0},      {28, nullptr, 56},    {32, nullptr, 40000},
-        {36, nullptr, 3600000}, {44, nullptr, 0x810}, {48, nullptr, 0},   {56, nullptr, 2},
-        {64, nullptr, 720},   {68, nullptr, 576},   {88, "LIST", 0},      {92, nullptr, 32372},
-        {96, "strl", 0},      {100, "strh", 0},     {108, "vids", 0},     {112, "dvsd", 0},
-        {128, nullptr, 1},    {132, nullptr, 25},   {164, "strf", 0},     {168, nullptr, 40},
-        {172, nullptr, 40},   {192, nullptr, 720 * 576 * 3}, {196, nullptr, 2835},
-        {212, "indx", 0},     {216, nullptr, 32248}, {224, nullptr, 0},   {228, "00db", 0},
-        {32468, "LIST", 0},   {32472, nullptr, 32360}, {32480, "strh", 0}, {32488, "auds", 0},
-        {32508, nullptr, 4},  {32512, nullptr, 192000}, {32532, nullptr, 4}, {32544, "strf", 0},
-        {32580, "indx", 0},   {32596, "01wb", 0},   {64836, "LIST", 0},   {64840, nullptr, 260},
-        {64844, "odml", 0},   {64848, "dmlh", 0},   {64852, nullptr, 248}, {65104, "JUNK", 0},
-        {96788, "LIST", 0},   {96792, nullptr, 8192}, {96796, "INFO", 0}, {96800, "TAPE", 0},
-        {104988, "LIST", 0},  {104992, nullptr, 152}, {104996, "Tdat", 0}, {105000, "tc_O", 0},
-        {105148, "JUNK", 0},  {105152, nullptr, 96}, {105252, "LIST", 0}, {105260, "movi", 0},
-        {105264, "ix00", 0},  {105268, nullptr, 32248}, {137520, "JUNK", 0},
+        {0, "RIFF", 0},           {8, "AVI ", 0},
+        {12, "LIST", 0},          {16, nullptr, 96768},
+        {20, "hdrl", 0},          {24, "avih", 0},
+        {28, nullptr, 56},        {32, nullptr, 40000},
+        {36, nullptr, 3600000},   {44, nullptr, 0x810},
+        {48, nullptr, 0},         {56, nullptr, 2},
+        {64, nullptr, 720},       {68, nullptr, 576},
+        {88, "LIST", 0},          {92, nullptr, 32372},
+        {96, "strl", 0},          {100, "strh", 0},
+        {108, "vids", 0},         {112, "dvsd", 0},
+        {128, nullptr, 1},        {132, nullptr, 25},
+        {164, "strf", 0},         {168, nullptr, 40},
+        {172, nullptr, 40},       {192, nullptr, 720 * 576 * 3},
+        {196, nullptr, 2835},     {212, "indx", 0},
+        {216, nullptr, 32248},    {224, nullptr, 0},
+        {228, "00db", 0},         {32468, "LIST", 0},
+        {32472, nullptr, 32360},  {32480, "strh", 0},
+        {32488, "auds", 0},       {32508, nullptr, 4},
+        {32512, nullptr, 192000}, {32532, nullptr, 4},
+        {32544, "strf", 0},       {32580, "indx", 0},
+        {32596, "01wb", 0},       {64836, "LIST", 0},
+        {64840, nullptr, 260},    {64844, "odml", 0},
+        {64848, "dmlh", 0},       {64852, nullptr, 248},
+        {65104, "JUNK", 0},       {96788, "LIST", 0},
+        {96792, nullptr, 8192},   {96796, "INFO", 0},
+        {96800, "TAPE", 0},       {104988, "LIST", 0},
+        {104992, nullptr, 152},   {104996, "Tdat", 0},
+        {105000, "tc_O", 0},      {105148, "JUNK", 0},
+        {105152, nullptr, 96},    {105252, "LIST", 0},
+        {105260, "movi", 0},      {105264, "ix00", 0},
+        {105268, nullptr, 32248}, {137520, "JUNK", 0},
     };
     for (const Field &fd : fields) {
         SCOPED_TRACE(fd.at);
@@ -173,12 +188,8 @@ TEST_F(AviWriterTest, FramesPerSegmentAndTheSegmentLimit)
         int framesPerSegment;
         int accepted;
     } cases[] = {
-        {144000, 100, 3500, 1},
-        {1244160, 100, 863, 1},
-        {0, 100, 178, 1},
-        {0, 0, 178, 1},
-        {144000, 2014 * 3500, 3500, 1},
-        {144000, 2014 * 3500 + 1, 3500, 0},
+        {144000, 100, 3500, 1}, {1244160, 100, 863, 1},         {0, 100, 178, 1},
+        {0, 0, 178, 1},         {144000, 2014 * 3500, 3500, 1}, {144000, 2014 * 3500 + 1, 3500, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.sizeImage);
@@ -263,13 +274,13 @@ TEST_F(AviWriterTest, AudioHeaderFollowsTheFormat)
         ASSERT_EQ(AviBeginRGB(path.c_str(), 1, 25, 1, 48, 64), 1);
         AviCloseOutput();
         Bytes f = fmt_test::ReadFile(path);
-        EXPECT_EQ(U32(f, 32508), c.blockAlign);             // dwScale
-        EXPECT_EQ(U32(f, 32512), c.rate * c.blockAlign);    // dwRate
-        EXPECT_EQ(U32(f, 32532), c.blockAlign);             // dwSampleSize
-        EXPECT_EQ(U16(f, 32552), 1);                        // PCM
+        EXPECT_EQ(U32(f, 32508), c.blockAlign);          // dwScale
+        EXPECT_EQ(U32(f, 32512), c.rate * c.blockAlign); // dwRate
+        EXPECT_EQ(U32(f, 32532), c.blockAlign);          // dwSampleSize
+        EXPECT_EQ(U16(f, 32552), 1);                     // PCM
         EXPECT_EQ(U16(f, 32554), c.channels);
         EXPECT_EQ(U32(f, 32556), c.rate);
-        EXPECT_EQ(U32(f, 32560), c.rate * c.blockAlign);    // nAvgBytesPerSec
+        EXPECT_EQ(U32(f, 32560), c.rate * c.blockAlign); // nAvgBytesPerSec
         EXPECT_EQ(U16(f, 32564), c.blockAlign);
         EXPECT_EQ(U16(f, 32566), 16);
     }
@@ -327,11 +338,11 @@ TEST_F(AviWriterTest, ThreeSegmentFileOpensEverywhere)
     EXPECT_TRUE(Fake().errors.empty());
 
     Bytes f = fmt_test::ReadFile(path);
-    EXPECT_EQ(U32(f, 224), 3u);   // video super index entries in use
-    EXPECT_EQ(U32(f, 32596 - 4), 3u); // audio likewise
-    EXPECT_EQ(U32(f, 220 + 24 + 12), 178u); // first entry's duration
-    EXPECT_EQ(U32(f, 48), 500u);  // avih dwTotalFrames patched
-    EXPECT_EQ(U32(f, 64856), 500u); // dmlh
+    EXPECT_EQ(U32(f, 224), 3u);                 // video super index entries in use
+    EXPECT_EQ(U32(f, 32596 - 4), 3u);           // audio likewise
+    EXPECT_EQ(U32(f, 220 + 24 + 12), 178u);     // first entry's duration
+    EXPECT_EQ(U32(f, 48), 500u);                // avih dwTotalFrames patched
+    EXPECT_EQ(U32(f, 64856), 500u);             // dmlh
     EXPECT_EQ(U32(f, 32488 + 32), 500u * 1920); // audio dwLength in sample frames
     ExpectOthersRead(path, frames.size());
     ExpectReadBack(path, frames, {0, 177, 178, 355, 356, 499, 1});

@@ -22,8 +22,14 @@ namespace fmt_test {
 
 namespace {
 
-std::string BuildDir() { return LC_BINARY_DIR; }
-std::string SourceDir() { return LC_SOURCE_DIR; }
+std::string BuildDir()
+{
+    return LC_BINARY_DIR;
+}
+std::string SourceDir()
+{
+    return LC_SOURCE_DIR;
+}
 
 bool Exists(const std::string &p)
 {
@@ -32,7 +38,8 @@ bool Exists(const std::string &p)
 }
 
 // Makes the fixtures once across the test processes ctest runs side by side.
-bool MakeOnce(const std::string &dir, const std::string &stamp, const std::vector<std::string> &argv)
+bool MakeOnce(const std::string &dir, const std::string &stamp,
+              const std::vector<std::string> &argv)
 {
     ::mkdir(dir.c_str(), 0755);
     if (Exists(stamp)) {
@@ -59,7 +66,10 @@ bool MakeOnce(const std::string &dir, const std::string &stamp, const std::vecto
     return ok;
 }
 
-uint32_t Rotl(uint32_t x, int c) { return (x << c) | (x >> (32 - c)); }
+uint32_t Rotl(uint32_t x, int c)
+{
+    return (x << c) | (x >> (32 - c));
+}
 
 } // namespace
 
@@ -132,60 +142,73 @@ std::vector<FrameHash> FfmpegFrameMd5(const std::string &path)
     return ParseFrameMd5(in);
 }
 
-std::string Md5Hex(const uint8_t *data, size_t n)
+namespace {
+void Md5Block(uint32_t h[4], const uint8_t *p)
 {
     static const int kShift[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
                                    5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
                                    4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
                                    6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
-    uint32_t k[64];
-    for (int i = 0; i < 64; ++i) {
-        k[i] = uint32_t(std::floor(std::fabs(std::sin(double(i + 1))) * 4294967296.0));
+    static const std::vector<uint32_t> k = [] {
+        std::vector<uint32_t> t(64);
+        for (int i = 0; i < 64; ++i) {
+            t[size_t(i)] = uint32_t(std::floor(std::fabs(std::sin(double(i + 1))) * 4294967296.0));
+        }
+        return t;
+    }();
+    uint32_t w[16];
+    for (int i = 0; i < 16; ++i) {
+        const uint8_t *q = p + 4 * i;
+        w[i] = uint32_t(q[0]) | uint32_t(q[1]) << 8 | uint32_t(q[2]) << 16 | uint32_t(q[3]) << 24;
     }
+    uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
+    for (int i = 0; i < 64; ++i) {
+        uint32_t f;
+        int g;
+        if (i < 16) {
+            f = (b & c) | (~b & d);
+            g = i;
+        } else if (i < 32) {
+            f = (d & b) | (~d & c);
+            g = (5 * i + 1) % 16;
+        } else if (i < 48) {
+            f = b ^ c ^ d;
+            g = (3 * i + 5) % 16;
+        } else {
+            f = c ^ (b | ~d);
+            g = (7 * i) % 16;
+        }
+        uint32_t t = d;
+        d = c;
+        c = b;
+        b = b + Rotl(a + f + k[size_t(i)] + w[g], kShift[i]);
+        a = t;
+    }
+    h[0] += a;
+    h[1] += b;
+    h[2] += c;
+    h[3] += d;
+}
+} // namespace
+
+std::string Md5Hex(const uint8_t *data, size_t n)
+{
     uint32_t h[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-    std::vector<uint8_t> msg(data, data + n);
-    msg.push_back(0x80);
-    while (msg.size() % 64 != 56) {
-        msg.push_back(0);
+    size_t whole = n / 64 * 64;
+    for (size_t off = 0; off < whole; off += 64) {
+        Md5Block(h, data + off);
+    }
+    std::vector<uint8_t> tail(data + whole, data + n);
+    tail.push_back(0x80);
+    while (tail.size() % 64 != 56) {
+        tail.push_back(0);
     }
     uint64_t bits = uint64_t(n) * 8;
     for (int i = 0; i < 8; ++i) {
-        msg.push_back(uint8_t(bits >> (8 * i)));
+        tail.push_back(uint8_t(bits >> (8 * i)));
     }
-    for (size_t off = 0; off < msg.size(); off += 64) {
-        uint32_t w[16];
-        for (int i = 0; i < 16; ++i) {
-            const uint8_t *p = &msg[off + size_t(4 * i)];
-            w[i] = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16
-                   | uint32_t(p[3]) << 24;
-        }
-        uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
-        for (int i = 0; i < 64; ++i) {
-            uint32_t f;
-            int g;
-            if (i < 16) {
-                f = (b & c) | (~b & d);
-                g = i;
-            } else if (i < 32) {
-                f = (d & b) | (~d & c);
-                g = (5 * i + 1) % 16;
-            } else if (i < 48) {
-                f = b ^ c ^ d;
-                g = (3 * i + 5) % 16;
-            } else {
-                f = c ^ (b | ~d);
-                g = (7 * i) % 16;
-            }
-            uint32_t t = d;
-            d = c;
-            c = b;
-            b = b + Rotl(a + f + k[i] + w[g], kShift[i]);
-            a = t;
-        }
-        h[0] += a;
-        h[1] += b;
-        h[2] += c;
-        h[3] += d;
+    for (size_t off = 0; off < tail.size(); off += 64) {
+        Md5Block(h, tail.data() + off);
     }
     char hex[33];
     for (int i = 0; i < 16; ++i) {
@@ -254,11 +277,26 @@ FakePasses &Fake()
 }
 
 namespace {
-void FakeError(const char *t) { Fake().errors.push_back(t); }
-void FakeWarning(const char *t) { Fake().warnings.push_back(t); }
-int FakePassesLeft() { return Fake().passesLeft; }
-int FakeNtsc() { return Fake().sourceIsNtsc; }
-int FakeOutputIsAvi() { return Fake().outputIsAvi; }
+void FakeError(const char *t)
+{
+    Fake().errors.push_back(t);
+}
+void FakeWarning(const char *t)
+{
+    Fake().warnings.push_back(t);
+}
+int FakePassesLeft()
+{
+    return Fake().passesLeft;
+}
+int FakeNtsc()
+{
+    return Fake().sourceIsNtsc;
+}
+int FakeOutputIsAvi()
+{
+    return Fake().outputIsAvi;
+}
 uint8_t *FakeEnsure(int n)
 {
     if (Fake().soundBuffer.size() < size_t(n)) {
@@ -267,7 +305,10 @@ uint8_t *FakeEnsure(int n)
     Fake().soundBuffer.resize(size_t(n));
     return Fake().soundBuffer.data();
 }
-void FakeSampleCount(int n) { Fake().sampleCount = n; }
+void FakeSampleCount(int n)
+{
+    Fake().sampleCount = n;
+}
 int FakeAdd()
 {
     FakePasses &f = Fake();

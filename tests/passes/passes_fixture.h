@@ -6,13 +6,15 @@
 #include <gtest/gtest.h>
 
 #include "engine/conversion_options.h"
-#include "platform/ui/message_box.h"
+#include "formats/avi_reader.h"
+#include "formats/source_timing.h"
 #include "passes/conversion_state.h"
 #include "passes/lower_hooks.h"
 #include "passes/process_control.h"
 #include "passes/source_kind.h"
 #include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
+#include "platform/ui/message_box.h"
 
 // Fresh process-wide records for each case, a message recorder, and hooks that log the calls
 // the passes make upward.
@@ -29,6 +31,8 @@ protected:
         gUiState.batchText[0] = 0;
         gSourceKind.Clear();
         gConversionState = ConversionState{};
+        gSourceTiming = SourceTiming{};
+        gAviReadState.isUncompressed = 0;
         ResetConversionOptions(gConversionOptions);
         calls().clear();
         gUiHooks = UiHooks{};
@@ -43,7 +47,6 @@ protected:
         gLowerHooks = LowerHooks{};
         gLowerHooks.stopMpegDecoder = [] { calls().push_back("StopMpegDecoder"); };
         gLowerHooks.fitVideoWindow = [] { calls().push_back("FitVideoWindow"); };
-        gLowerHooks.resetPulldownScores = [] { calls().push_back("ResetPulldownScores"); };
     }
     void TearDown() override
     {

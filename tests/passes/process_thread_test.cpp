@@ -10,17 +10,16 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/sys/text.h"
 #include "passes/movie_window.h"
 #include "passes/process_thread.h"
 #include "passes_fixture.h"
+#include "platform/sys/text.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-enum class Kind
-{
+enum class Kind {
     QuickTime, // open through the media layer
     AviReader, // an AVI read by the own reader
     Mpeg,
@@ -31,13 +30,13 @@ enum class Kind
 struct FakeSource
 {
     Kind kind = Kind::Mpeg;
-    int32_t frameRate = 25; // what the open leaves in ConversionState::frameRate
-    int32_t rateScale = 0;  // the ratio beside it, 0 when not known
-    int32_t rateDuration = 0;
+    int32_t frameRate = 25;   // what the open leaves in ConversionState::frameRate
+    int32_t rateScale = 0;    // the ratio beside it (the AVI reader's rate), 0 when not known
+    int32_t rateDuration = 0; // (the AVI reader's scale)
     bool openFails = false;
-    bool error = false;       // ProcessMovie shows an error
-    bool stop = false;        // the user presses Stop during ProcessMovie
-    bool writeOutput = true;  // ProcessMovie leaves its output under the temporary name
+    bool error = false;      // ProcessMovie shows an error
+    bool stop = false;       // the user presses Stop during ProcessMovie
+    bool writeOutput = true; // ProcessMovie leaves its output under the temporary name
 };
 
 // What ProcessMovie saw of the state the thread worked out.
@@ -84,8 +83,13 @@ public:
             break;
         }
         gConversionState.frameRate = s.frameRate;
-        gConversionState.frameRateScale = s.rateScale;
-        gConversionState.frameRateDuration = s.rateDuration;
+        if (s.kind == Kind::AviReader) {
+            gSourceTiming.rate = uint32_t(s.rateScale);
+            gSourceTiming.scale = uint32_t(s.rateDuration);
+        } else {
+            gConversionState.frameRateScale = s.rateScale;
+            gConversionState.frameRateDuration = s.rateDuration;
+        }
         mpegRate = double(s.frameRate);
         return 1;
     }
@@ -95,9 +99,9 @@ public:
         CMovieWindow::ProcessMovie();
         processCalls++;
         const ConversionState &st = gConversionState;
-        seen.push_back({moviePath, st.batchItemIndex, st.frameRate, st.sourceIsPal,
-                        st.sourceIsNtsc, gProcessControl.passesLeft, st.outputIsAvi,
-                        st.dvAviOutput, st.ntscOutputHeight, gConversionOptions.convert60iTo25P,
+        seen.push_back({moviePath, st.batchItemIndex, st.frameRate, st.sourceIsPal, st.sourceIsNtsc,
+                        gProcessControl.passesLeft, st.outputIsAvi, st.dvAviOutput,
+                        st.ntscOutputHeight, gConversionOptions.convert60iTo25P,
                         st.outputBaseName});
         while (holdProcessing.load()) {
             std::this_thread::yield();
@@ -333,8 +337,8 @@ TEST_F(ProcessThreadTest, FinalMessages)
         std::vector<FakeSource> items; // sources i0.m2p, i1.m2p, ...
         bool batch;
         std::vector<std::string> shown;
-        int processed;       // items that reached ProcessMovie
-        const char *reopen;  // in the clips folder; null: nothing reopened
+        int processed;      // items that reached ProcessMovie
+        const char *reopen; // in the clips folder; null: nothing reopened
     };
     FakeSource ok, error, stop, failsToOpen, mxf;
     error.error = true;
@@ -346,22 +350,41 @@ TEST_F(ProcessThreadTest, FinalMessages)
         {"single ok", {ok}, false, {"Processing completed OK"}, 1, "newmovie.avi"},
         {"single error", {error}, false, {boxError}, 1, nullptr},
         {"single stop", {stop}, false, {"Processing aborted"}, 1, nullptr},
-        {"single mxf", {mxf}, false, {"Halvorne does not support .mxf files\nPress OK to continue."},
-         0, nullptr},
+        {"single mxf",
+         {mxf},
+         false,
+         {"Halvorne does not support .mxf files\nPress OK to continue."},
+         0,
+         nullptr},
         {"batch ok", {ok, ok}, true, {"Batch processing completed OK"}, 2, "i1.avi"},
         // Errors are counted once per run: the later items are processed but keep their
         // temporary name.
-        {"batch error", {error, ok}, true, {boxError, "Batch processing completed with errors"}, 2,
+        {"batch error",
+         {error, ok},
+         true,
+         {boxError, "Batch processing completed with errors"},
+         2,
          nullptr},
-        {"batch open fails", {failsToOpen, ok}, true,
+        {"batch open fails",
+         {failsToOpen, ok},
+         true,
          {"Could not open or read " + clips + "/i0.m2p", "Batch processing completed with errors"},
-         1, nullptr},
+         1,
+         nullptr},
         {"batch all refused", {mxf, mxf}, true, {"Nothing to process - batch empty"}, 0, nullptr},
-        {"batch stop", {ok, stop, ok}, true,
-         {"Processing aborted", "Batch processing aborted by user"}, 2, nullptr},
+        {"batch stop",
+         {ok, stop, ok},
+         true,
+         {"Processing aborted", "Batch processing aborted by user"},
+         2,
+         nullptr},
         // A stop after an earlier error still ends the batch.
-        {"batch error then stop", {error, stop, ok}, true,
-         {boxError, "Processing aborted", "Batch processing completed with errors"}, 2, nullptr},
+        {"batch error then stop",
+         {error, stop, ok},
+         true,
+         {boxError, "Processing aborted", "Batch processing completed with errors"},
+         2,
+         nullptr},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -457,6 +480,7 @@ TEST_F(ProcessThreadTest, FrameRateFamilyAndPasses)
         {"29.97 movie, one pass", Kind::QuickTime, 29, 30000, 1001, false, 30, 0, 1},
         {"25 movie", Kind::QuickTime, 25, 2500, 100, true, 25, 1, 1},
         {"23.976 movie", Kind::QuickTime, 23, 24000, 1001, true, 24, 0, 1},
+        {"29.97 AVI", Kind::AviReader, 29, 30000, 1001, true, 30, 0, 2},
         {"ratio unknown", Kind::AviReader, 29, 0, 0, true, 29, 0, 1},
         {"MPEG-2 at 25", Kind::Mpeg, 25, 0, 0, true, 25, 1, 1},
     };
@@ -511,7 +535,6 @@ TEST_F(ProcessThreadTest, OptionsWrittenForTheRun)
     EXPECT_EQ(movie.seen[0].ntscOutputHeight, 486);
     EXPECT_EQ(movie.seen[0].outputIsAvi, 1);
     EXPECT_EQ(movie.seen[0].dvAviOutput, 0);
-    EXPECT_EQ(CountCalls("ResetPulldownScores"), 1);
 }
 
 TEST_F(ProcessThreadTest, YuvRefusals)
@@ -535,9 +558,7 @@ TEST_F(ProcessThreadTest, YuvRefusals)
         SCOPED_TRACE(row.what);
         SetUp();
         gConversionOptions.useYuvProcessing = 1;
-        static int uncompressed;
-        uncompressed = row.uncompressed;
-        gLowerHooks.aviIsUncompressed = [] { return uncompressed; };
+        gAviReadState.isUncompressed = row.uncompressed;
         FakeSource s;
         s.kind = row.kind;
         RunSingle(Source("m.avi", s));
