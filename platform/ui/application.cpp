@@ -35,7 +35,10 @@ void EnsureGuiApplication()
         new QApplication(gQtArgc, gQtArgv);
         QApplication::setQuitOnLastWindowClosed(false);
         // At exit, windows of global objects are left alone; Qt's statics may be gone.
-        std::atexit([] { internal::UnbindGuiThread(); });
+        std::atexit([] {
+            internal::ForgetAllWindows();
+            internal::UnbindGuiThread();
+        });
     }
     if (!HasGuiThread()) {
         internal::BindGuiThread();

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/message_box.h"
+
 // The standard file chooser. Under test a script answers instead: each DoModal takes the next
 // scripted answer and records what the program asked for.
 

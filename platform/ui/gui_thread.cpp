@@ -29,8 +29,9 @@ struct Queue
 
 Queue &TheQueue()
 {
-    static Queue q;
-    return q;
+    // Never destroyed: exit handlers and late worker calls still use it.
+    static auto *q = new Queue;
+    return *q;
 }
 
 void Wake()

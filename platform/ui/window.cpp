@@ -30,8 +30,9 @@ namespace {
 std::mutex gWindowsLock;
 std::set<CWnd *> &Windows()
 {
-    static std::set<CWnd *> windows;
-    return windows;
+    // Never destroyed: exit handlers still walk it.
+    static auto *windows = new std::set<CWnd *>;
+    return *windows;
 }
 } // namespace
 
@@ -59,6 +60,18 @@ void DestroyAllWindows()
             s->paintTarget.store(nullptr);
             delete s->widget.data();
             s->widget = nullptr;
+        }
+    }
+}
+
+void ForgetAllWindows()
+{
+    std::lock_guard<std::mutex> g(gWindowsLock);
+    for (CWnd *w : Windows()) {
+        if (WindowState *s = w->State()) {
+            s->paintTarget.store(nullptr);
+            s->widget = nullptr;
+            s->surface = nullptr;
         }
     }
 }

@@ -86,6 +86,8 @@ struct WindowState
 QWidget *WidgetOf(const CWnd *wnd);
 // Deletes every window of the layer while Qt still exists (the application does this at exit).
 void DestroyAllWindows();
+// At process exit, when Qt's own state may be gone: drops every widget without deleting it.
+void ForgetAllWindows();
 void RegisterWindow(CWnd *wnd);
 void UnregisterWindow(CWnd *wnd);
 
