@@ -63,7 +63,7 @@ int CWinApp::Run(int argc, char **argv)
         QApplication qt(gQtArgc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
         internal::BindGuiThread();
-        InstallQtMessagePresenter(appName_.c_str());
+        InstallQtMessagePresenter(nullptr); // titled by the application
         if (InitInstance()) {
             QApplication::exec();
         }

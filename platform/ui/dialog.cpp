@@ -116,8 +116,11 @@ bool CDialog::Create(CWnd *owner)
             return;
         }
         auto *d = new DialogWidget(this, internal::WidgetOf(owner));
-        d->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
-                          | Qt::CustomizeWindowHint);
+        Qt::WindowFlags flags = Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint;
+        if (!(template_.style & kNoCloseBox)) {
+            flags |= Qt::WindowCloseButtonHint;
+        }
+        d->setWindowFlags(flags);
         d->setWindowTitle(QString::fromUtf8(template_.caption ? template_.caption : ""));
         // A font near the one the templates were laid out for; the units follow it.
         QFont font = d->font();

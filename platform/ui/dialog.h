@@ -57,13 +57,20 @@ struct DialogTemplate
     int cx, cy;          // client size in dialog units
     const ControlTemplate *controls;
     size_t controlCount;
+    unsigned style; // kNoCloseBox
+};
+
+enum : unsigned
+{
+    kNoCloseBox = 1, // the title bar has no close box (Esc still cancels)
 };
 
 template <size_t N>
 constexpr DialogTemplate MakeDialogTemplate(const char *name, const char *caption, int cx, int cy,
-                                            const ControlTemplate (&controls)[N])
+                                            const ControlTemplate (&controls)[N],
+                                            unsigned style = 0)
 {
-    return DialogTemplate{name, caption, cx, cy, controls, N};
+    return DialogTemplate{name, caption, cx, cy, controls, N, style};
 }
 
 // Notifications a control sends to its dialog's command table.

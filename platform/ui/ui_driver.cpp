@@ -226,6 +226,17 @@ bool DropFiles(CFrameWnd &frame, const std::vector<std::string> &paths)
     return drop.isAccepted();
 }
 
+bool CloseWindow(CWnd &wnd)
+{
+    QWidget *w = internal::WidgetOf(&wnd);
+    if (!w) {
+        return false;
+    }
+    w->close();
+    ProcessEvents();
+    return true;
+}
+
 uint32_t SurfacePixel(CWnd &wnd, int x, int y)
 {
     ProcessEvents();

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
@@ -116,6 +117,10 @@ void Surface::Paint(int x, int y, const QImage &image)
         picture_ = image;
         at_ = QPoint(x, y);
     }
+    // Painted from OnDraw: the repaint under way shows it.
+    if (drawing_.load() && IsGuiThread()) {
+        return;
+    }
     QPointer<Surface> self(this);
     PostToGui([self] {
         if (self) {
@@ -152,18 +157,38 @@ QImage Surface::Picture() const
 
 void Surface::paintEvent(QPaintEvent *)
 {
-    {
-        QPainter p(this);
-        p.fillRect(rect(), Qt::white);
-        std::lock_guard<std::mutex> g(lock_);
-        if (!picture_.isNull()) {
-            p.drawImage(at_, picture_);
-        }
-    }
-    if (onDraw && !drawing_) {
-        drawing_ = true;
+    // The view draws first (it may paint a new picture), then the picture is shown.
+    if (onDraw && !drawing_.load()) {
+        drawing_.store(true);
         onDraw();
-        drawing_ = false;
+        drawing_.store(false);
+    }
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+    std::lock_guard<std::mutex> g(lock_);
+    if (!picture_.isNull()) {
+        p.drawImage(at_, picture_);
+    }
+}
+
+void Surface::mousePressEvent(QMouseEvent *e)
+{
+    if (onMouse) {
+        onMouse(0, e->position().toPoint().x(), e->position().toPoint().y());
+    }
+}
+
+void Surface::mouseMoveEvent(QMouseEvent *e)
+{
+    if (onMouse && (e->buttons() & Qt::LeftButton)) {
+        onMouse(1, e->position().toPoint().x(), e->position().toPoint().y());
+    }
+}
+
+void Surface::mouseReleaseEvent(QMouseEvent *e)
+{
+    if (onMouse) {
+        onMouse(2, e->position().toPoint().x(), e->position().toPoint().y());
     }
 }
 
@@ -542,6 +567,15 @@ bool CFrameWnd::Create(const char *title, const CreateStruct &cs, const MenuItem
             view->State()->surface = surface;
             view->State()->paintTarget.store(surface);
             surface->onDraw = [view] { view->OnDraw(); };
+            surface->onMouse = [view](int kind, int x, int y) {
+                if (kind == 0) {
+                    view->OnLButtonDown(x, y);
+                } else if (kind == 1) {
+                    view->OnMouseDrag(x, y);
+                } else {
+                    view->OnLButtonUp(x, y);
+                }
+            };
             surface->onSize = [view](int cx, int cy) { view->OnSize(cx, cy); };
         }
 

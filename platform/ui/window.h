@@ -192,6 +192,23 @@ public:
         (void)cx;
         (void)cy;
     }
+    // The left mouse button in the view (a movie controller's strip takes these), client
+    // coordinates.
+    virtual void OnLButtonDown(int x, int y)
+    {
+        (void)x;
+        (void)y;
+    }
+    virtual void OnMouseDrag(int x, int y)
+    {
+        (void)x;
+        (void)y;
+    }
+    virtual void OnLButtonUp(int x, int y)
+    {
+        (void)x;
+        (void)y;
+    }
 
     // Layer-internal.
     void Attach(CDocument *document, CFrameWnd *frame);

@@ -33,16 +33,20 @@ public:
     QImage Picture() const; // what the area shows now, as drawn
     std::function<void()> onDraw;
     std::function<void(int, int)> onSize;
+    std::function<void(int kind, int x, int y)> onMouse; // 0 press, 1 drag, 2 release
 
 protected:
     void paintEvent(QPaintEvent *) override;
     void resizeEvent(QResizeEvent *) override;
+    void mousePressEvent(QMouseEvent *e) override;
+    void mouseMoveEvent(QMouseEvent *e) override;
+    void mouseReleaseEvent(QMouseEvent *e) override;
 
 private:
     mutable std::mutex lock_;
     QImage picture_;
     QPoint at_;
-    bool drawing_ = false;
+    std::atomic<bool> drawing_{false}; // the view's OnDraw runs
 };
 
 class FrameWidget : public QMainWindow

@@ -56,7 +56,18 @@ public:
     TestView() { MapCommand(kOptions, [] { gLog.push_back("view options"); }); }
     void OnCreate() override { gLog.push_back("view created"); }
     void OnSize(int cx, int cy) override { lastSize = cx * 10000 + cy; }
+    // Draws its picture on every repaint, as a movie's view does.
+    void OnDraw() override
+    {
+        draws++;
+        if (drawPicture) {
+            const uint8_t green[] = {0, 255, 0, 0};
+            PaintBitmap(0, 0, 1, 1, 24, green);
+        }
+    }
     int lastSize = 0;
+    int draws = 0;
+    bool drawPicture = false;
 };
 
 class TestFrame : public CFrameWnd
@@ -235,6 +246,19 @@ TEST_F(Frames, PaintSurfaceTakesBottomUpBitmaps)
     EXPECT_FALSE(frame->PaintBitmap(0, 0, 0, 2, 24, rgb24));
     frame->ClearPicture();
     EXPECT_EQ(driver::SurfacePixel(*frame, 3, 4), 0xffffffu);
+}
+
+TEST_F(Frames, PictureDrawnByTheViewShowsWithoutRepaintingForever)
+{
+    gView->drawPicture = true;
+    gView->draws = 0;
+    frame->Invalidate();
+    EXPECT_EQ(driver::SurfacePixel(*frame, 0, 0), 0x00ff00u);
+    driver::ProcessEvents(100);
+    EXPECT_LT(gView->draws, 5); // one repaint asked for, not a loop
+    EXPECT_EQ(driver::SurfacePixel(*frame, 0, 0), 0x00ff00u);
+    gView->drawPicture = false;
+    frame->ClearPicture();
 }
 
 TEST(FileDialogs, ScriptAnswersAndRecordsWhatWasAsked)
