@@ -27,35 +27,58 @@ using Kind = COptionsDialog::Kind;
 using Copy = OptionsWorkingCopy;
 
 // The check boxes and radios of the three dialogs in guide order: the position in this table
-// plus 7 is the guide page a box that turns on shows.
+// plus 7 is the guide page a box that turns on shows. field is what the dialog's OK commits the
+// copy to (none for "No Letterbox", and for the NTSC/PAL field options, which go through the main
+// dialog's copies).
 struct CheckBoxEntry
 {
     Kind dialog;
     int id;
     int Copy::*copy;
+    int32_t ConversionOptions::*field;
 };
+using CO = ConversionOptions;
 const CheckBoxEntry kCheckBoxes[] = {
-    {Kind::Main, IDC_CROP_LETTERBOX, &Copy::cropLetterbox},
-    {Kind::Main, IDC_NO_LETTERBOX, &Copy::noLetterbox},
-    {Kind::Main, IDC_UNSQUEEZE_LETTERBOX, &Copy::unsqueezeLetterbox},
-    {Kind::Main, IDC_RED_BOOST, &Copy::redBoost},
-    {Kind::Main, IDC_ADD_GRAIN, &Copy::addGrain},
-    {Kind::Main, IDC_DEINTERLACE, &Copy::deinterlace},
-    {Kind::Advanced, IDC_SHOW_MOTION_MASK, &Copy::showMotionMask},
-    {Kind::Advanced, IDC_SHOW_LINE_MASK, &Copy::showLineMask},
-    {Kind::Advanced, IDC_LINE_DETECTOR_ON, &Copy::lineDetectorOn},
-    {Kind::Advanced, IDC_BLUR_LINES, &Copy::blurLinesOnMotion},
-    {Kind::Advanced, IDC_USE_YUV, &Copy::useYuvProcessing},
-    {Kind::Advanced, IDC_ALWAYS_MAKE_QUICKTIME, &Copy::alwaysMakeQuickTime},
-    {Kind::Advanced, IDC_USER_SELECTS_FOLDER, &Copy::userSelectsOutputFolder},
-    {Kind::Advanced, IDC_USER_SELECTS_COMPRESSION, &Copy::userSelectsCompression},
-    {Kind::NtscPal, IDC_CONVERT_60I_TO_25P, &Copy::convert60iTo25P},
-    {Kind::NtscPal, IDC_PULLDOWN_32_TO_25P, &Copy::pulldown32To25P},
-    {Kind::NtscPal, IDC_PULLDOWN_2332_TO_25P, &Copy::pulldown2332To25P},
-    {Kind::NtscPal, IDC_TWO_PASS_REMOVAL, &Copy::twoPassPulldownRemoval},
-    {Kind::NtscPal, IDC_UPPER_FIELD_FIRST, &Copy::ntscUpperFieldFirst},
-    {Kind::NtscPal, IDC_OUTPUT_486_LINES, &Copy::ntscOutput486Lines},
+    {Kind::Main, IDC_CROP_LETTERBOX, &Copy::cropLetterbox, &CO::cropLetterbox},
+    {Kind::Main, IDC_NO_LETTERBOX, &Copy::noLetterbox, nullptr},
+    {Kind::Main, IDC_UNSQUEEZE_LETTERBOX, &Copy::unsqueezeLetterbox, &CO::unsqueezeLetterbox},
+    {Kind::Main, IDC_RED_BOOST, &Copy::redBoost, &CO::redBoost},
+    {Kind::Main, IDC_ADD_GRAIN, &Copy::addGrain, &CO::addGrain},
+    {Kind::Main, IDC_DEINTERLACE, &Copy::deinterlace, &CO::deinterlace},
+    {Kind::Advanced, IDC_SHOW_MOTION_MASK, &Copy::showMotionMask, &CO::showMotionMask},
+    {Kind::Advanced, IDC_SHOW_LINE_MASK, &Copy::showLineMask, &CO::showLineMask},
+    {Kind::Advanced, IDC_LINE_DETECTOR_ON, &Copy::lineDetectorOn, &CO::lineDetectorOn},
+    {Kind::Advanced, IDC_BLUR_LINES, &Copy::blurLinesOnMotion, &CO::blurLinesOnMotion},
+    {Kind::Advanced, IDC_USE_YUV, &Copy::useYuvProcessing, &CO::useYuvProcessing},
+    {Kind::Advanced, IDC_ALWAYS_MAKE_QUICKTIME, &Copy::alwaysMakeQuickTime,
+     &CO::alwaysMakeQuickTime},
+    {Kind::Advanced, IDC_USER_SELECTS_FOLDER, &Copy::userSelectsOutputFolder,
+     &CO::userSelectsOutputFolder},
+    {Kind::Advanced, IDC_USER_SELECTS_COMPRESSION, &Copy::userSelectsCompression,
+     &CO::userSelectsCompression},
+    {Kind::NtscPal, IDC_CONVERT_60I_TO_25P, &Copy::convert60iTo25P, &CO::convert60iTo25P},
+    {Kind::NtscPal, IDC_PULLDOWN_32_TO_25P, &Copy::pulldown32To25P, &CO::pulldown32To25P},
+    {Kind::NtscPal, IDC_PULLDOWN_2332_TO_25P, &Copy::pulldown2332To25P, &CO::pulldown2332To25P},
+    {Kind::NtscPal, IDC_TWO_PASS_REMOVAL, &Copy::twoPassPulldownRemoval,
+     &CO::twoPassPulldownRemoval},
+    {Kind::NtscPal, IDC_UPPER_FIELD_FIRST, &Copy::ntscUpperFieldFirst, nullptr},
+    {Kind::NtscPal, IDC_OUTPUT_486_LINES, &Copy::ntscOutput486Lines, nullptr},
 };
+// The hidden resize box of the advanced dialog has a copy but no guide page.
+const CheckBoxEntry kResizeBox = {Kind::Advanced, IDC_RESIZE_ON, &Copy::resizeOn, &CO::resizeOn};
+
+// Every box of one dialog, the resize box included.
+template <class Fn> void ForEachBox(Kind dialog, Fn fn)
+{
+    for (const CheckBoxEntry &e : kCheckBoxes) {
+        if (e.dialog == dialog) {
+            fn(e);
+        }
+    }
+    if (dialog == kResizeBox.dialog) {
+        fn(kResizeBox);
+    }
+}
 constexpr int kFirstCheckBoxPage = 7;
 
 using Entry = lc::ui::CDialog::Entry<COptionsDialog>;
@@ -139,43 +162,19 @@ void COptionsDialog::LoadControls()
 {
     const ConversionOptions &o = gConversionOptions;
     Copy &w = gOptionsWorkingCopy;
+    ForEachBox(kind_, [&](const CheckBoxEntry &e) {
+        if (e.field) {
+            w.*e.copy = o.*e.field;
+        }
+    });
     switch (kind_) {
     case Kind::Main:
-        w.cropLetterbox = o.cropLetterbox;
-        w.unsqueezeLetterbox = o.unsqueezeLetterbox;
-        w.deinterlace = o.deinterlace;
-        w.redBoost = o.redBoost;
-        w.addGrain = o.addGrain;
         w.upperFieldFirst = o.upperFieldFirst;
         w.output486Lines = o.output486Lines;
         w.filmMotion24P = o.filmMotion24P;
         w.noLetterbox = (o.cropLetterbox == 0 && o.unsqueezeLetterbox == 0) ? 1 : 0;
-        CheckDlgButton(IDC_DEINTERLACE, w.deinterlace);
-        CheckDlgButton(IDC_CROP_LETTERBOX, w.cropLetterbox);
-        CheckDlgButton(IDC_NO_LETTERBOX, w.noLetterbox);
-        CheckDlgButton(IDC_UNSQUEEZE_LETTERBOX, w.unsqueezeLetterbox);
-        CheckDlgButton(IDC_RED_BOOST, w.redBoost);
-        CheckDlgButton(IDC_ADD_GRAIN, w.addGrain);
         break;
     case Kind::Advanced:
-        w.showMotionMask = o.showMotionMask;
-        w.showLineMask = o.showLineMask;
-        w.lineDetectorOn = o.lineDetectorOn;
-        w.blurLinesOnMotion = o.blurLinesOnMotion;
-        w.useYuvProcessing = o.useYuvProcessing;
-        w.resizeOn = o.resizeOn;
-        w.userSelectsCompression = o.userSelectsCompression;
-        w.alwaysMakeQuickTime = o.alwaysMakeQuickTime;
-        w.userSelectsOutputFolder = o.userSelectsOutputFolder;
-        CheckDlgButton(IDC_SHOW_MOTION_MASK, w.showMotionMask);
-        CheckDlgButton(IDC_SHOW_LINE_MASK, w.showLineMask);
-        CheckDlgButton(IDC_LINE_DETECTOR_ON, w.lineDetectorOn);
-        CheckDlgButton(IDC_BLUR_LINES, w.blurLinesOnMotion);
-        CheckDlgButton(IDC_USE_YUV, w.useYuvProcessing);
-        CheckDlgButton(IDC_RESIZE_ON, w.resizeOn);
-        CheckDlgButton(IDC_USER_SELECTS_COMPRESSION, w.userSelectsCompression);
-        CheckDlgButton(IDC_ALWAYS_MAKE_QUICKTIME, w.alwaysMakeQuickTime);
-        CheckDlgButton(IDC_USER_SELECTS_FOLDER, w.userSelectsOutputFolder);
         SetEditNumber(*this, IDC_MOTION_SENSITIVITY, o.motionSensitivity);
         SetEditNumber(*this, IDC_RED_BOOST_AMOUNT, o.redBoostAmount);
         SetEditNumber(*this, IDC_GRAIN_AMOUNT, o.grainAmount);
@@ -185,26 +184,17 @@ void COptionsDialog::LoadControls()
         SetDlgItemText(IDC_OUTPUT_FOLDER, o.outputFolder);
         break;
     case Kind::NtscPal:
-        w.pulldown2332To25P = o.pulldown2332To25P;
-        w.convert60iTo25P = o.convert60iTo25P;
-        w.pulldown32To25P = o.pulldown32To25P;
-        w.twoPassPulldownRemoval = o.twoPassPulldownRemoval;
         w.use23976Timing = o.use23976Timing;
         w.add32Pulldown = o.add32Pulldown;
         w.add2332Pulldown = o.add2332Pulldown;
         // The field options start from the main dialog's copies (loaded when it was shown).
         w.ntscUpperFieldFirst = w.upperFieldFirst;
         w.ntscOutput486Lines = w.output486Lines;
-        CheckDlgButton(IDC_PULLDOWN_2332_TO_25P, w.pulldown2332To25P);
-        CheckDlgButton(IDC_CONVERT_60I_TO_25P, w.convert60iTo25P);
-        CheckDlgButton(IDC_PULLDOWN_32_TO_25P, w.pulldown32To25P);
-        CheckDlgButton(IDC_TWO_PASS_REMOVAL, w.twoPassPulldownRemoval);
         SetEditNumber(*this, IDC_FLICKER_REMOVAL, o.flickerRemoval);
         SetEditNumber(*this, IDC_DELAY_AUDIO, o.delayAudioFrames);
-        CheckDlgButton(IDC_UPPER_FIELD_FIRST, w.ntscUpperFieldFirst);
-        CheckDlgButton(IDC_OUTPUT_486_LINES, w.ntscOutput486Lines);
         break;
     }
+    ForEachBox(kind_, [&](const CheckBoxEntry &e) { CheckDlgButton(e.id, w.*e.copy); });
 }
 
 void COptionsDialog::OnOptionClicked()
@@ -218,14 +208,16 @@ void COptionsDialog::OnOptionClicked()
         }
         index++;
     }
-    for (const CheckBoxEntry &e : kCheckBoxes) {
-        if (e.dialog == kind_) {
-            w.*e.copy = IsDlgButtonChecked(e.id);
+    ForEachBox(kind_, [&](const CheckBoxEntry &e) { w.*e.copy = IsDlgButtonChecked(e.id); });
+}
+
+void COptionsDialog::CommitBoxes() const
+{
+    ForEachBox(kind_, [](const CheckBoxEntry &e) {
+        if (e.field) {
+            gConversionOptions.*e.field = gOptionsWorkingCopy.*e.copy;
         }
-    }
-    if (kind_ == Kind::Advanced) {
-        w.resizeOn = IsDlgButtonChecked(IDC_RESIZE_ON);
-    }
+    });
 }
 
 int COptionsDialog::CommitAndClose()
@@ -247,12 +239,8 @@ int COptionsDialog::CommitAndClose()
             ShowWarning("Please OK or Cancel PAL/NTSC Options");
             return 0;
         }
-        o.cropLetterbox = w.cropLetterbox;
-        o.unsqueezeLetterbox = w.unsqueezeLetterbox;
-        o.deinterlace = w.deinterlace;
+        CommitBoxes();
         o.filmMotion24P = w.filmMotion24P;
-        o.redBoost = w.redBoost;
-        o.addGrain = w.addGrain;
         o.output486Lines = w.output486Lines;
         o.upperFieldFirst = w.upperFieldFirst;
         ShowGuidePage(2);
@@ -261,24 +249,17 @@ int COptionsDialog::CommitAndClose()
         gUiState.optionsOpenAux.store(0, std::memory_order_relaxed);
         break;
     case Kind::Advanced:
-        o.showMotionMask = w.showMotionMask;
-        o.showLineMask = w.showLineMask;
-        o.lineDetectorOn = w.lineDetectorOn;
+        // Every box is committed even when the blur amount is refused below.
+        CommitBoxes();
         ReadEdit(IDC_MOTION_SENSITIVITY, o.motionSensitivity);
         o.motionSensitivity = Clamp(o.motionSensitivity, 0, 1000);
         ReadEdit(IDC_RED_BOOST_AMOUNT, o.redBoostAmount);
         o.redBoostAmount = Clamp(o.redBoostAmount, 1, 100);
         ReadEdit(IDC_GRAIN_AMOUNT, o.grainAmount);
         o.grainAmount = Clamp(o.grainAmount, 1, 100);
-        o.useYuvProcessing = w.useYuvProcessing;
-        o.blurLinesOnMotion = w.blurLinesOnMotion;
-        o.resizeOn = w.resizeOn;
         ReadEdit(IDC_RESIZE_WIDTH, o.resizeWidth);
         ReadEdit(IDC_RESIZE_HEIGHT, o.resizeHeight);
         SetYuvToRgbScale();
-        o.alwaysMakeQuickTime = w.alwaysMakeQuickTime;
-        o.userSelectsCompression = w.userSelectsCompression;
-        o.userSelectsOutputFolder = w.userSelectsOutputFolder;
         ReadEdit(IDC_BLUR_AMOUNT, o.blurAmount);
         if (o.blurAmount < 1 || o.blurAmount > 3) {
             ShowWarning("Blur Amount must be 1, 2 or 3");
@@ -289,10 +270,7 @@ int COptionsDialog::CommitAndClose()
         gUiState.advancedOpen.store(0, std::memory_order_relaxed);
         break;
     case Kind::NtscPal:
-        o.pulldown2332To25P = w.pulldown2332To25P;
-        o.pulldown32To25P = w.pulldown32To25P;
-        o.convert60iTo25P = w.convert60iTo25P;
-        o.twoPassPulldownRemoval = w.twoPassPulldownRemoval;
+        CommitBoxes();
         o.use23976Timing = w.use23976Timing;
         o.add32Pulldown = w.add32Pulldown;
         o.add2332Pulldown = w.add2332Pulldown;

@@ -83,6 +83,8 @@ public:
     void OnFlickerRemovalFocus();
 
 private:
+    // Each box's working copy into its field of gConversionOptions.
+    void CommitBoxes() const;
     // Reads an edit as "%d" into field; text without a number leaves it unchanged.
     void ReadEdit(int id, int32_t &field) const;
     Kind kind_;

@@ -6,6 +6,17 @@ YuvToRgbCoefficients gYuvToRgbCoefficients;
 
 namespace {
 
+struct Scale
+{
+    uint32_t lumaOffset, lumaScale, cbToBlue, cbCrToGreen, crToRed;
+    int32_t tvScale;
+};
+
+// Luma 1.1644 from 16..235; blue 2.0172; green -0.3917, -0.8130; red 1.5961.
+constexpr Scale kTvScale = {0x00100010, 0x10002543, 0x408D, 0xF377E5FC, 0x3313, 1};
+// Luma 1.0; blue 1.772; green -0.344, -0.714; red 1.402.
+constexpr Scale kPcScale = {0, 0x10002000, 0x38B4, 0xF4FDE926, 0x2CDD, 0};
+
 void Fill(uint32_t (&pair)[2], uint32_t word)
 {
     pair[0] = word;
@@ -16,20 +27,12 @@ void Fill(uint32_t (&pair)[2], uint32_t word)
 
 void SetYuvToRgbScale()
 {
+    const Scale &s = gConversionOptions.useYuvProcessing == 0 ? kTvScale : kPcScale;
     YuvToRgbCoefficients &c = gYuvToRgbCoefficients;
-    if (gConversionOptions.useYuvProcessing == 0) {
-        Fill(c.lumaOffset, 0x00100010);
-        Fill(c.lumaScale, 0x10002543); // 1.1644
-        Fill(c.cbToBlue, 0x408D);      // 2.0172
-        Fill(c.cbCrToGreen, 0xF377E5FC); // -0.3917, -0.8130
-        Fill(c.crToRed, 0x3313);       // 1.5961
-        c.tvScale = 1;
-    } else {
-        Fill(c.lumaOffset, 0);
-        Fill(c.lumaScale, 0x10002000); // 1.0
-        Fill(c.cbToBlue, 0x38B4);      // 1.772
-        Fill(c.cbCrToGreen, 0xF4FDE926); // -0.344, -0.714
-        Fill(c.crToRed, 0x2CDD);       // 1.402
-        c.tvScale = 0;
-    }
+    Fill(c.lumaOffset, s.lumaOffset);
+    Fill(c.lumaScale, s.lumaScale);
+    Fill(c.cbToBlue, s.cbToBlue);
+    Fill(c.cbCrToGreen, s.cbCrToGreen);
+    Fill(c.crToRed, s.crToRed);
+    c.tvScale = s.tvScale;
 }
