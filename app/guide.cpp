@@ -11,4 +11,7 @@ void TurnGuidePage(int page)
 
 void SaveOptionsIfNoguide() {}
 
-void InstallGuideHooks() { gUiHooks.showGuidePage = &TurnGuidePage; }
+void InstallGuideHooks()
+{
+    gUiHooks.showGuidePage = &TurnGuidePage;
+}

@@ -125,12 +125,16 @@ void SetEditNumber(lc::ui::CDialog &dlg, int id, int value)
     dlg.SetDlgItemText(id, std::to_string(value).c_str());
 }
 
-int32_t Clamp(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
+int32_t Clamp(int32_t v, int32_t lo, int32_t hi)
+{
+    return v < lo ? lo : (v > hi ? hi : v);
+}
 
 } // namespace
 
 COptionsDialog::COptionsDialog(Kind kind, const lc::ui::DialogTemplate &tmpl)
-    : CDialog(tmpl), kind_(kind)
+    : CDialog(tmpl)
+    , kind_(kind)
 {
     MapNotifies(kCommands);
 }
@@ -291,7 +295,10 @@ int COptionsDialog::CommitAndClose()
     return 1;
 }
 
-void COptionsDialog::OnOK() { CommitAndClose(); }
+void COptionsDialog::OnOK()
+{
+    CommitAndClose();
+}
 
 void COptionsDialog::OnCancel()
 {
@@ -348,13 +355,34 @@ void COptionsDialog::OnBrowseOutputFolder()
     gAdvancedDialog.BringWindowToTop();
 }
 
-void COptionsDialog::OnSensitivityFocus() { ShowGuidePage(27); }
-void COptionsDialog::OnGrainAmountFocus() { ShowGuidePage(28); }
-void COptionsDialog::OnRedBoostAmountFocus() { ShowGuidePage(29); }
-void COptionsDialog::OnBlurAmountFocus() { ShowGuidePage(30); }
-void COptionsDialog::OnOutputFolderFocus() { ShowGuidePage(31); }
-void COptionsDialog::OnDelayAudioFocus() { ShowGuidePage(32); }
-void COptionsDialog::OnFlickerRemovalFocus() { ShowGuidePage(33); }
+void COptionsDialog::OnSensitivityFocus()
+{
+    ShowGuidePage(27);
+}
+void COptionsDialog::OnGrainAmountFocus()
+{
+    ShowGuidePage(28);
+}
+void COptionsDialog::OnRedBoostAmountFocus()
+{
+    ShowGuidePage(29);
+}
+void COptionsDialog::OnBlurAmountFocus()
+{
+    ShowGuidePage(30);
+}
+void COptionsDialog::OnOutputFolderFocus()
+{
+    ShowGuidePage(31);
+}
+void COptionsDialog::OnDelayAudioFocus()
+{
+    ShowGuidePage(32);
+}
+void COptionsDialog::OnFlickerRemovalFocus()
+{
+    ShowGuidePage(33);
+}
 
 void ShowOptionsDialog()
 {

@@ -51,8 +51,7 @@ extern OptionsWorkingCopy gOptionsWorkingCopy;
 class COptionsDialog : public lc::ui::CDialog
 {
 public:
-    enum class Kind
-    {
+    enum class Kind {
         Main,
         Advanced,
         NtscPal,

@@ -9,8 +9,7 @@ extern const lc::ui::DialogTemplate kAdvancedDialogTemplate;
 extern const lc::ui::DialogTemplate kNtscPalDialogTemplate;
 
 // Control ids the dialogs share with their code.
-enum : int
-{
+enum : int {
     IDC_START = 3,
     IDC_UNSQUEEZE_LETTERBOX = 1002,
     IDC_CROP_LETTERBOX = 1003,
@@ -38,7 +37,7 @@ enum : int
     IDC_USE_YUV = 1036,
     IDC_BLUR_AMOUNT = 1037,
     IDC_USER_SELECTS_FOLDER = 1038,
-    IDC_OUTPUT_FOLDER = 1039,   // advanced dialog
+    IDC_OUTPUT_FOLDER = 1039,    // advanced dialog
     IDC_TWO_PASS_REMOVAL = 1039, // NTSC/PAL dialog
     IDC_BROWSE = 1040,
     IDC_RESIZE_WIDTH = 1041,

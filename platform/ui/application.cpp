@@ -24,9 +24,15 @@ char *gQtArgv[] = {gQtArg0, nullptr};
 
 } // namespace
 
-CWinApp *AfxGetApp() { return gApp; }
+CWinApp *AfxGetApp()
+{
+    return gApp;
+}
 
-CFrameWnd *AfxGetMainWnd() { return gApp ? gApp->m_pMainWnd : nullptr; }
+CFrameWnd *AfxGetMainWnd()
+{
+    return gApp ? gApp->m_pMainWnd : nullptr;
+}
 
 void EnsureGuiApplication()
 {
@@ -45,7 +51,11 @@ void EnsureGuiApplication()
     }
 }
 
-CWinApp::CWinApp(const char *appName) : appName_(appName ? appName : "") { gApp = this; }
+CWinApp::CWinApp(const char *appName)
+    : appName_(appName ? appName : "")
+{
+    gApp = this;
+}
 
 CWinApp::~CWinApp()
 {
@@ -167,6 +177,9 @@ void CWinApp::OnFileNew()
     }
 }
 
-std::string CWinApp::ProgramFolder() const { return lc::ProgramFolder(); }
+std::string CWinApp::ProgramFolder() const
+{
+    return lc::ProgramFolder();
+}
 
 } // namespace lc::ui

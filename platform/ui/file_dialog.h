@@ -10,8 +10,7 @@
 
 namespace lc::ui {
 
-enum : unsigned
-{
+enum : unsigned {
     OFN_READONLY = 0x1,
     OFN_OVERWRITEPROMPT = 0x2,
     OFN_HIDEREADONLY = 0x4,

@@ -20,7 +20,7 @@ namespace {
 struct Queue
 {
     std::mutex lock;
-    std::condition_variable arrived; // a call was queued
+    std::condition_variable arrived;  // a call was queued
     std::condition_variable finished; // a blocking call has run
     std::deque<std::function<void()>> calls;
     std::thread::id gui;
@@ -38,7 +38,8 @@ void Wake()
 {
     // Runs the queue from Qt's event loop; GUI-side waits run it themselves.
     if (QCoreApplication *app = QCoreApplication::instance()) {
-        QMetaObject::invokeMethod(app, [] { RunQueuedCalls(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [] { RunQueuedCalls(); }, Qt::QueuedConnection);
     }
 }
 
@@ -64,7 +65,10 @@ void UnbindGuiThread()
 
 } // namespace internal
 
-bool HasGuiThread() { return TheQueue().bound.load(); }
+bool HasGuiThread()
+{
+    return TheQueue().bound.load();
+}
 
 bool IsGuiThread()
 {
@@ -148,8 +152,7 @@ void WaitHandlingCalls(const std::function<bool()> &done, int pollMs)
             return;
         }
         std::unique_lock<std::mutex> g(q.lock);
-        q.arrived.wait_for(g, std::chrono::milliseconds(pollMs),
-                           [&q] { return !q.calls.empty(); });
+        q.arrived.wait_for(g, std::chrono::milliseconds(pollMs), [&q] { return !q.calls.empty(); });
     }
 }
 

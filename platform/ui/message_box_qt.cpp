@@ -94,7 +94,10 @@ int Answer(int qtButton)
     }
 }
 
-int Present(const char *text, unsigned type) { return ShowQtMessageBox(text, type); }
+int Present(const char *text, unsigned type)
+{
+    return ShowQtMessageBox(text, type);
+}
 
 } // namespace
 

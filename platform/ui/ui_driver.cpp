@@ -38,7 +38,10 @@ QWidget *ControlOf(CDialog &dlg, int id)
     return it == d->controls.end() ? nullptr : it->second;
 }
 
-bool Usable(QWidget *w) { return w && w->isVisible() && w->isEnabled(); }
+bool Usable(QWidget *w)
+{
+    return w && w->isVisible() && w->isEnabled();
+}
 
 void Activate(QWidget *w)
 {

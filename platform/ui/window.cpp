@@ -77,7 +77,10 @@ void ForgetAllWindows()
     }
 }
 
-QWidget *WidgetOf(const CWnd *wnd) { return wnd && wnd->State() ? wnd->State()->widget : nullptr; }
+QWidget *WidgetOf(const CWnd *wnd)
+{
+    return wnd && wnd->State() ? wnd->State()->widget : nullptr;
+}
 
 QImage ImageFromBottomUp(int width, int height, int bitsPerPixel, const void *bits, int rowBytes)
 {
@@ -105,7 +108,8 @@ QImage ImageFromBottomUp(int width, int height, int bitsPerPixel, const void *bi
     return img;
 }
 
-Surface::Surface(QWidget *parent) : QWidget(parent)
+Surface::Surface(QWidget *parent)
+    : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -199,7 +203,10 @@ void Surface::resizeEvent(QResizeEvent *)
     }
 }
 
-FrameWidget::FrameWidget(CFrameWnd *o, QWidget *parent) : QMainWindow(parent), owner(o) {}
+FrameWidget::FrameWidget(CFrameWnd *o, QWidget *parent)
+    : QMainWindow(parent)
+    , owner(o)
+{}
 
 void FrameWidget::closeEvent(QCloseEvent *e)
 {
@@ -254,7 +261,11 @@ bool CCmdTarget::OnCmdMsg(int id)
 
 // ---- CWnd
 
-CWnd::CWnd() : state_(std::make_unique<WindowState>()) { internal::RegisterWindow(this); }
+CWnd::CWnd()
+    : state_(std::make_unique<WindowState>())
+{
+    internal::RegisterWindow(this);
+}
 
 CWnd::~CWnd()
 {
@@ -473,7 +484,10 @@ void CWnd::Invalidate()
 CFrameWnd::CFrameWnd() = default;
 CFrameWnd::~CFrameWnd() = default;
 
-bool CFrameWnd::PreCreateWindow(CreateStruct &) { return true; }
+bool CFrameWnd::PreCreateWindow(CreateStruct &)
+{
+    return true;
+}
 
 bool CFrameWnd::Create(const char *title, const CreateStruct &cs, const MenuItem *menu,
                        int menuCount, const Accelerator *accelerators, int acceleratorCount,
@@ -691,7 +705,10 @@ bool CDocument::OnNewDocument()
     return true;
 }
 
-bool CDocument::OnOpenDocument(const char *) { return true; }
+bool CDocument::OnOpenDocument(const char *)
+{
+    return true;
+}
 
 void CDocument::SetTitle(const char *title)
 {

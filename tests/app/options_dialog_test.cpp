@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "app/guide.h"
 #include "app/options_dialog.h"
@@ -22,9 +22,15 @@ using namespace lc::ui;
 namespace {
 
 int gStarts = 0;
-void FakeStartProcessingThread() { gStarts++; }
+void FakeStartProcessingThread()
+{
+    gStarts++;
+}
 
-std::string Warning(const char *text) { return std::string(text) + "\nPress OK to continue."; }
+std::string Warning(const char *text)
+{
+    return std::string(text) + "\nPress OK to continue.";
+}
 
 class OptionsDialogs : public ::testing::Test
 {
@@ -98,10 +104,10 @@ TEST_F(OptionsDialogs, TypedValuesAreCommittedClampedOrRefused)
          nullptr},
         {Kind::Advanced, IDC_MOTION_SENSITIVITY, "abc", &ConversionOptions::motionSensitivity, 50,
          nullptr},
-        {Kind::Advanced, IDC_MOTION_SENSITIVITY, " 70x", &ConversionOptions::motionSensitivity,
-         70, nullptr},
-        {Kind::Advanced, IDC_MOTION_SENSITIVITY, "99999999999", &ConversionOptions::motionSensitivity,
-         1000, nullptr},
+        {Kind::Advanced, IDC_MOTION_SENSITIVITY, " 70x", &ConversionOptions::motionSensitivity, 70,
+         nullptr},
+        {Kind::Advanced, IDC_MOTION_SENSITIVITY, "99999999999",
+         &ConversionOptions::motionSensitivity, 1000, nullptr},
         {Kind::Advanced, IDC_GRAIN_AMOUNT, "0", &ConversionOptions::grainAmount, 1, nullptr},
         {Kind::Advanced, IDC_GRAIN_AMOUNT, "250", &ConversionOptions::grainAmount, 100, nullptr},
         {Kind::Advanced, IDC_RED_BOOST_AMOUNT, "0", &ConversionOptions::redBoostAmount, 1, nullptr},
@@ -243,13 +249,15 @@ TEST_F(OptionsDialogs, RefusalsWhileAnotherDialogIsOpenOrAProcessRuns)
     COptionsDialog &m = Open(Kind::Main);
     Open(Kind::Advanced);
     ASSERT_TRUE(driver::Click(m, IDOK));
-    EXPECT_EQ(rec.Texts(), std::vector<std::string>{Warning("Please OK or Cancel Advanced Options")});
+    EXPECT_EQ(rec.Texts(),
+              std::vector<std::string>{Warning("Please OK or Cancel Advanced Options")});
     EXPECT_TRUE(m.IsWindowVisible());
     ASSERT_TRUE(driver::Click(gAdvancedDialog, IDCANCEL));
     Open(Kind::NtscPal);
     rec.Clear();
     ASSERT_TRUE(driver::Click(m, IDC_START));
-    EXPECT_EQ(rec.Texts(), std::vector<std::string>{Warning("Please OK or Cancel PAL/NTSC Options")});
+    EXPECT_EQ(rec.Texts(),
+              std::vector<std::string>{Warning("Please OK or Cancel PAL/NTSC Options")});
     EXPECT_EQ(gStarts, 0);
     ASSERT_TRUE(driver::Click(gNtscPalDialog, IDCANCEL));
 
@@ -262,8 +270,8 @@ TEST_F(OptionsDialogs, RefusalsWhileAnotherDialogIsOpenOrAProcessRuns)
             ASSERT_TRUE(driver::Click(d, IDC_LINE_DETECTOR_ON));
         }
         ASSERT_TRUE(driver::Click(d, IDOK));
-        EXPECT_EQ(rec.Texts(),
-                  std::vector<std::string>{Warning("Stop current process before changing options")});
+        EXPECT_EQ(rec.Texts(), std::vector<std::string>{
+                                   Warning("Stop current process before changing options")});
         EXPECT_TRUE(d.IsWindowVisible());
         ASSERT_TRUE(driver::Click(d, IDCANCEL));
         if (k != Kind::Main) {
@@ -296,7 +304,8 @@ TEST_F(OptionsDialogs, StartCommitsThenRunsOrRefersToTheBatch)
     ASSERT_TRUE(driver::Click(m, IDC_DEINTERLACE));
     ASSERT_TRUE(driver::Click(m, IDC_START));
     EXPECT_EQ(gConversionOptions.deinterlace, 1); // committed first
-    EXPECT_EQ(rec.Texts(), std::vector<std::string>{Warning("Press Start Batch to process all movies")});
+    EXPECT_EQ(rec.Texts(),
+              std::vector<std::string>{Warning("Press Start Batch to process all movies")});
     EXPECT_EQ(gStarts, 1);
 }
 

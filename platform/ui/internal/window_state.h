@@ -18,7 +18,7 @@ namespace lc::ui {
 class CWnd;
 class CDialog;
 class CFrameWnd;
-}
+} // namespace lc::ui
 
 namespace lc::ui::internal {
 
@@ -77,8 +77,8 @@ public:
 
 struct WindowState
 {
-    QPointer<QWidget> widget;   // the window
-    QPointer<Surface> surface;  // its paint surface, when it has one
+    QPointer<QWidget> widget;  // the window
+    QPointer<Surface> surface; // its paint surface, when it has one
     // The same surface for painting threads, which must not wait for the GUI thread: set when
     // the window is made, cleared before the widget goes.
     std::atomic<Surface *> paintTarget{nullptr};
