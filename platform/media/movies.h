@@ -168,6 +168,9 @@ OSErr AddMediaSample(Media theMedia, Handle dataIn, long inOffset, unsigned long
                      TimeValue durationPerSample, SampleDescriptionHandle sampleDescriptionH,
                      long numberOfSamples, short sampleFlags, TimeValue *sampleTime);
 
+// A description handle holds the fixed fields of the record (ImageDescription, SoundDescription,
+// TimeCodeDescription) in native order, then the rest of the file's entry (version 1 sound
+// fields, extension atoms) byte for byte, so offsets past the fixed part are the file's own.
 // Reads at media time `time`. Video and other media: the one sample containing the time (its
 // stored bytes, start, duration, description, flags). Sound: up to maxNumberOfSamples frames
 // from the time (0 means all that follow in the chunk), across chunks with the same description.
