@@ -139,15 +139,29 @@ int RunQueuedCalls()
     }
 }
 
+namespace {
+
+void Pump(int pollMs)
+{
+    RunQueuedCalls();
+    if (QCoreApplication::instance() && IsGuiThread()) {
+        // Boxes shown for workers must stay answerable while we wait.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, pollMs);
+    }
+}
+
+} // namespace
+
+void PumpGui()
+{
+    Pump(1);
+}
+
 void WaitHandlingCalls(const std::function<bool()> &done, int pollMs)
 {
     Queue &q = TheQueue();
     while (!done()) {
-        RunQueuedCalls();
-        if (QCoreApplication::instance() && IsGuiThread()) {
-            // Boxes shown for workers must stay answerable while we wait.
-            QCoreApplication::processEvents(QEventLoop::AllEvents, pollMs);
-        }
+        Pump(pollMs);
         if (done()) {
             return;
         }

@@ -65,3 +65,17 @@ TEST_F(CallQueue, CallsFromTheGuiThreadRunAtOnce)
     CallOnGui([&] { ran++; });
     EXPECT_EQ(ran, 2);
 }
+
+TEST_F(CallQueue, PumpServesAWaitLoopWrittenElsewhere)
+{
+    std::atomic<int> ended{0};
+    lc::Thread worker;
+    ASSERT_TRUE(worker.Start([&] {
+        CallOnGui([] {});
+        ended = 1;
+    }));
+    while (ended.load() == 0) {
+        PumpGui();
+    }
+    worker.Join();
+}
