@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "passes/movie_window.h"
+#include "tools/interim_movie_window.h"
 #include "platform/ui/message_box.h"
 
 namespace e2e {
@@ -26,15 +26,6 @@ int64_t SoundFrames(const std::string &path);
 // Every frame of the first video stream as 8-bit luminance, width x height bytes each.
 std::vector<std::vector<uint8_t>> GrayFrames(const std::string &path, int width, int height);
 
-// Opens movies as the application's open does: DV AVI and movies through the media layer (a
-// DV AVI also probed by the AVI reader), other AVI files by the own reader.
-class TestMovieWindow : public CMovieWindow
-{
-public:
-    int OpenMovie(const char *path) override;
-    void CloseMovie() override;
-};
-
 // Fresh records, the passes' hooks, a recorder for every box and a temporary output folder.
 class E2eTest : public ::testing::Test
 {
@@ -51,7 +42,7 @@ protected:
     std::string OutputPath(const char *name) const { return outDir_ + "/" + name; }
 
     std::string outDir_;
-    TestMovieWindow window_;
+    InterimMovieWindow window_;
     lc::ui::MessageRecorder recorder_;
 };
 
