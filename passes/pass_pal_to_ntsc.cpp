@@ -9,12 +9,12 @@
 #include "formats/avi_reader.h"
 #include "passes/conversion_state.h"
 #include "passes/copy_sound.h"
+#include "passes/media_services.h"
 #include "passes/movie_window.h"
 #include "passes/pass_slots.h"
 #include "passes/process_control.h"
 #include "passes/source_kind.h"
 #include "passes/vfw_output.h"
-#include "passes/media_services.h"
 
 namespace {
 
@@ -81,32 +81,14 @@ int CMovieWindow::ProcessFramesPalToNtsc(Media outputMedia, Track, Media sourceM
     }
     SetMediaPlayHints(sourceMedia, hintsHighQuality, 0x100100);
     const int totalFrames = cs.sourceFrameCount;
-    const TimeValue durationLimit =
-        fromAvi ? TimeValue(int64_t(totalFrames) * cs.sourceSampleDuration)
-                : GetMediaDuration(sourceMedia);
+    const TimeValue durationLimit = fromAvi
+                                        ? TimeValue(int64_t(totalFrames) * cs.sourceSampleDuration)
+                                        : GetMediaDuration(sourceMedia);
 
-    // 4. Stop, or nothing to read.
-    if (control.stopRequested) {
+    // 4-6. Stop, nothing to read, the frame store's geometry (resets the cadence), the DV
+    // description of a DV AVI source.
+    if (!StartPass(slots, sourceMedia, durationLimit)) {
         return 0;
-    }
-    if (durationLimit == 0) {
-        ShowWarning("Error: Zero-length Movie");
-        return 0;
-    }
-    // 5. The frame store's geometry (resets the cadence).
-    if (!ValidateFrameSize(height, width, (**slots.pixMap[0]).rowBytes & kRowBytesMask)) {
-        return 0;
-    }
-    // 6. A DV AVI source: the description of its DV frames.
-    if (fromAvi && gAviReadState.isDV && sourceMedia) {
-        long size = 0;
-        OSErr err = GetMediaSample(sourceMedia, slots.sample[0], kSlotSampleBytes, &size, 0,
-                                   nullptr, nullptr,
-                                   reinterpret_cast<SampleDescriptionHandle>(slots.sourceDesc),
-                                   nullptr, 1, nullptr, nullptr);
-        if (CheckQtError(err, "GetMediaSample Error")) {
-            return 0;
-        }
     }
     // 7. A non-DV AVI source read by the own reader.
     if (viaReader && !OpenVfwDecompressor()) {
@@ -181,8 +163,7 @@ int CMovieWindow::ProcessFramesPalToNtsc(Media outputMedia, Track, Media sourceM
         if (fromAvi) {
             AviReadRemainingAudio();
         }
-        if (!control.stopRequested
-            && !CopySound(int(int64_t(cs.soundMediaRate) * 1000 / 25))) {
+        if (!control.stopRequested && !CopySound(int(int64_t(cs.soundMediaRate) * 1000 / 25))) {
             CheckQtError(1, "CopySound Error");
             return 0;
         }

@@ -8,9 +8,10 @@
 #include "formats/avi_reader.h"
 #include "formats/avi_writer.h"
 #include "passes/conversion_state.h"
-#include "passes/process_control.h"
-#include "passes/vfw_output.h"
 #include "passes/media_services.h"
+#include "passes/process_control.h"
+#include "passes/source_kind.h"
+#include "passes/vfw_output.h"
 
 namespace {
 
@@ -143,6 +144,32 @@ int SetUpPassSlots(PassSlots &slots, int width, int height, const Rect &allocRec
     return 1;
 }
 
+int StartPass(PassSlots &slots, Media sourceMedia, TimeValue durationLimit)
+{
+    if (gProcessControl.stopRequested) {
+        return 0;
+    }
+    if (durationLimit == 0) {
+        ShowWarning("Error: Zero-length Movie");
+        return 0;
+    }
+    if (!ValidateFrameSize(slots.height, slots.width,
+                           (**slots.pixMap[0]).rowBytes & kRowBytesMask)) {
+        return 0;
+    }
+    if (gSourceKind.isAvi && gAviReadState.isDV && sourceMedia) {
+        long size = 0;
+        OSErr err =
+            GetMediaSample(sourceMedia, slots.sample[0], kSlotSampleBytes, &size, 0, nullptr,
+                           nullptr, reinterpret_cast<SampleDescriptionHandle>(slots.sourceDesc),
+                           nullptr, 1, nullptr, nullptr);
+        if (CheckQtError(err, "GetMediaSample Error")) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
 int ReadSlot(PassSlots &slots, PassSource &source, int s)
 {
     if (source.fromAvi) {
@@ -164,10 +191,9 @@ int ReadSlot(PassSlots &slots, PassSource &source, int s)
         time = source.durationLimit - 1;
     }
     long size = 0;
-    OSErr err = GetMediaSample(source.media, slots.sample[s], kSlotSampleBytes, &size, time,
-                               nullptr, nullptr,
-                               reinterpret_cast<SampleDescriptionHandle>(slots.sourceDesc),
-                               nullptr, 1, nullptr, nullptr);
+    OSErr err = GetMediaSample(
+        source.media, slots.sample[s], kSlotSampleBytes, &size, time, nullptr, nullptr,
+        reinterpret_cast<SampleDescriptionHandle>(slots.sourceDesc), nullptr, 1, nullptr, nullptr);
     if (CheckQtError(err, "GetMediaSample Error")) {
         return 0;
     }
@@ -225,8 +251,8 @@ int DecodeSlot(PassSlots &slots, const PassSource &source, int s)
     }
     (*slots.sourceDesc)->dataSize = int32_t(slots.count[s]);
     OSErr err = FDecompressImage(*slots.sample[s], slots.sourceDesc, slots.pixMap[s], nullptr,
-                                 nullptr, srcCopy, nullptr, nullptr, nullptr,
-                                 source.decodeQuality, bestFidelityCodec, 0, nullptr, nullptr);
+                                 nullptr, srcCopy, nullptr, nullptr, nullptr, source.decodeQuality,
+                                 bestFidelityCodec, 0, nullptr, nullptr);
     return CheckQtError(err, DecompressError()) ? 0 : 1;
 }
 

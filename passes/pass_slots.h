@@ -20,17 +20,17 @@ struct PassSlots
     GWorldPtr world[kSlotCount] = {};
     PixMapHandle pixMap[kSlotCount] = {};
     Handle sample[kSlotCount] = {};
-    long count[kSlotCount] = {};   // bytes of each slot's compressed frame
+    long count[kSlotCount] = {};     // bytes of each slot's compressed frame
     uint8_t *frame[kSlotCount] = {}; // the slot pictures (frame store frames)
     // Separate descriptions: the source's (decode, and frames copied as they are) and the
     // output's (filled by each compression).
     ImageDescriptionHandle sourceDesc = nullptr;
     ImageDescriptionHandle outputDesc = nullptr;
-    Handle outputData = nullptr; // one compressed or uncompressed output frame
+    Handle outputData = nullptr;  // one compressed or uncompressed output frame
     uint8_t *workFrame = nullptr; // bottom-up work picture (frame store's spare input frame)
     CGrafPtr savedPort = nullptr;
     bool portSaved = false;
-    int width = 0;         // source size
+    int width = 0; // source size
     int height = 0;
     int bytesPerPixel = 3; // 3 RGB, 2 YUV 4:2:2
     int lastGoodSlot = -1; // AVI sources: the slot last read successfully
@@ -46,6 +46,11 @@ struct PassSlots
 // failure. Then the sample buffers, the descriptions and the output buffer. 1 ok, 0 failed (shown).
 int SetUpPassSlots(PassSlots &slots, int width, int height, const Rect &allocRect,
                    const char *newGWorldError);
+
+// The checks that open both passes: a stop request (0, nothing shown), a zero duration limit
+// (the warning), the frame store's geometry for this movie (ValidateFrameSize), and for a DV AVI
+// source the description of its DV frames, read through the media layer. 1 go on, 0 return.
+int StartPass(PassSlots &slots, Media sourceMedia, TimeValue durationLimit);
 
 // Bounds of every slot (or of slot s) at width x rows, rows exactly width x bytes a pixel.
 void SetSlotBounds(PassSlots &slots, int s, int rows);

@@ -4,21 +4,20 @@
 
 #include "engine/conversion_options.h"
 #include "engine/frame_groups.h"
-#include "engine/pixel_formats.h"
 #include "engine/picture_effects.h"
+#include "engine/pixel_formats.h"
 #include "engine/pulldown.h"
 #include "formats/avi_reader.h"
 #include "passes/conversion_state.h"
 #include "passes/copy_sound.h"
+#include "passes/media_services.h"
 #include "passes/movie_window.h"
 #include "passes/pass_slots.h"
 #include "passes/process_control.h"
 #include "passes/source_kind.h"
 #include "passes/vfw_output.h"
-#include "passes/media_services.h"
 
-int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia,
-                                     const Rect *frame)
+int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia, const Rect *frame)
 {
     ConversionOptions &options = gConversionOptions;
     ConversionState &cs = gConversionState;
@@ -62,27 +61,10 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
     // 6. Total frames and the source duration limit.
     const int totalFrames = cs.sourceFrameCount;
     const TimeValue durationLimit = fromAvi ? totalFrames : GetMediaDuration(sourceMedia);
-    if (control.stopRequested) {
+    // 6-8. Stop, nothing to read, the frame store's geometry, the DV description of a DV AVI
+    // source.
+    if (!StartPass(slots, sourceMedia, durationLimit)) {
         return 0;
-    }
-    if (durationLimit == 0) {
-        ShowWarning("Error: Zero-length Movie");
-        return 0;
-    }
-    // 7. The frame store's geometry for this movie.
-    if (!ValidateFrameSize(height, width, (**slots.pixMap[0]).rowBytes & kRowBytesMask)) {
-        return 0;
-    }
-    // 8. A DV AVI source: the description of its DV frames.
-    if (fromAvi && gAviReadState.isDV && sourceMedia) {
-        long size = 0;
-        OSErr err = GetMediaSample(sourceMedia, slots.sample[0], kSlotSampleBytes, &size, 0,
-                                   nullptr, nullptr,
-                                   reinterpret_cast<SampleDescriptionHandle>(slots.sourceDesc),
-                                   nullptr, 1, nullptr, nullptr);
-        if (CheckQtError(err, "GetMediaSample Error")) {
-            return 0;
-        }
     }
     // 10. A chosen QuickTime compression is tried once before any frame is read.
     if (!cs.outputIsAvi && options.userSelectsCompression) {
@@ -121,10 +103,9 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
     const bool pulldownMode = !options.convert60iTo25P;
     // Kept frames are copied as they are only where the source frames are already what the
     // output wants.
-    const bool copyKept =
-        options.pulldown2332To25P && !options.convert60iTo25P && !to576
-        && ((fromAvi && gAviReadState.isDV && cs.dvAviOutput)
-            || (!fromAvi && dvCodec && !cs.outputIsAvi));
+    const bool copyKept = options.pulldown2332To25P && !options.convert60iTo25P && !to576
+                          && ((fromAvi && gAviReadState.isDV && cs.dvAviOutput)
+                              || (!fromAvi && dvCodec && !cs.outputIsAvi));
     bool firstOutputFrame = true;
     int result = 1;
 
@@ -221,7 +202,8 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
             SetAllSlotBounds(slots, height);
             char text[100];
             std::snprintf(text, sizeof text,
-                          lastPass ? "Processing frames %d-%d..." : "Pre-Processing frames %d-%d...",
+                          lastPass ? "Processing frames %d-%d..."
+                                   : "Pre-Processing frames %d-%d...",
                           groupStart + 1, groupStart + 5);
             int percent = int(int64_t(groupStart) * 100 / totalFrames);
             ReportProgress(text, percent < 1 ? 1 : percent);

@@ -13,13 +13,13 @@
 #include "formats/source_audio_format.h"
 #include "formats/source_timing.h"
 #include "passes/conversion_state.h"
+#include "passes/media_services.h"
 #include "passes/movie_window.h"
 #include "passes/process_control.h"
 #include "passes/sound_track.h"
 #include "passes/source_kind.h"
 #include "passes/ui_hooks.h"
 #include "passes/vfw_output.h"
-#include "passes/media_services.h"
 #include "platform/sys/file.h"
 #include "platform/sys/text.h"
 
@@ -64,6 +64,25 @@ int RequestCompression()
     }
     gCompressionChosen = true;
     return 1;
+}
+
+// Standard-definition frames (below 600 lines) become 576-line PAL DV (NTSC family) or NTSC DV
+// at the NTSC height (PAL family); HD frames keep their size and hdCodec.
+void SetOutputFamily(int width, int height, bool ntscFamily, OSType hdCodec)
+{
+    ConversionState &cs = gConversionState;
+    cs.ntscSd = ntscFamily && height < 600;
+    cs.palSd = !ntscFamily && height < 600;
+    if (cs.ntscSd) {
+        SetOutputFrameSize(width, 576);
+        cs.outputCodec = kCodecDvPal;
+    } else if (cs.palSd) {
+        SetOutputFrameSize(width, cs.ntscOutputHeight);
+        cs.outputCodec = kCodecDvNtsc;
+    } else {
+        SetOutputFrameSize(width, height);
+        cs.outputCodec = hdCodec;
+    }
 }
 
 void CodecText(OSType code, char (&text)[5])
@@ -121,8 +140,8 @@ TimeValue FirstVideoSampleTime(Movie movie)
 {
     OSType eyes = VisualMediaCharacteristic;
     TimeValue t = -1;
-    GetMovieNextInterestingTime(movie, nextTimeMediaSample | nextTimeEdgeOK, 1, &eyes, 0,
-                                -FixedOne, &t, nullptr);
+    GetMovieNextInterestingTime(movie, nextTimeMediaSample | nextTimeEdgeOK, 1, &eyes, 0, -FixedOne,
+                                &t, nullptr);
     return t;
 }
 
@@ -130,8 +149,7 @@ TimeValue NextVideoSampleTime(Movie movie, TimeValue time)
 {
     OSType eyes = VisualMediaCharacteristic;
     TimeValue t = -1;
-    GetMovieNextInterestingTime(movie, nextTimeMediaSample, 1, &eyes, time, FixedOne, &t,
-                                nullptr);
+    GetMovieNextInterestingTime(movie, nextTimeMediaSample, 1, &eyes, time, FixedOne, &t, nullptr);
     return t;
 }
 
@@ -205,8 +223,8 @@ void CMovieWindow::ProcessMovie()
             return;
         }
         // c. Video and sound tracks.
-        videoTrack = GetMovieIndTrackType(movie, 1, VisualMediaCharacteristic,
-                                          movieTrackCharacteristic);
+        videoTrack =
+            GetMovieIndTrackType(movie, 1, VisualMediaCharacteristic, movieTrackCharacteristic);
         if (!videoTrack) {
             ShowError("No Video in Movie");
             files.Close(false, "");
@@ -222,8 +240,8 @@ void CMovieWindow::ProcessMovie()
             GetMovieIndTrackType(movie, 2, AudioMediaCharacteristic, movieTrackCharacteristic);
         // The frame store has a fixed size: refuse larger frames before anything is read or
         // allocated for them.
-        GetMediaSampleDescription(videoMedia, 1,
-                                  reinterpret_cast<SampleDescriptionHandle>(files.descriptionHandle));
+        GetMediaSampleDescription(
+            videoMedia, 1, reinterpret_cast<SampleDescriptionHandle>(files.descriptionHandle));
         if (GetMoviesError() == noErr) {
             const ImageDescription &first =
                 **reinterpret_cast<ImageDescriptionHandle>(files.descriptionHandle);
@@ -243,10 +261,10 @@ void CMovieWindow::ProcessMovie()
         HLock(sample);
         long size = 0;
         TimeValue duration = 0;
-        OSErr err = GetMediaSample(videoMedia, sample, kFirstSampleBytes, &size, 0, nullptr,
-                                   &duration,
-                                   reinterpret_cast<SampleDescriptionHandle>(files.descriptionHandle),
-                                   nullptr, 1, nullptr, nullptr);
+        OSErr err =
+            GetMediaSample(videoMedia, sample, kFirstSampleBytes, &size, 0, nullptr, &duration,
+                           reinterpret_cast<SampleDescriptionHandle>(files.descriptionHandle),
+                           nullptr, 1, nullptr, nullptr);
         DisposeHandle(sample);
         if (CheckQtError(err, "GetMediaSample Error")) {
             files.Close(false, "");
@@ -276,20 +294,8 @@ void CMovieWindow::ProcessMovie()
             files.Close(false, "");
             return;
         }
-        // h. Standard-definition families.
-        cs.ntscSd = ntscFamily && height < 600;
-        cs.palSd = !ntscFamily && height < 600;
-        // i, j. Output codec and frame size.
-        cs.outputCodec = codec;
-        if (!cs.ntscSd && !cs.palSd) {
-            SetOutputFrameSize(width, height);
-        } else if (cs.ntscSd) {
-            SetOutputFrameSize(width, 576);
-            cs.outputCodec = kCodecDvPal;
-        } else {
-            SetOutputFrameSize(width, cs.ntscOutputHeight);
-            cs.outputCodec = kCodecDvNtsc;
-        }
+        // h-j. Standard-definition families, output codec and frame size.
+        SetOutputFamily(width, height, ntscFamily, codec);
         // k. The compression dialog, once a run, for QuickTime output.
         if (!cs.outputIsAvi && !gCompressionChosen) {
             bool ask = options.userSelectsCompression != 0;
@@ -323,17 +329,7 @@ void CMovieWindow::ProcessMovie()
             ShowError("Error: Movie frame > 9216000 bytes");
             return;
         }
-        cs.ntscSd = ntscFamily && height < 600;
-        cs.palSd = !ntscFamily && height < 600;
-        if (cs.ntscSd) {
-            SetOutputFrameSize(width, 576);
-            cs.outputCodec = kCodecDvPal;
-        } else if (cs.palSd) {
-            SetOutputFrameSize(width, cs.ntscOutputHeight);
-            cs.outputCodec = kCodecDvNtsc;
-        } else {
-            cs.outputCodec = 0;
-        }
+        SetOutputFamily(width, height, ntscFamily, 0); // HD keeps the reader's size
         soundMark = gSourceAudioFormat.channels;
         if (!cs.outputIsAvi && !gCompressionChosen) {
             if (!RequestCompression()) {

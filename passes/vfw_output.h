@@ -8,8 +8,7 @@
 
 // Chooses the compressor (first movie of a run) and writes the AVI header. 1 ready, 0 failed or
 // cancelled (a failure was shown; a cancel was not).
-int BeginAviVideoCompression(const char *path, uint32_t totalFrames, uint32_t scale,
-                             uint32_t rate);
+int BeginAviVideoCompression(const char *path, uint32_t totalFrames, uint32_t scale, uint32_t rate);
 // Compresses one bottom-up B,G,R frame (output size) and writes it; the bytes written, 0 failed.
 int CompressAviFrame(const uint8_t *bits);
 // Ends the compression of the movie; nothing when none is open.

@@ -1,6 +1,7 @@
 #include "tools/interim_movie_window.h"
 
 #include <cstring>
+
 #include <strings.h>
 #include <unistd.h>
 
@@ -89,4 +90,3 @@ void InterimMovieWindow::CloseMovie()
     isOpen = 0;
     moviePath[0] = 0;
 }
-

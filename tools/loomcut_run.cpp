@@ -28,7 +28,7 @@
 
 namespace {
 
-OSType gCodec = 0;       // 0: the chooser's first entry
+OSType gCodec = 0; // 0: the chooser's first entry
 bool gCancelCodec = false;
 
 int PrintMessage(const char *text, unsigned)
@@ -74,8 +74,7 @@ void ReadOptionsFile(const char *path)
             if (std::fscanf(f, "%d ", &value) != 1) {
                 break;
             }
-            gConversionOptions.*kConversionOptionFields[i].field =
-                ClampConversionOption(i, value);
+            gConversionOptions.*kConversionOptionFields[i].field = ClampConversionOption(i, value);
         }
         if (std::fgets(line, sizeof line, f)) {
             line[std::strcspn(line, "\r\n")] = 0;

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/interim_movie_window.h"
 #include "platform/ui/message_box.h"
+#include "tools/interim_movie_window.h"
 
 namespace e2e {
 

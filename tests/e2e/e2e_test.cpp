@@ -108,8 +108,7 @@ TEST_P(PalToNtsc, CadenceFramesAndUnchangedSound)
 
 INSTANTIATE_TEST_SUITE_P(E2e, PalToNtsc,
                          ::testing::Values(PalCase{"e2e_pal_dv_100.avi", 0, "dvvideo", 480, 120},
-                                           PalCase{"e2e_pal_dv_100.avi", 1, "rawvideo", 486,
-                                                   120}));
+                                           PalCase{"e2e_pal_dv_100.avi", 1, "rawvideo", 486, 120}));
 
 // Flat film frames one step of 8 apart: every output frame must be one film frame (no comb of
 // two), each the next one.
@@ -226,17 +225,17 @@ TEST_P(HdSource, KeepsItsSizeAsRgb24Avi)
     EXPECT_LT(FirstFrameDifference(out, Fixture(c.source)), 20.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    E2e, HdSource,
-    ::testing::Values(HdCase{"e2e_hd_raw.mov", 0, 1920, 1080, "25/1", 8},
-                      HdCase{"e2e_hd_2vuy.mov", 1, 1920, 1080, "25/1", 8},
-                      HdCase{"e2e_hd_pal_raw.mov", 0, 1280, 720, "2997/100", 12}));
+INSTANTIATE_TEST_SUITE_P(E2e, HdSource,
+                         ::testing::Values(HdCase{"e2e_hd_raw.mov", 0, 1920, 1080, "25/1", 8},
+                                           HdCase{"e2e_hd_2vuy.mov", 1, 1920, 1080, "25/1", 8},
+                                           HdCase{"e2e_hd_pal_raw.mov", 0, 1280, 720, "2997/100",
+                                                  12}));
 
 // In an output folder of their own the results keep the sources' names.
 TEST_F(E2e, BatchOfThreeGetsTargetNames)
 {
-    ProcessBatch({Fixture("e2e_batch_1.mov"), Fixture("e2e_batch_2.mov"),
-                  Fixture("e2e_batch_3.mov")});
+    ProcessBatch(
+        {Fixture("e2e_batch_1.mov"), Fixture("e2e_batch_2.mov"), Fixture("e2e_batch_3.mov")});
     EXPECT_THAT(Texts(), Contains("Batch processing completed OK"));
     for (const char *name : {"e2e_batch_1.avi", "e2e_batch_2.avi", "e2e_batch_3.avi"}) {
         EXPECT_EQ(Int(Probe(OutputPath(name), "v:0"), "nb_read_frames"), 40) << name;
@@ -250,8 +249,7 @@ TEST_F(E2e, RefusedFirstBatchLineLeavesTheCompressionDialogToTheNext)
     gConversionOptions.userSelectsCompression = 1;
     ClearScriptedImageSettings();
     QueueScriptedImageSettings(ScImageSettings{0x64766370 /* 'dvcp' */, codecMaxQuality});
-    ProcessBatch({Fixture("e2e_clip.mxf"), Fixture("e2e_batch_1.mov"),
-                  Fixture("e2e_batch_2.mov")});
+    ProcessBatch({Fixture("e2e_clip.mxf"), Fixture("e2e_batch_1.mov"), Fixture("e2e_batch_2.mov")});
     EXPECT_EQ(ScriptedImageSettingsRequests(), 1);
     for (const char *name : {"e2e_batch_1.mov", "e2e_batch_2.mov"}) {
         auto v = Probe(OutputPath(name), "v:0");
@@ -289,11 +287,11 @@ TEST_P(Refused, WithItsText)
 
 INSTANTIATE_TEST_SUITE_P(
     E2e, Refused,
-    ::testing::Values(
-        RefusalCase{"newmovie.mov", "newmovie must be renamed with File->SaveAs before further "
-                                    "processing."},
-        RefusalCase{"e2e_clip.mxf", "Halvorne does not support .mxf files"},
-        RefusalCase{"e2e_too_large.mov", "Error: Movie frame > 9216000 bytes"}));
+    ::testing::Values(RefusalCase{"newmovie.mov",
+                                  "newmovie must be renamed with File->SaveAs before further "
+                                  "processing."},
+                      RefusalCase{"e2e_clip.mxf", "Halvorne does not support .mxf files"},
+                      RefusalCase{"e2e_too_large.mov", "Error: Movie frame > 9216000 bytes"}));
 
 TEST_F(E2e, StopDuringRunLeavesReadablePartialAvi)
 {

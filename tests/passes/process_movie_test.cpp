@@ -21,8 +21,9 @@ void WriteMovie(const std::string &path, const std::vector<TimeValue> &durations
     FSMakeFSSpec(0, 0, name, &spec);
     short ref = 0;
     Movie movie = nullptr;
-    ASSERT_EQ(CreateMovieFile(&spec, 0, smCurrentScript, createMovieFileDeleteCurFile, &ref, &movie),
-              noErr);
+    ASSERT_EQ(
+        CreateMovieFile(&spec, 0, smCurrentScript, createMovieFileDeleteCurFile, &ref, &movie),
+        noErr);
     SetMovieTimeScale(movie, 30000);
     Track track = NewMovieTrack(movie, FixRatio(720, 1), FixRatio(480, 1), 0);
     Media media = NewTrackMedia(track, VideoMediaType, 30000, nullptr, 0);
@@ -58,8 +59,7 @@ struct DurationCase
     int32_t sampleDuration; // 0: refused
 };
 
-class ProcessMovieTimeBase : public e2e::E2eTest,
-                             public ::testing::WithParamInterface<DurationCase>
+class ProcessMovieTimeBase : public e2e::E2eTest, public ::testing::WithParamInterface<DurationCase>
 {
 };
 
@@ -81,11 +81,11 @@ TEST_P(ProcessMovieTimeBase, SampleDurationByVote)
     EXPECT_EQ(gConversionState.timeScale, 2500);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ProcessMovie, ProcessMovieTimeBase,
-    ::testing::Values(DurationCase{{1001, 1002, 1001, 1002, 1001}, 1002},
-                      DurationCase{{1002, 1001, 1002, 1001, 1002}, 1001},
-                      DurationCase{{1001, 1001, 1001, 1001, 1001}, 1001},
-                      DurationCase{{200000, 200000, 200000, 200000, 200000}, 0}));
+INSTANTIATE_TEST_SUITE_P(ProcessMovie, ProcessMovieTimeBase,
+                         ::testing::Values(DurationCase{{1001, 1002, 1001, 1002, 1001}, 1002},
+                                           DurationCase{{1002, 1001, 1002, 1001, 1002}, 1001},
+                                           DurationCase{{1001, 1001, 1001, 1001, 1001}, 1001},
+                                           DurationCase{{200000, 200000, 200000, 200000, 200000},
+                                                        0}));
 
 } // namespace
