@@ -62,10 +62,13 @@ OSErr AddTimecodeTrack(Movie movie, OSType mediaType)
         return paramErr;
     }
     TimeCodeDef def;
-    def.flags = (gMxfClipState.sourceDropFrame ? tcDropFrame : 0) | tcNegTimesOK;
     def.fTimeScale = timeScale;
     def.frameDuration = sampleDuration;
     def.numFrames = uint8_t(double(timeScale) / sampleDuration + 0.5);
+    // Drop-frame counting exists only at 30 and 60 frames/s: an NTSC source made into 25P keeps
+    // a plain count, which readers accept.
+    const bool dropFrame = gMxfClipState.sourceDropFrame && def.numFrames % 30 == 0;
+    def.flags = (dropFrame ? tcDropFrame : 0) | tcNegTimesOK;
     TimeCodeRecord rec;
     rec.hours = gMxfClipState.sourceTimecode[0];
     rec.minutes = gMxfClipState.sourceTimecode[1];
