@@ -119,8 +119,8 @@ int SetupDecoderForFrameSize(int height, int width, int frameBytes)
     }
 
     // 7. Output sound defaults: 16-bit little-endian stereo at 48 kHz.
-    s.soundDescription = reinterpret_cast<SoundDescriptionHandle>(
-        NewHandleClear(int32_t(sizeof(SoundDescription))));
+    s.soundDescription =
+        reinterpret_cast<SoundDescriptionHandle>(NewHandleClear(int32_t(sizeof(SoundDescription))));
     if (!s.soundDescription) {
         TeardownDecoder();
         return 0;

@@ -9,8 +9,7 @@
 // the DV subcode time code and the timecode track of the output movie.
 
 // The compressed frame kinds; 1 to 4 go to the Cindrell decoder.
-enum DvFrameFormat : int
-{
+enum DvFrameFormat : int {
     DvFormatNone = 0,
     Dvhd1080i60 = 1,
     Dvhd720p60 = 2,
@@ -28,12 +27,12 @@ constexpr int32_t kDvFrameBufferBytes = 9216000; // the largest compressed frame
 // never both at once.
 struct DvDecodeSetup
 {
-    int decoderFormat = DvFormatNone; // 0 when the frame size is not supported
-    Handle frameBufferHandle = nullptr; // locked, kDvFrameBufferBytes
-    uint8_t *frameBuffer = nullptr;     // compressed-frame read buffer
-    GWorldPtr gworld = nullptr;         // frame size; 24-bit, 32-bit for DVCPRO50
-    PixMapHandle pixMap = nullptr;      // locked
-    uint8_t *pixels = nullptr;          // top-down rows of width x 3 (or 4) bytes
+    int decoderFormat = DvFormatNone;                  // 0 when the frame size is not supported
+    Handle frameBufferHandle = nullptr;                // locked, kDvFrameBufferBytes
+    uint8_t *frameBuffer = nullptr;                    // compressed-frame read buffer
+    GWorldPtr gworld = nullptr;                        // frame size; 24-bit, 32-bit for DVCPRO50
+    PixMapHandle pixMap = nullptr;                     // locked
+    uint8_t *pixels = nullptr;                         // top-down rows of width x 3 (or 4) bytes
     ImageDescriptionHandle imageDescription = nullptr; // of the compressed frames
     SoundDescriptionHandle soundDescription = nullptr; // default output sound (36 bytes)
     // The DVCPRO50 decompressor: a description of the media layer's 'dv5p' / 'dv5n' codec, made

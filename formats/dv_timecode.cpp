@@ -1,6 +1,5 @@
-#include "formats/dv_setup.h"
-
 #include "engine/conversion_options.h"
+#include "formats/dv_setup.h"
 #include "formats/dv_setup_hooks.h"
 #include "formats/mxf_clip_state.h"
 #include "platform/media/movies.h"
@@ -119,8 +118,8 @@ OSErr AddTimecodeTrack(Movie movie, OSType mediaType)
 
     // 5. Sample description holding the definition.
     const OSErr editErr = BeginMediaEdits(media);
-    auto desc = reinterpret_cast<TimeCodeDescriptionHandle>(
-        NewHandleClear(kTimeCodeDescriptionFixedSize));
+    auto desc =
+        reinterpret_cast<TimeCodeDescriptionHandle>(NewHandleClear(kTimeCodeDescriptionFixedSize));
     if (!desc) {
         return memFullErr;
     }

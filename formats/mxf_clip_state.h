@@ -12,9 +12,9 @@ struct MxfClipState
     int parseFd = -1;     // file opened last (-1 before any); the frame decoder reads through it
     uint8_t key[16] = {}; // key read last
     int videoFd = -1;
-    int64_t videoEssenceStart = 0;   // file position of the video essence value
-    uint64_t videoEssenceLength = 0; // bytes of the video essence value
-    int frameBytes = 0;              // bytes a compressed frame
+    int64_t videoEssenceStart = 0;             // file position of the video essence value
+    uint64_t videoEssenceLength = 0;           // bytes of the video essence value
+    int frameBytes = 0;                        // bytes a compressed frame
     int audioFd[kMxfMaxAudioFiles] = {-1, -1}; // audio files, in the order opened
     int audioFileCount = 0;
     int64_t audioEssenceStart = 0; // of the audio file opened last

@@ -29,7 +29,10 @@ constexpr uint8_t kDvDifElementKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x02, 0x
 constexpr uint8_t kAes3ElementKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x02, 0x01, 0x01,
                                          0x0D, 0x01, 0x03, 0x01, 0x16, 0x01, 0x04, 0x01};
 
-bool KeyIs(const uint8_t (&key)[16]) { return std::memcmp(gMxfClipState.key, key, 16) == 0; }
+bool KeyIs(const uint8_t (&key)[16])
+{
+    return std::memcmp(gMxfClipState.key, key, 16) == 0;
+}
 
 // Reads exactly n bytes; false on a short read or an error.
 bool ReadExactly(int fd, void *dst, size_t n)
@@ -325,8 +328,8 @@ void MxfDecodeFrameAt(int frameIndex, int width, int height, uint8_t *output, in
 {
     const MxfClipState &s = gMxfClipState;
     const DvDecodeSetup &d = gDvDecodeSetup;
-    if (!output || !d.frameBuffer || frameIndex < 0 || width <= 0 || height <= 0
-        || s.videoFd == -1 || s.frameBytes <= 0 || s.frameBytes > kDvFrameBufferBytes) {
+    if (!output || !d.frameBuffer || frameIndex < 0 || width <= 0 || height <= 0 || s.videoFd == -1
+        || s.frameBytes <= 0 || s.frameBytes > kDvFrameBufferBytes) {
         return;
     }
     // 1. Frame frameIndex of the essence: one past its end is not read.
@@ -343,7 +346,10 @@ void MxfDecodeFrameAt(int frameIndex, int width, int height, uint8_t *output, in
     // 2. By frame kind. The media layer's pictures are top-down; output rows go bottom-up.
     const int kind = d.decoderFormat;
     if (kind >= Dvhd1080i60 && kind <= Dvhd720p50) {
-        if (gDvSetupHooks.cindrellDecodeFrame) {
+        // The decoder reads a whole frame of its kind: shorter frames are not this kind's.
+        static constexpr int kHdFrameBytes[] = {480000, 240000, 576000, 288000};
+        if (s.frameBytes >= kHdFrameBytes[kind - Dvhd1080i60]
+            && gDvSetupHooks.cindrellDecodeFrame) {
             gDvSetupHooks.cindrellDecodeFrame(output, width, height, d.frameBuffer, output, mode, 0,
                                               0, kind, 24, 1, 0);
         }
@@ -359,7 +365,8 @@ void MxfDecodeFrameAt(int frameIndex, int width, int height, uint8_t *output, in
     }
     const bool dv50 = kind == Dv50Pal || kind == Dv50Ntsc;
     ImageDescriptionHandle desc = dv50 ? d.dv50Codec : d.imageDescription;
-    if (!desc) {
+    // The codec decodes the description's frame size: a frame of another size is not its own.
+    if (!desc || (**desc).dataSize != s.frameBytes) {
         return;
     }
     SetGWorld(d.gworld, nullptr);

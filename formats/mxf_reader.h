@@ -7,8 +7,7 @@
 // Camera-card MXF files: one video file of clip-wrapped DV-DIF essence and one AES3 audio file
 // per channel, read as KLV triplets up to the first essence element.
 
-enum MxfOpenResult : int
-{
+enum MxfOpenResult : int {
     MxfNoEssence = 0, // no essence element, or the file cannot be opened
     MxfVideoFile = 1,
     MxfAudioFile = 2,

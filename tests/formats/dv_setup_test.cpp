@@ -136,11 +136,9 @@ TEST_F(DvSetupTest, Patch720pRewritesOnly1080LineExtensions)
         bool patched;
     };
     const Row rows[] = {
-        {200, 1920, 1080, 1280, true},
-        {162, 1920, 1080, 1280, true},
+        {200, 1920, 1080, 1280, true},  {162, 1920, 1080, 1280, true},
         {200, 1920, 1080, 1920, false}, // not a 720p picture
-        {200, 1440, 1080, 1280, false},
-        {200, 1920, 720, 1280, false},
+        {200, 1440, 1080, 1280, false}, {200, 1920, 720, 1280, false},
         {86, 0, 0, 1280, false}, // no extension data: nothing is read past the handle
     };
     for (const Row &r : rows) {

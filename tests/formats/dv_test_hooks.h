@@ -18,8 +18,8 @@ namespace dv_test {
 struct Calls
 {
     std::vector<std::string> errors;
-    int frameRate = 0;          // what the hooks answer for ConversionState::frameRate
-    int setFrameRate = -1;      // last value the reader stored
+    int frameRate = 0;     // what the hooks answer for ConversionState::frameRate
+    int setFrameRate = -1; // last value the reader stored
     int timeScale = 2500;
     int sampleDuration = 100;
     SoundDescriptionHandle soundInUse = nullptr;

@@ -166,8 +166,8 @@ OSErr WriteWithTimecode(const std::string &source, int32_t frameBytes, const std
     Track video = NewMovieTrack(movie, FixRatio(720, 1), FixRatio(pal ? 576 : 480, 1), 0);
     Media media = NewTrackMedia(video, VideoMediaType, timeScale, nullptr, 0);
     EXPECT_EQ(BeginMediaEdits(media), noErr);
-    auto desc = reinterpret_cast<ImageDescriptionHandle>(
-        NewHandleClear(int32_t(sizeof(ImageDescription))));
+    auto desc =
+        reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(int32_t(sizeof(ImageDescription))));
     ImageDescription &d = **desc;
     d.idSize = int32_t(sizeof(ImageDescription));
     d.cType = lc::FourCC(pal ? "dvcp" : "dvc ");
@@ -211,7 +211,7 @@ TEST_F(DvTimecodeTest, TimecodeTrackCarriesTheSourceTimecode)
         const char *source;
         int32_t frameBytes;
         TimeScale timeScale;
-        int frameRate; // ConversionState::frameRate, with "Convert 60i to 25P" on
+        int frameRate;        // ConversionState::frameRate, with "Convert 60i to 25P" on
         const char *expected; // null: the source's own, as ffprobe reads it
     };
     const Row rows[] = {
