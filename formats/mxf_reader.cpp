@@ -158,16 +158,19 @@ uint64_t MxfReadBerLength()
         gFormatsHooks.showError("Incomplete BER length in file ");
         return kBerError;
     }
+    // A length that does not fit in 64 bits (or says "error") cannot be in a file.
     uint64_t length = 0;
     for (int i = 0; i < n; ++i) {
-        // A length that does not fit in 64 bits cannot be in a file.
         if (length >> 56) {
             gFormatsHooks.showError("BER length exceeds maximum bytes ");
             return kBerError;
         }
         length = length << 8 | bytes[i];
     }
-    return length == kBerError ? kBerError - 1 : length;
+    if (length == kBerError) {
+        gFormatsHooks.showError("BER length exceeds maximum bytes ");
+    }
+    return length;
 }
 
 int MxfOpen(const char *path, uint64_t *duration, int *height, int *width, int *quantBits,

@@ -62,6 +62,9 @@ TEST_F(MxfReaderTest, BerLengths)
         {{0x91}, kError, "BER length exceeds maximum bytes "},
         // Nine significant bytes do not fit in 64 bits.
         {{0x89, 0x01, 0, 0, 0, 0, 0, 0, 0, 0}, kError, "BER length exceeds maximum bytes "},
+        {{0x88, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+         kError,
+         "BER length exceeds maximum bytes "},
         {{}, kError, "Incomplete BER length in file "},
         {{0x83, 0x00, 0x01}, kError, "Incomplete BER length in file "},
     };
