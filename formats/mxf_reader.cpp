@@ -287,7 +287,10 @@ int MxfOpen(const char *path, uint64_t *duration, int *height, int *width, int *
         if (frameRate) {
             *frameRate = v.frameRate;
         }
-        gFormatsHooks.setFrameRate(int(v.frameRate + 0.5f));
+        // A sound file's rate is its sample rate, not the clip's frame rate.
+        if (!audioFile) {
+            gFormatsHooks.setFrameRate(int(v.frameRate + 0.5f));
+        }
     }
     if (v.haveAspect && aspect) {
         *aspect = v.aspect;

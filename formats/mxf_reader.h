@@ -14,8 +14,9 @@ enum MxfOpenResult : int {
 };
 
 // Parses path up to its first essence element. Out-arguments are written only for the items
-// found; frameRate also sets ConversionState::frameRate (rounded). The parsed file stays open as
-// gMxfClipState.parseFd (closed again without essence); an audio file is also recorded.
+// found; a video file's frameRate also sets ConversionState::frameRate (rounded). The parsed file
+// stays open as gMxfClipState.parseFd (closed again without essence); an audio file is also
+// recorded.
 int MxfOpen(const char *path, uint64_t *duration, int *height, int *width, int *quantBits,
             float *frameRate, int *frameBytes, float *aspect);
 // Closes parseFd (and forgets it wherever it was recorded).

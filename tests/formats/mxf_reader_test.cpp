@@ -203,7 +203,7 @@ TEST_F(MxfReaderTest, FilesWithoutEssenceGiveZeroAndAreClosed)
 TEST_F(MxfReaderTest, AudioFilesAreRecordedAndClosedMostRecentFirst)
 {
     mxf_test::Items items;
-    items.U64(0x3002, 19200).U32(0x3D01, 16);
+    items.U64(0x3002, 19200).U32(0x3D01, 16).U64(0x3001, uint64_t(48000) << 32 | 1);
     const Bytes audio = mxf_test::AudioFile(items.bytes, 38400, 38400);
     std::string paths[3];
     for (int i = 0; i < 3; ++i) {
@@ -216,6 +216,8 @@ TEST_F(MxfReaderTest, AudioFilesAreRecordedAndClosedMostRecentFirst)
         EXPECT_EQ(o.frameBytes, 2);
         EXPECT_EQ(o.quantBits, 16);
         EXPECT_EQ(o.height, -7); // no picture item, nothing doubled
+        EXPECT_EQ(o.frameRate, 48000.0f);
+        EXPECT_EQ(C().setFrameRate, -1); // the sample rate is not the clip's frame rate
         fds[i] = gMxfClipState.parseFd;
         EXPECT_EQ(gMxfClipState.audioBytesPerFrame, 2u);
     }
