@@ -10,12 +10,14 @@
 #include "formats/avi_reader.h"
 #include "passes/conversion_state.h"
 #include "passes/copy_sound.h"
-#include "passes/media_services.h"
 #include "passes/movie_window.h"
 #include "passes/pass_slots.h"
 #include "passes/process_control.h"
 #include "passes/source_kind.h"
 #include "passes/vfw_output.h"
+#include "platform/media/image_compression.h"
+#include "platform/media/movies.h"
+#include "platform/media/standard_compression.h"
 
 int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia, const Rect *frame)
 {

@@ -7,7 +7,6 @@ set(LC_PASSES_PIPELINE_SOURCES
     process_movie.cpp
     vfw_output.cpp)
 set(LC_PASSES_PIPELINE_HEADERS
-    media_services.h
     pass_slots.h
     passes_setup.h
     process_movie.h

@@ -7,10 +7,12 @@
 
 #include "formats/avi_reader.h"
 #include "passes/conversion_state.h"
-#include "passes/media_services.h"
 #include "passes/process_control.h"
 #include "passes/process_movie.h"
 #include "passes/source_kind.h"
+#include "platform/media/image_compression.h"
+#include "platform/media/movies.h"
+#include "platform/media/standard_compression.h"
 #include "platform/sys/text.h"
 
 namespace {

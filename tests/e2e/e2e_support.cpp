@@ -14,7 +14,6 @@
 #include "formats/avi_reader.h"
 #include "formats/source_timing.h"
 #include "passes/conversion_state.h"
-#include "passes/media_services.h"
 #include "passes/passes_setup.h"
 #include "passes/process_control.h"
 #include "passes/process_movie.h"
@@ -22,6 +21,9 @@
 #include "passes/source_kind.h"
 #include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
+#include "platform/media/image_compression.h"
+#include "platform/media/movies.h"
+#include "platform/media/standard_compression.h"
 #include "platform/sys/text.h"
 
 namespace e2e {

@@ -6,7 +6,9 @@
 #include <gmock/gmock.h>
 
 #include "passes/conversion_state.h"
-#include "passes/media_services.h"
+#include "platform/media/image_compression.h"
+#include "platform/media/movies.h"
+#include "platform/media/standard_compression.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace {
