@@ -10,6 +10,8 @@
 #include "engine/frame_store.h"
 #include "formats/avi_reader.h"
 #include "formats/avi_writer.h"
+#include "formats/dv_setup.h"
+#include "formats/mxf_clip_state.h"
 #include "formats/source_audio_format.h"
 #include "formats/source_timing.h"
 #include "passes/conversion_state.h"
@@ -191,6 +193,8 @@ void CMovieWindow::ProcessMovie()
     NoteRunItem();
     // 2. No sound state, timecode or DVCPRO HD decoding of the previous movie.
     ResetMovieSound();
+    gMxfClipState.sourceTimecodeFound = 0;
+    gMxfClipState.sourceDropFrame = 0;
     cs.cindrellSource = 0;
 
     const bool qtSource = gSourceKind.viaQuickTime != 0;
@@ -267,6 +271,11 @@ void CMovieWindow::ProcessMovie()
             GetMediaSample(videoMedia, sample, kFirstSampleBytes, &size, 0, nullptr, &duration,
                            reinterpret_cast<SampleDescriptionHandle>(files.descriptionHandle),
                            nullptr, 1, nullptr, nullptr);
+        // g. A DV frame carries the source time code.
+        if (err == noErr && (size == 120000 || size == 144000)) {
+            ReadDvTimecode(gMxfClipState.sourceTimecode, reinterpret_cast<const uint8_t *>(*sample),
+                           int32_t(size), size == 144000);
+        }
         DisposeHandle(sample);
         if (CheckQtError(err, "GetMediaSample Error")) {
             files.Close(false, "");
@@ -558,6 +567,9 @@ int CMovieWindow::MakeVideoTrack(Movie outputMovie, Media sourceMedia, int width
             return 0;
         }
         SetTrackLoadSettings(track, 0, 0, 0, 256);
+        if (gMxfClipState.sourceTimecodeFound) {
+            AddTimecodeTrack(outputMovie, VideoMediaType);
+        }
     }
     return 1;
 }

@@ -77,6 +77,16 @@ TEST_F(E2e, AlwaysMakeQuickTimeWritesPalDvMovie)
     EXPECT_NEAR(double(SoundFrames(out)), double(Retimed(source)), 2.0);
 }
 
+TEST_F(E2e, SourceTimeCodeBecomesTimecodeTrack)
+{
+    gConversionOptions.alwaysMakeQuickTime = 1;
+    std::string out = Process("e2e_timecode.mov");
+    ASSERT_EQ(out, OutputPath("newmovie.mov"));
+    auto d = Probe(out, "d:0");
+    EXPECT_EQ(Str(d, "codec_tag_string"), "tmcd");
+    EXPECT_EQ(Str(d, "TAG:timecode").substr(0, 8), "01:02:03");
+}
+
 struct PalCase
 {
     const char *source;
