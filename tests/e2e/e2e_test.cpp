@@ -38,9 +38,15 @@ int64_t Retimed(int64_t sourceFrames)
 
 using E2e = E2eTest;
 
-TEST_F(E2e, NtscDvMovieBecomes25pDvAvi)
+class NtscDv : public E2eTest, public ::testing::WithParamInterface<const char *>
 {
-    std::string out = Process("e2e_ntsc_dv.mov");
+};
+
+// A movie (sound copied through the media layer) and a DV AVI file (sound through the AVI reader).
+TEST_P(NtscDv, Becomes25pDvAvi)
+{
+    const char *source = GetParam();
+    std::string out = Process(source);
     ASSERT_EQ(out, OutputPath("newmovie.avi"));
     EXPECT_THAT(Texts(), Contains("Processing completed OK"));
     auto v = Probe(out, "v:0");
@@ -52,9 +58,11 @@ TEST_F(E2e, NtscDvMovieBecomes25pDvAvi)
     auto a = Probe(out, "a:0");
     EXPECT_EQ(Int(a, "sample_rate"), 48000);
     EXPECT_EQ(Int(a, "channels"), 2);
-    int64_t source = SoundFrames(Fixture("e2e_ntsc_dv.mov"));
-    EXPECT_NEAR(double(SoundFrames(out)), double(Retimed(source)), 2.0);
+    int64_t sourceSound = SoundFrames(Fixture(source));
+    EXPECT_NEAR(double(SoundFrames(out)), double(Retimed(sourceSound)), 2.0);
 }
+
+INSTANTIATE_TEST_SUITE_P(E2e, NtscDv, ::testing::Values("e2e_ntsc_dv.mov", "e2e_ntsc_dv.avi"));
 
 TEST_F(E2e, AlwaysMakeQuickTimeWritesPalDvMovie)
 {
@@ -253,6 +261,17 @@ TEST_F(E2e, BatchOfThreeGetsTargetNames)
 }
 
 // The MXF line is refused (quietly in a batch) before its compression dialog.
+// The second movie has no sound: nothing of the first movie's sound may reach it.
+TEST_F(E2e, BatchMovieWithoutSoundAfterOneWithSound)
+{
+    gConversionOptions.alwaysMakeQuickTime = 1;
+    ProcessBatch({Fixture("e2e_batch_1.mov"), Fixture("e2e_timecode.mov")});
+    EXPECT_THAT(Texts(), Contains("Batch processing completed OK"));
+    EXPECT_EQ(Int(Probe(OutputPath("e2e_batch_1.mov"), "a:0"), "channels"), 2);
+    EXPECT_TRUE(Probe(OutputPath("e2e_timecode.mov"), "a:0").empty());
+    EXPECT_EQ(Int(Probe(OutputPath("e2e_timecode.mov"), "v:0"), "nb_read_frames"), 8);
+}
+
 TEST_F(E2e, RefusedFirstBatchLineLeavesTheCompressionDialogToTheNext)
 {
     gConversionOptions.alwaysMakeQuickTime = 1;
