@@ -249,6 +249,18 @@ INSTANTIATE_TEST_SUITE_P(E2e, HdSource,
                                            HdCase{"e2e_hd_pal_raw.mov", 0, 1280, 720, "2997/100",
                                                   12}));
 
+// Read by the own AVI reader, turned over from bottom-up rows, written as PAL DV.
+TEST_F(E2e, UncompressedAviSourceBecomesDvAvi)
+{
+    std::string out = Process("e2e_rgb.avi");
+    ASSERT_EQ(out, OutputPath("newmovie.avi"));
+    auto v = Probe(out, "v:0");
+    EXPECT_EQ(Str(v, "codec_name"), "dvvideo");
+    EXPECT_EQ(Int(v, "height"), 576);
+    EXPECT_EQ(Int(v, "nb_read_frames"), 8);
+    EXPECT_LT(FirstFrameDifference(out, Fixture("e2e_rgb.avi")), 20.0);
+}
+
 // In an output folder of their own the results keep the sources' names.
 TEST_F(E2e, BatchOfThreeGetsTargetNames)
 {
