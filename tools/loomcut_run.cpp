@@ -177,6 +177,8 @@ int main(int argc, char **argv)
         }
     }
     window.CloseMovie();
+    CloseComponent(gConversionState.stdCompressor);
+    gConversionState.stdCompressor = nullptr;
     gMovieWindow = nullptr;
     return error ? 1 : 0;
 }

@@ -188,6 +188,8 @@ void E2eTest::TearDown()
         }
     }
     window_.CloseMovie();
+    CloseComponent(gConversionState.stdCompressor); // kept by a run for its batch
+    gConversionState.stdCompressor = nullptr;
     gMovieWindow = nullptr;
     gUiHooks = UiHooks{};
     if (!std::getenv("LC_E2E_KEEP")) {
