@@ -190,90 +190,66 @@ unsigned PackLinear(uint8_t *buffer, unsigned count, const mad_fixed_t *left,
     return unsigned(p - buffer);
 }
 
+// Stores one value of Bytes bytes; four bytes hold the 24-bit value shifted left by 8.
+template <unsigned Bytes, bool BigEndian> uint8_t *StoreInt(uint8_t *p, int32_t v)
+{
+    uint32_t u = Bytes == 4 ? uint32_t(v) << 8 : uint32_t(v);
+    for (unsigned i = 0; i < Bytes; ++i) {
+        unsigned shift = 8 * (BigEndian ? Bytes - 1 - i : i);
+        p[i] = uint8_t(u >> shift);
+    }
+    return p + Bytes;
+}
+
 } // namespace
 
 unsigned PackU8(uint8_t *buffer, unsigned count, const mad_fixed_t *left, const mad_fixed_t *right,
                 int mode, AudioStats *stats)
 {
-    return PackLinear<8>(buffer, count, left, right, mode, stats, [](uint8_t *p, int32_t v) {
-        *p = uint8_t(v + 0x80);
-        return p + 1;
-    });
+    return PackLinear<8>(buffer, count, left, right, mode, stats,
+                         [](uint8_t *p, int32_t v) { return StoreInt<1, false>(p, v + 0x80); });
 }
 
 unsigned PackS8(uint8_t *buffer, unsigned count, const mad_fixed_t *left, const mad_fixed_t *right,
                 int mode, AudioStats *stats)
 {
-    return PackLinear<8>(buffer, count, left, right, mode, stats, [](uint8_t *p, int32_t v) {
-        *p = uint8_t(v);
-        return p + 1;
-    });
+    return PackLinear<8>(buffer, count, left, right, mode, stats, StoreInt<1, false>);
 }
 
 unsigned PackS16LE(uint8_t *buffer, unsigned count, const mad_fixed_t *left,
                    const mad_fixed_t *right, int mode, AudioStats *stats)
 {
-    return PackLinear<16>(buffer, count, left, right, mode, stats, [](uint8_t *p, int32_t v) {
-        p[0] = uint8_t(v);
-        p[1] = uint8_t(v >> 8);
-        return p + 2;
-    });
+    return PackLinear<16>(buffer, count, left, right, mode, stats, StoreInt<2, false>);
 }
 
 unsigned PackS16BE(uint8_t *buffer, unsigned count, const mad_fixed_t *left,
                    const mad_fixed_t *right, int mode, AudioStats *stats)
 {
-    return PackLinear<16>(buffer, count, left, right, mode, stats, [](uint8_t *p, int32_t v) {
-        p[0] = uint8_t(v >> 8);
-        p[1] = uint8_t(v);
-        return p + 2;
-    });
+    return PackLinear<16>(buffer, count, left, right, mode, stats, StoreInt<2, true>);
 }
 
 unsigned PackS24LE(uint8_t *buffer, unsigned count, const mad_fixed_t *left,
                    const mad_fixed_t *right, int mode, AudioStats *stats)
 {
-    return PackLinear<24>(buffer, count, left, right, mode, stats, [](uint8_t *p, int32_t v) {
-        p[0] = uint8_t(v);
-        p[1] = uint8_t(v >> 8);
-        p[2] = uint8_t(v >> 16);
-        return p + 3;
-    });
+    return PackLinear<24>(buffer, count, left, right, mode, stats, StoreInt<3, false>);
 }
 
 unsigned PackS24BE(uint8_t *buffer, unsigned count, const mad_fixed_t *left,
                    const mad_fixed_t *right, int mode, AudioStats *stats)
 {
-    return PackLinear<24>(buffer, count, left, right, mode, stats, [](uint8_t *p, int32_t v) {
-        p[0] = uint8_t(v >> 16);
-        p[1] = uint8_t(v >> 8);
-        p[2] = uint8_t(v);
-        return p + 3;
-    });
+    return PackLinear<24>(buffer, count, left, right, mode, stats, StoreInt<3, true>);
 }
 
 unsigned PackS32LE(uint8_t *buffer, unsigned count, const mad_fixed_t *left,
                    const mad_fixed_t *right, int mode, AudioStats *stats)
 {
-    return PackLinear<24>(buffer, count, left, right, mode, stats, [](uint8_t *p, int32_t v) {
-        p[0] = 0;
-        p[1] = uint8_t(v);
-        p[2] = uint8_t(v >> 8);
-        p[3] = uint8_t(v >> 16);
-        return p + 4;
-    });
+    return PackLinear<24>(buffer, count, left, right, mode, stats, StoreInt<4, false>);
 }
 
 unsigned PackS32BE(uint8_t *buffer, unsigned count, const mad_fixed_t *left,
                    const mad_fixed_t *right, int mode, AudioStats *stats)
 {
-    return PackLinear<24>(buffer, count, left, right, mode, stats, [](uint8_t *p, int32_t v) {
-        p[0] = uint8_t(v >> 16);
-        p[1] = uint8_t(v >> 8);
-        p[2] = uint8_t(v);
-        p[3] = 0;
-        return p + 4;
-    });
+    return PackLinear<24>(buffer, count, left, right, mode, stats, StoreInt<4, true>);
 }
 
 unsigned PackMuLaw(uint8_t *buffer, unsigned count, const mad_fixed_t *left,

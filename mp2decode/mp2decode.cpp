@@ -572,7 +572,10 @@ enum mad_flow DecodeError(void *data, mad_stream *stream, mad_frame *frame)
         break;
     }
     long frameNumber = long(stats.absoluteFrames);
-    bool quietSync = stream->error == MAD_ERROR_LOSTSYNC && !player->input.eof && !stream->sync;
+    // Lost sync is news only once in sync, and never over the zero guard after the last frame.
+    bool inGuard = player->input.eof && stream->bufend - stream->this_frame <= MAD_BUFFER_GUARD;
+    bool quietSync = stream->error == MAD_ERROR_LOSTSYNC
+                     && ((!player->input.eof && !stream->sync) || inGuard);
     if (player->verbosity >= -1 && !quietSync && frameNumber != stats.errorFrame) {
         Mp2DecodeError("error", "frame %lu: %s", stats.absoluteFrames,
                        mad_stream_errorstr(stream));

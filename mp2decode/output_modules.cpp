@@ -57,6 +57,19 @@ bool PutText(FILE *f, const char *four)
     return std::fwrite(four, 1, 4, f) == 4;
 }
 
+// The play call with its channels matched to the file's: mono drops the right channel, stereo
+// doubles a mono one.
+AudioControl FitChannels(const AudioControl *control, unsigned channels)
+{
+    AudioControl fitted = *control;
+    if (channels == 1) {
+        fitted.play.right = nullptr;
+    } else if (!fitted.play.right) {
+        fitted.play.right = fitted.play.left;
+    }
+    return fitted;
+}
+
 int Fail(const char *reason)
 {
     SetAudioError(reason);
@@ -206,12 +219,7 @@ int PcmPlay(PcmFileState &s, AudioControl *control, bool aiff)
         return Fail("not configured");
     }
     // The header's channel count is what the samples must match.
-    AudioControl fitted = *control;
-    if (s.channels == 1) {
-        fitted.play.right = nullptr;
-    } else if (!fitted.play.right) {
-        fitted.play.right = fitted.play.left;
-    }
+    AudioControl fitted = FitChannels(control, s.channels);
     unsigned long bytes = 0;
     if (PlayPacked(s.file, s.packer, &fitted, &bytes) != 0) {
         return -1;
@@ -410,12 +418,7 @@ int OutputModuleSnd(AudioControl *control)
         if (!gSnd.configured) {
             return Fail("not configured");
         }
-        AudioControl fitted = *control;
-        if (gSnd.channels == 1) {
-            fitted.play.right = nullptr;
-        } else if (!fitted.play.right) {
-            fitted.play.right = fitted.play.left;
-        }
+        AudioControl fitted = FitChannels(control, gSnd.channels);
         unsigned long bytes = 0;
         if (PlayPacked(gSnd.file, PackMuLaw, &fitted, &bytes) != 0) {
             return -1;
@@ -485,12 +488,7 @@ int OutputModuleRaw(AudioControl *control)
         if (!gRaw.configured) {
             return Fail("not configured");
         }
-        AudioControl fitted = *control;
-        if (gRaw.channels == 1) {
-            fitted.play.right = nullptr;
-        } else if (!fitted.play.right) {
-            fitted.play.right = fitted.play.left;
-        }
+        AudioControl fitted = FitChannels(control, gRaw.channels);
         unsigned long bytes = 0;
         return PlayPacked(gRaw.file, gRaw.packer, &fitted, &bytes);
     }

@@ -81,6 +81,26 @@ void TsRewind()
     s.endOfFile = false;
 }
 
+// Finds the next packet by its sync byte and reads its header word and control byte, passing
+// over packets with the transport error indicator. False at the end of the file.
+bool NextPacket(uint16_t *word, uint8_t *control)
+{
+    const bool &end = gTransplitState.endOfFile;
+    for (;;) {
+        while (TsReadByte() != kSyncByte) {
+            if (end) {
+                return false;
+            }
+        }
+        *word = TsReadWord16();
+        if (!(*word & kTransportError)) {
+            *control = TsReadByte();
+            return !end;
+        }
+        TsSkip(kPacketSize - 3);
+    }
+}
+
 uint32_t ReadBe32(const uint8_t *p)
 {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
@@ -140,21 +160,12 @@ int TsProbePids()
     // 2. Count the packets with payload of each PID.
     std::memset(s.packetCounts, 0, sizeof s.packetCounts);
     int counted = 0;
-    while (counted < kMaxPacketsCounted && !s.endOfFile) {
-        while (TsReadByte() != kSyncByte && !s.endOfFile) {
-        }
-        if (s.endOfFile) {
-            break;
-        }
-        uint16_t word = TsReadWord16();
-        if (word & kTransportError) {
-            TsSkip(kPacketSize - 3);
-            continue;
-        }
-        uint8_t control = TsReadByte();
+    uint16_t word = 0;
+    uint8_t control = 0;
+    while (counted < kMaxPacketsCounted && NextPacket(&word, &control)) {
         int adaptation = (control >> 4) & 3;
         int pid = word & kPidMask;
-        if (!s.endOfFile && (adaptation == 1 || adaptation == 3) && pid < kTransplitPidCount) {
+        if ((adaptation == 1 || adaptation == 3) && pid < kTransplitPidCount) {
             ++s.packetCounts[pid];
             ++counted;
         }
@@ -196,23 +207,13 @@ void TsDemuxAudio(int audioPid)
     bool audioStarted = false;
     bool videoStarted = false;
     uint8_t payload[kPacketSize];
+    uint16_t word = 0;
+    uint8_t control = 0;
     for (;;) {
-        // 1. Resynchronise byte by byte.
-        uint8_t sync = TsReadByte();
-        if (s.endOfFile) {
+        // 1.-3. Resynchronise byte by byte; packets with the error indicator are skipped.
+        if (!NextPacket(&word, &control)) {
             break;
         }
-        if (sync != kSyncByte) {
-            continue;
-        }
-        // 2.
-        uint16_t word = TsReadWord16();
-        if (word & kTransportError) {
-            TsSkip(kPacketSize - 3);
-            continue;
-        }
-        // 3.
-        uint8_t control = TsReadByte();
         int adaptation = (control >> 4) & 3;
         if (adaptation == 0) {
             TsSkip(kPacketSize - 4);

@@ -160,6 +160,28 @@ TEST(Mp2Decode, DamagedAndHostileInputs)
     }
 }
 
+TEST(Mp2Decode, TagsAreShownWhenNotQuiet)
+{
+    // A tag in front of the file, and one between the frames of a file without one.
+    std::vector<uint8_t> plain = ReadFile(Fixture("mp2_stereo.mp2"));
+    std::vector<uint8_t> front = ReadFile(Fixture("mp2_id3.mp2"));
+    std::vector<uint8_t> tag(front.begin(), front.end() - long(plain.size()));
+    std::vector<uint8_t> middle(plain.begin(), plain.begin() + 576 * 5);
+    middle.insert(middle.end(), tag.begin(), tag.end());
+    middle.insert(middle.end(), plain.begin() + 576 * 5, plain.end());
+    std::string dir = WorkDir("tags");
+    WriteFile(dir + "/middle.mp2", middle);
+    for (const std::string &input : {Fixture("mp2_id3.mp2"), dir + "/middle.mp2"}) {
+        testing::internal::CaptureStderr();
+        int result = CallMain(Mp2DecodeMain, {"mp2decode", "-o", dir + "/out.aiff", input});
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(result, 0);
+        EXPECT_NE(err.find("Title: Tone"), std::string::npos) << err;
+        EXPECT_NE(err.find("42 frames decoded"), std::string::npos) << err;
+        EXPECT_EQ(ReadAiff(dir + "/out.aiff").frames, 42 * kFrameSamples);
+    }
+}
+
 TEST(Mp2Decode, SecondOfTwoBadCrcFramesIsMuted)
 {
     Decoded d = Decode("badcrc", Fixture("mp2_badcrc.mp2"));
