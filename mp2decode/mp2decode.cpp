@@ -37,7 +37,12 @@ const option kLongOptions[] = {
 // Reports a failing module call under label with the module's reason.
 void ModuleError(const Player *player, const char *label)
 {
-    Mp2DecodeError(label, gAudioError, player->output.path ? player->output.path : "-");
+    const char *path = player->output.path ? player->output.path : "-";
+    if (gAudioError[0] == ':') {
+        Mp2DecodeError(label, gAudioError, path);
+    } else {
+        Mp2DecodeError(label, "%s", gAudioError);
+    }
 }
 
 int DecodeFile(Player *player);

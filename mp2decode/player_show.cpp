@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -126,13 +127,30 @@ int ShowId3Tag(Player *, const id3_tag *tag)
 
 int ReadId3InStream(Player *player, mad_stream *stream, signed long tagSize)
 {
-    // The tag may reach past the buffer: the rest is read from the file.
+    // The tag may reach past the buffer: the rest is read from the file. A size beyond what the
+    // file holds, or beyond the cap, is skipped unread rather than allocated.
+    constexpr size_t kMaxTagSize = size_t(16) << 20;
     size_t size = size_t(tagSize);
     size_t inBuffer = size_t(stream->bufend - stream->this_frame);
+    if (size > inBuffer) {
+        struct stat st;
+        off_t at = ::lseek(player->input.fd, 0, SEEK_CUR);
+        bool fits = ::fstat(player->input.fd, &st) == 0 && at >= 0 && st.st_size >= at
+                    && size - inBuffer <= size_t(st.st_size - at);
+        if (!fits) {
+            Mp2DecodeError("id3", "EOF while reading tag data");
+            mad_stream_skip(stream, size);
+            return -1;
+        }
+    }
+    if (size > kMaxTagSize) {
+        mad_stream_skip(stream, size);
+        return 0;
+    }
     unsigned char *data = static_cast<unsigned char *>(std::malloc(size));
     if (!data) {
         Mp2DecodeError("id3", "not enough memory to allocate tag data buffer");
-        mad_stream_skip(stream, (unsigned long)tagSize);
+        mad_stream_skip(stream, size);
         return -1;
     }
     int result = 0;
@@ -220,7 +238,8 @@ int PlaySilence(Player *player, mad_timer_t duration)
         control.play.mode = player->output.mode;
         control.play.stats = &player->stats.audio;
         if (player->output.module(&control) == -1) {
-            Mp2DecodeError("silence", gAudioError, player->output.path);
+            Mp2DecodeError("silence", gAudioError[0] == ':' ? gAudioError : "%s",
+                           gAudioError[0] == ':' ? player->output.path : gAudioError);
             result = -1;
         }
         total -= n;

@@ -182,6 +182,24 @@ TEST(Mp2Decode, TagsAreShownWhenNotQuiet)
     }
 }
 
+TEST(Mp2Decode, HugeTagInsideTheStreamIsNotAllocated)
+{
+    // Shown tags are read whole; one that claims more than the file holds is skipped unread.
+    std::vector<uint8_t> plain = ReadFile(Fixture("mp2_stereo.mp2"));
+    std::vector<uint8_t> input(plain.begin(), plain.begin() + 576 * 5);
+    const uint8_t huge[10] = {'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
+    input.insert(input.end(), huge, huge + 10);
+    input.insert(input.end(), plain.begin() + 576 * 5, plain.end());
+    std::string dir = WorkDir("huge_shown");
+    WriteFile(dir + "/in.mp2", input);
+    testing::internal::CaptureStderr();
+    int result = CallMain(Mp2DecodeMain, {"mp2decode", "-o", dir + "/out.aiff", dir + "/in.mp2"});
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, 0);
+    EXPECT_NE(err.find("EOF while reading tag data"), std::string::npos) << err;
+    EXPECT_EQ(ReadAiff(dir + "/out.aiff").frames, 5 * kFrameSamples);
+}
+
 TEST(Mp2Decode, SecondOfTwoBadCrcFramesIsMuted)
 {
     Decoded d = Decode("badcrc", Fixture("mp2_badcrc.mp2"));
