@@ -110,6 +110,36 @@ TEST(Mp2Decode, ChannelLayouts)
     EXPECT_GT(MaxDifference(dual.samples, reference, 2, 1), 1000); // not the second channel
 }
 
+TEST(Mp2Decode, CdAudioResamplesAndForcesStereo)
+{
+    // The CD module takes only 44100 Hz stereo: the mono 48 kHz tone is resampled and doubled.
+    std::string out = WorkDir("cdda") + "/out.cdr";
+    ASSERT_EQ(CallMain(Mp2DecodeMain, {"mp2decode", "-Q", "-o", out, Fixture("mp2_mono.mp2")}),
+              0);
+    std::vector<uint8_t> raw = ReadFile(out);
+    ASSERT_EQ(raw.size() % 2352, 0u);
+    size_t frames = raw.size() / 4;
+    size_t expected = size_t(42) * kFrameSamples * 44100 / 48000;
+    EXPECT_GE(frames, expected - 2);
+    EXPECT_LT(frames, expected + 588 + 2);
+    std::vector<int16_t> s = S16Be(raw.data(), raw.size());
+    // Rising zero crossings of the left channel: a 1 kHz tone. The encoder's delay leaves
+    // dithered silence at the start, which is passed over.
+    long first = -1;
+    long last = -1;
+    long crossings = 0;
+    for (size_t i = 2000; i < 40000; ++i) {
+        EXPECT_EQ(s[2 * i], s[2 * i + 1]) << i;
+        if (s[2 * (i - 1)] < 0 && s[2 * i] >= 0) {
+            first = first < 0 ? long(i) : first;
+            last = long(i);
+            ++crossings;
+        }
+    }
+    ASSERT_GT(crossings, 100);
+    EXPECT_NEAR(double(crossings - 1) * 44100 / double(last - first), 1000.0, 2.0);
+}
+
 TEST(Mp2Decode, XingFrameIsNotPlayed)
 {
     Decoded d = Decode("xing", Fixture("mp2_xing.mp3"));
