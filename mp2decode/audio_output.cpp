@@ -1,6 +1,7 @@
 #include "mp2decode/audio_output.h"
 
 #include <cstring>
+
 #include <strings.h>
 
 #include "mp2decode/output_modules.h"
@@ -36,10 +37,10 @@ OutputModule SelectOutputModule(const char *path)
         const char *extension;
         OutputModule module;
     } kTable[] = {
-        {"cdr", OutputModuleCdda},  {"cda", OutputModuleCdda}, {"cdda", OutputModuleCdda},
-        {"aif", OutputModuleAiff},  {"aiff", OutputModuleAiff}, {"wav", OutputModuleWave},
-        {"snd", OutputModuleSnd},   {"au", OutputModuleSnd},    {"raw", OutputModuleRaw},
-        {"pcm", OutputModuleRaw},   {"out", OutputModuleRaw},   {"bin", OutputModuleRaw},
+        {"cdr", OutputModuleCdda}, {"cda", OutputModuleCdda},  {"cdda", OutputModuleCdda},
+        {"aif", OutputModuleAiff}, {"aiff", OutputModuleAiff}, {"wav", OutputModuleWave},
+        {"snd", OutputModuleSnd},  {"au", OutputModuleSnd},    {"raw", OutputModuleRaw},
+        {"pcm", OutputModuleRaw},  {"out", OutputModuleRaw},   {"bin", OutputModuleRaw},
     };
     for (const auto &row : kTable) {
         if (strcasecmp(ext, row.extension) == 0) {

@@ -15,8 +15,7 @@ constexpr mad_fixed_t kFixedMax = 0x0FFFFFFF;
 constexpr mad_fixed_t kFixedMin = -0x10000000;
 
 // ---- The module protocol ----
-enum AudioCommand
-{
+enum AudioCommand {
     kAudioInit = 0,
     kAudioConfig = 1,
     kAudioPlay = 2,
@@ -24,8 +23,7 @@ enum AudioCommand
     kAudioFinish = 4,
 };
 
-enum AudioMode
-{
+enum AudioMode {
     kAudioModeRound = 0,
     kAudioModeDither = 1,
 };
@@ -171,8 +169,7 @@ unsigned ResampleBlock(ResampleState *state, unsigned count, const mad_fixed_t *
                        mad_fixed_t *out);
 
 // ---- Xing header ----
-enum XingFlags
-{
+enum XingFlags {
     kXingFrames = 1,
     kXingBytes = 2,
     kXingToc = 4,

@@ -1,8 +1,6 @@
-#include "mp2decode/player.h"
-
 #include <cerrno>
-#include <cstdarg>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +12,7 @@
 #include <unistd.h>
 
 #include "mp2decode/internal/player_show.h"
+#include "mp2decode/player.h"
 
 const char *gMp2DecodeProgramName = "mp2decode";
 
@@ -22,15 +21,24 @@ namespace {
 // Every option of the command-line form; only -q, -Q and -o are acted on.
 constexpr const char kOptionString[] = "vqQio:b:da:12mSs:t:zr::Vh";
 const option kLongOptions[] = {
-    {"verbose", no_argument, nullptr, 'v'},     {"quiet", no_argument, nullptr, 'q'},
-    {"very-quiet", no_argument, nullptr, 'Q'},  {"ignore-crc", no_argument, nullptr, 'i'},
-    {"output", required_argument, nullptr, 'o'}, {"bit-depth", required_argument, nullptr, 'b'},
-    {"no-dither", no_argument, nullptr, 'd'},   {"attenuate", required_argument, nullptr, 'a'},
-    {"left", no_argument, nullptr, '1'},        {"right", no_argument, nullptr, '2'},
-    {"mono", no_argument, nullptr, 'm'},        {"stereo", no_argument, nullptr, 'S'},
-    {"start", required_argument, nullptr, 's'}, {"time", required_argument, nullptr, 't'},
-    {"shuffle", no_argument, nullptr, 'z'},     {"repeat", optional_argument, nullptr, 'r'},
-    {"version", no_argument, nullptr, 'V'},     {"help", no_argument, nullptr, 'h'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"very-quiet", no_argument, nullptr, 'Q'},
+    {"ignore-crc", no_argument, nullptr, 'i'},
+    {"output", required_argument, nullptr, 'o'},
+    {"bit-depth", required_argument, nullptr, 'b'},
+    {"no-dither", no_argument, nullptr, 'd'},
+    {"attenuate", required_argument, nullptr, 'a'},
+    {"left", no_argument, nullptr, '1'},
+    {"right", no_argument, nullptr, '2'},
+    {"mono", no_argument, nullptr, 'm'},
+    {"stereo", no_argument, nullptr, 'S'},
+    {"start", required_argument, nullptr, 's'},
+    {"time", required_argument, nullptr, 't'},
+    {"shuffle", no_argument, nullptr, 'z'},
+    {"repeat", optional_argument, nullptr, 'r'},
+    {"version", no_argument, nullptr, 'V'},
+    {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -90,19 +98,16 @@ int PlayOne(Player *player)
         unsigned long ms = mad_timer_count(player->stats.playTimer, MAD_UNITS_MILLISECONDS);
         char time[40];
         std::snprintf(time, sizeof time, "%lu:%02u:%02u.%1u", ms / 3600000,
-                      unsigned(ms / 60000 % 60), unsigned(ms / 1000 % 60),
-                      unsigned(ms / 100 % 10));
+                      unsigned(ms / 60000 % 60), unsigned(ms / 1000 % 60), unsigned(ms / 100 % 10));
         char peak[20];
         mad_fixed_t p = player->stats.audio.peakSample;
         if (p > 0) {
-            std::snprintf(peak, sizeof peak, "%+.1f",
-                          20 * std::log10(mad_f_todouble(p) / 1.0));
+            std::snprintf(peak, sizeof peak, "%+.1f", 20 * std::log10(mad_f_todouble(p) / 1.0));
         } else {
             std::snprintf(peak, sizeof peak, "-inf");
         }
         Mp2DecodeMessage("%lu frames decoded (%s), %s dB peak amplitude, %lu clipped samples\n",
-                         player->stats.playFrames, time, peak,
-                         player->stats.audio.clippedSamples);
+                         player->stats.playFrames, time, peak, player->stats.audio.clippedSamples);
     }
     // 5.
     if (::close(player->input.fd) == -1) {
@@ -371,9 +376,9 @@ enum mad_flow DecodeInput(void *data, mad_stream *stream)
     constexpr unsigned kReadSpace = kInputBufferSize - MAD_BUFFER_GUARD;
     ssize_t got;
     do {
-        got = length < kReadSpace ? ::read(player->input.fd, player->input.data + length,
-                                           kReadSpace - length)
-                                  : 0;
+        got = length < kReadSpace
+                  ? ::read(player->input.fd, player->input.data + length, kReadSpace - length)
+                  : 0;
     } while (got == -1 && errno == EINTR);
     if (got == -1) {
         Mp2DecodeError("input", ":read");
@@ -499,8 +504,7 @@ enum mad_flow DecodeOutput(void *data, const mad_header *header, mad_pcm *pcm)
             }
             if (ResampleInit(&out.resample[0], out.rateIn, out.rateOut) == -1
                 || ResampleInit(&out.resample[1], out.rateIn, out.rateOut) == -1) {
-                Mp2DecodeError("output", "cannot resample %u Hz to %u Hz", out.rateIn,
-                               out.rateOut);
+                Mp2DecodeError("output", "cannot resample %u Hz to %u Hz", out.rateIn, out.rateOut);
                 return MAD_FLOW_BREAK;
             }
             if (player->verbosity >= -1) {
@@ -564,9 +568,8 @@ enum mad_flow DecodeError(void *data, mad_stream *stream, mad_frame *frame)
             } else {
                 mad_stream_skip(stream, (unsigned long)tagSize);
             }
-            stats.totalBytes -= (unsigned long)tagSize < stats.totalBytes
-                                    ? (unsigned long)tagSize
-                                    : stats.totalBytes;
+            stats.totalBytes -= (unsigned long)tagSize < stats.totalBytes ? (unsigned long)tagSize
+                                                                          : stats.totalBytes;
             return MAD_FLOW_CONTINUE;
         }
         break;
@@ -579,11 +582,10 @@ enum mad_flow DecodeError(void *data, mad_stream *stream, mad_frame *frame)
     long frameNumber = long(stats.absoluteFrames);
     // Lost sync is news only once in sync, and never over the zero guard after the last frame.
     bool inGuard = player->input.eof && stream->bufend - stream->this_frame <= MAD_BUFFER_GUARD;
-    bool quietSync = stream->error == MAD_ERROR_LOSTSYNC
-                     && ((!player->input.eof && !stream->sync) || inGuard);
+    bool quietSync =
+        stream->error == MAD_ERROR_LOSTSYNC && ((!player->input.eof && !stream->sync) || inGuard);
     if (player->verbosity >= -1 && !quietSync && frameNumber != stats.errorFrame) {
-        Mp2DecodeError("error", "frame %lu: %s", stats.absoluteFrames,
-                       mad_stream_errorstr(stream));
+        Mp2DecodeError("error", "frame %lu: %s", stats.absoluteFrames, mad_stream_errorstr(stream));
         stats.errorFrame = frameNumber;
     }
     if (stream->error == MAD_ERROR_BADCRC) {

@@ -148,10 +148,9 @@ int PcmInit(PcmFileState &s, const char *path, bool aiff)
     if (!s.file) {
         return Fail(":");
     }
-    bool ok = aiff ? PutText(s.file, "FORM") && Put32BE(s.file, 0xFFFFFFFF)
-                         && PutText(s.file, "AIFF")
-                   : PutText(s.file, "RIFF") && Put32LE(s.file, 0xFFFFFFFF)
-                         && PutText(s.file, "WAVE");
+    bool ok =
+        aiff ? PutText(s.file, "FORM") && Put32BE(s.file, 0xFFFFFFFF) && PutText(s.file, "AIFF")
+             : PutText(s.file, "RIFF") && Put32LE(s.file, 0xFFFFFFFF) && PutText(s.file, "WAVE");
     if (!ok) {
         return Fail(":fwrite");
     }

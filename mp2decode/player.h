@@ -11,8 +11,7 @@
 // One Player lives on the caller's stack for a run; the option scanner, the equalizer, the dither
 // states and the output modules' state are process-wide, so one run at a time is possible.
 
-enum PlayerOption
-{
+enum PlayerOption {
     kOptionHalfRate = 0x02,
     kOptionIgnoreCrc = 0x04,
     kOptionTimedStart = 0x10,
@@ -24,8 +23,7 @@ enum PlayerOption
     kOptionCrossFade = 0x800,
 };
 
-enum PlayerControl
-{
+enum PlayerControl {
     kControlDefault = 0,
     kControlNext,
     kControlPrevious,
@@ -33,8 +31,7 @@ enum PlayerControl
     kControlStop,
 };
 
-enum ChannelSelect
-{
+enum ChannelSelect {
     kSelectNone = 0,
     kSelectLeft = 1,
     kSelectRight = 2,

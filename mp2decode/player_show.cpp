@@ -16,8 +16,7 @@ constexpr const char kDecoderVersion[] = "0.1";
 // The length of the status line last printed, so that a message can pad over it.
 int gStatusLength = 0;
 
-enum TimeMode
-{
+enum TimeMode {
     kTimeCurrent,
     kTimeRemaining,
     kTimeOverall,
@@ -53,15 +52,15 @@ int ShowId3Tag(Player *, const id3_tag *tag)
         const char *id;
         const char *label;
     } kInfo[] = {
-        {ID3_FRAME_TITLE, "Title"},    {"TIT3", nullptr}, // subtitle, under the title
-        {"TCOP", nullptr},                                 // copyright
-        {"TPRO", nullptr},                                 // produced
-        {"TCOM", "Composer"},          {ID3_FRAME_ARTIST, "Artist"},
-        {"TPE2", "Orchestra"},         {"TPE3", "Conductor"},
-        {"TEXT", "Lyricist"},          {ID3_FRAME_ALBUM, "Album"},
-        {ID3_FRAME_YEAR, "Year"},      {ID3_FRAME_TRACK, "Track"},
-        {"TPUB", "Publisher"},         {ID3_FRAME_GENRE, "Genre"},
-        {"TRSN", "Station"},           {"TENC", "Encoder"},
+        {ID3_FRAME_TITLE, "Title"}, {"TIT3", nullptr}, // subtitle, under the title
+        {"TCOP", nullptr},                             // copyright
+        {"TPRO", nullptr},                             // produced
+        {"TCOM", "Composer"},       {ID3_FRAME_ARTIST, "Artist"},
+        {"TPE2", "Orchestra"},      {"TPE3", "Conductor"},
+        {"TEXT", "Lyricist"},       {ID3_FRAME_ALBUM, "Album"},
+        {ID3_FRAME_YEAR, "Year"},   {ID3_FRAME_TRACK, "Track"},
+        {"TPUB", "Publisher"},      {ID3_FRAME_GENRE, "Genre"},
+        {"TRSN", "Station"},        {"TENC", "Encoder"},
     };
     constexpr int kNameWidth = 12;
     for (const auto &info : kInfo) {
@@ -208,11 +207,11 @@ void ShowStatus(Player *player, const mad_header *header)
                                                                : "MPEG 1";
     bool vbr = player->input.xing.flags & kXingFrames;
     char line[200];
-    int n = std::snprintf(line, sizeof line, " %02lu:%02u:%02u %s Layer %s, %s%u kbps%s, %u Hz, %s%s, %s",
-                          seconds / 3600, unsigned(seconds / 60 % 60), unsigned(seconds % 60),
-                          mpeg, layer, vbr ? "VBR (avg " : "", unsigned(header->bitrate / 1000),
-                          vbr ? ")" : "", header->samplerate, mode, joint,
-                          (header->flags & MAD_FLAG_PROTECTION) ? "CRC" : "no CRC");
+    int n = std::snprintf(
+        line, sizeof line, " %02lu:%02u:%02u %s Layer %s, %s%u kbps%s, %u Hz, %s%s, %s",
+        seconds / 3600, unsigned(seconds / 60 % 60), unsigned(seconds % 60), mpeg, layer,
+        vbr ? "VBR (avg " : "", unsigned(header->bitrate / 1000), vbr ? ")" : "",
+        header->samplerate, mode, joint, (header->flags & MAD_FLAG_PROTECTION) ? "CRC" : "no CRC");
     std::fprintf(stderr, "%s\r", line);
     gStatusLength = n;
 }

@@ -12,8 +12,8 @@ constexpr int kTransplitPidCount = 4096; // PIDs 0..4095 are counted, the rest n
 // ---- Owned by the thread that runs TransplitMain (the processing thread) ----
 struct TransplitState
 {
-    int input = -1;  // descriptor of the source, read only
-    int output = -1; // descriptor of the work file
+    int input = -1;         // descriptor of the source, read only
+    int output = -1;        // descriptor of the work file
     bool endOfFile = false; // set by any short read
     bool writeFailed = false;
     uint8_t buffer[kTransplitBufferSize] = {}; // read-ahead of the source

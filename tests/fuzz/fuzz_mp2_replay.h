@@ -52,8 +52,8 @@ void FuzzCommandLine(int (*entry)(int, char **), const char *name, const char *o
                      const uint8_t *data, size_t size, MakeArgs makeArgs)
 {
     const char *dir = std::getenv("TMPDIR");
-    std::string base = std::string(dir ? dir : "/tmp") + "/" + name + "_"
-                       + std::to_string(::getpid());
+    std::string base =
+        std::string(dir ? dir : "/tmp") + "/" + name + "_" + std::to_string(::getpid());
     std::string in = base + ".in";
     std::string out = base + outSuffix;
     if (!lc::WriteWholeFile(in.c_str(), data, size)) {

@@ -19,12 +19,9 @@ TEST(AudioOutput, RoundingClipsAndCounts)
         unsigned long clipped;
     } cases[] = {
         {16, kFixedMax, 32767, 1}, // rounding pushes it over the top
-        {16, kFixedMin, -32768, 0},
-        {16, 0, 0, 0},
-        {16, kFixedOne / 2, 16384, 0},
-        {16, -kFixedOne / 2, -16384, 0},
-        {8, kFixedOne / 4, 32, 0},
-        {24, kFixedOne / 2, 1 << 22, 0},
+        {16, kFixedMin, -32768, 0},    {16, 0, 0, 0},
+        {16, kFixedOne / 2, 16384, 0}, {16, -kFixedOne / 2, -16384, 0},
+        {8, kFixedOne / 4, 32, 0},     {24, kFixedOne / 2, 1 << 22, 0},
         {16, INT32_MAX, 32767, 1}, // libmad's extremes do not overflow
         {16, INT32_MIN, -32768, 1},
     };
@@ -87,8 +84,7 @@ TEST(AudioOutput, MuLaw)
         mad_fixed_t sample;
         uint8_t code;
     } cases[] = {
-        {0, 0xFF},        {-1, 0x7F},       {kFixedMax, 0x80},
-        {kFixedMin, 0x00}, {INT32_MAX, 0x80},
+        {0, 0xFF}, {-1, 0x7F}, {kFixedMax, 0x80}, {kFixedMin, 0x00}, {INT32_MAX, 0x80},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(LinearToMuLaw(c.sample), c.code) << c.sample;
@@ -150,12 +146,18 @@ TEST(AudioOutput, SelectOutputModuleByExtension)
         const char *path;
         OutputModule module;
     } cases[] = {
-        {"x.AIFF", OutputModuleAiff}, {"dir.wav/x.aif", OutputModuleAiff},
-        {"x.wav", OutputModuleWave},  {"x.cdr", OutputModuleCdda},
-        {"x.CDDA", OutputModuleCdda}, {"x.au", OutputModuleSnd},
-        {"x.snd", OutputModuleSnd},   {"x.pcm", OutputModuleRaw},
-        {"x.bin", OutputModuleRaw},   {"x.null", nullptr},
-        {"x", nullptr},               {"x.", nullptr},
+        {"x.AIFF", OutputModuleAiff},
+        {"dir.wav/x.aif", OutputModuleAiff},
+        {"x.wav", OutputModuleWave},
+        {"x.cdr", OutputModuleCdda},
+        {"x.CDDA", OutputModuleCdda},
+        {"x.au", OutputModuleSnd},
+        {"x.snd", OutputModuleSnd},
+        {"x.pcm", OutputModuleRaw},
+        {"x.bin", OutputModuleRaw},
+        {"x.null", nullptr},
+        {"x", nullptr},
+        {"x.", nullptr},
         {nullptr, OutputModuleWaveOut},
     };
     for (const Case &c : cases) {
@@ -222,8 +224,7 @@ int ParseXing(const std::vector<uint8_t> &bytes, XingHeader *xing)
 
 TEST(AudioOutput, XingHeader)
 {
-    std::vector<uint8_t> full = {'X', 'i', 'n', 'g', 0, 0, 0, 0x0F, 0, 0, 0x01, 0x00,
-                                 0, 1, 0, 0};
+    std::vector<uint8_t> full = {'X', 'i', 'n', 'g', 0, 0, 0, 0x0F, 0, 0, 0x01, 0x00, 0, 1, 0, 0};
     for (int i = 0; i < 100; ++i) {
         full.push_back(uint8_t(i));
     }
@@ -242,10 +243,10 @@ TEST(AudioOutput, XingHeader)
         int expected;
     } cases[] = {
         {{'X', 'i', 'n', 'g', 0, 0, 0, 0}, 0},
-        {{'X', 'i', 'n', 'g', 0, 0, 0}, -1},                      // under 64 bits
-        {{'I', 'n', 'f', 'o', 0, 0, 0, 0}, -1},                   // not 'Xing'
-        {{'X', 'i', 'n', 'g', 0, 0, 0, 1, 0, 0}, -1},             // frames cut short
-        {{'X', 'i', 'n', 'g', 0, 0, 0, 4, 1, 2, 3, 4, 5}, -1},    // table of contents cut
+        {{'X', 'i', 'n', 'g', 0, 0, 0}, -1},                   // under 64 bits
+        {{'I', 'n', 'f', 'o', 0, 0, 0, 0}, -1},                // not 'Xing'
+        {{'X', 'i', 'n', 'g', 0, 0, 0, 1, 0, 0}, -1},          // frames cut short
+        {{'X', 'i', 'n', 'g', 0, 0, 0, 4, 1, 2, 3, 4, 5}, -1}, // table of contents cut
     };
     for (const Case &c : cases) {
         XingHeader x;

@@ -114,8 +114,7 @@ TEST(Mp2Decode, CdAudioResamplesAndForcesStereo)
 {
     // The CD module takes only 44100 Hz stereo: the mono 48 kHz tone is resampled and doubled.
     std::string out = WorkDir("cdda") + "/out.cdr";
-    ASSERT_EQ(CallMain(Mp2DecodeMain, {"mp2decode", "-Q", "-o", out, Fixture("mp2_mono.mp2")}),
-              0);
+    ASSERT_EQ(CallMain(Mp2DecodeMain, {"mp2decode", "-Q", "-o", out, Fixture("mp2_mono.mp2")}), 0);
     std::vector<uint8_t> raw = ReadFile(out);
     ASSERT_EQ(raw.size() % 2352, 0u);
     size_t frames = raw.size() / 4;
@@ -238,8 +237,8 @@ TEST(Mp2Decode, SecondOfTwoBadCrcFramesIsMuted)
     auto peak = [&](size_t frame, size_t from) {
         int worst = 0;
         for (size_t i = frame * kFrameSamples + from; i < (frame + 1) * kFrameSamples; ++i) {
-            worst = std::max({worst, std::abs(int(d.samples[2 * i])),
-                              std::abs(int(d.samples[2 * i + 1]))});
+            worst = std::max(
+                {worst, std::abs(int(d.samples[2 * i])), std::abs(int(d.samples[2 * i + 1]))});
         }
         return worst;
     };
@@ -280,9 +279,9 @@ TEST(Mp2DecodeDeathTest, UnusableCommandLinesEndTheProcess)
     std::string dir = WorkDir("death");
     EXPECT_EXIT(CallMain(Mp2DecodeMain, {"mp2decode", "-o", dir + "/x.null", in}),
                 testing::ExitedWithCode(1), "unknown output format type for \".*x.null\"");
-    EXPECT_EXIT(CallMain(Mp2DecodeMain, {"mp2decode", "-o", dir + "/a.aiff", "-o",
-                                         dir + "/b.wav", in}),
-                testing::ExitedWithCode(1), "multiple output destinations not supported");
+    EXPECT_EXIT(
+        CallMain(Mp2DecodeMain, {"mp2decode", "-o", dir + "/a.aiff", "-o", dir + "/b.wav", in}),
+        testing::ExitedWithCode(1), "multiple output destinations not supported");
     EXPECT_EXIT(CallMain(Mp2DecodeMain, {"mp2decode", "-Q", "-o", dir + "/a.aiff"}),
                 testing::ExitedWithCode(2), "");
 }

@@ -102,9 +102,9 @@ TEST(OutputModules, EmptyAiffIsAValidHeader)
     ASSERT_EQ(Finish(OutputModuleAiff), 0);
     std::vector<uint8_t> d = ReadFile(path);
     const uint8_t expected[54] = {
-        'F', 'O', 'R', 'M', 0, 0, 0, 46, 'A', 'I', 'F', 'F', 'C', 'O', 'M', 'M', 0, 0, 0, 18,
-        0, 2, 0, 0, 0, 0, 0, 16, 0x40, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0, 'S', 'S', 'N', 'D',
-        0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0};
+        'F', 'O', 'R', 'M', 0,   0,   0, 46, 'A', 'I', 'F',  'F',  'C',  'O',  'M', 'M', 0, 0,
+        0,   18,  0,   2,   0,   0,   0, 0,  0,   16,  0x40, 0x0E, 0xAC, 0x44, 0,   0,   0, 0,
+        0,   0,   'S', 'S', 'N', 'D', 0, 0,  0,   8,   0,    0,    0,    0,    0,   0,   0, 0};
     EXPECT_EQ(d, std::vector<uint8_t>(expected, expected + 54));
     EXPECT_NE(Probe(path, "stream=channels,sample_rate").find("channels=2"), std::string::npos);
 }
@@ -218,7 +218,7 @@ TEST(OutputModules, SunAudioRawAndCdda)
     ASSERT_EQ(Finish(OutputModuleSnd), 0);
     std::vector<uint8_t> au = ReadFile(dir + "/x.au");
     ASSERT_EQ(au.size(), 24u + 100u);
-    const uint8_t header[24] = {'.', 's', 'n', 'd', 0, 0, 0, 24, 0, 0,    0, 100,
+    const uint8_t header[24] = {'.', 's', 'n', 'd', 0, 0, 0,    24,   0, 0, 0, 100,
                                 0,   0,   0,   1,   0, 0, 0x1F, 0x40, 0, 0, 0, 1};
     EXPECT_EQ(std::memcmp(au.data(), header, 24), 0);
     std::string probe = Probe(dir + "/x.au", "stream=codec_name,sample_rate");
@@ -251,8 +251,8 @@ TEST(OutputModules, SunAudioRawAndCdda)
 TEST(OutputModules, FailuresLeaveTheirReason)
 {
     std::string missing = WorkDir("fail") + "/no/such/folder/temp.aiff";
-    for (OutputModule m : {OutputModuleAiff, OutputModuleWave, OutputModuleSnd, OutputModuleRaw,
-                           OutputModuleCdda}) {
+    for (OutputModule m :
+         {OutputModuleAiff, OutputModuleWave, OutputModuleSnd, OutputModuleRaw, OutputModuleCdda}) {
         EXPECT_EQ(Init(m, missing), -1);
         EXPECT_STREQ(gAudioError, ":");
     }

@@ -52,8 +52,8 @@ struct TsBuilder
 // A PES header of stream id with a PTS (or none), then count bytes of value fill.
 std::vector<uint8_t> Pes(uint8_t streamId, long pts, size_t count, uint8_t fill)
 {
-    std::vector<uint8_t> v = {0, 0, 1, streamId, 0, 0, 0x80, uint8_t(pts >= 0 ? 0x80 : 0),
-                              uint8_t(pts >= 0 ? 5 : 0)};
+    std::vector<uint8_t> v = {
+        0, 0, 1, streamId, 0, 0, 0x80, uint8_t(pts >= 0 ? 0x80 : 0), uint8_t(pts >= 0 ? 5 : 0)};
     if (pts >= 0) {
         uint64_t t = uint64_t(pts);
         v.push_back(uint8_t(0x21 | ((t >> 29) & 0x0E)));
@@ -148,7 +148,7 @@ TEST(Transplit, OffsetIsVideoMinusAudioInMilliseconds)
     } cases[] = {
         {99000, 90000, 100},
         {90000, 99000, -100},
-        {90000 + 8999, 90000, 99},  // truncates toward zero
+        {90000 + 8999, 90000, 99}, // truncates toward zero
         {90000, 90000 + 8999, -99},
         {90000, -1, 1000}, // no PTS on the first audio packet: the audio PTS stays 0
         // PTS above 2^32: only the low 32 bits are kept, the difference is still right.
