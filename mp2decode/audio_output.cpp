@@ -344,7 +344,9 @@ unsigned ResampleBlock(ResampleState *state, unsigned count, const mad_fixed_t *
         int64_t frac = pos & kFracMask;
         mad_fixed_t here = index < 0 ? state->last : in[index];
         mad_fixed_t next = in[index + 1];
-        out[produced++] = here + mad_fixed_t((frac * (int64_t(next) - here)) >> 28);
+        // Wide throughout: the step between libmad's extremes exceeds 32 bits; the result lies
+        // between here and next.
+        out[produced++] = mad_fixed_t(here + ((frac * (int64_t(next) - here)) >> 28));
         pos += state->ratio;
         // Drop the rounding drift of the ratio when the position is within 2^-20 of a whole one.
         if (((pos + 128) & 0x0FFFFF00) == 0) {

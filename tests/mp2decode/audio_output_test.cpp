@@ -206,6 +206,18 @@ TEST(AudioOutput, ResampledBlocksJoinSeamlessly)
         double expected = double(in.size()) * rates.second / rates.first;
         EXPECT_NEAR(double(b.size()), expected, 3.0);
     }
+    // Between libmad's extremes the interpolated values stay between their neighbours.
+    std::vector<mad_fixed_t> extremes(576);
+    for (size_t i = 0; i < extremes.size(); ++i) {
+        extremes[i] = i % 2 ? INT32_MIN : INT32_MAX;
+    }
+    ResampleState up;
+    ASSERT_EQ(ResampleInit(&up, 12000, 48000), 0);
+    std::vector<mad_fixed_t> upOut(576 * 4 + 2);
+    unsigned n = ResampleBlock(&up, 576, extremes.data(), upOut.data());
+    EXPECT_NEAR(double(n), 576.0 * 4, 4.0);
+    EXPECT_GT(upOut[2], INT32_MIN / 4); // halfway between the two extremes
+    EXPECT_LT(upOut[2], INT32_MAX / 4);
     // A ratio of 1.0 copies.
     ResampleState same;
     ASSERT_EQ(ResampleInit(&same, 32000, 32000), 0);
