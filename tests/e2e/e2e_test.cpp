@@ -1,5 +1,6 @@
 // Movies converted from end to end: sources made by ffmpeg, outputs checked with ffprobe.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -191,6 +192,47 @@ INSTANTIATE_TEST_SUITE_P(E2e, PulldownRemoval,
                                            FilmCase{"e2e_film_23.mov", 1, 1},
                                            FilmCase{"e2e_film_2332.mov", 0, 0},
                                            FilmCase{"e2e_film_2332.mov", 0, 1}));
+
+// The packets' checksums of the first video stream, copied as stored.
+std::vector<std::string> PacketSums(const std::string &path)
+{
+    std::string text;
+    Run({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-c", "copy", "-f",
+         "framemd5", "-"},
+        &text);
+    std::vector<std::string> sums;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line[0] != '#') {
+            sums.push_back(line.substr(line.rfind(',') + 1));
+        }
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return sums;
+}
+
+// 2:3:3:2 removal from DV frames that need no line conversion, to QuickTime output: after the
+// first frame (compressed to learn its size) the kept frames are the source's own, in order.
+TEST_F(E2e, Pulldown2332CopiesKeptDvFramesAsTheyAre)
+{
+    gConversionOptions.pulldown2332To25P = 1;
+    gConversionOptions.alwaysMakeQuickTime = 1;
+    std::string out = Process("e2e_dvcp_2997.mov");
+    ASSERT_EQ(out, OutputPath("newmovie.mov"));
+    std::vector<std::string> source = PacketSums(Fixture("e2e_dvcp_2997.mov"));
+    std::vector<std::string> written = PacketSums(out);
+    ASSERT_EQ(written.size(), 24u);
+    long previous = -1;
+    for (size_t i = 1; i < written.size(); ++i) {
+        auto it = std::find(source.begin(), source.end(), written[i]);
+        ASSERT_NE(it, source.end()) << "frame " << i << " was recompressed";
+        EXPECT_GT(it - source.begin(), previous) << "frame " << i;
+        previous = it - source.begin();
+    }
+    EXPECT_EQ(Str(Probe(out, "v:0"), "codec_tag_string"), "dvcp");
+}
 
 // Mean absolute difference of the first frames of two movies, decoded to 64x36 RGB.
 double FirstFrameDifference(const std::string &a, const std::string &b)
