@@ -92,18 +92,12 @@ int CMovieWindow::ProcessFramesPalToNtsc(Media outputMedia, Track, Media sourceM
     if (!StartPass(slots, sourceMedia, durationLimit)) {
         return 0;
     }
-    // 7. A non-DV AVI source read by the own reader.
-    if (viaReader && !OpenVfwDecompressor()) {
-        ShowError("Decompress error");
+    // 7. A non-DV AVI source read by the own reader: its decompressor.
+    if (!OpenPassDecompressor()) {
         return 0;
     }
 
-    PassSource source;
-    source.media = sourceMedia;
-    source.durationLimit = durationLimit;
-    source.fromAvi = fromAvi;
-    source.aviUncompressed = fromAvi && gAviReadState.isUncompressed;
-    source.decodeQuality = codecHighQuality;
+    PassSource source = MakePassSource(sourceMedia, durationLimit, codecHighQuality);
     source.readTime = cs.firstSampleTime;
     if (fromAvi) {
         AviRewindToMovi();

@@ -172,6 +172,26 @@ int StartPass(PassSlots &slots, Media sourceMedia, TimeValue durationLimit)
     return 1;
 }
 
+PassSource MakePassSource(Media media, TimeValue durationLimit, CodecQ decodeQuality)
+{
+    PassSource source;
+    source.media = media;
+    source.durationLimit = durationLimit;
+    source.fromAvi = gSourceKind.isAvi != 0;
+    source.aviUncompressed = source.fromAvi && gAviReadState.isUncompressed;
+    source.decodeQuality = decodeQuality;
+    return source;
+}
+
+int OpenPassDecompressor()
+{
+    if (gSourceKind.isAvi && gSourceKind.viaAviPlayer && !OpenVfwDecompressor()) {
+        ShowError("Decompress error");
+        return 0;
+    }
+    return 1;
+}
+
 int ReadSlot(PassSlots &slots, PassSource &source, int s)
 {
     if (source.fromAvi) {

@@ -67,6 +67,12 @@ struct PassSource
     CodecQ decodeQuality = codecMaxQuality;
 };
 
+// The source of this movie (SourceKind and the AVI reader's flags), read from time 0.
+PassSource MakePassSource(Media media, TimeValue durationLimit, CodecQ decodeQuality);
+// An AVI source read by the own reader: opens its decompressor. 1 ready (or none needed), 0
+// failed ("Decompress error" shown).
+int OpenPassDecompressor();
+
 // Reads the next source frame into slot s. 1 ok, 0 failed (shown).
 int ReadSlot(PassSlots &slots, PassSource &source, int s);
 // Group fill: slots 0 and 1 take 5 and 6 (every group but the first), then the new frames.

@@ -86,18 +86,12 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
             return 0;
         }
     }
-    // 11. A non-DV AVI source read by the own reader.
-    if (viaReader && !OpenVfwDecompressor()) {
-        ShowError("Decompress error");
+    // 11. A non-DV AVI source read by the own reader: its decompressor.
+    if (!OpenPassDecompressor()) {
         return 0;
     }
 
-    PassSource source;
-    source.media = sourceMedia;
-    source.durationLimit = durationLimit;
-    source.fromAvi = fromAvi;
-    source.aviUncompressed = fromAvi && gAviReadState.isUncompressed;
-    source.decodeQuality = codecMaxQuality;
+    PassSource source = MakePassSource(sourceMedia, durationLimit, codecMaxQuality);
     PassOutput out;
     out.media = outputMedia;
     out.rect = outRect;

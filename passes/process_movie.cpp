@@ -89,6 +89,21 @@ void SetOutputFamily(int width, int height, bool ntscFamily, OSType hdCodec)
     }
 }
 
+// Opens the source AVI file with the AVI reader for its frames, count and sound. 1 ok, 0 shown.
+int OpenAviSource(const char *path)
+{
+    uint32_t frames = 0;
+    int extended = 0;
+    int r = AviOpenRead(path, &frames, &extended);
+    if (r != 0) {
+        const char *text = AviErrorText(r);
+        ShowError(text && text[0] ? text : "Could not open or read the AVI file");
+        return 0;
+    }
+    gConversionState.sourceFrameCount = int32_t(frames);
+    return 1;
+}
+
 void CodecText(OSType code, char (&text)[5])
 {
     for (int i = 0; i < 4; ++i) {
@@ -211,16 +226,8 @@ void CMovieWindow::ProcessMovie()
     // 3. Source set-up.
     if (qtSource) {
         // a. An AVI file is also opened by the AVI reader: its frames, count and sound.
-        if (aviFile) {
-            uint32_t frames = 0;
-            int extended = 0;
-            int r = AviOpenRead(moviePath, &frames, &extended);
-            if (r != 0) {
-                const char *text = AviErrorText(r);
-                ShowError(text && text[0] ? text : "Could not open or read the AVI file");
-                return;
-            }
-            cs.sourceFrameCount = int32_t(frames);
+        if (aviFile && !OpenAviSource(moviePath)) {
+            return;
         }
         // b. The sample description.
         files.descriptionHandle = NewHandle(4);
@@ -325,15 +332,9 @@ void CMovieWindow::ProcessMovie()
         // The playback window lets go of the file; the reader opens it afresh.
         StopAviPlayback();
         AviCloseRead();
-        uint32_t frames = 0;
-        int extended = 0;
-        int r = AviOpenRead(moviePath, &frames, &extended);
-        if (r != 0) {
-            const char *text = AviErrorText(r);
-            ShowError(text && text[0] ? text : "Could not open or read the AVI file");
+        if (!OpenAviSource(moviePath)) {
             return;
         }
-        cs.sourceFrameCount = int32_t(frames);
         width = AviGetFrameWidth();
         height = AviGetFrameHeight();
         if (!FrameFitsStore(width, height, ntscFamily)) {
