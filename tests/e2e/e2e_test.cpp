@@ -127,6 +127,7 @@ TEST_P(PalToNtsc, CadenceFramesAndUnchangedSound)
 
 INSTANTIATE_TEST_SUITE_P(E2e, PalToNtsc,
                          ::testing::Values(PalCase{"e2e_pal_dv_100.avi", 0, "dvvideo", 480, 120},
+                                           PalCase{"e2e_pal_dv.mov", 0, "dvvideo", 480, 120},
                                            PalCase{"e2e_pal_dv_100.avi", 1, "rawvideo", 486, 120}));
 
 // Flat film frames one step of 8 apart: every output frame must be one film frame (no comb of
