@@ -135,9 +135,9 @@ std::vector<double> PictureOf(const std::vector<uint8_t> &out, int width, int li
 }
 
 std::vector<uint8_t> Decode(const std::vector<uint8_t> &frame, int format, int width, int height,
-                            int mode)
+                            int mode, uint8_t fill = 0xa5)
 {
-    std::vector<uint8_t> out(size_t(Pitch(width)) * std::abs(height), 0xa5);
+    std::vector<uint8_t> out(size_t(Pitch(width)) * std::abs(height), fill);
     lc::Status st = CindrellDecodeFrame(out.data(), width, height, frame.data(), frame.size(),
                                         out.data(), mode, 0, 0, format, 24, 1, 0);
     EXPECT_TRUE(st.ok()) << st.failure().what;
@@ -151,6 +151,17 @@ TEST_P(DecodeFrameTest, FfmpegFrameIsOfTheKind)
     EXPECT_EQ(f.frame.size(), CindrellFrameBytes(GetParam().format));
     EXPECT_EQ(f.width, CindrellCodedWidth(GetParam().format));
     EXPECT_EQ(f.height, CindrellLines(GetParam().format));
+    // The field fixture must hold field macroblocks (DCT mode bit of block 0), the others none.
+    int fieldMacroblocks = 0;
+    for (int c = 0; c < 4; ++c) {
+        for (int r = 0; r < 10; ++r) {
+            for (int s = 0; s < 27; ++s) {
+                const uint32_t at = gCindrellTables.difAddressTable[GetParam().format][DifAddressIndex(c, r, 0, s)].offset;
+                fieldMacroblocks += (f.frame[at + 5] >> 6) & 1;
+            }
+        }
+    }
+    EXPECT_EQ(fieldMacroblocks > 0, std::string(GetParam().name).find("field") != std::string::npos);
 }
 
 TEST_P(DecodeFrameTest, WorkPictureMatchesFfmpegDecode)
@@ -245,6 +256,22 @@ TEST_P(DecodeFrameTest, FastDecodeIsHalfResolutionOfFfmpegDecode)
     EXPECT_GE(Psnr(a, b), field ? 18.0 : 24.0);
 }
 
+// Every pixel of the fast picture is written, at both widths, and nothing outside it (the
+// buffers are exact).
+TEST_P(DecodeFrameTest, FastDecodeFillsThePicture)
+{
+    const DvdecFixture f = LoadDvdecFixture(GetParam().name);
+    const int format = GetParam().format;
+    if (std::string(GetParam().name).find("field") != std::string::npos) {
+        GTEST_SKIP() << "field macroblocks of the half row are left alone";
+    }
+    for (int w : {CindrellCodedWidth(format), CindrellDisplayWidth(format)}) {
+        EXPECT_EQ(Decode(f.frame, format, w, f.height, kCindrellFast, 0x00),
+                  Decode(f.frame, format, w, f.height, kCindrellFast, 0xff))
+            << w;
+    }
+}
+
 TEST_P(DecodeFrameTest, ThreadCountDoesNotChangeThePicture)
 {
     const DvdecFixture f = LoadDvdecFixture(GetParam().name);
@@ -318,6 +345,34 @@ protected:
     }
     int saved_ = 1;
 };
+
+TEST_F(DriverTest, FastDecodeLeavesHalfRowFieldMacroblocksAlone)
+{
+    const DvdecFixture f = LoadDvdecFixture("1080i60");
+    // A half-row macroblock, its mode bit set.
+    std::vector<uint8_t> frame = f.frame;
+    MacroblockPlace place{};
+    for (int s = 0; s < 27 && place.y != 1072; ++s) {
+        for (int r = 0; r < 10 && place.y != 1072; ++r) {
+            for (int m = 0; m < 5 && place.y != 1072; ++m) {
+                place = gCindrellTables.positionTable[1][PositionIndex(3, m, r, s)];
+                if (place.y == 1072) {
+                    frame[gCindrellTables.difAddressTable[1][DifAddressIndex(3, r, m, s)].offset + 5] |= 0x40;
+                }
+            }
+        }
+    }
+    ASSERT_EQ(place.y, 1072);
+    const auto zeros = Decode(frame, 1, 1280, -1080, kCindrellFast, 0x00);
+    const auto ones = Decode(frame, 1, 1280, -1080, kCindrellFast, 0xff);
+    for (int y = 0; y < 1080; ++y) {
+        for (int x = 0; x < 1280; ++x) {
+            const bool inside = y >= 1072 && x >= 2 * place.x && x < 2 * place.x + 32;
+            const size_t at = size_t(y) * Pitch(1280) + 3 * size_t(x);
+            ASSERT_EQ(zeros[at] != ones[at], inside) << x << "," << y;
+        }
+    }
+}
 
 TEST_F(DriverTest, SegmentRangesSplitEvenly)
 {
