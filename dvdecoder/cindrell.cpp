@@ -29,7 +29,10 @@ bool StartWithLcThread(lc::Thread &thread, std::function<void()> body)
     return thread.Start(std::move(body));
 }
 
-int Pitch(int width) { return (width * 3 + 3) & ~3; }
+int Pitch(int width)
+{
+    return (width * 3 + 3) & ~3;
+}
 
 // Starts n threads running body(k) and joins them in order. On a failed start the threads
 // already running are joined and false is returned.

@@ -46,11 +46,16 @@ void DecodeFrame(benchmark::State &state, const char *name, int format, bool wid
     state.SetItemsProcessed(state.iterations());
 }
 
-BENCHMARK_CAPTURE(DecodeFrame, full_1080i60_coded, "1080i60", 1, false, 1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DecodeFrame, full_1080i60_wide, "1080i60", 1, true, 1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DecodeFrame, full_720p60_wide, "720p60", 2, true, 1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DecodeFrame, fast_1080i60_wide, "1080i60", 1, true, 0)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DecodeFrame, fast_720p60_wide, "720p60", 2, true, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeFrame, full_1080i60_coded, "1080i60", 1, false, 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeFrame, full_1080i60_wide, "1080i60", 1, true, 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeFrame, full_720p60_wide, "720p60", 2, true, 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeFrame, fast_1080i60_wide, "1080i60", 1, true, 0)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeFrame, fast_720p60_wide, "720p60", 2, true, 0)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

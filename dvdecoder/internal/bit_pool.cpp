@@ -19,7 +19,8 @@ void BitPool::PutBits(int i, uint32_t value, int n)
     for (int k = 0; k < n; ++k) {
         const int pos = q.write + k;
         const uint32_t bit = (value >> (31 - k)) & 1u;
-        q.words[pos >> 5] = (q.words[pos >> 5] & ~(1u << (31 - (pos & 31)))) | (bit << (31 - (pos & 31)));
+        q.words[pos >> 5] =
+            (q.words[pos >> 5] & ~(1u << (31 - (pos & 31)))) | (bit << (31 - (pos & 31)));
     }
     q.write += std::max(n, 0);
 }

@@ -29,6 +29,9 @@ private:
         int read = 0;
         int size = 0;
     };
-    int BitAt(const Queue &q, int pos) const { return int(q.words[pos >> 5] >> (31 - (pos & 31))) & 1; }
+    int BitAt(const Queue &q, int pos) const
+    {
+        return int(q.words[pos >> 5] >> (31 - (pos & 31))) & 1;
+    }
     Queue queues_[kQueues];
 };

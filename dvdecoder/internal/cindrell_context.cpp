@@ -10,10 +10,10 @@
 #include "dvdecoder/internal/run_level.h"
 
 const uint8_t kQuantStep[64] = {
-    255, 255, 255, 255, 1,  2,   4,   8,   2,  4,   8,   255, 3,  6,   12,  255,
-    4,   8,   255, 255, 5,  10,  255, 255, 6,  12,  255, 255, 7,  14,  255, 255,
-    8,   255, 255, 255, 16, 32,  64,  255, 18, 36,  72,  255, 20, 40,  80,  255,
-    22,  44,  88,  255, 24, 48,  96,  255, 28, 56,  112, 255, 52, 104, 255, 255,
+    255, 255, 255, 255, 1,  2,  4,   8,   2,  4,  8,   255, 3,  6,   12,  255,
+    4,   8,   255, 255, 5,  10, 255, 255, 6,  12, 255, 255, 7,  14,  255, 255,
+    8,   255, 255, 255, 16, 32, 64,  255, 18, 36, 72,  255, 20, 40,  80,  255,
+    22,  44,  88,  255, 24, 48, 96,  255, 28, 56, 112, 255, 52, 104, 255, 255,
 };
 
 const uint8_t kZigzag[64] = {
@@ -23,30 +23,41 @@ const uint8_t kZigzag[64] = {
 };
 
 const int16_t kWeights[4][64] = {
-    {128, 16, 17, 18, 18, 19, 42, 44,  16, 17, 18, 18, 19, 38, 43, 45,  17, 18, 19, 19, 40, 41,
-     45,  48, 18, 18, 19, 40, 41, 42,  45, 49, 18, 19, 40, 41, 42, 43,  48, 101, 19, 38, 41, 42,
+    {128, 16, 17, 18,  18, 19, 42, 44, 16, 17, 18,  18,  19, 38, 43, 45, 17,  18,  19,  19, 40, 41,
+     45,  48, 18, 18,  19, 40, 41, 42, 45, 49, 18,  19,  40, 41, 42, 43, 48,  101, 19,  38, 41, 42,
      43,  44, 98, 104, 42, 43, 45, 46, 48, 98, 109, 116, 44, 45, 48, 49, 101, 104, 116, 123},
-    {128, 16, 17, 25, 26, 26, 42, 44,  16, 17, 25, 25, 26, 38, 43, 91,  17, 25, 26, 27, 40, 41,
-     91,  96, 25, 25, 27, 40, 41, 84,  93, 197, 26, 26, 40, 41, 84, 86, 191, 203, 26, 38, 41, 84,
-     86,  177, 197, 209, 42, 43, 91, 93, 191, 197, 219, 232, 44, 91, 96, 197, 203, 209, 232, 246},
-    {128, 16, 17, 18, 18, 19, 42, 44,  16, 17, 18, 18, 19, 38, 43, 68,  17, 18, 19, 19, 40, 41,
-     68,  96, 18, 18, 19, 40, 41, 63,  92, 98, 18, 19, 40, 41, 63, 86,  96, 202, 19, 38, 41, 63,
-     86,  88, 196, 208, 42, 43, 68, 92, 96, 196, 218, 232, 44, 68, 96, 98, 202, 208, 232, 246},
-    {128, 24, 26, 36, 36, 38, 84, 88,   24, 26, 36, 36, 38, 76, 86, 182, 26, 36, 38, 38, 80, 82,
-     182, 192, 36, 36, 38, 80, 82, 168, 186, 394, 36, 38, 80, 82, 168, 192, 382, 406, 38, 76, 82,
-     168, 172, 354, 394, 418, 84, 86, 182, 186, 382, 394, 438, 464, 88, 182, 192, 394, 406, 418,
-     464, 492},
+    {128, 16, 17, 25, 26,  26,  42,  44,  16, 17, 25, 25,  26,  38,  43,  91,
+     17,  25, 26, 27, 40,  41,  91,  96,  25, 25, 27, 40,  41,  84,  93,  197,
+     26,  26, 40, 41, 84,  86,  191, 203, 26, 38, 41, 84,  86,  177, 197, 209,
+     42,  43, 91, 93, 191, 197, 219, 232, 44, 91, 96, 197, 203, 209, 232, 246},
+    {128, 16, 17, 18, 18, 19,  42,  44,  16, 17, 18, 18, 19,  38,  43,  68,
+     17,  18, 19, 19, 40, 41,  68,  96,  18, 18, 19, 40, 41,  63,  92,  98,
+     18,  19, 40, 41, 63, 86,  96,  202, 19, 38, 41, 63, 86,  88,  196, 208,
+     42,  43, 68, 92, 96, 196, 218, 232, 44, 68, 96, 98, 202, 208, 232, 246},
+    {128, 24, 26,  36,  36,  38,  84,  88,  24, 26,  36,  36,  38,  76,  86,  182,
+     26,  36, 38,  38,  80,  82,  182, 192, 36, 36,  38,  80,  82,  168, 186, 394,
+     36,  38, 80,  82,  168, 192, 382, 406, 38, 76,  82,  168, 172, 354, 394, 418,
+     84,  86, 182, 186, 382, 394, 438, 464, 88, 182, 192, 394, 406, 418, 464, 492},
 };
 
 namespace {
 
 constexpr int kHalfRowLine = 1072; // the 8-line half row of 1080-line pictures
 
-int AreaBytes(int b) { return b < 6 ? 9 : 7; } // from the block's second byte
-int AreaAcBits(int b) { return b < 6 ? 68 : 52; }
+int AreaBytes(int b)
+{
+    return b < 6 ? 9 : 7;
+} // from the block's second byte
+int AreaAcBits(int b)
+{
+    return b < 6 ? 68 : 52;
+}
 
 // Byte offset of DCT block b inside its DIF block.
-int BlockOffset(int b) { return b < 6 ? 4 + 10 * b : 64 + 8 * (b - 6); }
+int BlockOffset(int b)
+{
+    return b < 6 ? 4 + 10 * b : 64 + 8 * (b - 6);
+}
 
 // n (<= 32) bits of the area starting off bits after the top bit of its first byte,
 // right-aligned; bits past the area's areaBytes bytes read as 0. Reads no byte outside the area.
@@ -61,9 +72,18 @@ uint32_t AreaBits(const uint8_t *area, int areaBytes, int off, int n)
     return uint32_t((acc >> (40 - (off & 7) - n)) & ((uint64_t(1) << n) - 1));
 }
 
-int16_t Sat16(int32_t v) { return int16_t(std::clamp(v, -32768, 32767)); }
-int16_t Wrap16(int32_t v) { return int16_t(uint16_t(uint32_t(v))); }
-uint8_t Clamp255(int v) { return uint8_t(std::clamp(v, 0, 255)); }
+int16_t Sat16(int32_t v)
+{
+    return int16_t(std::clamp(v, -32768, 32767));
+}
+int16_t Wrap16(int32_t v)
+{
+    return int16_t(uint16_t(uint32_t(v)));
+}
+uint8_t Clamp255(int v)
+{
+    return uint8_t(std::clamp(v, 0, 255));
+}
 
 // Work-picture luminance byte: 29/32 gain about 112 (16-bit lanes).
 uint8_t LumaByte(int16_t v)
@@ -83,7 +103,10 @@ uint8_t *PictureRow(uint8_t *target, int pitch, int height, int flip, int line)
     return target + ptrdiff_t(flip ? height - 1 - line : line) * pitch;
 }
 
-int Pitch(int width) { return (width * 3 + 3) & ~3; }
+int Pitch(int width)
+{
+    return (width * 3 + 3) & ~3;
+}
 
 } // namespace
 
@@ -154,7 +177,8 @@ int CindrellContext::ReadBlockHeader(int b)
 
 void CindrellContext::SetBlockPosition(const uint8_t *frame, int tableIndex, int b, int format)
 {
-    blockPtr_ = frame + gCindrellTables.difAddressTable[format][tableIndex].offset + BlockOffset(b) + 1;
+    blockPtr_ =
+        frame + gCindrellTables.difAddressTable[format][tableIndex].offset + BlockOffset(b) + 1;
     acBits_ = AreaAcBits(b);
     byteIndex_ = 0;
     bitIndex_ = 3;
@@ -213,8 +237,8 @@ RunLevelResult CindrellContext::GetRunLevel(int m, int b, int pass)
     const int mb = m * 8 + b;
     const int queue = pass == 2 ? m : -1;
     int got = 0;
-    const uint32_t window = pass == 1 ? PeekBlockBits(16, b, &got)
-                                      : PeekSpillBits(16, m, b, queue, &got);
+    const uint32_t window =
+        pass == 1 ? PeekBlockBits(16, b, &got) : PeekSpillBits(16, m, b, queue, &got);
     if (got > 0) {
         const RunLevel code = DecodeRunLevel(window, got);
         if (code.run >= 0 && code.length <= got) {
@@ -340,7 +364,8 @@ int CindrellContext::DecodeVideoSegment(int channel, int r, int s, uint8_t *targ
     // 4. Inverse transform and store each macroblock at its place.
     const int pitch = Pitch(width);
     for (int m = 0; m < 5; ++m) {
-        const MacroblockPlace place = gCindrellTables.positionTable[format][PositionIndex(channel, m, r, s)];
+        const MacroblockPlace place =
+            gCindrellTables.positionTable[format][PositionIndex(channel, m, r, s)];
         int16_t *mbCoef = coefficients_ + m * 8 * 64;
         for (int b = 4; b < 8; ++b) {
             IdctSse2(mbCoef + b * 64);
@@ -378,9 +403,9 @@ int CindrellContext::DecodeVideoSegment(int channel, int r, int s, uint8_t *targ
     return 1;
 }
 
-int CindrellContext::DecodeVideoSegmentFast(int channel, int r, int s, uint8_t *target,
-                                            int width, int height, const uint8_t *source,
-                                            int yuvOutput, int fastPath, int format)
+int CindrellContext::DecodeVideoSegmentFast(int channel, int r, int s, uint8_t *target, int width,
+                                            int height, const uint8_t *source, int yuvOutput,
+                                            int fastPath, int format)
 {
     (void)yuvOutput;
     (void)fastPath;
@@ -404,7 +429,8 @@ int CindrellContext::DecodeVideoSegmentFast(int channel, int r, int s, uint8_t *
 
     // 3. Store every macroblock, a colour per 2 x 2 luminance samples.
     for (int m = 0; m < 5; ++m) {
-        const MacroblockPlace place = gCindrellTables.positionTable[format][PositionIndex(channel, m, r, s)];
+        const MacroblockPlace place =
+            gCindrellTables.positionTable[format][PositionIndex(channel, m, r, s)];
         StoreMacroblockFast(m, target, width, height, place.x, place.y, format);
     }
     return 1;
@@ -458,9 +484,9 @@ void CindrellContext::StoreMacroblockFast(int m, uint8_t *target, int width, int
         for (int j = 0; j < 8; j += 2) {
             uint8_t colour[4][3];
             for (int c = 0; c < 4; ++c) {
-                const int16_t sum = Wrap16(Wrap16(Wrap16(v[8 * j + 2 * c] + v[8 * j + 2 * c + 1])
-                                                  + v[8 * (j + 1) + 2 * c])
-                                           + v[8 * (j + 1) + 2 * c + 1]);
+                const int16_t sum = Wrap16(
+                    Wrap16(Wrap16(v[8 * j + 2 * c] + v[8 * j + 2 * c + 1]) + v[8 * (j + 1) + 2 * c])
+                    + v[8 * (j + 1) + 2 * c + 1]);
                 const int16_t ya = int16_t(sum >> 2);
                 const int yv = Wrap16((Wrap16(ya * 29) >> 5) + 112);
                 const int crv = Wrap16(cr[8 * j + c] + cr[8 * (j + 1) + c]) >> 1;

@@ -1,6 +1,6 @@
-#include <initializer_list>
-
 #include "dvdecoder/internal/dif_tables.h"
+
+#include <initializer_list>
 
 CindrellTables gCindrellTables;
 
@@ -87,7 +87,8 @@ void BuildDifAddressTables()
                         const int firstSequence[5] = {0, 10 * c, 10 * (c % 2), 0, 12 * (c % 2)};
                         for (int kind : {1, 2, 4}) {
                             gCindrellTables.difAddressTable[kind][index] = {
-                                uint16_t(q), uint16_t(b), VideoBlockOffset(firstSequence[kind] + q, b)};
+                                uint16_t(q), uint16_t(b),
+                                VideoBlockOffset(firstSequence[kind] + q, b)};
                         }
                     }
                 }
@@ -130,7 +131,8 @@ void BuildPositionTables()
             for (int m = 0; m < 5; ++m) {
                 for (int r = 0; r < rows; ++r) {
                     for (int s = 0; s < 27; ++s) {
-                        MacroblockPlace &e = gCindrellTables.positionTable[kind][PositionIndex(c, m, r, s)];
+                        MacroblockPlace &e =
+                            gCindrellTables.positionTable[kind][PositionIndex(c, m, r, s)];
                         MacroblockPosition(c, m, r, s, &e.x, &e.y, kind);
                     }
                 }
@@ -139,7 +141,8 @@ void BuildPositionTables()
         if (kind == 3) {
             for (int m = 0; m < 5; ++m) {
                 for (int s = 0; s < 27; ++s) {
-                    MacroblockPlace &e = gCindrellTables.positionTable[3][PositionIndex(0, m, 11, s)];
+                    MacroblockPlace &e =
+                        gCindrellTables.positionTable[3][PositionIndex(0, m, 11, s)];
                     MacroblockPosition(0, m, 11, s, &e.x, &e.y, 3);
                 }
             }

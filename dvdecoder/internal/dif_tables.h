@@ -23,9 +23,15 @@ inline constexpr int kDifBlockBytes = 80;
 inline constexpr int kDifSequenceBlocks = 150;
 
 // Entry index of the DIF address table.
-constexpr int DifAddressIndex(int c, int r, int m, int s) { return ((c * 16 + r) * 8 + m) * 32 + s; }
+constexpr int DifAddressIndex(int c, int r, int m, int s)
+{
+    return ((c * 16 + r) * 8 + m) * 32 + s;
+}
 // Entry index of the position table.
-constexpr int PositionIndex(int c, int m, int r, int s) { return ((c * 8 + m) * 16 + r) * 32 + s; }
+constexpr int PositionIndex(int c, int m, int r, int s)
+{
+    return ((c * 8 + m) * 16 + r) * 32 + s;
+}
 
 // Byte offset of video block b in DIF sequence q (counted from the frame start).
 constexpr uint32_t VideoBlockOffset(int q, int b)

@@ -15,12 +15,27 @@ constexpr IdctRowConstants WithRounder(IdctRowConstants c, int32_t rounder)
     return c;
 }
 
-int16_t Sat16(int32_t v) { return int16_t(std::clamp(v, -32768, 32767)); }
-int16_t Adds(int16_t a, int16_t b) { return Sat16(int32_t(a) + b); }
-int16_t Subs(int16_t a, int16_t b) { return Sat16(int32_t(a) - b); }
-int16_t MulHi(int16_t a, int16_t b) { return int16_t((int32_t(a) * b) >> 16); }
+int16_t Sat16(int32_t v)
+{
+    return int16_t(std::clamp(v, -32768, 32767));
+}
+int16_t Adds(int16_t a, int16_t b)
+{
+    return Sat16(int32_t(a) + b);
+}
+int16_t Subs(int16_t a, int16_t b)
+{
+    return Sat16(int32_t(a) - b);
+}
+int16_t MulHi(int16_t a, int16_t b)
+{
+    return int16_t((int32_t(a) * b) >> 16);
+}
 // The row sums wrap in 32 bits, as the vector form's do (corrupt blocks reach them).
-int16_t RowOut(int64_t sum) { return Sat16(int32_t(uint32_t(uint64_t(sum))) >> 11); }
+int16_t RowOut(int64_t sum)
+{
+    return Sat16(int32_t(uint32_t(uint64_t(sum))) >> 11);
+}
 
 } // namespace
 

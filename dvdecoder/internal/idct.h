@@ -18,7 +18,7 @@ struct IdctRowConstants
 extern const IdctRowConstants kIdctRows[8];
 
 // Column constants (16-bit fixed point).
-inline constexpr int16_t kTan1 = 13036;  // tan(pi/16) * 2^16
-inline constexpr int16_t kTan2 = 27146;  // tan(2pi/16) * 2^16
+inline constexpr int16_t kTan1 = 13036;    // tan(pi/16) * 2^16
+inline constexpr int16_t kTan2 = 27146;    // tan(2pi/16) * 2^16
 inline constexpr int16_t kTan3m1 = -21746; // tan(3pi/16) * 2^16 - 2^16
-inline constexpr int16_t kCos4 = 23170;  // cos(pi/4) * 2^15
+inline constexpr int16_t kCos4 = 23170;    // cos(pi/4) * 2^15

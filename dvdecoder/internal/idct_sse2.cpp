@@ -27,7 +27,10 @@ const RowVectors kRows[8] = {MakeRow(kIdctRows[0]), MakeRow(kIdctRows[1]), MakeR
                              MakeRow(kIdctRows[3]), MakeRow(kIdctRows[4]), MakeRow(kIdctRows[5]),
                              MakeRow(kIdctRows[6]), MakeRow(kIdctRows[7])};
 
-__m128i Load(const int16_t *p) { return _mm_load_si128(reinterpret_cast<const __m128i *>(p)); }
+__m128i Load(const int16_t *p)
+{
+    return _mm_load_si128(reinterpret_cast<const __m128i *>(p));
+}
 
 } // namespace
 

@@ -5,8 +5,7 @@
 
 // The run/amplitude code of DV AC coefficients, decided with one lookup on 13 bits.
 
-enum class VlcKind : uint8_t
-{
+enum class VlcKind : uint8_t {
     Pair,            // run, amplitude (amplitude 0 for the pure-run codes), sign when amplitude > 0
     EndOfBlock,      // 0110
     RunEscape,       // 1111110 and 6 bits of run
@@ -15,11 +14,11 @@ enum class VlcKind : uint8_t
 
 struct VlcCode
 {
-    uint32_t bits;   // the code without its sign bit, right-aligned
-    int length;      // bits in `bits`
-    int run;         // -1 for end of block and the run escape
-    int amplitude;   // -1 for the amplitude escape
-    int signBit;     // 1 when a sign bit follows
+    uint32_t bits; // the code without its sign bit, right-aligned
+    int length;    // bits in `bits`
+    int run;       // -1 for end of block and the run escape
+    int amplitude; // -1 for the amplitude escape
+    int signBit;   // 1 when a sign bit follows
     VlcKind kind;
 };
 

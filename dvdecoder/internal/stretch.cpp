@@ -5,9 +5,18 @@
 
 namespace {
 
-int16_t Wrap16(int32_t v) { return int16_t(uint16_t(uint32_t(v))); }
-int16_t Sat16(int32_t v) { return int16_t(std::clamp(v, -32768, 32767)); }
-uint8_t Clamp255(int v) { return uint8_t(std::clamp(v, 0, 255)); }
+int16_t Wrap16(int32_t v)
+{
+    return int16_t(uint16_t(uint32_t(v)));
+}
+int16_t Sat16(int32_t v)
+{
+    return int16_t(std::clamp(v, -32768, 32767));
+}
+uint8_t Clamp255(int v)
+{
+    return uint8_t(std::clamp(v, 0, 255));
+}
 
 // Colour conversion gains, 6 fractional bits.
 constexpr int kLumaGain = 74;

@@ -35,7 +35,10 @@ const Kind kKinds[] = {
     {"1080i60_field", 1, "1280,1080,30000/1001"},
 };
 
-int Pitch(int width) { return (width * 3 + 3) & ~3; }
+int Pitch(int width)
+{
+    return (width * 3 + 3) & ~3;
+}
 
 class DecodeFrameTest : public ::testing::TestWithParam<Kind>
 {
@@ -89,7 +92,10 @@ int16_t WorkSample(const std::vector<uint8_t> &work, int pitch, int planeOffset,
 }
 
 // The work picture's luminance for ffmpeg's sample: 29/32 gain about 112.
-double WorkLuma(int y) { return (y - 128) * 29.0 / 32.0 + 112.0; }
+double WorkLuma(int y)
+{
+    return (y - 128) * 29.0 / 32.0 + 112.0;
+}
 
 // BGR of the conversion from ffmpeg's planar 4:2:2 decode, as the Stretch threads define it.
 std::vector<double> ReferenceBgr(const DvdecFixture &f)
@@ -156,12 +162,15 @@ TEST_P(DecodeFrameTest, FfmpegFrameIsOfTheKind)
     for (int c = 0; c < 4; ++c) {
         for (int r = 0; r < 10; ++r) {
             for (int s = 0; s < 27; ++s) {
-                const uint32_t at = gCindrellTables.difAddressTable[GetParam().format][DifAddressIndex(c, r, 0, s)].offset;
+                const uint32_t at =
+                    gCindrellTables.difAddressTable[GetParam().format][DifAddressIndex(c, r, 0, s)]
+                        .offset;
                 fieldMacroblocks += (f.frame[at + 5] >> 6) & 1;
             }
         }
     }
-    EXPECT_EQ(fieldMacroblocks > 0, std::string(GetParam().name).find("field") != std::string::npos);
+    EXPECT_EQ(fieldMacroblocks > 0,
+              std::string(GetParam().name).find("field") != std::string::npos);
 }
 
 TEST_P(DecodeFrameTest, WorkPictureMatchesFfmpegDecode)
@@ -317,9 +326,9 @@ TEST_P(DecodeFrameTest, HostileFramesFailOrDecodeWithoutHarm)
         for (int mode : {kCindrellFull, kCindrellFast}) {
             for (int w : {width, wide}) {
                 std::vector<uint8_t> exact(size_t(Pitch(w)) * f.height);
-                lc::Status st = CindrellDecodeFrame(exact.data(), w, f.height, frame.data(),
-                                                    frame.size(), exact.data(), mode, 0, 0, format,
-                                                    24, 1, 0);
+                lc::Status st =
+                    CindrellDecodeFrame(exact.data(), w, f.height, frame.data(), frame.size(),
+                                        exact.data(), mode, 0, 0, format, 24, 1, 0);
                 EXPECT_TRUE(st.ok());
             }
         }
@@ -357,7 +366,8 @@ TEST_F(DriverTest, FastDecodeLeavesHalfRowFieldMacroblocksAlone)
             for (int m = 0; m < 5 && place.y != 1072; ++m) {
                 place = gCindrellTables.positionTable[1][PositionIndex(3, m, r, s)];
                 if (place.y == 1072) {
-                    frame[gCindrellTables.difAddressTable[1][DifAddressIndex(3, r, m, s)].offset + 5] |= 0x40;
+                    frame[gCindrellTables.difAddressTable[1][DifAddressIndex(3, r, m, s)].offset
+                          + 5] |= 0x40;
                 }
             }
         }
@@ -381,9 +391,9 @@ TEST_F(DriverTest, SegmentRangesSplitEvenly)
         int k, n, count, base, first, last;
     };
     const Case cases[] = {
-        {0, 1, 270, 0, 0, 269},   {0, 1, 297, 0, 0, 296},   {0, 1, 27, 297, 297, 323},
-        {0, 3, 270, 0, 0, 89},    {1, 3, 270, 0, 90, 179},  {2, 3, 270, 0, 180, 269},
-        {0, 16, 27, 297, 297, 297}, {1, 16, 27, 297, 298, 299}, {2, 16, 27, 297, 300, 301},
+        {0, 1, 270, 0, 0, 269},     {0, 1, 297, 0, 0, 296},      {0, 1, 27, 297, 297, 323},
+        {0, 3, 270, 0, 0, 89},      {1, 3, 270, 0, 90, 179},     {2, 3, 270, 0, 180, 269},
+        {0, 16, 27, 297, 297, 297}, {1, 16, 27, 297, 298, 299},  {2, 16, 27, 297, 300, 301},
         {3, 16, 27, 297, 302, 302}, {15, 16, 27, 297, 322, 323}, {7, 8, 1080, 0, 945, 1079},
     };
     for (const Case &c : cases) {
@@ -416,9 +426,9 @@ TEST_F(DriverTest, BadArgumentsAreRefused)
         {1280, 1080, 1, 1, 24, 1, 1}, {1280, 0, 1, 1, 24, 1, 0},
     };
     for (const Case &c : cases) {
-        lc::Status st = CindrellDecodeFrame(out.data(), c.width, c.height, frame.data(),
-                                            frame.size(), out.data(), c.mode, 0, 0, c.format,
-                                            c.bits, c.decimation, c.mirror);
+        lc::Status st =
+            CindrellDecodeFrame(out.data(), c.width, c.height, frame.data(), frame.size(),
+                                out.data(), c.mode, 0, 0, c.format, c.bits, c.decimation, c.mirror);
         EXPECT_EQ(st.error(), lc::Error::InvalidArgument) << c.width << "x" << c.height;
     }
 }
@@ -464,11 +474,12 @@ TEST_F(DriverTest, ThreadThatCannotStartIsReportedAndTheFrameAbandoned)
         const std::vector<uint8_t> frame = GarbageFrame(CindrellFrameBytes(c.format), 5);
         const int width = CindrellCodedWidth(c.format);
         std::vector<uint8_t> out(size_t(Pitch(width)) * CindrellLines(c.format));
-        lc::Status st = CindrellDecodeFrame(out.data(), width, CindrellLines(c.format),
-                                            frame.data(), frame.size(), out.data(), 1, 0, 0,
-                                            c.format, 24, 1, 0);
+        lc::Status st =
+            CindrellDecodeFrame(out.data(), width, CindrellLines(c.format), frame.data(),
+                                frame.size(), out.data(), 1, 0, 0, c.format, 24, 1, 0);
         EXPECT_FALSE(st.ok());
-        EXPECT_EQ(gMessages, std::vector<std::string>{c.message}) << c.format << " " << c.startsAllowed;
+        EXPECT_EQ(gMessages, std::vector<std::string>{c.message})
+            << c.format << " " << c.startsAllowed;
     }
 }
 
@@ -487,7 +498,8 @@ TEST_F(DriverTest, SeventwentyLineFramesChooseTheirChannelPairByTheSecondByte)
         for (int r = 0; r < 10; ++r) {
             for (int m = 0; m < 5; ++m) {
                 for (int s = 0; s < 27; ++s) {
-                    placeOfBlock[gCindrellTables.difAddressTable[2][DifAddressIndex(c, r, m, s)].offset] =
+                    placeOfBlock[gCindrellTables.difAddressTable[2][DifAddressIndex(c, r, m, s)]
+                                     .offset] =
                         gCindrellTables.positionTable[2][PositionIndex(c, m, r, s)];
                 }
             }
@@ -499,10 +511,12 @@ TEST_F(DriverTest, SeventwentyLineFramesChooseTheirChannelPairByTheSecondByte)
         for (int r = 0; r < 10; ++r) {
             for (int m = 0; m < 5; ++m) {
                 for (int s = 0; s < 27; ++s) {
-                    const uint32_t offset = gCindrellTables.difAddressTable[2][DifAddressIndex(c, r, m, s)].offset;
+                    const uint32_t offset =
+                        gCindrellTables.difAddressTable[2][DifAddressIndex(c, r, m, s)].offset;
                     ASSERT_EQ(placeOfBlock.count(offset), 1u);
                     const MacroblockPlace pa = placeOfBlock[offset];
-                    const MacroblockPlace pb = gCindrellTables.positionTable[2][PositionIndex(c, m, r, s)];
+                    const MacroblockPlace pb =
+                        gCindrellTables.positionTable[2][PositionIndex(c, m, r, s)];
                     for (int line = 0; line < 16; ++line) {
                         ASSERT_EQ(0, std::memcmp(&a[size_t(pa.y + line) * pitch + pa.x],
                                                  &b[size_t(pb.y + line) * pitch + pb.x], 16));

@@ -29,7 +29,8 @@ TEST_F(DifTablesTest, PlacesOfSingleMacroblocks)
         {4, 1, 3, 1, 26, 176, 128},
     };
     for (const Case &c : cases) {
-        const MacroblockPlace p = gCindrellTables.positionTable[c.format][PositionIndex(c.c, c.m, c.r, c.s)];
+        const MacroblockPlace p =
+            gCindrellTables.positionTable[c.format][PositionIndex(c.c, c.m, c.r, c.s)];
         EXPECT_EQ(p.x, c.x) << c.format << " " << c.m << " " << c.r << " " << c.s;
         EXPECT_EQ(p.y, c.y) << c.format << " " << c.m << " " << c.r << " " << c.s;
     }
@@ -80,18 +81,21 @@ TEST_F(DifTablesTest, TablesCoverEachPictureOnce)
         std::set<std::pair<int, int>> places;
         std::set<uint32_t> blocks;
         auto visit = [&](int c, int r, int m, int s) {
-            const MacroblockPlace p = gCindrellTables.positionTable[k.format][PositionIndex(c, m, r, s)];
+            const MacroblockPlace p =
+                gCindrellTables.positionTable[k.format][PositionIndex(c, m, r, s)];
             const bool half = p.y == 1072;
             const int x = half ? 2 * p.x : p.x;
             EXPECT_TRUE(x >= 0 && x + (half ? 32 : 16) <= width && p.y >= 0
                         && p.y + (half ? 8 : 16) <= lines)
                 << k.format << ": " << x << "," << p.y;
             places.insert({x, p.y});
-            const DifAddress a = gCindrellTables.difAddressTable[k.format][DifAddressIndex(c, r, m, s)];
+            const DifAddress a =
+                gCindrellTables.difAddressTable[k.format][DifAddressIndex(c, r, m, s)];
             EXPECT_LT(a.offset + 80, CindrellFrameBytes(k.format) + 1);
             blocks.insert(a.offset);
             if (m > 0) {
-                const DifAddress first = gCindrellTables.difAddressTable[k.format][DifAddressIndex(c, r, 0, s)];
+                const DifAddress first =
+                    gCindrellTables.difAddressTable[k.format][DifAddressIndex(c, r, 0, s)];
                 EXPECT_EQ(a.block, first.block + m);
                 EXPECT_EQ(a.sequence, first.sequence);
             }
@@ -124,7 +128,9 @@ TEST_F(DifTablesTest, SeventwentyFiftyReadsTenOfTwelveSequencesPerChannel)
         for (int r = 0; r < 10; ++r) {
             for (int m = 0; m < 5; ++m) {
                 for (int s = 0; s < 27; ++s) {
-                    sequences.insert(int(gCindrellTables.difAddressTable[4][DifAddressIndex(c, r, m, s)].offset / 12000));
+                    sequences.insert(
+                        int(gCindrellTables.difAddressTable[4][DifAddressIndex(c, r, m, s)].offset
+                            / 12000));
                 }
             }
         }

@@ -10,7 +10,10 @@
 
 namespace {
 
-std::string FixtureDir() { return std::string(LC_BINARY_DIR) + "/fixtures/dvdecoder"; }
+std::string FixtureDir()
+{
+    return std::string(LC_BINARY_DIR) + "/fixtures/dvdecoder";
+}
 
 std::vector<uint8_t> ReadAll(const std::string &path)
 {
@@ -25,7 +28,8 @@ DvdecFixture LoadDvdecFixture(const std::string &name)
     static std::once_flag made;
     std::call_once(made, [] {
         const std::string command = "sh '" + std::string(LC_SOURCE_DIR)
-                                    + "/tests/fixtures/dvdec_make_frames.sh' '" + FixtureDir() + "'";
+                                    + "/tests/fixtures/dvdec_make_frames.sh' '" + FixtureDir()
+                                    + "'";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
     });
     DvdecFixture f;

@@ -39,13 +39,13 @@ TEST(RunLevelTest, CodesOfTheTable)
         {"0100", 16, 4, 0, 2},
         {"01110", 16, 5, 1, 1},
         {"10001", 16, 5, 0, -3},
-        {"0110", 16, 4, -1, 0},             // end of block
-        {"0110", 2, 4, -1, 0},              // whatever is available
-        {"00", 2, 3, -2, 0},                // the 3-bit code does not fit
-        {"1111110000110", 16, 13, 6, 0},    // run escape
+        {"0110", 16, 4, -1, 0},               // end of block
+        {"0110", 2, 4, -1, 0},                // whatever is available
+        {"00", 2, 3, -2, 0},                  // the 3-bit code does not fit
+        {"1111110000110", 16, 13, 6, 0},      // run escape
         {"1111111000101111", 16, 16, 0, -23}, // amplitude escape
         {"1111111000101110", 15, 16, -2, 0},
-        {"11111001110", 16, 11, 0, 0},      // pure run
+        {"11111001110", 16, 11, 0, 0}, // pure run
         {"1111101111111", 16, 13, 1, -17},
     };
     for (const Case &c : cases) {
@@ -108,17 +108,22 @@ protected:
     // index of kind 1, channel 0, row 0, segment 0.
     void SetAc(int m, int b, const std::string &bits)
     {
-        const uint32_t offset = gCindrellTables.difAddressTable[1][DifAddressIndex(0, 0, m, 0)].offset;
+        const uint32_t offset =
+            gCindrellTables.difAddressTable[1][DifAddressIndex(0, 0, m, 0)].offset;
         uint8_t *block = frame_.data() + offset + (b < 6 ? 4 + 10 * b : 64 + 8 * (b - 6));
         const int area = b < 6 ? 68 : 52;
         ASSERT_LE(bits.size(), size_t(area));
         for (int i = 0; i < area; ++i) {
             const int pos = 12 + i;
             const bool one = size_t(i) < bits.size() && bits[size_t(i)] == '1';
-            block[pos / 8] = uint8_t((block[pos / 8] & ~(0x80 >> (pos % 8))) | (one ? 0x80 >> (pos % 8) : 0));
+            block[pos / 8] =
+                uint8_t((block[pos / 8] & ~(0x80 >> (pos % 8))) | (one ? 0x80 >> (pos % 8) : 0));
         }
     }
-    void Point(int m, int b) { context_.SetBlockPosition(frame_.data(), DifAddressIndex(0, 0, m, 0), b, 1); }
+    void Point(int m, int b)
+    {
+        context_.SetBlockPosition(frame_.data(), DifAddressIndex(0, 0, m, 0), b, 1);
+    }
 
     std::vector<uint8_t> frame_ = std::vector<uint8_t>(480000, 0);
     CindrellContext context_;
@@ -210,10 +215,33 @@ TEST(FastRunLevelTest, DequantisesWithoutWeightsAndStopsAtTheArea)
         std::vector<std::pair<int, int>> expected; // natural index, value
     };
     const Case cases[] = {
-        {"level 1, step 1", "000" "0110", 1, 68, {{1, 0}}},
-        {"level -1, step 1", "001" "0110", 1, 68, {{1, -1}}},
-        {"step 64", "1000" "0" "0110", 64, 68, {{1, 96}}},
-        {"run escape 6 skips 7", "1111110000110" "1000" "0" "0110", 2, 68, {{17, 3}}},
+        {"level 1, step 1",
+         "000"
+         "0110",
+         1,
+         68,
+         {{1, 0}}},
+        {"level -1, step 1",
+         "001"
+         "0110",
+         1,
+         68,
+         {{1, -1}}},
+        {"step 64",
+         "1000"
+         "0"
+         "0110",
+         64,
+         68,
+         {{1, 96}}},
+        {"run escape 6 skips 7",
+         "1111110000110"
+         "1000"
+         "0"
+         "0110",
+         2,
+         68,
+         {{17, 3}}},
         // 16 level-1 codes fit in 50 bits; the level-3 code that crosses the end is dropped.
         {"code crossing the end", std::string(48, '0') + "10000", 2, 50, SixteenOnes()},
     };

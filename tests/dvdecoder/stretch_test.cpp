@@ -57,8 +57,8 @@ TEST(StretchTest, OddPixelsTakeTheMeanOfTwoColourSamples)
     uint8_t bgr[24];
     ConvertRowToBgr_c(bgr, work.data(), 8, 8);
     auto blue = [](int cbv) { return std::min(255, std::max(0, (74 * 128 + 129 * cbv) >> 6)); };
-    const int expected[8] = {blue(0), blue(32), blue(64), blue(32), blue(0), blue(-32), blue(-64),
-                             blue(-64)};
+    const int expected[8] = {blue(0), blue(32),  blue(64),  blue(32),
+                             blue(0), blue(-32), blue(-64), blue(-64)};
     for (int x = 0; x < 8; ++x) {
         EXPECT_EQ(bgr[3 * x], expected[x]) << x;
     }
@@ -125,8 +125,8 @@ TEST(StretchTest, SharpeningClampsAndKeepsTheEnds)
     std::vector<uint8_t> out(row.size());
     SharpenRow_c(out.data(), row.data(), 4);
     EXPECT_EQ(out[0], 10);
-    EXPECT_EQ(out[3], 255);                      // (4500 - 20) >> 4 clamps
-    EXPECT_EQ(out[6], 0);                        // (180 - 250 - 0) >> 4 is negative
+    EXPECT_EQ(out[3], 255); // (4500 - 20) >> 4 clamps
+    EXPECT_EQ(out[6], 0);   // (180 - 250 - 0) >> 4 is negative
     EXPECT_EQ(out[9], 0);
 }
 
