@@ -61,28 +61,43 @@ void CindrellMessage(const char *text)
     }
 }
 
+namespace {
+
+struct KindFacts
+{
+    int codedWidth, displayWidth, lines;
+    size_t frameBytes;
+};
+
+// Indexed by frame kind; kind 0 and unknown kinds have none.
+constexpr KindFacts kKinds[5] = {{0, 0, 0, 0},
+                                 {1280, 1920, 1080, 480000},
+                                 {960, 1280, 720, 240000},
+                                 {1440, 1920, 1080, 576000},
+                                 {960, 1280, 720, 288000}};
+
+const KindFacts &Facts(int format)
+{
+    return kKinds[format >= 1 && format <= 4 ? format : 0];
+}
+
+} // namespace
+
 int CindrellCodedWidth(int format)
 {
-    static constexpr int kWidths[5] = {0, 1280, 960, 1440, 960};
-    return format >= 1 && format <= 4 ? kWidths[format] : 0;
+    return Facts(format).codedWidth;
 }
-
 int CindrellDisplayWidth(int format)
 {
-    static constexpr int kWidths[5] = {0, 1920, 1280, 1920, 1280};
-    return format >= 1 && format <= 4 ? kWidths[format] : 0;
+    return Facts(format).displayWidth;
 }
-
 int CindrellLines(int format)
 {
-    static constexpr int kLines[5] = {0, 1080, 720, 1080, 720};
-    return format >= 1 && format <= 4 ? kLines[format] : 0;
+    return Facts(format).lines;
 }
-
 size_t CindrellFrameBytes(int format)
 {
-    static constexpr size_t kBytes[5] = {0, 480000, 240000, 576000, 288000};
-    return format >= 1 && format <= 4 ? kBytes[format] : 0;
+    return Facts(format).frameBytes;
 }
 
 void CindrellSplit(int k, int n, int count, int base, int *first, int *last)

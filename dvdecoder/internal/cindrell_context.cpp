@@ -108,6 +108,25 @@ int Pitch(int width)
     return (width * 3 + 3) & ~3;
 }
 
+struct BlockPlace
+{
+    int x, y;     // first column and line of luminance block b
+    int lineStep; // 2 when its rows lie on every other line (field macroblock)
+};
+
+// The four blocks of a half-row macroblock lie side by side (its table x is half its column);
+// the others form 2 x 2, their rows on consecutive lines, or interleaved in field mode.
+BlockPlace LumaBlockPlace(int x0, int y0, int b, bool halfRow, int mode)
+{
+    if (halfRow) {
+        return {2 * x0 + 8 * b, y0, 1};
+    }
+    if (mode == 0) {
+        return {x0 + 8 * (b % 2), y0 + 8 * (b / 2), 1};
+    }
+    return {x0 + 8 * (b % 2), y0 + b / 2, 2};
+}
+
 } // namespace
 
 void DecodeRunLevelFast(const uint8_t *block, int qstep, int acBits, int16_t *coefficients,
@@ -376,17 +395,10 @@ int CindrellContext::DecodeVideoSegment(int channel, int r, int s, uint8_t *targ
         for (int b = 0; b < 4; ++b) {
             int16_t *block = mbCoef + b * 64;
             IdctSse2(block);
-            int x;
-            int y;
-            int lineStep = 1;
-            if (halfRow) {
-                x = 2 * place.x + 8 * b;
-                y = place.y;
-            } else {
-                x = place.x + 8 * (b % 2);
-                y = mode == 0 ? place.y + 8 * (b / 2) : place.y + b / 2;
-                lineStep = mode == 0 ? 1 : 2;
-            }
+            const BlockPlace at = LumaBlockPlace(place.x, place.y, b, halfRow, mode);
+            const int x = at.x;
+            const int y = at.y;
+            const int lineStep = at.lineStep;
             assert(x + 8 <= width && y + 7 * lineStep < height);
             const int16_t *cr = mbCoef + (4 + b / 2) * 64 + 4 * (b % 2);
             const int16_t *cb = mbCoef + (6 + b / 2) * 64 + 4 * (b % 2);
@@ -455,17 +467,10 @@ void CindrellContext::StoreMacroblockFast(int m, uint8_t *target, int width, int
     for (int b = 0; b < 4; ++b) {
         int16_t *v = mbCoef + b * 64;
         IdctSse2(v);
-        int x;
-        int y;
-        int lineStep = 1;
-        if (halfRow) {
-            x = 2 * x0 + 8 * b;
-            y = y0;
-        } else {
-            x = x0 + 8 * (b % 2);
-            y = mode == 0 ? y0 + 8 * (b / 2) : y0 + b / 2;
-            lineStep = mode == 0 ? 1 : 2;
-        }
+        const BlockPlace at = LumaBlockPlace(x0, y0, b, halfRow, mode);
+        const int x = at.x;
+        const int y = at.y;
+        const int lineStep = at.lineStep;
         // Widening: a 4/3 block reaches into its right neighbour's columns, which belong to
         // the neighbour; the last block of a row is kept inside the row.
         int first = x;

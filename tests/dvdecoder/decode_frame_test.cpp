@@ -40,21 +40,26 @@ int Pitch(int width)
     return (width * 3 + 3) & ~3;
 }
 
-class DecodeFrameTest : public ::testing::TestWithParam<Kind>
+// Restores the decoder's process-wide settings that a test changes.
+class DriverTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         CindrellInit();
-        savedThreads_ = gCindrellState.threadCount;
+        saved_ = gCindrellState.threadCount;
     }
     void TearDown() override
     {
-        gCindrellState.threadCount = savedThreads_;
+        gCindrellState.threadCount = saved_;
         gCindrellState.startThread = nullptr;
         gCindrellHooks.messageBox = nullptr;
     }
-    int savedThreads_ = 1;
+    int saved_ = 1;
+};
+
+class DecodeFrameTest : public DriverTest, public ::testing::WithParamInterface<Kind>
+{
 };
 
 // Runs the Decode step alone, top-down, into a work picture (luminance bytes, Cr and Cb planes).
@@ -337,23 +342,6 @@ TEST_P(DecodeFrameTest, HostileFramesFailOrDecodeWithoutHarm)
 
 INSTANTIATE_TEST_SUITE_P(Kinds, DecodeFrameTest, ::testing::ValuesIn(kKinds),
                          [](const auto &p) { return std::string(p.param.name); });
-
-class DriverTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        CindrellInit();
-        saved_ = gCindrellState.threadCount;
-    }
-    void TearDown() override
-    {
-        gCindrellState.threadCount = saved_;
-        gCindrellState.startThread = nullptr;
-        gCindrellHooks.messageBox = nullptr;
-    }
-    int saved_ = 1;
-};
 
 TEST_F(DriverTest, FastDecodeLeavesHalfRowFieldMacroblocksAlone)
 {
