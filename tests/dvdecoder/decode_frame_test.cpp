@@ -372,6 +372,61 @@ TEST_F(DriverTest, FastDecodeLeavesHalfRowFieldMacroblocksAlone)
     }
 }
 
+// The fast decoding widens by repeating colours: display column -> the coded column whose colour
+// it shows. A 4/3 block's columns that reach into its right neighbour belong to the neighbour.
+TEST_F(DriverTest, FastWideningRepeatsColoursIntoTheirColumns)
+{
+    struct Case
+    {
+        const char *name;
+        int format;
+        int display, coded;
+    };
+    const Case cases[] = {
+        {"1080i60", 1, 0, 0},       {"1080i60", 1, 1, 0},       {"1080i60", 1, 3, 2},
+        {"1080i60", 1, 12, 8},      {"1080i60", 1, 15, 10},     {"1080i60", 1, 23, 14},
+        {"1080i60", 1, 1919, 1278}, {"720p60", 2, 9, 6},        {"720p60", 2, 10, 8},
+        {"720p60", 2, 13, 10},      {"720p60", 2, 14, 10},      {"720p60", 2, 15, 12},
+        {"720p60", 2, 20, 14},      {"720p60", 2, 21, 16},      {"720p60", 2, 1279, 958},
+        {"1080i50", 3, 9, 6},       {"1080i50", 3, 10, 8},      {"1080i50", 3, 20, 14},
+        {"1080i50", 3, 21, 16},     {"1080i50", 3, 1919, 1438},
+    };
+    for (const Case &c : cases) {
+        const DvdecFixture f = LoadDvdecFixture(c.name);
+        const int wide = CindrellDisplayWidth(c.format);
+        const auto coded = Decode(f.frame, c.format, f.width, -f.height, kCindrellFast);
+        const auto widened = Decode(f.frame, c.format, wide, -f.height, kCindrellFast);
+        for (int y = 0; y < f.height; y += 7) {
+            ASSERT_EQ(0, std::memcmp(&widened[size_t(y) * Pitch(wide) + 3 * size_t(c.display)],
+                                     &coded[size_t(y) * Pitch(f.width) + 3 * size_t(c.coded)], 3))
+                << c.name << " column " << c.display << " line " << y;
+        }
+    }
+}
+
+// Two callers at once (the player and a conversion) take turns on the process-wide contexts.
+TEST_F(DriverTest, ConcurrentCallersGetTheirOwnPictures)
+{
+    const DvdecFixture a = LoadDvdecFixture("720p60");
+    const DvdecFixture b = LoadDvdecFixture("1080i50");
+    const auto expectA = Decode(a.frame, 2, 1280, 720, kCindrellFull);
+    const auto expectB = Decode(b.frame, 3, 1920, 1080, kCindrellFast);
+    std::vector<uint8_t> gotA, gotB;
+    lc::Thread other;
+    ASSERT_TRUE(other.Start([&] {
+        for (int i = 0; i < 3; ++i) {
+            gotB = Decode(b.frame, 3, 1920, 1080, kCindrellFast);
+        }
+    }));
+    for (int i = 0; i < 3; ++i) {
+        gotA = Decode(a.frame, 2, 1280, 720, kCindrellFull);
+        CindrellInit();
+    }
+    other.Join();
+    EXPECT_EQ(gotA, expectA);
+    EXPECT_EQ(gotB, expectB);
+}
+
 TEST_F(DriverTest, SegmentRangesSplitEvenly)
 {
     struct Case
