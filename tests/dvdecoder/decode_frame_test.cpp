@@ -215,6 +215,10 @@ TEST_P(DecodeFrameTest, FullDecodeMatchesFfmpegAfterColourConversion)
     const auto down = Decode(f.frame, format, f.width, -f.height, kCindrellFull);
     EXPECT_GE(Psnr(PictureOf(up, f.width, f.height, true), reference), 40.0);
     EXPECT_EQ(PictureOf(up, f.width, f.height, true), PictureOf(down, f.width, f.height, false));
+    const auto fastUp = Decode(f.frame, format, f.width, f.height, kCindrellFast);
+    const auto fastDown = Decode(f.frame, format, f.width, -f.height, kCindrellFast);
+    EXPECT_EQ(PictureOf(fastUp, f.width, f.height, true),
+              PictureOf(fastDown, f.width, f.height, false));
 }
 
 TEST_P(DecodeFrameTest, WidenedDecodeMatchesWidenedReference)
