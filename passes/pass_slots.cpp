@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "dvdecoder/cindrell.h"
 #include "engine/conversion_options.h"
 #include "engine/pixel_formats.h"
 #include "formats/avi_reader.h"
 #include "formats/avi_writer.h"
+#include "formats/dv_setup.h"
 #include "passes/conversion_state.h"
 #include "passes/process_control.h"
 #include "passes/source_kind.h"
@@ -261,6 +263,18 @@ int DecodeSlot(PassSlots &slots, const PassSource &source, int s)
             return 0;
         }
         CopyFlipSwapRgb(slots.frame[s], data, slots.height, slots.width, 3);
+        return 1;
+    }
+    if (gConversionState.cindrellSource) {
+        // Bottom-up B,G,R from the own decoder, turned over into the slot.
+        lc::Status st = CindrellDecodeFrame(slots.workFrame, slots.width, slots.height, data,
+                                            size_t(slots.count[s]), slots.workFrame, kCindrellFull,
+                                            0, 0, gDvDecodeSetup.decoderFormat, 24, 1, 0);
+        if (!st) {
+            CheckQtError(1, DecompressError());
+            return 0;
+        }
+        CopyFlipSwapRgb(slots.frame[s], slots.workFrame, slots.height, slots.width, 3);
         return 1;
     }
     if (source.fromAvi && !gAviReadState.isDV) {

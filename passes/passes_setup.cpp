@@ -1,11 +1,13 @@
 #include "passes/passes_setup.h"
 
+#include "dvdecoder/cindrell_hooks.h"
 #include "engine/engine_hooks.h"
 #include "formats/formats_hooks.h"
 #include "passes/conversion_state.h"
 #include "passes/copy_sound.h"
 #include "passes/process_control.h"
 #include "platform/media/codec_registry.h"
+#include "platform/ui/message_box.h"
 
 void InstallPassesHooks()
 {
@@ -25,6 +27,8 @@ void InstallPassesHooks()
 
     gEngineHooks.showWarning = ShowWarning;
     gEngineHooks.showError = ShowError;
+
+    gCindrellHooks.messageBox = [](const char *text, const char *) { AfxMessageBox(text); };
 
     InstallMovieFrameDecoder();
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "dvdecoder/cindrell.h"
 #include "engine/conversion_options.h"
 #include "engine/frame_store.h"
 #include "formats/avi_reader.h"
@@ -35,6 +36,7 @@ constexpr OSType kCodecAvidDv = 0x41566476; // 'AVdv'
 constexpr OSType kCodecDvhp = 0x64766870;   // 'dvhp'
 constexpr OSType kCodecDvh6 = 0x64766836;   // 'dvh6'
 constexpr OSType kCodecDvh5 = 0x64766835;   // 'dvh5'
+constexpr OSType kCodecAvd1 = 0x41566431;   // 'AVd1'
 constexpr int32_t kFirstSampleBytes = 9216000;
 constexpr const char *kMemoryError =
     "Could not allocate memory\nPossible problem: system fault or memory limitation.";
@@ -289,6 +291,7 @@ void CMovieWindow::ProcessMovie()
             return;
         }
         cs.sourceSampleDuration = duration;
+        const long firstSampleBytes = size;
         // e. Codec, size and depth.
         const ImageDescription &desc =
             **reinterpret_cast<ImageDescriptionHandle>(files.descriptionHandle);
@@ -306,14 +309,26 @@ void CMovieWindow::ProcessMovie()
             files.Close(false, "");
             return;
         }
-        // f. DVCPRO HD frames need the own decoder, not joined yet.
+        // f. DVCPRO HD frames go to the own decoder.
         if (codec == kCodecDvhp || codec == kCodecDvh6 || codec == kCodecDvh5) {
-            ShowError("DVCPRO HD sources cannot be processed yet");
-            files.Close(false, "");
-            return;
+            cs.cindrellSource = 1;
+            if (codec == kCodecDvh5) {
+                gDvDecodeSetup.decoderFormat = height == 720 ? Dvhd720p50 : Dvhd1080i50;
+            } else {
+                gDvDecodeSetup.decoderFormat = height == 720 ? Dvhd720p60 : Dvhd1080i60;
+            }
+            CindrellInit();
         }
-        // h-j. Standard-definition families, output codec and frame size.
+        // h-j. Standard-definition families, output codec and frame size; DVCPRO HD to
+        // QuickTime output is written as 'AVd1'.
         SetOutputFamily(width, height, ntscFamily, codec);
+        if (cs.cindrellSource && !cs.outputIsAvi) {
+            cs.outputCodec = kCodecAvd1;
+            if (!SetupDecoderForFrameSize(height, width, int(firstSampleBytes))) {
+                files.Close(false, "");
+                return;
+            }
+        }
         // k. The compression dialog, once a run, for QuickTime output.
         if (!cs.outputIsAvi && !gCompressionChosen) {
             bool ask = options.userSelectsCompression != 0;

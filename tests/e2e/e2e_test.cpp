@@ -290,7 +290,8 @@ INSTANTIATE_TEST_SUITE_P(E2e, HdSource,
                          ::testing::Values(HdCase{"e2e_hd_raw.mov", 0, 1920, 1080, "25/1", 8},
                                            HdCase{"e2e_hd_2vuy.mov", 1, 1920, 1080, "25/1", 8},
                                            HdCase{"e2e_hd_pal_raw.mov", 0, 1280, 720, "2997/100",
-                                                  12}));
+                                                  12},
+                                           HdCase{"e2e_dvcprohd.mov", 0, 1280, 1080, "25/1", 8}));
 
 // Read by the own AVI reader, turned over from bottom-up rows, written as PAL DV.
 TEST_F(E2e, UncompressedAviSourceBecomesDvAvi)
