@@ -1,5 +1,6 @@
 #include "mpeg2/mpeg_idct.h"
 
+#include <cstdint>
 #include <mutex>
 
 namespace {
@@ -24,6 +25,12 @@ inline int Clip(int v)
         v = 511;
     }
     return gClip[v + 512];
+}
+
+// 181/256 = 1/sqrt(2), in 64 bits: extreme coefficients of a damaged block must not overflow.
+inline int Half(int v)
+{
+    return int((181 * int64_t(v) + 128) >> 8);
 }
 
 void Row(int16_t *b)
@@ -65,8 +72,8 @@ void Row(int16_t *b)
     x8 -= x3;
     x3 = x0 + x2;
     x0 -= x2;
-    x2 = (181 * (x4 + x5) + 128) >> 8;
-    x4 = (181 * (x4 - x5) + 128) >> 8;
+    x2 = Half(x4 + x5);
+    x4 = Half(x4 - x5);
     // Fourth stage.
     b[0] = int16_t((x7 + x1) >> 8);
     b[1] = int16_t((x3 + x2) >> 8);
@@ -117,8 +124,8 @@ void Column(int16_t *b)
     x8 -= x3;
     x3 = x0 + x2;
     x0 -= x2;
-    x2 = (181 * (x4 + x5) + 128) >> 8;
-    x4 = (181 * (x4 - x5) + 128) >> 8;
+    x2 = Half(x4 + x5);
+    x4 = Half(x4 - x5);
     // Fourth stage.
     b[8 * 0] = int16_t(Clip((x7 + x1) >> 14));
     b[8 * 1] = int16_t(Clip((x3 + x2) >> 14));

@@ -9,6 +9,7 @@
 #include "mpeg2/mpeg2_hooks.h"
 #include "mpeg2/mpeg_decoder_control.h"
 #include "mpeg2/mpeg_decoder_thread.h"
+#include "mpeg2/mpeg_input.h"
 #include "mpeg2/mpeg_stream_info.h"
 #include "platform/sys/file.h"
 
@@ -133,4 +134,83 @@ std::vector<uint8_t> ReadFileBytes(const std::string &path)
         return {};
     }
     return std::vector<uint8_t>(r->begin(), r->end());
+}
+
+void BitWriter::Put(uint32_t value, int n)
+{
+    for (int i = n - 1; i >= 0; --i) {
+        bits_.push_back(uint8_t((value >> i) & 1));
+    }
+}
+
+void BitWriter::Align()
+{
+    while (bits_.size() % 8) {
+        bits_.push_back(0);
+    }
+}
+
+void BitWriter::StartCode(uint8_t code)
+{
+    Align();
+    Put(0x000001, 24);
+    Put(code, 8);
+}
+
+std::vector<uint8_t> BitWriter::Bytes(size_t zeroPadding)
+{
+    Align();
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < bits_.size(); i += 8) {
+        uint8_t v = 0;
+        for (size_t j = 0; j < 8; ++j) {
+            v = uint8_t(v << 1 | bits_[i + j]);
+        }
+        out.push_back(v);
+    }
+    out.resize(out.size() + zeroPadding, 0);
+    return out;
+}
+
+void PutSequenceHeader(BitWriter &b, int width, int height, int frameRateCode, bool extension,
+                       int hExt, int vExt, int rateN, int rateD)
+{
+    b.StartCode(0xB3);
+    b.Put(uint32_t(width), 12);
+    b.Put(uint32_t(height), 12);
+    b.Put(1, 4);
+    b.Put(uint32_t(frameRateCode), 4);
+    b.Put(1000, 18);
+    b.Put(1, 1);
+    b.Put(10, 10);
+    b.Put(0, 3); // constrained, no matrices
+    if (extension) {
+        b.StartCode(0xB5);
+        b.Put(1, 4);
+        b.Put(0x48, 8);
+        b.Put(1, 1); // progressive
+        b.Put(1, 2); // 4:2:0
+        b.Put(uint32_t(hExt), 2);
+        b.Put(uint32_t(vExt), 2);
+        b.Put(0, 12);
+        b.Put(1, 1);
+        b.Put(0, 8);
+        b.Put(0, 1);
+        b.Put(uint32_t(rateN), 2);
+        b.Put(uint32_t(rateD), 5);
+    }
+}
+
+void OpenInputDirect(const std::string &path)
+{
+    MpegInputFiles &in = gMpegInputFiles;
+    if (in.fileHandle != lc::kNoFile) {
+        lc::FileClose(in.fileHandle);
+    }
+    in.fileHandle = lc::FileOpen(path.c_str(), lc::FileMode::Read);
+    in.fileLength = in.totalLength = lc::FileSize(in.fileHandle);
+    gMpegStreamInfo.streamKind = 0;
+    gMpegDecoderControl.faultCode = 0;
+    PositionMpegInput(0);
+    InitializeInputBuffer();
 }

@@ -38,3 +38,24 @@ std::string Mpeg2Fixture(const std::string &name);
 // Writes bytes to a file in the build tree; returns its path.
 std::string WriteTempFile(const std::string &name, const std::vector<uint8_t> &bytes);
 std::vector<uint8_t> ReadFileBytes(const std::string &path);
+
+// Builds a bit stream most significant bit first.
+class BitWriter
+{
+public:
+    void Put(uint32_t value, int n);
+    void StartCode(uint8_t code); // byte-aligns, then 00 00 01 code
+    void Align();
+    std::vector<uint8_t> Bytes(size_t zeroPadding = 0);
+
+private:
+    std::vector<uint8_t> bits_;
+};
+
+// A sequence header (no matrices) and, when extension is set, a sequence extension.
+void PutSequenceHeader(BitWriter &b, int width, int height, int frameRateCode, bool extension,
+                       int hExt = 0, int vExt = 0, int rateN = 0, int rateD = 0);
+
+// Opens path as file 0 for direct calls into the input layer (no decoder thread); the stream is
+// read as an elementary stream.
+void OpenInputDirect(const std::string &path);
