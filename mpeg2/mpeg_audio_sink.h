@@ -13,6 +13,8 @@ struct MpegAudioSink
 {
     // Once per process, at the first AC-3 packet taken.
     void (*ac3DecoderInit)() = nullptr;
+    // Sets the AC-3 output level back to 1.0; called whenever a file is opened.
+    void (*resetAc3OutputLevel)() = nullptr;
     // Decodes `length` payload bytes of track t (0..7); every whole frame appends its samples to
     // gMpegAudioTracks[t].samples at outCount. Returns the new count, never more than
     // kMpegTrackBufferBytes.

@@ -224,6 +224,9 @@ void OpenMpegAndStartDecoder(const char *path)
     c.paused = 0;
     c.stopRequested = 0;
     c.seekPercent = 0;
+    if (gMpegAudioSink.resetAc3OutputLevel) {
+        gMpegAudioSink.resetAc3OutputLevel();
+    }
     gMpegStreamInfo.streamKind = 0;
     gMpegPreviewFrameNumber = 1;
     c.sequenceSeen = 0;

@@ -51,6 +51,18 @@ TEST(FieldPictures, APairCountsOnceAndTheSecondFieldMayReferToTheFirst)
     EXPECT_EQ(got[1].planes[1][0], 128);
 }
 
+TEST(FieldPictures, APictureWithoutSlicesLeavesTheNextPictureHeaderInPlace)
+{
+    DecoderHarness h;
+    std::vector<CollectedPicture> got = h.DecodeWholeFile(Mpeg2Fixture("mpeg2_fields_gap.m2v"));
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].index, 0);
+    EXPECT_EQ(got[0].planes[0][0], 160); // frame 0, not the damaged frame 1
+    EXPECT_EQ(got[0].planes[0][32], 96);
+    EXPECT_EQ(got[1].index, 1);
+    EXPECT_EQ(got[1].record.codingType, 2);
+}
+
 TEST(DecoderControl, OpenShowsTheFirstIPictureOnly)
 {
     DecoderHarness h;
@@ -63,6 +75,20 @@ TEST(DecoderControl, OpenShowsTheFirstIPictureOnly)
     EXPECT_EQ(gMpegDecoderControl.sequenceSeen.load(), 1);
     EXPECT_EQ(gMpegDecoderControl.running.load(), 0);
     EXPECT_TRUE(DecoderHarness::errors.empty());
+}
+
+TEST(DecoderControl, AStopRightAfterPlayEndsTheNewRun)
+{
+    DecoderHarness h;
+    OpenMpegAndStartDecoder(Mpeg2Fixture("mpeg2_ntsc_vob.vob").c_str());
+    ASSERT_TRUE(DecoderHarness::WaitIdle());
+    DecoderHarness::pictures.clear();
+    StartOrPauseMpegDecoding();
+    StopMpegDecoder(); // may come before the thread has taken its first step
+    EXPECT_EQ(IsMpegDecoderRunning(), 0);
+    EXPECT_LT(DecoderHarness::pictures.size(), 14u); // a whole run hands over 14
+    ASSERT_EQ(DecoderHarness::errors.size(), 1u);
+    EXPECT_EQ(DecoderHarness::errors[0], "Click OK to load/close MPEG");
 }
 
 int gSlider = 0;
