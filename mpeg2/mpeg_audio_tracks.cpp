@@ -55,13 +55,17 @@ uint32_t WriteBlock(const int16_t *samples, uint32_t bytes, FILE *file, int trac
     return gMpegAudioSink.writeAudioBlock(samples, bytes, file, track);
 }
 
-void WriteSilence(MpegAudioTrack &tr, int track)
+// The positive lead as zero samples, to the track's destination and, for LPCM, to copyTo.
+void WriteSilence(MpegAudioTrack &tr, FILE *file, int track, FILE *copyTo)
 {
     uint32_t left = uint32_t(tr.pending / 4 * 4);
     tr.totalBytes += left;
     while (left > 0) {
         uint32_t n = left < kSilenceChunk ? left : kSilenceChunk;
-        WriteBlock(kZeros, n, tr.wavFile, track);
+        WriteBlock(kZeros, n, file, track);
+        if (copyTo) {
+            std::fwrite(kZeros, 1, n, copyTo);
+        }
         left -= n;
     }
     tr.pending = 0;
@@ -113,7 +117,7 @@ void HandleAc3Packet(int t)
         // 2-3. Lead from the time stamps: silence now, or bytes to drop later.
         tr.pending = AudioLeadBytes(dx.audioPts, dx.videoPts);
         if (tr.pending > 0) {
-            WriteSilence(tr, t);
+            WriteSilence(tr, tr.wavFile, t, nullptr);
         }
         // 4. Tables once per process.
         if (!dx.ac3Initialized) {
@@ -157,15 +161,7 @@ void HandleLpcmPacket()
         }
         tr.pending = AudioLeadBytes(gDemuxState.audioPts, gDemuxState.videoPts);
         if (tr.pending > 0) {
-            uint32_t left = uint32_t(tr.pending / 4 * 4);
-            tr.totalBytes += left;
-            while (left > 0) {
-                uint32_t m = left < kSilenceChunk ? left : kSilenceChunk;
-                std::fwrite(kZeros, 1, m, f);
-                WriteBlock(kZeros, m, nullptr, 0);
-                left -= m;
-            }
-            tr.pending = 0;
+            WriteSilence(tr, nullptr, 0, f);
         }
     }
     int n = ReadPacketBytes() & ~1;

@@ -429,50 +429,28 @@ void Predict(uint8_t *const ref[3], int refField, int dstField, int bx, int by, 
 {
     const MpegPictureDecoder &d = gMpegPictureDecoder;
     const bool frameLines = refField < 0;
-    // Luma.
-    {
-        int stride = frameLines ? d.codedWidth : 2 * d.codedWidth;
-        int planeH = frameLines ? d.codedHeight : d.codedHeight / 2;
-        const uint8_t *src = ref[0] + (refField > 0 ? d.codedWidth : 0);
-        uint8_t *dst;
-        int dstStride;
+    // Chroma vectors are halved (toward zero) where the chroma is subsampled.
+    const bool halfWidth = d.chromaFormat != 3;
+    const bool halfHeight = d.chromaFormat == 1;
+    for (int c = 0; c < 3; ++c) {
+        const bool chroma = c > 0;
+        int planeW = chroma ? d.chromaWidth : d.codedWidth;
+        int planeLines = chroma ? d.chromaHeight : d.codedHeight;
+        int stride = frameLines ? planeW : 2 * planeW;
+        int planeH = frameLines ? planeLines : planeLines / 2;
+        const uint8_t *src = ref[c] + (refField > 0 ? planeW : 0);
+        uint8_t *dst = gPic.current[c];
+        int dstStride = chroma ? gPic.chromaStride : gPic.lumaStride;
         if (gPic.structure == kFramePicture) {
-            dst = gPic.current[0] + (dstField > 0 ? d.codedWidth : 0);
-            dstStride = frameLines ? d.codedWidth : 2 * d.codedWidth;
-        } else {
-            dst = gPic.current[0];
-            dstStride = gPic.lumaStride;
+            // Frame pictures address a field of the current frame for field predictions.
+            dst += dstField > 0 ? planeW : 0;
+            dstStride = frameLines ? planeW : 2 * planeW;
         }
-        PredictComponent(src, stride, dst, dstStride, d.codedWidth, planeH, w, h, bx, by, dx, dy,
-                         average);
-    }
-    // Chroma: vectors halved (toward zero) where the chroma is subsampled.
-    int cw = w, ch = h, cx = bx, cy = by, cdx = dx, cdy = dy;
-    if (d.chromaFormat != 3) {
-        cw /= 2;
-        cx /= 2;
-        cdx /= 2;
-    }
-    if (d.chromaFormat == 1) {
-        ch /= 2;
-        cy /= 2;
-        cdy /= 2;
-    }
-    int stride = frameLines ? d.chromaWidth : 2 * d.chromaWidth;
-    int planeH = frameLines ? d.chromaHeight : d.chromaHeight / 2;
-    for (int c = 1; c < 3; ++c) {
-        const uint8_t *src = ref[c] + (refField > 0 ? d.chromaWidth : 0);
-        uint8_t *dst;
-        int dstStride;
-        if (gPic.structure == kFramePicture) {
-            dst = gPic.current[c] + (dstField > 0 ? d.chromaWidth : 0);
-            dstStride = frameLines ? d.chromaWidth : 2 * d.chromaWidth;
-        } else {
-            dst = gPic.current[c];
-            dstStride = gPic.chromaStride;
-        }
-        PredictComponent(src, stride, dst, dstStride, d.chromaWidth, planeH, cw, ch, cx, cy, cdx,
-                         cdy, average);
+        bool sx = chroma && halfWidth;
+        bool sy = chroma && halfHeight;
+        PredictComponent(src, stride, dst, dstStride, planeW, planeH, sx ? w / 2 : w,
+                         sy ? h / 2 : h, sx ? bx / 2 : bx, sy ? by / 2 : by, sx ? dx / 2 : dx,
+                         sy ? dy / 2 : dy, average);
     }
 }
 

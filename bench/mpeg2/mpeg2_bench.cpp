@@ -26,7 +26,7 @@ std::string Stream(const char *name)
 {
     std::string dir = std::string(LC_BINARY_DIR) + "/fixtures/mpeg2";
     std::string path = dir + "/" + name;
-    if (!lc::PathExists(path.c_str())) {
+    if (!lc::IsDirectory(dir.c_str())) {
         std::string cmd =
             std::string("sh ") + LC_SOURCE_DIR + "/tests/fixtures/mpeg2_make_fixtures.sh " + dir;
         if (std::system(cmd.c_str()) != 0) {
