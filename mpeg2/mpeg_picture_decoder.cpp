@@ -859,6 +859,9 @@ void DecodePicture()
     }
     int structure = ph.pictureStructure == 0 ? kFramePicture : ph.pictureStructure;
     const bool reference = ph.codingType != 3;
+    // A recoverable fault still pending belongs to a picture that was not handed over (the
+    // first I picture of a run, a first field): it must not end this picture too.
+    ClearRecoverableMpegFault();
     // 1. A frame picture ends any field pair.
     if (structure == kFramePicture) {
         d.secondField = 0;

@@ -63,6 +63,26 @@ TEST(FieldPictures, APictureWithoutSlicesLeavesTheNextPictureHeaderInPlace)
     EXPECT_EQ(got[1].record.codingType, 2);
 }
 
+TEST(DualPrime, AveragesBothFieldsAndSurvivesADamagedReference)
+{
+    struct
+    {
+        const char *stream;
+    } cases[] = {{"mpeg2_dual_prime.m2v"}, {"mpeg2_dual_prime_gap.m2v"}};
+    for (const auto &c : cases) {
+        DecoderHarness h;
+        std::vector<CollectedPicture> got = h.DecodeWholeFile(Mpeg2Fixture(c.stream));
+        ASSERT_EQ(got.size(), 2u) << c.stream;
+        const std::vector<uint8_t> &p = got[1].planes[0];
+        for (int y = 0; y < 16; ++y) { // copied row
+            EXPECT_EQ(p[size_t(y) * 32], y % 2 ? 96 : 160) << c.stream << " line " << y;
+        }
+        for (int y = 16; y < 32; ++y) { // each field half its own, half the other's
+            EXPECT_EQ(p[size_t(y) * 32 + 5], 128) << c.stream << " line " << y;
+        }
+    }
+}
+
 TEST(DecoderControl, OpenShowsTheFirstIPictureOnly)
 {
     DecoderHarness h;
