@@ -78,6 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ReferenceCase{"mpeg2_wide_vob.vob", 320, 180, 1, 1, 10},
                       ReferenceCase{"mpeg2_yuv422.m2v", 352, 288, 2, 0, 6},
                       ReferenceCase{"mpeg2_fields.m2v", 32, 32, 1, 0, 2},
+                      ReferenceCase{"mpeg2_fields_16x8.m2v", 32, 32, 1, 0, 2},
                       ReferenceCase{"mpeg2_dual_prime.m2v", 32, 64, 1, 0, 2}),
     [](const auto &param) {
         std::string s = param.param.stream;
