@@ -6,9 +6,9 @@
 struct Mpeg2Hooks
 {
     // --- ProcessControl and ConversionState (processing thread) ---
-    int (*processRunning)() = nullptr;  // ProcessControl::running
-    int (*passesLeft)() = nullptr;      // ProcessControl::passesLeft; null reads 1
-    int (*sourceIsPal)() = nullptr;     // ConversionState::sourceIsPal
+    int (*processRunning)() = nullptr;   // ProcessControl::running
+    int (*passesLeft)() = nullptr;       // ProcessControl::passesLeft; null reads 1
+    int (*sourceIsPal)() = nullptr;      // ConversionState::sourceIsPal
     int (*ntscOutputHeight)() = nullptr; // ConversionState::ntscOutputHeight; null reads 480
     // ConversionState::outputBaseName: output or source folder, "/", source name without
     // extension. Null reads "".

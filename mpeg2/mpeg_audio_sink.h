@@ -6,8 +6,8 @@
 // Where the demultiplexer hands the sound of a program stream: the AC-3 decoder and the WAV and
 // movie sound writers, which are installed by their own code. Until then every call does nothing
 // (decoding adds no samples, writing counts nothing).
-constexpr int kMpegAudioTracks = 8;           // AC-3 sub-streams 0x80..0x87 = tracks 1..8
-constexpr int kMpegTrackBufferBytes = 49152;  // 8 AC-3 frames of 1536 stereo 16-bit samples
+constexpr int kMpegAudioTracks = 8;          // AC-3 sub-streams 0x80..0x87 = tracks 1..8
+constexpr int kMpegTrackBufferBytes = 49152; // 8 AC-3 frames of 1536 stereo 16-bit samples
 
 struct MpegAudioSink
 {
@@ -24,7 +24,7 @@ struct MpegAudioSink
     // flush).
     uint32_t (*writeAudioBlock)(const int16_t *samples, uint32_t bytes, FILE *wavFile,
                                 int track) = nullptr;
-    void (*writeWavHeader)(FILE *file) = nullptr;             // 44 bytes, sizes 0
+    void (*writeWavHeader)(FILE *file) = nullptr;                   // 44 bytes, sizes 0
     void (*fixWavHeader)(FILE *file, uint32_t dataBytes) = nullptr; // patches and closes
 };
 
@@ -34,13 +34,13 @@ extern MpegAudioSink gMpegAudioSink;
 // Touched only by the decoder thread.
 struct MpegAudioTrack
 {
-    int started = 0; // a packet was taken in this run
-    int open = 0;    // the track was first met in this run (its file made)
+    int started = 0;         // a packet was taken in this run
+    int open = 0;            // the track was first met in this run (its file made)
     FILE *wavFile = nullptr; // none for track 0, whose sound goes into the output movie
     char fileName[260] = {};
     // Positive: bytes of silence still to write; negative: decoded bytes still to drop.
     int64_t pending = 0;
-    uint32_t totalBytes = 0; // bytes written in this run
+    uint32_t totalBytes = 0;                                 // bytes written in this run
     alignas(16) uint8_t samples[kMpegTrackBufferBytes] = {}; // decoded 16-bit stereo
 };
 

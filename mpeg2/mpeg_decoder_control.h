@@ -22,18 +22,18 @@ struct MpegDecoderControl
     std::atomic<int> seekPercent{0}; // 0..100 of the last seek; 0 = none
     std::atomic<int> showProgress{0};
     std::atomic<int64_t> startOffset{0}; // byte offset where decoding starts
-    std::atomic<int64_t> endOffset{0};   // (length div 2048 - 1) x 2048: an I picture read there ends
+    std::atomic<int64_t> endOffset{0}; // (length div 2048 - 1) x 2048: an I picture read there ends
 
     // --- decoder state seen by the others ---
     // 0 none; 1-5 and 10 recoverable picture errors; 90 a track file could not be created; 97 end
     // position reached; 98 end of data or fatal error; 99 user stop. 98 and above end the thread's
     // loop, 50 and above end the run at the next frame hand-over.
     std::atomic<int> faultCode{0};
-    std::atomic<int> sequenceSeen{0};    // the first sequence header set up the frames
-    std::atomic<int> pictureCount{0};    // pictures counted; 0 asks the next run to count
-    std::atomic<int> processingMode{0};  // 0 preview; 4, 5, 6 or 9 while processing
-    std::atomic<int> audioArmed{0};      // the run reached its first I picture
-    std::atomic<int> restartFile{0};     // latest I picture of a whole-file run: file index
+    std::atomic<int> sequenceSeen{0};      // the first sequence header set up the frames
+    std::atomic<int> pictureCount{0};      // pictures counted; 0 asks the next run to count
+    std::atomic<int> processingMode{0};    // 0 preview; 4, 5, 6 or 9 while processing
+    std::atomic<int> audioArmed{0};        // the run reached its first I picture
+    std::atomic<int> restartFile{0};       // latest I picture of a whole-file run: file index
     std::atomic<int64_t> restartSector{0}; // and its 2048-byte sector
 };
 

@@ -156,13 +156,15 @@ void LoadNextWord()
     MpegInputFiles &in = gMpegInputFiles;
     if (!IsSystemStream() && in.readPos + 4 <= kMpegSectorBytes) {
         const uint8_t *p = in.readBuffer + in.readPos;
-        in.nextWord = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+        in.nextWord =
+            (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
         in.readPos += 4;
         return;
     }
     if (IsSystemStream() && in.readPos + 4 <= in.packetEnd && in.readPos + 4 <= kMpegSectorBytes) {
         const uint8_t *p = in.readBuffer + in.readPos;
-        in.nextWord = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+        in.nextWord =
+            (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
         in.readPos += 4;
         return;
     }

@@ -62,11 +62,17 @@ inline void FlushBits(int n)
     }
 }
 
-inline uint32_t GetBit() { return GetBits(1); }
+inline uint32_t GetBit()
+{
+    return GetBits(1);
+}
 
 // Byte-aligns and skips bytes until the next 0x000001 prefix; stops early at fault 98.
 void NextHeaderStartCode();
-inline void NextStartCode() { NextHeaderStartCode(); }
+inline void NextStartCode()
+{
+    NextHeaderStartCode();
+}
 
 // Progress text and slider for the frame just handed over (pictures decoded in this run).
 void ShowProcessingProgress(int frameCount);

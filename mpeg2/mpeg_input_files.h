@@ -13,10 +13,10 @@ struct MpegInputFiles
 {
     char fileName[kMpegFileNameBytes] = {};
     int fileHandle = lc::kNoFile;
-    int fileCount = 0;       // 1 once a file is open
-    int64_t fileLength = 0;  // bytes
-    int64_t totalLength = 0; // sum of the lengths (one file)
-    int currentFile = 0;     // always 0
+    int fileCount = 0;        // 1 once a file is open
+    int64_t fileLength = 0;   // bytes
+    int64_t totalLength = 0;  // sum of the lengths (one file)
+    int currentFile = 0;      // always 0
     int64_t filePosition = 0; // file offset of the byte after the buffer's last sector
 
     uint8_t readBuffer[kMpegSectorBytes] = {};
@@ -27,8 +27,8 @@ struct MpegInputFiles
     int64_t readPos = kMpegSectorBytes;
     int64_t packetEnd = kMpegSectorBytes;
 
-    uint16_t videoPid = 0x810; // transport-stream PIDs
-    uint16_t audioPid = 0x814; // recorded only; transport-stream audio is taken elsewhere
+    uint16_t videoPid = 0x810;    // transport-stream PIDs
+    uint16_t audioPid = 0x814;    // recorded only; transport-stream audio is taken elsewhere
     uint32_t elementaryBytes = 0; // video bytes consumed in this run
 
     // Bit reader: the current word with its count of unread bits, and the next word.

@@ -57,9 +57,9 @@ struct PictureContext
     int structure;
     int codingType;
     int mbCount;
-    int lumaStride;   // between lines of this picture (doubled for a field picture)
+    int lumaStride; // between lines of this picture (doubled for a field picture)
     int chromaStride;
-    int fieldOffset;  // 1 for a bottom field: planes start one line down
+    int fieldOffset; // 1 for a bottom field: planes start one line down
     uint8_t *current[3];
 };
 PictureContext gPic;
@@ -229,7 +229,9 @@ void ResetMotionPredictors()
 
 int Saturate(int v)
 {
-    return v > kCoefficientMax ? kCoefficientMax : v < -kCoefficientMax - 1 ? -kCoefficientMax - 1 : v;
+    return v > kCoefficientMax        ? kCoefficientMax
+           : v < -kCoefficientMax - 1 ? -kCoefficientMax - 1
+                                      : v;
 }
 
 // One coefficient code: run and signed level; false on a fault. first: the first coefficient of
@@ -536,8 +538,7 @@ void FormPredictions(int bx, int by)
                 DualPrimeVectors(dmv, pmv[0][0][0], pmv[0][0][1]);
                 Predict(fwd, currentField, -1, bx, by, 16, 16, pmv[0][0][0], pmv[0][0][1], false);
                 uint8_t *const *opposite = d.secondField ? bwd : fwd;
-                Predict(opposite, 1 - currentField, -1, bx, by, 16, 16, dmv[0][0], dmv[0][1],
-                        true);
+                Predict(opposite, 1 - currentField, -1, bx, by, 16, 16, dmv[0][0], dmv[0][1], true);
             }
         }
         averaged = true;
@@ -695,8 +696,8 @@ void Reconstruct(int address)
                 dst = gPic.current[0] + ptrdiff_t(by + (i >> 1)) * lineStride + bx + (i & 1) * 8;
                 stride = 2 * lineStride;
             } else {
-                dst = gPic.current[0] + ptrdiff_t(by + (i >> 1) * 8) * lineStride + bx
-                      + (i & 1) * 8;
+                dst =
+                    gPic.current[0] + ptrdiff_t(by + (i >> 1) * 8) * lineStride + bx + (i & 1) * 8;
                 stride = lineStride;
             }
         } else {
@@ -750,8 +751,8 @@ bool DecodeSlice()
     if (Faulted()) {
         return false;
     }
-    int64_t address = (int64_t((code & 0xFF) + (verticalExtension << 7)) - 1) * d.mbWidth
-                      + increment - 1;
+    int64_t address =
+        (int64_t((code & 0xFF) + (verticalExtension << 7)) - 1) * d.mbWidth + increment - 1;
     ResetDcPredictors();
     ResetMotionPredictors();
     gMb.type = 0;
@@ -897,9 +898,8 @@ void DecodePicture()
     if (!field || d.secondField) {
         if (d.pictureNumber != 0) {
             if (!reference) {
-                const uint8_t *const planes[3] = {d.frames[d.auxiliary][0],
-                                                  d.frames[d.auxiliary][1],
-                                                  d.frames[d.auxiliary][2]};
+                const uint8_t *const planes[3] = {
+                    d.frames[d.auxiliary][0], d.frames[d.auxiliary][1], d.frames[d.auxiliary][2]};
                 StoreFrame(planes, ph.record, d.pictureNumber - 1);
             } else {
                 const uint8_t *const planes[3] = {d.frames[d.forward][0], d.frames[d.forward][1],

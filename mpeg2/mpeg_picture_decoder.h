@@ -27,8 +27,8 @@ struct MpegPictureDecoder
     // Picture records: for every I or P frame, previous = last and last = current.
     MpegPictureRecord lastReference;
     MpegPictureRecord previousReference;
-    int secondField = 0;    // between the two fields of a field-picture frame
-    int pictureNumber = 0;  // whole frames decoded in this run
+    int secondField = 0;   // between the two fields of a field-picture frame
+    int pictureNumber = 0; // whole frames decoded in this run
 };
 
 extern MpegPictureDecoder gMpegPictureDecoder;

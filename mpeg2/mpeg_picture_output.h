@@ -10,9 +10,9 @@
 // The picture record handed over with each picture.
 struct MpegPictureRecord
 {
-    int codingType = 0;      // 1 I, 2 P, 3 B
-    int fileIndex = 0;       // input file of the latest I picture
-    int64_t sector = 0;      // its 2048-byte sector
+    int codingType = 0; // 1 I, 2 P, 3 B
+    int fileIndex = 0;  // input file of the latest I picture
+    int64_t sector = 0; // its 2048-byte sector
     int progressiveFrame = 0;
     int fieldFlags = 0; // top_field_first x 2 + repeat_first_field
 };

@@ -12,7 +12,7 @@ struct MpegStreamInfo
     std::atomic<int> verticalSize{0}; // below 600 is standard definition
     std::atomic<int> frameRateCode{0};
     std::atomic<int> progressiveSequence{0};
-    std::atomic<int> chromaFormat{0}; // 1 4:2:0, 2 4:2:2, 3 4:4:4
+    std::atomic<int> chromaFormat{0};   // 1 4:2:0, 2 4:2:2, 3 4:4:4
     std::atomic<float> frameRate{0.0f}; // frames/s; set only by a sequence extension
 
     // --- decoder geometry, from the first sequence header of a run's start-up ---

@@ -14,8 +14,9 @@ namespace {
 
 // Frame rates by frame_rate_code. 6, 7 and 8 stand for 25, 23.976 and 24: a 50 frames/s stream
 // is taken as PAL family, 59.94 and 60 as film-rate NTSC family.
-const double kFrameRates[16] = {0,  24000.0 / 1001, 24, 25, 30000.0 / 1001, 30, 25, 24000.0 / 1001,
-                                24, -1,             -1, -1, -1,             -1, -1, -1};
+const double kFrameRates[16] = {
+    0, 24000.0 / 1001, 24, 25, 30000.0 / 1001, 30, 25, 24000.0 / 1001, 24, -1, -1, -1, -1, -1, -1,
+    -1};
 
 bool Ended()
 {

@@ -57,7 +57,8 @@ void DecodeStream(benchmark::State &state, const char *name)
         }
         pictures += gPictures;
     }
-    state.counters["pictures/s"] = benchmark::Counter(double(pictures), benchmark::Counter::kIsRate);
+    state.counters["pictures/s"] =
+        benchmark::Counter(double(pictures), benchmark::Counter::kIsRate);
     ResetMpegInputFile();
 }
 

@@ -70,19 +70,18 @@ TEST_P(DecodeReference, EveryPictureMatchesFfmpeg)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Streams, DecodeReference,
-    ::testing::Values(ReferenceCase{"mpeg2_ntsc_vob.vob", 720, 480, 1, 1, 13},
-                      ReferenceCase{"mpeg2_pal_ts.ts", 720, 576, 1, 2, 10},
-                      ReferenceCase{"mpeg2_cif_tables.m2v", 352, 288, 1, 0, 8},
-                      ReferenceCase{"mpeg2_wide_vob.vob", 320, 180, 1, 1, 10},
-                      ReferenceCase{"mpeg2_yuv422.m2v", 352, 288, 2, 0, 6},
-                      ReferenceCase{"mpeg2_fields.m2v", 32, 32, 1, 0, 2},
-                      ReferenceCase{"mpeg2_fields_16x8.m2v", 32, 32, 1, 0, 2},
-                      ReferenceCase{"mpeg2_dual_prime.m2v", 32, 64, 1, 0, 2}),
-    [](const auto &param) {
-        std::string s = param.param.stream;
-        return s.substr(6, s.find('.') - 6);
-    });
+INSTANTIATE_TEST_SUITE_P(Streams, DecodeReference,
+                         ::testing::Values(ReferenceCase{"mpeg2_ntsc_vob.vob", 720, 480, 1, 1, 13},
+                                           ReferenceCase{"mpeg2_pal_ts.ts", 720, 576, 1, 2, 10},
+                                           ReferenceCase{"mpeg2_cif_tables.m2v", 352, 288, 1, 0, 8},
+                                           ReferenceCase{"mpeg2_wide_vob.vob", 320, 180, 1, 1, 10},
+                                           ReferenceCase{"mpeg2_yuv422.m2v", 352, 288, 2, 0, 6},
+                                           ReferenceCase{"mpeg2_fields.m2v", 32, 32, 1, 0, 2},
+                                           ReferenceCase{"mpeg2_fields_16x8.m2v", 32, 32, 1, 0, 2},
+                                           ReferenceCase{"mpeg2_dual_prime.m2v", 32, 64, 1, 0, 2}),
+                         [](const auto &param) {
+                             std::string s = param.param.stream;
+                             return s.substr(6, s.find('.') - 6);
+                         });
 
 } // namespace

@@ -102,8 +102,8 @@ const std::string &Mpeg2FixtureDir()
     static const std::string dir = [] {
         std::string d = std::string(LC_BINARY_DIR) + "/fixtures/mpeg2";
         if (!lc::IsDirectory(d.c_str())) {
-            std::string cmd = std::string("sh ") + LC_SOURCE_DIR
-                              + "/tests/fixtures/mpeg2_make_fixtures.sh " + d;
+            std::string cmd =
+                std::string("sh ") + LC_SOURCE_DIR + "/tests/fixtures/mpeg2_make_fixtures.sh " + d;
             if (std::system(cmd.c_str()) != 0) {
                 std::fprintf(stderr, "fixture script failed: %s\n", cmd.c_str());
             }
@@ -120,8 +120,8 @@ std::string Mpeg2Fixture(const std::string &name)
 
 std::string WriteTempFile(const std::string &name, const std::vector<uint8_t> &bytes)
 {
-    std::string path = std::string(LC_BINARY_DIR) + "/mpeg2_tmp_" + std::to_string(::getpid())
-                       + "_" + name;
+    std::string path =
+        std::string(LC_BINARY_DIR) + "/mpeg2_tmp_" + std::to_string(::getpid()) + "_" + name;
     (void)lc::WriteWholeFile(path.c_str(), bytes.data(), bytes.size());
     return path;
 }

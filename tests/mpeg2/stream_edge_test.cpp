@@ -5,10 +5,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
-
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "engine/conversion_options.h"
 #include "mpeg2/internal/demux_audio.h"
@@ -195,10 +193,8 @@ TEST(HeaderParsing, FrameRatesAndSizeExtensions)
         float rate;
         int width, height;
     } cases[] = {
-        {4, 1, 0, 0, 0, 59.94006f, 1920, 1080},
-        {6, 0, 0, 0, 0, 25.0f, 1920, 1080},
-        {8, 0, 0, 0, 0, 24.0f, 1920, 1080},
-        {4, 0, 0, 0, 1, 29.97003f, 1920, 1080 + 4096},
+        {4, 1, 0, 0, 0, 59.94006f, 1920, 1080},    {6, 0, 0, 0, 0, 25.0f, 1920, 1080},
+        {8, 0, 0, 0, 0, 24.0f, 1920, 1080},        {4, 0, 0, 0, 1, 29.97003f, 1920, 1080 + 4096},
         {9, 0, 0, 1, 0, -1.0f, 1920 + 4096, 1080},
     };
     DecoderHarness h;
@@ -517,11 +513,11 @@ TEST(AudioLead, WholeMillisecondsOfStereoAt48kBoundedToAMinute)
         uint32_t audio, video;
         int64_t bytes;
     } cases[] = {
-        {90000 + 900, 900, 192000},       // one second of silence
-        {900, 90000 + 900, -192000},      // one second dropped
-        {100 + 179, 100, 192},            // 1.99 ms truncates to 1
-        {100, 100 + 179, -192},           // toward zero
-        {0x10, 0xFFFFFF10u, 2 * 192},     // the low 32 bits wrapped between them: 256 ticks
+        {90000 + 900, 900, 192000},      // one second of silence
+        {900, 90000 + 900, -192000},     // one second dropped
+        {100 + 179, 100, 192},           // 1.99 ms truncates to 1
+        {100, 100 + 179, -192},          // toward zero
+        {0x10, 0xFFFFFF10u, 2 * 192},    // the low 32 bits wrapped between them: 256 ticks
         {900000000, 0, 60 * 1000 * 192}, // far apart: bounded
         {0, 900000000, -60 * 1000 * 192},
     };
