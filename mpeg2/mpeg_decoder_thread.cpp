@@ -313,6 +313,11 @@ void ResetMpegInputFile()
     in.fileHandle = lc::kNoFile;
 }
 
+double MpegFrameRate()
+{
+    return double(gMpegStreamInfo.frameRate.load());
+}
+
 int IsMpegDecoderRunning()
 {
     return Ctl().running.load();
@@ -406,8 +411,9 @@ void MpegDecoderThread(void *)
     c.running = 0;
 }
 
-void ShowProcessingProgress(int frameCount)
+void ShowProcessingProgress()
 {
+    const int frameCount = gMpegPictureDecoder.pictureNumber;
     const MpegInputFiles &in = gMpegInputFiles;
     int percent = in.fileLength > 0 ? int(in.filePosition * 100 / in.fileLength) : 0;
     if (Ctl().locateMode.load() == 3 && gMpeg2Hooks.setPlayerSlider) {

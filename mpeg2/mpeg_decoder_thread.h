@@ -19,6 +19,8 @@ void StopMpegDecoder();
 // Forgets file 0 (closes it): the movie object closed the movie.
 void ResetMpegInputFile();
 int IsMpegDecoderRunning();
+// MpegStreamInfo::frameRate of the open stream, frames/s (0 before a sequence extension).
+double MpegFrameRate();
 void ClearSequenceSeen();
 // Processing mode of the next run from the conversion state and options: 9 PAL-family source,
 // 4 60i to 25P, 5 3:2 pulldown removal, 6 2:3:3:2 pulldown removal. Returns 1.

@@ -74,5 +74,6 @@ inline void NextStartCode()
     NextHeaderStartCode();
 }
 
-// Progress text and slider for the frame just handed over (pictures decoded in this run).
-void ShowProcessingProgress(int frameCount);
+// Progress text and slider for the frame just handed over; the count shown is the pictures
+// decoded in this run.
+void ShowProcessingProgress();

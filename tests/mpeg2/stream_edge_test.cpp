@@ -16,6 +16,7 @@
 #include "mpeg2/mpeg_decoder_control.h"
 #include "mpeg2/mpeg_decoder_thread.h"
 #include "mpeg2/mpeg_input.h"
+#include "mpeg2/mpeg_picture_decoder.h"
 #include "mpeg2/mpeg_stream_info.h"
 #include "mpeg2/mpeg_video_headers.h"
 #include "mpeg2_test_support.h"
@@ -183,6 +184,53 @@ TEST(DecoderControl, ProcessingModeFollowsSourceAndOptions)
     gConversionOptions = saved;
     gMpeg2Hooks = Mpeg2Hooks{};
     gMpegDecoderControl.processingMode = 0;
+}
+
+std::string gProgressText;
+int gProgressPercent = -1;
+int gSliderSet = -1;
+int gPassesLeft = 1;
+
+TEST(Progress, TextAndSliderFollowTheRunAndThePass)
+{
+    struct
+    {
+        int processing, passes, locate;
+        const char *text; // "" = none
+        int slider;       // -1 = not moved
+    } cases[] = {
+        {1, 1, 3, "Processing frame 7...", 25},
+        {1, 2, 0, "Pre-Processing, Check pulldown frame 7...", -1},
+        {0, 1, 3, "", 25},
+    };
+    DecoderHarness h;
+    gMpegInputFiles.fileLength = 4000;
+    gMpegInputFiles.filePosition = 1000;
+    gMpegPictureDecoder.pictureNumber = 7;
+    for (const auto &c : cases) {
+        static int processing = 0;
+        processing = c.processing;
+        gPassesLeft = c.passes;
+        gMpeg2Hooks.processRunning = [] { return processing; };
+        gMpeg2Hooks.passesLeft = [] { return gPassesLeft; };
+        gMpeg2Hooks.setProgress = [](const char *t, int p) {
+            gProgressText = t;
+            gProgressPercent = p;
+        };
+        gMpeg2Hooks.setPlayerSlider = [](int p) { gSliderSet = p; };
+        gMpegDecoderControl.locateMode = c.locate;
+        gProgressText.clear();
+        gProgressPercent = gSliderSet = -1;
+        ShowProcessingProgress();
+        EXPECT_EQ(gProgressText, c.text);
+        EXPECT_EQ(gProgressPercent, *c.text ? 25 : -1);
+        EXPECT_EQ(gSliderSet, c.slider);
+    }
+    gMpegInputFiles.fileLength = 0; // an empty file gives 0 %, not a division by zero
+    ShowProcessingProgress();
+    EXPECT_EQ(gSliderSet, 0);
+    gMpegDecoderControl.locateMode = 0;
+    ResetPictureDecoder();
 }
 
 TEST(HeaderParsing, FrameRatesAndSizeExtensions)
