@@ -1,5 +1,6 @@
 #include "mpeg2_test_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -26,8 +27,9 @@ void Collect(const uint8_t *const planes[3], const MpegPictureRecord &record, in
     p.index = index;
     const MpegStreamInfo &si = gMpegStreamInfo;
     int cw = si.codedWidth.load();
-    int w = si.horizontalSize.load();
-    int h = si.verticalSize.load();
+    // A later sequence header may announce another size than the planes were set up for.
+    int w = std::min(si.horizontalSize.load(), cw);
+    int h = std::min(si.verticalSize.load(), si.codedHeight.load());
     int cf = si.chromaFormat.load();
     for (int c = 0; c < 3; ++c) {
         int pw = c == 0 || cf == 3 ? w : (w + 1) / 2;
