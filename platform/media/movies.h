@@ -115,10 +115,6 @@ void SetTrackEnabled(Track theTrack, Boolean isEnabled);
 Boolean GetTrackEnabled(Track theTrack);
 short GetTrackVolume(Track theTrack);
 
-struct MatrixRecord
-{
-    Fixed matrix[3][3]; // [2][2] is 2.30 fixed (1 << 30)
-};
 void GetTrackMatrix(Track theTrack, MatrixRecord *matrix);
 void SetTrackMatrix(Track theTrack, const MatrixRecord *matrix);
 
