@@ -145,7 +145,11 @@ uint32_t CompressAviFrame(const void *bits)
     if (size <= 0) {
         return 0;
     }
-    std::vector<uint8_t> buffer(static_cast<size_t>(size));
+    // Kept from frame to frame: only its size changes.
+    static std::vector<uint8_t> buffer;
+    if (buffer.size() < size_t(size)) {
+        buffer.resize(size_t(size));
+    }
     DWORD flags = 0;
     s.outputFormat->biSizeImage = 0;
     const DWORD result =
@@ -153,7 +157,7 @@ uint32_t CompressAviFrame(const void *bits)
                    nullptr, &flags, 0, 0, 0, nullptr, nullptr);
     // A failed compression, or a size past the buffer, writes nothing and counts as an error.
     const uint32_t bytes = s.outputFormat->biSizeImage;
-    if (result != ICERR_OK || bytes == 0 || bytes > buffer.size()) {
+    if (result != ICERR_OK || bytes == 0 || bytes > size_t(size)) {
         return 0;
     }
     AviWriteVideoFrame(buffer.data(), bytes);

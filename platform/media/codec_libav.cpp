@@ -17,6 +17,7 @@ extern "C" {
 #include "platform/media/gworld.h"
 #include "platform/media/image_compression.h"
 #include "platform/media/internal/codec_picture.h"
+#include "platform/media/internal/libav_formats.h"
 #include "platform/sys/bytes.h"
 
 namespace lc::media {
@@ -59,30 +60,6 @@ Planes PlanesOf(const PictureView &v)
     p.height = v.height;
     p.fullRange = v.format != kYUVSPixelFormat && v.format != k2vuyPixelFormat;
     return p;
-}
-
-// The full-range JPEG formats are their plain twins with a full-range flag.
-AVPixelFormat PlainFormat(AVPixelFormat f, bool *fullRange)
-{
-    switch (f) {
-    case AV_PIX_FMT_YUVJ420P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV440P;
-    case AV_PIX_FMT_YUVJ411P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV411P;
-    default:
-        return f;
-    }
 }
 
 struct SwsCache

@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include "platform/media/internal/codec_picture.h"
+#include "platform/media/internal/libav_formats.h"
 #include "platform/sys/bytes.h"
 #include "platform/sys/text.h"
 #include "platform/vfw/internal/vfw_registry.h"
@@ -112,8 +113,16 @@ AVCodecID DecoderIdOf(DWORD handler)
     const AVCodecTag *const tags[] = {avformat_get_riff_video_tags(), nullptr};
     const AVCodecID id = av_codec_get_id(tags, handler);
     const AVCodecDescriptor *d = avcodec_descriptor_get(id);
-    if (id == AV_CODEC_ID_NONE || id == AV_CODEC_ID_RAWVIDEO || !d
-        || !(d->props & AV_CODEC_PROP_INTRA_ONLY)) {
+    if (id == AV_CODEC_ID_NONE || !d || !(d->props & AV_CODEC_PROP_INTRA_ONLY)) {
+        return AV_CODEC_ID_NONE;
+    }
+    // Raw frames under a pixel format's code (YUY2, UYVY ...) decode; RGB frames are the
+    // callers' own uncompressed path.
+    const DWORD upper = UpperFourCC(handler);
+    if (id == AV_CODEC_ID_RAWVIDEO
+        && (handler == BI_RGB || upper == mmioFOURCC('D', 'I', 'B', ' ')
+            || upper == mmioFOURCC('R', 'G', 'B', ' ')
+            || upper == mmioFOURCC('R', 'A', 'W', ' '))) {
         return AV_CODEC_ID_NONE;
     }
     return id;
@@ -174,24 +183,6 @@ void CopyRgbRows(const BITMAPINFOHEADER *b, uint8_t *frameOut, const uint8_t *fr
     }
 }
 
-// The full-range JPEG formats as their plain twins, for libswscale's range handling.
-AVPixelFormat PlainJpegFormat(AVPixelFormat f, int *fullRange)
-{
-    switch (f) {
-    case AV_PIX_FMT_YUVJ420P:
-        *fullRange = 1;
-        return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P:
-        *fullRange = 1;
-        return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P:
-        *fullRange = 1;
-        return AV_PIX_FMT_YUV444P;
-    default:
-        return f;
-    }
-}
-
 // Converts between two frames of the same size; the context is remade when the pair changes.
 bool Convert(SwsContext **ctx, AVPixelFormat srcFmt, int srcFull, uint8_t *const src[4],
              const int srcStride[4], AVPixelFormat dstFmt, int dstFull, uint8_t *const dst[4],
@@ -232,6 +223,20 @@ struct VfwCodec
     RgbBounce bounce;
 
     ~VfwCodec() { Free(); }
+    // A fresh context for codec (null: none) with its frame and packet, one thread.
+    bool Alloc(const AVCodec *codec)
+    {
+        Free();
+        ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
+        frame = av_frame_alloc();
+        packet = av_packet_alloc();
+        if (!ctx || !frame || !packet) {
+            Free();
+            return false;
+        }
+        ctx->thread_count = 1;
+        return true;
+    }
     void Free()
     {
         avcodec_free_context(&ctx);
@@ -279,15 +284,10 @@ LRESULT OpenEncoder(VfwCodec *c, const BITMAPINFOHEADER *in)
         }
     }
     const AVCodec *codec = avcodec_find_encoder(spec.id);
-    c->ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
-    c->frame = av_frame_alloc();
-    c->packet = av_packet_alloc();
-    if (!c->ctx || !c->frame || !c->packet) {
-        c->Free();
+    if (!c->Alloc(codec)) {
         return ICERR_MEMORY;
     }
     AVCodecContext *ctx = c->ctx;
-    ctx->thread_count = 1;
     ctx->gop_size = 0; // every frame a key frame
     ctx->codec_tag = spec.handler;
     if (dv) {
@@ -383,11 +383,8 @@ LRESULT CompressFrame(VfwCodec *c, const ICCOMPRESS *ic)
     srcStride[0] = c->bounce.stride;
     srcFmt = RgbFormatOf(&view);
     CopyRgbRows(&view, nullptr, bits, c->bounce);
-    int dstFull = 0;
-    const AVPixelFormat dstFmt = PlainJpegFormat(AVPixelFormat(c->frame->format), &dstFull);
-    if (c->spec->id == AV_CODEC_ID_MJPEG) {
-        dstFull = 1;
-    }
+    bool dstFull = c->spec->id == AV_CODEC_ID_MJPEG;
+    const AVPixelFormat dstFmt = lc::media::PlainFormat(AVPixelFormat(c->frame->format), &dstFull);
     if (!Convert(&c->sws, srcFmt, 1, src, srcStride, dstFmt, dstFull, c->frame->data,
                  c->frame->linesize, c->frame->width, c->frame->height)) {
         return ICERR_INTERNAL;
@@ -443,17 +440,11 @@ LRESULT DecompressBegin(VfwCodec *c, const BITMAPINFOHEADER *in, const BITMAPINF
     if (q != ICERR_OK) {
         return q;
     }
-    c->Free();
     const AVCodec *codec = avcodec_find_decoder(c->decoderId);
-    c->ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
-    c->frame = av_frame_alloc();
-    c->packet = av_packet_alloc();
-    if (!c->ctx || !c->frame || !c->packet) {
-        c->Free();
+    if (!c->Alloc(codec)) {
         return ICERR_MEMORY;
     }
     AVCodecContext *ctx = c->ctx;
-    ctx->thread_count = 1;
     ctx->width = in->biWidth;
     ctx->height = Height(in);
     ctx->codec_tag = in->biCompression;
@@ -527,8 +518,8 @@ LRESULT DecompressFrame(VfwCodec *c, const ICDECOMPRESS *id)
     if (f->width != out->biWidth || f->height != Height(out)) {
         result = ICERR_BADFORMAT;
     } else {
-        int srcFull = f->color_range == AVCOL_RANGE_JPEG;
-        const AVPixelFormat srcFmt = PlainJpegFormat(AVPixelFormat(f->format), &srcFull);
+        bool srcFull = f->color_range == AVCOL_RANGE_JPEG;
+        const AVPixelFormat srcFmt = lc::media::PlainFormat(AVPixelFormat(f->format), &srcFull);
         uint8_t *dst[4] = {};
         int dstStride[4] = {};
         AVPixelFormat dstFmt;

@@ -170,6 +170,28 @@ TEST(VfwCompressors, EveryCompressorRoundTripsAFrame)
     }
 }
 
+// DV keeps lines 4 to 483 of a 486-line picture, bottom-up or top-down.
+TEST(VfwCompressors, DvTakesTheMiddleLinesOfA486LinePicture)
+{
+    const std::vector<uint8_t> src = TestPicture(720, 486, 3);
+    // The 480 kept lines, bottom-up: memory rows 2 to 481.
+    const std::vector<uint8_t> kept(src.begin() + 2 * 720 * 3, src.begin() + 482 * 720 * 3);
+    std::vector<uint8_t> flipped(src.size());
+    for (int y = 0; y < 486; y++) {
+        std::memcpy(&flipped[size_t(y) * 2160], &src[size_t(485 - y) * 2160], 2160);
+    }
+    for (int height : {486, -486}) {
+        SCOPED_TRACE(height);
+        const Compressed c = CompressOne(kDvsd, RgbFormat(720, height, 24),
+                                         height > 0 ? src.data() : flipped.data());
+        ASSERT_EQ(c.data.size(), 120000u);
+        EXPECT_EQ(reinterpret_cast<const BITMAPINFOHEADER *>(c.format.data())->biHeight, 480);
+        std::vector<uint8_t> out;
+        ASSERT_EQ(DecompressOne(kDvsd, c.format, c.data, 480, 24, &out), DWORD(ICERR_OK));
+        EXPECT_LT(MeanDifference(kept.data(), 3, out.data(), 3, 720, 480), 4.0);
+    }
+}
+
 TEST(VfwCompressors, TakeThirtyTwoBitAndTopDownFrames)
 {
     const int w = 70, h = 38;
@@ -250,6 +272,7 @@ TEST(VfwDecompressors, MatchFfmpegDecodesInOrientationAndChannelOrder)
         {"dvsd_720x480", kDvsd, 720, 480, 1.5},
         {"dvsd_720x576", mmioFOURCC('D', 'V', 'S', 'D'), 720, 576, 1.5},
         {"dv50_720x576", mmioFOURCC('d', 'v', '5', '0'), 720, 576, 1.5},
+        {"yuy2_64x48", mmioFOURCC('Y', 'U', 'Y', '2'), 64, 48, 1.5},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -258,6 +281,7 @@ TEST(VfwDecompressors, MatchFfmpegDecodesInOrientationAndChannelOrder)
         ASSERT_EQ(ref.size(), size_t(c.width) * c.height * 4);
         BITMAPINFOHEADER in = RgbFormat(c.width, c.height, 24);
         in.biCompression = c.code;
+        in.biBitCount = c.code == mmioFOURCC('Y', 'U', 'Y', '2') ? 16 : 24;
         std::vector<uint8_t> format(40);
         std::memcpy(format.data(), &in, 40);
         // Bottom-up 32-bit: row y is ffmpeg's row height - 1 - y.
