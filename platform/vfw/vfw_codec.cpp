@@ -15,7 +15,7 @@ extern "C" {
 }
 
 #include "platform/media/internal/codec_picture.h"
-#include "platform/media/internal/libav_formats.h"
+#include "platform/media/internal/libav_shared.h"
 #include "platform/sys/bytes.h"
 #include "platform/sys/text.h"
 #include "platform/vfw/internal/vfw_registry.h"
@@ -201,7 +201,7 @@ bool Convert(SwsContext **ctx, AVPixelFormat srcFmt, int srcFull, uint8_t *const
 
 } // namespace
 
-struct VfwCodec
+struct VfwCodec : lc::media::CodecBox
 {
     ICDriverProc proc = nullptr; // an installed compressor answers for itself
     UINT mode = 0;
@@ -209,9 +209,6 @@ struct VfwCodec
     const CompressorSpec *spec = nullptr; // compress mode, or a listed code
     AVCodecID decoderId = AV_CODEC_ID_NONE;
 
-    AVCodecContext *ctx = nullptr;
-    AVFrame *frame = nullptr;
-    AVPacket *packet = nullptr;
     SwsContext *sws = nullptr;
     bool begun = false;
     int64_t pts = 0; // encoders want rising times
@@ -223,28 +220,18 @@ struct VfwCodec
     RgbBounce bounce;
 
     ~VfwCodec() { Free(); }
+    void Free()
+    {
+        Close();
+        sws_freeContext(sws);
+        sws = nullptr;
+        begun = false;
+    }
     // A fresh context for codec (null: none) with its frame and packet, one thread.
     bool Alloc(const AVCodec *codec)
     {
         Free();
-        ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
-        frame = av_frame_alloc();
-        packet = av_packet_alloc();
-        if (!ctx || !frame || !packet) {
-            Free();
-            return false;
-        }
-        ctx->thread_count = 1;
-        return true;
-    }
-    void Free()
-    {
-        avcodec_free_context(&ctx);
-        av_frame_free(&frame);
-        av_packet_free(&packet);
-        sws_freeContext(sws);
-        sws = nullptr;
-        begun = false;
+        return CodecBox::Alloc(codec);
     }
 };
 
