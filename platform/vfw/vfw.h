@@ -15,7 +15,6 @@ using LONG = int32_t;
 using BOOL = int;
 using LRESULT = intptr_t;
 using DWORD_PTR = uintptr_t;
-using HWND = void *; // the owner window of the chooser; the layer never dereferences it
 
 struct VfwCodec;
 using HIC = VfwCodec *; // an open compressor or decompressor; null when none
@@ -52,7 +51,6 @@ static_assert(sizeof(BITMAPINFOHEADER) == 40);
 // Open modes.
 constexpr UINT ICMODE_COMPRESS = 1;
 constexpr UINT ICMODE_DECOMPRESS = 2;
-constexpr UINT ICMODE_QUERY = 4;
 
 // Results.
 constexpr LRESULT ICERR_OK = 0;
@@ -181,9 +179,10 @@ constexpr int kMaxInstalledCompressors = 16;
 BOOL ICInstall(DWORD fccType, DWORD fccHandler, ICDriverProc proc, const char *description);
 BOOL ICRemove(DWORD fccType, DWORD fccHandler); // FALSE when none is installed under the code
 
-// The chooser shows compressors[0..count) (compressors[0] is "Full Frames (Uncompressed)") with
+// The chooser shows, over the owner window (the caller's; never dereferenced here),
+// compressors[0..count) (compressors[0] is "Full Frames (Uncompressed)") with
 // `current` selected and, on OK, stores the chosen index and returns true; false: cancelled.
-using CompressorChooser = bool (*)(HWND owner, const ICINFO *compressors, int count, int current,
+using CompressorChooser = bool (*)(void *owner, const ICINFO *compressors, int count, int current,
                                    const char *title, int *chosen);
 // Installs the chooser (null: back to the scripted one); returns the previous one.
 CompressorChooser SetCompressorChooser(CompressorChooser chooser);
@@ -197,7 +196,7 @@ int ScriptedCompressorRequests(); // requests answered by the script so far
 // Asks for a compressor. TRUE on OK: pc->hic opened for compression (null and fccHandler
 // kFullFramesHandler for full frames), dwFlags ICMF_COMPVARS_VALID. FALSE when cancelled, or when
 // pc is null or its cbSize is not kCompVarsSize; pc is then unchanged. pvIn and lpData unused.
-BOOL ICCompressorChoose(HWND owner, UINT flags, const void *pvIn, void *lpData, COMPVARS *pc,
+BOOL ICCompressorChoose(void *owner, UINT flags, const void *pvIn, void *lpData, COMPVARS *pc,
                         const char *title);
 // Closes pc->hic and forgets it.
 void ICCompressorFree(COMPVARS *pc);

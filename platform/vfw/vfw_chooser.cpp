@@ -23,7 +23,7 @@ std::mutex gScriptLock;
 std::deque<ScriptedAnswer> gScript;
 int gScriptRequests = 0;
 
-bool ScriptedChooser(HWND, const ICINFO *compressors, int count, int, const char *, int *chosen)
+bool ScriptedChooser(void *, const ICINFO *compressors, int count, int, const char *, int *chosen)
 {
     std::lock_guard<std::mutex> lock(gScriptLock);
     gScriptRequests++;
@@ -70,7 +70,7 @@ int ScriptedCompressorRequests()
     return gScriptRequests;
 }
 
-BOOL ICCompressorChoose(HWND owner, UINT, const void *, void *, COMPVARS *pc, const char *title)
+BOOL ICCompressorChoose(void *owner, UINT, const void *, void *, COMPVARS *pc, const char *title)
 {
     if (!pc || pc->cbSize != kCompVarsSize) {
         return 0;

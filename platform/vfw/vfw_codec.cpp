@@ -737,7 +737,6 @@ HIC ICOpen(DWORD fccType, DWORD fccHandler, UINT mode)
     }
     const bool ok = mode == ICMODE_COMPRESS     ? spec != nullptr
                     : mode == ICMODE_DECOMPRESS ? decoderId != AV_CODEC_ID_NONE
-                    : mode == ICMODE_QUERY      ? spec || decoderId != AV_CODEC_ID_NONE
                                                 : false;
     if (!ok) {
         return nullptr;

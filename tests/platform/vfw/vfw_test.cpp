@@ -438,7 +438,7 @@ TEST_F(VfwChooser, InstalledChooserSeesTheListAndTheCurrentChoice)
     static int seenCurrent = -1;
     seen.clear();
     SetCompressorChooser(
-        [](HWND, const ICINFO *list, int count, int current, const char *, int *chosen) {
+        [](void *, const ICINFO *list, int count, int current, const char *, int *chosen) {
             for (int i = 0; i < count; i++) {
                 seen.push_back(list[i].szDescription);
             }
