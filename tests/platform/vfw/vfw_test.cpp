@@ -352,6 +352,30 @@ TEST(VfwDecompressors, RefuseBadFramesAndFormatsWithoutWritingPastTheFrame)
     ICClose(hic);
 }
 
+// Damaged frames of every code: an error or a picture, never a write past the frame (the guard
+// bytes DecompressOne checks) nor a read past the data (ASan).
+TEST(VfwDecompressors, SurviveDamagedFrames)
+{
+    for (DWORD code : ListedCompressors()) {
+        SCOPED_TRACE(CodeText(code));
+        int w, h;
+        CompressorTestSize(code, &w, &h);
+        const std::vector<uint8_t> src = TestPicture(w, h, 3);
+        const Compressed c = CompressOne(code, RgbFormat(w, h, 24), src.data());
+        ASSERT_FALSE(c.data.empty());
+        std::vector<uint8_t> damagedBytes = c.data;
+        for (size_t i = 40; i < damagedBytes.size(); i += 7) {
+            damagedBytes[i] ^= 0x5b;
+        }
+        const std::vector<uint8_t> &damaged = damagedBytes;
+        const std::vector<uint8_t> cut(c.data.begin(), c.data.begin() + long(c.data.size() / 3));
+        std::vector<uint8_t> out;
+        for (const std::vector<uint8_t> *data : {&damaged, &cut}) {
+            (void)DecompressOne(code, c.format, *data, h, 32, &out);
+        }
+    }
+}
+
 // A decompressor handle asked for compression formats (the DV50 set-up sends one) leaves the
 // caller's formats alone.
 TEST(VfwDecompressors, IgnoreCompressionMessages)
