@@ -1,10 +1,9 @@
 // The compressor chooser: the user interface layer installs its dialog; tests queue answers.
 
 #include <atomic>
-#include <deque>
-#include <mutex>
 #include <vector>
 
+#include "platform/media/internal/scripted_answers.h"
 #include "platform/vfw/internal/vfw_registry.h"
 #include "platform/vfw/vfw.h"
 
@@ -12,31 +11,16 @@ namespace {
 
 std::atomic<CompressorChooser> gChooser{nullptr};
 
-struct ScriptedAnswer
-{
-    DWORD handler;
-    bool cancel;
-};
-
-// Tests queue answers on one thread while the processing thread may ask.
-std::mutex gScriptLock;
-std::deque<ScriptedAnswer> gScript;
-int gScriptRequests = 0;
+lc::media::ScriptedAnswers<DWORD> gScript; // chosen codes
 
 bool ScriptedChooser(void *, const ICINFO *compressors, int count, int, const char *, int *chosen)
 {
-    std::lock_guard<std::mutex> lock(gScriptLock);
-    gScriptRequests++;
-    if (gScript.empty()) {
-        return false;
-    }
-    const ScriptedAnswer a = gScript.front();
-    gScript.pop_front();
-    if (a.cancel) {
+    DWORD handler = 0;
+    if (!gScript.Take(&handler)) {
         return false;
     }
     for (int i = 0; i < count; i++) {
-        if (compressors[i].fccHandler == a.handler) {
+        if (compressors[i].fccHandler == handler) {
             *chosen = i;
             return true;
         }
@@ -53,21 +37,17 @@ CompressorChooser SetCompressorChooser(CompressorChooser chooser)
 
 void QueueScriptedCompressor(DWORD fccHandler, bool cancel)
 {
-    std::lock_guard<std::mutex> lock(gScriptLock);
-    gScript.push_back({fccHandler, cancel});
+    gScript.Queue(fccHandler, cancel);
 }
 
 void ClearScriptedCompressors()
 {
-    std::lock_guard<std::mutex> lock(gScriptLock);
-    gScript.clear();
-    gScriptRequests = 0;
+    gScript.Clear();
 }
 
 int ScriptedCompressorRequests()
 {
-    std::lock_guard<std::mutex> lock(gScriptLock);
-    return gScriptRequests;
+    return gScript.Requests();
 }
 
 BOOL ICCompressorChoose(void *owner, UINT, const void *, void *, COMPVARS *pc, const char *title)
