@@ -5,6 +5,7 @@
 #include "formats/formats_hooks.h"
 #include "passes/conversion_state.h"
 #include "passes/copy_sound.h"
+#include "passes/mpeg_processing.h"
 #include "passes/process_control.h"
 #include "platform/media/codec_registry.h"
 #include "platform/ui/message_box.h"
@@ -31,4 +32,5 @@ void InstallPassesHooks()
     gCindrellHooks.messageBox = [](const char *text, const char *) { AfxMessageBox(text); };
 
     InstallMovieFrameDecoder();
+    InstallMpegProcessingHooks();
 }

@@ -15,8 +15,10 @@
 #include "formats/mxf_clip_state.h"
 #include "formats/source_audio_format.h"
 #include "formats/source_timing.h"
+#include "mpeg2/mpeg_decoder_control.h"
 #include "passes/conversion_state.h"
 #include "passes/movie_window.h"
+#include "passes/mpeg_processing.h"
 #include "passes/process_control.h"
 #include "passes/sound_track.h"
 #include "passes/source_kind.h"
@@ -123,6 +125,7 @@ struct OutputFiles
     bool aviOpen = false;
     bool soundBegun = false;
     Handle descriptionHandle = nullptr;
+    Movie soundMovie = nullptr; // made from "temp.aiff" for a transport stream's sound
 
     // complete: the output is finished (movie resource added); else only closed.
     void Close(bool complete, const char *sideFile)
@@ -130,6 +133,10 @@ struct OutputFiles
         if (soundBegun) {
             soundBegun = false;
             EndOutputSoundTrack();
+        }
+        if (soundMovie) {
+            DisposeMovie(soundMovie);
+            soundMovie = nullptr;
         }
         if (aviOpen) {
             aviOpen = false;
@@ -216,6 +223,7 @@ void CMovieWindow::ProcessMovie()
 
     const bool qtSource = gSourceKind.viaQuickTime != 0;
     const bool aviFile = gSourceKind.isAvi != 0;
+    const bool mpegSource = !qtSource && !gSourceKind.viaAviPlayer && gSourceKind.isMpeg;
     const bool ntscFamily = !cs.sourceIsPal;
     OutputFiles files;
     Track videoTrack = nullptr;
@@ -366,8 +374,14 @@ void CMovieWindow::ProcessMovie()
         }
         cs.sourceCodecText[0] = 0;
     } else if (gSourceKind.isMpeg) {
-        ShowError("MPEG-2 sources cannot be processed yet");
-        return;
+        if (!SetUpMpegSource(&width, &height)) {
+            return;
+        }
+        // f. The compression dialog, once a run, for QuickTime output whatever the option.
+        if (!cs.outputIsAvi && !gCompressionChosen && !RequestCompression()) {
+            return;
+        }
+        cs.sourceCodecText[0] = 0;
     } else {
         return; // nothing is open
     }
@@ -455,7 +469,10 @@ void CMovieWindow::ProcessMovie()
         SetMovieTimeScale(files.movie, cs.timeScale);
     }
 
-    // 7. Expected output frames, from the counted source frames.
+    // 7. Expected output frames, from the counted source frames (the decoder's pictures).
+    if (mpegSource) {
+        cs.sourceFrameCount = gMpegDecoderControl.pictureCount;
+    }
     const int64_t m = cs.sourceFrameCount;
     const uint32_t frames = uint32_t(ntscFamily ? 4 * m / 5 : 2997 * m / 2500);
     gSourceTiming.rate = ntscFamily ? 2500 : 2997;
@@ -463,11 +480,15 @@ void CMovieWindow::ProcessMovie()
 
     // 8. Sound: a movie's own track is armed for copying; AVI files bring theirs through the
     // reader.
-    const bool hasSound = soundTrack || soundMark;
-    cs.soundMediaRate = hasSound ? 48000 : 0;
+    // MPEG-2 streams bring 48 kHz sound from the decoder or from "temp.aiff".
+    cs.soundMediaRate = soundTrack || soundMark || mpegSource ? 48000 : 0;
     if (qtSource && !aviFile && soundTrack) {
         BeginAviSoundFromQuickTime(files.movie, movie, soundTrack);
     }
+    if (mpegSource) {
+        PrepareMpegSound(*this, folder, files.movie, &files.soundMovie, &soundTrack, &soundMark);
+    }
+    const bool hasSound = soundTrack || soundMark;
 
     bool produce = true;
     // 9. AVI output.
@@ -506,6 +527,9 @@ void CMovieWindow::ProcessMovie()
             }
         }
         files.aviOpen = begun != 0;
+        if (mpegSource) {
+            SetMpegOutputTarget();
+        }
     }
 
     // 11. A stop (the compression dialog) ends here with the output closed.
@@ -527,7 +551,11 @@ void CMovieWindow::ProcessMovie()
         }
         ReportProgress("Processing frames...", 1);
         // 13. The video.
-        MakeVideoTrack(files.movie, videoMedia, width, height);
+        if (mpegSource) {
+            MakeMpegVideo(files.movie, width, height);
+        } else {
+            MakeVideoTrack(files.movie, videoMedia, width, height);
+        }
     }
     // 14, 15. Close the sound track and finish the output.
     finish(true);

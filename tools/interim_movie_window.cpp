@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include "formats/avi_reader.h"
+#include "formats/movie_sniffer.h"
+#include "mpeg2/mpeg_decoder_control.h"
+#include "mpeg2/mpeg_decoder_thread.h"
 #include "passes/conversion_state.h"
 #include "passes/process_control.h"
 #include "passes/process_movie.h"
@@ -13,6 +16,7 @@
 #include "platform/media/image_compression.h"
 #include "platform/media/movies.h"
 #include "platform/media/standard_compression.h"
+#include "platform/sys/clock.h"
 #include "platform/sys/text.h"
 
 namespace {
@@ -21,6 +25,17 @@ bool EndsWith(const char *path, const char *tail)
 {
     size_t n = std::strlen(path), m = std::strlen(tail);
     return n >= m && strcasecmp(path + n - m, tail) == 0;
+}
+
+// The MPEG-2 program and transport stream names the system takes.
+bool IsMpegName(const char *path)
+{
+    for (const char *tail : {".vob", ".m2p", ".m2v", ".mpv", ".mpg", ".m2t", ".ts", ".trp"}) {
+        if (EndsWith(path, tail)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -56,6 +71,21 @@ int InterimMovieWindow::OpenMovie(const char *path)
             return 1;
         }
     }
+    // MPEG-2 streams go to the decoder thread, whose open run counts the pictures and learns the
+    // stream; headless, nothing is shown, so the run is let finish before processing asks.
+    if (IsMpegName(path) && SniffMovieFile(path) == kSniffOther) {
+        if (IsMpegDecoderRunning()) {
+            return 0;
+        }
+        gMpegDecoderControl.pictureCount = 0;
+        OpenMpegAndStartDecoder(path);
+        while (IsMpegDecoderRunning()) {
+            lc::SleepMs(10);
+        }
+        gSourceKind.isMpeg = 1;
+        isOpen = 1;
+        return 1;
+    }
     gSourceKind.viaQuickTime = 1;
     char pascal[256];
     lc::CopyText(pascal, path);
@@ -85,6 +115,8 @@ int InterimMovieWindow::OpenMovie(const char *path)
 
 void InterimMovieWindow::CloseMovie()
 {
+    StopMpegDecoder();
+    ResetMpegInputFile();
     if (movie) {
         DisposeMovie(movie);
         movie = nullptr;

@@ -1,0 +1,228 @@
+#include "passes/mpeg_processing.h"
+
+#include "formats/avi_reader.h"
+#include "formats/avi_writer.h"
+#include "formats/source_audio_format.h"
+#include "mp2decode/player.h"
+#include "mp2decode/transplit.h"
+#include "mpeg2/mpeg2_hooks.h"
+#include "mpeg2/mpeg_decoder_control.h"
+#include "mpeg2/mpeg_decoder_thread.h"
+#include "mpeg2/mpeg_stream_info.h"
+#include "passes/conversion_state.h"
+#include "passes/lower_hooks.h"
+#include "passes/movie_window.h"
+#include "passes/process_control.h"
+#include "passes/sound_track.h"
+#include "passes/ui_hooks.h"
+#include "platform/media/movies.h"
+#include "platform/sys/clock.h"
+#include "platform/sys/file.h"
+#include "platform/sys/text.h"
+
+MpegOutputCalls gMpegOutputCalls;
+
+namespace {
+
+constexpr uint32_t kDecoderPollMs = 500;
+constexpr const char *kSoundProgress = "Pre-processing MPEG2 audio stream...";
+
+void WaitForDecoderToStop()
+{
+    while (IsMpegDecoderRunning()) {
+        lc::SleepMs(kDecoderPollMs);
+    }
+}
+
+// The output height: SD frames become 576 lines (NTSC family) or the NTSC height (PAL family).
+int OutputHeight(int codedHeight)
+{
+    const ConversionState &cs = gConversionState;
+    if (cs.ntscSd) {
+        return 576;
+    }
+    if (cs.palSd) {
+        return cs.ntscOutputHeight;
+    }
+    return codedHeight;
+}
+
+// The player controls' resume for a processing run: a whole-file run from offset 0 with the full
+// start-up, so every pass sees the stream from its first sequence header.
+void ResumeMpegDecoding()
+{
+    gMpegDecoderControl.seekPercent = 0;
+    ClearSequenceSeen();
+    StartOrPauseMpegDecoding();
+}
+
+} // namespace
+
+void InstallMpegProcessingHooks()
+{
+    Mpeg2Hooks &h = gMpeg2Hooks;
+    h.processRunning = [] { return gProcessControl.running.load(); };
+    h.passesLeft = [] { return gProcessControl.passesLeft.load(); };
+    h.sourceIsPal = [] { return int(gConversionState.sourceIsPal); };
+    h.ntscOutputHeight = [] {
+        return gConversionState.ntscOutputHeight ? int(gConversionState.ntscOutputHeight) : 480;
+    };
+    h.showError = ShowError;
+    h.setProgress = ReportProgress;
+    gLowerHooks.stopMpegDecoder = StopMpegDecoder;
+    gLowerHooks.mpegFrameRate = MpegFrameRate;
+}
+
+int SetUpMpegSource(int *width, int *height)
+{
+    ConversionState &cs = gConversionState;
+    // a. The preview run lets go of the stream; the mode of the first pass.
+    WaitForDecoderToStop();
+    SelectProcessingModeForMpeg();
+    // b. Sound samples per picture. A stream without a sequence extension has no frame rate:
+    // nothing could be retimed, so it is refused rather than divided by.
+    const double rate = gMpegStreamInfo.frameRate;
+    int s = 2500, d = 100;
+    if (rate != 25.0) {
+        s = int(rate * 1001 + 0.5);
+        d = 1001;
+    }
+    if (s <= 0) {
+        ShowError("Unexpected values for sample duration");
+        return 0;
+    }
+    cs.audioSamplesPerFrame = d * 48000 / s;
+    // c. SD flags from the coded height.
+    const int codedWidth = gMpegStreamInfo.codedWidth;
+    const int codedHeight = gMpegStreamInfo.codedHeight;
+    cs.ntscSd = !cs.sourceIsPal && codedHeight < 600;
+    cs.palSd = cs.sourceIsPal && codedHeight < 600;
+    // d. The writers' frame size and the stage's copy of the output.
+    *width = codedWidth;
+    *height = codedHeight;
+    SetOutputFrameSize(codedWidth, OutputHeight(codedHeight));
+    SetMpegOutputTarget();
+    // e. The decoder's sound is 16-bit stereo at 48 kHz.
+    gSourceAudioFormat.channels = 2;
+    gSourceAudioFormat.samplesPerSecond = 48000;
+    gSourceAudioFormat.bitsPerSample = 16;
+    return 1;
+}
+
+void SetMpegOutputTarget()
+{
+    const ConversionState &cs = gConversionState;
+    const int dv = cs.dvAviOutput && gAviReadState.frameWidth < 800
+                   && gAviReadState.frameHeight < 600;
+    if (gMpegOutputCalls.setTarget) {
+        gMpegOutputCalls.setTarget(cs.outputIsAvi, dv, gMpegStreamInfo.codedWidth,
+                                   gMpegStreamInfo.codedHeight);
+    }
+}
+
+void PrepareMpegSound(CMovieWindow &window, const char *folder, Movie outputMovie, Movie *soundMovie, Track *soundTrack,
+                      int *soundMark)
+{
+    *soundMovie = nullptr;
+    *soundTrack = nullptr;
+    *soundMark = 0;
+    if (gMpegStreamInfo.streamKind != 2) {
+        *soundMark = 1; // the decoder's own audio path
+        return;
+    }
+    ReportProgress(kSoundProgress, 33);
+    char mp2Path[256];
+    char aiffPath[256];
+    char sourcePath[256];
+    if (!lc::FormatText(mp2Path, sizeof mp2Path, "%stemp.mp2", folder)
+        || !lc::FormatText(aiffPath, sizeof aiffPath, "%stemp.aiff", folder)
+        || !lc::CopyText(sourcePath, window.moviePath)) {
+        *soundMark = 1;
+        return;
+    }
+    lc::DeletePath(mp2Path);
+    char program[] = "transplit";
+    char *splitArgs[] = {program, sourcePath, mp2Path, nullptr};
+    if (TransplitMain(3, splitArgs) == -1) {
+        *soundMark = 1;
+        return;
+    }
+    ReportProgress(kSoundProgress, 66);
+    lc::DeletePath(aiffPath);
+    // The decoder's scanner may move its arguments about: every word is its own writable copy.
+    char decoder[] = "mp2decode";
+    char quiet[] = "-Q";
+    char output[] = "-o";
+    char mp2Arg[256];
+    char aiffArg[256];
+    lc::CopyText(mp2Arg, mp2Path);
+    lc::CopyText(aiffArg, aiffPath);
+    char *decodeArgs[] = {decoder, mp2Arg, quiet, output, aiffArg, nullptr};
+    Mp2DecodeMain(5, decodeArgs);
+    char pascal[256];
+    lc::CopyText(pascal, aiffPath);
+    window.CToPascalString(pascal);
+    FSSpec spec;
+    FSMakeFSSpec(0, 0, reinterpret_cast<const unsigned char *>(pascal), &spec);
+    ReportProgress(kSoundProgress, 99);
+    short ref = 0;
+    if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr) {
+        ShowWarning("Warning: No Audio track found");
+        return;
+    }
+    Movie movie = nullptr;
+    OSErr err = NewMovieFromFile(&movie, ref, nullptr, nullptr, newMovieActive, nullptr);
+    CloseMovieFile(ref);
+    if (err != noErr || !movie) {
+        ShowWarning("Warning: No Audio track found");
+        return;
+    }
+    *soundMovie = movie;
+    Track track = GetMovieIndTrackType(movie, 1, AudioMediaCharacteristic, movieTrackCharacteristic);
+    if (!track) {
+        ShowWarning("Warning: No Audio in Mpeg-2");
+        return;
+    }
+    *soundTrack = track;
+    BeginAviSoundFromQuickTime(outputMovie, movie, track);
+}
+
+int MakeMpegVideo(Movie outputMovie, int width, int height)
+{
+    ProcessControl &control = gProcessControl;
+    const ConversionState &cs = gConversionState;
+    MpegOutputCalls &calls = gMpegOutputCalls;
+    // The output track (QuickTime) or picture (AVI) at the output size.
+    const int trackHeight = OutputHeight(height);
+    int ok = 1;
+    if (!cs.outputIsAvi) {
+        if (calls.beginOutputVideoTrack) {
+            ok = calls.beginOutputVideoTrack(outputMovie, width, trackHeight, width, height);
+        }
+    } else if (calls.allocOutputGWorld) {
+        ok = calls.allocOutputGWorld(width, trackHeight, width, height);
+    }
+    if (!ok) {
+        return 0;
+    }
+    // One decoder run per pass; a stop or an error skips the passes left.
+    while (control.passesLeft != 0 && !control.stopRequested && !control.errorShown) {
+        ResumeMpegDecoding();
+        WaitForDecoderToStop();
+        if (control.passesLeft > 1) {
+            SelectProcessingModeForMpeg();
+        }
+        control.passesLeft = control.passesLeft - 1;
+    }
+    if (!cs.outputIsAvi) {
+        ok = calls.endOutputVideoTrack ? calls.endOutputVideoTrack() : 1;
+    } else if (calls.freeOutputGWorld) {
+        ok = calls.freeOutputGWorld();
+    }
+    if (gMpegStreamInfo.audioKind == 3) {
+        ShowWarning("Warning: Mp2 audio in VOB file not yet supported");
+    } else if (gMpegStreamInfo.audioKind == 4) {
+        ShowWarning("Warning: DTS audio in VOB file not yet supported");
+    }
+    return ok;
+}
