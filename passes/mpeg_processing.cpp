@@ -1,5 +1,6 @@
 #include "passes/mpeg_processing.h"
 
+#include "engine/frame_store.h"
 #include "formats/avi_reader.h"
 #include "formats/avi_writer.h"
 #include "formats/source_audio_format.h"
@@ -192,6 +193,10 @@ int MakeMpegVideo(Movie outputMovie, int width, int height)
     ProcessControl &control = gProcessControl;
     const ConversionState &cs = gConversionState;
     MpegOutputCalls &calls = gMpegOutputCalls;
+    // The kernels' view of the source family, as the passes of the other sources set it.
+    gEngineSettings.sourceIsPal = cs.sourceIsPal ? 1 : 0;
+    gEngineSettings.sourceIsNtsc = cs.sourceIsPal ? 0 : 1;
+    gEngineSettings.ntscOutputHeight = cs.ntscOutputHeight;
     // The output track (QuickTime) or picture (AVI) at the output size.
     const int trackHeight = OutputHeight(height);
     int ok = 1;
@@ -207,6 +212,7 @@ int MakeMpegVideo(Movie outputMovie, int width, int height)
     }
     // One decoder run per pass; a stop or an error skips the passes left.
     while (control.passesLeft != 0 && !control.stopRequested && !control.errorShown) {
+        gEngineSettings.passesLeft = control.passesLeft; // 2: the analysis pass
         ResumeMpegDecoding();
         WaitForDecoderToStop();
         if (control.passesLeft > 1) {
