@@ -15,9 +15,9 @@ constexpr uint16_t kSyncWord = 0x0B77;
 constexpr uint16_t kNoSync = 0xFFFF;
 constexpr int kFrameBufferBytes = 4096; // the largest frame, 3840 bytes, fits
 constexpr int kBins = 256;
-constexpr int kFbw = 5;     // full-bandwidth channels at most
-constexpr int kLfe = 5;     // LFE channel index, after the full-bandwidth ones
-constexpr int kCpl = 6;     // coupling channel index
+constexpr int kFbw = 5; // full-bandwidth channels at most
+constexpr int kLfe = 5; // LFE channel index, after the full-bandwidth ones
+constexpr int kCpl = 6; // coupling channel index
 constexpr int kAllCh = 7;
 constexpr int kCplBands = 18;
 constexpr int kLfeBins = 7;
@@ -26,20 +26,9 @@ constexpr int kMaxBandwidthCode = 60; // gives the last bin, 252
 constexpr int kDeltaSegments = 8;
 constexpr int kBlocks = 6;
 
-enum ExpStrategy
-{
-    kReuse = 0,
-    kD15 = 1,
-    kD25 = 2,
-    kD45 = 3
-};
+enum ExpStrategy { kReuse = 0, kD15 = 1, kD25 = 2, kD45 = 3 };
 
-enum DeltaMode
-{
-    kDeltaReuse = 0,
-    kDeltaNew = 1,
-    kDeltaNone = 2
-};
+enum DeltaMode { kDeltaReuse = 0, kDeltaNew = 1, kDeltaNone = 2 };
 
 // Bit stream information that the blocks use.
 struct Bsi
@@ -117,7 +106,10 @@ double gCos1[128], gSin1[128]; // 512-sample transform twiddles
 double gShortCos[2][256][128]; // the two 256-sample transforms, by output and coefficient
 
 // A mantissa of an odd-level quantiser in 16-bit fixed point, 32768 = 1.0.
-int16_t Level(int code, int levels) { return int16_t((2 * code - (levels - 1)) * 32768 / levels); }
+int16_t Level(int code, int levels)
+{
+    return int16_t((2 * code - (levels - 1)) * 32768 / levels);
+}
 
 double BesselI0(double x)
 {
@@ -473,33 +465,33 @@ struct MantissaGroups
     int n4 = 0;
 };
 
+// Next value of a grouped quantiser, reading a new group of `bits` bits when the last one is
+// used up; a code beyond the table is an error.
+template <int N, int Codes>
+int Grouped(lc::BitReader &br, int16_t (&values)[N], int &left, int bits,
+            const int16_t (&table)[Codes][N])
+{
+    if (left == 0) {
+        int code = int(br.bits(bits));
+        if (code >= Codes) {
+            gError = true;
+            return 0;
+        }
+        std::memcpy(values, table[code], sizeof values);
+        left = N;
+    }
+    return values[N - left--];
+}
+
 int Ac3GetMantissa(lc::BitReader &br, MantissaGroups &mg, int bap, bool dither)
 {
     switch (bap) {
     case 0:
         return dither ? -23170 + int(std::floor(lc::CrtRand() * 1.4142277291177099)) : 0;
     case 1:
-        if (mg.n1 == 0) {
-            int code = int(br.bits(5));
-            if (code > 26) {
-                gError = true;
-                return 0;
-            }
-            std::memcpy(mg.v1, gLevels3[code], sizeof mg.v1);
-            mg.n1 = 3;
-        }
-        return mg.v1[3 - mg.n1--];
+        return Grouped(br, mg.v1, mg.n1, 5, gLevels3);
     case 2:
-        if (mg.n2 == 0) {
-            int code = int(br.bits(7));
-            if (code > 124) {
-                gError = true;
-                return 0;
-            }
-            std::memcpy(mg.v2, gLevels5[code], sizeof mg.v2);
-            mg.n2 = 3;
-        }
-        return mg.v2[3 - mg.n2--];
+        return Grouped(br, mg.v2, mg.n2, 7, gLevels5);
     case 3: {
         int code = int(br.bits(3));
         if (code == 7) {
@@ -509,16 +501,7 @@ int Ac3GetMantissa(lc::BitReader &br, MantissaGroups &mg, int bap, bool dither)
         return Level(code, 7);
     }
     case 4:
-        if (mg.n4 == 0) {
-            int code = int(br.bits(7));
-            if (code > 120) {
-                gError = true;
-                return 0;
-            }
-            std::memcpy(mg.v4, gLevels11[code], sizeof mg.v4);
-            mg.n4 = 2;
-        }
-        return mg.v4[2 - mg.n4--];
+        return Grouped(br, mg.v4, mg.n4, 7, gLevels11);
     case 5: {
         int code = int(br.bits(4));
         if (code == 15) {
@@ -769,8 +752,7 @@ bool ParseAudioBlock(lc::BitReader &br, Track &tr, int blk)
             }
         }
         ab.start[ch] = 0;
-        ab.end[ch] = ab.chincpl[ch] && ab.cplinu ? ab.start[kCpl]
-                                                 : 37 + 3 * (ab.chbwcod[ch] + 12);
+        ab.end[ch] = ab.chincpl[ch] && ab.cplinu ? ab.start[kCpl] : 37 + 3 * (ab.chbwcod[ch] + 12);
     }
     // Exponents.
     if (ab.cplinu && cplexpstr != kReuse) {

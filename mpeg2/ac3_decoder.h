@@ -7,8 +7,8 @@
 // different tracks may arrive interleaved. Decoding runs on one thread, one call at a time.
 
 constexpr int kAc3Tracks = 8;
-constexpr int kAc3SamplesPerFrame = 1536;           // stereo sample frames per AC-3 frame
-constexpr int kAc3FrameOutputBytes = 6144;          // 1536 frames x 2 channels x 2 bytes
+constexpr int kAc3SamplesPerFrame = 1536;  // stereo sample frames per AC-3 frame
+constexpr int kAc3FrameOutputBytes = 6144; // 1536 frames x 2 channels x 2 bytes
 constexpr int kAc3TrackOutputBytes = 8 * kAc3FrameOutputBytes; // a track's output buffer
 
 // Clears every track's state and builds the tables; seeds the C runtime generator (dither)

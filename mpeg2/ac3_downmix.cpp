@@ -17,8 +17,7 @@ double Ac3DynamicRangeGain(int dynrng)
     return 1.0;
 }
 
-void Ac3Downmix(const Ac3MixParams &mix, const double (*ch)[kAc3BlockSamples],
-                int16_t *blockOutput)
+void Ac3Downmix(const Ac3MixParams &mix, const double (*ch)[kAc3BlockSamples], int16_t *blockOutput)
 {
     // 1. Scale to 16-bit range with the output level and the block's gain.
     const double k = gAc3OutputLevel * Ac3DynamicRangeGain(mix.dynrng) * 32768.0;

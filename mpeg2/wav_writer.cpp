@@ -77,8 +77,8 @@ bool FixWavHeader(FILE *stream, uint32_t dataBytes)
     if (!stream) {
         return false;
     }
-    uint32_t riff = dataBytes > UINT32_MAX - kRiffSizeBeyondData ? UINT32_MAX
-                                                                  : dataBytes + kRiffSizeBeyondData;
+    uint32_t riff =
+        dataBytes > UINT32_MAX - kRiffSizeBeyondData ? UINT32_MAX : dataBytes + kRiffSizeBeyondData;
     bool ok = WriteU32At(stream, kDataSizeOffset, dataBytes);
     ok = WriteU32At(stream, kRiffSizeOffset, riff) && ok;
     // Buffered write errors show up only at the close.

@@ -41,13 +41,12 @@ TEST_P(Ac3Stereo, MatchesReferenceDecoder)
     EXPECT_GE(SnrDb(ref, ours), kMinSnrDb);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Streams, Ac3Stereo,
-    ::testing::Values(StereoCase{"ac3_stereo_96.ac3", "ac3_stereo_96.s16"},
-                      StereoCase{"ac3_stereo_192.ac3", "ac3_stereo_192.s16"},
-                      StereoCase{"ac3_stereo_448.ac3", "ac3_stereo_448.s16"},
-                      StereoCase{"ac3_stereo_44k.ac3", "ac3_stereo_44k.s16"},
-                      StereoCase{"ac3_stereo_32k.ac3", "ac3_stereo_32k.s16"}));
+INSTANTIATE_TEST_SUITE_P(Streams, Ac3Stereo,
+                         ::testing::Values(StereoCase{"ac3_stereo_96.ac3", "ac3_stereo_96.s16"},
+                                           StereoCase{"ac3_stereo_192.ac3", "ac3_stereo_192.s16"},
+                                           StereoCase{"ac3_stereo_448.ac3", "ac3_stereo_448.s16"},
+                                           StereoCase{"ac3_stereo_44k.ac3", "ac3_stereo_44k.s16"},
+                                           StereoCase{"ac3_stereo_32k.ac3", "ac3_stereo_32k.s16"}));
 
 struct MixCase
 {
@@ -90,7 +89,8 @@ TEST(Ac3Downmix, AgreesWithReferenceDownmixAtCodeZero)
     std::vector<float> f = ReadF32("ac3_50_code0_ac2.f32");
     std::vector<int16_t> ref;
     for (float v : f) {
-        ref.push_back(int16_t(std::lrint(std::clamp(v * kAc3MainWeight * 32768.0, -32768.0, 32767.0))));
+        ref.push_back(
+            int16_t(std::lrint(std::clamp(v * kAc3MainWeight * 32768.0, -32768.0, 32767.0))));
     }
     std::vector<int16_t> ours = DecodeAc3(ReadFixture("ac3_50_code0.ac3"), kPacket);
     EXPECT_EQ(ours.size(), ref.size());
@@ -156,8 +156,8 @@ TEST(Ac3Decoder, FullOutputBufferStopsAndResumesWithoutLoss)
     std::vector<int16_t> got(reinterpret_cast<int16_t *>(out.data()),
                              reinterpret_cast<int16_t *>(out.data()) + count / 2);
     int used2 = 0;
-    int count2 = Ac3DecodeTrack(packet.data() + used, 2048 - used, out.data(), 0,
-                                int(out.size()), 0, &used2);
+    int count2 = Ac3DecodeTrack(packet.data() + used, 2048 - used, out.data(), 0, int(out.size()),
+                                0, &used2);
     EXPECT_EQ(used + used2, 2048);
     got.insert(got.end(), reinterpret_cast<int16_t *>(out.data()),
                reinterpret_cast<int16_t *>(out.data()) + count2 / 2);
@@ -230,7 +230,8 @@ TEST(Ac3Decoder, InterleavedTracksOfAProgramStream)
     std::vector<int16_t> ref0 = ReadS16("ac3_two_a0.s16");
     EXPECT_EQ(tracks[0].size(), ref0.size());
     EXPECT_GE(SnrDb(ref0, tracks[0]), kMinSnrDb);
-    std::vector<int16_t> ref1 = MixReference(ReadF32("ac3_two_a1.f32"), RefLayout::FivePoint1, 1, 1);
+    std::vector<int16_t> ref1 =
+        MixReference(ReadF32("ac3_two_a1.f32"), RefLayout::FivePoint1, 1, 1);
     EXPECT_EQ(tracks[1].size(), ref1.size());
     EXPECT_GE(SnrDb(ref1, tracks[1]), kMinMixSnrDb);
 }
@@ -249,8 +250,8 @@ TEST(Ac3Decoder, BadArgumentsAreRefused)
         int capacity;
         int track;
     } rows[] = {
-        {in, 16, out, 0, int(sizeof out), -1}, {in, 16, out, 0, int(sizeof out), kAc3Tracks},
-        {in, -1, out, 0, int(sizeof out), 0},  {nullptr, 16, out, 0, int(sizeof out), 0},
+        {in, 16, out, 0, int(sizeof out), -1},    {in, 16, out, 0, int(sizeof out), kAc3Tracks},
+        {in, -1, out, 0, int(sizeof out), 0},     {nullptr, 16, out, 0, int(sizeof out), 0},
         {in, 16, nullptr, 0, int(sizeof out), 0}, {in, 16, out, 8, 4, 0},
         {in, 16, out, -4, int(sizeof out), 0},
     };

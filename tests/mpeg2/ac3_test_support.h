@@ -31,11 +31,10 @@ double SnrDb(const std::vector<int16_t> &ref, const std::vector<int16_t> &test);
 
 // The downmix formula applied to float samples of `channels` interleaved channels in ffmpeg's
 // order for the stream's mode, giving 16-bit stereo.
-enum class RefLayout
-{
+enum class RefLayout {
     Mono,      // C
     Five,      // L R C Ls Rs, centre and surround weights by code
     FivePoint1 // L R C LFE Ls Rs
 };
-std::vector<int16_t> MixReference(const std::vector<float> &samples, RefLayout layout,
-                                  int cmixlev, int surmixlev);
+std::vector<int16_t> MixReference(const std::vector<float> &samples, RefLayout layout, int cmixlev,
+                                  int surmixlev);

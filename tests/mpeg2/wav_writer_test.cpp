@@ -41,8 +41,8 @@ TEST(ClipToInt16, RoundsHalfToEvenAndClamps)
     {
         double in;
         int16_t out;
-    } rows[] = {{32767.5, 32767}, {-32768.5, -32768}, {2.5, 2},       {3.5, 4},
-                {-2.5, -2},       {-3.5, -4},         {0.49, 0},      {1e9, 32767},
+    } rows[] = {{32767.5, 32767}, {-32768.5, -32768}, {2.5, 2},          {3.5, 4},
+                {-2.5, -2},       {-3.5, -4},         {0.49, 0},         {1e9, 32767},
                 {-1e9, -32768},   {NAN, 0},           {INFINITY, 32767}, {-INFINITY, -32768}};
     for (const auto &r : rows) {
         EXPECT_EQ(ClipToInt16(r.in), r.out) << r.in;
@@ -86,9 +86,9 @@ TEST(WavWriter, EmptyFileHasOnlyItsHeader)
     auto bytes = lc::ReadWholeFile(path.c_str());
     ASSERT_TRUE(bytes);
     const uint8_t expected[kWavHeaderBytes] = {
-        'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-        16,  0,   0,   0,   1,  0, 2, 0, 0x80, 0xbb, 0, 0, 0x00, 0xee, 0x02, 0,
-        4,   0,   16,  0,   'd', 'a', 't', 'a', 0, 0, 0, 0};
+        'R',  'I', 'F', 'F', 36, 0, 0,   0,   'W', 'A',  'V',  'E', 'f', 'm',  't',
+        ' ',  16,  0,   0,   0,  1, 0,   2,   0,   0x80, 0xbb, 0,   0,   0x00, 0xee,
+        0x02, 0,   4,   0,   16, 0, 'd', 'a', 't', 'a',  0,    0,   0,   0};
     ASSERT_EQ(bytes->size(), size_t(kWavHeaderBytes));
     EXPECT_EQ(std::memcmp(bytes->data(), expected, kWavHeaderBytes), 0);
 }
@@ -115,8 +115,8 @@ TEST(WavWriter, DecodedTrackFileReadsBackInOtherTools)
     EXPECT_TRUE(FixWavHeader(f, total));
 
     std::string probe = Output("ffprobe -v error -show_entries stream=codec_name,sample_rate,"
-                            "channels,bits_per_sample,duration_ts -of default=nw=1 '"
-                            + std::string(name) + "'");
+                               "channels,bits_per_sample,duration_ts -of default=nw=1 '"
+                               + std::string(name) + "'");
     EXPECT_NE(probe.find("codec_name=pcm_s16le"), std::string::npos) << probe;
     EXPECT_NE(probe.find("sample_rate=48000"), std::string::npos) << probe;
     EXPECT_NE(probe.find("channels=2"), std::string::npos) << probe;
