@@ -192,7 +192,7 @@ uint16_t Crc16(const uint8_t *p, int n)
 }
 
 // Collects bytes until a whole frame with a valid CRC is held; false when the input ran out.
-bool FindFrame(Track &tr, const uint8_t *&p, const uint8_t *end)
+bool Ac3FindFrame(Track &tr, const uint8_t *&p, const uint8_t *end)
 {
     for (;;) {
         // 1. Search the sync word.
@@ -284,8 +284,8 @@ void ParseBsi(lc::BitReader &br, Bsi &bsi)
 
 // Grouped exponents of one set. firstBin receives the absolute exponent when `absolute`
 // (full-bandwidth and LFE channels); the coupling channel's groups start at firstBin.
-void UnpackExponents(lc::BitReader &br, int *exps, int strategy, int groups, int absexp,
-                     int firstBin, bool absolute)
+void Ac3DecodeExponents(lc::BitReader &br, int *exps, int strategy, int groups, int absexp,
+                        int firstBin, bool absolute)
 {
     int grpsize = strategy == kD45 ? 4 : strategy;
     int bin = firstBin;
@@ -337,7 +337,7 @@ int LogAdd(int a, int b)
 }
 
 // Bit allocation of one channel: exponents to bap over [start, end).
-void BitAllocate(AudioBlock &ab, int ch, int fscod, bool allZero)
+void Ac3BitAllocate(AudioBlock &ab, int ch, int fscod, bool allZero)
 {
     int start = ab.start[ch];
     int end = ab.end[ch];
@@ -521,8 +521,8 @@ int Ac3GetMantissa(lc::BitReader &br, MantissaGroups &mg, int bap, bool dither)
     }
 }
 
-void UnpackMantissas(lc::BitReader &br, MantissaGroups &mg, const AudioBlock &ab, int ch,
-                     bool dither, double *coef)
+void Ac3UnpackMantissas(lc::BitReader &br, MantissaGroups &mg, const AudioBlock &ab, int ch,
+                        bool dither, double *coef)
 {
     for (int bin = ab.start[ch]; bin < ab.end[ch]; ++bin) {
         int m = Ac3GetMantissa(br, mg, ab.bap[ch][bin], dither);
@@ -531,7 +531,8 @@ void UnpackMantissas(lc::BitReader &br, MantissaGroups &mg, const AudioBlock &ab
 }
 
 // Rebuilds a coupled channel from the coupling channel through its coordinates.
-void UncoupleChannel(const AudioBlock &ab, const Bsi &bsi, int ch, const double *cpl, double *coef)
+void Ac3UncoupleChannel(const AudioBlock &ab, const Bsi &bsi, int ch, const double *cpl,
+                        double *coef)
 {
     int bin = ab.start[kCpl];
     for (int bnd = 0; bnd < ab.ncplbnd; ++bnd) {
@@ -758,7 +759,7 @@ bool ParseAudioBlock(lc::BitReader &br, Track &tr, int blk)
     if (ab.cplinu && cplexpstr != kReuse) {
         int absexp = int(br.bits(4)) << 1;
         int groups = (ab.end[kCpl] - ab.start[kCpl]) / (3 * (cplexpstr == kD45 ? 4 : cplexpstr));
-        UnpackExponents(br, ab.exps[kCpl], cplexpstr, groups, absexp, ab.start[kCpl], false);
+        Ac3DecodeExponents(br, ab.exps[kCpl], cplexpstr, groups, absexp, ab.start[kCpl], false);
     }
     for (int ch = 0; ch < nfch; ++ch) {
         int s = ab.chexpstr[ch];
@@ -768,7 +769,7 @@ bool ParseAudioBlock(lc::BitReader &br, Track &tr, int blk)
         int absexp = int(br.bits(4));
         int grpsize = s == kD45 ? 4 : s;
         int groups = (ab.end[ch] - 1 + 3 * grpsize - 3) / (3 * grpsize);
-        UnpackExponents(br, ab.exps[ch], s, groups, absexp, 0, true);
+        Ac3DecodeExponents(br, ab.exps[ch], s, groups, absexp, 0, true);
         br.skip(2); // gainrng
     }
     if (bsi.lfeon) {
@@ -776,7 +777,7 @@ bool ParseAudioBlock(lc::BitReader &br, Track &tr, int blk)
         ab.end[kLfe] = kLfeBins;
         if (lfeexpstr != kReuse) {
             int absexp = int(br.bits(4));
-            UnpackExponents(br, ab.exps[kLfe], kD15, 2, absexp, 0, true);
+            Ac3DecodeExponents(br, ab.exps[kLfe], kD15, 2, absexp, 0, true);
         }
     } else {
         ab.start[kLfe] = ab.end[kLfe] = 0;
@@ -877,26 +878,26 @@ bool DecodeFrame(Track &tr)
             if (!ExponentsInRange(ab, ch)) {
                 return false;
             }
-            BitAllocate(ab, ch, tr.fscod, allZero);
+            Ac3BitAllocate(ab, ch, tr.fscod, allZero);
         }
         MantissaGroups mg;
         bool cplDone = false;
         for (int ch = 0; ch < nfch; ++ch) {
-            UnpackMantissas(br, mg, ab, ch, ab.dithflag[ch] != 0, coef[ch]);
+            Ac3UnpackMantissas(br, mg, ab, ch, ab.dithflag[ch] != 0, coef[ch]);
             if (ab.cplinu && ab.chincpl[ch] && !cplDone) {
-                UnpackMantissas(br, mg, ab, kCpl, false, coef[kCpl]);
+                Ac3UnpackMantissas(br, mg, ab, kCpl, false, coef[kCpl]);
                 cplDone = true;
             }
         }
         if (ab.cplinu) {
             for (int ch = 0; ch < nfch; ++ch) {
                 if (ab.chincpl[ch]) {
-                    UncoupleChannel(ab, bsi, ch, coef[kCpl], coef[ch]);
+                    Ac3UncoupleChannel(ab, bsi, ch, coef[kCpl], coef[ch]);
                 }
             }
         }
         if (bsi.lfeon) {
-            UnpackMantissas(br, mg, ab, kLfe, false, coef[kLfe]);
+            Ac3UnpackMantissas(br, mg, ab, kLfe, false, coef[kLfe]);
         }
         if (gError || !br.ok()) {
             return false;
@@ -981,7 +982,7 @@ int Ac3DecodeTrack(const uint8_t *bytes, int length, uint8_t *out, int outCount,
     Track &tr = gTracks[track];
     const uint8_t *p = bytes;
     const uint8_t *end = bytes + length;
-    while (outCapacity - outCount >= kAc3FrameOutputBytes && FindFrame(tr, p, end)) {
+    while (outCapacity - outCount >= kAc3FrameOutputBytes && Ac3FindFrame(tr, p, end)) {
         // Each frame starts clean: an error in one frame costs that frame only.
         gError = false;
         if (DecodeFrame(tr)) {
