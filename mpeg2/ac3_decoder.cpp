@@ -678,18 +678,25 @@ bool ParseAudioBlock(lc::BitReader &br, Track &tr, int blk)
     }
     // Coupling strategy.
     if (br.flag()) {
-        ab.cplinu = int(br.bits(1));
-        if (ab.cplinu) {
+        // Fields are checked before they are kept: a later block may reuse them.
+        int cplinu = int(br.bits(1));
+        if (cplinu) {
+            int chincpl[kFbw] = {};
             for (int ch = 0; ch < nfch; ++ch) {
-                ab.chincpl[ch] = int(br.bits(1));
+                chincpl[ch] = int(br.bits(1));
             }
-            ab.phsflginu = bsi.acmod == 2 ? int(br.bits(1)) : 0;
-            ab.cplbegf = int(br.bits(4));
-            ab.cplendf = int(br.bits(4));
-            int nsub = 3 + ab.cplendf - ab.cplbegf;
+            int phsflginu = bsi.acmod == 2 ? int(br.bits(1)) : 0;
+            int cplbegf = int(br.bits(4));
+            int cplendf = int(br.bits(4));
+            int nsub = 3 + cplendf - cplbegf;
             if (nsub < 1) {
                 return false;
             }
+            ab.cplinu = 1;
+            std::copy(chincpl, chincpl + kFbw, ab.chincpl);
+            ab.phsflginu = phsflginu;
+            ab.cplbegf = cplbegf;
+            ab.cplendf = cplendf;
             ab.start[kCpl] = 37 + 12 * ab.cplbegf;
             ab.end[kCpl] = 37 + 12 * (ab.cplendf + 3);
             ab.ncplbnd = 0;
@@ -702,6 +709,7 @@ bool ParseAudioBlock(lc::BitReader &br, Track &tr, int blk)
             }
             ab.cplBandEnd[ab.ncplbnd++] = bandEnd;
         } else {
+            ab.cplinu = 0;
             std::fill(ab.chincpl, ab.chincpl + kFbw, 0);
             ab.start[kCpl] = ab.end[kCpl] = 0;
         }
@@ -747,10 +755,11 @@ bool ParseAudioBlock(lc::BitReader &br, Track &tr, int blk)
     int lfeexpstr = bsi.lfeon ? int(br.bits(1)) : kReuse;
     for (int ch = 0; ch < nfch; ++ch) {
         if (ab.chexpstr[ch] != kReuse && !ab.chincpl[ch]) {
-            ab.chbwcod[ch] = int(br.bits(6));
-            if (ab.chbwcod[ch] > kMaxBandwidthCode) {
+            int chbwcod = int(br.bits(6));
+            if (chbwcod > kMaxBandwidthCode) {
                 return false;
             }
+            ab.chbwcod[ch] = chbwcod;
         }
         ab.start[ch] = 0;
         ab.end[ch] = ab.chincpl[ch] && ab.cplinu ? ab.start[kCpl] : 37 + 3 * (ab.chbwcod[ch] + 12);
