@@ -21,7 +21,8 @@ void Ac3DecoderInit();
 // right, little-endian host order) to `out` at `outCount`. A frame is decoded only while
 // `outCapacity - outCount` still holds 6144 bytes: decoding stops before the first byte that
 // would need more room, and *consumed (when not null) tells how many input bytes were taken;
-// call again with the rest after delivering the samples. Bytes of a frame that has not ended
+// call again with the rest after delivering the samples (with room for a frame, every call takes
+// at least one byte or adds a frame). Bytes of a frame that has not ended
 // stay collected for the next call. Returns the new output count; bad arguments (track out of
 // range, negative sizes, null pointers with a non-zero size) return outCount and consume
 // nothing.

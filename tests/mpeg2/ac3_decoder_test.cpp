@@ -165,19 +165,39 @@ TEST(Ac3Decoder, FullOutputBufferStopsAndResumesWithoutLoss)
     EXPECT_EQ(got, FramesOf(whole, 0, 16));
 }
 
-// A frame whose CRC fails is skipped; the frames after it decode as before.
-TEST(Ac3Decoder, FrameWithBadCrcIsSkipped)
+// A damaged frame is skipped and the search goes on: a failed CRC, the reserved sample-rate
+// code (which gives no frame size at all) and frame-size codes beyond the table. The frames
+// after it decode as before.
+TEST(Ac3Decoder, DamagedFrameIsSkipped)
 {
     ASSERT_FALSE(Ac3FixtureDir().empty());
-    std::vector<uint8_t> stream = ReadFixture("ac3_stereo_192.ac3");
+    const std::vector<uint8_t> original = ReadFixture("ac3_stereo_192.ac3");
     std::vector<int16_t> ref = ReadS16("ac3_stereo_192.s16");
-    stream[3 * kFrame192 + 400] ^= 0x10;
-    std::vector<int16_t> ours = DecodeAc3(stream, kPacket);
-    size_t frames = stream.size() / kFrame192;
-    ASSERT_EQ(ours.size(), (frames - 1) * kAc3SamplesPerFrame * 2);
-    EXPECT_GE(SnrDb(FramesOf(ref, 0, 3), FramesOf(ours, 0, 3)), kMinSnrDb);
-    // After the gap only the first block overlaps a different predecessor.
-    EXPECT_GE(SnrDb(FramesOf(ref, 4, frames, 256), FramesOf(ours, 3, frames, 256)), kMinSnrDb);
+    const struct
+    {
+        const char *what;
+        size_t offset; // in the fourth frame
+        uint8_t flip;  // XOR-ed into the byte
+        uint8_t set;   // then OR-ed
+        uint8_t keep;  // then AND-ed
+    } rows[] = {
+        {"bad CRC", 400, 0x10, 0, 0xFF},
+        {"reserved sample rate", 4, 0, 0xC0, 0xFF},
+        {"frame size code 38", 4, 0, 38, 0xC0 | 38},
+        {"frame size code 63", 4, 0, 63, 0xFF},
+    };
+    for (const auto &r : rows) {
+        std::vector<uint8_t> stream = original;
+        uint8_t &b = stream[3 * kFrame192 + r.offset];
+        b = uint8_t(((b ^ r.flip) | r.set) & r.keep);
+        std::vector<int16_t> ours = DecodeAc3(stream, kPacket);
+        size_t frames = stream.size() / kFrame192;
+        ASSERT_EQ(ours.size(), (frames - 1) * kAc3SamplesPerFrame * 2) << r.what;
+        EXPECT_GE(SnrDb(FramesOf(ref, 0, 3), FramesOf(ours, 0, 3)), kMinSnrDb) << r.what;
+        // After the gap only the first block overlaps a different predecessor.
+        EXPECT_GE(SnrDb(FramesOf(ref, 4, frames, 256), FramesOf(ours, 3, frames, 256)), kMinSnrDb)
+            << r.what;
+    }
 }
 
 // A frame with a valid CRC whose contents cannot be decoded costs that frame only: the next
