@@ -5,21 +5,46 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "mpeg2/ac3_decoder.h"
 #include "mpeg2/ac3_downmix.h"
 #include "mpeg2/wav_writer.h"
 #include "platform/sys/file.h"
 
+namespace {
+
+int64_t ModifiedTime(const std::string &path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? int64_t(st.st_mtime) : -1;
+}
+
+} // namespace
+
+// Runs the script once per build tree (again when it changed); a lock keeps the test processes
+// that ctest starts in parallel from racing on the files.
 const std::string &Ac3FixtureDir()
 {
     static const std::string dir = [] {
         std::string out = std::string(LC_BINARY_DIR) + "/tests/mpeg2/ac3_fixtures";
-        if (lc::PathExists((out + "/ac3_fixtures.done").c_str())) {
-            return out;
+        std::string script = std::string(LC_SOURCE_DIR) + "/tests/fixtures/ac3_make_fixtures.sh";
+        std::string stamp = out + "/ac3_fixtures.done";
+        (void)::mkdir(out.c_str(), 0755);
+        int lock = ::open((out + "/.lock").c_str(), O_CREAT | O_RDWR, 0644);
+        if (lock >= 0) {
+            (void)::flock(lock, LOCK_EX);
         }
-        std::string cmd = "sh " + std::string(LC_SOURCE_DIR)
-                          + "/tests/fixtures/ac3_make_fixtures.sh '" + out + "'";
-        return std::system(cmd.c_str()) == 0 ? out : std::string();
+        bool ok = ModifiedTime(stamp) >= ModifiedTime(script)
+                  || std::system(("sh '" + script + "' '" + out + "'").c_str()) == 0;
+        if (lock >= 0) {
+            (void)::flock(lock, LOCK_UN);
+            ::close(lock);
+        }
+        return ok ? out : std::string();
     }();
     return dir;
 }
