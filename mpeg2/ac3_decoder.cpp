@@ -483,6 +483,17 @@ int Grouped(lc::BitReader &br, int16_t (&values)[N], int &left, int bits,
     return values[N - left--];
 }
 
+// A value of an ungrouped odd-level quantiser; the one code above the levels is an error.
+int OddLevel(lc::BitReader &br, int bits, int levels)
+{
+    int code = int(br.bits(bits));
+    if (code >= levels) {
+        gError = true;
+        return 0;
+    }
+    return Level(code, levels);
+}
+
 int Ac3GetMantissa(lc::BitReader &br, MantissaGroups &mg, int bap, bool dither)
 {
     switch (bap) {
@@ -492,24 +503,12 @@ int Ac3GetMantissa(lc::BitReader &br, MantissaGroups &mg, int bap, bool dither)
         return Grouped(br, mg.v1, mg.n1, 5, gLevels3);
     case 2:
         return Grouped(br, mg.v2, mg.n2, 7, gLevels5);
-    case 3: {
-        int code = int(br.bits(3));
-        if (code == 7) {
-            gError = true;
-            return 0;
-        }
-        return Level(code, 7);
-    }
+    case 3:
+        return OddLevel(br, 3, 7);
     case 4:
         return Grouped(br, mg.v4, mg.n4, 7, gLevels11);
-    case 5: {
-        int code = int(br.bits(4));
-        if (code == 15) {
-            gError = true;
-            return 0;
-        }
-        return Level(code, 15);
-    }
+    case 5:
+        return OddLevel(br, 4, 15);
     default: {
         int n = kAc3MantissaBits[bap];
         int v = int(br.bits(n));
