@@ -874,13 +874,14 @@ bool DecodeFrame(Track &tr)
             return false;
         }
         // 3. Bit allocation and mantissas.
+        bool used[kAllCh] = {};
         bool allZero = ab.csnroffst == 0;
         for (int ch = 0; ch < kAllCh; ++ch) {
-            allZero = allZero && ab.fsnroffst[ch] == 0;
+            used[ch] = ch < nfch || (ch == kLfe && bsi.lfeon) || (ch == kCpl && ab.cplinu);
+            allZero = allZero && (!used[ch] || ab.fsnroffst[ch] == 0);
         }
         for (int ch = 0; ch < kAllCh; ++ch) {
-            bool used = ch < nfch || (ch == kLfe && bsi.lfeon) || (ch == kCpl && ab.cplinu);
-            if (!used) {
+            if (!used[ch]) {
                 continue;
             }
             if (!ExponentsInRange(ab, ch)) {

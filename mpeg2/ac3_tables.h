@@ -19,10 +19,6 @@ inline constexpr uint16_t kAc3FrameWords[kAc3FrameSizeCodes][3] = {
     {1024, 1114, 1536}, {1024, 1115, 1536}, {1152, 1253, 1728}, {1152, 1254, 1728},
     {1280, 1393, 1920}, {1280, 1394, 1920}};
 
-// Bit rate in kbit/s by frame-size code / 2.
-inline constexpr uint16_t kAc3BitRates[kAc3FrameSizeCodes / 2] = {
-    32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 576, 640};
-
 // Full-bandwidth channels by audio coding mode.
 inline constexpr uint8_t kAc3Channels[8] = {2, 1, 2, 3, 3, 4, 4, 5};
 
