@@ -25,6 +25,7 @@ constexpr int kMaxExponent = 24;
 constexpr int kMaxBandwidthCode = 60; // gives the last bin, 252
 constexpr int kDeltaSegments = 8;
 constexpr int kBlocks = 6;
+constexpr int kNoBitsOffset = -960; // both offsets 0: the channel gets no mantissa bits
 
 enum ExpStrategy { kReuse = 0, kD15 = 1, kD25 = 2, kD45 = 3 };
 
@@ -337,13 +338,14 @@ int LogAdd(int a, int b)
 }
 
 // Bit allocation of one channel: exponents to bap over [start, end).
-void Ac3BitAllocate(AudioBlock &ab, int ch, int fscod, bool allZero)
+void Ac3BitAllocate(AudioBlock &ab, int ch, int fscod)
 {
     int start = ab.start[ch];
     int end = ab.end[ch];
     int *bap = ab.bap[ch];
     std::fill(bap, bap + kBins, 0);
-    if (end <= start || allZero) {
+    int snroffset = (((ab.csnroffst - 15) << 4) + ab.fsnroffst[ch]) << 2;
+    if (end <= start || snroffset == kNoBitsOffset) {
         return;
     }
     const int *exps = ab.exps[ch];
@@ -436,7 +438,6 @@ void Ac3BitAllocate(AudioBlock &ab, int ch, int fscod, bool allZero)
         }
     }
     // Bit allocation pointers.
-    int snroffset = (((ab.csnroffst - 15) << 4) + ab.fsnroffst[ch]) << 2;
     int floor = kAc3Floor[ab.floorcod];
     int i = start;
     int j = gBandOfBin[start];
@@ -874,20 +875,14 @@ bool DecodeFrame(Track &tr)
             return false;
         }
         // 3. Bit allocation and mantissas.
-        bool used[kAllCh] = {};
-        bool allZero = ab.csnroffst == 0;
         for (int ch = 0; ch < kAllCh; ++ch) {
-            used[ch] = ch < nfch || (ch == kLfe && bsi.lfeon) || (ch == kCpl && ab.cplinu);
-            allZero = allZero && (!used[ch] || ab.fsnroffst[ch] == 0);
-        }
-        for (int ch = 0; ch < kAllCh; ++ch) {
-            if (!used[ch]) {
+            if (ch >= nfch && !(ch == kLfe && bsi.lfeon) && !(ch == kCpl && ab.cplinu)) {
                 continue;
             }
             if (!ExponentsInRange(ab, ch)) {
                 return false;
             }
-            Ac3BitAllocate(ab, ch, tr.fscod, allZero);
+            Ac3BitAllocate(ab, ch, tr.fscod);
         }
         MantissaGroups mg;
         bool cplDone = false;
