@@ -6,6 +6,7 @@
 
 #include "mpeg2/ac3_downmix.h"
 #include "mpeg2/ac3_tables.h"
+#include "mpeg2/ac3_transform.h"
 #include "platform/sys/bytes.h"
 #include "platform/sys/random.h"
 
@@ -102,9 +103,6 @@ uint8_t gBandOfBin[kBins];
 int16_t gLevels3[27][3];
 int16_t gLevels5[125][3];
 int16_t gLevels11[121][2];
-double gWindow[kBins];
-double gCos1[128], gSin1[128]; // 512-sample transform twiddles
-double gShortCos[2][256][128]; // the two 256-sample transforms, by output and coefficient
 
 // A mantissa of an odd-level quantiser in 16-bit fixed point, 32768 = 1.0.
 int16_t Level(int code, int levels)
@@ -112,19 +110,9 @@ int16_t Level(int code, int levels)
     return int16_t((2 * code - (levels - 1)) * 32768 / levels);
 }
 
-double BesselI0(double x)
-{
-    double sum = 1;
-    double term = 1;
-    for (int k = 1; k < 50; ++k) {
-        term *= (x / (2 * k)) * (x / (2 * k));
-        sum += term;
-    }
-    return sum;
-}
-
 void BuildTables()
 {
+    Ac3TransformInit();
     // CRC-16, polynomial 0x8005, most significant bit first.
     for (int i = 0; i < 256; ++i) {
         uint16_t c = uint16_t(i << 8);
@@ -154,32 +142,6 @@ void BuildTables()
     for (int g = 0; g < 121; ++g) {
         gLevels11[g][0] = Level(g / 11, 11);
         gLevels11[g][1] = Level(g % 11, 11);
-    }
-    // Kaiser-Bessel-derived window, alpha 5, first half of 512 samples.
-    double kernel[kBins + 1];
-    double total = 0;
-    for (int j = 0; j <= kBins; ++j) {
-        double x = 2.0 * j / kBins - 1.0;
-        kernel[j] = BesselI0(M_PI * 5.0 * std::sqrt(std::max(0.0, 1.0 - x * x)));
-        total += kernel[j];
-    }
-    double acc = 0;
-    for (int n = 0; n < kBins; ++n) {
-        acc += kernel[n];
-        gWindow[n] = std::sqrt(acc / total);
-    }
-    for (int k = 0; k < 128; ++k) {
-        gCos1[k] = -std::cos(2 * M_PI * (8 * k + 1) / (8 * 512));
-        gSin1[k] = -std::sin(2 * M_PI * (8 * k + 1) / (8 * 512));
-    }
-    for (int half = 0; half < 2; ++half) {
-        // Phase (2k + 1)(1 + alpha) pi / 4 with alpha -1 for the first, +1 for the second.
-        for (int n = 0; n < 256; ++n) {
-            for (int k = 0; k < 128; ++k) {
-                gShortCos[half][n][k] = std::cos(2 * M_PI / 1024 * (2 * n + 1) * (2 * k + 1)
-                                                 + M_PI / 4 * (2 * k + 1) * (2 * half));
-            }
-        }
     }
 }
 
@@ -544,102 +506,6 @@ void Ac3UncoupleChannel(const AudioBlock &ab, const Bsi &bsi, int ch, const doub
             coef[bin] = cpl[bin] * co;
         }
     }
-}
-
-// In-place inverse DFT of n complex values (n a power of two), no scaling.
-void InverseFft(double *re, double *im, int n)
-{
-    for (int i = 1, j = 0; i < n; ++i) {
-        int bit = n >> 1;
-        for (; j & bit; bit >>= 1) {
-            j ^= bit;
-        }
-        j ^= bit;
-        if (i < j) {
-            std::swap(re[i], re[j]);
-            std::swap(im[i], im[j]);
-        }
-    }
-    for (int len = 2; len <= n; len <<= 1) {
-        double ang = 2 * M_PI / len;
-        for (int i = 0; i < n; i += len) {
-            for (int k = 0; k < len / 2; ++k) {
-                double wr = std::cos(ang * k);
-                double wi = std::sin(ang * k);
-                int a = i + k;
-                int b = a + len / 2;
-                double tr = re[b] * wr - im[b] * wi;
-                double ti = re[b] * wi + im[b] * wr;
-                re[b] = re[a] - tr;
-                im[b] = im[a] - ti;
-                re[a] += tr;
-                im[a] += ti;
-            }
-        }
-    }
-}
-
-// Windows x (512 samples) and overlap-adds it with the delay line into out (256 samples).
-void OverlapAdd(const double *x, double *delay, double *out)
-{
-    for (int n = 0; n < kBins; ++n) {
-        out[n] = 2 * (x[n] + delay[n]);
-        delay[n] = x[kBins + n];
-    }
-}
-
-void Ac3Imdct(const double *coef, double *delay, double *out)
-{
-    constexpr int N = 512;
-    double zr[128], zi[128];
-    for (int k = 0; k < N / 4; ++k) {
-        double a = coef[N / 2 - 2 * k - 1];
-        double b = coef[2 * k];
-        zr[k] = a * gCos1[k] - b * gSin1[k];
-        zi[k] = b * gCos1[k] + a * gSin1[k];
-    }
-    InverseFft(zr, zi, N / 4);
-    double yr[128], yi[128];
-    for (int n = 0; n < N / 4; ++n) {
-        yr[n] = zr[n] * gCos1[n] - zi[n] * gSin1[n];
-        yi[n] = zi[n] * gCos1[n] + zr[n] * gSin1[n];
-    }
-    const double *w = gWindow;
-    double x[N];
-    for (int n = 0; n < N / 8; ++n) {
-        x[2 * n] = -yi[N / 8 + n] * w[2 * n];
-        x[2 * n + 1] = yr[N / 8 - n - 1] * w[2 * n + 1];
-        x[N / 4 + 2 * n] = -yr[n] * w[N / 4 + 2 * n];
-        x[N / 4 + 2 * n + 1] = yi[N / 4 - n - 1] * w[N / 4 + 2 * n + 1];
-        x[N / 2 + 2 * n] = -yr[N / 8 + n] * w[N / 2 - 2 * n - 1];
-        x[N / 2 + 2 * n + 1] = yi[N / 8 - n - 1] * w[N / 2 - 2 * n - 2];
-        x[3 * N / 4 + 2 * n] = yi[n] * w[N / 4 - 2 * n - 1];
-        x[3 * N / 4 + 2 * n + 1] = -yr[N / 4 - n - 1] * w[N / 4 - 2 * n - 2];
-    }
-    OverlapAdd(x, delay, out);
-}
-
-// Block-switched channels: two 256-sample transforms, the even coefficients making the
-// first half of the block and the odd ones the second, each time-shifted by its own phase.
-void Ac3Imdct256(const double *coef, double *delay, double *out)
-{
-    constexpr int N = 512;
-    double x[N];
-    for (int half = 0; half < 2; ++half) {
-        double *dst = x + half * (N / 2);
-        for (int n = 0; n < N / 2; ++n) {
-            double sum = 0;
-            for (int k = 0; k < N / 4; ++k) {
-                sum += coef[2 * k + half] * gShortCos[half][n][k];
-            }
-            dst[n] = -sum;
-        }
-    }
-    for (int n = 0; n < N / 2; ++n) {
-        x[n] *= gWindow[n];
-        x[N / 2 + n] *= gWindow[N / 2 - 1 - n];
-    }
-    OverlapAdd(x, delay, out);
 }
 
 // Reads delta bit allocation segments of one channel; false when a band lies beyond the last.
