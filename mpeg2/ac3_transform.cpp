@@ -9,8 +9,9 @@ namespace {
 constexpr int kBins = 256;
 
 double gWindow[kBins];
-double gCos1[128], gSin1[128]; // 512-sample transform twiddles
-double gShortCos[2][256][128]; // the two 256-sample transforms, by output and coefficient
+double gCos1[128], gSin1[128];   // 512-sample transform twiddles
+double gShortCos[2][256][128];   // the two 256-sample transforms, by output and coefficient
+double gFftCos[64], gFftSin[64]; // e^(2 pi i k / 128)
 
 double BesselI0(double x)
 {
@@ -23,7 +24,7 @@ double BesselI0(double x)
     return sum;
 }
 
-// In-place inverse DFT of n complex values (n a power of two), no scaling.
+// In-place inverse DFT of n complex values (n a power of two up to 128), no scaling.
 void InverseFft(double *re, double *im, int n)
 {
     for (int i = 1, j = 0; i < n; ++i) {
@@ -38,11 +39,11 @@ void InverseFft(double *re, double *im, int n)
         }
     }
     for (int len = 2; len <= n; len <<= 1) {
-        double ang = 2 * M_PI / len;
+        int step = 128 / len; // n is at most 128
         for (int i = 0; i < n; i += len) {
             for (int k = 0; k < len / 2; ++k) {
-                double wr = std::cos(ang * k);
-                double wi = std::sin(ang * k);
+                double wr = gFftCos[k * step];
+                double wi = gFftSin[k * step];
                 int a = i + k;
                 int b = a + len / 2;
                 double tr = re[b] * wr - im[b] * wi;
@@ -104,6 +105,10 @@ void Ac3Imdct256(const double *coef, double *delay, double *out)
 {
     constexpr int N = 512;
     double x[N];
+    for (int k = 0; k < 64; ++k) {
+        gFftCos[k] = std::cos(2 * M_PI * k / 128);
+        gFftSin[k] = std::sin(2 * M_PI * k / 128);
+    }
     for (int half = 0; half < 2; ++half) {
         double *dst = x + half * (N / 2);
         for (int n = 0; n < N / 2; ++n) {
