@@ -105,10 +105,6 @@ void Ac3Imdct256(const double *coef, double *delay, double *out)
 {
     constexpr int N = 512;
     double x[N];
-    for (int k = 0; k < 64; ++k) {
-        gFftCos[k] = std::cos(2 * M_PI * k / 128);
-        gFftSin[k] = std::sin(2 * M_PI * k / 128);
-    }
     for (int half = 0; half < 2; ++half) {
         double *dst = x + half * (N / 2);
         for (int n = 0; n < N / 2; ++n) {
@@ -145,6 +141,10 @@ void Ac3TransformInit()
     for (int n = 0; n < kBins; ++n) {
         acc += kernel[n];
         gWindow[n] = std::sqrt(acc / total);
+    }
+    for (int k = 0; k < 64; ++k) {
+        gFftCos[k] = std::cos(2 * M_PI * k / 128);
+        gFftSin[k] = std::sin(2 * M_PI * k / 128);
     }
     for (int k = 0; k < 128; ++k) {
         gCos1[k] = -std::cos(2 * M_PI * (8 * k + 1) / (8 * 512));
