@@ -1,10 +1,12 @@
 #include "passes/stream_output_setup.h"
 
 #include "mpeg2/output_stage_hooks.h"
+#include "mpeg2/output_stage_link.h"
 #include "passes/conversion_state.h"
 #include "passes/copy_sound.h"
 #include "passes/process_control.h"
 #include "passes/stream_output.h"
+#include "passes/vfw_output.h"
 
 void InstallStreamOutputHooks()
 {
@@ -16,6 +18,9 @@ void InstallStreamOutputHooks()
     h.audioSamplesPerFrame = [] { return static_cast<int>(gConversionState.audioSamplesPerFrame); };
     h.addCompressedFrame = AddCompressedFrame;
     h.compressDvFrameToAvi = CompressDvFrameToAvi;
+    h.compressAviFrame = CompressAviFrame;
+    h.endAviVideoCompression = EndAviVideoCompression;
     h.copySound = CopySound;
     h.showError = ShowError;
+    InstallOutputStage();
 }

@@ -8,8 +8,12 @@
 #include "engine/frame_groups.h"
 #include "engine/frame_store.h"
 #include "engine/pulldown.h"
+#include "mpeg2/mpeg_decoder_control.h"
+#include "mpeg2/mpeg_picture_output.h"
+#include "mpeg2/mpeg_stream_info.h"
 #include "mpeg2/output_stage.h"
 #include "mpeg2/output_stage_hooks.h"
+#include "mpeg2/output_stage_link.h"
 #include "mpeg2/yuv_to_rgb_scale.h"
 #include "platform/sys/clock.h"
 #include "tests/mpeg2/output_stage_test_support.h"
@@ -384,6 +388,30 @@ TEST_F(OutputStageTest, CloseOutputsOnlyEndsAFinalPass)
     SetStream(1920, 1088, 1920, 1080);
     FitVideoWindow();
     EXPECT_EQ(gLog.calls, std::vector<std::string>{"Place -1 0 1920 1088"});
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(OutputStageTest, DecoderHandOverReachesTheStage)
+{
+    // Joined to the decoder: a picture with a recoverable fault is still shown, the code cleared.
+    InstallOutputStage();
+    gLog.running = 0;
+    gMpegDecoderControl.sequenceSeen = 1;
+    gMpegPreviewFrameNumber = 1;
+    SetStream(32, 32, 32, 32);
+    EXPECT_EQ(gMpegStreamInfo.codedWidth.load(), 32);
+    gMpegDecoderControl.faultCode = kMpegFaultSliceOrMotionCode;
+    const FakePicture p = MakeFakePicture(32, 32, 5);
+    StoreFrame(p.planes, MpegPictureRecord{}, 0);
+    EXPECT_EQ(gMpegDecoderControl.faultCode.load(), 0);
+    EXPECT_EQ(gLog.draws, 1);
+    EXPECT_EQ(gMpegPictureSink.allocateBuffers, &AllocateDecodedPictureBuffers);
+    gMpegDecoderControl.processingMode = 4;
+    CloseOutputs();
+    EXPECT_EQ(gMpegDecoderControl.processingMode.load(), 0);
 }
 
 } // namespace
