@@ -38,6 +38,48 @@ void CopySlot(int dst, int src, size_t bytes)
     std::memcpy(gFrameStore.inputFrames[dst], gFrameStore.inputFrames[src], bytes);
 }
 
+// Steps 1 and 2 of the two group feeds: frame n (from 0) into the window. keepNextFirst: the
+// next group's first frame is also kept in slot 8, for feeds whose kernel overwrites slot 6.
+void SlideGroupWindow(const uint8_t *frame, size_t bytes, int n, bool keepNextFirst)
+{
+    if (n < 6) {
+        // The first group, with frame 0 also as its previous frame.
+        CopyToSlot(n + 1, frame, bytes);
+        if (n == 0) {
+            CopyToSlot(0, frame, bytes);
+        }
+        if (n == 4) {
+            CopyToSlot(7, frame, bytes);
+        }
+        if (n == 5 && keepNextFirst) {
+            CopyToSlot(8, frame, bytes);
+        }
+        return;
+    }
+    // Later groups slide the window by five frames.
+    switch (n % 5) {
+    case 1:
+        CopySlot(0, 7, bytes);
+        CopySlot(1, keepNextFirst ? 8 : 6, bytes);
+        CopyToSlot(2, frame, bytes);
+        break;
+    case 2:
+    case 3:
+        CopyToSlot(n % 5 + 1, frame, bytes);
+        break;
+    case 4:
+        CopyToSlot(5, frame, bytes);
+        CopyToSlot(7, frame, bytes);
+        break;
+    default:
+        CopyToSlot(6, frame, bytes);
+        if (keepNextFirst) {
+            CopyToSlot(8, frame, bytes);
+        }
+        break;
+    }
+}
+
 } // namespace
 
 int ProcessFrameGroup(uint8_t *const *slots, int first)
@@ -84,36 +126,8 @@ int FeedPulldownRemoval(const uint8_t *frame, int height, int width, int bytesPe
     }
     SetSourceSize(height, width);
     const int n = frameNumber;
-    // 1: the first group and the first frame of the next.
-    if (n < 6) {
-        CopyToSlot(n + 1, frame, bytes);
-        if (n == 0) {
-            CopyToSlot(0, frame, bytes);
-        }
-        if (n == 4) {
-            CopyToSlot(7, frame, bytes);
-        }
-    } else {
-        // 2: later groups slide the window by five frames.
-        switch (n % 5) {
-        case 1:
-            CopySlot(0, 7, bytes);
-            CopySlot(1, 6, bytes);
-            CopyToSlot(2, frame, bytes);
-            break;
-        case 2:
-        case 3:
-            CopyToSlot(n % 5 + 1, frame, bytes);
-            break;
-        case 4:
-            CopyToSlot(5, frame, bytes);
-            CopyToSlot(7, frame, bytes);
-            break;
-        default:
-            CopyToSlot(6, frame, bytes);
-            break;
-        }
-    }
+    // 1, 2: the window.
+    SlideGroupWindow(frame, bytes, n, false);
     // 3: the group before this frame is complete.
     if (n % 5 != 0 || n == 0) {
         return 0;
@@ -128,8 +142,7 @@ int FeedPulldownRemoval(const uint8_t *frame, int height, int width, int bytesPe
     return DetectPulldownPhase(gFrameStore.inputFrames, outList, 0);
 }
 
-int FeedFrameGroup(const uint8_t *frame, int height, int width, int bytesPerPixel,
-                   int frameNumber)
+int FeedFrameGroup(const uint8_t *frame, int height, int width, int bytesPerPixel, int frameNumber)
 {
     const size_t bytes = FeedFrameBytes(height, width, bytesPerPixel);
     if (bytes == 0 || frame == nullptr || frameNumber < 1) {
@@ -137,40 +150,8 @@ int FeedFrameGroup(const uint8_t *frame, int height, int width, int bytesPerPixe
     }
     SetSourceSize(height, width);
     const int n = frameNumber - 1;
-    // 1: the first group and the first frame of the next, kept in slot 8 as well.
-    if (n < 6) {
-        CopyToSlot(n + 1, frame, bytes);
-        if (n == 0) {
-            CopyToSlot(0, frame, bytes);
-        }
-        if (n == 4) {
-            CopyToSlot(7, frame, bytes);
-        }
-        if (n == 5) {
-            CopyToSlot(8, frame, bytes);
-        }
-    } else {
-        // 2: later groups slide the window; slots 7 and 8 survive the weave.
-        switch (n % 5) {
-        case 1:
-            CopySlot(0, 7, bytes);
-            CopySlot(1, 8, bytes);
-            CopyToSlot(2, frame, bytes);
-            break;
-        case 2:
-        case 3:
-            CopyToSlot(n % 5 + 1, frame, bytes);
-            break;
-        case 4:
-            CopyToSlot(5, frame, bytes);
-            CopyToSlot(7, frame, bytes);
-            break;
-        default:
-            CopyToSlot(6, frame, bytes);
-            CopyToSlot(8, frame, bytes);
-            break;
-        }
-    }
+    // 1, 2: the window; slots 7 and 8 survive the weave.
+    SlideGroupWindow(frame, bytes, n, true);
     // 3: run the group before this frame.
     if (n % 5 != 0 || n == 0) {
         return 0;

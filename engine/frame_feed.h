@@ -34,5 +34,4 @@ int FeedPulldownRemoval(const uint8_t *frame, int height, int width, int bytesPe
 
 // frameNumber counts from 1. Returns the number of output frames (slots 1..n) when the group
 // before this frame ran, else 0; also 0 for a frame that does not fit or a number below 1.
-int FeedFrameGroup(const uint8_t *frame, int height, int width, int bytesPerPixel,
-                   int frameNumber);
+int FeedFrameGroup(const uint8_t *frame, int height, int width, int bytesPerPixel, int frameNumber);

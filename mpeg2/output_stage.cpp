@@ -30,14 +30,21 @@ OwnDecoderValues gOwnDecoderValues;
 
 } // namespace
 
-OutputStageDecoderLink gOutputStageDecoder = {
-    &gOwnDecoderValues.codedWidth,     &gOwnDecoderValues.codedHeight,
-    &gOwnDecoderValues.horizontalSize, &gOwnDecoderValues.verticalSize,
-    &gOwnDecoderValues.chromaFormat,   &gOwnDecoderValues.paused,
-    &gOwnDecoderValues.singleStep,     &gOwnDecoderValues.stopRequested,
-    &gOwnDecoderValues.faultCode,      &gOwnDecoderValues.showProgress,
-    &gOwnDecoderValues.sequenceSeen,   &gOwnDecoderValues.processingMode,
-    &gOwnDecoderValues.previewFrameNumber, nullptr, nullptr};
+OutputStageDecoderLink gOutputStageDecoder = {&gOwnDecoderValues.codedWidth,
+                                              &gOwnDecoderValues.codedHeight,
+                                              &gOwnDecoderValues.horizontalSize,
+                                              &gOwnDecoderValues.verticalSize,
+                                              &gOwnDecoderValues.chromaFormat,
+                                              &gOwnDecoderValues.paused,
+                                              &gOwnDecoderValues.singleStep,
+                                              &gOwnDecoderValues.stopRequested,
+                                              &gOwnDecoderValues.faultCode,
+                                              &gOwnDecoderValues.showProgress,
+                                              &gOwnDecoderValues.sequenceSeen,
+                                              &gOwnDecoderValues.processingMode,
+                                              &gOwnDecoderValues.previewFrameNumber,
+                                              nullptr,
+                                              nullptr};
 
 namespace {
 
@@ -144,8 +151,7 @@ void WriteOutputFrame(const uint8_t *frame, int pitch, int extraLines)
             h.compressAviFrame(PictureStart(frame, pitch, extraLines));
         }
     } else if (h.addCompressedFrame) {
-        h.addCompressedFrame(PictureStart(frame, pitch, extraLines), t.outputWidth,
-                             t.outputHeight);
+        h.addCompressedFrame(PictureStart(frame, pitch, extraLines), t.outputWidth, t.outputHeight);
     }
 }
 
@@ -352,9 +358,9 @@ void ProcessDecodedFrame()
             }
         } else {
             fs.bgrOrder = 1;
-            complete = FeedPulldownRemoval(s.rgbFrame, s.height, s.width, 3, order,
-                                           pictureNumber - 1)
-                       != 0;
+            complete =
+                FeedPulldownRemoval(s.rgbFrame, s.height, s.width, 3, order, pictureNumber - 1)
+                != 0;
             fs.bgrOrder = 0;
         }
         if (complete) {
@@ -411,8 +417,7 @@ void Conv420To422(const uint8_t *src, uint8_t *dst, int chromaWidth, int lines, 
                 const int above = j > 0 ? c(j - 1, x) : -1;
                 const int below = j < h - 1 ? c(j + 1, x) : -1;
                 out(2 * j)[x] = uint8_t(above < 0 ? c(j, x) : (3 * c(j, x) + above + 2) >> 2);
-                out(2 * j + 1)[x] =
-                    uint8_t(below < 0 ? c(j, x) : (3 * c(j, x) + below + 2) >> 2);
+                out(2 * j + 1)[x] = uint8_t(below < 0 ? c(j, x) : (3 * c(j, x) + below + 2) >> 2);
             }
         }
         return;
@@ -462,8 +467,8 @@ void UpsampleChromaHorizontal(const uint8_t *src, uint8_t *dst, int chromaWidth,
     }
 }
 
-void YuvToRgbTop(const uint8_t *luma, const uint8_t *cb, const uint8_t *cr, uint8_t *rgb,
-                 int width, int height)
+void YuvToRgbTop(const uint8_t *luma, const uint8_t *cb, const uint8_t *cr, uint8_t *rgb, int width,
+                 int height)
 {
     YuvToRgbField(luma, cb, cr, rgb, width, height, 0);
 }

@@ -32,7 +32,7 @@ struct DecodedPictureState
     int pictureIndex = 0; // 0 for the first picture of the run
 
     // --- geometry, taken at the first picture of each run ---
-    int width = 0; // codedWidth
+    int width = 0;  // codedWidth
     int height = 0; // codedHeight
     int chromaWidth = 0;
 
@@ -52,9 +52,9 @@ extern DecodedPictureState gDecodedPictureState;
 // Set by ProcessMovie for each MPEG-2 movie before the decoder runs.
 struct OutputStageTarget
 {
-    int outputIsAvi = 0;  // ConversionState::outputIsAvi
-    int dvOutput = 0;     // AVI output compressed to DV
-    int outputWidth = 0;  // the writers' frame size; the stage changes the height in mode 9
+    int outputIsAvi = 0; // ConversionState::outputIsAvi
+    int dvOutput = 0;    // AVI output compressed to DV
+    int outputWidth = 0; // the writers' frame size; the stage changes the height in mode 9
     int outputHeight = 0;
 };
 
@@ -87,8 +87,8 @@ void Conv420To422(const uint8_t *src, uint8_t *dst, int chromaWidth, int lines, 
 void UpsampleChromaHorizontal(const uint8_t *src, uint8_t *dst, int chromaWidth, int lines);
 // The lines of one field (top: 0, 2, ..; bottom: 1, 3, ..) of width x height planes into the
 // bottom-up B, G, R frame (picture line y is row height - 1 - y).
-void YuvToRgbTop(const uint8_t *luma, const uint8_t *cb, const uint8_t *cr, uint8_t *rgb,
-                 int width, int height);
+void YuvToRgbTop(const uint8_t *luma, const uint8_t *cb, const uint8_t *cr, uint8_t *rgb, int width,
+                 int height);
 void YuvToRgbBottom(const uint8_t *luma, const uint8_t *cb, const uint8_t *cr, uint8_t *rgb,
                     int width, int height);
 

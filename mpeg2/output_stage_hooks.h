@@ -50,10 +50,10 @@ struct OutputStageDecoderLink
     std::atomic<int> *paused;
     std::atomic<int> *singleStep;
     std::atomic<int> *stopRequested;
-    std::atomic<int> *faultCode;      // 99: user stop
+    std::atomic<int> *faultCode; // 99: user stop
     std::atomic<int> *showProgress;
     std::atomic<int> *sequenceSeen;
-    std::atomic<int> *processingMode; // 0 preview; 4, 5, 6 or 9 while processing
+    std::atomic<int> *processingMode;     // 0 preview; 4, 5, 6 or 9 while processing
     std::atomic<int> *previewFrameNumber; // 0 disables the preview
 
     // --- decoder-side calls; null does nothing ---

@@ -12,8 +12,7 @@
 
 namespace {
 
-void PrepareFrame(const uint8_t *const planes[3], const MpegPictureRecord &record,
-                  int pictureIndex)
+void PrepareFrame(const uint8_t *const planes[3], const MpegPictureRecord &record, int pictureIndex)
 {
     StagePictureRecord r;
     r.progressiveFrame = record.progressiveFrame;

@@ -17,7 +17,7 @@ namespace {
 
 constexpr const char *kMemoryText =
     "Could not allocate memory\nPossible problem: system fault or memory limitation.";
-constexpr OSType kPalDvCodec = 0x64766370; // 'dvcp'
+constexpr OSType kPalDvCodec = 0x64766370;  // 'dvcp'
 constexpr OSType kNtscDvCodec = 0x64766320; // 'dvc '
 
 // Steps 1 to 4 of both set-ups. A picture left by an earlier movie whose set-up failed is freed
@@ -109,7 +109,8 @@ int AllocOutputGWorld(int outputWidth, int outputHeight, int frameWidth, int fra
     DisposeHandle(p.dvBuffer);
     p.dvData = nullptr;
     p.dvBuffer = NewHandle(kDvBufferBytes);
-    if (CheckQtError(p.dvBuffer ? MemError() : int(memFullErr), kMemoryText) || p.dvBuffer == nullptr) {
+    if (CheckQtError(p.dvBuffer ? MemError() : int(memFullErr), kMemoryText)
+        || p.dvBuffer == nullptr) {
         p.dvBuffer = nullptr;
         return 0;
     }
@@ -136,8 +137,8 @@ int AddCompressedFrame(const uint8_t *frame, int width, int rows)
     // 2: the user's compression settings. A failure leaves no handles to add.
     ImageDescriptionHandle description = nullptr;
     Handle data = nullptr;
-    const ComponentResult compressed = SCCompressImage(gConversionState.stdCompressor, p.pixMap,
-                                                       nullptr, &description, &data);
+    const ComponentResult compressed =
+        SCCompressImage(gConversionState.stdCompressor, p.pixMap, nullptr, &description, &data);
     if (compressed != 0 || description == nullptr || data == nullptr) {
         CheckQtError(compressed != 0 ? static_cast<int>(compressed) : int(paramErr),
                      "SCCompressImage Error");
@@ -146,10 +147,9 @@ int AddCompressedFrame(const uint8_t *frame, int width, int rows)
         return 0;
     }
     // 3: one sample of the output frame duration.
-    const OSErr added = AddMediaSample(p.videoMedia, data, 0, (*description)->dataSize,
-                                       gConversionState.sampleDuration,
-                                       reinterpret_cast<SampleDescriptionHandle>(description), 1,
-                                       0, nullptr);
+    const OSErr added = AddMediaSample(
+        p.videoMedia, data, 0, (*description)->dataSize, gConversionState.sampleDuration,
+        reinterpret_cast<SampleDescriptionHandle>(description), 1, 0, nullptr);
     // 4: the handles are the caller's.
     DisposeHandle(data);
     DisposeHandle(reinterpret_cast<Handle>(description));
@@ -166,7 +166,8 @@ int CompressDvFrameToAvi(const uint8_t *frame, int width, int rows)
 {
     OutputPicture &p = gOutputPicture;
     // 1: into the picture.
-    if (p.dvData == nullptr || p.dvDescription == nullptr || !CopyFrameToPicture(frame, width, rows)) {
+    if (p.dvData == nullptr || p.dvDescription == nullptr
+        || !CopyFrameToPicture(frame, width, rows)) {
         return 0;
     }
     // 2: one DV frame, PAL for 576 rows. A failed compression writes nothing: the buffer would

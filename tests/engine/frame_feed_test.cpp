@@ -179,8 +179,8 @@ TEST_F(FrameFeedTest, FramesThatDoNotFitAreRefused)
         int height, width, bytesPerPixel, number;
     } cases[] = {
         {1601, 1920, 3, 1}, // one line more than the frame buffers hold
-        {576, 0, 3, 1},     {0, 2, 3, 1},      {576, 2, 0, 1},
-        {576, 2, 3, 0},     // frame numbers of the group feed start at 1
+        {576, 0, 3, 1},     {0, 2, 3, 1},
+        {576, 2, 0, 1},     {576, 2, 3, 0}, // frame numbers of the group feed start at 1
         {-576, -2, 3, 1},
     };
     std::memset(gFrameStore.inputFrames[1], 0xee, 16);
@@ -188,9 +188,9 @@ TEST_F(FrameFeedTest, FramesThatDoNotFitAreRefused)
     for (const Case &c : cases) {
         const uint8_t *frame = c.height == 1601 ? big.data() : small.data();
         EXPECT_EQ(FeedFrameGroup(frame, c.height, c.width, c.bytesPerPixel, c.number), 0);
-        EXPECT_EQ(FeedPulldownRemoval(frame, c.height, c.width, c.bytesPerPixel, outList,
-                                      c.number - 1),
-                  0);
+        EXPECT_EQ(
+            FeedPulldownRemoval(frame, c.height, c.width, c.bytesPerPixel, outList, c.number - 1),
+            0);
     }
     EXPECT_EQ(gFrameStore.inputFrames[1][0], 0xee);
     EXPECT_EQ(FeedPulldownRemoval(small.data(), 576, 2, 3, outList, -5), 0);

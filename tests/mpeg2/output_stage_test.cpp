@@ -137,14 +137,14 @@ TEST_F(OutputStageTest, ColourConversionByScale)
         int yuvProcessing, y, cb, cr;
         int b, g, r;
     } cases[] = {
-        {0, 16, 128, 128, 0, 0, 0},       {0, 235, 128, 128, 255, 255, 255},
-        {0, 0, 128, 128, 0, 0, 0},        {0, 255, 128, 128, 255, 255, 255},
+        {0, 16, 128, 128, 0, 0, 0},        {0, 235, 128, 128, 255, 255, 255},
+        {0, 0, 128, 128, 0, 0, 0},         {0, 255, 128, 128, 255, 255, 255},
         {1, 100, 128, 128, 100, 100, 100}, {1, 0, 128, 128, 0, 0, 0},
-        {0, 81, 90, 240, 0, 0, 254},      {0, 41, 240, 110, 255, 0, 0},
+        {0, 81, 90, 240, 0, 0, 254},       {0, 41, 240, 110, 255, 0, 0},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.yuvProcessing << " " << c.y << " " << c.cb << " "
-                                        << c.cr);
+        SCOPED_TRACE(testing::Message()
+                     << c.yuvProcessing << " " << c.y << " " << c.cb << " " << c.cr);
         gConversionOptions.useYuvProcessing = c.yuvProcessing;
         SetYuvToRgbScale();
         // Two lines: the top field goes to the bottom row of the bottom-up frame.
@@ -171,7 +171,8 @@ TEST_F(OutputStageTest, ChromaUpsampling)
     EXPECT_EQ(std::vector<int>(out, out + 12),
               (std::vector<int>{10, 35, 40, 60, 80, 100, 120, 140, 160, 180, 170, 205}));
     Conv420To422(column, out, 1, 4, 1);
-    EXPECT_EQ(std::vector<int>(out, out + 8), (std::vector<int>{10, 20, 40, 60, 80, 100, 120, 130}));
+    EXPECT_EQ(std::vector<int>(out, out + 8),
+              (std::vector<int>{10, 20, 40, 60, 80, 100, 120, 130}));
 
     uint8_t line[10];
     for (int i = 0; i < 10; i++) {
@@ -180,8 +181,8 @@ TEST_F(OutputStageTest, ChromaUpsampling)
     uint8_t wide[20];
     UpsampleChromaHorizontal(line, wide, 10, 1);
     EXPECT_EQ(std::vector<int>(wide, wide + 20),
-              (std::vector<int>{0, 5, 10, 15, 20, 20, 30, 30, 40, 40, 50, 50, 60, 60, 70, 70, 80,
-                                80, 90, 90}));
+              (std::vector<int>{0,  5,  10, 15, 20, 20, 30, 30, 40, 40,
+                                50, 50, 60, 60, 70, 70, 80, 80, 90, 90}));
 }
 
 TEST_F(OutputStageTest, PreviewShowsEachPictureOnceAndHonoursPause)

@@ -22,27 +22,9 @@
 #include "platform/sys/clock.h"
 #include "platform/ui/message_box.h"
 #include "tests/mpeg2/output_stage_test_support.h"
+#include "tests/passes/stream_output_test_support.h"
 
 namespace {
-
-std::string Probe(const std::string &path)
-{
-    const std::string cmd = "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                            "stream=codec_name,width,height,nb_read_frames -of csv=p=0 '"
-                            + path + "' 2>&1";
-    std::string out;
-    if (FILE *p = popen(cmd.c_str(), "r")) {
-        char buf[256];
-        while (fgets(buf, sizeof buf, p)) {
-            out += buf;
-        }
-        pclose(p);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) {
-        out.pop_back();
-    }
-    return out;
-}
 
 // Fake decoded pictures pushed through the output stage into the real writers, set up and
 // closed as ProcessMovie does for an MPEG-2 source.
@@ -109,7 +91,7 @@ TEST_F(StreamOutputStageTest, NtscStreamTo25pDvAvi)
     Push(26, 720, 480);
     FreeOutputGWorld();
     EXPECT_EQ(gAviWriteState.fd, -1); // closed by the stage at the end of the final pass
-    EXPECT_EQ(Probe(path), "dvvideo,720,576,20");
+    EXPECT_EQ(ProbeVideo(path), "dvvideo,720,576,20");
     EXPECT_TRUE(messages.Texts().empty());
 }
 
@@ -127,26 +109,15 @@ TEST_F(StreamOutputStageTest, PalStreamToNtscQuickTime)
     gOutputStageTarget = {0, 0, 720, 576};
 
     const std::string path = dir + "/stage_ntsc.mov";
-    unsigned char name[256];
-    name[0] = uint8_t(path.size());
-    std::memcpy(name + 1, path.data(), path.size());
-    FSSpec spec;
-    FSMakeFSSpec(0, 0, name, &spec);
-    short ref = 0;
-    Movie movie = nullptr;
-    ASSERT_EQ(CreateMovieFile(&spec, lc::FourCC("TVOD"), smCurrentScript,
-                              createMovieFileDeleteCurFile, &ref, &movie),
-              noErr);
-    SetMovieTimeScale(movie, 2997);
-    ASSERT_EQ(BeginOutputVideoTrack(movie, 720, 480, 720, 576), 1);
+    OutputMovie m;
+    ASSERT_EQ(CreateOutputMovie(path, 2997, &m), noErr);
+    ASSERT_EQ(BeginOutputVideoTrack(m.movie, 720, 480, 720, 576), 1);
     Push(31, 720, 576);
     ASSERT_EQ(EndOutputVideoTrack(), 1);
-    ASSERT_EQ(AddMovieResource(movie, ref, nullptr, name), noErr);
-    CloseMovieFile(ref);
-    DisposeMovie(movie);
+    ASSERT_EQ(FinishMovie(&m), noErr);
     CloseComponent(gConversionState.stdCompressor);
     gConversionState.stdCompressor = nullptr;
-    EXPECT_EQ(Probe(path), "dvvideo,720,480,36");
+    EXPECT_EQ(ProbeVideo(path), "dvvideo,720,480,36");
     EXPECT_TRUE(messages.Texts().empty());
 }
 

@@ -14,6 +14,7 @@
 #include "platform/media/standard_compression.h"
 #include "platform/sys/bytes.h"
 #include "platform/ui/message_box.h"
+#include "tests/passes/stream_output_test_support.h"
 
 namespace {
 
@@ -23,25 +24,6 @@ std::string OutDir()
 }
 
 // What ffprobe reads of the first video stream: "codec,width,height,frames".
-std::string Probe(const std::string &path)
-{
-    const std::string cmd = "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                            "stream=codec_name,width,height,nb_read_frames -of csv=p=0 '"
-                            + path + "' 2>&1";
-    std::string out;
-    if (FILE *p = popen(cmd.c_str(), "r")) {
-        char buf[256];
-        while (fgets(buf, sizeof buf, p)) {
-            out += buf;
-        }
-        pclose(p);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) {
-        out.pop_back();
-    }
-    return out;
-}
-
 // A bottom-up B, G, R frame with a moving gradient, so compressors get real pictures.
 std::vector<uint8_t> Frame(int width, int rows, int index)
 {
@@ -55,12 +37,6 @@ std::vector<uint8_t> Frame(int width, int rows, int index)
         }
     }
     return f;
-}
-
-void ToPascal(const std::string &path, unsigned char (&out)[256])
-{
-    out[0] = uint8_t(path.size());
-    std::memcpy(out + 1, path.data(), path.size());
 }
 
 class StreamOutputTest : public ::testing::Test
@@ -104,23 +80,15 @@ TEST_F(StreamOutputTest, QuickTimeTrackHoldsEveryFrame)
         SCOPED_TRACE(c.codec);
         gEngineSettings.sourceIsPal = c.height == 576;
         gEngineSettings.sourceIsNtsc = c.height != 576;
-        gConversionState.stdCompressor = OpenDefaultComponent(StandardCompressionType,
-                                                              StandardCompressionSubType);
+        gConversionState.stdCompressor =
+            OpenDefaultComponent(StandardCompressionType, StandardCompressionSubType);
         QueueScriptedImageSettings({lc::FourCC(c.codec), codecMaxQuality});
         ASSERT_EQ(SCRequestImageSettings(gConversionState.stdCompressor), 0);
 
         const std::string path = OutDir() + "/qt_" + std::to_string(c.width) + ".mov";
-        unsigned char name[256];
-        ToPascal(path, name);
-        FSSpec spec;
-        FSMakeFSSpec(0, 0, name, &spec);
-        short ref = 0;
-        Movie movie = nullptr;
-        ASSERT_EQ(CreateMovieFile(&spec, lc::FourCC("TVOD"), smCurrentScript,
-                                  createMovieFileDeleteCurFile, &ref, &movie),
-                  noErr);
-        SetMovieTimeScale(movie, 2500);
-        ASSERT_EQ(BeginOutputVideoTrack(movie, c.width, c.height, c.width, c.height), 1);
+        OutputMovie m;
+        ASSERT_EQ(CreateOutputMovie(path, 2500, &m), noErr);
+        ASSERT_EQ(BeginOutputVideoTrack(m.movie, c.width, c.height, c.width, c.height), 1);
         for (int i = 0; i < c.frames; i++) {
             const std::vector<uint8_t> f = Frame(c.width, c.height, i);
             ASSERT_EQ(AddCompressedFrame(f.data(), c.width, c.height), 1);
@@ -134,10 +102,8 @@ TEST_F(StreamOutputTest, QuickTimeTrackHoldsEveryFrame)
         EXPECT_STREQ(gProcessControl.progressText, "Inserting video track...");
         EXPECT_EQ(gProcessControl.progressPercent.load(), 25);
         EXPECT_EQ(gOutputPicture.gworld, nullptr);
-        ASSERT_EQ(AddMovieResource(movie, ref, nullptr, name), noErr);
-        CloseMovieFile(ref);
-        DisposeMovie(movie);
-        EXPECT_EQ(Probe(path), c.probed);
+        ASSERT_EQ(FinishMovie(&m), noErr);
+        EXPECT_EQ(ProbeVideo(path), c.probed);
         CloseComponent(gConversionState.stdCompressor);
         gConversionState.stdCompressor = nullptr;
     }
@@ -167,7 +133,7 @@ TEST_F(StreamOutputTest, DvAviFramesByRowCount)
         }
         EXPECT_EQ(FreeOutputGWorld(), 1);
         AviCloseOutput();
-        EXPECT_EQ(Probe(path), c.probed);
+        EXPECT_EQ(ProbeVideo(path), c.probed);
     }
     EXPECT_TRUE(messages.Texts().empty());
 }
@@ -205,7 +171,7 @@ TEST_F(StreamOutputTest, BadFramesAreNotWritten)
     ASSERT_EQ(CompressDvFrameToAvi(good.data(), 720, 480), 1);
     FreeOutputGWorld();
     AviCloseOutput();
-    EXPECT_EQ(Probe(path), "dvvideo,720,480,2");
+    EXPECT_EQ(ProbeVideo(path), "dvvideo,720,480,2");
 
     // A picture DV cannot take: the failure is shown, no frame chunk is written.
     const std::string odd = OutDir() + "/dv_odd.avi";
