@@ -18,7 +18,7 @@ void InstallStreamOutputHooks()
     h.audioSamplesPerFrame = [] { return static_cast<int>(gConversionState.audioSamplesPerFrame); };
     h.addCompressedFrame = AddCompressedFrame;
     h.compressDvFrameToAvi = CompressDvFrameToAvi;
-    h.compressAviFrame = CompressAviFrame;
+    h.compressAviFrame = [](const uint8_t *frame) { return CompressAviFrame(frame) != 0 ? 1 : 0; };
     h.endAviVideoCompression = EndAviVideoCompression;
     h.copySound = CopySound;
     h.showError = ShowError;
