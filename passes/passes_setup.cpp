@@ -12,6 +12,7 @@
 #include "passes/lower_hooks.h"
 #include "passes/process_control.h"
 #include "passes/sound_track.h"
+#include "passes/stream_output_setup.h"
 #include "platform/media/codec_registry.h"
 #include "platform/ui/message_box.h"
 
@@ -69,6 +70,7 @@ void InstallPassesHooks()
     gLowerHooks.stopMpegDecoder = StopMpegDecoder;
     gLowerHooks.mpegFrameRate = MpegFrameRate;
     InstallMpegAudioSink();
+    InstallStreamOutputHooks(); // the decoded-picture output stage and its writers
 
     InstallMovieFrameDecoder();
 }
