@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+
+// Calls the movie object and the passes make into the application shell, and the shell's calls
+// into the players and decoders that show AVI, MXF and MPEG-2 movies. The application installs them at start-up; a hook left
+// null does nothing (an open that needs a missing player fails with a message), so the movie
+// object also runs headless in tests.
+struct MovieWindowHooks
+{
+    // Main frame: fill the picture area with white.
+    void (*clearMainFramePicture)() = nullptr;
+    // Batch list: append the path of the movie just opened (while the list is shown).
+    void (*addOpenedFileToBatch)() = nullptr;
+    // Save As: ask for the new name. filter is the label shown ("AVI Files (*.avi) " or
+    // "Quicktime Files (*.mov) "); the pattern the extension ("avi" or "mov"). name gets the
+    // chosen path; false when the user cancelled.
+    bool (*chooseSaveName)(const char *filter, const char *extension, char *name,
+                           int cap) = nullptr;
+
+    // AVI/MXF playback window.
+    void (*openAviPlayer)(const char *path) = nullptr;
+    void (*closeAviPlayer)() = nullptr;
+    void (*clearPlaybackFileName)() = nullptr;
+    // MPEG-2 player and decoder thread.
+    void (*openMpegPlayer)(const char *path) = nullptr;
+    void (*closeMpegPlayer)() = nullptr;
+    int (*mpegDecoderRunning)() = nullptr;
+    // Forgets the open MPEG-2 input and its picture count, so the next open counts again.
+    void (*resetMpegInput)() = nullptr;
+    // MPEG-2 decoder control: the progress dialog's Stop and Pause/Resume, and shutdown.
+    void (*requestMpegStop)() = nullptr;
+    void (*toggleMpegPause)() = nullptr;
+    void (*silenceMpegProgress)() = nullptr;
+    // Releases the DV decode set-up of an MXF clip.
+    void (*teardownDecoder)() = nullptr;
+
+    // Calls of the passes into the shell.
+    void (*showGuidePageAfterProcessing)(int page) = nullptr;
+    void (*showFramePreview)() = nullptr;
+    void (*hideFramePreview)() = nullptr;
+};
+
+extern MovieWindowHooks gMovieWindowHooks;
+
+// For the passes: the guide's page after processing, and the "Current Frame" preview window.
+void ShowGuidePageAfterProcessing(int page);
+void ShowFramePreview();
+void HideFramePreview();
+
+// Window messages the view hands to CMovieWindow::IsPlayerEvent, with the values the system's
+// code uses. Any other message gives the controller an idle turn.
+enum : unsigned
+{
+    kWmKeyDown = 0x0100, // wParam: the key
+    kWmTimer = 0x0113,
+};
+enum : uintptr_t
+{
+    kVkSpace = 0x20,
+    kVkLeft = 0x25,
+    kVkRight = 0x27,
+};
