@@ -66,6 +66,26 @@ std::string MediaVersionText(int version)
     return text;
 }
 
+void WarnAboutMediaVersion(int version)
+{
+    std::string text = MediaVersionText(version);
+    char warning[256];
+    if (version < 0x500) {
+        lc::FormatText(warning, sizeof warning,
+                       "Old Quicktime Version %s installed.\nPlease install version 6.5.1 or later "
+                       "if possible",
+                       text.c_str());
+        ShowWarning(warning);
+    } else if (version == 0x650) {
+        lc::FormatText(warning, sizeof warning,
+                       "Quicktime Version %s installed. This version has known problems\nwith the "
+                       "DV codec, you will notice specks in the output movie\nPlease install "
+                       "version 6.5.1 or later",
+                       text.c_str());
+        ShowWarning(warning);
+    }
+}
+
 bool PromptForMovieFile(std::string &path)
 {
     lc::ui::CFileDialog dlg(true, nullptr, nullptr,
@@ -147,22 +167,7 @@ bool CLoomcutApp::InitInstance()
     if (Gestalt(gestaltQuickTime, &response) == noErr) {
         int version = int16_t(uint32_t(response) >> 16);
         gUiState.quickTimeVersion = version;
-        std::string text = MediaVersionText(version);
-        char warning[256];
-        if (version < 0x500) {
-            lc::FormatText(warning, sizeof warning,
-                           "Old Quicktime Version %s installed.\nPlease install version 6.5.1 or "
-                           "later if possible",
-                           text.c_str());
-            ShowWarning(warning);
-        } else if (version == 0x650) {
-            lc::FormatText(warning, sizeof warning,
-                           "Quicktime Version %s installed. This version has known problems\nwith "
-                           "the DV codec, you will notice specks in the output movie\nPlease "
-                           "install version 6.5.1 or later",
-                           text.c_str());
-            ShowWarning(warning);
-        }
+        WarnAboutMediaVersion(version);
     }
 
     // 4. Movies.

@@ -40,6 +40,9 @@ extern std::string gStartupPath;
 // The text of the QuickTime-version answer's low nibbles: 0x0650 gives "6.50".
 std::string MediaVersionText(int version);
 
+// Warns about a media layer older than 5.0 or of the one known-bad version 6.5.0.
+void WarnAboutMediaVersion(int version);
+
 // Asks for a movie to open; true with the path when the user chose one.
 bool PromptForMovieFile(std::string &path);
 // Asks the user to navigate to a folder and press Open; the folder + "/" + the box's text.

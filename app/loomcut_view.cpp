@@ -34,11 +34,15 @@ void Put(uint8_t *px, const uint8_t (&bgr)[3])
     px[2] = bgr[2];
 }
 
+CMovieWindow *MakeMovieWindow() { return new CMovieWindow; }
+
 } // namespace
+
+CMovieWindow *(*gMakeMovieWindow)() = MakeMovieWindow;
 
 CLoomcutView::CLoomcutView()
 {
-    gMovieWindow = new CMovieWindow;
+    gMovieWindow = gMakeMovieWindow();
     MapCommand(ID_FILE_CLOSE, [this] { OnFileClose(); });
     MapCommand(ID_FILE_SAVE_AS, [this] { OnFileSaveAs(); });
     MapCommand(ID_FILE_EXPORT, [this] { OnFileExport(); });

@@ -41,6 +41,11 @@ private:
     void *drawnController_ = nullptr;
 };
 
+class CMovieWindow;
+
+// Makes the movie object the view owns; tests put a movie object of their own in its place.
+extern CMovieWindow *(*gMakeMovieWindow)();
+
 // The view's timer that lets the controller play.
 constexpr int kPlayerTimerId = 2;
 constexpr unsigned kPlayerTickMs = 40;

@@ -13,6 +13,8 @@
 #include "passes/ui_state.h"
 #include "platform/media/movies.h"
 #include "platform/sys/file.h"
+#include "platform/sys/path.h"
+#include "platform/sys/text.h"
 #include "platform/ui/application.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/window.h"
@@ -141,6 +143,24 @@ TEST_F(MovieWindowTest, OpenByKind)
         EXPECT_EQ(mw.GetMovie() != nullptr, viaMedia);
         EXPECT_EQ(mw.controller != nullptr, viaMedia);
     }
+}
+
+TEST_F(MovieWindowTest, Type1DvAviIsRefusedAndKeepsNoMovie)
+{
+    EXPECT_EQ(mw.OpenMovie(Fixture("app_type1.avi").c_str()), 0);
+    EXPECT_EQ(messages.Texts(),
+              std::vector<std::string>{"Type 1 AVI detected. Please install and use the included\n"
+                                       "application dv.zip to convert to Type 2 AVI\n\nPress OK "
+                                       "to continue."});
+    EXPECT_EQ(Kinds(), "type1 qt ");
+    EXPECT_STREQ(mw.GetMoviePath(), Fixture("app_type1.avi").c_str());
+    EXPECT_EQ(mw.GetMovie(), nullptr);
+    // The flags say "media layer", but there is no movie to hand it.
+    mw.FitWindow();
+    mw.ExportMovie();
+    EXPECT_EQ(mw.IsPlayerEvent(nullptr, kWmKeyDown, kVkRight, 0), 0);
+    mw.CloseMovie();
+    EXPECT_EQ(messages.Texts().size(), 1u);
 }
 
 TEST_F(MovieWindowTest, FrameRateFromTheFirstFrame)
