@@ -18,7 +18,6 @@
 #include "platform/sys/path.h"
 #include "platform/sys/text.h"
 #include "platform/ui/message_box.h"
-#include "platform/ui/window.h"
 
 CMovieWindow *gMovieWindow = nullptr;
 MovieWindowHooks gMovieWindowHooks;
@@ -27,8 +26,6 @@ namespace {
 
 // The AVI reader found a second RIFF segment in the movie open now.
 int gOpenedExtendedAvi = 0;
-
-lc::ui::CWnd *Wnd(MovieWindowHandle h) { return static_cast<lc::ui::CWnd *>(h); }
 
 template <class... A> void Call(void (*hook)(A...), A... args)
 {
@@ -63,9 +60,19 @@ void ShowPathError(const char *format, const char *path)
     ShowError(text);
 }
 
-constexpr int kSystemCaptionHeight = 0; // the windowing layer draws no caption of its own
+// The windowing layer draws no caption of its own: the system's decorations are outside the
+// window's size.
+constexpr int kSystemCaptionHeight = 0;
 
 } // namespace
+
+// Sizes of the main frame; all 0 without one.
+static void ParentSizes(MovieWindowHandle parent, int *w, int *h, int *cw, int *ch)
+{
+    if (parent && gMovieWindowHooks.windowSizes) {
+        gMovieWindowHooks.windowSizes(parent, w, h, cw, ch);
+    }
+}
 
 CMovieWindow::CMovieWindow() = default;
 CMovieWindow::~CMovieWindow() = default;
@@ -243,25 +250,20 @@ int CMovieWindow::OpenMovie(const char *path)
         SetMoviePlayHints(movie, hintsHighQuality, 0x100100);
     }
     UpdateTitle();
-    if (result && viewWindow) {
-        Wnd(viewWindow)->Invalidate();
+    if (result && viewWindow && gMovieWindowHooks.redrawView) {
+        gMovieWindowHooks.redrawView(viewWindow);
     }
     return result;
 }
 
 void CMovieWindow::FitWindow()
 {
-    if (!controller || !gSourceKind.viaQuickTime || !viewWindow || !parentWindow) {
+    if (!controller || !gSourceKind.viaQuickTime || !viewWindow || !gMovieWindowHooks.sizeView) {
         return;
     }
     Rect r;
     MCGetControllerBoundsRect(controller, &r);
-    // The frame grows or shrinks so that the view's client area is the controller's bounds.
-    lc::ui::Rect frame = Wnd(parentWindow)->GetWindowRect();
-    lc::ui::Rect view = Wnd(viewWindow)->GetClientRect();
-    int dw = frame.Width() - view.Width();
-    int dh = frame.Height() - view.Height();
-    Wnd(parentWindow)->MoveWindow(frame.left, frame.top, r.right + dw, r.bottom + dh);
+    gMovieWindowHooks.sizeView(viewWindow, r.right, r.bottom);
 }
 
 void CMovieWindow::CloseMovie()
@@ -402,9 +404,7 @@ int CMovieWindow::AttachWindow(MovieWindowHandle view, MovieWindowCreateRecord *
 {
     if (view) {
         viewWindow = view;
-        lc::ui::CFrameWnd *frame = static_cast<lc::ui::CView *>(Wnd(view))->GetParentFrame();
-        parentWindow = frame ? static_cast<MovieWindowHandle>(static_cast<lc::ui::CWnd *>(frame))
-                             : nullptr;
+        parentWindow = gMovieWindowHooks.parentOf ? gMovieWindowHooks.parentOf(view) : nullptr;
         if (record) {
             record->width = 100;
             record->height = GetFrameWidth() + GetCaptionHeight() + GetTitleBarHeight();
@@ -457,10 +457,8 @@ void CMovieWindow::UpdateTitle()
         lc::CopyText(shortName, fileName);
         lc::AppendText(title, shortName);
     }
-    if (parentWindow) {
-        auto *frame = static_cast<lc::ui::CFrameWnd *>(Wnd(parentWindow));
-        frame->SetWindowText(title);
-        frame->DragAcceptFiles(true);
+    if (parentWindow && gMovieWindowHooks.setTitle) {
+        gMovieWindowHooks.setTitle(parentWindow, title);
     }
 }
 
@@ -495,19 +493,16 @@ void CMovieWindow::PascalToCString(char *text)
 
 int CMovieWindow::GetFrameWidth()
 {
-    if (!parentWindow) {
-        return 0;
-    }
-    return Wnd(parentWindow)->GetWindowRect().Width() - Wnd(parentWindow)->GetClientRect().Width();
+    int w = 0, h = 0, cw = 0, ch = 0;
+    ParentSizes(parentWindow, &w, &h, &cw, &ch);
+    return w - cw;
 }
 
 int CMovieWindow::GetCaptionHeight()
 {
-    if (!parentWindow) {
-        return 0;
-    }
-    return Wnd(parentWindow)->GetWindowRect().Height() - Wnd(parentWindow)->GetClientRect().Height()
-           - kSystemCaptionHeight;
+    int w = 0, h = 0, cw = 0, ch = 0;
+    ParentSizes(parentWindow, &w, &h, &cw, &ch);
+    return h - ch - GetTitleBarHeight();
 }
 
 int CMovieWindow::GetTitleBarHeight() { return parentWindow ? kSystemCaptionHeight : 0; }

@@ -2,12 +2,27 @@
 
 #include <cstdint>
 
+#include "passes/movie_window.h"
+
 // Calls the movie object and the passes make into the application shell, and the shell's calls
 // into the players and decoders that show AVI, MXF and MPEG-2 movies. The application installs them at start-up; a hook left
 // null does nothing (an open that needs a missing player fails with a message), so the movie
 // object also runs headless in tests.
 struct MovieWindowHooks
 {
+    // The windows the movie object draws into, which it keeps as opaque handles.
+    // The frame that holds the view; null when none.
+    MovieWindowHandle (*parentOf)(MovieWindowHandle view) = nullptr;
+    // Sets the frame's title and lets it accept dropped files.
+    void (*setTitle)(MovieWindowHandle frame, const char *title) = nullptr;
+    // Outer size (decorations included) and client size of a window.
+    void (*windowSizes)(MovieWindowHandle window, int *width, int *height, int *clientWidth,
+                        int *clientHeight) = nullptr;
+    // Makes the view's client area width x height (the frame around it follows).
+    void (*sizeView)(MovieWindowHandle view, int width, int height) = nullptr;
+    // The view's picture changed.
+    void (*redrawView)(MovieWindowHandle view) = nullptr;
+
     // Main frame: fill the picture area with white.
     void (*clearMainFramePicture)() = nullptr;
     // Batch list: append the path of the movie just opened (while the list is shown).

@@ -11,13 +11,12 @@
 #include "passes/source_kind.h"
 #include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
+#include "platform/media/movie_controller.h"
 #include "platform/media/movies.h"
 #include "platform/sys/file.h"
 #include "platform/sys/path.h"
 #include "platform/sys/text.h"
-#include "platform/ui/application.h"
 #include "platform/ui/message_box.h"
-#include "platform/ui/window.h"
 #include "tests/app/app_test_support.h"
 
 using app_test::Calls;
@@ -347,21 +346,31 @@ TEST_F(MovieWindowTest, PascalStrings)
 
 TEST_F(MovieWindowTest, TitleOfTheMainWindow)
 {
-    lc::ui::EnsureGuiApplication();
-    lc::ui::CFrameWnd frame;
-    lc::ui::CView view;
-    lc::ui::CreateStruct cs;
-    ASSERT_TRUE(frame.Create("", cs, nullptr, 0, nullptr, 0, &view));
+    // The frame and view as the shell hands them over: opaque handles.
+    static int frame, view;
+    static std::string title;
+    gMovieWindowHooks.parentOf = [](MovieWindowHandle v) -> MovieWindowHandle {
+        return v == &view ? &frame : nullptr;
+    };
+    gMovieWindowHooks.setTitle = [](MovieWindowHandle f, const char *t) {
+        EXPECT_EQ(f, &frame);
+        title = t;
+    };
+    gMovieWindowHooks.windowSizes = [](MovieWindowHandle, int *w, int *h, int *cw, int *ch) {
+        *w = 210, *h = 250, *cw = 200, *ch = 220;
+    };
     lc::CopyText(mw.appName, "Kestra Halvorne");
     MovieWindowCreateRecord record;
-    EXPECT_EQ(mw.AttachWindow(static_cast<lc::ui::CWnd *>(&view), &record), 0);
+    EXPECT_EQ(mw.AttachWindow(&view, &record), 0);
+    EXPECT_EQ(mw.parentWindow, &frame);
     EXPECT_EQ(record.width, 100);
-    EXPECT_EQ(frame.GetWindowText(), "Kestra Halvorne");
+    EXPECT_EQ(record.height, 10 + 30); // frame width and caption height
+    EXPECT_EQ(title, "Kestra Halvorne");
 
     ASSERT_EQ(mw.OpenMovie(Fixture("app_clip.mov").c_str()), 1);
-    EXPECT_EQ(frame.GetWindowText(), "Kestra Halvorne - app_clip.mov");
+    EXPECT_EQ(title, "Kestra Halvorne - app_clip.mov");
     mw.CloseMovie();
-    EXPECT_EQ(frame.GetWindowText(), "Kestra Halvorne");
+    EXPECT_EQ(title, "Kestra Halvorne");
 
     // At most 31 characters of the name and 63 of the file name.
     std::string longName(40, 'n');
@@ -369,11 +378,23 @@ TEST_F(MovieWindowTest, TitleOfTheMainWindow)
     lc::CopyText(mw.appName, longName.c_str());
     mw.SetMoviePath(("/x/" + longFile).c_str());
     mw.UpdateTitle();
-    EXPECT_EQ(frame.GetWindowText(), std::string(31, 'n') + " - " + std::string(63, 'f'));
+    EXPECT_EQ(title, std::string(31, 'n') + " - " + std::string(63, 'f'));
     mw.appName[0] = '\0';
     mw.UpdateTitle();
-    EXPECT_EQ(frame.GetWindowText(), std::string(63, 'f'));
+    EXPECT_EQ(title, std::string(63, 'f'));
     mw.DetachWindow();
+}
+
+TEST_F(MovieWindowTest, FitWindowSizesTheViewToTheController)
+{
+    static int view;
+    static int fitW, fitH;
+    gMovieWindowHooks.sizeView = [](MovieWindowHandle, int w, int h) { fitW = w, fitH = h; };
+    mw.AttachWindow(&view, nullptr);
+    ASSERT_EQ(mw.OpenMovie(Fixture("app_clip.mov").c_str()), 1);
+    mw.FitWindow();
+    EXPECT_EQ(fitW, 160);
+    EXPECT_EQ(fitH, 120 + kControllerStripHeight);
 }
 
 } // namespace

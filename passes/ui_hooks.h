@@ -1,0 +1,28 @@
+#pragma once
+
+// Calls from the passes up into the application (progress dialog, guide, main frame, playback
+// window). The application installs its functions into gUiHooks at start-up; a hook left null
+// does nothing, so the passes run headless in tests. The application must not define functions
+// of these names itself: it installs them here.
+struct UiHooks
+{
+    void (*showProgress)() = nullptr; // show the dialog, text empty, bar 0
+    void (*setProgress)(const char *text, int percent) = nullptr; // text and bar position 0..100
+    void (*hideProgress)() = nullptr;                             // hide it when shown
+    void (*showGuidePage)(int page) = nullptr; // page text of the quick-start guide
+    // Greys the menus, starts the processing thread (StartProcessThread) and the 1-second timer.
+    // Null: the thread is started alone.
+    void (*startProcessingThread)() = nullptr;
+    void (*stopAviPlayback)() = nullptr;      // stops the AVI/MXF playback thread and waits
+    void (*resizePlaybackWindow)() = nullptr; // refits the AVI/MXF playback window
+};
+
+extern UiHooks gUiHooks;
+
+void ShowProgress();
+void SetProgress(const char *text, int percent);
+void HideProgress();
+void ShowGuidePage(int page);
+void StartProcessingThread();
+void StopAviPlayback();
+void ResizePlaybackWindow();

@@ -1,0 +1,296 @@
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/conversion_options.h"
+#include "engine/deinterlace.h"
+#include "engine/frame_store.h"
+#include "tests/engine/engine_test_util.h"
+
+namespace {
+
+class DeinterlaceTest : public EngineTest
+{
+protected:
+    // Slots 0..2 point at input frames, at width x height of the pixel format.
+    void UseSlots(int width, int height, bool yuv)
+    {
+        if (yuv) {
+            UseYuvFrames();
+        } else {
+            UseRgbFrames();
+        }
+        FrameStore &fs = gFrameStore;
+        fs.sourceWidth = fs.frameWidth = fs.rowPitch = static_cast<uint32_t>(width);
+        fs.sourceHeight = fs.frameHeight = static_cast<uint32_t>(height);
+        SetSlotFrames(fs.inputFrames, kSlotCount);
+    }
+    void FillSlot(int slot, uint8_t v)
+    {
+        std::memset(gFrameStore.inputFrames[slot], v, gFrameStore.frameHeight * RowBytes());
+    }
+    int32_t &Map(int slot, int y, int x)
+    {
+        return gFrameStore.motionMaps[slot][(y / 2) * gFrameStore.frameWidth + x];
+    }
+};
+
+TEST_F(DeinterlaceTest, MotionWeightTable)
+{
+    struct Row
+    {
+        int sensitivity;
+        int32_t mapValue;
+        int weight;
+    } rows[] = {
+        {50, 0, 0},      {50, 807, 0},       {50, 808, 1},    {50, 1600, 100}, {50, 2839, 254},
+        {50, 2840, 255}, {50, 1 << 24, 255}, {0, 1 << 24, 0}, {100, 808, 102}, {1000, 48, 20},
+    };
+    UseSlots(16, 8, false);
+    for (const Row &r : rows) {
+        gConversionOptions.motionSensitivity = r.sensitivity;
+        Map(1, 4, 5) = r.mapValue;
+        EXPECT_EQ(DeinterlaceWeight(4, 5, 1), r.weight) << r.sensitivity << " " << r.mapValue;
+        EXPECT_EQ(DeinterlaceWeight(5, 5, 1), r.weight) << "the map row serves a line pair";
+    }
+}
+
+TEST_F(DeinterlaceTest, MaskSelection)
+{
+    UseSlots(16, 8, true);
+    Map(1, 4, 8) = 1600; // motion weight 100
+    struct Row
+    {
+        int showMotion;
+        int showLine;
+        int detector;
+        int weight;
+    } rows[] = {
+        {0, 0, 0, 100},
+        {1, 0, 0, 100},
+        {0, 1, 0, 0},
+        {1, 1, 0, 100},
+        // With the detector on over a flat frame the line value is 0.
+        {0, 1, 1, 0},
+        {0, 0, 1, 100},
+        {1, 0, 1, 100},
+    };
+    for (const Row &r : rows) {
+        gConversionOptions.showMotionMask = r.showMotion;
+        gConversionOptions.showLineMask = r.showLine;
+        gConversionOptions.lineDetectorOn = r.detector;
+        EXPECT_EQ(DeinterlaceWeight(4, 8, 1), r.weight) << r.showMotion << r.showLine << r.detector;
+    }
+}
+
+// Horizontal stripes in the kept field: lines 0 mod 4 white. The detector sees them two lines
+// above and below an odd line and holds the interpolation back.
+TEST_F(DeinterlaceTest, LineDetectorValuesAndEdges)
+{
+    constexpr int kW = 24;
+    constexpr int kH = 16;
+    UseSlots(kW, kH, true);
+    gConversionOptions.lineDetectorOn = 1;
+    uint8_t *f = gFrameStore.inputFrames[1];
+    for (int y = 0; y < kH; y++) {
+        for (int x = 0; x < kW; x++) {
+            f[(y * kW + x) * 2] = (y % 4 == 0) ? 255 : 0;
+            f[(y * kW + x) * 2 + 1] = 128;
+        }
+    }
+    for (int y = 0; y < kH; y++) {
+        for (int x = 0; x < kW; x++) {
+            Map(1, y, x) = 2840; // motion weight 255
+        }
+    }
+    // Lines 5: rows 2 (black), 4 (white), 6 (black): |sum| 7 x 255 / 7 = 255, doubled, clamped.
+    for (int x = 0; x < kW; x++) {
+        DeinterlaceWeight(5, x, 1);
+        const int32_t v = gFrameStore.lineMaskSum[2 * kW + x];
+        const bool inside = x >= 4 && x <= kW - 5;
+        EXPECT_EQ(v, inside ? 255 : 0) << "column " << x;
+    }
+    // The first three lines get line value 0.
+    DeinterlaceWeight(2, 10, 1);
+    EXPECT_EQ(gFrameStore.lineMaskSum[1 * kW + 10], 0);
+
+    // The previous run's values (lineMask) scale the hold-back: s = 60 + 60 + 60, L = 180 x 255
+    // / 256 = 179, weight = (256 - 179) x 255 >> 8 = 76.
+    for (int r = 0; r < kH / 2; r++) {
+        gFrameStore.lineMask[r * kW + 10] = 60;
+    }
+    EXPECT_EQ(DeinterlaceWeight(5, 10, 1), 76);
+    gConversionOptions.showLineMask = 1;
+    EXPECT_EQ(DeinterlaceWeight(5, 10, 1), 179);
+}
+
+// The neighbourhood stays inside the half-height map: at the last map row only that row counts,
+// whatever lies beyond it.
+TEST_F(DeinterlaceTest, LineNeighbourhoodStaysInsideTheMap)
+{
+    constexpr int kW = 16;
+    constexpr int kH = 8;
+    UseSlots(kW, kH, true);
+    gConversionOptions.lineDetectorOn = 1;
+    gConversionOptions.showLineMask = 1;
+    uint8_t *f = gFrameStore.inputFrames[1];
+    for (int y = 0; y < kH; y++) {
+        for (int x = 0; x < kW; x++) {
+            f[(y * kW + x) * 2] = (y == 5) ? 255 : 0; // line 5 bright: y = 6 sees rows 3, 5, 7
+            f[(y * kW + x) * 2 + 1] = 128;
+        }
+    }
+    gFrameStore.lineMask[2 * kW + 8] = 100; // row 2, inside
+    gFrameStore.lineMask[3 * kW + 8] = 50;  // row 3, the last row of the map
+    gFrameStore.lineMask[4 * kW + 8] = 255; // beyond the map: stale
+    // v = 255, s = row 3 alone = 50: L = 50 x 255 / 256 = 49.
+    EXPECT_EQ(DeinterlaceWeight(6, 8, 1), 49);
+}
+
+TEST_F(DeinterlaceTest, MotionMapsOnBothScales)
+{
+    for (bool yuv : {false, true}) {
+        SCOPED_TRACE(yuv);
+        UseSlots(8, 10, yuv);
+        FillSlot(0, 0);
+        FillSlot(1, 10);
+        FillSlot(2, 0);
+        if (yuv) {
+            // Colour differences do not count in YUV.
+            for (int i = 1; i < 8 * 10 * 2; i += 2) {
+                gFrameStore.inputFrames[1][i] = 200;
+            }
+        }
+        std::memset(gFrameStore.motionMaps[1], 0x7f, kMapBytes / 64);
+        MotionMap(0, 1, 2);
+        // Lines 2..7 in pairs: rows 1..3; rows 0 and 4 are not visited.
+        EXPECT_EQ(Map(1, 0, 3), 0x7f7f7f7f);
+        for (int y = 2; y < 8; y += 2) {
+            EXPECT_EQ(Map(1, y, 3), 1200);
+        }
+        EXPECT_EQ(Map(1, 8, 3), 0x7f7f7f7f);
+    }
+}
+
+TEST_F(DeinterlaceTest, FullWeightFieldIsTheAverageOfItsNeighbours)
+{
+    constexpr int kW = 4;
+    constexpr int kH = 12;
+    for (int field : {1, 2}) {
+        SCOPED_TRACE(field);
+        UseSlots(kW, kH, false);
+        uint8_t *f = gFrameStore.inputFrames[1];
+        for (int y = 0; y < kH; y++) {
+            std::memset(f + y * kW * 3, y * 20, kW * 3);
+        }
+        DeinterlaceField(field, 1, 1);
+        for (int y = 0; y < kH; y++) {
+            const bool rebuilt =
+                (field == 1) ? (y % 2 == 0 && y >= 2 && y <= kH - 2) : (y % 2 == 1 && y <= kH - 3);
+            const int expected = rebuilt ? ((y - 1) * 20 + (y + 1) * 20) / 2 : y * 20;
+            EXPECT_EQ(f[y * kW * 3 + 5], expected) << "line " << y;
+        }
+    }
+}
+
+// With the crop on a 1080-line frame the range starts two lines above the bar, rounded to an
+// even line, so each field stays on its own lines.
+TEST_F(DeinterlaceTest, CropRangeKeepsFieldParity)
+{
+    constexpr int kW = 2;
+    constexpr int kH = 1080;
+    gConversionOptions.cropLetterbox = 1;
+    for (int field : {1, 2}) {
+        SCOPED_TRACE(field);
+        UseSlots(kW, kH, false);
+        uint8_t *f = gFrameStore.inputFrames[1];
+        for (int y = 0; y < kH; y++) {
+            std::memset(f + y * kW * 3, (y % 2) ? 200 : 100, kW * 3);
+        }
+        std::vector<uint8_t> before(f, f + kH * kW * 3);
+        DeinterlaceField(field, 1, 1);
+        int firstChanged = -1;
+        int lastChanged = -1;
+        for (int y = 0; y < kH; y++) {
+            if (std::memcmp(f + y * kW * 3, &before[y * kW * 3], kW * 3) != 0) {
+                EXPECT_EQ(y % 2, field == 1 ? 0 : 1) << "line " << y << " is in the other field";
+                if (firstChanged < 0) {
+                    firstChanged = y;
+                }
+                lastChanged = y;
+            }
+        }
+        EXPECT_EQ(firstChanged, field == 1 ? 134 : 133);
+        EXPECT_EQ(lastChanged, field == 1 ? 946 : 945);
+    }
+}
+
+TEST_F(DeinterlaceTest, MotionMaskPaintsBothFieldsGrey)
+{
+    constexpr int kW = 6;
+    constexpr int kH = 10;
+    UseSlots(kW, kH, false);
+    gConversionOptions.showMotionMask = 1;
+    FillSlot(1, 77);
+    for (int y = 0; y < kH; y++) {
+        for (int x = 0; x < kW; x++) {
+            Map(1, y, x) = (y / 2 + 1) * 808; // weights 1, 102, 203, 255, 255
+        }
+    }
+    DeinterlaceField(2, 1, 0);
+    const uint8_t *f = gFrameStore.inputFrames[1];
+    // Odd lines 1..7 are painted and each copied onto the line above.
+    const int expected[kH] = {1, 1, 102, 102, 203, 203, 255, 255, 77, 77};
+    for (int y = 0; y < kH; y++) {
+        EXPECT_EQ(f[y * kW * 3 + 4], expected[y]) << "line " << y;
+    }
+}
+
+TEST_F(DeinterlaceTest, FilteredCopyFromAnotherSlot)
+{
+    constexpr int kW = 3;
+    constexpr int kH = 8;
+    UseSlots(kW, kH, false);
+    uint8_t *src = gFrameStore.inputFrames[2];
+    for (int y = 0; y < kH; y++) {
+        std::memset(src + y * kW * 3, (y % 2) ? 200 : 40, kW * 3);
+    }
+    FillSlot(1, 9);
+    // No motion: a plain copy of lines 1..6; lines 0 and 7 keep their old content.
+    DeinterlaceFromFrame(1, 2, 0);
+    const uint8_t *dst = gFrameStore.inputFrames[1];
+    for (int y = 0; y < kH; y++) {
+        const int expected = (y == 0 || y == kH - 1) ? 9 : src[y * kW * 3];
+        EXPECT_EQ(dst[y * kW * 3 + 2], expected) << "line " << y;
+    }
+    // Full weight: (a + 2b + c) >> 2.
+    DeinterlaceFromFrame(1, 2, 1);
+    EXPECT_EQ(dst[1 * kW * 3], (40 + 400 + 40) >> 2);
+    EXPECT_EQ(dst[2 * kW * 3], (200 + 80 + 200) >> 2);
+}
+
+TEST_F(DeinterlaceTest, FieldAndFrameCopies)
+{
+    UseSlots(2, 6, false);
+    FillSlot(0, 1);
+    FillSlot(1, 2);
+    CopyFieldLines(gFrameStore.inputFrames, 0, 1, 1);
+    const uint8_t *f = gFrameStore.inputFrames[0];
+    for (int y = 0; y < 6; y++) {
+        EXPECT_EQ(f[y * 6], (y % 2) ? 2 : 1);
+    }
+    // CopyFrame covers frameHeight lines, or sourceHeight with 2:3:3:2 removal.
+    FillSlot(0, 0);
+    FillSlot(1, 5);
+    gFrameStore.frameHeight = 2;
+    CopyFrame(gFrameStore.inputFrames[0], gFrameStore.inputFrames[1]);
+    EXPECT_EQ(f[1 * 6], 5);
+    EXPECT_EQ(f[2 * 6], 0);
+    gConversionOptions.pulldown2332To25P = 1;
+    CopyFrame(gFrameStore.inputFrames[0], gFrameStore.inputFrames[1]);
+    EXPECT_EQ(f[5 * 6], 5);
+    EXPECT_EQ(AbsInt(-7), 7);
+}
+
+} // namespace

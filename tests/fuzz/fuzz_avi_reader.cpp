@@ -1,0 +1,103 @@
+// Fuzz target for the AVI reader: open, read every frame and the sound, seek. The input is
+// written to a file because the reader works on a file handle. Built with a replay main that
+// ctest runs over fuzz_avi_corpus/; with -DLC_LIBFUZZER it links against libFuzzer instead.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include "formats/avi_reader.h"
+#include "formats/formats_hooks.h"
+#include "platform/sys/file.h"
+
+namespace {
+
+constexpr size_t kMaxInput = 4u << 20;
+constexpr uint32_t kMaxFramesRead = 2000;
+
+void Quiet(const char *) {}
+
+std::string InputPath()
+{
+    static const std::string path = [] {
+        const char *dir = std::getenv("TMPDIR");
+        return std::string(dir ? dir : "/tmp") + "/fuzz_avi_reader_" + std::to_string(::getpid())
+               + ".avi";
+    }();
+    return path;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size > kMaxInput) {
+        return 0;
+    }
+    gFormatsHooks.showError = Quiet;
+    gFormatsHooks.showWarning = Quiet;
+    gFormatsHooks.outputIsAvi = DefaultZero; // sound goes to the default sound buffer
+    std::string path = InputPath();
+    if (!lc::WriteWholeFile(path.c_str(), data, size)) {
+        return 0;
+    }
+    static std::vector<uint8_t> buffer(1 << 18);
+    uint32_t total = 0;
+    int extended = 0;
+    AviOpenRead(path.c_str(), &total, &extended);
+    uint32_t frames = total < kMaxFramesRead ? total : kMaxFramesRead;
+    for (uint32_t i = 0; i <= frames; ++i) {
+        (void)AviReadNextFrame(buffer.data(), int(buffer.size()));
+    }
+    (void)AviReadRemainingAudio();
+    AviRewindToMovi();
+    (void)AviReadNextFrame(buffer.data(), int(buffer.size()));
+    for (uint32_t i = 0; i < frames + 2; i += 1 + frames / 16) {
+        if (AviSeekFrame(i)) {
+            (void)AviReadSeekedFrame(buffer.data(), int(buffer.size()));
+        }
+    }
+    void *format = nullptr;
+    AviCopyStreamFormat(&format);
+    std::free(format);
+    AviCloseRead();
+    ::unlink(path.c_str());
+    return 0;
+}
+
+#ifndef LC_LIBFUZZER
+// Replays every file of the folders (or files) named on the command line.
+int main(int argc, char **argv)
+{
+    int replayed = 0;
+    for (int a = 1; a < argc; ++a) {
+        std::vector<std::string> files;
+        if (DIR *d = ::opendir(argv[a])) {
+            while (dirent *e = ::readdir(d)) {
+                if (e->d_name[0] != '.') {
+                    files.push_back(std::string(argv[a]) + "/" + e->d_name);
+                }
+            }
+            ::closedir(d);
+        } else {
+            files.push_back(argv[a]);
+        }
+        for (const std::string &f : files) {
+            auto bytes = lc::ReadWholeFile(f.c_str(), kMaxInput);
+            if (!bytes) {
+                std::fprintf(stderr, "cannot read %s\n", f.c_str());
+                return 1;
+            }
+            const std::string &b = *bytes;
+            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(b.data()), b.size());
+            ++replayed;
+        }
+    }
+    std::printf("replayed %d inputs\n", replayed);
+    return replayed > 0 ? 0 : 1;
+}
+#endif
