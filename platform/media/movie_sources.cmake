@@ -5,7 +5,9 @@ set(LC_MEDIA_MOVIE_SOURCES
     mov_writer.cpp
     movie_import.cpp
     movies.cpp
-    timecode_media.cpp)
+    timecode_media.cpp
+    movie_controller.cpp
+    movie_export.cpp)
 set(LC_MEDIA_MOVIE_HEADERS
     movies.h
     timecode_media.h
