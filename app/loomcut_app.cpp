@@ -1,5 +1,7 @@
 #include "app/loomcut_app.h"
 
+#include <cstring>
+
 #include "app/batch_dialog.h"
 #include "app/frame_preview.h"
 #include "app/guide_dialog.h"
@@ -15,6 +17,7 @@
 #include "passes/process_control.h"
 #include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
+#include "platform/media/codec_registry.h"
 #include "platform/media/movies.h"
 #include "platform/sys/clock.h"
 #include "platform/sys/path.h"
@@ -52,6 +55,61 @@ bool ChooseSaveName(const char *filter, const char *extension, char *name, int c
         return false;
     }
     return lc::CopyText(name, size_t(cap), dlg.GetPathName().c_str());
+}
+
+// The movie object keeps the view and the frame as opaque handles: CWnd pointers.
+lc::ui::CWnd *Wnd(MovieWindowHandle h) { return static_cast<lc::ui::CWnd *>(h); }
+
+MovieWindowHandle ParentOf(MovieWindowHandle view)
+{
+    lc::ui::CFrameWnd *frame = static_cast<lc::ui::CView *>(Wnd(view))->GetParentFrame();
+    return frame ? static_cast<MovieWindowHandle>(static_cast<lc::ui::CWnd *>(frame)) : nullptr;
+}
+
+void SetFrameTitle(MovieWindowHandle frame, const char *title)
+{
+    auto *f = static_cast<lc::ui::CFrameWnd *>(Wnd(frame));
+    f->SetWindowText(title);
+    f->DragAcceptFiles(true);
+}
+
+void WindowSizes(MovieWindowHandle window, int *width, int *height, int *clientWidth,
+                 int *clientHeight)
+{
+    lc::ui::Rect r = Wnd(window)->GetWindowRect();
+    lc::ui::Rect c = Wnd(window)->GetClientRect();
+    *width = r.Width();
+    *height = r.Height();
+    *clientWidth = c.Width();
+    *clientHeight = c.Height();
+}
+
+// The view is the frame's client area: the frame grows or shrinks around it.
+void SizeView(MovieWindowHandle view, int width, int height)
+{
+    MovieWindowHandle frame = ParentOf(view);
+    if (!frame) {
+        return;
+    }
+    lc::ui::Rect r = Wnd(frame)->GetWindowRect();
+    lc::ui::Rect c = Wnd(view)->GetClientRect();
+    Wnd(frame)->MoveWindow(r.left, r.top, width + r.Width() - c.Width(),
+                           height + r.Height() - c.Height());
+}
+
+void RedrawView(MovieWindowHandle view) { Wnd(view)->Invalidate(); }
+
+// Export asks for the file of the new movie.
+bool ChooseExport(Movie, FSSpec *spec, OSType *fileType)
+{
+    char name[256] = {};
+    if (!ChooseSaveName("Quicktime Files (*.mov) ", "mov", name, sizeof name)) {
+        return false;
+    }
+    spec->name[0] = uint8_t(strlen(name));
+    memcpy(spec->name + 1, name, spec->name[0]);
+    *fileType = MovieFileType;
+    return true;
 }
 
 } // namespace
@@ -133,6 +191,11 @@ void InstallShellHooks()
     gUiHooks.hideProgress = AppHideProgress;
     gUiHooks.showGuidePage = AppShowGuidePage;
     gUiHooks.startProcessingThread = StartProcessingThreadFromShell;
+    gMovieWindowHooks.parentOf = ParentOf;
+    gMovieWindowHooks.setTitle = SetFrameTitle;
+    gMovieWindowHooks.windowSizes = WindowSizes;
+    gMovieWindowHooks.sizeView = SizeView;
+    gMovieWindowHooks.redrawView = RedrawView;
     gMovieWindowHooks.clearMainFramePicture = ClearMainFramePicture;
     gMovieWindowHooks.addOpenedFileToBatch = AddOpenedFileToBatch;
     gMovieWindowHooks.chooseSaveName = ChooseSaveName;
@@ -140,6 +203,10 @@ void InstallShellHooks()
     gMovieWindowHooks.showFramePreview = AppShowFramePreview;
     gMovieWindowHooks.hideFramePreview = AppHideFramePreview;
     gEngineHooks.showFrameInPreview = AppShowFrameInPreview;
+    InstallMovieFrameDecoder();
+    MovieExportHooks exportHooks;
+    exportHooks.chooseExport = ChooseExport;
+    SetMovieExportHooks(exportHooks);
 }
 
 CAboutDialog::CAboutDialog() : CDialog(kAboutTemplate) {}
@@ -188,7 +255,9 @@ bool CLoomcutApp::InitInstance()
     // 6. The command line: the frame, the document and the view, and a named movie.
     lc::ui::CCommandLineInfo info;
     if (commandLine_) {
-        for (const std::string &a : *commandLine_) {
+        // As the process's arguments: the program's name first.
+        for (size_t i = 1; i < commandLine_->size(); ++i) {
+            const std::string &a = (*commandLine_)[i];
             if (!a.empty() && a[0] != '-') {
                 info.m_nShellCommand = lc::ui::CCommandLineInfo::FileOpen;
                 info.m_strFileName = a;
