@@ -12,9 +12,9 @@ struct ConversionState
 {
     // --- source: set by the open and the readers ---
     int32_t frameRate = 0; // frames/s as an integer; the processing thread rounds it per movie
-    // The source rate as a ratio, stored beside frameRate by whoever sets it (the media-layer open:
-    // movie time scale and the first frame's duration; the AVI reader: rate and scale). The thread
-    // rounds frameRate from it, so 30000/1001 counts as 30 and not 29. 0 when not known.
+    // The source rate as a ratio, stored beside frameRate by the media-layer open (movie time
+    // scale and the first frame's duration). The thread rounds frameRate from it (or from
+    // SourceTiming for the own AVI reader), so 30000/1001 counts as 30 and not 29. 0: unknown.
     int32_t frameRateScale = 0;
     int32_t frameRateDuration = 0;
     int32_t sourceFrameCount = 0;     // media samples counted, the AVI reader's total, or pictures

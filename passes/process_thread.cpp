@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "engine/conversion_options.h"
+#include "engine/pulldown.h"
+#include "formats/avi_reader.h"
+#include "formats/source_timing.h"
 #include "passes/conversion_state.h"
 #include "passes/lower_hooks.h"
 #include "passes/movie_window.h"
@@ -74,9 +77,9 @@ void RefuseLongPath(const char *what)
 }
 
 // Nearest integer of scale / duration, as the MPEG-2 rate is rounded.
-int32_t RoundedRate(int32_t scale, int32_t duration)
+int32_t RoundedRate(int64_t scale, int64_t duration)
 {
-    return int32_t((int64_t(scale) + duration / 2) / duration);
+    return int32_t((scale + duration / 2) / duration);
 }
 
 } // namespace
@@ -151,8 +154,7 @@ unsigned ProcessThreadProc(void *)
         }
 
         // 4. Refusals of YUV processing.
-        if (options.useYuvProcessing && gLowerHooks.aviIsUncompressed
-            && gLowerHooks.aviIsUncompressed()) {
+        if (options.useYuvProcessing && gAviReadState.isUncompressed) {
             ShowWarning("YUV processing (in Advanced Options) cannot be used with\n"
                         "uncompressed AVI source movie");
             continue;
@@ -169,8 +171,17 @@ unsigned ProcessThreadProc(void *)
         if (!viaReader) {
             double rate = gLowerHooks.mpegFrameRate ? gLowerHooks.mpegFrameRate() : 0.0;
             state.frameRate = int32_t(rate + 0.5);
-        } else if (state.frameRateDuration > 0) {
-            state.frameRate = RoundedRate(state.frameRateScale, state.frameRateDuration);
+        } else {
+            // The own AVI reader keeps the file's rate and scale; the media-layer open stores
+            // its ratio beside frameRate.
+            int64_t scale = state.frameRateScale, duration = state.frameRateDuration;
+            if (gSourceKind.viaAviPlayer && gSourceTiming.scale != 0) {
+                scale = gSourceTiming.rate;
+                duration = gSourceTiming.scale;
+            }
+            if (duration > 0) {
+                state.frameRate = RoundedRate(scale, duration);
+            }
         }
 
         // 6. MXF clips are for viewing only.
@@ -194,7 +205,7 @@ unsigned ProcessThreadProc(void *)
 
         // 9. Passes: two for the two-pass pulldown analysis of 30 frames/s sources.
         control.passesLeft = 1;
-        CallHook(gLowerHooks.resetPulldownScores);
+        ResetPulldownScores();
         if (state.frameRate == 30 && options.twoPassPulldownRemoval
             && (options.pulldown2332To25P || options.pulldown32To25P)) {
             control.passesLeft = 2;

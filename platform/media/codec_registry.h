@@ -9,10 +9,11 @@
 // - own uncompressed codecs, encode and decode: 'raw ' (24-bit R, G, B rows of width x 3 bytes),
 //   '2vuy' (Cb Y0 Cr Y1) and 'yuvs' (Y0 Cb Y1 Cr), rows of whole pixel pairs (4 bytes a pair);
 // - the DV family through libavcodec, encode and decode, at exact frame sizes only:
-//   'dvc ' 720x480 120000 bytes, 'dvcp' 720x576 144000, 'dv5n' 720x480 240000 (both NTSC
-//   codes also take 720x486, keeping lines 4..483),
-//   'dv5p' 720x576 288000, DVCPRO HD 'dvh6' 1920x1080 480000, 'dvh5' 1920x1080 576000,
-//   'dvhp' 1280x720 240000, and 'AVd1' any of those three at its own size;
+//   'dvc ' 720x480 120000 bytes, 'dvcp' 720x576 144000, 'dv5n' 720x480 240000,
+//   'dv5p' 720x576 288000 (the two NTSC codes also take 720x486, keeping lines 4..483);
+//   DVCPRO HD at the shown or the coded width: 'dvh6' 1920 or 1280 x 1080 480000,
+//   'dvh5' 1920 or 1440 x 1080 576000, 'dvhp' 1280 or 960 x 720 240000, and 'AVd1' any of
+//   them (1920 x 1080 as 1080i60; decoding also takes 720p50 frames of 288000 bytes);
 // - JPEG ('jpeg') through libavcodec, encode and decode;
 // - decode only: every other intra-only codec libavcodec has under a QuickTime code.
 // Long-GOP codecs are not offered: callers decode single samples out of order.

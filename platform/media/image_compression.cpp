@@ -91,17 +91,16 @@ void FillDescription(ImageDescription *d, const CodecSpec &spec, int width, int 
     d->clutID = -1;
 }
 
-// The description handle sized for the whole record (the fixed part and the struct's padding).
+// The handle holds exactly the fixed part, as a description read from a file does: anything
+// after it would be taken for extensions (those of a previous codec are dropped).
 OSErr StoreDescription(ImageDescriptionHandle desc, const ImageDescription &d)
 {
     Handle h = reinterpret_cast<Handle>(desc);
-    if (GetHandleSize(h) < int32_t(sizeof d)) {
-        SetHandleSize(h, int32_t(sizeof d));
-        if (MemError() != noErr) {
-            return MemError();
-        }
+    SetHandleSize(h, kImageDescriptionBytes);
+    if (MemError() != noErr) {
+        return MemError();
     }
-    std::memcpy(*desc, &d, sizeof d);
+    std::memcpy(*desc, &d, size_t(kImageDescriptionBytes));
     return noErr;
 }
 

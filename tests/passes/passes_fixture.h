@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/conversion_options.h"
+#include "formats/avi_reader.h"
+#include "formats/source_timing.h"
 #include "passes/conversion_state.h"
 #include "passes/lower_hooks.h"
 #include "passes/process_control.h"
@@ -29,6 +31,8 @@ protected:
         gUiState.batchText[0] = 0;
         gSourceKind.Clear();
         gConversionState = ConversionState{};
+        gSourceTiming = SourceTiming{};
+        gAviReadState.isUncompressed = 0;
         ResetConversionOptions(gConversionOptions);
         calls().clear();
         gUiHooks = UiHooks{};
@@ -43,7 +47,6 @@ protected:
         gLowerHooks = LowerHooks{};
         gLowerHooks.stopMpegDecoder = [] { calls().push_back("StopMpegDecoder"); };
         gLowerHooks.fitVideoWindow = [] { calls().push_back("FitVideoWindow"); };
-        gLowerHooks.resetPulldownScores = [] { calls().push_back("ResetPulldownScores"); };
     }
     void TearDown() override
     {

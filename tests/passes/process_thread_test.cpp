@@ -30,9 +30,9 @@ enum class Kind {
 struct FakeSource
 {
     Kind kind = Kind::Mpeg;
-    int32_t frameRate = 25; // what the open leaves in ConversionState::frameRate
-    int32_t rateScale = 0;  // the ratio beside it, 0 when not known
-    int32_t rateDuration = 0;
+    int32_t frameRate = 25;   // what the open leaves in ConversionState::frameRate
+    int32_t rateScale = 0;    // the ratio beside it (the AVI reader's rate), 0 when not known
+    int32_t rateDuration = 0; // (the AVI reader's scale)
     bool openFails = false;
     bool error = false;      // ProcessMovie shows an error
     bool stop = false;       // the user presses Stop during ProcessMovie
@@ -83,8 +83,13 @@ public:
             break;
         }
         gConversionState.frameRate = s.frameRate;
-        gConversionState.frameRateScale = s.rateScale;
-        gConversionState.frameRateDuration = s.rateDuration;
+        if (s.kind == Kind::AviReader) {
+            gSourceTiming.rate = uint32_t(s.rateScale);
+            gSourceTiming.scale = uint32_t(s.rateDuration);
+        } else {
+            gConversionState.frameRateScale = s.rateScale;
+            gConversionState.frameRateDuration = s.rateDuration;
+        }
         mpegRate = double(s.frameRate);
         return 1;
     }
@@ -475,6 +480,7 @@ TEST_F(ProcessThreadTest, FrameRateFamilyAndPasses)
         {"29.97 movie, one pass", Kind::QuickTime, 29, 30000, 1001, false, 30, 0, 1},
         {"25 movie", Kind::QuickTime, 25, 2500, 100, true, 25, 1, 1},
         {"23.976 movie", Kind::QuickTime, 23, 24000, 1001, true, 24, 0, 1},
+        {"29.97 AVI", Kind::AviReader, 29, 30000, 1001, true, 30, 0, 2},
         {"ratio unknown", Kind::AviReader, 29, 0, 0, true, 29, 0, 1},
         {"MPEG-2 at 25", Kind::Mpeg, 25, 0, 0, true, 25, 1, 1},
     };
@@ -529,7 +535,6 @@ TEST_F(ProcessThreadTest, OptionsWrittenForTheRun)
     EXPECT_EQ(movie.seen[0].ntscOutputHeight, 486);
     EXPECT_EQ(movie.seen[0].outputIsAvi, 1);
     EXPECT_EQ(movie.seen[0].dvAviOutput, 0);
-    EXPECT_EQ(CountCalls("ResetPulldownScores"), 1);
 }
 
 TEST_F(ProcessThreadTest, YuvRefusals)
@@ -553,9 +558,7 @@ TEST_F(ProcessThreadTest, YuvRefusals)
         SCOPED_TRACE(row.what);
         SetUp();
         gConversionOptions.useYuvProcessing = 1;
-        static int uncompressed;
-        uncompressed = row.uncompressed;
-        gLowerHooks.aviIsUncompressed = [] { return uncompressed; };
+        gAviReadState.isUncompressed = row.uncompressed;
         FakeSource s;
         s.kind = row.kind;
         RunSingle(Source("m.avi", s));

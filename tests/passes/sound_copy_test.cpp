@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "engine/conversion_options.h"
+#include "formats/avi_writer.h"
 #include "formats/formats_hooks.h"
 #include "formats/source_audio_format.h"
 #include "passes/audio_ring.h"
@@ -129,6 +130,37 @@ TEST_F(SoundCopyTest, NtscToneIsRetimedByTheOneThousandAndOneStep)
         EXPECT_LT(AudioRingAvailableBytes(0), 4u);
         EXPECT_TRUE(messages_.Texts().empty());
     }
+}
+
+// The same through the AVI writer into a file, as a player's decoder reads it back.
+TEST_F(SoundCopyTest, RetimedSoundPlaysRetimedFromTheWrittenAvi)
+{
+    std::string path =
+        std::string(LC_BINARY_DIR) + "/fixtures/sound_out_" + std::to_string(getpid()) + ".avi";
+    std::string raw = path + ".raw";
+    gConversionState.sourceIsNtsc = 1;
+    gConversionState.outputIsAvi = 1;
+    Arm("sound_tone_sowt.mov");
+    ASSERT_EQ(AviBeginRGB(path.c_str(), 80, 2500, 100, 16, 16), 1);
+    std::vector<uint8_t> frame(16 * 16 * 3, 128);
+    for (int group = 0; group < 20; group++) {
+        for (int i = 0; i < 4; i++) {
+            AviWriteVideoFrame(frame.data(), uint32_t(frame.size()));
+        }
+        ASSERT_EQ(CopySound(8008), 1);
+    }
+    ASSERT_EQ(DrainRetimedSound(), 1);
+    AviCloseOutput();
+    ASSERT_TRUE(sound_test::RunTool({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", path, "-map",
+                                     "0:a", "-f", "s16le", "-c:a", "pcm_s16le", raw}));
+    std::vector<uint8_t> pcm = sound_test::ReadFile(raw);
+    const auto *samples = reinterpret_cast<const int16_t *>(pcm.data());
+    size_t frames = pcm.size() / 4;
+    EXPECT_NEAR(double(frames), 160160.0 * 960 / 1001, 2.0); // 20 groups of 8008 frames
+    EXPECT_NEAR(ToneFrequency(samples, frames, 0, 48000), 1042.7, 0.1);
+    EXPECT_NEAR(ToneFrequency(samples, frames, 1, 48000), 1042.7, 0.1);
+    std::remove(path.c_str());
+    std::remove(raw.c_str());
 }
 
 TEST_F(SoundCopyTest, EndOfPassCountIsFormedInSixtyFourBits)

@@ -49,14 +49,7 @@ const std::string &FixtureDir()
             (void)flock(lock, LOCK_EX);
         }
         if (ModifiedTime(stamp) < ModifiedTime(script)) {
-            pid_t pid = fork();
-            if (pid == 0) {
-                execlp("sh", "sh", script.c_str(), out.c_str(), static_cast<char *>(nullptr));
-                _exit(127);
-            }
-            int status = 0;
-            if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)
-                && WEXITSTATUS(status) == 0) {
+            if (RunTool({"sh", script, out})) {
                 FILE *f = std::fopen(stamp.c_str(), "w");
                 if (f) {
                     std::fclose(f);
@@ -74,6 +67,23 @@ const std::string &FixtureDir()
     return dir;
 }
 } // namespace
+
+bool RunTool(const std::vector<std::string> &argv)
+{
+    std::vector<char *> args;
+    for (const std::string &a : argv) {
+        args.push_back(const_cast<char *>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)
+           && WEXITSTATUS(status) == 0;
+}
 
 std::string Fixture(const char *name)
 {

@@ -14,6 +14,9 @@ std::string Fixture(const char *name);
 
 std::vector<uint8_t> ReadFile(const std::string &path);
 
+// Runs a program (found on PATH) with its arguments; true when it exits with 0.
+bool RunTool(const std::vector<std::string> &argv);
+
 // Opens a fixture movie through the media layer; null (with a test failure) when it cannot.
 Movie OpenMovie(const char *name);
 // The index-th (1-based) sound track of a movie.

@@ -71,7 +71,8 @@ bool IsDvFrameBytes(OSType cType, int32_t bytes); // a frame size this code deco
 
 // Copies the fixed part of a description out of its handle; paramErr for a null handle or one
 // shorter than the fixed part.
-constexpr int32_t kImageDescriptionBytes = 86; // the fixed part as stored
+constexpr int32_t kImageDescriptionBytes = 86; // the fixed part: every field, no tail padding
+static_assert(offsetof(ImageDescription, clutID) + sizeof(int16_t) == kImageDescriptionBytes);
 OSErr ReadImageDescription(ImageDescriptionHandle desc, ImageDescription *out);
 
 // Same-size pixel copies between views, exact for same-family formats (RGB to RGB, YUV to YUV);

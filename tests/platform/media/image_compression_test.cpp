@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec_test_support.h"
@@ -42,7 +43,8 @@ Compressed CompressFrom(const TestGWorld &g, OSType cType, CodecQ quality = code
     auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandle(4));
     c.err = CompressImage(g.pm(), nullptr, quality, cType, desc, reinterpret_cast<Ptr>(c.data.data()));
     if (c.err == noErr) {
-        c.desc = **desc;
+        EXPECT_EQ(GetHandleSize(reinterpret_cast<Handle>(desc)), 86); // no stray extension bytes
+        std::memcpy(&c.desc, *desc, 86);
         c.data.resize(size_t(c.desc.dataSize));
     }
     DisposeHandle(reinterpret_cast<Handle>(desc));
@@ -375,6 +377,42 @@ TEST(DvCodecs, RgbAndOtherPictureSizesGoThroughConversion)
         const std::vector<uint8_t> shown = back.Packed(2);
         EXPECT_GE(Psnr(shown.data(), source.data(), source.size()), 30.0);
     }
+}
+
+TEST(DvCodecs, ThreadsDecodeAndEncodeSideBySide)
+{
+    // The processing thread and a player each keep their own codec contexts.
+    struct Job
+    {
+        const char *code;
+        int width, height;
+        std::vector<uint8_t> sample, first;
+        bool same = true;
+    } jobs[] = {{"dvc ", 720, 480, {}, {}}, {"dvcp", 720, 576, {}, {}}};
+    for (Job &j : jobs) {
+        std::string name = j.code;
+        name.erase(name.find_last_not_of(' ') + 1);
+        j.sample = ReadBytes(CodecFixture("dv_" + name + ".sample"));
+    }
+    auto run = [](Job *j) {
+        TestGWorld g(16, j->width, j->height);
+        for (int i = 0; i < 10; i++) {
+            if (DecodeTo(g, Code(j->code), j->width, j->height, j->sample) != noErr) {
+                j->same = false;
+                return;
+            }
+            Compressed c = CompressFrom(g, Code(j->code));
+            if (i == 0) {
+                j->first = c.data;
+            }
+            j->same = j->same && c.err == noErr && c.data == j->first;
+        }
+    };
+    std::thread a(run, &jobs[0]), b(run, &jobs[1]);
+    a.join();
+    b.join();
+    EXPECT_TRUE(jobs[0].same);
+    EXPECT_TRUE(jobs[1].same);
 }
 
 TEST(DvCodecs, HostileSamplesGiveErrors)

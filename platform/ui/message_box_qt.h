@@ -1,0 +1,16 @@
+#pragma once
+
+// The Qt presenter of the message-box service: the box is shown on the GUI thread. Called there,
+// it runs modally and returns the answer; called from a worker, the worker waits for the answer
+// while the GUI thread goes on handling events.
+
+namespace lc::ui {
+
+// Installs the presenter (the application does this at start). title is the boxes' caption.
+void InstallQtMessagePresenter(const char *title);
+
+// Converts the system's line breaks ("\r\n", "\r", "\n") to Qt's.
+// Layer-internal, exposed for tests.
+int ShowQtMessageBox(const char *text, unsigned type);
+
+} // namespace lc::ui
