@@ -44,9 +44,6 @@ const ControlTemplate kAboutControls[] = {
 const lc::ui::DialogTemplate kAboutTemplate =
     lc::ui::MakeDialogTemplate("100", "About Kestra Halvorne", 235, 55, kAboutControls);
 
-// The output-folder chooser's answer.
-char gOutputFileName[256];
-
 bool ChooseSaveName(const char *filter, const char *extension, char *name, int cap)
 {
     std::string f = std::string(filter) + "|*." + extension + "||";
@@ -161,29 +158,6 @@ bool PromptForMovieFile(std::string &path)
     return true;
 }
 
-const char *PromptForOutputFile()
-{
-    lc::ui::CFileDialog dlg(true, nullptr, "Navigate to output folder and click Open",
-                            lc::ui::OFN_HIDEREADONLY, "");
-    dlg.SetTitle("Open");
-    gOutputFileName[0] = '\0';
-    if (dlg.DoModal() == IDOK) {
-        lc::CopyText(gOutputFileName, dlg.GetPathName().c_str());
-    }
-    return gOutputFileName;
-}
-
-const char *BrowseForOutputFolder()
-{
-    char *text = const_cast<char *>(PromptForOutputFile());
-    if (text[0]) {
-        if (char *slash = strrchr(text, '/')) {
-            *slash = '\0';
-        }
-    }
-    return text;
-}
-
 void InstallShellHooks()
 {
     gUiHooks.showProgress = AppShowProgress;
@@ -286,7 +260,9 @@ bool CLoomcutApp::InitInstance()
     }
 
     // 8. The modeless dialogs, hidden, in this order; the guide reads the options file.
-    CreateOptionsDialogs();
+    gOptionsDialog.Create();
+    gAdvancedDialog.Create();
+    gNtscPalDialog.Create();
     gProgressDialog.Create();
     gBatchDialog.Create();
     gGuideDialog.Create();

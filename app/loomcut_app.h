@@ -45,10 +45,6 @@ void WarnAboutMediaVersion(int version);
 
 // Asks for a movie to open; true with the path when the user chose one.
 bool PromptForMovieFile(std::string &path);
-// Asks the user to navigate to a folder and press Open; the folder + "/" + the box's text.
-const char *PromptForOutputFile();
-// The output folder the user navigated to, without a trailing "/"; "" when cancelled.
-const char *BrowseForOutputFolder();
 
 // Points the hooks of the lower folders at the shell's windows.
 void InstallShellHooks();

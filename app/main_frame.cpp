@@ -138,7 +138,7 @@ void DisableMenusForProcessing()
             gMainFrame->EnableMenuPosition(position, false);
         }
     }
-    HideOptionsDialogForProcessing();
+    gOptionsDialog.ShowWindow(lc::ui::SW_HIDE);
     gBatchDialog.OnClose();
 }
 
