@@ -4,7 +4,7 @@
 
 #include "app/batch_dialog.h"
 #include "app/frame_preview.h"
-#include "app/guide_dialog.h"
+#include "app/guide.h"
 #include "app/loomcut_doc.h"
 #include "app/loomcut_view.h"
 #include "app/main_frame.h"
@@ -163,7 +163,7 @@ void InstallShellHooks()
     gUiHooks.showProgress = AppShowProgress;
     gUiHooks.setProgress = AppSetProgress;
     gUiHooks.hideProgress = AppHideProgress;
-    gUiHooks.showGuidePage = AppShowGuidePage;
+    InstallGuideHooks();
     gUiHooks.startProcessingThread = StartProcessingThreadFromShell;
     gMovieWindowHooks.parentOf = ParentOf;
     gMovieWindowHooks.setTitle = SetFrameTitle;
@@ -173,7 +173,6 @@ void InstallShellHooks()
     gMovieWindowHooks.clearMainFramePicture = ClearMainFramePicture;
     gMovieWindowHooks.addOpenedFileToBatch = AddOpenedFileToBatch;
     gMovieWindowHooks.chooseSaveName = ChooseSaveName;
-    gMovieWindowHooks.showGuidePageAfterProcessing = AppShowGuidePageAfterProcessing;
     gMovieWindowHooks.showFramePreview = AppShowFramePreview;
     gMovieWindowHooks.hideFramePreview = AppHideFramePreview;
     gEngineHooks.showFrameInPreview = AppShowFrameInPreview;

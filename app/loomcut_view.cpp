@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "app/batch_dialog.h"
-#include "app/guide_dialog.h"
+#include "app/guide.h"
 #include "app/main_frame.h"
 #include "app/options_dialog.h"
 #include "app/resource_ids.h"

@@ -31,5 +31,15 @@ function(lc_test name)
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 120
         DISCOVERY_MODE PRE_TEST
-        PROPERTIES LABELS "${A_LABEL};${A_EXTRA_LABELS}" ENVIRONMENT "${env}")
+        TEST_LIST ${name}_TESTS)
+    # Discovery splits list-valued PROPERTIES, so labels and environment are set by a CTest
+    # include that runs after the discovered list is known.
+    set(labels ${A_LABEL} ${A_EXTRA_LABELS})
+    set(props ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
+    file(GENERATE OUTPUT ${props} CONTENT
+"if(DEFINED ${name}_TESTS)
+  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${labels}\" ENVIRONMENT \"${env}\")
+endif()
+")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${props})
 endfunction()

@@ -9,7 +9,10 @@ constexpr int32_t kAny = INT32_MIN;
 constexpr int32_t kAll = INT32_MAX;
 } // namespace
 
-#define LC_FIELD(name, def, lo, hi) {#name, &ConversionOptions::name, def, lo, hi}
+#define LC_FIELD(name, def, lo, hi)                                                                \
+    {                                                                                              \
+#name, &ConversionOptions::name, def, lo, hi                                               \
+    }
 
 // Check boxes and radios are 0/1; the amounts carry the dialogs' ranges.
 const ConversionOptionField kConversionOptionFields[kConversionOptionCount] = {
@@ -65,4 +68,7 @@ int32_t ClampConversionOption(int index, int32_t value)
     return value;
 }
 
-void ResetConversionOptions(ConversionOptions &options) { options = ConversionOptions{}; }
+void ResetConversionOptions(ConversionOptions &options)
+{
+    options = ConversionOptions{};
+}

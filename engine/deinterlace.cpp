@@ -45,6 +45,21 @@ bool MaskDisplay(const DeinterlaceParams &p)
     return p.showMotionMask || p.showLineMask;
 }
 
+// The line pairs the motion detector visits: from line 2 (crop: above the bar) while below the
+// mirrored limit, never past the last line.
+struct LinePairs
+{
+    int top;
+    int bottom;
+};
+
+LinePairs MotionLinePairs(int h, bool crop)
+{
+    const int top = crop ? CropTop(h) : 2;
+    const int bottom = std::min(crop ? h - top : h - 2, h - 1);
+    return {top, bottom};
+}
+
 } // namespace
 
 int AbsInt(int v)
@@ -130,10 +145,8 @@ int DeinterlaceWeight_c(const WeightContext &c, int y, int x)
 void MotionMapRgb_c(const MapView &map, const FrameView &prev, const FrameView &cur,
                     const FrameView &next, bool crop)
 {
-    const int h = cur.height;
-    const int top = crop ? CropTop(h) : 2;
-    const int bottom = crop ? h - top : h - 2;
-    for (int y = top; y < bottom && y + 1 < h; y += 2) {
+    const LinePairs lines = MotionLinePairs(cur.height, crop);
+    for (int y = lines.top; y < lines.bottom; y += 2) {
         int32_t *out = map.Row(y / 2);
         for (int x = 0; x < cur.width; x++) {
             int32_t sum = 0;
@@ -155,10 +168,8 @@ void MotionMapRgb_c(const MapView &map, const FrameView &prev, const FrameView &
 void MotionMapYuv_c(const MapView &map, const FrameView &prev, const FrameView &cur,
                     const FrameView &next, bool crop)
 {
-    const int h = cur.height;
-    const int top = crop ? CropTop(h) : 2;
-    const int bottom = crop ? h - top : h - 2;
-    for (int y = top; y < bottom && y + 1 < h; y += 2) {
+    const LinePairs lines = MotionLinePairs(cur.height, crop);
+    for (int y = lines.top; y < lines.bottom; y += 2) {
         int32_t *out = map.Row(y / 2);
         const uint8_t *p0 = prev.Row(y);
         const uint8_t *p1 = prev.Row(y + 1);

@@ -273,6 +273,15 @@ void ReadVideoFormat(ByteReader chunk, int slot)
     }
     int32_t height = int32_t(lc::LoadU32le(strf + 8));
     S.isTopDown = height < 0 ? 1 : 0;
+    int64_t width = int32_t(lc::LoadU32le(strf + 4));
+    int64_t bits = lc::LoadU16le(strf + 14);
+    S.topDownRowBytes = 0;
+    S.topDownRows = 0;
+    if (S.isTopDown && width > 0 && width <= kMaxFrameSide && -int64_t(height) <= kMaxFrameSide
+        && bits > 0 && bits <= 64) {
+        S.topDownRowBytes = (width * bits + 31) / 32 * 4;
+        S.topDownRows = -int64_t(height);
+    }
     if (S.frameHeight <= 0 && height != INT32_MIN) {
         S.frameHeight = height < 0 ? -height : height;
     }
@@ -488,20 +497,10 @@ bool ReadAudioChunk(uint32_t size)
 // Bottom-up rows are what every caller of the reader expects of uncompressed frames.
 void TurnOverTopDownFrame(uint8_t *frame, uint32_t size)
 {
-    int slot = S.videoStream < 0 ? 0 : S.videoStream;
-    if (!S.isUncompressed || !S.isTopDown || S.streamFormatBytes[slot] < 16) {
-        return;
-    }
-    const uint8_t *bih = S.streamFormats[slot];
-    int64_t width = int32_t(lc::LoadU32le(bih + 4));
-    int64_t height = -int64_t(int32_t(lc::LoadU32le(bih + 8)));
-    int64_t bits = lc::LoadU16le(bih + 14);
-    if (width <= 0 || height <= 1 || bits <= 0 || width > kMaxFrameSide || height > kMaxFrameSide
-        || bits > 64) {
-        return;
-    }
-    int64_t stride = (width * bits + 31) / 32 * 4;
-    if (stride * height > int64_t(size)) {
+    // Geometry taken at open: the writer may reuse the format slot while a source is read.
+    int64_t stride = S.topDownRowBytes;
+    int64_t height = S.topDownRows;
+    if (!S.isUncompressed || !S.isTopDown || height <= 1 || stride * height > int64_t(size)) {
         return;
     }
     if (gRowScratch.size() < size_t(stride)) {
@@ -555,6 +554,12 @@ constexpr int kWalkEnded = -2; // the end of the data (remaining audio: done)
 // and the position are as they were before the failed chunk.
 int64_t WalkMovi(Walk mode, uint8_t *buffer, int bufferSize)
 {
+    // Seeking moves the handle; sequential reading goes on from its own place.
+    lc::FileSeek(S.fd, S.sequentialPos, SEEK_SET);
+    struct KeepPlace
+    {
+        ~KeepPlace() { S.sequentialPos = Tell(); }
+    } keepPlace;
     for (;;) {
         if (mode == Walk::RemainingAudio && gFormatsHooks.stopRequested()) {
             return kWalkFailed;
@@ -607,7 +612,8 @@ int64_t WalkMovi(Walk mode, uint8_t *buffer, int bufferSize)
                 Log("Reading frame %u at %" PRId64 "\n", S.framesRead - 1, dataPos);
                 return tooLarge ? 0 : int64_t(size);
             }
-            bool handOff = IsHandedAudioChunk(id)
+            // Sound chunks beyond the cap are skipped like any other chunk.
+            bool handOff = IsHandedAudioChunk(id) && size <= kMaxAudioChunkBytes
                            && (mode == Walk::RemainingAudio || gFormatsHooks.passesLeft() == 1);
             if (handOff) {
                 if (!ReadAudioChunk(size)) {
@@ -821,6 +827,7 @@ int AviOpenRead(const char *path, uint32_t *totalFrames, int *isExtended)
     AviCloseRead();
     S.isDV = S.isOtherDV = S.resultCode = S.isUncompressed = S.isInterleavedDV = 0;
     S.isTopDown = 0;
+    S.topDownRowBytes = S.topDownRows = 0;
     S.totalFrames = 0;
     S.superIndexCount = 0;
     S.videoStream = S.audioStream = -1;
@@ -964,6 +971,7 @@ int AviOpenRead(const char *path, uint32_t *totalFrames, int *isExtended)
 
     // 9. Remember where "movi" starts.
     S.moviStart = Tell();
+    S.sequentialPos = S.moviStart;
     S.savedRiffBytesLeft = S.riffBytesLeft;
     S.savedMoviBytesLeft = S.moviBytesLeft;
     S.idx1Pos = 0;
@@ -1049,6 +1057,7 @@ void AviRewindToMovi()
         return;
     }
     lc::FileSeek(S.fd, S.moviStart, SEEK_SET);
+    S.sequentialPos = S.moviStart;
     S.riffBytesLeft = S.savedRiffBytesLeft;
     S.moviBytesLeft = S.savedMoviBytesLeft;
     S.framesRead = 0;

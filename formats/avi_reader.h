@@ -43,7 +43,8 @@ struct AviReadState
     int64_t lastFramePos = -1; // data position of the last video chunk read; -1 none yet
     int64_t riffBytesLeft = 0;
     int64_t moviBytesLeft = 0;
-    int64_t moviStart = 0; // just after the first "movi" list type
+    int64_t moviStart = 0;     // just after the first "movi" list type
+    int64_t sequentialPos = 0; // where AviReadNextFrame goes on (seeking does not move it)
     int64_t savedRiffBytesLeft = 0;
     int64_t savedMoviBytesLeft = 0;
 
@@ -54,6 +55,8 @@ struct AviReadState
     int isOtherDV = 0;
     int isUncompressed = 0;
     int isTopDown = 0; // video biHeight < 0: rows are stored top-down (frames are turned over)
+    int64_t topDownRowBytes = 0; // row length and count of such frames, taken at open
+    int64_t topDownRows = 0;
     char handlerText[5] = {};
     char compressionText[5] = {};
 

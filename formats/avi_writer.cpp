@@ -626,20 +626,43 @@ int AviWriteHeader(const char *path, uint32_t totalFrames, uint32_t scale, uint3
     return W.writeErrorShown ? 0 : 1;
 }
 
-void AviWriteVideoFrame(const void *data, uint32_t length)
+namespace {
+
+// Opens a due segment and writes the chunk header; the data position, or -1 when nothing can be
+// written.
+int64_t BeginChunk(const char *id, uint32_t length)
 {
     if (!Writable()) {
-        return;
+        return -1;
     }
     if (W.newSegmentDue) {
         OpenNewSegment();
         if (!Writable()) {
-            return;
+            return -1;
         }
     }
-    AviWriteFourCC("00db");
+    AviWriteFourCC(id);
     AviWriteDword(length);
-    int64_t p = AviWriteTell();
+    return AviWriteTell();
+}
+
+// The chunk in "idx1" order: type 2 video, 1 audio.
+void RecordIdx1(int64_t pos, uint32_t length, uint8_t type)
+{
+    W.idx1Off[W.idx1Count] = pos;
+    W.idx1Size[W.idx1Count] = length;
+    W.idx1Type[W.idx1Count] = type;
+    W.idx1Count += 1;
+}
+
+} // namespace
+
+void AviWriteVideoFrame(const void *data, uint32_t length)
+{
+    int64_t p = BeginChunk("00db", length);
+    if (p < 0) {
+        return;
+    }
     AviWriteBytes(data, length);
     WritePad(length);
     W.maxVideoChunk = std::max(W.maxVideoChunk, length);
@@ -647,32 +670,18 @@ void AviWriteVideoFrame(const void *data, uint32_t length)
     W.segVideoSize[W.segVideoCount] = length;
     W.segVideoCount += 1;
     W.totalVideoFrames += 1;
-    W.idx1Off[W.idx1Count] = p;
-    W.idx1Size[W.idx1Count] = length;
-    W.idx1Type[W.idx1Count] = 2;
-    W.idx1Count += 1;
+    RecordIdx1(p, length, 2);
     AfterChunk(W.segVideoCount);
 }
 
 void AviWriteAudioChunk(const char *, const void *data, uint32_t length)
 {
-    if (!Writable()) {
+    int64_t p = BeginChunk("01wb", length);
+    if (p < 0) {
         return;
     }
-    if (W.newSegmentDue) {
-        OpenNewSegment();
-        if (!Writable()) {
-            return;
-        }
-    }
-    AviWriteFourCC("01wb");
-    AviWriteDword(length);
-    int64_t p = AviWriteTell();
     W.maxAudioChunk = std::max(W.maxAudioChunk, length);
-    W.idx1Off[W.idx1Count] = p;
-    W.idx1Size[W.idx1Count] = length;
-    W.idx1Type[W.idx1Count] = 1;
-    W.idx1Count += 1;
+    RecordIdx1(p, length, 1);
     W.segAudioOff[W.segAudioCount] = p;
     W.segAudioSize[W.segAudioCount] = length;
     W.segAudioCount += 1;

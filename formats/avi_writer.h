@@ -71,7 +71,6 @@ struct AviWriteState
     uint8_t videoStreamHeader[56] = {};
     uint8_t audioStreamHeader[56] = {};
     uint8_t audioFormat[18] = {};
-    uint8_t superIndexHeader[24] = {};
     // Patch positions.
     int64_t avihTotalFramesPos = 0;
     int64_t avihSuggestedBufferPos = 0;

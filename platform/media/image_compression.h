@@ -33,10 +33,6 @@ constexpr OSErr codecUnimpErr = -8962;   // the codec cannot deliver the asked p
 constexpr OSErr codecSizeErr = -8963;    // picture size the codec does not take
 constexpr OSErr codecBadDataErr = -8969; // sample data the codec cannot read (short, wrong size)
 
-struct MatrixRecord
-{
-    Fixed matrix[3][3];
-};
 struct MaskRecord;
 using RgnHandle = MaskRecord **;
 

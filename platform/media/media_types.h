@@ -59,6 +59,12 @@ struct Rect
 };
 void OffsetRect(Rect *r, int16_t dh, int16_t dv);
 
+// 3x3 transform of a track or a decompression; [2][2] is 2.30 fixed (1 << 30).
+struct MatrixRecord
+{
+    Fixed matrix[3][3];
+};
+
 // Image description of a video sample ('vide'), with the codec's code in cType. Extensions follow
 // the fixed part inside the same handle (idSize counts them).
 struct ImageDescription

@@ -358,7 +358,7 @@ OSErr WriteMovieAtom(MovieRecord *movie)
         return paramErr;
     }
     // Only tracks with media data, all of it in this file, are written.
-    std::vector<const TrackRecord *> tracks;
+    std::vector<TrackRecord *> tracks;
     uint32_t nextId = 1;
     for (const auto &t : movie->tracks) {
         const MediaRecord *m = t->media.get();
@@ -373,8 +373,8 @@ OSErr WriteMovieAtom(MovieRecord *movie)
         tracks.push_back(t.get());
     }
     // Written tracks are numbered from 1 in movie order; references follow the numbers.
-    for (const TrackRecord *t : tracks) {
-        const_cast<TrackRecord *>(t)->id = nextId++;
+    for (TrackRecord *t : tracks) {
+        t->id = nextId++;
     }
     movie->nextTrackId = nextId;
 

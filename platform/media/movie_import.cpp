@@ -385,12 +385,17 @@ OSErr ImportWithDemuxer(const std::shared_ptr<DataFile> &file, Movie *out, std::
                 break;
             }
             // Frames stay in the file when its bytes are the packet's; else they are copied.
-            size_t probe = std::min<size_t>(size_t(pkt->size), 256);
-            check.resize(probe);
+            // Head and tail are compared: DV headers repeat from frame to frame, the tail not.
+            size_t probe = std::min<size_t>(size_t(pkt->size), 128);
+            size_t tail = size_t(pkt->size) - probe;
+            check.resize(2 * probe);
             int64_t at = -1;
             for (int64_t delta : {posDelta, int64_t(0), int64_t(8)}) {
-                if (delta >= 0 && pkt->pos >= 0 && file->ReadAt(pkt->pos + delta, check.data(), probe)
-                    && std::memcmp(check.data(), pkt->data, probe) == 0) {
+                if (delta >= 0 && pkt->pos >= 0
+                    && file->ReadAt(pkt->pos + delta, check.data(), probe)
+                    && file->ReadAt(pkt->pos + delta + int64_t(tail), check.data() + probe, probe)
+                    && std::memcmp(check.data(), pkt->data, probe) == 0
+                    && std::memcmp(check.data() + probe, pkt->data + tail, probe) == 0) {
                     at = pkt->pos + delta;
                     posDelta = delta;
                     break;

@@ -28,7 +28,6 @@ OSErr Set(OSErr err)
 struct FileRef
 {
     std::shared_ptr<DataFile> file;
-    Movie created = nullptr; // the movie CreateMovieFile made for this file
 };
 std::mutex gRefsLock;
 std::map<short, FileRef> gRefs;
@@ -310,7 +309,7 @@ OSErr OpenMovieFile(const FSSpec *fileSpec, short *resRefNum, int8_t permission)
     if (!f) {
         return Set(OpenErrorFromErrno());
     }
-    *resRefNum = AddRef({f, nullptr});
+    *resRefNum = AddRef({f});
     return Set(noErr);
 }
 
@@ -410,7 +409,7 @@ OSErr CreateMovieFile(const FSSpec *fileSpec, OSType, int16_t, long, short *resR
     movie->mdatHeader = 20;
     movie->appendAt = int64_t(w.size());
     *newMovie = movie.release();
-    *resRefNum = AddRef({f, *newMovie});
+    *resRefNum = AddRef({f});
     return Set(noErr);
 }
 

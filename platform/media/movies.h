@@ -115,10 +115,6 @@ void SetTrackEnabled(Track theTrack, Boolean isEnabled);
 Boolean GetTrackEnabled(Track theTrack);
 short GetTrackVolume(Track theTrack);
 
-struct MatrixRecord
-{
-    Fixed matrix[3][3]; // [2][2] is 2.30 fixed (1 << 30)
-};
 void GetTrackMatrix(Track theTrack, MatrixRecord *matrix);
 void SetTrackMatrix(Track theTrack, const MatrixRecord *matrix);
 
@@ -168,6 +164,9 @@ OSErr AddMediaSample(Media theMedia, Handle dataIn, long inOffset, unsigned long
                      TimeValue durationPerSample, SampleDescriptionHandle sampleDescriptionH,
                      long numberOfSamples, short sampleFlags, TimeValue *sampleTime);
 
+// A description handle holds the fixed fields of the record (ImageDescription, SoundDescription,
+// TimeCodeDescription) in native order, then the rest of the file's entry (version 1 sound
+// fields, extension atoms) byte for byte, so offsets past the fixed part are the file's own.
 // Reads at media time `time`. Video and other media: the one sample containing the time (its
 // stored bytes, start, duration, description, flags). Sound: up to maxNumberOfSamples frames
 // from the time (0 means all that follow in the chunk), across chunks with the same description.

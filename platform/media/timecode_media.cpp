@@ -28,10 +28,14 @@ OSErr Set(OSErr err)
 
 bool ValidDef(const TimeCodeDef *d) { return d && d->numFrames > 0; }
 
-// Frames dropped per minute in drop-frame counting: 2 at 30 frames a second, 4 at 60.
+// Frames dropped per minute in drop-frame counting: 2 at 30 frames a second, 4 at 60. Other
+// rates (25, 24) have no drop-frame counting, whatever the flag says.
 long DropPerMinute(const TimeCodeDef *d)
 {
-    return (d->flags & tcDropFrame) ? (d->numFrames + 15) / 30 * 2 : 0;
+    if (!(d->flags & tcDropFrame) || d->numFrames % 30 != 0) {
+        return 0;
+    }
+    return d->numFrames / 15;
 }
 
 } // namespace

@@ -24,9 +24,15 @@ char *gQtArgv[] = {gQtArg0, nullptr};
 
 } // namespace
 
-CWinApp *AfxGetApp() { return gApp; }
+CWinApp *AfxGetApp()
+{
+    return gApp;
+}
 
-CFrameWnd *AfxGetMainWnd() { return gApp ? gApp->m_pMainWnd : nullptr; }
+CFrameWnd *AfxGetMainWnd()
+{
+    return gApp ? gApp->m_pMainWnd : nullptr;
+}
 
 void EnsureGuiApplication()
 {
@@ -35,14 +41,21 @@ void EnsureGuiApplication()
         new QApplication(gQtArgc, gQtArgv);
         QApplication::setQuitOnLastWindowClosed(false);
         // At exit, windows of global objects are left alone; Qt's statics may be gone.
-        std::atexit([] { internal::UnbindGuiThread(); });
+        std::atexit([] {
+            internal::ForgetAllWindows();
+            internal::UnbindGuiThread();
+        });
     }
     if (!HasGuiThread()) {
         internal::BindGuiThread();
     }
 }
 
-CWinApp::CWinApp(const char *appName) : appName_(appName ? appName : "") { gApp = this; }
+CWinApp::CWinApp(const char *appName)
+    : appName_(appName ? appName : "")
+{
+    gApp = this;
+}
 
 CWinApp::~CWinApp()
 {
@@ -60,7 +73,7 @@ int CWinApp::Run(int argc, char **argv)
         QApplication qt(gQtArgc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
         internal::BindGuiThread();
-        InstallQtMessagePresenter(appName_.c_str());
+        InstallQtMessagePresenter(nullptr); // titled by the application
         if (InitInstance()) {
             QApplication::exec();
         }
@@ -164,6 +177,9 @@ void CWinApp::OnFileNew()
     }
 }
 
-std::string CWinApp::ProgramFolder() const { return lc::ProgramFolder(); }
+std::string CWinApp::ProgramFolder() const
+{
+    return lc::ProgramFolder();
+}
 
 } // namespace lc::ui

@@ -14,8 +14,7 @@ namespace lc::ui {
 
 struct CCommandLineInfo
 {
-    enum Command
-    {
+    enum Command {
         FileNew,
         FileOpen,
     };

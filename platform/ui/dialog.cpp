@@ -33,7 +33,11 @@ namespace {
 class FocusWatch : public QObject
 {
 public:
-    FocusWatch(CDialog *dlg, int id, QObject *parent) : QObject(parent), dlg_(dlg), id_(id) {}
+    FocusWatch(CDialog *dlg, int id, QObject *parent)
+        : QObject(parent)
+        , dlg_(dlg)
+        , id_(id)
+    {}
 
 protected:
     bool eventFilter(QObject *, QEvent *e) override
@@ -49,7 +53,10 @@ private:
     int id_;
 };
 
-QString Caption(const char *c) { return QString::fromUtf8(c ? c : ""); }
+QString Caption(const char *c)
+{
+    return QString::fromUtf8(c ? c : "");
+}
 
 // Dialog units from the font: a quarter of the average character width, an eighth of the height.
 struct DialogUnits
@@ -63,23 +70,35 @@ struct DialogUnits
 DialogUnits UnitsFor(const QFont &font)
 {
     QFontMetrics fm(font);
-    int w = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    int w = fm.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return {(w / 26 + 1) / 2, fm.height()};
 }
 
 } // namespace
 
-DialogWidget::DialogWidget(CDialog *o, QWidget *parent) : QDialog(parent), owner(o) {}
+DialogWidget::DialogWidget(CDialog *o, QWidget *parent)
+    : QDialog(parent)
+    , owner(o)
+{}
 
-void DialogWidget::reject() { owner->OnNotify(IDCANCEL, Notify::Clicked); }
+void DialogWidget::reject()
+{
+    owner->OnNotify(IDCANCEL, Notify::Clicked);
+}
 
-void DialogWidget::accept() { owner->OnNotify(IDOK, Notify::Clicked); }
+void DialogWidget::accept()
+{
+    owner->OnNotify(IDOK, Notify::Clicked);
+}
 
 } // namespace internal
 
 using internal::DialogWidget;
 
-CDialog::CDialog(const DialogTemplate &tmpl) : template_(tmpl) {}
+CDialog::CDialog(const DialogTemplate &tmpl)
+    : template_(tmpl)
+{}
 CDialog::~CDialog() = default;
 
 namespace {
@@ -116,8 +135,11 @@ bool CDialog::Create(CWnd *owner)
             return;
         }
         auto *d = new DialogWidget(this, internal::WidgetOf(owner));
-        d->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
-                          | Qt::CustomizeWindowHint);
+        Qt::WindowFlags flags = Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint;
+        if (!(template_.style & kNoCloseBox)) {
+            flags |= Qt::WindowCloseButtonHint;
+        }
+        d->setWindowFlags(flags);
         d->setWindowTitle(QString::fromUtf8(template_.caption ? template_.caption : ""));
         // A font near the one the templates were laid out for; the units follow it.
         QFont font = d->font();
@@ -145,7 +167,8 @@ bool CDialog::Create(CWnd *owner)
             }
             case ControlKind::Icon: {
                 auto *l = new QLabel(d);
-                l->setPixmap(d->style()->standardIcon(QStyle::SP_MessageBoxInformation)
+                l->setPixmap(d->style()
+                                 ->standardIcon(QStyle::SP_MessageBoxInformation)
                                  .pixmap(du.X(c.cx), du.Y(c.cy)));
                 w = l;
                 break;

@@ -16,8 +16,7 @@
 
 namespace lc::ui {
 
-enum class ControlKind
-{
+enum class ControlKind {
     Static,        // text label
     GroupBox,      // frame with a caption, drawn behind the controls on it
     Button,        // push button
@@ -31,8 +30,7 @@ enum class ControlKind
     Icon,          // the program's icon
 };
 
-enum : unsigned
-{
+enum : unsigned {
     kGroup = 1,     // starts a new group (radio buttons after it belong together)
     kReadOnly = 2,  // edits: the user cannot change the text
     kHidden = 4,    // created hidden
@@ -57,18 +55,23 @@ struct DialogTemplate
     int cx, cy;          // client size in dialog units
     const ControlTemplate *controls;
     size_t controlCount;
+    unsigned style; // kNoCloseBox
+};
+
+enum : unsigned {
+    kNoCloseBox = 1, // the title bar has no close box (Esc still cancels)
 };
 
 template <size_t N>
 constexpr DialogTemplate MakeDialogTemplate(const char *name, const char *caption, int cx, int cy,
-                                            const ControlTemplate (&controls)[N])
+                                            const ControlTemplate (&controls)[N],
+                                            unsigned style = 0)
 {
-    return DialogTemplate{name, caption, cx, cy, controls, N};
+    return DialogTemplate{name, caption, cx, cy, controls, N, style};
 }
 
 // Notifications a control sends to its dialog's command table.
-enum class Notify
-{
+enum class Notify {
     Clicked,  // a button, check box or radio was clicked (by the user or by ClickDlgButton)
     SetFocus, // an edit got the keyboard focus
     Change,   // the user changed an edit's text

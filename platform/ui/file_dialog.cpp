@@ -48,10 +48,11 @@ QString QtFilter(const std::string &filter)
 
 CFileDialog::CFileDialog(bool openFileDialog, const char *, const char *fileName, unsigned flags,
                          const char *filter)
-    : open_(openFileDialog), fileName_(fileName ? fileName : ""), flags_(flags),
-      filter_(filter ? filter : "")
-{
-}
+    : open_(openFileDialog)
+    , fileName_(fileName ? fileName : "")
+    , flags_(flags)
+    , filter_(filter ? filter : "")
+{}
 
 int CFileDialog::DoModal()
 {

@@ -3,13 +3,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/message_box.h"
+
 // The standard file chooser. Under test a script answers instead: each DoModal takes the next
 // scripted answer and records what the program asked for.
 
 namespace lc::ui {
 
-enum : unsigned
-{
+enum : unsigned {
     OFN_READONLY = 0x1,
     OFN_OVERWRITEPROMPT = 0x2,
     OFN_HIDEREADONLY = 0x4,

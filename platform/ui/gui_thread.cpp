@@ -20,7 +20,7 @@ namespace {
 struct Queue
 {
     std::mutex lock;
-    std::condition_variable arrived; // a call was queued
+    std::condition_variable arrived;  // a call was queued
     std::condition_variable finished; // a blocking call has run
     std::deque<std::function<void()>> calls;
     std::thread::id gui;
@@ -29,15 +29,17 @@ struct Queue
 
 Queue &TheQueue()
 {
-    static Queue q;
-    return q;
+    // Never destroyed: exit handlers and late worker calls still use it.
+    static auto *q = new Queue;
+    return *q;
 }
 
 void Wake()
 {
     // Runs the queue from Qt's event loop; GUI-side waits run it themselves.
     if (QCoreApplication *app = QCoreApplication::instance()) {
-        QMetaObject::invokeMethod(app, [] { RunQueuedCalls(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [] { RunQueuedCalls(); }, Qt::QueuedConnection);
     }
 }
 
@@ -63,7 +65,10 @@ void UnbindGuiThread()
 
 } // namespace internal
 
-bool HasGuiThread() { return TheQueue().bound.load(); }
+bool HasGuiThread()
+{
+    return TheQueue().bound.load();
+}
 
 bool IsGuiThread()
 {
@@ -134,21 +139,34 @@ int RunQueuedCalls()
     }
 }
 
+namespace {
+
+void Pump(int pollMs)
+{
+    RunQueuedCalls();
+    if (QCoreApplication::instance() && IsGuiThread()) {
+        // Boxes shown for workers must stay answerable while we wait.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, pollMs);
+    }
+}
+
+} // namespace
+
+void PumpGui()
+{
+    Pump(1);
+}
+
 void WaitHandlingCalls(const std::function<bool()> &done, int pollMs)
 {
     Queue &q = TheQueue();
     while (!done()) {
-        RunQueuedCalls();
-        if (QCoreApplication::instance() && IsGuiThread()) {
-            // Boxes shown for workers must stay answerable while we wait.
-            QCoreApplication::processEvents(QEventLoop::AllEvents, pollMs);
-        }
+        Pump(pollMs);
         if (done()) {
             return;
         }
         std::unique_lock<std::mutex> g(q.lock);
-        q.arrived.wait_for(g, std::chrono::milliseconds(pollMs),
-                           [&q] { return !q.calls.empty(); });
+        q.arrived.wait_for(g, std::chrono::milliseconds(pollMs), [&q] { return !q.calls.empty(); });
     }
 }
 

@@ -22,6 +22,10 @@ void CallOnGui(const std::function<void()> &fn);
 // Runs the calls queued so far (GUI thread only); returns how many ran.
 int RunQueuedCalls();
 
+// GUI thread: runs the queued calls and the pending window events once; a pump for wait loops
+// written elsewhere (such as waiting for the processing thread).
+void PumpGui();
+
 // GUI thread: waits until done() is true, running queued calls and window events meanwhile.
 // pollMs bounds the time between checks of done().
 void WaitHandlingCalls(const std::function<bool()> &done, int pollMs = 10);

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "platform/ui/application.h"
 #include "platform/ui/gui_thread.h"
 #include "platform/ui/message_box.h"
 
@@ -36,6 +37,10 @@ QMessageBox *MakeBox(const char *text, unsigned type)
     {
         std::lock_guard<std::mutex> g(gTitleLock);
         title = QString::fromStdString(Title());
+    }
+    // Without a title of its own a box carries the application's.
+    if (title.isEmpty() && AfxGetApp()) {
+        title = QString::fromStdString(AfxGetApp()->FrameTitle(""));
     }
     auto *box = new QMessageBox();
     box->setWindowTitle(title);
@@ -89,7 +94,10 @@ int Answer(int qtButton)
     }
 }
 
-int Present(const char *text, unsigned type) { return ShowQtMessageBox(text, type); }
+int Present(const char *text, unsigned type)
+{
+    return ShowQtMessageBox(text, type);
+}
 
 } // namespace
 

@@ -6,11 +6,11 @@
 
 namespace lc::ui {
 
-// Installs the presenter (the application does this at start). title is the boxes' caption.
+// Installs the presenter (the application does this at start). title is the boxes' caption;
+// null or empty: the application's title.
 void InstallQtMessagePresenter(const char *title);
 
-// Converts the system's line breaks ("\r\n", "\r", "\n") to Qt's.
-// Layer-internal, exposed for tests.
+// Shows one box through Qt, from any thread ("\r\n", "\r" and "\n" are line breaks).
 int ShowQtMessageBox(const char *text, unsigned type);
 
 } // namespace lc::ui

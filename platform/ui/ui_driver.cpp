@@ -38,7 +38,10 @@ QWidget *ControlOf(CDialog &dlg, int id)
     return it == d->controls.end() ? nullptr : it->second;
 }
 
-bool Usable(QWidget *w) { return w && w->isVisible() && w->isEnabled(); }
+bool Usable(QWidget *w)
+{
+    return w && w->isVisible() && w->isEnabled();
+}
 
 void Activate(QWidget *w)
 {
@@ -224,6 +227,17 @@ bool DropFiles(CFrameWnd &frame, const std::vector<std::string> &paths)
     QApplication::sendEvent(w, &drop);
     ProcessEvents();
     return drop.isAccepted();
+}
+
+bool CloseWindow(CWnd &wnd)
+{
+    QWidget *w = internal::WidgetOf(&wnd);
+    if (!w) {
+        return false;
+    }
+    w->close();
+    ProcessEvents();
+    return true;
 }
 
 uint32_t SurfacePixel(CWnd &wnd, int x, int y)

@@ -35,6 +35,9 @@ bool PressShortcut(CFrameWnd &frame, const char *key);
 // Drops files on the frame as a file manager would.
 bool DropFiles(CFrameWnd &frame, const std::vector<std::string> &paths);
 
+// Closes the window as its close box would.
+bool CloseWindow(CWnd &wnd);
+
 // The picture shown in a window's paint surface, as 0xRRGGBB; 0 outside it.
 uint32_t SurfacePixel(CWnd &wnd, int x, int y);
 

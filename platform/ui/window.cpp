@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
@@ -30,8 +31,9 @@ namespace {
 std::mutex gWindowsLock;
 std::set<CWnd *> &Windows()
 {
-    static std::set<CWnd *> windows;
-    return windows;
+    // Never destroyed: exit handlers still walk it.
+    static auto *windows = new std::set<CWnd *>;
+    return *windows;
 }
 } // namespace
 
@@ -63,7 +65,22 @@ void DestroyAllWindows()
     }
 }
 
-QWidget *WidgetOf(const CWnd *wnd) { return wnd && wnd->State() ? wnd->State()->widget : nullptr; }
+void ForgetAllWindows()
+{
+    std::lock_guard<std::mutex> g(gWindowsLock);
+    for (CWnd *w : Windows()) {
+        if (WindowState *s = w->State()) {
+            s->paintTarget.store(nullptr);
+            s->widget = nullptr;
+            s->surface = nullptr;
+        }
+    }
+}
+
+QWidget *WidgetOf(const CWnd *wnd)
+{
+    return wnd && wnd->State() ? wnd->State()->widget : nullptr;
+}
 
 QImage ImageFromBottomUp(int width, int height, int bitsPerPixel, const void *bits, int rowBytes)
 {
@@ -91,7 +108,8 @@ QImage ImageFromBottomUp(int width, int height, int bitsPerPixel, const void *bi
     return img;
 }
 
-Surface::Surface(QWidget *parent) : QWidget(parent)
+Surface::Surface(QWidget *parent)
+    : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -102,6 +120,10 @@ void Surface::Paint(int x, int y, const QImage &image)
         std::lock_guard<std::mutex> g(lock_);
         picture_ = image;
         at_ = QPoint(x, y);
+    }
+    // Painted from OnDraw: the repaint under way shows it.
+    if (drawing_.load() && IsGuiThread()) {
+        return;
     }
     QPointer<Surface> self(this);
     PostToGui([self] {
@@ -139,18 +161,38 @@ QImage Surface::Picture() const
 
 void Surface::paintEvent(QPaintEvent *)
 {
-    {
-        QPainter p(this);
-        p.fillRect(rect(), Qt::white);
-        std::lock_guard<std::mutex> g(lock_);
-        if (!picture_.isNull()) {
-            p.drawImage(at_, picture_);
-        }
-    }
-    if (onDraw && !drawing_) {
-        drawing_ = true;
+    // The view draws first (it may paint a new picture), then the picture is shown.
+    if (onDraw && !drawing_.load()) {
+        drawing_.store(true);
         onDraw();
-        drawing_ = false;
+        drawing_.store(false);
+    }
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+    std::lock_guard<std::mutex> g(lock_);
+    if (!picture_.isNull()) {
+        p.drawImage(at_, picture_);
+    }
+}
+
+void Surface::mousePressEvent(QMouseEvent *e)
+{
+    if (onMouse) {
+        onMouse(0, e->position().toPoint().x(), e->position().toPoint().y());
+    }
+}
+
+void Surface::mouseMoveEvent(QMouseEvent *e)
+{
+    if (onMouse && (e->buttons() & Qt::LeftButton)) {
+        onMouse(1, e->position().toPoint().x(), e->position().toPoint().y());
+    }
+}
+
+void Surface::mouseReleaseEvent(QMouseEvent *e)
+{
+    if (onMouse) {
+        onMouse(2, e->position().toPoint().x(), e->position().toPoint().y());
     }
 }
 
@@ -161,7 +203,10 @@ void Surface::resizeEvent(QResizeEvent *)
     }
 }
 
-FrameWidget::FrameWidget(CFrameWnd *o, QWidget *parent) : QMainWindow(parent), owner(o) {}
+FrameWidget::FrameWidget(CFrameWnd *o, QWidget *parent)
+    : QMainWindow(parent)
+    , owner(o)
+{}
 
 void FrameWidget::closeEvent(QCloseEvent *e)
 {
@@ -216,7 +261,11 @@ bool CCmdTarget::OnCmdMsg(int id)
 
 // ---- CWnd
 
-CWnd::CWnd() : state_(std::make_unique<WindowState>()) { internal::RegisterWindow(this); }
+CWnd::CWnd()
+    : state_(std::make_unique<WindowState>())
+{
+    internal::RegisterWindow(this);
+}
 
 CWnd::~CWnd()
 {
@@ -435,7 +484,10 @@ void CWnd::Invalidate()
 CFrameWnd::CFrameWnd() = default;
 CFrameWnd::~CFrameWnd() = default;
 
-bool CFrameWnd::PreCreateWindow(CreateStruct &) { return true; }
+bool CFrameWnd::PreCreateWindow(CreateStruct &)
+{
+    return true;
+}
 
 bool CFrameWnd::Create(const char *title, const CreateStruct &cs, const MenuItem *menu,
                        int menuCount, const Accelerator *accelerators, int acceleratorCount,
@@ -529,6 +581,15 @@ bool CFrameWnd::Create(const char *title, const CreateStruct &cs, const MenuItem
             view->State()->surface = surface;
             view->State()->paintTarget.store(surface);
             surface->onDraw = [view] { view->OnDraw(); };
+            surface->onMouse = [view](int kind, int x, int y) {
+                if (kind == 0) {
+                    view->OnLButtonDown(x, y);
+                } else if (kind == 1) {
+                    view->OnMouseDrag(x, y);
+                } else {
+                    view->OnLButtonUp(x, y);
+                }
+            };
             surface->onSize = [view](int cx, int cy) { view->OnSize(cx, cy); };
         }
 
@@ -644,7 +705,10 @@ bool CDocument::OnNewDocument()
     return true;
 }
 
-bool CDocument::OnOpenDocument(const char *) { return true; }
+bool CDocument::OnOpenDocument(const char *)
+{
+    return true;
+}
 
 void CDocument::SetTitle(const char *title)
 {

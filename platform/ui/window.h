@@ -15,8 +15,7 @@
 namespace lc::ui {
 
 // Show commands, with the values the system's code uses.
-enum : int
-{
+enum : int {
     SW_HIDE = 0,
     SW_SHOWNORMAL = 1,
     SW_SHOWMINIMIZED = 2,
@@ -26,8 +25,7 @@ enum : int
 };
 
 // Window style bits the frame's PreCreateWindow may toggle.
-enum : unsigned
-{
+enum : unsigned {
     WS_MAXIMIZEBOX = 0x00010000,
     WS_THICKFRAME = 0x00040000,
     WS_VISIBLE = 0x10000000,
@@ -114,8 +112,7 @@ struct MenuItem
     int id;
     unsigned flags;
 };
-enum : unsigned
-{
+enum : unsigned {
     kMenuRight = 1, // a menu-bar item placed at the right end
 };
 
@@ -191,6 +188,23 @@ public:
     {
         (void)cx;
         (void)cy;
+    }
+    // The left mouse button in the view (a movie controller's strip takes these), client
+    // coordinates.
+    virtual void OnLButtonDown(int x, int y)
+    {
+        (void)x;
+        (void)y;
+    }
+    virtual void OnMouseDrag(int x, int y)
+    {
+        (void)x;
+        (void)y;
+    }
+    virtual void OnLButtonUp(int x, int y)
+    {
+        (void)x;
+        (void)y;
     }
 
     // Layer-internal.

@@ -12,7 +12,7 @@
 
 #include "app/batch_dialog.h"
 #include "app/frame_preview.h"
-#include "app/guide_dialog.h"
+#include "app/guide.h"
 #include "app/guide_pages.h"
 #include "app/loomcut_app.h"
 #include "app/loomcut_doc.h"

@@ -13,19 +13,6 @@ namespace {
 class DeinterlaceTest : public EngineTest
 {
 protected:
-    // Slots 0..2 point at input frames, at width x height of the pixel format.
-    void UseSlots(int width, int height, bool yuv)
-    {
-        if (yuv) {
-            UseYuvFrames();
-        } else {
-            UseRgbFrames();
-        }
-        FrameStore &fs = gFrameStore;
-        fs.sourceWidth = fs.frameWidth = fs.rowPitch = static_cast<uint32_t>(width);
-        fs.sourceHeight = fs.frameHeight = static_cast<uint32_t>(height);
-        SetSlotFrames(fs.inputFrames, kSlotCount);
-    }
     void FillSlot(int slot, uint8_t v)
     {
         std::memset(gFrameStore.inputFrames[slot], v, gFrameStore.frameHeight * RowBytes());
@@ -47,7 +34,7 @@ TEST_F(DeinterlaceTest, MotionWeightTable)
         {50, 0, 0},      {50, 807, 0},       {50, 808, 1},    {50, 1600, 100}, {50, 2839, 254},
         {50, 2840, 255}, {50, 1 << 24, 255}, {0, 1 << 24, 0}, {100, 808, 102}, {1000, 48, 20},
     };
-    UseSlots(16, 8, false);
+    UseGeometry(16, 8, false);
     for (const Row &r : rows) {
         gConversionOptions.motionSensitivity = r.sensitivity;
         Map(1, 4, 5) = r.mapValue;
@@ -58,7 +45,7 @@ TEST_F(DeinterlaceTest, MotionWeightTable)
 
 TEST_F(DeinterlaceTest, MaskSelection)
 {
-    UseSlots(16, 8, true);
+    UseGeometry(16, 8, true);
     Map(1, 4, 8) = 1600; // motion weight 100
     struct Row
     {
@@ -90,7 +77,7 @@ TEST_F(DeinterlaceTest, LineDetectorValuesAndEdges)
 {
     constexpr int kW = 24;
     constexpr int kH = 16;
-    UseSlots(kW, kH, true);
+    UseGeometry(kW, kH, true);
     gConversionOptions.lineDetectorOn = 1;
     uint8_t *f = gFrameStore.inputFrames[1];
     for (int y = 0; y < kH; y++) {
@@ -131,7 +118,7 @@ TEST_F(DeinterlaceTest, LineNeighbourhoodStaysInsideTheMap)
 {
     constexpr int kW = 16;
     constexpr int kH = 8;
-    UseSlots(kW, kH, true);
+    UseGeometry(kW, kH, true);
     gConversionOptions.lineDetectorOn = 1;
     gConversionOptions.showLineMask = 1;
     uint8_t *f = gFrameStore.inputFrames[1];
@@ -152,7 +139,7 @@ TEST_F(DeinterlaceTest, MotionMapsOnBothScales)
 {
     for (bool yuv : {false, true}) {
         SCOPED_TRACE(yuv);
-        UseSlots(8, 10, yuv);
+        UseGeometry(8, 10, yuv);
         FillSlot(0, 0);
         FillSlot(1, 10);
         FillSlot(2, 0);
@@ -179,7 +166,7 @@ TEST_F(DeinterlaceTest, FullWeightFieldIsTheAverageOfItsNeighbours)
     constexpr int kH = 12;
     for (int field : {1, 2}) {
         SCOPED_TRACE(field);
-        UseSlots(kW, kH, false);
+        UseGeometry(kW, kH, false);
         uint8_t *f = gFrameStore.inputFrames[1];
         for (int y = 0; y < kH; y++) {
             std::memset(f + y * kW * 3, y * 20, kW * 3);
@@ -203,7 +190,7 @@ TEST_F(DeinterlaceTest, CropRangeKeepsFieldParity)
     gConversionOptions.cropLetterbox = 1;
     for (int field : {1, 2}) {
         SCOPED_TRACE(field);
-        UseSlots(kW, kH, false);
+        UseGeometry(kW, kH, false);
         uint8_t *f = gFrameStore.inputFrames[1];
         for (int y = 0; y < kH; y++) {
             std::memset(f + y * kW * 3, (y % 2) ? 200 : 100, kW * 3);
@@ -230,7 +217,7 @@ TEST_F(DeinterlaceTest, MotionMaskPaintsBothFieldsGrey)
 {
     constexpr int kW = 6;
     constexpr int kH = 10;
-    UseSlots(kW, kH, false);
+    UseGeometry(kW, kH, false);
     gConversionOptions.showMotionMask = 1;
     FillSlot(1, 77);
     for (int y = 0; y < kH; y++) {
@@ -251,7 +238,7 @@ TEST_F(DeinterlaceTest, FilteredCopyFromAnotherSlot)
 {
     constexpr int kW = 3;
     constexpr int kH = 8;
-    UseSlots(kW, kH, false);
+    UseGeometry(kW, kH, false);
     uint8_t *src = gFrameStore.inputFrames[2];
     for (int y = 0; y < kH; y++) {
         std::memset(src + y * kW * 3, (y % 2) ? 200 : 40, kW * 3);
@@ -272,7 +259,7 @@ TEST_F(DeinterlaceTest, FilteredCopyFromAnotherSlot)
 
 TEST_F(DeinterlaceTest, FieldAndFrameCopies)
 {
-    UseSlots(2, 6, false);
+    UseGeometry(2, 6, false);
     FillSlot(0, 1);
     FillSlot(1, 2);
     CopyFieldLines(gFrameStore.inputFrames, 0, 1, 1);

@@ -116,3 +116,16 @@ TestFrame::TestFrame(int width, int height, int bytesPerPixel, uint8_t fill, int
     view.pitch = static_cast<ptrdiff_t>(width + padPixels) * bytesPerPixel;
     view.bytesPerPixel = bytesPerPixel;
 }
+
+void EngineTest::UseGeometry(int width, int height, bool yuv)
+{
+    if (yuv) {
+        UseYuvFrames();
+    } else {
+        UseRgbFrames();
+    }
+    FrameStore &fs = gFrameStore;
+    fs.sourceWidth = fs.frameWidth = fs.rowPitch = static_cast<uint32_t>(width);
+    fs.sourceHeight = fs.frameHeight = static_cast<uint32_t>(height);
+    SetSlotFrames(fs.inputFrames, kSlotCount);
+}

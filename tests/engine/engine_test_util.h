@@ -35,6 +35,9 @@ protected:
     void TearDown() override;
 
     static std::vector<EngineMessage> &Messages();
+    // Pixel format and a width x height source that the kernels also work at, row pitch = width;
+    // both slot arrays point at the input frames.
+    static void UseGeometry(int width, int height, bool yuv);
 };
 
 // A frame buffer with its view, filled with `fill`.

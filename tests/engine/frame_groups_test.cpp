@@ -16,16 +16,9 @@ class FrameGroupsTest : public EngineTest
 protected:
     void StartPal(int width, int height, bool yuv = false)
     {
-        if (yuv) {
-            UseYuvFrames();
-        } else {
-            UseRgbFrames();
-        }
+        UseGeometry(width, height, yuv);
         gEngineSettings.sourceIsPal = 1;
         gEngineSettings.sourceIsNtsc = 0;
-        FrameStore &fs = gFrameStore;
-        fs.sourceWidth = fs.rowPitch = static_cast<uint32_t>(width);
-        fs.sourceHeight = static_cast<uint32_t>(height);
         ResetCadenceCounter();
     }
 
@@ -208,8 +201,6 @@ TEST_F(LineConvertTest, PalToNtscLines)
                                         << r.crop << " line " << r.line);
         StartPal(3, 576);
         gEngineSettings.ntscOutputHeight = r.ntscHeight;
-        gFrameStore.frameWidth = 3;
-        SetSlotFrames(gFrameStore.inputFrames, kSlotCount);
         Ramp(gFrameStore.inputFrames[1], 576, 600);
         std::memset(gFrameStore.historyFrames[0], 77, 600 * RowBytes());
         ConvertLines576To480(1, 0, r.squeeze, r.crop);
@@ -288,8 +279,6 @@ TEST_F(LineConvertTest, KernelStaysInsideTheSource)
 TEST_F(FrameGroupsTest, YuvBarsAreBlackWithNeutralColour)
 {
     StartPal(4, 576, true);
-    gFrameStore.frameWidth = 4;
-    SetSlotFrames(gFrameStore.inputFrames, kSlotCount);
     std::memset(gFrameStore.inputFrames[1], 90, 576 * RowBytes());
     ConvertLines576To480(1, 0, 1, 0);
     const uint8_t *h = gFrameStore.historyFrames[0];

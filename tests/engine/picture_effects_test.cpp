@@ -15,18 +15,6 @@ namespace {
 class PictureEffectsTest : public EngineTest
 {
 protected:
-    void UseSlot(int width, int height, bool yuv)
-    {
-        if (yuv) {
-            UseYuvFrames();
-        } else {
-            UseRgbFrames();
-        }
-        FrameStore &fs = gFrameStore;
-        fs.sourceWidth = fs.frameWidth = fs.rowPitch = static_cast<uint32_t>(width);
-        fs.sourceHeight = fs.frameHeight = static_cast<uint32_t>(height);
-        SetSlotFrames(fs.inputFrames, kSlotCount);
-    }
     // Every byte of line y is y + 1 (so no line is black to start with).
     void LineNumbers(int slot)
     {
@@ -78,7 +66,7 @@ TEST_F(PictureEffectsTest, LetterboxBars)
 {
     for (bool yuv : {false, true}) {
         SCOPED_TRACE(yuv);
-        UseSlot(8, 480, yuv);
+        UseGeometry(8, 480, yuv);
         LineNumbers(1);
         CropToLetterbox(1);
         EXPECT_EQ(BlackLines(1), Join(Span(0, 59), Span(420, 479)));
@@ -128,7 +116,7 @@ TEST_F(PictureEffectsTest, FlickerTable)
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.level);
-        UseSlot(3, 12, false);
+        UseGeometry(3, 12, false);
         std::memset(gFrameStore.inputFrames[1], 0, 12 * RowBytes());
         std::memset(gFrameStore.inputFrames[1] + 5 * RowBytes(), 140, RowBytes());
         RemoveFlicker(1, r.level);
@@ -138,7 +126,7 @@ TEST_F(PictureEffectsTest, FlickerTable)
         EXPECT_EQ(f[6 * RowBytes() + 1], r.below);
     }
     // The first and last line are never filtered.
-    UseSlot(3, 4, false);
+    UseGeometry(3, 4, false);
     std::memset(gFrameStore.inputFrames[1], 0, 4 * RowBytes());
     std::memset(gFrameStore.inputFrames[1] + 1 * RowBytes(), 140, 2 * RowBytes());
     RemoveFlickerBuffer(gFrameStore.inputFrames[1], 4);
@@ -240,7 +228,7 @@ TEST_F(PictureEffectsTest, GrainOnPixels)
 
 TEST_F(PictureEffectsTest, EffectsSkipTheBars)
 {
-    UseSlot(4, 80, false);
+    UseGeometry(4, 80, false);
     gConversionOptions.redBoost = 1;
     gConversionOptions.cropLetterbox = 1;
     std::memset(gFrameStore.inputFrames[1], 100, 80 * RowBytes());
@@ -273,7 +261,7 @@ TEST_F(PictureEffectsTest, BlurMixesByMotion)
     rows[4].line4 = (22 * 110) >> 8;
     for (const Row &r : rows) {
         SCOPED_TRACE(testing::Message() << "amount " << r.amount << " map " << r.map);
-        UseSlot(kW, kH, false);
+        UseGeometry(kW, kH, false);
         gConversionOptions.blurAmount = r.amount;
         std::memset(gFrameStore.blurFrame, 0xcc, kH * RowBytes());
         for (int y = 0; y < kH; y++) {

@@ -11,6 +11,7 @@
 
 #include "engine/conversion_options.h"
 #include "engine/frame_store.h"
+#include "engine/picture_effects.h"
 #include "engine/pulldown.h"
 #include "tests/engine/engine_test_util.h"
 
@@ -25,13 +26,13 @@ struct Clip
     std::vector<Frame> frames;
 };
 
-Clip LoadClip(const std::string &path, int width, int height)
+Clip LoadClip(const std::string &path, int width, int height, int bytesPerPixel = 3)
 {
     Clip c;
     c.width = width;
     c.height = height;
     const auto bytes = ReadBytes(path);
-    const size_t size = static_cast<size_t>(width) * height * 3;
+    const size_t size = static_cast<size_t>(width) * height * bytesPerPixel;
     for (size_t at = 0; at + size <= bytes.size(); at += size) {
         c.frames.emplace_back(bytes.begin() + static_cast<ptrdiff_t>(at),
                               bytes.begin() + static_cast<ptrdiff_t>(at + size));
@@ -44,15 +45,7 @@ class PulldownTest : public EngineTest
 protected:
     void StartMovie(int width, int height, bool yuv = false)
     {
-        if (yuv) {
-            UseYuvFrames();
-        } else {
-            UseRgbFrames();
-        }
-        // Small frames: set the geometry as the size check would.
-        FrameStore &fs = gFrameStore;
-        fs.sourceWidth = fs.rowPitch = static_cast<uint32_t>(width);
-        fs.sourceHeight = static_cast<uint32_t>(height);
+        UseGeometry(width, height, yuv);
         ResetPulldownScores();
     }
 
@@ -142,37 +135,43 @@ class PulldownMaterialTest : public PulldownTest, public testing::WithParamInter
 {
 };
 
-// Both field orders and every phase, one pass and two: the 24p originals come back exactly. The
+// RGB and YUV, both field orders and every phase, one pass and two: the 24p originals come back
+// exactly. The
 // caller's parity flag names the material's field order: flag 1 for bottom field first up to
 // 900 pixels wide and top field first above, flag 0 for the other order.
 TEST_P(PulldownMaterialTest, OriginalsComeBack)
 {
     LC_NEED_FIXTURES(dir);
     const Material m = GetParam();
-    const Clip film = LoadClip(dir + "/film_" + m.size + ".rgb", m.width, 24);
-    ASSERT_EQ(film.frames.size(), 44u);
     const bool hd = m.width > 900;
-    for (const char *order : {"tff", "bff"}) {
-        const Clip tc = LoadClip(
-            dir + "/telecine_" + m.pattern + "_" + order + "_" + m.size + ".rgb", m.width, 24);
-        ASSERT_EQ(tc.frames.size(), 55u);
-        const bool tff = std::string(order) == "tff";
-        const int parityFlag = (tff == hd) ? 1 : 0;
-        for (int twoPass : {0, 1}) {
-            std::set<int> phases;
-            for (int skip = 0; skip < 5; skip++) {
-                SCOPED_TRACE(testing::Message()
-                             << order << " skip " << skip << " two-pass " << twoPass);
-                StartMovie(m.width, 24);
-                gConversionOptions.pulldown2332To25P = std::string(m.pattern) == "2332";
-                gConversionOptions.pulldown32To25P = !gConversionOptions.pulldown2332To25P;
-                gConversionOptions.twoPassPulldownRemoval = twoPass;
-                const std::vector<Frame> material(tc.frames.begin() + skip, tc.frames.end());
-                const auto out = RemovePulldown(material, parityFlag);
-                ExpectOriginals(film.frames, out, (material.size() - 1) / 5);
-                phases.insert(gPulldownDetector.phase);
+    for (bool yuv : {false, true}) {
+        const std::string ext = yuv ? ".yuv" : ".rgb";
+        const int bpp = yuv ? 2 : 3;
+        const Clip film = LoadClip(dir + "/film_" + m.size + ext, m.width, 24, bpp);
+        ASSERT_EQ(film.frames.size(), 44u);
+        for (const char *order : {"tff", "bff"}) {
+            const Clip tc =
+                LoadClip(dir + "/telecine_" + m.pattern + "_" + order + "_" + m.size + ext, m.width,
+                         24, bpp);
+            ASSERT_EQ(tc.frames.size(), 55u);
+            const bool tff = std::string(order) == "tff";
+            const int parityFlag = (tff == hd) ? 1 : 0;
+            for (int twoPass : {0, 1}) {
+                std::set<int> phases;
+                for (int skip = 0; skip < 5; skip++) {
+                    SCOPED_TRACE(testing::Message() << ext << " " << order << " skip " << skip
+                                                    << " two-pass " << twoPass);
+                    StartMovie(m.width, 24, yuv);
+                    gConversionOptions.pulldown2332To25P = std::string(m.pattern) == "2332";
+                    gConversionOptions.pulldown32To25P = !gConversionOptions.pulldown2332To25P;
+                    gConversionOptions.twoPassPulldownRemoval = twoPass;
+                    const std::vector<Frame> material(tc.frames.begin() + skip, tc.frames.end());
+                    const auto out = RemovePulldown(material, parityFlag);
+                    ExpectOriginals(film.frames, out, (material.size() - 1) / 5);
+                    phases.insert(gPulldownDetector.phase);
+                }
+                EXPECT_EQ(phases.size(), 5u) << "the five starts give the five phases";
             }
-            EXPECT_EQ(phases.size(), 5u) << "the five starts give the five phases";
         }
     }
 }
@@ -301,6 +300,45 @@ TEST_F(SixtyToTwentyFiveTest, StaticPictureIsUnchanged)
                     << "output " << k;
             }
         }
+    }
+}
+
+// Every output frame of a moving group is blurred, each with the motion map of its own slot, and
+// the pass's BlurGroupLines afterwards does not blur a second time.
+TEST_F(SixtyToTwentyFiveTest, EachOutputIsBlurredOnceWithItsOwnMap)
+{
+    constexpr int kW = 16;
+    constexpr int kH = 24;
+    auto runGroup = [&](int blur, std::vector<Frame> &out, int *outList) {
+        StartMovie(kW, kH);
+        gConversionOptions.blurLinesOnMotion = blur;
+        for (int s = 0; s < kSlotCount; s++) {
+            // Horizontal lines that change from slot to slot: motion everywhere.
+            for (int y = 0; y < kH; y++) {
+                std::memset(gFrameStore.inputFrames[s] + y * RowBytes(),
+                            ((y + s) % 3 == 0) ? 220 : 20, RowBytes());
+            }
+        }
+        RemovePulldownGroup(gFrameStore.inputFrames, outList, 2);
+        out.clear();
+        for (int k = 0; k < 4; k++) {
+            const uint8_t *f = gFrameStore.inputFrames[outList[k]];
+            out.emplace_back(f, f + kH * RowBytes());
+        }
+    };
+    std::vector<Frame> sharp;
+    std::vector<Frame> blurred;
+    int outList[4];
+    runGroup(0, sharp, outList);
+    runGroup(1, blurred, outList);
+    for (int k = 0; k < 4; k++) {
+        EXPECT_NE(blurred[k], sharp[k]) << "output " << k << " was not blurred";
+    }
+    BlurGroupLines(gFrameStore.inputFrames, outList);
+    for (int k = 0; k < 4; k++) {
+        const uint8_t *f = gFrameStore.inputFrames[outList[k]];
+        EXPECT_EQ(Frame(f, f + kH * RowBytes()), blurred[k]) << "output " << k;
+        EXPECT_EQ(gFrameStore.rgbSlots[k + 1], gFrameStore.inputFrames[outList[k]]);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "formats/avi_reader.h"
+#include "formats/avi_writer.h"
 #include "formats/formats_hooks.h"
 #include "formats/source_audio_format.h"
 #include "formats/source_timing.h"
@@ -168,6 +169,37 @@ TEST_F(AviReaderTest, FixtureFlagsAndPublishedValues)
     ASSERT_EQ(Open(Fixture("formats_swapped.avi")), 0);
     EXPECT_EQ(gAviReadState.videoStream, 1);
     EXPECT_EQ(gAviReadState.audioStream, 0);
+}
+
+// Seeking between sequential reads leaves the sequential place alone.
+TEST_F(AviReaderTest, SeekingDoesNotDisturbSequentialReading)
+{
+    std::string path = Fixture("formats_mjpeg.avi");
+    std::vector<fmt_test::FrameHash> want = fmt_test::ReadFrameMd5(path);
+    ASSERT_EQ(Open(path), 0);
+    for (size_t i = 0; i < 10; ++i) {
+        ASSERT_EQ(AviSeekFrame(uint32_t(50 - i)), 1);
+        ASSERT_GT(AviReadSeekedFrame(buffer_.data(), kBuffer), 0);
+        int n = AviReadNextFrame(buffer_.data(), kBuffer);
+        ASSERT_EQ(uint32_t(n), want[i].size) << i;
+        ASSERT_EQ(FrameMd5(n, 0, 0), want[i].md5) << i;
+    }
+}
+
+// The writer's header reuses the reader's format slot while a source is read; top-down source
+// frames still come back bottom-up.
+TEST_F(AviReaderTest, TopDownFramesStayTurnedWhileTheWriterRuns)
+{
+    std::string path = Fixture("formats_raw_bgr24.avi");
+    std::vector<fmt_test::FrameHash> want = fmt_test::ReadFrameMd5(path);
+    ASSERT_EQ(Open(path), 0);
+    gSourceTiming = {25, 1};
+    std::string out = fmt_test::ScratchDir("reader") + "/out.avi";
+    ASSERT_EQ(AviBeginRGB(out.c_str(), 10, 25, 1, 576, 720), 1);
+    int n = AviReadNextFrame(buffer_.data(), kBuffer);
+    ASSERT_EQ(uint32_t(n), want[0].size);
+    EXPECT_EQ(FrameMd5(n, 64 * 3, 48), want[0].md5);
+    AviCloseOutput();
 }
 
 // The sound handed on is exactly the first audio stream's PCM, whatever the stream order, and

@@ -18,7 +18,7 @@ namespace lc::ui {
 class CWnd;
 class CDialog;
 class CFrameWnd;
-}
+} // namespace lc::ui
 
 namespace lc::ui::internal {
 
@@ -33,16 +33,20 @@ public:
     QImage Picture() const; // what the area shows now, as drawn
     std::function<void()> onDraw;
     std::function<void(int, int)> onSize;
+    std::function<void(int kind, int x, int y)> onMouse; // 0 press, 1 drag, 2 release
 
 protected:
     void paintEvent(QPaintEvent *) override;
     void resizeEvent(QResizeEvent *) override;
+    void mousePressEvent(QMouseEvent *e) override;
+    void mouseMoveEvent(QMouseEvent *e) override;
+    void mouseReleaseEvent(QMouseEvent *e) override;
 
 private:
     mutable std::mutex lock_;
     QImage picture_;
     QPoint at_;
-    bool drawing_ = false;
+    std::atomic<bool> drawing_{false}; // the view's OnDraw runs
 };
 
 class FrameWidget : public QMainWindow
@@ -73,8 +77,8 @@ public:
 
 struct WindowState
 {
-    QPointer<QWidget> widget;   // the window
-    QPointer<Surface> surface;  // its paint surface, when it has one
+    QPointer<QWidget> widget;  // the window
+    QPointer<Surface> surface; // its paint surface, when it has one
     // The same surface for painting threads, which must not wait for the GUI thread: set when
     // the window is made, cleared before the widget goes.
     std::atomic<Surface *> paintTarget{nullptr};
@@ -86,6 +90,8 @@ struct WindowState
 QWidget *WidgetOf(const CWnd *wnd);
 // Deletes every window of the layer while Qt still exists (the application does this at exit).
 void DestroyAllWindows();
+// At process exit, when Qt's own state may be gone: drops every widget without deleting it.
+void ForgetAllWindows();
 void RegisterWindow(CWnd *wnd);
 void UnregisterWindow(CWnd *wnd);
 

@@ -122,15 +122,7 @@ TEST_P(MovieImport, OpensWithItsPicturesAndSound)
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, MovieImport, ::testing::ValuesIn(kImports),
-                         [](const auto &param) {
-                             std::string n = param.param.file;
-                             for (char &ch : n) {
-                                 if (!isalnum(static_cast<unsigned char>(ch))) {
-                                     ch = '_';
-                                 }
-                             }
-                             return n;
-                         });
+                         [](const auto &param) { return TestNameOf(param.param.file); });
 
 TEST(MovieImportRefusals, UnknownAndDamagedFiles)
 {

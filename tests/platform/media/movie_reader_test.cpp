@@ -192,15 +192,7 @@ TEST_P(MovieReader, MovieTimesOfVideoSamples)
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, MovieReader, ::testing::ValuesIn(kCases),
-                         [](const auto &param) {
-                             std::string n = param.param.file;
-                             for (char &ch : n) {
-                                 if (!isalnum(static_cast<unsigned char>(ch))) {
-                                     ch = '_';
-                                 }
-                             }
-                             return n;
-                         });
+                         [](const auto &param) { return TestNameOf(param.param.file); });
 
 // ---- Sound reads -----------------------------------------------------------------------------
 

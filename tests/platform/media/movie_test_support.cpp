@@ -170,3 +170,14 @@ std::string ScratchDir()
     mkdir(dir.c_str(), 0755);
     return dir + "/";
 }
+
+std::string TestNameOf(const char *file)
+{
+    std::string n = file;
+    for (char &ch : n) {
+        if (!isalnum(static_cast<unsigned char>(ch))) {
+            ch = '_';
+        }
+    }
+    return n;
+}

@@ -34,5 +34,8 @@ std::vector<uint8_t> FileBytes(const std::string &path);
 // A fresh, empty scratch folder for this test; ends with "/".
 std::string ScratchDir();
 
+// A fixture's file name as a test name (letters and digits, '_' for the rest).
+std::string TestNameOf(const char *file);
+
 // Length-prefixed copy of a path.
 void ToPascal(const std::string &path, unsigned char out[256]);

@@ -279,26 +279,42 @@ TEST(MovieWriter, SixtyFourBitChunkOffsets)
     ExpectCleanInFfmpeg(path);
 }
 
-TEST(MovieWriter, NewDescriptionOnlyWhenTheBytesDiffer)
+// A movie file at path with one 2 x 2 'raw ' video track and its description.
+struct RawMovie
 {
-    std::string path = ScratchDir() + "descs.mov";
+    short ref = 0;
+    Movie movie = nullptr;
+    Track track = nullptr;
+    Media media = nullptr;
+    ImageDescriptionHandle desc = nullptr;
+};
+
+RawMovie CreateRawMovie(const std::string &path, TimeScale scale)
+{
+    RawMovie r;
     unsigned char name[256];
     ToPascal(path, name);
     FSSpec spec;
     FSMakeFSSpec(0, 0, name, &spec);
-    short ref = 0;
-    Movie movie = nullptr;
-    ASSERT_EQ(CreateMovieFile(&spec, 0, 0, createMovieFileDeleteCurFile, &ref, &movie), noErr);
-    Track track = NewMovieTrack(movie, FixRatio(2, 1), FixRatio(2, 1), 0);
-    Media media = NewTrackMedia(track, VideoMediaType, 600, nullptr, 0);
+    EXPECT_EQ(CreateMovieFile(&spec, 0, 0, createMovieFileDeleteCurFile, &r.ref, &r.movie), noErr);
+    r.track = NewMovieTrack(r.movie, FixRatio(2, 1), FixRatio(2, 1), 0);
+    r.media = NewTrackMedia(r.track, VideoMediaType, scale, nullptr, 0);
+    r.desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(86));
+    (**r.desc).idSize = 86;
+    (**r.desc).cType = lc::FourCC("raw ");
+    (**r.desc).width = 2;
+    (**r.desc).height = 2;
+    (**r.desc).depth = 24;
+    (**r.desc).clutID = -1;
+    return r;
+}
+
+TEST(MovieWriter, NewDescriptionOnlyWhenTheBytesDiffer)
+{
+    std::string path = ScratchDir() + "descs.mov";
+    auto [ref, movie, track, media, desc] = CreateRawMovie(path, 600);
+    ASSERT_NE(movie, nullptr);
     Handle data = NewHandleClear(12);
-    auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(86));
-    (**desc).idSize = 86;
-    (**desc).cType = lc::FourCC("raw ");
-    (**desc).width = 2;
-    (**desc).height = 2;
-    (**desc).depth = 24;
-    (**desc).clutID = -1;
     auto sdesc = reinterpret_cast<SampleDescriptionHandle>(desc);
     // Adding before BeginMediaEdits is refused.
     EXPECT_NE(AddMediaSample(media, data, 0, 12, 20, sdesc, 1, 0, nullptr), noErr);
@@ -353,6 +369,54 @@ TEST(MovieWriter, CreateInMissingFolderFails)
     Movie movie = nullptr;
     EXPECT_EQ(CreateMovieFile(&spec, 0, 0, createMovieFileDeleteCurFile, &ref, &movie), fnfErr);
     EXPECT_EQ(movie, nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// Media data beyond 4 GB: the media data atom gets a 64-bit size and chunks 64-bit offsets.
+// The gap is a hole in a sparse file, so no 4 GB are written.
+TEST(MovieWriterLarge, DataBeyondFourGigabytes)
+{
+    std::string path = ScratchDir() + "large.mov";
+    auto [ref, movie, track, media, desc] = CreateRawMovie(path, 25);
+    ASSERT_NE(movie, nullptr);
+    Handle data = NewHandle(12);
+    BeginMediaEdits(media);
+    std::memset(*data, 0x11, 12);
+    ASSERT_EQ(AddMediaSample(media, data, 0, 12, 1, reinterpret_cast<SampleDescriptionHandle>(desc),
+                             1, 0, nullptr),
+              noErr);
+    movie->appendAt += int64_t(5) << 30; // as if 5 GB of samples had been written
+    std::memset(*data, 0x22, 12);
+    ASSERT_EQ(AddMediaSample(media, data, 0, 12, 1, reinterpret_cast<SampleDescriptionHandle>(desc),
+                             1, 0, nullptr),
+              noErr);
+    EndMediaEdits(media);
+    InsertMediaIntoTrack(track, 0, 0, 2, FixedOne);
+    ASSERT_EQ(AddMovieResource(movie, ref, nullptr, nullptr), noErr);
+    CloseMovieFile(ref);
+    DisposeMovie(movie);
+    DisposeHandle(data);
+    DisposeHandle(reinterpret_cast<Handle>(desc));
+
+    Movie back = nullptr;
+    ASSERT_EQ(OpenMoviePath(path, &back), noErr);
+    Media m = GetTrackMedia(GetMovieIndTrack(back, 1));
+    Handle out = NewHandle(0);
+    long size = 0;
+    ASSERT_EQ(GetMediaSample(m, out, 0, &size, 1, nullptr, nullptr, nullptr, nullptr, 1, nullptr,
+                             nullptr),
+              noErr);
+    ASSERT_EQ(size, 12);
+    EXPECT_EQ(uint8_t((*out)[0]), 0x22);
+    DisposeHandle(out);
+    DisposeMovie(back);
+    auto packets = ProbePackets(path, 0);
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_GT(packets[1].pos, int64_t(5) << 30);
+    lc::DeletePath(path.c_str());
 }
 
 } // namespace

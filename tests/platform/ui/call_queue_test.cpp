@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "platform/sys/thread.h"
 #include "platform/ui/application.h"
@@ -64,4 +64,18 @@ TEST_F(CallQueue, CallsFromTheGuiThreadRunAtOnce)
     EXPECT_EQ(ran, 1);
     CallOnGui([&] { ran++; });
     EXPECT_EQ(ran, 2);
+}
+
+TEST_F(CallQueue, PumpServesAWaitLoopWrittenElsewhere)
+{
+    std::atomic<int> ended{0};
+    lc::Thread worker;
+    ASSERT_TRUE(worker.Start([&] {
+        CallOnGui([] {});
+        ended = 1;
+    }));
+    while (ended.load() == 0) {
+        PumpGui();
+    }
+    worker.Join();
 }

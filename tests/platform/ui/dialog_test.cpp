@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "platform/sys/thread.h"
 #include "platform/ui/application.h"
@@ -13,8 +13,7 @@ using namespace lc::ui;
 
 namespace {
 
-enum
-{
+enum {
     kRadioA = 101,
     kRadioB = 102,
     kRadioC = 103,
@@ -51,7 +50,9 @@ const DialogTemplate kTemplate = MakeDialogTemplate("TEST_DIALOG", "Test", 220, 
 class Probe : public CDialog
 {
 public:
-    Probe() : CDialog(kTemplate) {}
+    Probe()
+        : CDialog(kTemplate)
+    {}
     std::vector<std::string> log;
     void OnOK() override
     {
@@ -89,7 +90,8 @@ TEST_F(Dialogs, ControlsComeFromTheTemplateById)
 {
     EXPECT_TRUE(dlg.IsWindowVisible());
     EXPECT_EQ(dlg.GetWindowText(), "Test");
-    for (int id : std::initializer_list<int>{kRadioA, kRadioB, kRadioC, kCheck, kEdit, kMulti, kBar, kSlider, IDOK}) {
+    for (int id : std::initializer_list<int>{kRadioA, kRadioB, kRadioC, kCheck, kEdit, kMulti, kBar,
+                                             kSlider, IDOK}) {
         EXPECT_TRUE(dlg.HasDlgItem(id)) << id;
     }
     EXPECT_FALSE(dlg.HasDlgItem(999));

@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "platform/sys/thread.h"
 #include "platform/ui/application.h"
@@ -16,8 +16,7 @@ using namespace lc::ui;
 
 namespace {
 
-enum
-{
+enum {
     kOpen = 0xE101,
     kClose = 0xE102,
     kOptions = 32776,
@@ -26,14 +25,9 @@ enum
 };
 
 const MenuItem kMenu[] = {
-    {0, "&File", 0, 0},
-    {1, "&Open...\tCtrl+O", kOpen, 0},
-    {1, "&Close", kClose, 0},
-    {0, "&Process", 0, 0},
-    {1, "View Options", kOptions, 0},
-    {0, "Batch", kBatch, 0},
-    {0, "&Help", 0, kMenuRight},
-    {1, "&About", kAbout, 0},
+    {0, "&File", 0, 0},          {1, "&Open...\tCtrl+O", kOpen, 0}, {1, "&Close", kClose, 0},
+    {0, "&Process", 0, 0},       {1, "View Options", kOptions, 0},  {0, "Batch", kBatch, 0},
+    {0, "&Help", 0, kMenuRight}, {1, "&About", kAbout, 0},
 };
 const Accelerator kKeys[] = {{"Ctrl+O", kOpen}};
 
@@ -42,7 +36,10 @@ std::vector<std::string> gLog;
 class TestDoc : public CDocument
 {
 public:
-    TestDoc() { MapCommand(kClose, [] { gLog.push_back("doc close"); }); }
+    TestDoc()
+    {
+        MapCommand(kClose, [] { gLog.push_back("doc close"); });
+    }
     bool OnOpenDocument(const char *path) override
     {
         gLog.push_back(std::string("open ") + path);
@@ -53,16 +50,33 @@ public:
 class TestView : public CView
 {
 public:
-    TestView() { MapCommand(kOptions, [] { gLog.push_back("view options"); }); }
+    TestView()
+    {
+        MapCommand(kOptions, [] { gLog.push_back("view options"); });
+    }
     void OnCreate() override { gLog.push_back("view created"); }
     void OnSize(int cx, int cy) override { lastSize = cx * 10000 + cy; }
+    // Draws its picture on every repaint, as a movie's view does.
+    void OnDraw() override
+    {
+        draws++;
+        if (drawPicture) {
+            const uint8_t green[] = {0, 255, 0, 0};
+            PaintBitmap(0, 0, 1, 1, 24, green);
+        }
+    }
     int lastSize = 0;
+    int draws = 0;
+    bool drawPicture = false;
 };
 
 class TestFrame : public CFrameWnd
 {
 public:
-    TestFrame() { MapCommand(kBatch, [] { gLog.push_back("frame batch"); }); }
+    TestFrame()
+    {
+        MapCommand(kBatch, [] { gLog.push_back("frame batch"); });
+    }
     bool PreCreateWindow(CreateStruct &cs) override
     {
         cs.cx = 300;
@@ -80,7 +94,8 @@ public:
 class TestApp : public CWinApp
 {
 public:
-    TestApp() : CWinApp("Test App")
+    TestApp()
+        : CWinApp("Test App")
     {
         MapCommand(kAbout, [] { gLog.push_back("app about"); });
         MapCommand(kOpen, [] { gLog.push_back("app open"); });
@@ -138,11 +153,8 @@ TEST_F(Frames, CommandsRouteFrameViewDocumentApplication)
         int id;
         const char *handledBy;
     } cases[] = {
-        {kBatch, "frame batch"},
-        {kOptions, "view options"},
-        {kClose, "doc close"},
-        {kAbout, "app about"},
-        {kOpen, "app open"},
+        {kBatch, "frame batch"}, {kOptions, "view options"}, {kClose, "doc close"},
+        {kAbout, "app about"},   {kOpen, "app open"},
     };
     for (const auto &c : cases) {
         gLog.clear();
@@ -211,8 +223,8 @@ TEST_F(Frames, PaintSurfaceTakesBottomUpBitmaps)
     driver::ProcessEvents();
     // 2 x 2 pictures: the first row in memory is the bottom line.
     const uint8_t rgb24[] = {
-        0, 0, 255, 0, 255, 0, 0, 0, // bottom: red, green, pad to 4 bytes
-        255, 0, 0, 255, 255, 255, 0, 0, // top: blue, white
+        0,   0, 255, 0,   255, 0,   0, 0, // bottom: red, green, pad to 4 bytes
+        255, 0, 0,   255, 255, 255, 0, 0, // top: blue, white
     };
     ASSERT_TRUE(frame->PaintBitmap(0, 0, 2, 2, 24, rgb24));
     EXPECT_EQ(driver::SurfacePixel(*frame, 0, 0), 0x0000ffu);
@@ -237,9 +249,23 @@ TEST_F(Frames, PaintSurfaceTakesBottomUpBitmaps)
     EXPECT_EQ(driver::SurfacePixel(*frame, 3, 4), 0xffffffu);
 }
 
+TEST_F(Frames, PictureDrawnByTheViewShowsWithoutRepaintingForever)
+{
+    gView->drawPicture = true;
+    gView->draws = 0;
+    frame->Invalidate();
+    EXPECT_EQ(driver::SurfacePixel(*frame, 0, 0), 0x00ff00u);
+    driver::ProcessEvents(100);
+    EXPECT_LT(gView->draws, 5); // one repaint asked for, not a loop
+    EXPECT_EQ(driver::SurfacePixel(*frame, 0, 0), 0x00ff00u);
+    gView->drawPicture = false;
+    frame->ClearPicture();
+}
+
 TEST(FileDialogs, ScriptAnswersAndRecordsWhatWasAsked)
 {
-    FileDialogScript script({{IDOK, "/out/Navigate to output folder and click Open"}, {IDCANCEL, ""}});
+    FileDialogScript script(
+        {{IDOK, "/out/Navigate to output folder and click Open"}, {IDCANCEL, ""}});
     CFileDialog open(true, nullptr, "Navigate to output folder and click Open", OFN_HIDEREADONLY,
                      "All Files (*.*)|*.*||");
     open.SetTitle("Open");

@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "platform/sys/thread.h"
 #include "platform/ui/application.h"

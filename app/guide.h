@@ -28,6 +28,11 @@ enum : int
     IDC_GUIDE_TEXT = 1010,
 };
 
-// The guide's pages, also from the processing thread (they only set the edit's text).
-void AppShowGuidePage(int page);
-void AppShowGuidePageAfterProcessing(int page);
+// The guide's pages, also from the processing thread (they only set the edit's text):
+// ShowGuidePage and ShowGuidePageAfterProcessing of the passes come here.
+void TurnGuidePage(int page);
+void TurnGuidePageAfterProcessing(int page);
+// Main-options OK: rewrites the options file when one is in use (app/options_file.h).
+void SaveOptionsIfNoguide();
+// Points the passes' guide calls at the two above.
+void InstallGuideHooks();

@@ -1,4 +1,4 @@
-#include "app/guide_dialog.h"
+#include "app/guide.h"
 
 #include <string>
 
@@ -6,7 +6,9 @@
 #include "app/loomcut_app.h"
 #include "app/options_file.h"
 #include "engine/conversion_options.h"
+#include "passes/movie_window_hooks.h"
 #include "passes/process_control.h"
+#include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
 
 using lc::ui::ControlKind;
@@ -74,6 +76,12 @@ void CGuideDialog::SetPageText()
     SetDlgItemText(IDC_GUIDE_TEXT, GuidePageText(gUiState.guidePage, gUiState.guideAfterProcessing));
 }
 
-void AppShowGuidePage(int page) { SetPage(page, 0); }
+void TurnGuidePage(int page) { SetPage(page, 0); }
 
-void AppShowGuidePageAfterProcessing(int page) { SetPage(page, 1); }
+void TurnGuidePageAfterProcessing(int page) { SetPage(page, 1); }
+
+void InstallGuideHooks()
+{
+    gUiHooks.showGuidePage = TurnGuidePage;
+    gMovieWindowHooks.showGuidePageAfterProcessing = TurnGuidePageAfterProcessing;
+}

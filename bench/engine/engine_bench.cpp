@@ -1,0 +1,272 @@
+// Frames/s and MB/s of each kernel and each group operation of the frame processing core, one
+// thread, at 720x576 and 1920x1080, RGB and YUV, moving and static content.
+#include <cstdint>
+#include <cstring>
+#include <random>
+
+#include <benchmark/benchmark.h>
+
+#include "engine/conversion_options.h"
+#include "engine/deinterlace.h"
+#include "engine/frame_groups.h"
+#include "engine/frame_store.h"
+#include "engine/picture_effects.h"
+#include "engine/pixel_formats.h"
+#include "engine/pulldown.h"
+
+namespace {
+
+struct Geometry
+{
+    int width;
+    int height;
+    bool yuv;
+    bool moving;
+};
+
+// Benchmark arguments: size (0 SD, 1 HD), format (0 RGB, 1 YUV), content (0 static, 1 moving).
+Geometry GeometryOf(const benchmark::State &state)
+{
+    const bool hd = state.range(0) != 0;
+    return {hd ? 1920 : 720, hd ? 1080 : 576, state.range(1) != 0, state.range(2) != 0};
+}
+
+// Allocates the store once and fills the seven input slots: the same picture for static
+// content, a picture shifted by 3 pixels a slot plus noise for moving content; then the motion
+// maps of slots 1..5.
+void Prepare(const Geometry &g)
+{
+    static bool allocated = AllocateFrameStore() != 0;
+    (void)allocated;
+    if (g.yuv) {
+        UseYuvFrames();
+    } else {
+        UseRgbFrames();
+    }
+    gEngineSettings.sourceIsNtsc = 1;
+    gEngineSettings.sourceIsPal = 0;
+    FrameStore &fs = gFrameStore;
+    fs.sourceWidth = fs.frameWidth = fs.rowPitch = static_cast<uint32_t>(g.width);
+    fs.sourceHeight = fs.frameHeight = static_cast<uint32_t>(g.height);
+    const size_t row = RowBytes();
+    std::mt19937 rng(1);
+    for (int s = 0; s < kSlotCount; s++) {
+        uint8_t *f = fs.inputFrames[s];
+        const int shift = g.moving ? 3 * s : 0;
+        for (int y = 0; y < g.height; y++) {
+            for (size_t i = 0; i < row; i++) {
+                const int x = static_cast<int>(i) / static_cast<int>(fs.bytesPerPixel) + shift;
+                const int noise = g.moving ? static_cast<int>(rng() % 16) : 0;
+                f[y * row + i] = static_cast<uint8_t>(((x / 8 + y / 8) % 2) * 160 + 40 + noise);
+            }
+        }
+    }
+    SetSlotFrames(fs.inputFrames, kSlotCount);
+    for (int i = 0; i < 5; i++) {
+        MotionMap(i, i + 1, i + 2);
+    }
+    ResetCadenceCounter();
+    if (gConversionOptions.addGrain) {
+        BuildGrainTable();
+    }
+}
+
+// Prepares the shape, runs `setup` once and `body` per iteration, and counts the frames each
+// iteration takes in (five for a group operation). Options start from their defaults.
+template <typename Setup, typename Body>
+void Measure(benchmark::State &state, int framesPerIteration, Setup setup, Body body)
+{
+    Geometry g = GeometryOf(state);
+    ResetConversionOptions(gConversionOptions);
+    setup(g);
+    Prepare(g);
+    for (auto _ : state) {
+        body(g);
+        benchmark::ClobberMemory();
+    }
+    const int64_t frames = static_cast<int64_t>(state.iterations()) * framesPerIteration;
+    state.SetItemsProcessed(frames);
+    state.SetBytesProcessed(frames * g.width * g.height * (g.yuv ? 2 : 3));
+}
+
+void NoSetup(Geometry &) {}
+
+void BM_MotionMap(benchmark::State &state)
+{
+    Measure(state, 1, NoSetup, [](const Geometry &) { MotionMap(0, 1, 2); });
+}
+
+void BM_DeinterlaceField(benchmark::State &state)
+{
+    Measure(state, 1, NoSetup, [](const Geometry &) { DeinterlaceField(2, 1, 0); });
+}
+
+void BM_DeinterlaceFieldLineDetector(benchmark::State &state)
+{
+    Measure(
+        state, 1, [](Geometry &) { gConversionOptions.lineDetectorOn = 1; },
+        [](const Geometry &) { DeinterlaceField(2, 1, 0); });
+}
+
+void BM_DeinterlaceFromFrame(benchmark::State &state)
+{
+    Measure(state, 1, NoSetup, [](const Geometry &) { DeinterlaceFromFrame(4, 2, 0); });
+}
+
+void BM_BlurHorizontalLines(benchmark::State &state)
+{
+    Measure(state, 1, NoSetup, [](const Geometry &) { BlurHorizontalLines(1); });
+}
+
+void BM_RemoveFlicker(benchmark::State &state)
+{
+    Measure(state, 1, NoSetup, [](const Geometry &) { RemoveFlicker(1, 2); });
+}
+
+void BM_SqueezeToLetterbox(benchmark::State &state)
+{
+    Measure(state, 1, NoSetup, [](const Geometry &) { SqueezeToLetterbox(1); });
+}
+
+void BM_GrainAndRedBoost(benchmark::State &state)
+{
+    Measure(
+        state, 1,
+        [](Geometry &) {
+            gConversionOptions.addGrain = 1;
+            gConversionOptions.redBoost = 1;
+        },
+        [](const Geometry &) { ApplyPictureEffects(1); });
+}
+
+void BM_FieldMatchScore32(benchmark::State &state)
+{
+    Measure(state, 1, NoSetup, [](const Geometry &) {
+        benchmark::DoNotOptimize(FieldMatchScore32(gFrameStore.inputFrames, 1, 1, 2));
+    });
+}
+
+void BM_YuvToBottomUpBgr(benchmark::State &state)
+{
+    Measure(state, 1, NoSetup,
+            [](const Geometry &g) { Yuv422ToRgb(gFrameStore.inputFrames[1], g.height, g.width); });
+}
+
+void BM_CopyFlipSwapRgb(benchmark::State &state)
+{
+    Measure(state, 1, NoSetup, [](const Geometry &g) {
+        CopyFlipSwapRgb(gFrameStore.inputFrames[2], gFrameStore.inputFrames[1], g.height, g.width,
+                        3);
+    });
+}
+
+// Whole groups: five source frames in.
+void BM_RemovePulldownGroup(benchmark::State &state)
+{
+    Measure(
+        state, 5, [](Geometry &) { gConversionOptions.blurLinesOnMotion = 1; },
+        [](const Geometry &g) {
+            int outList[4];
+            RemovePulldownGroup(gFrameStore.inputFrames, outList, g.width > 900 ? 1 : 2);
+        });
+}
+
+void BM_DetectPulldownPhase32(benchmark::State &state)
+{
+    Measure(
+        state, 5, [](Geometry &) { gConversionOptions.pulldown32To25P = 1; },
+        [](const Geometry &) {
+            int outList[4];
+            benchmark::DoNotOptimize(DetectPulldownPhase(gFrameStore.inputFrames, outList, 1));
+        });
+}
+
+void BM_DetectPulldownPhase2332(benchmark::State &state)
+{
+    Measure(
+        state, 5, [](Geometry &) { gConversionOptions.pulldown2332To25P = 1; },
+        [](const Geometry &) {
+            int outList[4];
+            benchmark::DoNotOptimize(DetectPulldownPhase(gFrameStore.inputFrames, outList, 1));
+        });
+}
+
+void BM_ConvertFrameGroupPal(benchmark::State &state)
+{
+    Measure(
+        state, 5, [](Geometry &) { gConversionOptions.deinterlace = 1; },
+        [](const Geometry &g) {
+            gEngineSettings.sourceIsPal = 1;
+            gEngineSettings.sourceIsNtsc = 0;
+            benchmark::DoNotOptimize(
+                ConvertFrameGroup(gFrameStore.inputFrames, g.width, g.height, 0));
+        });
+}
+
+void BM_ConvertLines480To576(benchmark::State &state)
+{
+    Measure(
+        state, 1, [](Geometry &g) { g.height = 480; },
+        [](const Geometry &) {
+            StoreHistoryFrame(0, gFrameStore.inputFrames[1]);
+            ConvertLines480To576(gFrameStore.inputFrames[2], 0);
+        });
+}
+
+void AllShapes(benchmark::internal::Benchmark *b)
+{
+    b->ArgNames({"hd", "yuv", "moving"});
+    for (int hd : {0, 1}) {
+        for (int yuv : {0, 1}) {
+            for (int moving : {0, 1}) {
+                b->Args({hd, yuv, moving});
+            }
+        }
+    }
+}
+
+// The 480-to-576 conversion exists for standard definition only.
+void SdShapes(benchmark::internal::Benchmark *b)
+{
+    b->ArgNames({"hd", "yuv", "moving"});
+    for (int yuv : {0, 1}) {
+        b->Args({0, yuv, 1});
+    }
+}
+
+void RgbShapes(benchmark::internal::Benchmark *b)
+{
+    b->ArgNames({"hd", "yuv", "moving"});
+    for (int hd : {0, 1}) {
+        b->Args({hd, 0, 1});
+    }
+}
+
+void YuvShapes(benchmark::internal::Benchmark *b)
+{
+    b->ArgNames({"hd", "yuv", "moving"});
+    for (int hd : {0, 1}) {
+        b->Args({hd, 1, 1});
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_MotionMap)->Apply(AllShapes);
+BENCHMARK(BM_DeinterlaceField)->Apply(AllShapes);
+BENCHMARK(BM_DeinterlaceFieldLineDetector)->Apply(AllShapes);
+BENCHMARK(BM_DeinterlaceFromFrame)->Apply(AllShapes);
+BENCHMARK(BM_BlurHorizontalLines)->Apply(AllShapes);
+BENCHMARK(BM_RemoveFlicker)->Apply(AllShapes);
+BENCHMARK(BM_SqueezeToLetterbox)->Apply(AllShapes);
+BENCHMARK(BM_GrainAndRedBoost)->Apply(AllShapes);
+BENCHMARK(BM_FieldMatchScore32)->Apply(AllShapes);
+BENCHMARK(BM_YuvToBottomUpBgr)->Apply(YuvShapes);
+BENCHMARK(BM_CopyFlipSwapRgb)->Apply(RgbShapes);
+BENCHMARK(BM_RemovePulldownGroup)->Apply(AllShapes);
+BENCHMARK(BM_DetectPulldownPhase32)->Apply(AllShapes);
+BENCHMARK(BM_DetectPulldownPhase2332)->Apply(AllShapes);
+BENCHMARK(BM_ConvertFrameGroupPal)->Apply(AllShapes);
+BENCHMARK(BM_ConvertLines480To576)->Apply(SdShapes);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,119 @@
+// Fuzz target for the movie reader and importers: open the input as a movie, read every sample
+// of every track and ask for the movie's times. The input is written to a file because movies
+// are read from files. Built with a replay main that ctest runs over fuzz_mov_corpus/; with
+// -DLC_LIBFUZZER it links against libFuzzer instead.
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/media/movies.h"
+#include "platform/sys/file.h"
+
+namespace {
+
+constexpr size_t kMaxInput = 4u << 20;
+constexpr int kMaxReads = 4000;
+
+std::string InputPath()
+{
+    static const std::string path = [] {
+        const char *dir = std::getenv("TMPDIR");
+        return std::string(dir ? dir : "/tmp") + "/fuzz_mov_" + std::to_string(::getpid())
+               + ".mov";
+    }();
+    return path;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size > kMaxInput) {
+        return 0;
+    }
+    std::string path = InputPath();
+    if (!lc::WriteWholeFile(path.c_str(), data, size).ok()) {
+        return 0;
+    }
+    FSSpec spec;
+    spec.name[0] = uint8_t(path.size());
+    path.copy(reinterpret_cast<char *>(spec.name) + 1, path.size());
+    short ref = 0;
+    Movie movie = nullptr;
+    if (OpenMovieFile(&spec, &ref, fsRdPerm) == noErr) {
+        NewMovieFromFile(&movie, ref, nullptr, nullptr, newMovieActive, nullptr);
+        CloseMovieFile(ref);
+    }
+    if (movie) {
+        Handle sample = NewHandle(0);
+        Handle desc = NewHandle(4);
+        int reads = 0;
+        for (long i = 1; i <= GetMovieTrackCount(movie); ++i) {
+            Track track = GetMovieIndTrack(movie, i);
+            Media media = GetTrackMedia(track);
+            for (TimeValue t = 0; media && t >= 0 && reads < kMaxReads; ++reads) {
+                long count = 0;
+                if (GetMediaSample(media, sample, 0, nullptr, t, nullptr, nullptr,
+                                   reinterpret_cast<SampleDescriptionHandle>(desc), nullptr, 1000,
+                                   &count, nullptr)
+                    != noErr) {
+                    break;
+                }
+                TimeValue next = -1;
+                GetMediaNextInterestingTime(media, nextTimeMediaSample, t + TimeValue(count) - 1,
+                                            FixedOne, &next, nullptr);
+                t = next >= 1 ? next : -1;
+            }
+            TrackTimeToMediaTime(GetTrackDuration(track) / 2, track);
+        }
+        OSType eyes = VisualMediaCharacteristic;
+        TimeValue t = -1;
+        GetMovieNextInterestingTime(movie, nextTimeMediaSample | nextTimeEdgeOK, 1, &eyes, 0,
+                                    -FixedOne, &t, nullptr);
+        GetMovieNextInterestingTime(movie, nextTimeMediaSample, 1, &eyes, t, FixedOne, &t,
+                                    nullptr);
+        DisposeHandle(sample);
+        DisposeHandle(desc);
+        DisposeMovie(movie);
+    }
+    lc::DeletePath(path.c_str());
+    return 0;
+}
+
+#ifndef LC_LIBFUZZER
+// Replays every file of the folders (or files) named on the command line.
+int main(int argc, char **argv)
+{
+    int files = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::vector<std::string> inputs;
+        if (DIR *d = opendir(argv[i])) {
+            while (dirent *e = readdir(d)) {
+                if (e->d_name[0] != '.') {
+                    inputs.push_back(std::string(argv[i]) + "/" + e->d_name);
+                }
+            }
+            closedir(d);
+        } else {
+            inputs.push_back(argv[i]);
+        }
+        for (const auto &in : inputs) {
+            auto bytes = lc::ReadWholeFile(in.c_str(), kMaxInput);
+            if (!bytes) {
+                std::fprintf(stderr, "cannot read %s\n", in.c_str());
+                return 1;
+            }
+            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes->data()),
+                                   bytes->size());
+            ++files;
+        }
+    }
+    std::printf("fuzz_mov: %d inputs replayed\n", files);
+    return files > 0 ? 0 : 1;
+}
+#endif

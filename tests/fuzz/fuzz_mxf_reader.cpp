@@ -1,0 +1,101 @@
+// Fuzz target for the MXF clip reader: open, then decode a few frames of the essence through the
+// DV25 route. The input is written to a file because the reader works on a file handle. Built
+// with a replay main that ctest runs over fuzz_mxf_corpus/; with -DLC_LIBFUZZER it links against
+// libFuzzer instead.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include "formats/dv_setup.h"
+#include "formats/formats_hooks.h"
+#include "formats/mxf_reader.h"
+#include "platform/sys/file.h"
+
+namespace {
+
+constexpr size_t kMaxInput = 4u << 20;
+constexpr int kWidth = 720, kHeight = 576;
+
+void Quiet(const char *) {}
+
+std::string InputPath()
+{
+    static const std::string path = [] {
+        const char *dir = std::getenv("TMPDIR");
+        return std::string(dir ? dir : "/tmp") + "/fuzz_mxf_reader_" + std::to_string(::getpid())
+               + ".mxf";
+    }();
+    return path;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size > kMaxInput) {
+        return 0;
+    }
+    gFormatsHooks.showError = Quiet;
+    gFormatsHooks.showWarning = Quiet;
+    // One set-up for every input: the frame size the file claims does not change the buffers.
+    static const int ready = SetupDecoderForFrameSize(kHeight, kWidth, 144000);
+    static std::vector<uint8_t> picture(size_t(kWidth) * kHeight * 3);
+    const std::string path = InputPath();
+    if (!lc::WriteWholeFile(path.c_str(), data, size)) {
+        return 0;
+    }
+    uint64_t duration = 0;
+    int height = 0, width = 0, quantBits = 0, frameBytes = 0;
+    float frameRate = 0, aspect = 0;
+    const int kind = MxfOpen(path.c_str(), &duration, &height, &width, &quantBits, &frameRate,
+                             &frameBytes, &aspect);
+    if (kind == MxfVideoFile && ready) {
+        for (uint64_t i : {uint64_t(0), uint64_t(1), duration - 1, duration}) {
+            MxfDecodeFrameAt(int(i & 0x7fffffff), kWidth, kHeight, picture.data(), 1);
+        }
+    }
+    MxfClose();
+    while (gMxfClipState.audioFileCount > 0) {
+        MxfCloseAudio();
+    }
+    ::unlink(path.c_str());
+    return 0;
+}
+
+#ifndef LC_LIBFUZZER
+// Replays every file of the folders (or files) named on the command line.
+int main(int argc, char **argv)
+{
+    int replayed = 0;
+    for (int a = 1; a < argc; ++a) {
+        std::vector<std::string> files;
+        if (DIR *d = ::opendir(argv[a])) {
+            while (dirent *e = ::readdir(d)) {
+                if (e->d_name[0] != '.') {
+                    files.push_back(std::string(argv[a]) + "/" + e->d_name);
+                }
+            }
+            ::closedir(d);
+        } else {
+            files.push_back(argv[a]);
+        }
+        for (const std::string &f : files) {
+            auto bytes = lc::ReadWholeFile(f.c_str(), kMaxInput);
+            if (!bytes) {
+                std::fprintf(stderr, "cannot read %s\n", f.c_str());
+                return 1;
+            }
+            const std::string &b = *bytes;
+            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(b.data()), b.size());
+            ++replayed;
+        }
+    }
+    std::printf("replayed %d inputs\n", replayed);
+    return replayed > 0 ? 0 : 1;
+}
+#endif
