@@ -66,6 +66,16 @@ constexpr int kSystemCaptionHeight = 0;
 
 } // namespace
 
+// AVI files that are not DV, and MXF clips: read by the own readers, shown by the playback window.
+static int OpenInAviPlayer(CMovieWindow &mw, const char *path)
+{
+    gSourceKind.viaAviPlayer = 1;
+    Call(gMovieWindowHooks.openAviPlayer, path);
+    mw.isOpen = 1;
+    mw.UpdateTitle();
+    return 1;
+}
+
 // Sizes of the main frame; all 0 without one.
 static void ParentSizes(MovieWindowHandle parent, int *w, int *h, int *cw, int *ch)
 {
@@ -156,11 +166,7 @@ int CMovieWindow::OpenMovie(const char *path)
         if (!gAviReadState.isDV) {
             AviCloseRead();
             gSourceKind.isAvi = 1;
-            gSourceKind.viaAviPlayer = 1;
-            Call(gMovieWindowHooks.openAviPlayer, static_cast<const char *>(name));
-            isOpen = 1;
-            UpdateTitle();
-            return 1;
+            return OpenInAviPlayer(*this, name);
         }
         gSourceKind.isAvi = 1;
         gSourceKind.viaQuickTime = 1;
@@ -174,11 +180,7 @@ int CMovieWindow::OpenMovie(const char *path)
         gSourceKind.viaQuickTime = 1;
     } else if (EndsWithNoCase(name, "mxf")) {
         gSourceKind.isMxf = 1;
-        gSourceKind.viaAviPlayer = 1;
-        Call(gMovieWindowHooks.openAviPlayer, static_cast<const char *>(name));
-        isOpen = 1;
-        UpdateTitle();
-        return 1;
+        return OpenInAviPlayer(*this, name);
     } else {
         int kind = SniffMovieFile(name);
         if (kind == kSniffOther && gMovieWindowHooks.openMpegPlayer) {

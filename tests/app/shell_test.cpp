@@ -425,27 +425,22 @@ TEST_F(ShellTest, ProgressDialog)
     ASSERT_TRUE(drv::Click(gProgressDialog, IDC_PAUSE_RESUME));
     EXPECT_EQ(gProcessControl.paused, 0);
     EXPECT_EQ(mpegPauses, 2);
-    ASSERT_TRUE(drv::Click(gProgressDialog, IDC_PAUSE_RESUME));
-    ASSERT_TRUE(drv::Click(gProgressDialog, IDC_STOP));
-    drv::ProcessEvents(20);
-    EXPECT_EQ(gProcessControl.paused, 0);
-    EXPECT_EQ(gProcessControl.stopRequested, 1);
-    EXPECT_EQ(mpegStops, 1);
-    EXPECT_FALSE(gProgressDialog.IsWindowVisible());
-    EXPECT_EQ(gUiState.progressShown, 0);
-
-    // Esc stops as Stop does, a pause included.
-    gProcessControl.stopRequested = 0;
-    ShowProgress();
-    drv::ProcessEvents(20);
-    ASSERT_TRUE(drv::Click(gProgressDialog, IDC_PAUSE_RESUME));
-    ASSERT_TRUE(drv::PressKey(gProgressDialog, "Escape"));
-    drv::ProcessEvents(20);
-    EXPECT_EQ(gProcessControl.stopRequested, 1);
-    EXPECT_EQ(gProcessControl.paused, 0);
-    EXPECT_EQ(mpegStops, 2);
-    EXPECT_FALSE(gProgressDialog.IsWindowVisible());
-    EXPECT_EQ(gUiState.progressShown, 0);
+    // Stop, and Esc as Stop does, each ending a pause.
+    for (bool esc : {false, true}) {
+        SCOPED_TRACE(esc ? "Esc" : "Stop");
+        gProcessControl.stopRequested = 0;
+        ShowProgress();
+        drv::ProcessEvents(20);
+        ASSERT_TRUE(drv::Click(gProgressDialog, IDC_PAUSE_RESUME));
+        ASSERT_TRUE(esc ? drv::PressKey(gProgressDialog, "Escape")
+                        : drv::Click(gProgressDialog, IDC_STOP));
+        drv::ProcessEvents(20);
+        EXPECT_EQ(gProcessControl.paused, 0);
+        EXPECT_EQ(gProcessControl.stopRequested, 1);
+        EXPECT_EQ(mpegStops, esc ? 2 : 1);
+        EXPECT_FALSE(gProgressDialog.IsWindowVisible());
+        EXPECT_EQ(gUiState.progressShown, 0);
+    }
 }
 
 TEST_F(ShellTest, BatchList)
