@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app/avi_first_frame.h"
 #include "app/batch_dialog.h"
 #include "app/frame_preview.h"
 #include "app/guide.h"
@@ -201,6 +202,7 @@ void InstallShellHooks()
     f.setFrameRate = [](int framesPerSecond) { gConversionState.frameRate = framesPerSecond; };
     InstallSoundFormatsHooks(f);
     gMovieWindowHooks.teardownDecoder = TeardownDecoder;
+    gMovieWindowHooks.openAviPlayer = ShowFirstAviFrame;
 
     InstallMovieFrameDecoder();
     MovieExportHooks exportHooks;

@@ -322,6 +322,26 @@ TEST_F(ShellTest, FileOpenAndClose)
     EXPECT_EQ(messages_.Texts().back(), "Could not open or read " + scratch_ + "/missing.mov");
 }
 
+TEST_F(ShellTest, UncompressedAviShowsItsFirstFrame)
+{
+    Start();
+    std::string movie = Copy("app_raw.avi", "raw.avi");
+    ASSERT_TRUE(OpenMovieDocument(movie.c_str()));
+    drv::ProcessEvents(20);
+    EXPECT_EQ(gSourceKind.viaAviPlayer, 1);
+    EXPECT_EQ(gMainFrame->GetWindowText(), std::string(kTitle) + " - raw.avi");
+    auto ref = lc::ReadWholeFile(Fixture("app_raw.rgb").c_str());
+    ASSERT_TRUE(ref);
+    std::vector<uint8_t> rgb(ref->begin(), ref->end());
+    ASSERT_EQ(rgb.size(), 66u * 48u * 3u);
+    EXPECT_EQ(gMainFrame->GetClientRect().Width(), 66);
+    for (int y = 0; y < 48; y += 5) {
+        for (int x = 0; x < 66; x += 7) {
+            ASSERT_EQ(drv::SurfacePixel(*gMainFrame, x, y), Pixel(rgb, 66, x, y)) << x << "," << y;
+        }
+    }
+}
+
 TEST_F(ShellTest, DocumentWithoutViewFails)
 {
     CLoomcutDoc doc;
