@@ -4,6 +4,9 @@
 #include <cstring>
 #include <strings.h>
 
+#include <string>
+
+#include "engine/conversion_options.h"
 #include "formats/avi_reader.h"
 #include "formats/movie_sniffer.h"
 #include "passes/conversion_state.h"
@@ -522,7 +525,7 @@ void CMovieWindow::ProcessMovie()
     gProcessControl.paused = 0;
     gProcessControl.stopRequested = 0;
     // A result must get its own name before it is processed again.
-    if (std::strstr(moviePath, "/newmovie.")) {
+    if (std::strstr(moviePath, "/newmovie.") || TemporaryOutputIsSource(*this)) {
         ShowError("newmovie must be renamed with File->SaveAs before further processing.");
         return;
     }
@@ -549,6 +552,19 @@ int CMovieWindow::ProcessFramesPalToNtsc(Media, Track, Media, const Rect *)
     return 0;
 }
 void CMovieWindow::ProcessFramesRepulldown() {}
+
+bool TemporaryOutputIsSource(const CMovieWindow &movieWindow)
+{
+    std::string folder = gConversionOptions.userSelectsOutputFolder
+                             ? std::string(gConversionOptions.outputFolder) + "/"
+                             : std::string(movieWindow.movieFolder);
+    for (const char *name : {"newmovie.avi", "newmovie.mov"}) {
+        if (lc::SameFile(movieWindow.moviePath, (folder + name).c_str())) {
+            return true;
+        }
+    }
+    return false;
+}
 
 void ShowGuidePageAfterProcessing(int page)
 {

@@ -58,6 +58,11 @@ struct MovieWindowHooks
 
 extern MovieWindowHooks gMovieWindowHooks;
 
+// True when a temporary output of processing ("newmovie.avi" or "newmovie.mov" in the output
+// folder or the movie's folder) is the source file itself, by file identity: writing it would
+// destroy the source.
+bool TemporaryOutputIsSource(const CMovieWindow &movieWindow);
+
 // For the passes: the guide's page after processing, and the "Current Frame" preview window.
 void ShowGuidePageAfterProcessing(int page);
 void ShowFramePreview();

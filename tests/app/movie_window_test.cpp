@@ -1,8 +1,10 @@
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "engine/conversion_options.h"
 #include "formats/avi_reader.h"
 #include "passes/conversion_state.h"
 #include "passes/movie_window.h"
@@ -319,6 +321,27 @@ TEST_F(MovieWindowTest, ExportWritesANewMovie)
     EXPECT_EQ(other.OpenMovie(target.c_str()), 1);
     EXPECT_EQ(gConversionState.frameRate, 25);
     other.CloseMovie();
+}
+
+TEST_F(MovieWindowTest, ProcessingNeverWritesOverItsSource)
+{
+    // A temporary output that is the source under another name must be refused, not truncated.
+    std::string dir = app_test::ScratchDir("process_same");
+    std::string source = dir + "/clip.mov";
+    ASSERT_TRUE(app_test::CopyFile(Fixture("app_clip.mov"), source));
+    auto size = lc::ReadWholeFile(source.c_str())->size();
+    ASSERT_EQ(symlink("clip.mov", (dir + "/newmovie.mov").c_str()), 0);
+    ASSERT_EQ(mw.OpenMovie(source.c_str()), 1);
+    EXPECT_TRUE(TemporaryOutputIsSource(mw));
+    mw.ProcessMovie();
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{"newmovie must be renamed with File->SaveAs "
+                                                         "before further processing."});
+    EXPECT_EQ(lc::ReadWholeFile(source.c_str())->size(), size);
+    // Another output folder: no clash.
+    gConversionOptions.userSelectsOutputFolder = 1;
+    lc::CopyText(gConversionOptions.outputFolder, app_test::ScratchDir("process_other").c_str());
+    EXPECT_FALSE(TemporaryOutputIsSource(mw));
+    ResetConversionOptions(gConversionOptions);
 }
 
 TEST_F(MovieWindowTest, NewMovieIsUntitled)
