@@ -1,0 +1,212 @@
+// loomcut-run: the application itself, on Qt's offscreen platform, driven as a user would drive
+// it. One movie: opened as the command line opens it, then the main options dialog's Start.
+// Several (or --batch): each added to the batch list, then Start Batch. Every message box is
+// answered OK and printed; the compression chooser is answered from --codec.
+//
+//   loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] MOVIE...
+//
+// Prints "message: TEXT" for each box (line breaks as \n) and "output: PATH" for the reopened
+// result; exits 1 when an error box was shown, else 0 (2 for a bad command line).
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "app/batch_dialog.h"
+#include "app/loomcut_app.h"
+#include "app/main_frame.h"
+#include "app/options_dialog.h"
+#include "app/resource_ids.h"
+#include "passes/movie_window.h"
+#include "passes/process_control.h"
+#include "passes/process_thread.h"
+#include "platform/media/standard_compression.h"
+#include "platform/sys/path.h"
+#include "platform/ui/message_box.h"
+
+namespace {
+
+constexpr int kRunnerTimerId = 7;
+constexpr unsigned kRunnerTickMs = 100;
+
+struct Options
+{
+    std::string dir;
+    bool batch = false;
+    std::string codec; // "" the chooser's first entry, "cancel", or a four-character code
+    std::vector<std::string> movies;
+};
+Options gOptions;
+
+std::mutex gPrintLock;
+
+int PrintMessage(const char *text, unsigned type)
+{
+    std::string line = "message: ";
+    for (const char *p = text; *p; ++p) {
+        if (*p == '\r') {
+            line += "\\n";
+            if (p[1] == '\n') {
+                ++p;
+            }
+        } else if (*p == '\n') {
+            line += "\\n";
+        } else {
+            line += *p;
+        }
+    }
+    std::lock_guard<std::mutex> g(gPrintLock);
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    // Yes/no boxes get yes, every other box OK.
+    return (type & 0xf) == MB_YESNO || (type & 0xf) == MB_YESNOCANCEL ? IDYES : IDOK;
+}
+
+bool ChooseCodec(const CodecNameSpec *encoders, int count, const ScImageSettings &current,
+                 ScImageSettings *chosen)
+{
+    if (gOptions.codec == "cancel" || count <= 0) {
+        return false;
+    }
+    *chosen = current;
+    chosen->codecType = encoders[0].cType;
+    if (gOptions.codec.size() == 4) {
+        const std::string &c = gOptions.codec;
+        OSType code = OSType(uint8_t(c[0])) << 24 | OSType(uint8_t(c[1])) << 16
+                      | OSType(uint8_t(c[2])) << 8 | OSType(uint8_t(c[3]));
+        for (int i = 0; i < count; ++i) {
+            if (encoders[i].cType == code) {
+                chosen->codecType = code;
+            }
+        }
+    }
+    return true;
+}
+
+class CRunnerApp : public CLoomcutApp
+{
+public:
+    bool InitInstance() override
+    {
+        // Every box from here on, start-up included, is printed and answered.
+        lc::ui::SetMessagePresenter(PrintMessage);
+        SetImageSettingsChooser(ChooseCodec);
+        if (!CLoomcutApp::InitInstance()) {
+            return false;
+        }
+        // Once the message loop runs.
+        gMainFrame->SetTimer(kRunnerTimerId, 1, [this] {
+            gMainFrame->KillTimer(kRunnerTimerId);
+            Begin();
+        });
+        return true;
+    }
+    int ExitInstance() override
+    {
+        CLoomcutApp::ExitInstance();
+        // Start-up that failed (a movie that cannot be opened) ends here too.
+        return finished_ ? exitCode_ : gProcessControl.errorShown ? 1 : 0;
+    }
+
+private:
+    void Begin()
+    {
+        if (gOptions.batch) {
+            ShowBatchList();
+            for (const std::string &m : gOptions.movies) {
+                OpenMovieDocument(m.c_str());
+            }
+            errorSeen_ = gProcessControl.errorShown != 0;
+            gBatchDialog.OnStartBatch();
+        } else {
+            // The command line opened the movie; a failed open leaves nothing to process.
+            errorSeen_ = gProcessControl.errorShown != 0;
+            if (errorSeen_ || !gMovieWindow || !gMovieWindow->GetMoviePath()[0]) {
+                Finish();
+                return;
+            }
+            gOptionsDialog.OnStart();
+        }
+        gMainFrame->SetTimer(kRunnerTimerId, kRunnerTickMs, [this] { Tick(); });
+    }
+    void Tick()
+    {
+        // Done once the thread has ended and the shell's timer has reopened the result.
+        if (ProcessingBusy() || gMainFrame->HasTimer(kProcessingTimerId)) {
+            return;
+        }
+        gMainFrame->KillTimer(kRunnerTimerId);
+        errorSeen_ = errorSeen_ || gProcessControl.errorShown != 0;
+        const char *shown = gMovieWindow ? gMovieWindow->GetMoviePath() : "";
+        if (gProcessControl.reopenPath[0] && std::strcmp(shown, gProcessControl.reopenPath) == 0) {
+            std::lock_guard<std::mutex> g(gPrintLock);
+            std::printf("output: %s\n", shown);
+            std::fflush(stdout);
+        }
+        Finish();
+    }
+    void Finish()
+    {
+        exitCode_ = errorSeen_ ? 1 : 0;
+        finished_ = true;
+        Quit(exitCode_);
+    }
+
+    bool errorSeen_ = false;
+    bool finished_ = false;
+    int exitCode_ = 0;
+};
+
+bool ParseArguments(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if ((a == "--dir" || a == "--codec") && i + 1 < argc) {
+            (a == "--dir" ? gOptions.dir : gOptions.codec) = argv[++i];
+        } else if (a == "--batch") {
+            gOptions.batch = true;
+        } else if (!a.empty() && a[0] == '-') {
+            return false;
+        } else {
+            // Paths are taken from where the runner was started, before it changes folder.
+            gOptions.movies.push_back(a[0] == '/' ? a : lc::CurrentFolder() + a);
+        }
+    }
+    if (gOptions.codec.size() != 4 && !gOptions.codec.empty() && gOptions.codec != "cancel") {
+        return false;
+    }
+    gOptions.batch = gOptions.batch || gOptions.movies.size() > 1;
+    return !gOptions.movies.empty();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (!ParseArguments(argc, argv)) {
+        std::fprintf(stderr,
+                     "usage: loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] MOVIE...\n");
+        return 2;
+    }
+    // The folder's "noguide" sets the options.
+    if (!gOptions.dir.empty() && chdir(gOptions.dir.c_str()) != 0) {
+        std::fprintf(stderr, "loomcut-run: cannot enter %s\n", gOptions.dir.c_str());
+        return 2;
+    }
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static CRunnerApp app;
+    std::vector<std::string> commandLine = {"loomcut"};
+    if (!gOptions.batch) {
+        commandLine.push_back(gOptions.movies[0]);
+    }
+    app.SetCommandLine(commandLine);
+    char *qtArgv[] = {argv[0], nullptr};
+    int code = app.Run(1, qtArgv);
+    std::fflush(stdout);
+    // The dialogs are global objects whose windows went with Qt; nothing is left to destroy.
+    std::_Exit(code);
+}
