@@ -342,6 +342,40 @@ TEST_F(ShellTest, UncompressedAviShowsItsFirstFrame)
     }
 }
 
+TEST_F(ShellTest, ControllerKeysStepAndPlay)
+{
+    Start();
+    std::string movie = Copy("app_clip.mov", "keys.mov");
+    ASSERT_TRUE(OpenMovieDocument(movie.c_str()));
+    // Opening the open movie again reaches the document again.
+    ASSERT_TRUE(OpenMovieDocument(movie.c_str()));
+    gOptionsDialog.ShowWindow(lc::ui::SW_HIDE);
+    drv::ProcessEvents(20);
+    TimeScale scale = 0;
+    ASSERT_NE(gMovieWindow->controller, nullptr);
+    EXPECT_EQ(MCGetCurrentTime(gMovieWindow->controller, &scale), 0);
+    uint32_t first = drv::SurfacePixel(*gMainFrame, 80, 60);
+    int stripY = 120 + kControllerStripHeight / 2;
+    uint32_t markAtStart = drv::SurfacePixel(*gMainFrame, 0, stripY);
+
+    // One step forward shows the next frame; one back the first again.
+    ASSERT_TRUE(drv::PressShortcut(*gMainFrame, "Right"));
+    drv::ProcessEvents(100);
+    EXPECT_GT(MCGetCurrentTime(gMovieWindow->controller, &scale), 0);
+    EXPECT_NE(drv::SurfacePixel(*gMainFrame, 0, stripY), markAtStart); // the mark moved on
+    ASSERT_TRUE(drv::PressShortcut(*gMainFrame, "Left"));
+    drv::ProcessEvents(100);
+    EXPECT_EQ(MCGetCurrentTime(gMovieWindow->controller, &scale), 0);
+    EXPECT_EQ(drv::SurfacePixel(*gMainFrame, 80, 60), first);
+
+    // Space plays: time runs on by itself.
+    ASSERT_TRUE(drv::PressShortcut(*gMainFrame, "Space"));
+    EXPECT_TRUE(WaitFor([] {
+        TimeScale s = 0;
+        return MCGetCurrentTime(gMovieWindow->controller, &s) > 0;
+    }, 2000));
+}
+
 TEST_F(ShellTest, DocumentWithoutViewFails)
 {
     CLoomcutDoc doc;
