@@ -7,6 +7,7 @@
 #include "app/frame_preview.h"
 #include "app/guide.h"
 #include "app/loomcut_doc.h"
+#include "app/lower_hooks_setup.h"
 #include "app/loomcut_view.h"
 #include "app/main_frame.h"
 #include "app/options_dialog.h"
@@ -14,9 +15,7 @@
 #include "app/resource_ids.h"
 #include "engine/engine_hooks.h"
 #include "formats/dv_setup.h"
-#include "formats/formats_hooks.h"
 #include "passes/conversion_state.h"
-#include "passes/copy_sound.h"
 #include "passes/movie_window.h"
 #include "passes/movie_window_hooks.h"
 #include "passes/process_control.h"
@@ -181,26 +180,7 @@ void InstallShellHooks()
     gMovieWindowHooks.showFramePreview = AppShowFramePreview;
     gMovieWindowHooks.hideFramePreview = AppHideFramePreview;
     gEngineHooks.showFrameInPreview = AppShowFrameInPreview;
-    gEngineHooks.showWarning = ShowWarning;
-    gEngineHooks.showError = ShowError;
-
-    // The file formats read the run's state and report through the passes.
-    FormatsHooks &f = gFormatsHooks;
-    f.showError = ShowError;
-    f.showWarning = ShowWarning;
-    f.passesLeft = [] {
-        int left = gProcessControl.passesLeft;
-        return left > 0 ? left : 1;
-    };
-    f.stopRequested = [] { return int(gProcessControl.stopRequested); };
-    f.sourceIsNtsc = [] { return int(gConversionState.sourceIsNtsc); };
-    f.outputIsAvi = [] { return int(gConversionState.outputIsAvi); };
-    f.ntscOutputHeight = [] {
-        return gConversionState.ntscOutputHeight > 0 ? int(gConversionState.ntscOutputHeight) : 480;
-    };
-    f.uncompressedOutput = [] { return int(gConversionState.uncompressedOutput); };
-    f.setFrameRate = [](int framesPerSecond) { gConversionState.frameRate = framesPerSecond; };
-    InstallSoundFormatsHooks(f);
+    InstallLowerFolderHooks();
     gMovieWindowHooks.teardownDecoder = TeardownDecoder;
     gMovieWindowHooks.openAviPlayer = ShowFirstAviFrame;
 

@@ -1,0 +1,74 @@
+#include "app/lower_hooks_setup.h"
+
+#include "dvdecoder/cindrell.h"
+#include "dvdecoder/cindrell_hooks.h"
+#include "engine/engine_hooks.h"
+#include "formats/dv_setup_hooks.h"
+#include "formats/formats_hooks.h"
+#include "passes/conversion_state.h"
+#include "passes/copy_sound.h"
+#include "passes/process_control.h"
+#include "passes/sound_track.h"
+#include "platform/ui/message_box.h"
+
+namespace {
+
+void DecodeDvcproHd(uint8_t *output, int width, int height, const uint8_t *source,
+                    uint8_t *workBuffer, int mode, int yuvOutput, int fastPath, int format,
+                    int bitsPerPixel, int decimation, int mirror)
+{
+    // The set-up reads whole frames of the kind; the decoder checks the length itself.
+    (void)CindrellDecodeFrame(output, width, height, source, CindrellFrameBytes(format),
+                              workBuffer, mode, yuvOutput, fastPath, format, bitsPerPixel,
+                              decimation, mirror);
+}
+
+} // namespace
+
+void InstallLowerFolderHooks()
+{
+    gEngineHooks.showWarning = ShowWarning;
+    gEngineHooks.showError = ShowError;
+
+    // The file formats read the run's state and report through the passes.
+    FormatsHooks &f = gFormatsHooks;
+    f.showError = ShowError;
+    f.showWarning = ShowWarning;
+    f.passesLeft = [] {
+        int left = gProcessControl.passesLeft;
+        return left > 0 ? left : 1;
+    };
+    f.stopRequested = [] { return int(gProcessControl.stopRequested); };
+    f.sourceIsNtsc = [] { return int(gConversionState.sourceIsNtsc); };
+    f.outputIsAvi = [] { return int(gConversionState.outputIsAvi); };
+    f.ntscOutputHeight = [] {
+        return gConversionState.ntscOutputHeight > 0 ? int(gConversionState.ntscOutputHeight) : 480;
+    };
+    f.uncompressedOutput = [] { return int(gConversionState.uncompressedOutput); };
+    f.setFrameRate = [](int framesPerSecond) { gConversionState.frameRate = framesPerSecond; };
+    InstallSoundFormatsHooks(f);
+
+    // The DV set-up: the output time base, the sound track's description, the decoder.
+    DvSetupHooks &d = gDvSetupHooks;
+    d.frameRate = [] { return int(gConversionState.frameRate); };
+    d.timeScale = [] {
+        return gConversionState.timeScale > 0 ? int(gConversionState.timeScale) : 2500;
+    };
+    d.sampleDuration = [] {
+        return gConversionState.sampleDuration > 0 ? int(gConversionState.sampleDuration) : 100;
+    };
+    d.useOutputSoundDescription = [](SoundDescriptionHandle desc) {
+        gSoundTrackState.soundDescription = desc;
+        gSoundTrackState.bytesPerFrame = 4;
+        gSoundTrackState.totalSamples = 0;
+        gConversionState.soundMediaRate = 48000;
+    };
+    d.forgetOutputSoundDescription = [](SoundDescriptionHandle desc) {
+        if (gSoundTrackState.soundDescription == desc) {
+            gSoundTrackState.soundDescription = nullptr;
+        }
+    };
+    d.cindrellInit = CindrellInit;
+    d.cindrellDecodeFrame = DecodeDvcproHd;
+    gCindrellHooks.messageBox = [](const char *text, const char *) { AfxMessageBox(text); };
+}
