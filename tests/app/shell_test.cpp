@@ -17,13 +17,18 @@
 #include "app/loomcut_app.h"
 #include "app/loomcut_doc.h"
 #include "app/loomcut_view.h"
+#include "app/lower_hooks_setup.h"
 #include "app/main_frame.h"
 #include "app/options_dialog.h"
 #include "app/options_file.h"
 #include "app/progress_dialog.h"
 #include "app/resource_ids.h"
 #include "engine/conversion_options.h"
+#include "dvdecoder/cindrell_hooks.h"
 #include "engine/engine_hooks.h"
+#include "formats/dv_setup_hooks.h"
+#include "formats/formats_hooks.h"
+#include "passes/conversion_state.h"
 #include "passes/movie_window.h"
 #include "passes/movie_window_hooks.h"
 #include "passes/process_control.h"
@@ -222,6 +227,33 @@ TEST(Shutdown, StopsTheMpegDecoderAndWaitsASecond)
     EXPECT_EQ(app_test::Calls(), (std::vector<std::string>{"silence", "stop"}));
     EXPECT_EQ(lc::FakeClock::SleptMs(), 1000u);
     gMovieWindowHooks = MovieWindowHooks{};
+}
+
+TEST(LowerFolderHooks, ReportAndReadThroughThePasses)
+{
+    lc::ui::MessageRecorder messages;
+    InstallLowerFolderHooks();
+    gProcessControl.errorShown = 0;
+    gFormatsHooks.showError("reader error");
+    EXPECT_EQ(gProcessControl.errorShown, 1);
+    gFormatsHooks.showWarning("reader warning");
+    gCindrellHooks.messageBox("decoder failure", kCindrellCaption);
+    EXPECT_EQ(messages.Texts(), (std::vector<std::string>{"reader error",
+                                                          "reader warning\nPress OK to continue.",
+                                                          "decoder failure"}));
+    // Outside a run the formats get the values they would assume alone.
+    gConversionState = ConversionState{};
+    gProcessControl.passesLeft = 0;
+    EXPECT_EQ(gFormatsHooks.passesLeft(), 1);
+    EXPECT_EQ(gFormatsHooks.ntscOutputHeight(), 480);
+    EXPECT_EQ(gDvSetupHooks.timeScale(), 2500);
+    EXPECT_EQ(gDvSetupHooks.sampleDuration(), 100);
+    gFormatsHooks.setFrameRate(30);
+    EXPECT_EQ(gDvSetupHooks.frameRate(), 30);
+    gProcessControl.passesLeft = 2;
+    EXPECT_EQ(gFormatsHooks.passesLeft(), 2);
+    gProcessControl.passesLeft = 0;
+    gProcessControl.errorShown = 0;
 }
 
 TEST_F(ShellTest, StartUpWithoutOptionsFile)
