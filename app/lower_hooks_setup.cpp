@@ -5,10 +5,16 @@
 #include "engine/engine_hooks.h"
 #include "formats/dv_setup_hooks.h"
 #include "formats/formats_hooks.h"
+#include "mpeg2/mpeg2_hooks.h"
+#include "mpeg2/mpeg_decoder_control.h"
+#include "mpeg2/mpeg_decoder_thread.h"
 #include "passes/conversion_state.h"
 #include "passes/copy_sound.h"
+#include "passes/lower_hooks.h"
+#include "passes/movie_window_hooks.h"
 #include "passes/process_control.h"
 #include "passes/sound_track.h"
+#include "passes/ui_hooks.h"
 #include "platform/ui/message_box.h"
 
 namespace {
@@ -71,4 +77,31 @@ void InstallLowerFolderHooks()
     d.cindrellInit = CindrellInit;
     d.cindrellDecodeFrame = DecodeDvcproHd;
     gCindrellHooks.messageBox = [](const char *text, const char *) { AfxMessageBox(text); };
+
+    // The MPEG-2 decoder thread: stopped by the movie object, the processing thread, the
+    // progress dialog and shutdown. (Opening a stream waits for its player.)
+    gLowerHooks.stopMpegDecoder = StopMpegDecoder;
+    gLowerHooks.mpegFrameRate = MpegFrameRate;
+    gMovieWindowHooks.mpegDecoderRunning = IsMpegDecoderRunning;
+    gMovieWindowHooks.resetMpegInput = [] {
+        ResetMpegInputFile();
+        gMpegDecoderControl.pictureCount = 0;
+    };
+    gMovieWindowHooks.requestMpegStop = [] { gMpegDecoderControl.stopRequested = 1; };
+    gMovieWindowHooks.toggleMpegPause = [] {
+        gMpegDecoderControl.paused = gMpegDecoderControl.paused ? 0 : 1;
+    };
+    gMovieWindowHooks.silenceMpegProgress = [] { gMpegDecoderControl.showProgress = 0; };
+    Mpeg2Hooks &m = gMpeg2Hooks;
+    m.processRunning = [] { return int(gProcessControl.running); };
+    m.passesLeft = [] {
+        int left = gProcessControl.passesLeft;
+        return left > 0 ? left : 1;
+    };
+    m.sourceIsPal = [] { return int(gConversionState.sourceIsPal); };
+    m.ntscOutputHeight = f.ntscOutputHeight;
+    m.outputBaseName = [] { return static_cast<const char *>(gConversionState.outputBaseName); };
+    m.showError = ShowError;
+    m.messageBox = [](const char *text) { AfxMessageBox(text); };
+    m.setProgress = SetProgress;
 }

@@ -28,6 +28,7 @@
 #include "engine/engine_hooks.h"
 #include "formats/dv_setup_hooks.h"
 #include "formats/formats_hooks.h"
+#include "mpeg2/mpeg_decoder_control.h"
 #include "passes/conversion_state.h"
 #include "passes/movie_window.h"
 #include "passes/movie_window_hooks.h"
@@ -254,6 +255,16 @@ TEST(LowerFolderHooks, ReportAndReadThroughThePasses)
     EXPECT_EQ(gFormatsHooks.passesLeft(), 2);
     gProcessControl.passesLeft = 0;
     gProcessControl.errorShown = 0;
+
+    // The progress dialog's buttons reach the MPEG-2 decoder's flags, also with no stream open.
+    gMpegDecoderControl.paused = 0;
+    gMovieWindowHooks.toggleMpegPause();
+    EXPECT_EQ(gMpegDecoderControl.paused, 1);
+    gMovieWindowHooks.toggleMpegPause();
+    EXPECT_EQ(gMpegDecoderControl.paused, 0);
+    gMovieWindowHooks.requestMpegStop();
+    EXPECT_EQ(gMpegDecoderControl.stopRequested, 1);
+    gMpegDecoderControl.stopRequested = 0;
 }
 
 TEST_F(ShellTest, StartUpWithoutOptionsFile)
