@@ -419,6 +419,27 @@ TEST_F(ShellTest, ControllerKeysStepAndPlay)
     }, 2000));
 }
 
+TEST_F(ShellTest, SaveAsFromTheMenu)
+{
+    Start();
+    std::string movie = Copy("app_dv.avi", "result.avi");
+    ASSERT_TRUE(OpenMovieDocument(movie.c_str()));
+    {
+        lc::ui::FileDialogScript script({{IDOK, scratch_ + "/final"}});
+        ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_FILE_SAVE_AS));
+        drv::ProcessEvents(20);
+        ASSERT_EQ(script.Requests().size(), 1u);
+        EXPECT_FALSE(script.Requests()[0].open);
+        EXPECT_EQ(script.Requests()[0].filter.rfind("AVI Files (*.avi) |*.avi", 0), 0u);
+        EXPECT_TRUE(script.Requests()[0].flags & lc::ui::OFN_OVERWRITEPROMPT);
+    }
+    EXPECT_TRUE(lc::PathExists((scratch_ + "/final.avi").c_str()));
+    EXPECT_FALSE(lc::PathExists(movie.c_str()));
+    EXPECT_EQ(gMainFrame->GetWindowText(), std::string(kTitle) + " - final.avi");
+    EXPECT_EQ(gUiState.guidePage, 5);
+    EXPECT_TRUE(messages_.Texts().empty());
+}
+
 TEST_F(ShellTest, DocumentWithoutViewFails)
 {
     CLoomcutDoc doc;
