@@ -519,22 +519,8 @@ char *CMovieWindow::GetMoviePath() { return moviePath; }
 // Operations no path calls keep their places.
 void CMovieWindow::GetDesktopRect() {}
 
-// The processing entry points; they do nothing until that work is joined.
-void CMovieWindow::ProcessMovie()
-{
-    gProcessControl.paused = 0;
-    gProcessControl.stopRequested = 0;
-    // A result must get its own name before it is processed again.
-    if (std::strstr(moviePath, "/newmovie.") || TemporaryOutputIsSource(*this)) {
-        ShowError("newmovie must be renamed with File->SaveAs before further processing.");
-        return;
-    }
-}
+// The processing entry points no path calls, and the sound track steps.
 void CMovieWindow::ProcessAviMovie() {}
-int CMovieWindow::MakeVideoTrack(Movie, Media, int, int)
-{
-    return 0;
-}
 void CMovieWindow::ProcessAviFrames() {}
 void CMovieWindow::ProcessFramesOneToOne() {}
 void CMovieWindow::CopySoundTrack() {}
@@ -543,14 +529,6 @@ int CMovieWindow::BeginSoundTrack(Movie, Movie, Track, int)
     return 0;
 }
 void CMovieWindow::EndSoundTrack() {}
-int CMovieWindow::ProcessFramesTo25p(Media, Track, Media, const Rect *)
-{
-    return 0;
-}
-int CMovieWindow::ProcessFramesPalToNtsc(Media, Track, Media, const Rect *)
-{
-    return 0;
-}
 void CMovieWindow::ProcessFramesRepulldown() {}
 
 bool TemporaryOutputIsSource(const CMovieWindow &movieWindow)
