@@ -21,7 +21,6 @@
 #include "passes/process_control.h"
 #include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
-#include "platform/media/codec_registry.h"
 #include "platform/media/movies.h"
 #include "platform/sys/clock.h"
 #include "platform/sys/path.h"
@@ -184,7 +183,6 @@ void InstallShellHooks()
     gMovieWindowHooks.teardownDecoder = TeardownDecoder;
     gMovieWindowHooks.openAviPlayer = ShowFirstAviFrame;
 
-    InstallMovieFrameDecoder();
     MovieExportHooks exportHooks;
     exportHooks.chooseExport = ChooseExport;
     SetMovieExportHooks(exportHooks);

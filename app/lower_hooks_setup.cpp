@@ -1,17 +1,15 @@
 #include "app/lower_hooks_setup.h"
 
 #include "dvdecoder/cindrell.h"
-#include "dvdecoder/cindrell_hooks.h"
-#include "engine/engine_hooks.h"
 #include "formats/dv_setup_hooks.h"
 #include "formats/formats_hooks.h"
 #include "mpeg2/mpeg2_hooks.h"
 #include "mpeg2/mpeg_decoder_control.h"
 #include "mpeg2/mpeg_decoder_thread.h"
 #include "passes/conversion_state.h"
-#include "passes/copy_sound.h"
 #include "passes/lower_hooks.h"
 #include "passes/movie_window_hooks.h"
+#include "passes/passes_setup.h"
 #include "passes/process_control.h"
 #include "passes/sound_track.h"
 #include "passes/ui_hooks.h"
@@ -33,26 +31,8 @@ void DecodeDvcproHd(uint8_t *output, int width, int height, const uint8_t *sourc
 
 void InstallLowerFolderHooks()
 {
-    gEngineHooks.showWarning = ShowWarning;
-    gEngineHooks.showError = ShowError;
-
-    // The file formats read the run's state and report through the passes.
-    FormatsHooks &f = gFormatsHooks;
-    f.showError = ShowError;
-    f.showWarning = ShowWarning;
-    f.passesLeft = [] {
-        int left = gProcessControl.passesLeft;
-        return left > 0 ? left : 1;
-    };
-    f.stopRequested = [] { return int(gProcessControl.stopRequested); };
-    f.sourceIsNtsc = [] { return int(gConversionState.sourceIsNtsc); };
-    f.outputIsAvi = [] { return int(gConversionState.outputIsAvi); };
-    f.ntscOutputHeight = [] {
-        return gConversionState.ntscOutputHeight > 0 ? int(gConversionState.ntscOutputHeight) : 480;
-    };
-    f.uncompressedOutput = [] { return int(gConversionState.uncompressedOutput); };
-    f.setFrameRate = [](int framesPerSecond) { gConversionState.frameRate = framesPerSecond; };
-    InstallSoundFormatsHooks(f);
+    // Message boxes, the run's state and the sound services of the passes.
+    InstallPassesHooks();
 
     // The DV set-up: the output time base, the sound track's description, the decoder.
     DvSetupHooks &d = gDvSetupHooks;
@@ -76,7 +56,6 @@ void InstallLowerFolderHooks()
     };
     d.cindrellInit = CindrellInit;
     d.cindrellDecodeFrame = DecodeDvcproHd;
-    gCindrellHooks.messageBox = [](const char *text, const char *) { AfxMessageBox(text); };
 
     // The MPEG-2 decoder thread: stopped by the movie object, the processing thread, the
     // progress dialog and shutdown. (Opening a stream waits for its player.)
@@ -99,7 +78,7 @@ void InstallLowerFolderHooks()
         return left > 0 ? left : 1;
     };
     m.sourceIsPal = [] { return int(gConversionState.sourceIsPal); };
-    m.ntscOutputHeight = f.ntscOutputHeight;
+    m.ntscOutputHeight = gFormatsHooks.ntscOutputHeight;
     m.outputBaseName = [] { return static_cast<const char *>(gConversionState.outputBaseName); };
     m.showError = ShowError;
     m.messageBox = [](const char *text) { AfxMessageBox(text); };

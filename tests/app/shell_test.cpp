@@ -244,16 +244,11 @@ TEST(LowerFolderHooks, ReportAndReadThroughThePasses)
                                                           "decoder failure"}));
     // Outside a run the formats get the values they would assume alone.
     gConversionState = ConversionState{};
-    gProcessControl.passesLeft = 0;
-    EXPECT_EQ(gFormatsHooks.passesLeft(), 1);
     EXPECT_EQ(gFormatsHooks.ntscOutputHeight(), 480);
     EXPECT_EQ(gDvSetupHooks.timeScale(), 2500);
     EXPECT_EQ(gDvSetupHooks.sampleDuration(), 100);
     gFormatsHooks.setFrameRate(30);
     EXPECT_EQ(gDvSetupHooks.frameRate(), 30);
-    gProcessControl.passesLeft = 2;
-    EXPECT_EQ(gFormatsHooks.passesLeft(), 2);
-    gProcessControl.passesLeft = 0;
     gProcessControl.errorShown = 0;
 
     // The progress dialog's buttons reach the MPEG-2 decoder's flags, also with no stream open.
