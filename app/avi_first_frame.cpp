@@ -5,17 +5,21 @@
 
 #include "app/main_frame.h"
 #include "formats/avi_reader.h"
+#include "passes/process_control.h"
 #include "passes/source_kind.h"
+#include "passes/vfw_output.h"
 #include "platform/sys/bytes.h"
 
 namespace {
-// Frames larger than this are not painted (HD 24-bit fits).
-constexpr int kMaxFrameBytes = 4096 * 2304 * 3;
+// Frames larger than this are not painted (HD fits).
+constexpr int64_t kMaxFrameBytes = int64_t(4096) * 2304 * 4;
 } // namespace
 
 void ShowFirstAviFrame(const char *path)
 {
-    if (gSourceKind.isMxf || !gMainFrame || AviOpenRead(path, nullptr, nullptr) != 0) {
+    // In a batch nothing is shown; the passes have the reader and the decompressor to themselves.
+    if (gSourceKind.isMxf || !gMainFrame || gProcessControl.batchRunning
+        || AviOpenRead(path, nullptr, nullptr) != 0) {
         AviCloseRead();
         return;
     }
@@ -25,17 +29,28 @@ void ShowFirstAviFrame(const char *path)
     free(format);
     int width = AviGetFrameWidth();
     int height = AviGetFrameHeight();
-    // Rows of a 24-bit DIB are padded to 4 bytes.
-    int64_t rowBytes = (int64_t(width) * 3 + 3) & ~int64_t(3);
-    if (!gAviReadState.isUncompressed || bits != 24 || width <= 0 || height <= 0
-        || rowBytes * height > kMaxFrameBytes) {
+    int64_t pixels = int64_t(width) * height;
+    bool raw = gAviReadState.isUncompressed != 0;
+    if (width <= 0 || height <= 0 || pixels * 4 > kMaxFrameBytes || (raw && bits != 24)
+        || (!raw && !OpenVfwDecompressor())) {
         AviCloseRead();
         return;
     }
-    std::vector<uint8_t> frame(size_t(rowBytes * height));
-    int got = AviSeekFrame(0) ? AviReadSeekedFrame(frame.data(), int(frame.size())) : 0;
+    // Uncompressed rows are read as they are, padded to 4 bytes; a decompressor gives B,G,R,X.
+    int64_t rawRow = (int64_t(width) * 3 + 3) & ~int64_t(3);
+    std::vector<uint8_t> chunk(size_t(raw ? rawRow * height : pixels * 4));
+    int got = AviSeekFrame(0) ? AviReadSeekedFrame(chunk.data(), int(chunk.size())) : 0;
+    std::vector<uint8_t> decoded;
+    bool ok = raw ? got >= rawRow * height : got > 0;
+    if (ok && !raw) {
+        decoded.resize(size_t(pixels * 4));
+        ok = VfwDecompressFrame(chunk.data(), got, decoded.data()) == 1;
+    }
+    if (!raw) {
+        CloseVfwDecompressor();
+    }
     AviCloseRead();
-    if (got < rowBytes * height) {
+    if (!ok) {
         return;
     }
     // The main frame's client area takes the picture's size.
@@ -43,5 +58,9 @@ void ShowFirstAviFrame(const char *path)
     lc::ui::Rect c = gMainFrame->GetClientRect();
     gMainFrame->MoveWindow(r.left, r.top, width + r.Width() - c.Width(),
                            height + r.Height() - c.Height());
-    gMainFrame->PaintBitmap(0, 0, width, height, 24, frame.data(), int(rowBytes));
+    if (raw) {
+        gMainFrame->PaintBitmap(0, 0, width, height, 24, chunk.data(), int(rawRow));
+    } else {
+        gMainFrame->PaintBitmap(0, 0, width, height, 32, decoded.data(), width * 4);
+    }
 }
