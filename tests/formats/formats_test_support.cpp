@@ -77,7 +77,7 @@ std::string FixtureDir()
 {
     std::string dir = BuildDir() + "/fixtures_formats";
     std::string script = SourceDir() + "/tests/fixtures/formats_make_avi.py";
-    if (!MakeOnce(dir, dir + "/.small_done", {"python3", script, dir})) {
+    if (!MakeOnce(dir, dir + "/.small_v2_done", {"python3", script, dir})) {
         return "";
     }
     return dir;
@@ -120,7 +120,7 @@ std::vector<FrameHash> ParseFrameMd5(std::istream &in)
             f.push_back(a == std::string::npos ? "" : item.substr(a));
         }
         if (f.size() >= 6 && f[0] == "0") {
-            out.push_back({uint32_t(std::stoul(f[4])), f[5]});
+            out.push_back({uint32_t(std::stoul(f[4])), f[5], std::stoll(f[2])});
         }
     }
     return out;
