@@ -10,18 +10,17 @@
 #include "mpeg2/mpeg_decoder_control.h"
 #include "mpeg2/mpeg_decoder_thread.h"
 #include "mpeg2/mpeg_stream_info.h"
+#include "mpeg2/output_stage.h"
 #include "passes/conversion_state.h"
-#include "passes/lower_hooks.h"
 #include "passes/movie_window.h"
 #include "passes/process_control.h"
 #include "passes/sound_track.h"
+#include "passes/stream_output.h"
 #include "passes/ui_hooks.h"
 #include "platform/media/movies.h"
 #include "platform/sys/clock.h"
 #include "platform/sys/file.h"
 #include "platform/sys/text.h"
-
-MpegOutputCalls gMpegOutputCalls;
 
 namespace {
 
@@ -70,8 +69,6 @@ void InstallMpegProcessingHooks()
     };
     h.showError = ShowError;
     h.setProgress = ReportProgress;
-    gLowerHooks.stopMpegDecoder = StopMpegDecoder;
-    gLowerHooks.mpegFrameRate = MpegFrameRate;
 }
 
 int SetUpMpegSource(int *width, int *height)
@@ -113,16 +110,17 @@ int SetUpMpegSource(int *width, int *height)
 void SetMpegOutputTarget()
 {
     const ConversionState &cs = gConversionState;
-    const int dv = cs.dvAviOutput && gAviReadState.frameWidth < 800
-                   && gAviReadState.frameHeight < 600;
-    if (gMpegOutputCalls.setTarget) {
-        gMpegOutputCalls.setTarget(cs.outputIsAvi, dv, gMpegStreamInfo.codedWidth,
-                                   gMpegStreamInfo.codedHeight);
-    }
+    const int dv =
+        cs.dvAviOutput && gAviReadState.frameWidth < 800 && gAviReadState.frameHeight < 600;
+    OutputStageTarget &target = gOutputStageTarget;
+    target.outputIsAvi = cs.outputIsAvi ? 1 : 0;
+    target.dvOutput = dv;
+    target.outputWidth = gMpegStreamInfo.codedWidth;
+    target.outputHeight = gMpegStreamInfo.codedHeight;
 }
 
-void PrepareMpegSound(CMovieWindow &window, const char *folder, Movie outputMovie, Movie *soundMovie, Track *soundTrack,
-                      int *soundMark)
+void PrepareMpegSound(CMovieWindow &window, const char *folder, Movie outputMovie,
+                      Movie *soundMovie, Track *soundTrack, int *soundMark)
 {
     *soundMovie = nullptr;
     *soundTrack = nullptr;
@@ -179,7 +177,8 @@ void PrepareMpegSound(CMovieWindow &window, const char *folder, Movie outputMovi
         return;
     }
     *soundMovie = movie;
-    Track track = GetMovieIndTrackType(movie, 1, AudioMediaCharacteristic, movieTrackCharacteristic);
+    Track track =
+        GetMovieIndTrackType(movie, 1, AudioMediaCharacteristic, movieTrackCharacteristic);
     if (!track) {
         ShowWarning("Warning: No Audio in Mpeg-2");
         return;
@@ -192,21 +191,14 @@ int MakeMpegVideo(Movie outputMovie, int width, int height)
 {
     ProcessControl &control = gProcessControl;
     const ConversionState &cs = gConversionState;
-    MpegOutputCalls &calls = gMpegOutputCalls;
     // The kernels' view of the source family, as the passes of the other sources set it.
     gEngineSettings.sourceIsPal = cs.sourceIsPal ? 1 : 0;
     gEngineSettings.sourceIsNtsc = cs.sourceIsPal ? 0 : 1;
     gEngineSettings.ntscOutputHeight = cs.ntscOutputHeight;
     // The output track (QuickTime) or picture (AVI) at the output size.
     const int trackHeight = OutputHeight(height);
-    int ok = 1;
-    if (!cs.outputIsAvi) {
-        if (calls.beginOutputVideoTrack) {
-            ok = calls.beginOutputVideoTrack(outputMovie, width, trackHeight, width, height);
-        }
-    } else if (calls.allocOutputGWorld) {
-        ok = calls.allocOutputGWorld(width, trackHeight, width, height);
-    }
+    int ok = cs.outputIsAvi ? AllocOutputGWorld(width, trackHeight, width, height)
+                            : BeginOutputVideoTrack(outputMovie, width, trackHeight, width, height);
     if (!ok) {
         return 0;
     }
@@ -220,11 +212,7 @@ int MakeMpegVideo(Movie outputMovie, int width, int height)
         }
         control.passesLeft = control.passesLeft - 1;
     }
-    if (!cs.outputIsAvi) {
-        ok = calls.endOutputVideoTrack ? calls.endOutputVideoTrack() : 1;
-    } else if (calls.freeOutputGWorld) {
-        ok = calls.freeOutputGWorld();
-    }
+    ok = cs.outputIsAvi ? FreeOutputGWorld() : EndOutputVideoTrack();
     if (gMpegStreamInfo.audioKind == 3) {
         ShowWarning("Warning: Mp2 audio in VOB file not yet supported");
     } else if (gMpegStreamInfo.audioKind == 4) {

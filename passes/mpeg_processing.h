@@ -8,24 +8,8 @@ class CMovieWindow;
 // the output stage, so this side only sets the stage up, prepares the sound and runs the passes.
 // Processing thread only.
 
-// The output stage and its output-track helpers, reached through pointers until they are joined
-// here; their installer points them at the real functions. A null call does nothing and reads 1.
-struct MpegOutputCalls
-{
-    // The stage's copy of the output container, its DV flag and the writers' frame size.
-    void (*setTarget)(int outputIsAvi, int dvOutput, int outputWidth, int outputHeight) = nullptr;
-    int (*beginOutputVideoTrack)(Movie outputMovie, int outputWidth, int outputHeight,
-                                 int frameWidth, int frameHeight) = nullptr;
-    int (*allocOutputGWorld)(int outputWidth, int outputHeight, int frameWidth,
-                             int frameHeight) = nullptr;
-    int (*endOutputVideoTrack)() = nullptr;
-    int (*freeOutputGWorld)() = nullptr;
-};
-
-extern MpegOutputCalls gMpegOutputCalls;
-
 // Points the MPEG-2 input's upward hooks (messages, progress, process control, conversion state)
-// and the processing thread's MPEG-2 hooks at the passes. Called by InstallPassesHooks.
+// at the passes. Called by InstallPassesHooks.
 void InstallMpegProcessingHooks();
 
 // Source set-up: waits for the decoder thread to stop, chooses the processing mode, the sound
