@@ -8,6 +8,10 @@ struct LowerHooks
     void (*stopMpegDecoder)() = nullptr; // stops the MPEG-2 decoder thread and waits
     void (*fitVideoWindow)() = nullptr;  // refits the main window to the MPEG-2 picture
     double (*mpegFrameRate)() = nullptr; // the open MPEG-2 stream's frame rate, frames/s
+    // The player controls' resume for a processing pass: hides the controls and starts a
+    // whole-file run with the full start-up. Null: the decoder's own calls do the start.
+    void (*resumeMpegForProcessing)() = nullptr;
+    void (*showMpegPlayer)() = nullptr; // shows the MPEG-2 player again after a stop or error
 };
 
 extern LowerHooks gLowerHooks;

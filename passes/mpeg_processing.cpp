@@ -12,6 +12,7 @@
 #include "mpeg2/mpeg_stream_info.h"
 #include "mpeg2/output_stage.h"
 #include "passes/conversion_state.h"
+#include "passes/lower_hooks.h"
 #include "passes/movie_window.h"
 #include "passes/process_control.h"
 #include "passes/sound_track.h"
@@ -51,6 +52,10 @@ int OutputHeight(int codedHeight)
 // start-up, so every pass sees the stream from its first sequence header.
 void ResumeMpegDecoding()
 {
+    if (gLowerHooks.resumeMpegForProcessing) {
+        gLowerHooks.resumeMpegForProcessing();
+        return;
+    }
     gMpegDecoderControl.seekPercent = 0;
     ClearSequenceSeen();
     StartOrPauseMpegDecoding();

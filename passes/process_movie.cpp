@@ -17,6 +17,7 @@
 #include "formats/source_timing.h"
 #include "mpeg2/mpeg_decoder_control.h"
 #include "passes/conversion_state.h"
+#include "passes/lower_hooks.h"
 #include "passes/movie_window.h"
 #include "passes/mpeg_processing.h"
 #include "passes/process_control.h"
@@ -557,8 +558,12 @@ void CMovieWindow::ProcessMovie()
             MakeVideoTrack(files.movie, videoMedia, width, height);
         }
     }
-    // 14, 15. Close the sound track and finish the output.
+    // 14, 15. Close the sound track and finish the output (an MPEG-2 stage has closed its AVI
+    // at the end of the last pass; a run stopped before it is closed here).
     finish(true);
+    if (mpegSource && (control.stopRequested || control.errorShown) && gLowerHooks.showMpegPlayer) {
+        gLowerHooks.showMpegPlayer();
+    }
 }
 
 int CMovieWindow::MakeVideoTrack(Movie outputMovie, Media sourceMedia, int width, int height)

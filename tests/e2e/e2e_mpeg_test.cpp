@@ -13,8 +13,10 @@
 
 #include "engine/conversion_options.h"
 #include "mpeg2/mpeg_decoder_control.h"
+#include "mpeg2/mpeg_decoder_thread.h"
 #include "mpeg2/mpeg_picture_output.h"
 #include "mpeg2/mpeg_stream_info.h"
+#include "passes/lower_hooks.h"
 #include "passes/process_control.h"
 #include "platform/media/standard_compression.h"
 #include "tests/e2e/e2e_support.h"
@@ -171,16 +173,30 @@ protected:
     }
     void TearDown() override
     {
+        gLowerHooks.resumeMpegForProcessing = nullptr;
+        gLowerHooks.showMpegPlayer = nullptr;
         gMpegPictureSink.closeOutputs = gStageClose;
         E2eTest::TearDown();
     }
 };
 
+int gResumes = 0;
+int gPlayerShown = 0;
+
 TEST_F(MpegPasses, TwoPassPulldownRunsTheDecoderTwice)
 {
+    // The player controls' resume starts each pass when the application installed it.
+    gResumes = 0;
+    gLowerHooks.resumeMpegForProcessing = [] {
+        ++gResumes;
+        gMpegDecoderControl.seekPercent = 0;
+        ClearSequenceSeen();
+        StartOrPauseMpegDecoding();
+    };
     std::string out = Process(MpegFixture("e2e_mpeg_ntsc.vob"));
     ASSERT_EQ(out, OutputPath("newmovie.avi"));
     EXPECT_EQ(gRunsEnded, 3);
+    EXPECT_EQ(gResumes, 2);
     EXPECT_EQ(gProcessControl.passesLeft, 0);
     EXPECT_EQ(gMpegDecoderControl.processingMode, 0); // a run's end leaves preview
 }
@@ -188,8 +204,11 @@ TEST_F(MpegPasses, TwoPassPulldownRunsTheDecoderTwice)
 TEST_F(MpegPasses, StopInTheFirstPassSkipsTheSecond)
 {
     gStopAfterRun = 2;
+    gPlayerShown = 0;
+    gLowerHooks.showMpegPlayer = [] { ++gPlayerShown; };
     Process(MpegFixture("e2e_mpeg_ntsc.vob"));
     EXPECT_EQ(gRunsEnded, 2);
+    EXPECT_EQ(gPlayerShown, 1); // the stopped stream's player comes back
     EXPECT_THAT(Texts(), Contains("Processing aborted"));
     EXPECT_THAT(Texts(), Not(Contains("Processing completed OK")));
 }
