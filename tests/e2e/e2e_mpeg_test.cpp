@@ -142,6 +142,16 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// A transport stream without sound: no sound track comes of "temp.aiff", the video is made.
+TEST_F(E2eTest, TransportStreamWithoutSound)
+{
+    std::string out = Process(MpegFixture("e2e_mpeg_pal_silent.ts"));
+    ASSERT_EQ(out, OutputPath("newmovie.avi"));
+    EXPECT_THAT(Texts(), Contains("Processing completed OK"));
+    EXPECT_THAT(Texts(), Contains("Warning: No Audio track found\nPress OK to continue."));
+    EXPECT_EQ(Int(Probe(out, "v:0"), "nb_read_frames"), 24);
+}
+
 // Every decoder run ends with the sink's close: the open's run, then one per pass.
 int gRunsEnded = 0;
 int gStopAfterRun = 0;
