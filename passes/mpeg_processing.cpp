@@ -15,6 +15,7 @@
 #include "passes/lower_hooks.h"
 #include "passes/movie_window.h"
 #include "passes/process_control.h"
+#include "passes/process_movie.h"
 #include "passes/sound_track.h"
 #include "passes/stream_output.h"
 #include "passes/ui_hooks.h"
@@ -98,6 +99,11 @@ int SetUpMpegSource(int *width, int *height)
     // c. SD flags from the coded height.
     const int codedWidth = gMpegStreamInfo.codedWidth;
     const int codedHeight = gMpegStreamInfo.codedHeight;
+    // The frame store has a fixed size, as for every other source.
+    if (!FrameFitsStore(codedWidth, codedHeight, !cs.sourceIsPal)) {
+        ShowError("Error: Movie frame > 9216000 bytes");
+        return 0;
+    }
     cs.ntscSd = !cs.sourceIsPal && codedHeight < 600;
     cs.palSd = cs.sourceIsPal && codedHeight < 600;
     // d. The writers' frame size and the stage's copy of the output.
