@@ -19,6 +19,7 @@
 #include "passes/conversion_state.h"
 #include "passes/lower_hooks.h"
 #include "passes/movie_window.h"
+#include "passes/movie_window_hooks.h"
 #include "passes/mpeg_processing.h"
 #include "passes/process_control.h"
 #include "passes/sound_track.h"
@@ -211,7 +212,9 @@ void CMovieWindow::ProcessMovie()
     // 1. A result must get its own name before it is processed again.
     control.paused = 0;
     control.stopRequested = 0;
-    if (std::strstr(moviePath, "/newmovie.")) {
+    // The temporary output is told by its file, not only its name, so no movie overwrites
+    // itself through another spelling of its path.
+    if (std::strstr(moviePath, "/newmovie.") || TemporaryOutputIsSource(*this)) {
         ShowError("newmovie must be renamed with File->SaveAs before further processing.");
         return;
     }
@@ -414,7 +417,14 @@ void CMovieWindow::ProcessMovie()
     auto finish = [&](bool complete) {
         files.Close(complete, sideFile);
         if (complete) {
-            ShowGuidePage(3);
+            if (cs.outputIsAvi) {
+                ShowGuidePageAfterProcessing(3);
+            } else {
+                ShowGuidePage(3);
+            }
+        }
+        if (qtSource) {
+            HideFramePreview();
         }
         control.progressPercent = 0;
         HideProgress();
@@ -531,6 +541,11 @@ void CMovieWindow::ProcessMovie()
         if (mpegSource) {
             SetMpegOutputTarget();
         }
+    }
+
+    // 10. The current frame preview for QuickTime sources.
+    if (qtSource) {
+        ShowFramePreview();
     }
 
     // 11. A stop (the compression dialog) ends here with the output closed.

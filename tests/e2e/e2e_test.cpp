@@ -5,12 +5,14 @@
 #include <cstdlib>
 
 #include <gmock/gmock.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/conversion_options.h"
 #include "passes/conversion_state.h"
 #include "passes/process_control.h"
 #include "passes/ui_hooks.h"
+#include "platform/sys/file.h"
 #include "platform/media/standard_compression.h"
 #include "tests/e2e/e2e_support.h"
 
@@ -385,6 +387,26 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{"e2e_clip.mxf", "Halvorne does not support .mxf files"},
                       RefusalCase{"e2e_too_large.mov", "Error: Movie frame > 9216000 bytes"},
                       RefusalCase{"e2e_hd_raw.mov", "Sample size exceeds buffer size", 1}));
+
+// A source that is the temporary output under another name (a hard link) is refused like the
+// result itself, before anything is written over it.
+TEST_F(E2e, SourceThatIsTheTemporaryOutputIsRefused)
+{
+    const std::string output = OutputPath("newmovie.avi");
+    const std::string source = OutputPath("clip.mov");
+    auto movie = lc::ReadWholeFile(Fixture("e2e_ntsc_dv.mov").c_str());
+    ASSERT_TRUE(movie.ok());
+    ASSERT_TRUE(lc::WriteWholeFile(output.c_str(), movie->data(), movie->size()).ok());
+    ASSERT_EQ(link(output.c_str(), source.c_str()), 0);
+    struct stat before;
+    ASSERT_EQ(stat(source.c_str(), &before), 0);
+    EXPECT_EQ(Process(source), "");
+    EXPECT_THAT(Texts(), Contains(HasSubstr("newmovie must be renamed with File->SaveAs")));
+    struct stat after;
+    ASSERT_EQ(stat(source.c_str(), &after), 0);
+    EXPECT_EQ(after.st_size, before.st_size);
+    EXPECT_EQ(after.st_mtime, before.st_mtime);
+}
 
 TEST_F(E2e, StopDuringRunLeavesReadablePartialAvi)
 {
