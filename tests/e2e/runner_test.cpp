@@ -34,8 +34,8 @@ protected:
     // Runs the runner in the test's folder; true when it exited with 0.
     bool RunRunner(std::vector<std::string> args, std::string *out)
     {
-        args.insert(args.begin(), {std::string(LC_BINARY_DIR) + "/bin/loomcut-run", "--dir",
-                                   outDir_});
+        args.insert(args.begin(),
+                    {std::string(LC_BINARY_DIR) + "/bin/loomcut-run", "--dir", outDir_});
         return e2e::Run(args, out);
     }
 };
@@ -124,6 +124,23 @@ TEST_F(RunnerTest, RefusedMovies)
         EXPECT_THAT(out, HasSubstr(c.text)) << c.source;
         EXPECT_THAT(out, Not(HasSubstr("output: "))) << c.source;
         EXPECT_THAT(out, Not(HasSubstr("Processing completed OK"))) << c.source;
+    }
+}
+
+// A movie that cannot be opened ends the run at start-up; a bad command line never starts it.
+TEST_F(RunnerTest, UnreadableMovieAndCommandLineMistakes)
+{
+    WriteOptions(0);
+    std::string out;
+    EXPECT_FALSE(RunRunner({OutputPath("missing.mov")}, &out));
+    EXPECT_THAT(out,
+                HasSubstr("message: Could not open or read " + OutputPath("missing.mov") + "\n"));
+    EXPECT_THAT(out, Not(HasSubstr("output: ")));
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {}, {"--codec", "toolong", "a.mov"}, {"--frobnicate", "a.mov"}, {"--codec"}}) {
+        out.clear();
+        EXPECT_FALSE(RunRunner(args, &out));
+        EXPECT_THAT(out, Not(HasSubstr("message: ")));
     }
 }
 
