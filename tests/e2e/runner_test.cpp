@@ -81,7 +81,11 @@ INSTANTIATE_TEST_SUITE_P(
         // AVI output through the chooser's first compressor, and through a named one.
         RunnerCase{nullptr, 0, "output: ", true}, RunnerCase{"MJPG", 0, "output: ", true},
         // A cancelled AVI compressor is an error of the movie, unlike QuickTime's dialog.
-        RunnerCase{"cancel", 0, "message: User aborted processing.\n", false}));
+        RunnerCase{"cancel", 0, "message: User aborted processing.\n", false}),
+    [](const ::testing::TestParamInfo<RunnerCase> &param) {
+        return std::string(param.param.codec ? param.param.codec : "first")
+               + (param.param.alwaysQuickTime ? "_mov" : "_avi");
+    });
 
 // Two movies go through the batch list and Start Batch; each result keeps its source's name.
 TEST_F(RunnerTest, BatchOfTwo)
