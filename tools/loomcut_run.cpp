@@ -1,206 +1,232 @@
-// loomcut-run: converts movies headless, answering every box itself.
+// loomcut-run: the application itself, on Qt's offscreen platform, driven as a user would drive
+// it. One movie: opened as the command line opens it, then the main options dialog's Start.
+// Several (or --batch): each added to the batch list, then Start Batch. Every message box is
+// answered OK and printed; both compression choosers (the media layer's and the AVI
+// compressor's) are answered from --codec.
 //
 //   loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] MOVIE...
 //
-// DIR (default: the current folder) becomes the current folder, so DIR/noguide sets the options.
-// One movie is processed as a single run, several (or --batch) as a batch. Every message box is
-// answered OK and printed as "message: TEXT"; the compression chooser takes FOURCC, is cancelled
-// with "cancel", or takes its first entry. Prints "output: PATH" for the result reopened at the
-// end; exits 1 when an error box was shown, 2 for bad arguments, else 0.
+// Prints "message: TEXT" for each box (line breaks as \n) and "output: PATH" for the reopened
+// result; exits 1 when an error box was shown, else 0 (2 for a bad command line).
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include <strings.h>
 #include <unistd.h>
 
-#include "engine/conversion_options.h"
-#include "passes/conversion_state.h"
-#include "passes/passes_setup.h"
+#include "app/batch_dialog.h"
+#include "app/loomcut_app.h"
+#include "app/main_frame.h"
+#include "app/options_dialog.h"
+#include "app/resource_ids.h"
+#include "passes/movie_window.h"
 #include "passes/process_control.h"
 #include "passes/process_thread.h"
-#include "passes/ui_state.h"
 #include "platform/media/standard_compression.h"
-#include "platform/sys/bytes.h"
-#include "platform/sys/text.h"
-#include "platform/vfw/vfw.h"
+#include "platform/sys/path.h"
 #include "platform/ui/message_box.h"
-#include "tools/interim_movie_window.h"
+#include "platform/vfw/vfw.h"
 
 namespace {
 
-OSType gCodec = 0; // 0: the chooser's first entry
-bool gCancelCodec = false;
+constexpr int kRunnerTimerId = 7;
+constexpr unsigned kRunnerTickMs = 100;
 
-int PrintMessage(const char *text, unsigned)
+struct Options
 {
-    std::string line;
+    std::string dir;
+    bool batch = false;
+    std::string codec; // "" the chooser's first entry, "cancel", or a four-character code
+    std::vector<std::string> movies;
+};
+Options gOptions;
+
+std::mutex gPrintLock;
+
+int PrintMessage(const char *text, unsigned type)
+{
+    std::string line = "message: ";
     for (const char *p = text; *p; ++p) {
-        if (*p == '\r' || *p == '\n') {
+        if (*p == '\r') {
             line += "\\n";
-            if (*p == '\r' && p[1] == '\n') {
+            if (p[1] == '\n') {
                 ++p;
             }
+        } else if (*p == '\n') {
+            line += "\\n";
         } else {
             line += *p;
         }
     }
-    std::printf("message: %s\n", line.c_str());
+    std::lock_guard<std::mutex> g(gPrintLock);
+    std::printf("%s\n", line.c_str());
     std::fflush(stdout);
-    return IDOK;
+    // Yes/no boxes get yes, every other box OK.
+    return (type & 0xf) == MB_YESNO || (type & 0xf) == MB_YESNOCANCEL ? IDYES : IDOK;
 }
 
-bool ChooseCompression(const CodecNameSpec *encoders, int count, const ScImageSettings &current,
-                       ScImageSettings *chosen)
+OSType CodecCode(const std::string &c)
 {
-    if (gCancelCodec || count < 1) {
+    return OSType(uint8_t(c[0])) << 24 | OSType(uint8_t(c[1])) << 16 | OSType(uint8_t(c[2])) << 8
+           | OSType(uint8_t(c[3]));
+}
+
+// The media layer's chooser: the named code, else the first entry.
+bool ChooseCodec(const CodecNameSpec *encoders, int count, const ScImageSettings &current,
+                 ScImageSettings *chosen)
+{
+    if (gOptions.codec == "cancel" || count <= 0) {
         return false;
     }
     *chosen = current;
-    chosen->codecType = gCodec ? gCodec : encoders[0].cType;
+    chosen->codecType = gOptions.codec.empty() ? encoders[0].cType : CodecCode(gOptions.codec);
     return true;
 }
 
-// The AVI compressor chooser: the same answer by code (without regard to case), else the first
-// entry after "Full Frames (Uncompressed)".
+// The AVI compressor chooser: the same code (without regard to case), else the first entry
+// after "Full Frames (Uncompressed)".
 bool ChooseCompressor(void *, const ICINFO *compressors, int count, int, const char *, int *chosen)
 {
-    if (gCancelCodec || count < 1) {
+    if (gOptions.codec == "cancel" || count <= 0) {
         return false;
     }
     *chosen = count > 1 ? 1 : 0;
-    for (int i = 0; gCodec && i < count; ++i) {
+    for (int i = 0; !gOptions.codec.empty() && i < count; ++i) {
         const DWORD h = compressors[i].fccHandler; // first character in the low byte
         const char code[5] = {char(h), char(h >> 8), char(h >> 16), char(h >> 24), 0};
-        if (strncasecmp(code, lc::FourCCText(gCodec).c_str(), 4) == 0) {
+        if (strncasecmp(code, gOptions.codec.c_str(), 4) == 0) {
             *chosen = i;
         }
     }
     return true;
 }
 
-// The options file: a first line of its own, the 33 values, then the output folder.
-void ReadOptionsFile(const char *path)
+class CRunnerApp : public CLoomcutApp
 {
-    FILE *f = std::fopen(path, "r");
-    if (!f) {
-        return;
+public:
+    bool InitInstance() override
+    {
+        // Every box from here on, start-up included, is printed and answered.
+        lc::ui::SetMessagePresenter(PrintMessage);
+        SetImageSettingsChooser(ChooseCodec);
+        SetCompressorChooser(ChooseCompressor);
+        if (!CLoomcutApp::InitInstance()) {
+            return false;
+        }
+        // Once the message loop runs.
+        gMainFrame->SetTimer(kRunnerTimerId, 1, [this] {
+            gMainFrame->KillTimer(kRunnerTimerId);
+            Begin();
+        });
+        return true;
     }
-    char line[512];
-    if (std::fgets(line, sizeof line, f)) {
-        for (int i = 0; i < kConversionOptionCount; ++i) {
-            int value = 0;
-            if (std::fscanf(f, "%d ", &value) != 1) {
-                break;
+    int ExitInstance() override
+    {
+        CLoomcutApp::ExitInstance();
+        // Start-up that failed (a movie that cannot be opened) ends here too.
+        return finished_ ? exitCode_ : gProcessControl.errorShown ? 1 : 0;
+    }
+
+private:
+    void Begin()
+    {
+        if (gOptions.batch) {
+            ShowBatchList();
+            for (const std::string &m : gOptions.movies) {
+                OpenMovieDocument(m.c_str());
             }
-            gConversionOptions.*kConversionOptionFields[i].field = ClampConversionOption(i, value);
+            errorSeen_ = gProcessControl.errorShown != 0;
+            gBatchDialog.OnStartBatch();
+        } else {
+            // The command line opened the movie; a failed open leaves nothing to process.
+            errorSeen_ = gProcessControl.errorShown != 0;
+            if (errorSeen_ || !gMovieWindow || !gMovieWindow->GetMoviePath()[0]) {
+                Finish();
+                return;
+            }
+            gOptionsDialog.OnStart();
         }
-        if (std::fgets(line, sizeof line, f)) {
-            line[std::strcspn(line, "\r\n")] = 0;
-            lc::CopyText(gConversionOptions.outputFolder, line);
+        gMainFrame->SetTimer(kRunnerTimerId, kRunnerTickMs, [this] { Tick(); });
+    }
+    void Tick()
+    {
+        // Done once the thread has ended and the shell's timer has reopened the result.
+        if (ProcessingBusy() || gMainFrame->HasTimer(kProcessingTimerId)) {
+            return;
+        }
+        gMainFrame->KillTimer(kRunnerTimerId);
+        errorSeen_ = errorSeen_ || gProcessControl.errorShown != 0;
+        const char *shown = gMovieWindow ? gMovieWindow->GetMoviePath() : "";
+        if (gProcessControl.reopenPath[0] && std::strcmp(shown, gProcessControl.reopenPath) == 0) {
+            std::lock_guard<std::mutex> g(gPrintLock);
+            std::printf("output: %s\n", shown);
+            std::fflush(stdout);
+        }
+        Finish();
+    }
+    void Finish()
+    {
+        exitCode_ = errorSeen_ ? 1 : 0;
+        finished_ = true;
+        Quit(exitCode_);
+    }
+
+    bool errorSeen_ = false;
+    bool finished_ = false;
+    int exitCode_ = 0;
+};
+
+bool ParseArguments(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if ((a == "--dir" || a == "--codec") && i + 1 < argc) {
+            (a == "--dir" ? gOptions.dir : gOptions.codec) = argv[++i];
+        } else if (a == "--batch") {
+            gOptions.batch = true;
+        } else if (!a.empty() && a[0] == '-') {
+            return false;
+        } else {
+            // Paths are taken from where the runner was started, before it changes folder.
+            gOptions.movies.push_back(a[0] == '/' ? a : lc::CurrentFolder() + a);
         }
     }
-    std::fclose(f);
-}
-
-int Usage()
-{
-    std::fprintf(stderr, "usage: loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] "
-                         "MOVIE...\n");
-    return 2;
-}
-
-// Paths are taken as given from the starting folder, before DIR becomes the current one.
-std::string Absolute(const std::string &path)
-{
-    if (!path.empty() && path[0] == '/') {
-        return path;
+    if (gOptions.codec.size() != 4 && !gOptions.codec.empty() && gOptions.codec != "cancel") {
+        return false;
     }
-    char cwd[4096];
-    return getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + path : path;
+    gOptions.batch = gOptions.batch || gOptions.movies.size() > 1;
+    return !gOptions.movies.empty();
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    std::string dir = ".";
-    bool batch = false;
-    std::vector<std::string> movies;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--dir" && i + 1 < argc) {
-            dir = argv[++i];
-        } else if (a == "--batch") {
-            batch = true;
-        } else if (a == "--codec" && i + 1 < argc) {
-            std::string c = argv[++i];
-            if (c == "cancel") {
-                gCancelCodec = true;
-            } else if (c.size() == 4) {
-                gCodec = OSType(uint8_t(c[0])) << 24 | OSType(uint8_t(c[1])) << 16
-                         | OSType(uint8_t(c[2])) << 8 | OSType(uint8_t(c[3]));
-            } else {
-                return Usage();
-            }
-        } else if (!a.empty() && a[0] == '-') {
-            return Usage();
-        } else {
-            movies.push_back(Absolute(a));
-        }
-    }
-    if (movies.empty()) {
-        return Usage();
-    }
-    if (chdir(dir.c_str()) != 0) {
-        std::fprintf(stderr, "loomcut-run: cannot enter %s\n", dir.c_str());
+    if (!ParseArguments(argc, argv)) {
+        std::fprintf(stderr,
+                     "usage: loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] MOVIE...\n");
         return 2;
     }
-
-    lc::ui::SetMessagePresenter(PrintMessage);
-    SetImageSettingsChooser(ChooseCompression);
-    SetCompressorChooser(ChooseCompressor);
-    InstallPassesHooks();
-    ResetConversionOptions(gConversionOptions);
-    ReadOptionsFile("noguide");
-    InterimMovieWindow window;
-    gMovieWindow = &window;
-
-    bool error = false;
-    if (batch || movies.size() > 1) {
-        std::string text;
-        for (const std::string &m : movies) {
-            text += m + "\r\n";
-        }
-        if (!lc::CopyText(gUiState.batchText, text.c_str())) {
-            std::fprintf(stderr, "loomcut-run: too many movies\n");
-            return 2;
-        }
-        gProcessControl.batchRunning = 1;
-    } else if (!window.OpenMovie(movies[0].c_str())) {
-        return 1;
+    // The folder's "noguide" sets the options.
+    if (!gOptions.dir.empty() && chdir(gOptions.dir.c_str()) != 0) {
+        std::fprintf(stderr, "loomcut-run: cannot enter %s\n", gOptions.dir.c_str());
+        return 2;
     }
-    if (!StartProcessThread()) {
-        std::fprintf(stderr, "loomcut-run: the processing thread did not start\n");
-        return 1;
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static CRunnerApp app;
+    std::vector<std::string> commandLine = {"loomcut"};
+    if (!gOptions.batch) {
+        commandLine.push_back(gOptions.movies[0]);
     }
-    WaitForProcessThread(nullptr);
-    error = gProcessControl.errorShown != 0;
-
-    // The result is reopened as the application does at the end of processing.
-    char result[256] = {};
-    if (TakeReopenPath(result)) {
-        if (window.OpenMovie(result)) {
-            std::printf("output: %s\n", result);
-        } else {
-            error = true;
-        }
-    }
-    window.CloseMovie();
-    CloseComponent(gConversionState.stdCompressor);
-    gConversionState.stdCompressor = nullptr;
-    gMovieWindow = nullptr;
-    return error ? 1 : 0;
+    app.SetCommandLine(commandLine);
+    char *qtArgv[] = {argv[0], nullptr};
+    int code = app.Run(1, qtArgv);
+    std::fflush(stdout);
+    // The dialogs are global objects whose windows went with Qt; nothing is left to destroy.
+    std::_Exit(code);
 }
