@@ -1,0 +1,409 @@
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/avi_playback.h"
+#include "app/player_controls.h"
+#include "app/player_controls_template.h"
+#include "formats/avi_reader.h"
+#include "formats/dv_setup.h"
+#include "formats/dv_setup_hooks.h"
+#include "passes/conversion_state.h"
+#include "passes/process_control.h"
+#include "passes/source_kind.h"
+#include "passes/ui_hooks.h"
+#include "platform/ui/application.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/ui_driver.h"
+#include "tests/app/avi_playback_test_support.h"
+
+using namespace lc::ui;
+using players_test::Fixture;
+using players_test::GatedClock;
+using players_test::MaxPictureDifference;
+using players_test::ReadBytes;
+using players_test::WaitForPlaybackEnd;
+using players_test::WaitUntilBlocked;
+
+namespace {
+
+constexpr int kW = 64; // mjpeg.avi and raw24.avi
+constexpr int kH = 48;
+constexpr size_t kFrameBytes = size_t(kW) * kH * 3;
+
+// The main frame and its view, made once for every test of the process.
+struct Windows
+{
+    CFrameWnd frame;
+    CView view;
+    Windows()
+    {
+        CreateStruct cs;
+        cs.cx = 300;
+        cs.cy = 200;
+        EXPECT_TRUE(frame.Create("Loomcut", cs, nullptr, 0, nullptr, 0, &view));
+        frame.ShowWindow(SW_SHOW);
+    }
+};
+
+Windows &TheWindows()
+{
+    static Windows *w = new Windows;
+    return *w;
+}
+
+class Playback : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        EnsureGuiApplication();
+        Windows &w = TheWindows();
+        SetPlaybackWindows(&w.frame, &w.view);
+        gSourceKind.Clear();
+        gProcessControl.batchRunning = 0;
+        gProcessControl.errorShown = 0;
+        gPlayerState.mpegActive = 0;
+        gPlayerState.aviActive = 0;
+        gPlayerState.step = 0;
+        driver::ProcessEvents();
+    }
+    void TearDown() override
+    {
+        GatedClock::Unlimited();
+        AviStopPlayback();
+        gAviPlayback.fileName[0] = 0;
+        gPlayerState.aviActive = 0;
+        gDvSetupHooks.cindrellDecodeFrame = nullptr;
+        TeardownDecoder();
+        driver::ProcessEvents();
+    }
+
+    CView &View() { return TheWindows().view; }
+
+    void Open(const char *name, bool mxf = false)
+    {
+        gSourceKind.isMxf = mxf ? 1 : 0;
+        gSourceKind.isAvi = mxf ? 0 : 1;
+        gSourceKind.viaAviPlayer = 1;
+        OpenMovieForPlayback(Fixture(name).c_str());
+        WaitForPlaybackEnd();
+    }
+
+    // Frame i of a fixture's decoding (top-down B, G, R).
+    const uint8_t *Frame(const std::vector<uint8_t> &frames, int i)
+    {
+        EXPECT_GE(frames.size(), (i + 1) * kFrameBytes);
+        return frames.data() + i * kFrameBytes;
+    }
+
+    GatedClock clock_;
+    MessageRecorder messages_;
+};
+
+struct Movie
+{
+    const char *avi;
+    const char *frames;
+    int tolerance; // MJPEG: our colour conversion against ffmpeg's
+};
+const Movie kMovies[] = {{"mjpeg.avi", "mjpeg.bgr", 10}, {"raw24.avi", "raw24.bgr", 0}};
+
+TEST_F(Playback, OpeningShowsFrameZeroAndLeavesNoThread)
+{
+    for (const Movie &m : kMovies) {
+        SCOPED_TRACE(m.avi);
+        View().ClearPicture();
+        Open(m.avi);
+        EXPECT_EQ(gAviPlayback.threadRunning, 0);
+        EXPECT_EQ(gAviPlayback.frameIndex, 0);
+        EXPECT_EQ(gConversionState.sourceFrameCount, 10);
+        const std::vector<uint8_t> frames = ReadBytes(Fixture(m.frames));
+        EXPECT_LE(MaxPictureDifference(View(), Frame(frames, 0), kW, kH), m.tolerance);
+        EXPECT_TRUE(messages_.Messages().empty());
+        // The main frame's client area is the picture.
+        const lc::ui::Rect c = TheWindows().frame.GetClientRect();
+        EXPECT_EQ(c.Width(), kW);
+        EXPECT_EQ(c.Height(), kH);
+    }
+}
+
+TEST_F(Playback, PlayIsPacedToTheFileRateAndShowsEveryFrame)
+{
+    for (const Movie &m : kMovies) {
+        SCOPED_TRACE(m.avi);
+        Open(m.avi);
+        const std::vector<uint8_t> frames = ReadBytes(Fixture(m.frames));
+        // Frame by frame: each frame is painted before its 40 ms wait.
+        GatedClock::ClearSleeps();
+        GatedClock::Permit(0);
+        StartOrPauseAviPlayback();
+        for (int i = 0; i < 10; ++i) {
+            WaitUntilBlocked();
+            EXPECT_EQ(gAviPlayback.frameIndex, i);
+            EXPECT_LE(MaxPictureDifference(View(), Frame(frames, i), kW, kH), m.tolerance)
+                << "frame " << i;
+            GatedClock::Permit(1);
+        }
+        GatedClock::Unlimited();
+        WaitForPlaybackEnd();
+        // 25 fps (scale 1, rate 25): 40 ms a frame; the round past the end waits too.
+        EXPECT_EQ(GatedClock::Sleeps(), std::vector<uint32_t>(11, 40));
+        EXPECT_EQ(gAviPlayback.frameIndex, 10);
+        EXPECT_LE(MaxPictureDifference(View(), Frame(frames, 9), kW, kH), m.tolerance);
+    }
+}
+
+TEST_F(Playback, PlayAfterTheEndStartsAgainFromFrameZero)
+{
+    Open("raw24.avi");
+    StartOrPauseAviPlayback();
+    WaitForPlaybackEnd();
+    ASSERT_EQ(gAviPlayback.frameIndex, 10);
+    GatedClock::Permit(0);
+    StartOrPauseAviPlayback();
+    WaitUntilBlocked();
+    EXPECT_EQ(gAviPlayback.frameIndex, 0);
+    const std::vector<uint8_t> frames = ReadBytes(Fixture("raw24.bgr"));
+    EXPECT_EQ(MaxPictureDifference(View(), Frame(frames, 0), kW, kH), 0);
+}
+
+TEST_F(Playback, StopEndsTheThreadAfterTheFrameInHand)
+{
+    Open("raw24.avi");
+    GatedClock::Permit(3);
+    StartOrPauseAviPlayback();
+    WaitUntilBlocked();
+    EXPECT_EQ(gAviPlayback.frameIndex, 3);
+    GatedClock::Unlimited();
+    AviStopPlayback();
+    EXPECT_EQ(gAviPlayback.threadRunning, 0);
+    EXPECT_EQ(gAviPlayback.frameIndex, 3);
+    // The passes' hook reaches the same stop.
+    InstallAviPlaybackHooks();
+    EXPECT_EQ(gUiHooks.stopAviPlayback, &AviStopPlayback);
+    EXPECT_EQ(gUiHooks.resizePlaybackWindow, &AviResizePlaybackWindow);
+    gUiHooks = UiHooks{};
+}
+
+TEST_F(Playback, PauseHoldsTheFrameAndAStepOnlyEndsThePausedPlayback)
+{
+    Open("raw24.avi");
+    gPlayerState.aviActive = 1;
+    GatedClock::Permit(5);
+    StartOrPauseAviPlayback();
+    WaitUntilBlocked(); // in frame 5's wait
+    StartOrPauseAviPlayback(); // pause
+    GatedClock::Permit(4);
+    WaitUntilBlocked(); // in the pause loop
+    EXPECT_EQ(gAviPlayback.threadRunning, 1);
+    EXPECT_EQ(gAviPlayback.frameIndex, 5);
+    const std::vector<uint32_t> sleeps = GatedClock::Sleeps();
+    EXPECT_EQ(sleeps.back(), 100u); // the pause polls every 100 ms
+
+    GatedClock::Unlimited();
+    g_playerControls.OnStepBack(); // ends the paused playback only
+    WaitForPlaybackEnd();
+    EXPECT_EQ(gAviPlayback.frameIndex, 5);
+    g_playerControls.OnStepBack(); // now the previous frame
+    WaitForPlaybackEnd();
+    EXPECT_EQ(gAviPlayback.frameIndex, 4);
+    const std::vector<uint8_t> frames = ReadBytes(Fixture("raw24.bgr"));
+    EXPECT_EQ(MaxPictureDifference(View(), Frame(frames, 4), kW, kH), 0);
+    // "|>" after that plays, not steps.
+    StartOrPauseAviPlayback();
+    WaitForPlaybackEnd();
+    EXPECT_EQ(gAviPlayback.frameIndex, 10);
+}
+
+TEST_F(Playback, StepsStayInsideTheMovie)
+{
+    struct Case
+    {
+        int from; // frame shown before the step
+        int step;
+        int shown;
+    };
+    const Case kCases[] = {{0, -1, 0}, {0, 1, 1}, {5, -1, 4}, {9, 1, 9}, {9, -1, 8}};
+    const std::vector<uint8_t> frames = ReadBytes(Fixture("raw24.bgr"));
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(testing::Message() << c.from << " step " << c.step);
+        Open("raw24.avi");
+        gPlayerState.aviActive = 1;
+        for (int i = 0; i < c.from; ++i) {
+            g_playerControls.OnStepForward();
+            WaitForPlaybackEnd();
+        }
+        ASSERT_EQ(gAviPlayback.frameIndex, c.from);
+        if (c.step > 0) {
+            g_playerControls.OnStepForward();
+        } else {
+            g_playerControls.OnStepBack();
+        }
+        WaitForPlaybackEnd();
+        EXPECT_EQ(gAviPlayback.frameIndex, c.shown);
+        EXPECT_EQ(MaxPictureDifference(View(), Frame(frames, c.shown), kW, kH), 0);
+        EXPECT_EQ(gPlayerState.step, 0);
+    }
+}
+
+TEST_F(Playback, TheSliderShowsItsShareOfTheMovie)
+{
+    OpenAviPlayer(Fixture("long.avi").c_str());
+    WaitForPlaybackEnd();
+    ASSERT_EQ(gConversionState.sourceFrameCount, 1001);
+    // The user drags the handle key by key; every move asks for a frame on the way.
+    ASSERT_TRUE(driver::MoveTrackbar(g_playerControls, IDC_PLAYER_SLIDER, 50));
+    WaitForPlaybackEnd();
+    EXPECT_EQ(gPlayerState.sliderPercent, 50);
+    EXPECT_EQ(gAviPlayback.frameIndex, 500);
+    const std::vector<uint8_t> f500 = ReadBytes(Fixture("long_500.bgr"));
+    ASSERT_EQ(f500.size(), 16u * 16 * 3);
+    EXPECT_EQ(MaxPictureDifference(View(), f500.data(), 16, 16), 0);
+    // The right end is the last frame.
+    gPlayerState.sliderPercent = 100;
+    RestartAviPlayback();
+    WaitForPlaybackEnd();
+    EXPECT_EQ(gAviPlayback.frameIndex, 1000);
+    // Playing moves the slider with the frame (as a position set from code, which seeks nothing).
+    GatedClock::Permit(0);
+    StartOrPauseAviPlayback();
+    WaitUntilBlocked();
+    GatedClock::Permit(250);
+    WaitUntilBlocked();
+    driver::ProcessEvents();
+    EXPECT_EQ(gAviPlayback.frameIndex, 250);
+    EXPECT_EQ(g_playerControls.GetPos(IDC_PLAYER_SLIDER), 250 * 100 / 1001);
+    EXPECT_EQ(gPlayerState.sliderPercent, 100);
+}
+
+TEST_F(Playback, OpenFailuresShowTheirMessages)
+{
+    struct Case
+    {
+        const char *file;
+        const char *message;
+    };
+    const Case kCases[] = {
+        {"nocodec.avi", "Could not find codec \"ZZZZ\" installed for this AVI"},
+        {"huge.avi", "Could not allocate memory for AVI playback"},
+    };
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(c.file);
+        MessageRecorder rec;
+        Open(c.file);
+        const std::vector<RecordedMessage> got = rec.Messages();
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].text, c.message);
+        EXPECT_EQ(gAviPlayback.threadRunning, 0);
+        EXPECT_STREQ(gAviPlayback.fileName, "");
+        // Nothing is left to play.
+        StartOrPauseAviPlayback();
+        WaitForPlaybackEnd();
+        EXPECT_TRUE(rec.Messages().size() == 1);
+    }
+}
+
+// The DVCPRO HD decoder as the MXF frame decoder calls it: records the decode mode.
+std::vector<int> gModes;
+void RecordingCindrell(uint8_t *output, int width, int height, const uint8_t *, uint8_t *,
+                       int mode, int, int, int, int, int, int)
+{
+    gModes.push_back(mode);
+    std::memset(output, mode ? 0xff : 0x40, size_t(width) * height * 3);
+}
+
+TEST_F(Playback, MxfClipsArePacedAtTheirRateAndDecodedFastOnlyWhilePlaying)
+{
+    // 29.97 frames/s: rate 2997, scale 100, 33 ms a frame.
+    Open("mxf/dv25ntsc_v.mxf", true);
+    ASSERT_TRUE(messages_.Messages().empty());
+    EXPECT_EQ(gAviPlayback.frameWidth, 720);
+    const std::vector<uint8_t> first = ReadBytes(Fixture("mxf/dv25ntsc_v.bgr"));
+    ASSERT_GE(first.size(), 720u * 480 * 3);
+    // That file holds bottom-up rows; compare the top line region through a flipped copy.
+    std::vector<uint8_t> topDown(720 * 480 * 3);
+    for (int y = 0; y < 480; ++y) {
+        std::memcpy(&topDown[size_t(y) * 720 * 3], &first[size_t(479 - y) * 720 * 3], 720 * 3);
+    }
+    EXPECT_LE(MaxPictureDifference(View(), topDown.data(), 720, 480), 12);
+    GatedClock::ClearSleeps();
+    StartOrPauseAviPlayback();
+    WaitForPlaybackEnd();
+    const std::vector<uint32_t> sleeps = GatedClock::Sleeps();
+    ASSERT_FALSE(sleeps.empty());
+    EXPECT_EQ(sleeps, std::vector<uint32_t>(sleeps.size(), 33));
+
+    // DVCPRO HD: full decoding for the still first frame and a pause, fast while playing.
+    gModes.clear();
+    gDvSetupHooks.cindrellDecodeFrame = &RecordingCindrell;
+    Open("mxf/dvhd1080i50_v.mxf", true);
+    ASSERT_TRUE(messages_.Messages().empty());
+    EXPECT_EQ(gModes, std::vector<int>{1});
+    EXPECT_EQ(driver::SurfacePixel(View(), 5, 5), 0xffffffu);
+    gModes.clear();
+    GatedClock::Permit(0);
+    StartOrPauseAviPlayback();
+    WaitUntilBlocked();
+    EXPECT_EQ(driver::SurfacePixel(View(), 5, 5), 0x404040u);
+    StartOrPauseAviPlayback(); // pause
+    GatedClock::Permit(1);
+    WaitUntilBlocked();
+    EXPECT_EQ(gModes, (std::vector<int>{0, 1}));
+    EXPECT_EQ(driver::SurfacePixel(View(), 5, 5), 0xffffffu);
+}
+
+TEST_F(Playback, PassHelpersDecodePaintAndRefit)
+{
+    // A compressed AVI decodes to 32-bit bottom-up frames like the player's.
+    ASSERT_EQ(AviOpenRead(Fixture("mjpeg.avi").c_str(), nullptr, nullptr), kAviOpenOk);
+    ASSERT_EQ(OpenVfwDecompressor(), 1);
+    std::vector<uint8_t> chunk(256 * 1024);
+    const int bytes = AviReadNextFrame(chunk.data(), int(chunk.size()));
+    ASSERT_GT(bytes, 0);
+    std::vector<uint8_t> out(size_t(kW) * kH * 4);
+    EXPECT_EQ(VfwDecompressFrame(out.data(), chunk.data(), bytes), 0);
+    CloseVfwDecompressor();
+    EXPECT_EQ(gAviPlayback.decompressor, nullptr);
+    AviCloseRead();
+    // PaintRgbFrame takes bottom-up 24-bit frames: the 32-bit one repacked.
+    std::vector<uint8_t> rgb(kFrameBytes);
+    for (size_t i = 0; i < size_t(kW) * kH; ++i) {
+        std::memcpy(&rgb[i * 3], &out[i * 4], 3);
+    }
+    View().ClearPicture();
+    PaintRgbFrame(rgb.data(), kH, kW);
+    const std::vector<uint8_t> frames = ReadBytes(Fixture("mjpeg.bgr"));
+    EXPECT_LE(MaxPictureDifference(View(), Frame(frames, 0), kW, kH), 10);
+    EXPECT_EQ(TheWindows().frame.GetClientRect().Width(), kW);
+
+    // Uncompressed AVI needs no decompressor; an unknown code has none.
+    struct Case
+    {
+        const char *file;
+        int opened;
+    };
+    for (const Case &c : {Case{"raw24.avi", 1}, Case{"nocodec.avi", 0}}) {
+        ASSERT_EQ(AviOpenRead(Fixture(c.file).c_str(), nullptr, nullptr), kAviOpenOk) << c.file;
+        EXPECT_EQ(OpenVfwDecompressor(), c.opened) << c.file;
+        CloseVfwDecompressor();
+        AviCloseRead();
+    }
+
+    // The processing thread's refit keeps the left edge and puts the top at 0.
+    Open("raw24.avi");
+    TheWindows().frame.MoveWindow(70, 90, 400, 300);
+    driver::ProcessEvents();
+    const int left = TheWindows().frame.GetWindowRect().left;
+    AviResizePlaybackWindow();
+    driver::ProcessEvents();
+    const lc::ui::Rect w = TheWindows().frame.GetWindowRect();
+    EXPECT_EQ(w.left, left);
+    EXPECT_EQ(w.top, 0);
+    EXPECT_EQ(TheWindows().frame.GetClientRect().Width(), kW);
+    EXPECT_EQ(TheWindows().frame.GetClientRect().Height(), kH);
+}
+
+} // namespace
