@@ -99,6 +99,29 @@ void *OpenDecompressor(uint32_t code)
     return gPlaybackDecompressor.open ? gPlaybackDecompressor.open(code) : nullptr;
 }
 
+// What MxfOpen tells of a clip; zeros for what a file does not hold.
+struct MxfClip
+{
+    int result = MxfNoEssence;
+    int32_t frames = 0;
+    int width = 0;
+    int height = 0;
+    int frameBytes = 0;
+    float frameRate = 0;
+};
+
+MxfClip OpenMxfClip(const char *path)
+{
+    MxfClip c;
+    uint64_t duration = 0;
+    int quantBits = 0;
+    float aspect = 0;
+    c.result = MxfOpen(path, &duration, &c.height, &c.width, &quantBits, &c.frameRate,
+                       &c.frameBytes, &aspect);
+    c.frames = int32_t(std::min<uint64_t>(duration, INT32_MAX));
+    return c;
+}
+
 // Paces one frame: sleeps what is left of scale / rate seconds after t0.
 void PaceFrame(uint32_t t0, uint32_t rate, uint32_t scale)
 {
@@ -130,17 +153,13 @@ void PlayOnce()
     // 1. The movie, again on this thread; no name or no buffers: nothing to show.
     if (p.fileName[0] && p.decodedFrame && p.readBuffer) {
         if (mxf) {
-            uint64_t duration = 0;
-            int quantBits = 0;
-            int frameBytes = 0;
-            float r = 0;
-            float aspect = 0;
-            if (MxfOpen(p.fileName, &duration, &height, &width, &quantBits, &r, &frameBytes,
-                        &aspect)
-                == MxfVideoFile) {
+            const MxfClip clip = OpenMxfClip(p.fileName);
+            if (clip.result == MxfVideoFile) {
                 mxfOpen = true;
-                n = int64_t(std::min<uint64_t>(duration, INT32_MAX));
-                rate = r > 0 ? uint32_t(r * 100 + 0.5f) : 0;
+                n = clip.frames;
+                width = clip.width;
+                height = clip.height;
+                rate = clip.frameRate > 0 ? uint32_t(clip.frameRate * 100 + 0.5f) : 0;
                 scale = 100;
             }
         } else {
@@ -349,17 +368,14 @@ void OpenMovieForPlayback(const char *path)
     int height = 0;
     // 2. The movie's size and frame count.
     if (mxf) {
-        uint64_t duration = 0;
-        int quantBits = 0;
-        int frameBytes = 0;
-        float rate = 0;
-        float aspect = 0;
-        (void)MxfOpen(path, &duration, &height, &width, &quantBits, &rate, &frameBytes, &aspect);
-        gConversionState.sourceFrameCount = int32_t(std::min<uint64_t>(duration, INT32_MAX));
+        const MxfClip clip = OpenMxfClip(path);
+        gConversionState.sourceFrameCount = clip.frames;
         MxfClose();
         (void)lc::CopyText(p.fileName, path);
+        width = clip.width;
+        height = clip.height;
         // A file without video leaves the size 0, which the set-up refuses.
-        if (!SetupDecoderForFrameSize(height, width, frameBytes)) {
+        if (!SetupDecoderForFrameSize(height, width, clip.frameBytes)) {
             ShowError("Could not allocate memory for MXF playback");
             p.fileName[0] = 0;
             return;

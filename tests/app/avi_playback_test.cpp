@@ -14,6 +14,7 @@
 #include "passes/process_control.h"
 #include "passes/source_kind.h"
 #include "passes/ui_hooks.h"
+#include "platform/sys/text.h"
 #include "platform/ui/application.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/ui_driver.h"
@@ -304,6 +305,36 @@ TEST_F(Playback, OpenFailuresShowTheirMessages)
         WaitForPlaybackEnd();
         EXPECT_TRUE(rec.Messages().size() == 1);
     }
+}
+
+TEST_F(Playback, InputThatDoesNotFitIsNotPlayed)
+{
+    // No path: nothing opens.
+    OpenAviPlayer(nullptr);
+    WaitForPlaybackEnd();
+    EXPECT_STREQ(gAviPlayback.fileName, "");
+    EXPECT_TRUE(messages_.Messages().empty());
+
+    // An MXF sound file has no picture: the set-up refuses its size.
+    {
+        MessageRecorder rec;
+        Open("mxf/dv25pal_a0.mxf", true);
+        const std::vector<RecordedMessage> got = rec.Messages();
+        ASSERT_FALSE(got.empty());
+        EXPECT_EQ(got.back().text, "Could not allocate memory for MXF playback");
+        EXPECT_STREQ(gAviPlayback.fileName, "");
+        EXPECT_EQ(gAviPlayback.threadRunning, 0);
+    }
+
+    // A file that became larger between the open and the play is not read into the smaller
+    // buffers: the thread ends without painting.
+    Open("long.avi");
+    ASSERT_EQ(gAviPlayback.bufferBytes, 16u * 16 * 4);
+    View().ClearPicture();
+    ASSERT_TRUE(lc::CopyText(gAviPlayback.fileName, Fixture("raw24.avi").c_str()));
+    StartOrPauseAviPlayback();
+    WaitForPlaybackEnd();
+    EXPECT_EQ(driver::SurfacePixel(View(), 3, 3), 0xffffffu);
 }
 
 // The DVCPRO HD decoder as the MXF frame decoder calls it: records the decode mode.
