@@ -361,6 +361,8 @@ void OpenMovieForPlayback(const char *path)
     if (!path || !path[0]) {
         return;
     }
+    // The buffers are replaced below: no thread may still use them.
+    AviStopPlayback();
     // 1. No decompressor yet.
     p.decompressor = nullptr;
     const bool mxf = gSourceKind.isMxf != 0;

@@ -157,6 +157,31 @@ TEST_F(Playback, PlayIsPacedToTheFileRateAndShowsEveryFrame)
     }
 }
 
+TEST_F(Playback, PacingSubtractsTheTimeSpentOnTheFrame)
+{
+    struct Case
+    {
+        uint32_t spentMs; // between the two readings of the clock in a frame
+        std::vector<uint32_t> sleeps;
+    };
+    const Case kCases[] = {
+        {15, std::vector<uint32_t>(11, 25)},
+        {40, {}}, // no time left
+        {90, {}}, // late: no wait, and no wrap-around into a long one
+    };
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(c.spentMs);
+        Open("raw24.avi");
+        GatedClock::ClearSleeps();
+        GatedClock::SetTickPerRead(c.spentMs);
+        StartOrPauseAviPlayback();
+        WaitForPlaybackEnd();
+        GatedClock::SetTickPerRead(0);
+        EXPECT_EQ(GatedClock::Sleeps(), c.sleeps);
+        EXPECT_EQ(gAviPlayback.frameIndex, 10);
+    }
+}
+
 TEST_F(Playback, PlayAfterTheEndStartsAgainFromFrameZero)
 {
     Open("raw24.avi");

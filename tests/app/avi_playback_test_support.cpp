@@ -50,12 +50,14 @@ std::condition_variable gChanged;
 int gPermits = -1; // -1: unlimited
 int gWaiting = 0;
 uint32_t gNow = 0;
+uint32_t gTick = 0;
 std::vector<uint32_t> gSleeps;
 lc::ClockHooks gPrevious;
 
 uint32_t Now()
 {
     std::lock_guard<std::mutex> g(gMutex);
+    gNow += gTick;
     return gNow;
 }
 
@@ -84,6 +86,7 @@ GatedClock::GatedClock()
 GatedClock::~GatedClock()
 {
     Unlimited();
+    SetTickPerRead(0);
     lc::SetClockHooks(gPrevious);
 }
 
@@ -92,6 +95,12 @@ void GatedClock::Unlimited()
     std::lock_guard<std::mutex> g(gMutex);
     gPermits = -1;
     gChanged.notify_all();
+}
+
+void GatedClock::SetTickPerRead(uint32_t ms)
+{
+    std::lock_guard<std::mutex> g(gMutex);
+    gTick = ms;
 }
 
 void GatedClock::Permit(int sleeps)

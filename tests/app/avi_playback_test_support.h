@@ -23,6 +23,8 @@ public:
     GatedClock();
     ~GatedClock();
     static void Unlimited();
+    // Each reading of the clock also moves it by ms (time spent decoding and painting).
+    static void SetTickPerRead(uint32_t ms);
     static void Permit(int sleeps); // stops after that many more sleeps
     static int Waiting();           // sleeps blocked for want of a permit
     static std::vector<uint32_t> Sleeps();
