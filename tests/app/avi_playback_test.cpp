@@ -203,6 +203,8 @@ TEST_F(Playback, StopEndsTheThreadAfterTheFrameInHand)
     StartOrPauseAviPlayback();
     WaitUntilBlocked();
     EXPECT_EQ(gAviPlayback.frameIndex, 3);
+    // The flag first, while the thread still waits in frame 3, then the stop that waits for it.
+    gAviPlayback.stopRequested = 1;
     GatedClock::Unlimited();
     AviStopPlayback();
     EXPECT_EQ(gAviPlayback.threadRunning, 0);
@@ -430,6 +432,8 @@ TEST_F(Playback, PassHelpersDecodePaintAndRefit)
         std::memcpy(&rgb[i * 3], &out[i * 4], 3);
     }
     View().ClearPicture();
+    const uint8_t tiny[8] = {};
+    PaintRgbFrame(tiny, 2, 2); // another size first: the next paint refits
     PaintRgbFrame(rgb.data(), kH, kW);
     const std::vector<uint8_t> frames = ReadBytes(Fixture("mjpeg.bgr"));
     EXPECT_LE(MaxPictureDifference(View(), Frame(frames, 0), kW, kH), 10);
