@@ -50,12 +50,14 @@ void FitMainFrameAt30(int width, int height)
     frame->MoveWindow(30, 30, width + borderX, height + borderY);
 }
 
-// DIB rows: rowBytes 0 pads each row to 4 bytes, as the device paint does.
-void Paint(const uint8_t *bits, int width, int height, int bitsPerPixel)
+// rowBytes 0: DIB rows, each padded to 4 bytes (frames read from an AVI file). The MXF decoder
+// and the passes write rows of exactly width x 3 bytes, and are painted with that pitch, so a
+// width that is not a multiple of 4 neither shears nor reads past the frame.
+void Paint(const uint8_t *bits, int width, int height, int bitsPerPixel, int rowBytes = 0)
 {
     lc::ui::CWnd *picture = gPictureWnd.load();
     if (picture && bits) {
-        picture->PaintBitmap(0, 0, width, height, bitsPerPixel, bits);
+        picture->PaintBitmap(0, 0, width, height, bitsPerPixel, bits, rowBytes);
     }
 }
 
@@ -229,7 +231,7 @@ void PlayOnce()
         } else if (mxf) {
             const int still = (p.stopRequested || p.paused) ? 1 : 0;
             MxfDecodeFrameAt(idx, width, height, p.decodedFrame, still);
-            Paint(p.decodedFrame, width, height, 24);
+            Paint(p.decodedFrame, width, height, 24, width * 3);
         } else {
             int size = 0;
             if (AviSeekFrame(uint32_t(idx))) {
@@ -268,7 +270,7 @@ void PlayOnce()
         if (p.paused) {
             if (mxf && idx < n) {
                 MxfDecodeFrameAt(idx, width, height, p.decodedFrame, 1);
-                Paint(p.decodedFrame, width, height, 24);
+                Paint(p.decodedFrame, width, height, 24, width * 3);
             }
             while (p.paused && !p.stopRequested) {
                 lc::SleepMs(100);
@@ -608,7 +610,7 @@ void PaintRgbFrame(const uint8_t *bits, int height, int width)
         gPaintedHeight = height;
         FitMainFrameAt30(width, height);
     }
-    Paint(bits, width, height, 24);
+    Paint(bits, width, height, 24, width * 3);
 }
 
 void *AllocPlaybackMemory(size_t bytes)

@@ -432,8 +432,23 @@ TEST_F(Playback, PassHelpersDecodePaintAndRefit)
         std::memcpy(&rgb[i * 3], &out[i * 4], 3);
     }
     View().ClearPicture();
-    const uint8_t tiny[8] = {};
-    PaintRgbFrame(tiny, 2, 2); // another size first: the next paint refits
+    // A width that is not a multiple of 4: rows of exactly width x 3 bytes, bottom-up.
+    std::vector<uint8_t> odd(5 * 3 * 3);
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 5; ++x) {
+            const uint8_t v[3] = {uint8_t(10 * x), uint8_t(100 + y), 200}; // B, G, R
+            std::memcpy(&odd[size_t(y * 5 + x) * 3], v, 3);
+        }
+    }
+    PaintRgbFrame(odd.data(), 3, 5);
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 5; ++x) {
+            EXPECT_EQ(driver::SurfacePixel(View(), x, 2 - y),
+                      0xc80000u | uint32_t(100 + y) << 8 | uint32_t(10 * x))
+                << x << "," << y;
+        }
+    }
+    // Another size than the last paint refits the frame.
     PaintRgbFrame(rgb.data(), kH, kW);
     const std::vector<uint8_t> frames = ReadBytes(Fixture("mjpeg.bgr"));
     EXPECT_LE(MaxPictureDifference(View(), Frame(frames, 0), kW, kH), 10);
