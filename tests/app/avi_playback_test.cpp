@@ -1,5 +1,8 @@
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -16,6 +19,7 @@
 #include "passes/ui_hooks.h"
 #include "platform/sys/text.h"
 #include "platform/ui/application.h"
+#include "platform/ui/gui_thread.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/ui_driver.h"
 #include "tests/app/avi_playback_test_support.h"
@@ -277,6 +281,40 @@ TEST_F(Playback, StepsStayInsideTheMovie)
     }
 }
 
+// A decompressor whose end waits while held: the playback thread is caught as it ends.
+std::atomic<int> gHoldEnd{0};
+std::atomic<int> gInEnd{0};
+void HeldEnd(void *ic)
+{
+    gInEnd = 1;
+    while (gHoldEnd) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    MediaLayerDecompressor().end(ic);
+}
+
+TEST_F(Playback, AStepAskedWhileThePlaybackEndsIsNotLost)
+{
+    const PlaybackDecompressor saved = gPlaybackDecompressor;
+    gPlaybackDecompressor.end = &HeldEnd;
+    Open("mjpeg.avi");
+    gPlayerState.aviActive = 1;
+    gHoldEnd = 1;
+    gInEnd = 0;
+    g_playerControls.OnStepForward(); // frame 1, then the thread ends...
+    WaitHandlingCalls([] { return gInEnd == 1; });
+    EXPECT_EQ(gAviPlayback.frameIndex, 1);
+    g_playerControls.OnStepForward(); // ...and sees this one while it still runs
+    gHoldEnd = 0;
+    gAviPlayback.thread.Join();
+    driver::ProcessEvents();
+    EXPECT_EQ(gAviPlayback.threadRunning, 0);
+    EXPECT_EQ(gAviPlayback.frameIndex, 2);
+    const std::vector<uint8_t> frames = ReadBytes(Fixture("mjpeg.bgr"));
+    EXPECT_LE(MaxPictureDifference(View(), Frame(frames, 2), kW, kH), 10);
+    gPlaybackDecompressor = saved;
+}
+
 TEST_F(Playback, TheSliderShowsItsShareOfTheMovie)
 {
     OpenAviPlayer(Fixture("long.avi").c_str());
@@ -463,6 +501,8 @@ TEST_F(Playback, PassHelpersDecodePaintAndRefit)
     for (const Case &c : {Case{"raw24.avi", 1}, Case{"nocodec.avi", 0}}) {
         ASSERT_EQ(AviOpenRead(Fixture(c.file).c_str(), nullptr, nullptr), kAviOpenOk) << c.file;
         EXPECT_EQ(OpenVfwDecompressor(), c.opened) << c.file;
+        // Without a decompressor a frame is refused, not handed to a null one.
+        EXPECT_EQ(VfwDecompressFrame(out.data(), chunk.data(), bytes) != 0, c.opened == 0);
         CloseVfwDecompressor();
         AviCloseRead();
     }
