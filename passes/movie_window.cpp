@@ -82,17 +82,6 @@ void CMovieWindow::StartProcess()
     StartProcessingThread();
 }
 
-void CMovieWindow::ProcessMovie()
-{
-    gProcessControl.paused = 0;
-    gProcessControl.stopRequested = 0;
-    // A result must get its own name before it is processed again.
-    if (std::strstr(moviePath, "/newmovie.")) {
-        ShowError("newmovie must be renamed with File->SaveAs before further processing.");
-        return;
-    }
-}
-
 void CMovieWindow::GetFileName(char *out, size_t cap)
 {
     lc::CopyText(out, cap, moviePath + lc::FileNameStart(moviePath));
@@ -154,10 +143,6 @@ void CMovieWindow::DetachWindow()
 }
 void CMovieWindow::CreateController(Movie) {}
 void CMovieWindow::ProcessAviMovie() {}
-int CMovieWindow::MakeVideoTrack(Movie, Media, int, int)
-{
-    return 0;
-}
 void CMovieWindow::ProcessAviFrames() {}
 void CMovieWindow::ProcessFramesOneToOne() {}
 void CMovieWindow::CopySoundTrack() {}
@@ -166,14 +151,6 @@ int CMovieWindow::BeginSoundTrack(Movie, Movie, Track, int)
     return 0;
 }
 void CMovieWindow::EndSoundTrack() {}
-int CMovieWindow::ProcessFramesTo25p(Media, Track, Media, const Rect *)
-{
-    return 0;
-}
-int CMovieWindow::ProcessFramesPalToNtsc(Media, Track, Media, const Rect *)
-{
-    return 0;
-}
 void CMovieWindow::ProcessFramesRepulldown() {}
 void CMovieWindow::UpdateTitle() {}
 int CMovieWindow::GetFrameWidth()

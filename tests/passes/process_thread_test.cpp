@@ -96,7 +96,9 @@ public:
 
     void ProcessMovie() override
     {
-        CMovieWindow::ProcessMovie();
+        // What the real processing does before it reads the source.
+        gProcessControl.paused = 0;
+        gProcessControl.stopRequested = 0;
         processCalls++;
         const ConversionState &st = gConversionState;
         seen.push_back({moviePath, st.batchItemIndex, st.frameRate, st.sourceIsPal, st.sourceIsNtsc,

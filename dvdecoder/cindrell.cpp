@@ -1,0 +1,298 @@
+#include "dvdecoder/cindrell.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "dvdecoder/cindrell_hooks.h"
+#include "dvdecoder/internal/cindrell_context.h"
+#include "dvdecoder/internal/cindrell_state.h"
+#include "dvdecoder/internal/dif_tables.h"
+#include "dvdecoder/internal/stretch.h"
+
+CindrellHooks gCindrellHooks;
+CindrellState gCindrellState;
+
+namespace {
+
+CindrellContext gContexts[kCindrellMaxThreads];
+uint8_t gRowBuffers[kCindrellMaxThreads][3][kStretchRowBytes];
+
+// The contexts, jobs and tables are process-wide: one frame (or set-up) at a time, even when the
+// player and a conversion both ask.
+std::mutex gDecoderLock;
+
+bool StartWithLcThread(lc::Thread &thread, std::function<void()> body)
+{
+    return thread.Start(std::move(body));
+}
+
+int Pitch(int width)
+{
+    return (width * 3 + 3) & ~3;
+}
+
+// Starts n threads running body(k) and joins them in order. On a failed start the threads
+// already running are joined and false is returned.
+template <typename Body> bool RunWave(int n, Body body)
+{
+    auto start = gCindrellState.startThread ? gCindrellState.startThread : StartWithLcThread;
+    lc::Thread threads[kCindrellMaxThreads];
+    bool started = true;
+    for (int k = 0; k < n && started; ++k) {
+        started = start(threads[k], [body, k] { body(k); });
+    }
+    for (int k = 0; k < n; ++k) {
+        if (threads[k].Joinable()) {
+            threads[k].Join();
+        }
+    }
+    return started;
+}
+
+} // namespace
+
+void CindrellMessage(const char *text)
+{
+    if (gCindrellHooks.messageBox) {
+        gCindrellHooks.messageBox(text, kCindrellCaption);
+    }
+}
+
+namespace {
+
+struct KindFacts
+{
+    int codedWidth, displayWidth, lines;
+    size_t frameBytes;
+};
+
+// Indexed by frame kind; kind 0 and unknown kinds have none.
+constexpr KindFacts kKinds[5] = {{0, 0, 0, 0},
+                                 {1280, 1920, 1080, 480000},
+                                 {960, 1280, 720, 240000},
+                                 {1440, 1920, 1080, 576000},
+                                 {960, 1280, 720, 288000}};
+
+const KindFacts &Facts(int format)
+{
+    return kKinds[format >= 1 && format <= 4 ? format : 0];
+}
+
+} // namespace
+
+int CindrellCodedWidth(int format)
+{
+    return Facts(format).codedWidth;
+}
+int CindrellDisplayWidth(int format)
+{
+    return Facts(format).displayWidth;
+}
+int CindrellLines(int format)
+{
+    return Facts(format).lines;
+}
+size_t CindrellFrameBytes(int format)
+{
+    return Facts(format).frameBytes;
+}
+
+void CindrellSplit(int k, int n, int count, int base, int *first, int *last)
+{
+    *first = base + k * count / n;
+    *last = base + (k + 1) * count / n - 1;
+}
+
+void CindrellInit()
+{
+    std::lock_guard<std::mutex> lock(gDecoderLock);
+    // 1. Address and position tables.
+    BuildDifAddressTables();
+    BuildPositionTables();
+    // 2. x86-64 always has MMX, SSE and SSE2, so there is no processor to warn about.
+    // 3. One thread per processor, as many as there are jobs at most.
+    gCindrellState.threadCount = std::clamp(lc::ProcessorCount(), 1, kCindrellMaxThreads);
+}
+
+lc::Status CindrellDecodeFrame(uint8_t *output, int width, int height, const uint8_t *source,
+                               size_t sourceBytes, uint8_t *workBuffer, int mode, int yuvOutput,
+                               int fastPath, int format, int bitsPerPixel, int decimation,
+                               int mirror)
+{
+    // Arguments: the decoder writes by the kind's geometry, so a picture that does not hold it
+    // or a short frame would be overrun.
+    if (format < 1 || format > 4) {
+        return lc::Fail(lc::Error::InvalidArgument, "DVCPRO HD frame kind");
+    }
+    if (sourceBytes < CindrellFrameBytes(format)) {
+        return lc::Fail(lc::Error::BadData, "short DVCPRO HD frame", int64_t(sourceBytes));
+    }
+    if (!output || !source || !workBuffer || (mode != 0 && mode != 1) || yuvOutput != 0
+        || fastPath != 0 || bitsPerPixel != 24 || decimation != 1 || mirror != 0) {
+        return lc::Fail(lc::Error::InvalidArgument, "DVCPRO HD decode settings");
+    }
+    const int lines = std::abs(height);
+    const int codedWidth = CindrellCodedWidth(format);
+    const int displayWidth = CindrellDisplayWidth(format);
+    if (lines != CindrellLines(format) || width < codedWidth || width > displayWidth) {
+        return lc::Fail(lc::Error::InvalidArgument, "DVCPRO HD picture size");
+    }
+
+    std::lock_guard<std::mutex> lock(gDecoderLock);
+    // 1.-2. Orientation and widening.
+    const int flip = height >= 1 ? 1 : 0;
+    const bool display = width == displayWidth;
+    const int widen = mode == 1 && display ? 1 : 0;
+    const int fullWidth = mode == 0 && display ? 1 : 0;
+    uint8_t *target = mode == 1 ? workBuffer : output;
+
+    // 3. Channels: 720-line frames carry one channel pair, told by bit 2 of the second byte.
+    int channels[4] = {0, 1, 2, 3};
+    int channelCount = 4;
+    if (format == 2 || format == 4) {
+        channelCount = 2;
+        if ((source[1] & 4) == 0) {
+            channels[0] = 2;
+            channels[1] = 3;
+        }
+    }
+
+    // 4. Split the segments of a channel over the threads.
+    const int total = format == 3 ? 297 : 270;
+    const int n = std::clamp(gCindrellState.threadCount, 1, kCindrellMaxThreads);
+    for (int k = 0; k < n; ++k) {
+        DecodeJob &job = gCindrellState.decodeJobs[k];
+        CindrellSplit(k, n, total, 0, &job.first, &job.last);
+        job.target = target;
+        job.width = width;
+        job.height = lines;
+        job.source = source;
+        job.yuvOutput = yuvOutput;
+        job.format = format;
+        job.mode = mode;
+        job.fastPath = fastPath;
+        job.flip = flip;
+        job.decimation = decimation;
+        job.widen = widen;
+        job.fullWidth = fullWidth;
+        job.bitsPerPixel = bitsPerPixel;
+    }
+
+    // 5. One wave per channel, one after another.
+    for (int ci = 0; ci < channelCount; ++ci) {
+        for (int k = 0; k < n; ++k) {
+            gCindrellState.decodeJobs[k].channel = channels[ci];
+        }
+        if (!RunWave(n, DecodeThreadProc)) {
+            CindrellMessage("Could not create Decode thread");
+            return lc::Fail(lc::Error::OutOfMemory, "Decode thread");
+        }
+    }
+
+    // 6. The 12th sequence of 1080i50 frames, as row 11 of channel 0.
+    if (format == 3) {
+        for (int k = 0; k < n; ++k) {
+            DecodeJob &job = gCindrellState.decodeJobs[k];
+            CindrellSplit(k, n, 27, 297, &job.first, &job.last);
+            job.channel = 0;
+        }
+        if (!RunWave(n, DecodeThreadProc)) {
+            CindrellMessage("Could not create Decode process");
+            return lc::Fail(lc::Error::OutOfMemory, "Decode thread");
+        }
+    }
+
+    // 7. The fast decoding has written the finished picture.
+    if (mode == 0) {
+        return {};
+    }
+    for (int k = 0; k < n; ++k) {
+        SetupStretchJob(k, output, workBuffer, lines, width, bitsPerPixel / 8, yuvOutput, format,
+                        decimation, widen, 1, mirror, mode);
+    }
+    // 8. The Stretch wave.
+    if (!RunStretchThreads()) {
+        return lc::Fail(lc::Error::OutOfMemory, "Stretch thread");
+    }
+    return {};
+}
+
+void DecodeThreadProc(int k)
+{
+    const DecodeJob &job = gCindrellState.decodeJobs[k];
+    CindrellContext &context = gContexts[k];
+    context.SetParams(job.flip, job.decimation, job.widen, job.fullWidth, job.bitsPerPixel);
+    for (int g = job.first; g <= job.last; ++g) {
+        if (job.mode == 1) {
+            context.DecodeVideoSegment(job.channel, g / 27, g % 27, job.target, job.width,
+                                       job.height, job.source, job.yuvOutput, job.format);
+        } else {
+            context.DecodeVideoSegmentFast(job.channel, g / 27, g % 27, job.target, job.width,
+                                           job.height, job.source, job.yuvOutput, job.fastPath,
+                                           job.format);
+        }
+    }
+}
+
+void SetupStretchJob(int k, uint8_t *output, uint8_t *workPicture, int height, int width,
+                     int bytesPerPixel, int yuvOutput, int format, int decimation, int widen,
+                     int enable, int mirror, int mode)
+{
+    StretchJob &job = gCindrellState.stretchJobs[k];
+    const int n = std::clamp(gCindrellState.threadCount, 1, kCindrellMaxThreads);
+    CindrellSplit(k, n, height, 0, &job.first, &job.last);
+    job.work = workPicture;
+    job.output = output;
+    job.yuvOutput = yuvOutput;
+    job.decimation = decimation;
+    job.bytesPerPixel = bytesPerPixel;
+    job.mirror = mirror;
+    job.mode = mode;
+    job.format = format;
+    job.enable = enable;
+    job.widen = widen;
+    for (int i = 0; i < 3; ++i) {
+        job.rowBuffer[i] = gRowBuffers[k][i];
+    }
+    job.width = width;
+    job.height = height;
+}
+
+bool RunStretchThreads()
+{
+    const int n = std::clamp(gCindrellState.threadCount, 1, kCindrellMaxThreads);
+    if (!RunWave(n, StretchThreadProc)) {
+        CindrellMessage("Could not create Stretch thread");
+        return false;
+    }
+    return true;
+}
+
+void StretchThreadProc(int k)
+{
+    const StretchJob &job = gCindrellState.stretchJobs[k];
+    if (!job.enable) {
+        return;
+    }
+    const int codedWidth = CindrellCodedWidth(job.format);
+    const int pitch = Pitch(job.width);
+    for (int r = job.first; r <= job.last; ++r) {
+        const uint8_t *work = job.work + ptrdiff_t(r) * pitch;
+        uint8_t *out = job.output + ptrdiff_t(r) * pitch;
+        // Work and output are the same memory: convert through a row buffer.
+        ConvertRowToBgr_c(job.rowBuffer[0], work, job.width, codedWidth);
+        if (!job.widen) {
+            std::memcpy(out, job.rowBuffer[0], size_t(codedWidth) * 3);
+            continue;
+        }
+        SharpenRow_c(job.rowBuffer[2], job.rowBuffer[0], codedWidth);
+        if (job.format == 1) {
+            WidenRow2to3_c(out, job.rowBuffer[2], codedWidth);
+        } else {
+            WidenRow3to4_c(out, job.rowBuffer[2], codedWidth, job.width);
+        }
+    }
+}

@@ -1,0 +1,517 @@
+#include "dvdecoder/internal/cindrell_context.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstddef>
+#include <cstring>
+
+#include "dvdecoder/internal/dif_tables.h"
+#include "dvdecoder/internal/idct.h"
+#include "dvdecoder/internal/run_level.h"
+
+const uint8_t kQuantStep[64] = {
+    255, 255, 255, 255, 1,  2,  4,   8,   2,  4,  8,   255, 3,  6,   12,  255,
+    4,   8,   255, 255, 5,  10, 255, 255, 6,  12, 255, 255, 7,  14,  255, 255,
+    8,   255, 255, 255, 16, 32, 64,  255, 18, 36, 72,  255, 20, 40,  80,  255,
+    22,  44,  88,  255, 24, 48, 96,  255, 28, 56, 112, 255, 52, 104, 255, 255,
+};
+
+const uint8_t kZigzag[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
+};
+
+const int16_t kWeights[4][64] = {
+    {128, 16, 17, 18,  18, 19, 42, 44, 16, 17, 18,  18,  19, 38, 43, 45, 17,  18,  19,  19, 40, 41,
+     45,  48, 18, 18,  19, 40, 41, 42, 45, 49, 18,  19,  40, 41, 42, 43, 48,  101, 19,  38, 41, 42,
+     43,  44, 98, 104, 42, 43, 45, 46, 48, 98, 109, 116, 44, 45, 48, 49, 101, 104, 116, 123},
+    {128, 16, 17, 25, 26,  26,  42,  44,  16, 17, 25, 25,  26,  38,  43,  91,
+     17,  25, 26, 27, 40,  41,  91,  96,  25, 25, 27, 40,  41,  84,  93,  197,
+     26,  26, 40, 41, 84,  86,  191, 203, 26, 38, 41, 84,  86,  177, 197, 209,
+     42,  43, 91, 93, 191, 197, 219, 232, 44, 91, 96, 197, 203, 209, 232, 246},
+    {128, 16, 17, 18, 18, 19,  42,  44,  16, 17, 18, 18, 19,  38,  43,  68,
+     17,  18, 19, 19, 40, 41,  68,  96,  18, 18, 19, 40, 41,  63,  92,  98,
+     18,  19, 40, 41, 63, 86,  96,  202, 19, 38, 41, 63, 86,  88,  196, 208,
+     42,  43, 68, 92, 96, 196, 218, 232, 44, 68, 96, 98, 202, 208, 232, 246},
+    {128, 24, 26,  36,  36,  38,  84,  88,  24, 26,  36,  36,  38,  76,  86,  182,
+     26,  36, 38,  38,  80,  82,  182, 192, 36, 36,  38,  80,  82,  168, 186, 394,
+     36,  38, 80,  82,  168, 192, 382, 406, 38, 76,  82,  168, 172, 354, 394, 418,
+     84,  86, 182, 186, 382, 394, 438, 464, 88, 182, 192, 394, 406, 418, 464, 492},
+};
+
+namespace {
+
+constexpr int kHalfRowLine = 1072; // the 8-line half row of 1080-line pictures
+
+int AreaBytes(int b)
+{
+    return b < 6 ? 9 : 7;
+} // from the block's second byte
+int AreaAcBits(int b)
+{
+    return b < 6 ? 68 : 52;
+}
+
+// Byte offset of DCT block b inside its DIF block.
+int BlockOffset(int b)
+{
+    return b < 6 ? 4 + 10 * b : 64 + 8 * (b - 6);
+}
+
+// n (<= 32) bits of the area starting off bits after the top bit of its first byte,
+// right-aligned; bits past the area's areaBytes bytes read as 0. Reads no byte outside the area.
+uint32_t AreaBits(const uint8_t *area, int areaBytes, int off, int n)
+{
+    uint64_t acc = 0;
+    const int first = off >> 3;
+    for (int i = 0; i < 5; ++i) {
+        const int at = first + i;
+        acc = (acc << 8) | (at < areaBytes ? area[at] : 0u);
+    }
+    return uint32_t((acc >> (40 - (off & 7) - n)) & ((uint64_t(1) << n) - 1));
+}
+
+int16_t Sat16(int32_t v)
+{
+    return int16_t(std::clamp(v, -32768, 32767));
+}
+int16_t Wrap16(int32_t v)
+{
+    return int16_t(uint16_t(uint32_t(v)));
+}
+uint8_t Clamp255(int v)
+{
+    return uint8_t(std::clamp(v, 0, 255));
+}
+
+// Work-picture luminance byte: 29/32 gain about 112 (16-bit lanes).
+uint8_t LumaByte(int16_t v)
+{
+    const int16_t scaled = Sat16(int32_t(Wrap16(int32_t(v) * 29)) + 16);
+    return Clamp255((scaled >> 5) + 112);
+}
+
+const int16_t *WeightsFor(int format, int b)
+{
+    const bool hd1080 = format == 1 || format == 3;
+    return kWeights[(hd1080 ? 0 : 2) + (b < 4 ? 0 : 1)];
+}
+
+uint8_t *PictureRow(uint8_t *target, int pitch, int height, int flip, int line)
+{
+    return target + ptrdiff_t(flip ? height - 1 - line : line) * pitch;
+}
+
+int Pitch(int width)
+{
+    return (width * 3 + 3) & ~3;
+}
+
+struct BlockPlace
+{
+    int x, y;     // first column and line of luminance block b
+    int lineStep; // 2 when its rows lie on every other line (field macroblock)
+};
+
+// The four blocks of a half-row macroblock lie side by side (its table x is half its column);
+// the others form 2 x 2, their rows on consecutive lines, or interleaved in field mode.
+BlockPlace LumaBlockPlace(int x0, int y0, int b, bool halfRow, int mode)
+{
+    if (halfRow) {
+        return {2 * x0 + 8 * b, y0, 1};
+    }
+    if (mode == 0) {
+        return {x0 + 8 * (b % 2), y0 + 8 * (b / 2), 1};
+    }
+    return {x0 + 8 * (b % 2), y0 + b / 2, 2};
+}
+
+} // namespace
+
+void DecodeRunLevelFast(const uint8_t *block, int qstep, int acBits, int16_t *coefficients,
+                        int headerSkip, int firstIndex)
+{
+    const int areaBytes = (headerSkip + acBits + 7) / 8;
+    int pos = headerSkip;
+    int budget = acBits;
+    int k = firstIndex;
+    for (;;) {
+        const uint32_t window = AreaBits(block, areaBytes, pos, 16);
+        const VlcEntry &e = kVlcLookup[window >> 3];
+        if (e.kind == VlcKind::EndOfBlock || e.length > budget) {
+            return;
+        }
+        budget -= e.length;
+        pos += e.length;
+        int run = e.run;
+        int level = e.level;
+        if (e.kind == VlcKind::RunEscape) {
+            k += int((window >> 3) & 63) + 1;
+            continue;
+        }
+        if (e.kind == VlcKind::AmplitudeEscape) {
+            run = 0;
+            level = (window & 1) ? -int((window >> 1) & 255) : int((window >> 1) & 255);
+        }
+        k += run;
+        if (k > 63) {
+            return; // corrupt run: nothing is stored outside the block
+        }
+        coefficients[kZigzag[k]] = int16_t(Wrap16(qstep * level) >> 1);
+        ++k;
+    }
+}
+
+void CindrellContext::SetParams(int flip, int decimation, int widen, int fullWidth,
+                                int bitsPerPixel)
+{
+    flip_ = flip;
+    decimation_ = decimation;
+    widen_ = widen;
+    fullWidth_ = fullWidth;
+    bitsPerPixel_ = bitsPerPixel;
+}
+
+void CindrellContext::ReadMacroblockHeader(int tableIndex, const uint8_t *frame, int format)
+{
+    const uint8_t byte3 = frame[gCindrellTables.difAddressTable[format][tableIndex].offset + 3];
+    sta_ = byte3 >> 4;
+    qno_ = byte3 & 15;
+}
+
+int CindrellContext::ReadBlockHeader(int b)
+{
+    int dc = (blockPtr_[-1] << 1) | (blockPtr_[0] >> 7);
+    if (dc & 256) {
+        dc -= 512;
+    }
+    if (b == 0) {
+        dctMode_ = (blockPtr_[0] >> 6) & 1;
+    }
+    class_ = (blockPtr_[0] >> 4) & 3;
+    qstep_ = int8_t(kQuantStep[qno_ * 4 + class_]);
+    return dc;
+}
+
+void CindrellContext::SetBlockPosition(const uint8_t *frame, int tableIndex, int b, int format)
+{
+    blockPtr_ =
+        frame + gCindrellTables.difAddressTable[format][tableIndex].offset + BlockOffset(b) + 1;
+    acBits_ = AreaAcBits(b);
+    byteIndex_ = 0;
+    bitIndex_ = 3;
+    exhausted_ = 0;
+}
+
+uint32_t CindrellContext::PeekBlockBits(int n, int b, int *got) const
+{
+    if (exhausted_) {
+        *got = 0;
+        return 0;
+    }
+    const int left = (bitIndex_ + 1) + 8 * ((b < 6 ? 8 : 6) - byteIndex_);
+    *got = std::min(n, left);
+    return AreaBits(blockPtr_, AreaBytes(b), 8 * byteIndex_ + (7 - bitIndex_), n);
+}
+
+void CindrellContext::SkipBlockBits(int n, int b)
+{
+    const int off = 8 * byteIndex_ + (7 - bitIndex_) + n;
+    if (off >= 8 * AreaBytes(b)) {
+        exhausted_ = -2;
+        return;
+    }
+    byteIndex_ = off / 8;
+    bitIndex_ = 7 - off % 8;
+}
+
+uint32_t CindrellContext::PeekSpillBits(int n, int m, int b, int queue, int *got) const
+{
+    const int mb = m * 8 + b;
+    const int c = carriedCount_[mb];
+    int fetched = 0;
+    const uint32_t more = pool_.PeekBits(queue, n - c, &fetched);
+    const uint32_t window = c == 0 ? more : carried_[mb] | (more >> c);
+    *got = c + fetched;
+    return window >> 16;
+}
+
+void CindrellContext::SkipSpillBits(int n, int m, int b, int queue)
+{
+    const int mb = m * 8 + b;
+    const int c = carriedCount_[mb];
+    if (c == 0) {
+        pool_.SkipBits(queue, n);
+        return;
+    }
+    if (n - c > 0) {
+        pool_.SkipBits(queue, n - c);
+    }
+    carriedCount_[mb] = 0;
+}
+
+RunLevelResult CindrellContext::GetRunLevel(int m, int b, int pass)
+{
+    const int mb = m * 8 + b;
+    const int queue = pass == 2 ? m : -1;
+    int got = 0;
+    const uint32_t window =
+        pass == 1 ? PeekBlockBits(16, b, &got) : PeekSpillBits(16, m, b, queue, &got);
+    if (got > 0) {
+        const RunLevel code = DecodeRunLevel(window, got);
+        if (code.run >= 0 && code.length <= got) {
+            if (pass == 1) {
+                SkipBlockBits(code.length, b);
+            } else {
+                SkipSpillBits(code.length, m, b, queue);
+            }
+            return {code.level, code.run};
+        }
+        if (code.run == -1 && got >= 4) {
+            if (pass != 1) {
+                SkipSpillBits(4, m, b, queue);
+                return {0, -1};
+            }
+            // The rest of the block's area goes to its macroblock's queue.
+            SkipBlockBits(4, b);
+            int n = 0;
+            uint32_t rest = PeekBlockBits(32, b, &n);
+            if (n == 32) {
+                pool_.PutBits(m, rest, 32);
+                SkipBlockBits(32, b);
+                rest = PeekBlockBits(32, b, &n);
+                SkipBlockBits(n, b);
+            }
+            pool_.PutBits(m, rest, n);
+            return {0, -1};
+        }
+    }
+    // Incomplete: keep the partial code for the next pass.
+    if (pass != 1) {
+        SkipSpillBits(got, m, b, queue);
+    }
+    carried_[mb] = window << 16;
+    carriedCount_[mb] = uint16_t(got);
+    return {0, -2};
+}
+
+void CindrellContext::ClearSpill()
+{
+    std::memset(carriedCount_, 0, sizeof carriedCount_);
+    std::memset(pending_, 0, sizeof pending_);
+    for (int i = 0; i < BitPool::kQueues; ++i) {
+        pool_.Reset(i, BitPool::kCapacityBits);
+    }
+}
+
+int CindrellContext::DecodeVideoSegment(int channel, int r, int s, uint8_t *target, int width,
+                                        int height, const uint8_t *source, int yuvOutput,
+                                        int format)
+{
+    (void)yuvOutput; // only BGR output is built
+    // 1. Clear the coefficients, the carried codes and the bit pool.
+    std::memset(coefficients_, 0, sizeof coefficients_);
+    ClearSpill();
+
+    // 2. Pass 1: headers, DC and the codes inside each block's own area.
+    for (int m = 0; m < 5; ++m) {
+        const int tableIndex = DifAddressIndex(channel, r, m, s);
+        ReadMacroblockHeader(tableIndex, source, format);
+        for (int b = 0; b < 8; ++b) {
+            const int16_t *weights = WeightsFor(format, b);
+            int16_t *coef = coefficients_ + (m * 8 + b) * 64;
+            SetBlockPosition(source, tableIndex, b, format);
+            coef[0] = Wrap16(ReadBlockHeader(b) * 4);
+            blockQstep_[m * 8 + b] = qstep_;
+            if (b == 0) {
+                macroblockMode_[m] = uint8_t(dctMode_);
+            }
+            for (int k = 1;;) {
+                const RunLevelResult rl = GetRunLevel(m, b, 1);
+                if (rl.run == -1) {
+                    break;
+                }
+                if (rl.run == -2) {
+                    pending_[m * 8 + b] = uint16_t(k);
+                    break;
+                }
+                k += rl.run;
+                if (k > 63) {
+                    break;
+                }
+                coef[kZigzag[k]] = Wrap16(weights[kZigzag[k]] * qstep_ * rl.level / 32);
+                ++k;
+            }
+        }
+    }
+
+    // 3. Passes 2 and 3: unfinished blocks continue in their macroblock's, then the segment's
+    // leftover bits.
+    for (int pass = 2; pass <= 3; ++pass) {
+        for (int m = 0; m < 5; ++m) {
+            for (int b = 0; b < 8; ++b) {
+                const int mb = m * 8 + b;
+                if (pending_[mb] == 0) {
+                    continue;
+                }
+                const int16_t *weights = WeightsFor(format, b);
+                int16_t *coef = coefficients_ + mb * 64;
+                const int qstep = blockQstep_[mb];
+                int k = pending_[mb];
+                for (;;) {
+                    const RunLevelResult rl = GetRunLevel(m, b, pass);
+                    if (rl.run == -2) {
+                        pending_[mb] = uint16_t(k);
+                        break;
+                    }
+                    if (rl.run == -1) {
+                        pending_[mb] = 0;
+                        break;
+                    }
+                    k += rl.run;
+                    if (k > 63) {
+                        break; // corrupt run: the pending index stays as it was
+                    }
+                    coef[kZigzag[k]] = Wrap16(weights[kZigzag[k]] * qstep * rl.level / 32);
+                    ++k;
+                }
+            }
+        }
+    }
+
+    // 4. Inverse transform and store each macroblock at its place.
+    const int pitch = Pitch(width);
+    for (int m = 0; m < 5; ++m) {
+        const MacroblockPlace place =
+            gCindrellTables.positionTable[format][PositionIndex(channel, m, r, s)];
+        int16_t *mbCoef = coefficients_ + m * 8 * 64;
+        for (int b = 4; b < 8; ++b) {
+            IdctSse2(mbCoef + b * 64);
+        }
+        const bool hd1080 = format == 1 || format == 3;
+        const bool halfRow = hd1080 && place.y == kHalfRowLine;
+        const int mode = (!hd1080 || halfRow) ? 0 : macroblockMode_[m];
+        for (int b = 0; b < 4; ++b) {
+            int16_t *block = mbCoef + b * 64;
+            IdctSse2(block);
+            const BlockPlace at = LumaBlockPlace(place.x, place.y, b, halfRow, mode);
+            const int x = at.x;
+            const int y = at.y;
+            const int lineStep = at.lineStep;
+            assert(x + 8 <= width && y + 7 * lineStep < height);
+            const int16_t *cr = mbCoef + (4 + b / 2) * 64 + 4 * (b % 2);
+            const int16_t *cb = mbCoef + (6 + b / 2) * 64 + 4 * (b % 2);
+            for (int j = 0; j < 8; ++j) {
+                uint8_t *row = PictureRow(target, pitch, height, flip_, y + j * lineStep);
+                for (int i = 0; i < 8; ++i) {
+                    row[x + i] = LumaByte(block[8 * j + i]);
+                }
+                std::memcpy(row + width + x, cr + 8 * j, 4 * sizeof(int16_t));
+                std::memcpy(row + 2 * width + x, cb + 8 * j, 4 * sizeof(int16_t));
+            }
+        }
+    }
+    return 1;
+}
+
+int CindrellContext::DecodeVideoSegmentFast(int channel, int r, int s, uint8_t *target, int width,
+                                            int height, const uint8_t *source, int yuvOutput,
+                                            int fastPath, int format)
+{
+    (void)yuvOutput;
+    (void)fastPath;
+    // 1. Clear the coefficients.
+    std::memset(coefficients_, 0, sizeof coefficients_);
+
+    // 2. Headers and the codes inside each block's own area; no bit pool.
+    for (int m = 0; m < 5; ++m) {
+        const int tableIndex = DifAddressIndex(channel, r, m, s);
+        ReadMacroblockHeader(tableIndex, source, format);
+        for (int b = 0; b < 8; ++b) {
+            int16_t *coef = coefficients_ + (m * 8 + b) * 64;
+            SetBlockPosition(source, tableIndex, b, format);
+            coef[0] = Wrap16(ReadBlockHeader(b) * 4);
+            if (b == 0) {
+                macroblockMode_[m] = uint8_t(dctMode_);
+            }
+            DecodeRunLevelFast(blockPtr_, qstep_, AreaAcBits(b), coef, 4, 1);
+        }
+    }
+
+    // 3. Store every macroblock, a colour per 2 x 2 luminance samples.
+    for (int m = 0; m < 5; ++m) {
+        const MacroblockPlace place =
+            gCindrellTables.positionTable[format][PositionIndex(channel, m, r, s)];
+        StoreMacroblockFast(m, target, width, height, place.x, place.y, format);
+    }
+    return 1;
+}
+
+void CindrellContext::StoreMacroblockFast(int m, uint8_t *target, int width, int height, int x0,
+                                          int y0, int format)
+{
+    const bool hd1080 = format == 1 || format == 3;
+    const bool halfRow = hd1080 && y0 == kHalfRowLine;
+    const int mode = hd1080 ? macroblockMode_[m] : 0;
+    if (halfRow && mode == 1) {
+        return; // not drawn: those lines keep the picture's previous content
+    }
+    int16_t *mbCoef = coefficients_ + m * 8 * 64;
+    for (int b = 4; b < 8; ++b) {
+        IdctSse2(mbCoef + b * 64);
+    }
+    const int pitch = Pitch(width);
+    const int displayWidth = hd1080 ? 1920 : 1280;
+    const int columns = !fullWidth_ ? 8 : hd1080 ? 12 : 11; // written per block row
+    for (int b = 0; b < 4; ++b) {
+        int16_t *v = mbCoef + b * 64;
+        IdctSse2(v);
+        const BlockPlace at = LumaBlockPlace(x0, y0, b, halfRow, mode);
+        const int x = at.x;
+        const int y = at.y;
+        const int lineStep = at.lineStep;
+        // Widening: a 4/3 block reaches into its right neighbour's columns, which belong to
+        // the neighbour; the last block of a row is kept inside the row.
+        int first = x;
+        int end = x + 8;
+        if (fullWidth_) {
+            const int codedWidth = format == 1 ? 1280 : format == 3 ? 1440 : 960;
+            auto start = [&](int col) {
+                return std::min(format == 1 ? col * 3 / 2 : col * 4 / 3, displayWidth - columns);
+            };
+            first = start(x);
+            end = x + 8 >= codedWidth ? first + columns : std::min(first + columns, start(x + 8));
+        }
+        assert(end <= width && y + 7 * lineStep < height);
+        const int16_t *cr = mbCoef + (4 + b / 2) * 64 + 4 * (b % 2);
+        const int16_t *cb = mbCoef + (6 + b / 2) * 64 + 4 * (b % 2);
+        for (int j = 0; j < 8; j += 2) {
+            uint8_t colour[4][3];
+            for (int c = 0; c < 4; ++c) {
+                const int16_t sum = Wrap16(
+                    Wrap16(Wrap16(v[8 * j + 2 * c] + v[8 * j + 2 * c + 1]) + v[8 * (j + 1) + 2 * c])
+                    + v[8 * (j + 1) + 2 * c + 1]);
+                const int16_t ya = int16_t(sum >> 2);
+                const int yv = Wrap16((Wrap16(ya * 29) >> 5) + 112);
+                const int crv = Wrap16(cr[8 * j + c] + cr[8 * (j + 1) + c]) >> 1;
+                const int cbv = Wrap16(cb[8 * j + c] + cb[8 * (j + 1) + c]) >> 1;
+                colour[c][0] = Clamp255(Wrap16(75 * yv + 129 * cbv) >> 6);
+                colour[c][1] = Clamp255(Wrap16(Sat16(75 * yv - 52 * crv) + Sat16(-25 * cbv)) >> 6);
+                colour[c][2] = Clamp255(Wrap16(75 * yv + 102 * crv) >> 6);
+            }
+            // Colour of each written column, relative to the block's first column.
+            static constexpr uint8_t kCoded[8] = {0, 0, 1, 1, 2, 2, 3, 3};
+            static constexpr uint8_t kWide1080[12] = {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3};
+            static constexpr uint8_t kWide720[11] = {0, 0, 0, 1, 1, 2, 2, 2, 3, 3, 3};
+            const uint8_t *which = !fullWidth_ ? kCoded : hd1080 ? kWide1080 : kWide720;
+            for (int half = 0; half < 2; ++half) {
+                const int line = lineStep == 1 ? y + j + half : y + 2 * j + 2 * half;
+                uint8_t *row = PictureRow(target, pitch, height, flip_, line);
+                for (int col = first; col < end; ++col) {
+                    std::memcpy(row + 3 * col, colour[which[col - first]], 3);
+                }
+            }
+        }
+    }
+}

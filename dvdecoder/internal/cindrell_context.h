@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+
+#include "dvdecoder/internal/bit_pool.h"
+
+// Quantisation step by QNO*4 + class; 255 marks a combination that does not occur and, held as a
+// signed byte, multiplies as -1.
+extern const uint8_t kQuantStep[64];
+// Zigzag scan: position k gives the natural index 8*row + column.
+extern const uint8_t kZigzag[64];
+// Weights in natural order: [0] 1080-line luminance, [1] 1080-line colour difference,
+// [2] 720-line luminance, [3] 720-line colour difference.
+extern const int16_t kWeights[4][64];
+
+struct RunLevelResult
+{
+    int level;
+    int run; // -1 end of block, -2 more bits needed
+};
+
+// Dequantised AC coefficients of one block read only from its own area, for playback. block
+// points at the block's second byte; the area is acBits (68 or 52) bits after headerSkip bits.
+// Nothing past the area is read.
+void DecodeRunLevelFast(const uint8_t *block, int qstep, int acBits, int16_t *coefficients,
+                        int headerSkip, int firstIndex);
+
+// One decoder per Decode thread: reads the video segments of its range into the work picture
+// (full decoding) or straight into the caller's picture (fast decoding).
+class CindrellContext
+{
+public:
+    static constexpr int kBlocks = 40; // 5 macroblocks x 8 DCT blocks
+
+    void SetParams(int flip, int decimation, int widen, int fullWidth, int bitsPerPixel);
+    // Decodes segment (channel, r, s) of source into target (width x abs height). Returns 1.
+    int DecodeVideoSegment(int channel, int r, int s, uint8_t *target, int width, int height,
+                           const uint8_t *source, int yuvOutput, int format);
+    int DecodeVideoSegmentFast(int channel, int r, int s, uint8_t *target, int width, int height,
+                               const uint8_t *source, int yuvOutput, int fastPath, int format);
+
+    // Steps of the decoding, public for tests.
+    void ReadMacroblockHeader(int tableIndex, const uint8_t *frame, int format);
+    int ReadBlockHeader(int b);
+    void SetBlockPosition(const uint8_t *frame, int tableIndex, int b, int format);
+    uint32_t PeekBlockBits(int n, int b, int *got) const;
+    void SkipBlockBits(int n, int b);
+    uint32_t PeekSpillBits(int n, int m, int b, int queue, int *got) const;
+    void SkipSpillBits(int n, int m, int b, int queue);
+    RunLevelResult GetRunLevel(int m, int b, int pass);
+    void ClearSpill();
+    BitPool &Pool() { return pool_; }
+    int16_t *Coefficients() { return coefficients_; }
+    int Qstep() const { return qstep_; }
+    int DctMode() const { return dctMode_; }
+    int Class() const { return class_; }
+    int Qno() const { return qno_; }
+    int CarriedCount(int mb) const { return carriedCount_[mb]; }
+
+private:
+    void StoreMacroblockFast(int m, uint8_t *target, int width, int height, int x0, int y0,
+                             int format);
+
+    int qstep_ = 0; // signed byte value
+    int qno_ = 0;
+    int sta_ = 0;
+    int dctMode_ = 0;
+    int class_ = 0;
+    uint32_t carried_[kBlocks] = {};
+    uint16_t carriedCount_[kBlocks] = {};
+    uint16_t pending_[kBlocks] = {};
+    int acBits_ = 68;
+    const uint8_t *blockPtr_ = nullptr; // the block's second byte
+    int byteIndex_ = 0;
+    int exhausted_ = 0; // -2 once the area is used up
+    int bitIndex_ = 7;
+    BitPool pool_;
+    int blockQstep_[kBlocks] = {};
+    uint8_t macroblockMode_[5] = {};
+    int flip_ = 0;
+    int bitsPerPixel_ = 24;
+    int decimation_ = 1;
+    int fullWidth_ = 0;
+    int widen_ = 0;
+    alignas(16) int16_t coefficients_[kBlocks * 64] = {};
+};

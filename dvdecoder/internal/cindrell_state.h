@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "platform/sys/thread.h"
+
+// Process-wide state of the decoder's driver. Written by CindrellInit and CindrellDecodeFrame
+// under the decoder's lock; the worker threads read their own job only.
+
+inline constexpr int kCindrellMaxThreads = 8; // jobs and contexts that exist
+inline constexpr int kStretchRowBytes = 7684; // 1920 pixels of 4 bytes and a spare word
+
+struct DecodeJob
+{
+    int32_t first; // segment numbers, inclusive
+    int32_t last;
+    int32_t channel;
+    uint8_t *target;
+    int32_t width;
+    int32_t height; // absolute
+    const uint8_t *source;
+    int32_t yuvOutput, format, mode, fastPath, flip, decimation, widen, fullWidth, bitsPerPixel;
+};
+
+struct StretchJob
+{
+    int32_t first; // rows, inclusive
+    int32_t last;
+    uint8_t *work;
+    uint8_t *output;
+    int32_t yuvOutput, decimation, bytesPerPixel, mirror, mode, format, enable, widen;
+    uint8_t *rowBuffer[3];
+    int32_t width, height;
+};
+
+struct CindrellState
+{
+    int threadCount = 1; // Decode threads and Stretch threads per wave, 1..8
+    DecodeJob decodeJobs[kCindrellMaxThreads] = {};
+    StretchJob stretchJobs[kCindrellMaxThreads] = {};
+    // Starts a worker; replaced by tests to make a start fail.
+    bool (*startThread)(lc::Thread &thread, std::function<void()> body) = nullptr;
+};
+
+extern CindrellState gCindrellState;
+
+// Inclusive range [*first, *last] of job k of n over `count` items starting at base.
+void CindrellSplit(int k, int n, int count, int base, int *first, int *last);
+
+void DecodeThreadProc(int k);
+void SetupStretchJob(int k, uint8_t *output, uint8_t *workPicture, int height, int width,
+                     int bytesPerPixel, int yuvOutput, int format, int decimation, int widen,
+                     int enable, int mirror, int mode);
+// Starts and joins one wave of Stretch threads; false after "Could not create Stretch thread".
+bool RunStretchThreads();
+void StretchThreadProc(int k);

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+
+// The transport-stream audio extractor: copies the PES packets of the first MPEG audio stream of
+// a transport stream into a work file and measures the offset of the audio to the video. A
+// command-line tool called as a function; its state is process-wide, one run at a time.
+
+constexpr int kTransplitBufferSize = 2048;
+constexpr int kTransplitPidCount = 4096; // PIDs 0..4095 are counted, the rest not
+
+// ---- Owned by the thread that runs TransplitMain (the processing thread) ----
+struct TransplitState
+{
+    int input = -1;         // descriptor of the source, read only
+    int output = -1;        // descriptor of the work file
+    bool endOfFile = false; // set by any short read
+    bool writeFailed = false;
+    uint8_t buffer[kTransplitBufferSize] = {}; // read-ahead of the source
+    int bufferFill = 0;
+    int bufferPos = 0;
+    uint32_t videoPts = 0; // low 32 bits of the 33-bit PTS, 90 kHz
+    uint32_t audioPts = 0; // local to one demultiplexing run
+    int32_t packetCounts[kTransplitPidCount] = {};
+    int videoPid = 0;
+    int audioPid = 0;
+    int32_t result = 0; // video PTS minus audio PTS, milliseconds
+};
+
+extern TransplitState gTransplitState;
+
+// argv[1] the source, argv[2] the work file ("temp.mp2" when argc is below 3). Returns the
+// offset in milliseconds, or -1 when the source is not a transport stream, has no audio PID, or
+// the work file could not be written.
+int TransplitMain(int argc, char **argv);
+
+// One byte of the source; a short read sets the end-of-file flag and gives 0.
+uint8_t TsReadByte();
+// Two bytes, the first the high byte.
+uint16_t TsReadWord16();
+// The audio PID, or 0 when the source is not a transport stream or has no audio PID.
+int TsProbePids();
+// Copies the audio PES packets to the output and sets the result.
+void TsDemuxAudio(int audioPid);

@@ -1,0 +1,337 @@
+#include "mpeg2/mpeg_input.h"
+
+#include <cstring>
+
+#include "mpeg2/internal/demux_audio.h"
+#include "mpeg2/mpeg2_hooks.h"
+#include "mpeg2/mpeg_decoder_control.h"
+#include "mpeg2/mpeg_stream_info.h"
+
+MpegInputFiles gMpegInputFiles;
+
+namespace {
+
+constexpr int kDetectBytes = 1023;
+constexpr int kDetectOffsets = 460; // offsets 0..459 are tried
+constexpr int kTsPacketBytes = 188;
+
+bool InputEnded()
+{
+    return gMpegDecoderControl.faultCode.load(std::memory_order_relaxed) >= kMpegFaultEndOfData;
+}
+
+bool IsSystemStream()
+{
+    return gMpegStreamInfo.streamKind.load(std::memory_order_relaxed) != 0;
+}
+
+// The next byte of the video payload: for program and transport streams the demultiplexer moves
+// to the next video packet whenever the current payload is used up.
+uint8_t NextPayloadByte()
+{
+    MpegInputFiles &in = gMpegInputFiles;
+    if (IsSystemStream()) {
+        while (in.readPos >= in.packetEnd) {
+            if (InputEnded()) {
+                return 0;
+            }
+            DemuxNextPacket();
+        }
+    }
+    return GetInputByte();
+}
+
+} // namespace
+
+void PositionMpegInput(int64_t offset)
+{
+    MpegInputFiles &in = gMpegInputFiles;
+    if (offset < 0) {
+        offset = 0;
+    }
+    int64_t at = lc::FileSeek(in.fileHandle, offset, SEEK_SET);
+    in.filePosition = at < 0 ? 0 : at;
+}
+
+void InitializeInputBuffer()
+{
+    MpegInputFiles &in = gMpegInputFiles;
+    gMpegStreamInfo.audioKind = 0;
+    in.readPos = kMpegSectorBytes;
+    in.packetEnd = kMpegSectorBytes;
+    uint32_t word = 0;
+    if (IsSystemStream()) {
+        DemuxNextPacket();
+    } else {
+        RefillInputBuffer();
+    }
+    for (int i = 0; i < 4; ++i) {
+        word = (word << 8) | NextPayloadByte();
+    }
+    in.currentWord = word;
+    in.bitsLeft = 32;
+    LoadNextWord();
+}
+
+void DetectTransportStream()
+{
+    uint8_t head[kDetectBytes];
+    int got = 0;
+    while (got < kDetectBytes) {
+        uint8_t b = GetInputByte();
+        if (gMpegDecoderControl.faultCode.load(std::memory_order_relaxed) != 0) {
+            break;
+        }
+        head[got++] = b;
+    }
+    for (int k = 0; k < kDetectOffsets && k + 2 * kTsPacketBytes < got; ++k) {
+        if (head[k] == 0x47 && head[k + kTsPacketBytes] == 0x47
+            && head[k + 2 * kTsPacketBytes] == 0x47) {
+            gMpegStreamInfo.streamKind = 2;
+            DebugTrace("Found MPEG2TS! (stream flag %d)\n", 2);
+        }
+    }
+    if (gMpegStreamInfo.streamKind.load() == 2) {
+        PositionMpegInput(0);
+        gMpegInputFiles.videoPid = 0x810;
+        gMpegInputFiles.audioPid = 0x814;
+    }
+}
+
+uint8_t GetInputByte()
+{
+    MpegInputFiles &in = gMpegInputFiles;
+    while (in.readPos >= kMpegSectorBytes) {
+        if (InputEnded()) {
+            return 0;
+        }
+        RefillInputBuffer();
+    }
+    return in.readBuffer[in.readPos++];
+}
+
+uint32_t ReadInput16()
+{
+    uint32_t hi = GetInputByte();
+    return (hi << 8) | GetInputByte();
+}
+
+void SkipInputBytes(int64_t n)
+{
+    if (n > 0) {
+        gMpegInputFiles.readPos += n;
+    }
+}
+
+void RefillInputBuffer()
+{
+    MpegInputFiles &in = gMpegInputFiles;
+    int64_t n = lc::FileRead(in.fileHandle, in.readBuffer, kMpegSectorBytes);
+    in.bytesRead = n < 0 ? 0 : int(n);
+    if (n != kMpegSectorBytes) {
+        // The last partial sector is never decoded.
+        InputReadFailed();
+        return;
+    }
+    in.filePosition += kMpegSectorBytes;
+    in.readPos -= kMpegSectorBytes;
+    if (in.readPos < 0) {
+        in.readPos = 0;
+    }
+    if (IsSystemStream()) {
+        in.packetEnd -= kMpegSectorBytes;
+    } else {
+        in.elementaryBytes += kMpegSectorBytes;
+    }
+}
+
+void InputReadFailed()
+{
+    RaiseMpegFault(kMpegFaultEndOfData);
+    DebugTrace("Cannot read anymore of this file!\n");
+}
+
+void LoadNextWord()
+{
+    MpegInputFiles &in = gMpegInputFiles;
+    if (!IsSystemStream() && in.readPos + 4 <= kMpegSectorBytes) {
+        const uint8_t *p = in.readBuffer + in.readPos;
+        in.nextWord =
+            (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+        in.readPos += 4;
+        return;
+    }
+    if (IsSystemStream() && in.readPos + 4 <= in.packetEnd && in.readPos + 4 <= kMpegSectorBytes) {
+        const uint8_t *p = in.readBuffer + in.readPos;
+        in.nextWord =
+            (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+        in.readPos += 4;
+        return;
+    }
+    uint32_t word = 0;
+    for (int i = 0; i < 4; ++i) {
+        word = (word << 8) | NextPayloadByte();
+    }
+    in.nextWord = word;
+}
+
+void AdvanceWord(int n)
+{
+    MpegInputFiles &in = gMpegInputFiles;
+    in.bitsLeft += 32 - n;
+    in.currentWord = in.nextWord;
+    LoadNextWord();
+}
+
+uint32_t GetBitsAcrossWord(int n)
+{
+    MpegInputFiles &in = gMpegInputFiles;
+    uint32_t value = ShowBits(n);
+    in.bitsLeft = 32 - (n - in.bitsLeft);
+    in.currentWord = in.nextWord;
+    LoadNextWord();
+    return value;
+}
+
+void NextHeaderStartCode()
+{
+    MpegInputFiles &in = gMpegInputFiles;
+    FlushBits(in.bitsLeft & 7);
+    while (!InputEnded() && ShowBits(24) != 0x000001) {
+        FlushBits(8);
+    }
+}
+
+void NextTransportPacket()
+{
+    MpegInputFiles &in = gMpegInputFiles;
+    for (;;) {
+        // 1. Sync byte; anything else between packets is skipped byte by byte.
+        while (GetInputByte() != 0x47) {
+            if (InputEnded()) {
+                return;
+            }
+        }
+        if (InputEnded()) {
+            return;
+        }
+        // 2. PID; a packet flagged as damaged is skipped whole.
+        uint32_t head = ReadInput16();
+        int pid = int(head & 0x1FFF);
+        if (head & 0x8000) {
+            SkipInputBytes(kTsPacketBytes - 3);
+            continue;
+        }
+        // 3. Adaptation field.
+        int control = (GetInputByte() >> 4) & 3;
+        int payload = kTsPacketBytes - 4;
+        if (control == 0) {
+            SkipInputBytes(payload);
+            continue;
+        }
+        if (control >= 2) {
+            int length = GetInputByte();
+            if (length == 0) {
+                payload = kTsPacketBytes - 5;
+            } else {
+                int flags = GetInputByte();
+                int used = 1;
+                if (flags & 0x10) {
+                    SkipInputBytes(6);
+                    used += 6;
+                }
+                if (flags & 0x08) {
+                    SkipInputBytes(6);
+                    used += 6;
+                }
+                SkipInputBytes(length - used);
+                payload = kTsPacketBytes - 5 - length;
+            }
+            if (payload <= 0) {
+                if (InputEnded()) {
+                    return;
+                }
+                continue;
+            }
+        }
+        if (InputEnded()) {
+            return;
+        }
+        // 4. The video payload goes to the bit reader as it is; others are skipped.
+        if (pid == in.videoPid) {
+            in.packetEnd = in.readPos + payload;
+            return;
+        }
+        SkipInputBytes(payload);
+    }
+}
+
+void DemuxNextPacket()
+{
+    if (gMpegStreamInfo.streamKind.load(std::memory_order_relaxed) == 2) {
+        NextTransportPacket();
+        return;
+    }
+    MpegInputFiles &in = gMpegInputFiles;
+    DemuxState &dx = gDemuxState;
+    for (;;) {
+        // 1. The next start code.
+        uint32_t code = 0;
+        for (int i = 0; i < 4; ++i) {
+            code = (code << 8) | GetInputByte();
+        }
+        while ((code & 0xFFFFFF00u) != 0x100u) {
+            if (InputEnded()) {
+                return;
+            }
+            code = (code << 8) | GetInputByte();
+        }
+        if (InputEnded()) {
+            return;
+        }
+        dx.lastStartCode = code;
+        // 2. By start code.
+        if (code == 0x1BA) {
+            // The rest of an MPEG-2 pack header and its stuffing pass the start-code search.
+            SkipInputBytes(8);
+            dx.privateStream2Count = 0;
+            continue;
+        }
+        if (code < 0x1BB) {
+            continue;
+        }
+        int length = int(ReadInput16());
+        in.packetEnd = in.readPos + length;
+        if (code == 0x1E0) {
+            int flags1 = GetInputByte();
+            if ((flags1 & 0xC0) != 0x80) {
+                // Not an MPEG-2 PES header (MPEG-1 system stream): no video from it.
+                SkipToPacketEnd();
+                continue;
+            }
+            int flags2 = GetInputByte();
+            int headerLength = GetInputByte();
+            if ((flags2 & 0x80) && gMpegDecoderControl.audioArmed.load() == 0) {
+                dx.videoPts = ReadPts();
+                SkipInputBytes(headerLength - 5);
+            } else {
+                SkipInputBytes(headerLength);
+            }
+            if (in.packetEnd > in.readPos) {
+                in.elementaryBytes += uint32_t(in.packetEnd - in.readPos);
+            }
+            return;
+        }
+        if (code == 0x1BD) {
+            DemuxPrivateStream1();
+            SkipToPacketEnd();
+            continue;
+        }
+        if (code == 0x1BF) {
+            ++dx.privateStream2Count;
+        } else if (code >= 0x1C0 && code <= 0x1C7) {
+            gMpegStreamInfo.audioKind = 3;
+        }
+        SkipToPacketEnd();
+    }
+}

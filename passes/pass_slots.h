@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstdint>
+
+#include "engine/frame_store.h"
+#include "platform/media/gworld.h"
+#include "platform/media/image_compression.h"
+#include "platform/media/media_types.h"
+
+// The seven frame slots of the per-frame passes: per slot a pixel buffer whose pixels are the
+// frame store's frame of that slot, and a sample buffer for the slot's compressed source frame.
+// Owns everything it allocated and releases it on every path (destructor), so a failed movie in a
+// batch leaves nothing behind.
+
+// Bytes of one slot's compressed source frame.
+constexpr int32_t kSlotSampleBytes = 9216000;
+
+struct PassSlots
+{
+    GWorldPtr world[kSlotCount] = {};
+    PixMapHandle pixMap[kSlotCount] = {};
+    Handle sample[kSlotCount] = {};
+    long count[kSlotCount] = {};     // bytes of each slot's compressed frame
+    uint8_t *frame[kSlotCount] = {}; // the slot pictures (frame store frames)
+    // Separate descriptions: the source's (decode, and frames copied as they are) and the
+    // output's (filled by each compression).
+    ImageDescriptionHandle sourceDesc = nullptr;
+    ImageDescriptionHandle outputDesc = nullptr;
+    Handle outputData = nullptr;  // one compressed or uncompressed output frame
+    uint8_t *workFrame = nullptr; // bottom-up work picture (frame store's spare input frame)
+    CGrafPtr savedPort = nullptr;
+    bool portSaved = false;
+    int width = 0; // source size
+    int height = 0;
+    int bytesPerPixel = 3; // 3 RGB, 2 YUV 4:2:2
+    int lastGoodSlot = -1; // AVI sources: the slot last read successfully
+
+    PassSlots() = default;
+    PassSlots(const PassSlots &) = delete;
+    PassSlots &operator=(const PassSlots &) = delete;
+    ~PassSlots();
+};
+
+// Makes the seven pixel buffers (allocRect: their allocated size) over the frame store's frames,
+// in the pixel format of the options, with bounds of the source size; newGWorldError names the
+// failure. Then the sample buffers, the descriptions and the output buffer. 1 ok, 0 failed (shown).
+int SetUpPassSlots(PassSlots &slots, int width, int height, const Rect &allocRect,
+                   const char *newGWorldError);
+
+// The checks that open both passes: a stop request (0, nothing shown), a zero duration limit
+// (the warning), the frame store's geometry for this movie (ValidateFrameSize), and for a DV AVI
+// source the description of its DV frames, read through the media layer. 1 go on, 0 return.
+int StartPass(PassSlots &slots, Media sourceMedia, TimeValue durationLimit);
+
+// Bounds of every slot (or of slot s) at width x rows, rows exactly width x bytes a pixel.
+void SetSlotBounds(PassSlots &slots, int s, int rows);
+void SetAllSlotBounds(PassSlots &slots, int rows);
+
+// Where the source frames come from, as the passes read and decode them.
+struct PassSource
+{
+    Media media = nullptr;       // QuickTime sources
+    TimeValue readTime = 0;      // next media time to read
+    TimeValue durationLimit = 0; // the read time is held at limit - 1 once it reaches it
+    bool fromAvi = false;        // frames read by the AVI reader (AVI files)
+    bool aviUncompressed = false;
+    CodecQ decodeQuality = codecMaxQuality;
+};
+
+// The source of this movie (SourceKind and the AVI reader's flags), read from time 0.
+PassSource MakePassSource(Media media, TimeValue durationLimit, CodecQ decodeQuality);
+// An AVI source read by the own reader: opens its decompressor. 1 ready (or none needed), 0
+// failed ("Decompress error" shown).
+int OpenPassDecompressor();
+
+// Reads the next source frame into slot s. 1 ok, 0 failed (shown).
+int ReadSlot(PassSlots &slots, PassSource &source, int s);
+// Group fill: slots 0 and 1 take 5 and 6 (every group but the first), then the new frames.
+// A stop request while reading is left to the caller. 1 ok, 0 failed (shown).
+int FillGroupSlots(PassSlots &slots, PassSource &source, bool firstGroup);
+// Decodes slot s into its picture. 1 ok, 0 failed (shown).
+int DecodeSlot(PassSlots &slots, const PassSource &source, int s);
+
+// How one output frame is written.
+struct PassOutput
+{
+    Media media = nullptr; // QuickTime output
+    Rect rect;             // the output frame
+    // Formatted with the result when it holds "%d" (the PAL-to-NTSC text).
+    const char *addSampleError = "AddMediaSample Error\rOut of disk space?";
+};
+
+// Compresses and writes slot s; copyFrom >= 0 writes that slot's compressed source frame as it
+// is, with the source description and its own byte count. *size gets the compressed size.
+// 1 ok, 0 failed (shown).
+int WriteSlotFrame(PassSlots &slots, const PassOutput &out, int s, int copyFrom, long *size);
+
+// The first four characters of text begin with "dv" or end with "vd".
+bool IsDvCodecText(const char *text);

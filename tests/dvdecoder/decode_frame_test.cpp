@@ -1,0 +1,579 @@
+// Whole frames: the decoder against ffmpeg's decode of the same ffmpeg-made frames, the driver's
+// threads, orientation, widening, channel pairs, and hostile input.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "dvdecoder/cindrell.h"
+#include "dvdecoder/cindrell_hooks.h"
+#include "dvdecoder/internal/cindrell_context.h"
+#include "dvdecoder/internal/cindrell_state.h"
+#include "dvdecoder/internal/dif_tables.h"
+#include "dvdecoder/internal/stretch.h"
+#include "tests/dvdecoder/dvdec_fixtures.h"
+
+namespace {
+
+struct Kind
+{
+    const char *name;
+    int format;
+    const char *probe; // what ffprobe says of ffmpeg's frame
+};
+
+const Kind kKinds[] = {
+    {"1080i60", 1, "1280,1080,30000/1001"},
+    {"720p60", 2, "960,720,60000/1001"},
+    {"1080i50", 3, "1440,1080,25/1"},
+    {"720p50", 4, "960,720,50/1"},
+    {"1080i60_field", 1, "1280,1080,30000/1001"},
+};
+
+int Pitch(int width)
+{
+    return (width * 3 + 3) & ~3;
+}
+
+// Restores the decoder's process-wide settings that a test changes.
+class DriverTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        CindrellInit();
+        saved_ = gCindrellState.threadCount;
+    }
+    void TearDown() override
+    {
+        gCindrellState.threadCount = saved_;
+        gCindrellState.startThread = nullptr;
+        gCindrellHooks.messageBox = nullptr;
+    }
+    int saved_ = 1;
+};
+
+class DecodeFrameTest : public DriverTest, public ::testing::WithParamInterface<Kind>
+{
+};
+
+// Runs the Decode step alone, top-down, into a work picture (luminance bytes, Cr and Cb planes).
+std::vector<uint8_t> DecodeWork(const std::vector<uint8_t> &frame, int format)
+{
+    const int width = CindrellCodedWidth(format);
+    const int lines = CindrellLines(format);
+    std::vector<uint8_t> work(size_t(Pitch(width)) * lines, 0);
+    CindrellContext context;
+    context.SetParams(0, 1, 0, 0, 24);
+    std::vector<int> channels = {0, 1, 2, 3};
+    if (format == 2 || format == 4) {
+        channels = (frame[1] & 4) ? std::vector<int>{0, 1} : std::vector<int>{2, 3};
+    }
+    const int segments = format == 3 ? 297 : 270;
+    for (int c : channels) {
+        for (int g = 0; g < segments; ++g) {
+            context.DecodeVideoSegment(c, g / 27, g % 27, work.data(), width, lines, frame.data(),
+                                       0, format);
+        }
+    }
+    if (format == 3) {
+        for (int s = 0; s < 27; ++s) {
+            context.DecodeVideoSegment(0, 11, s, work.data(), width, lines, frame.data(), 0, 3);
+        }
+    }
+    return work;
+}
+
+int16_t WorkSample(const std::vector<uint8_t> &work, int pitch, int planeOffset, int y, int x)
+{
+    int16_t v;
+    std::memcpy(&v, work.data() + size_t(y) * pitch + planeOffset + (x & ~1), 2);
+    return v;
+}
+
+// The work picture's luminance for ffmpeg's sample: 29/32 gain about 112.
+double WorkLuma(int y)
+{
+    return (y - 128) * 29.0 / 32.0 + 112.0;
+}
+
+// BGR of the conversion from ffmpeg's planar 4:2:2 decode, as the Stretch threads define it.
+std::vector<double> ReferenceBgr(const DvdecFixture &f)
+{
+    const int w = f.width;
+    const int h = f.height;
+    const uint8_t *yp = f.yuv.data();
+    const uint8_t *up = yp + size_t(w) * h;
+    const uint8_t *vp = up + size_t(w / 2) * h;
+    std::vector<double> out(size_t(w) * h * 3);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const int pair = x / 2;
+            const int next = std::min(pair + 1, w / 2 - 1);
+            auto chroma = [&](const uint8_t *p) {
+                const double a = p[size_t(y) * (w / 2) + pair] - 128.0;
+                const double b = p[size_t(y) * (w / 2) + next] - 128.0;
+                return x % 2 ? (a + b) / 2 : a;
+            };
+            const double cb = chroma(up);
+            const double cr = chroma(vp);
+            const double luma = 74.0 * WorkLuma(yp[size_t(y) * w + x]);
+            double *px = &out[(size_t(y) * w + x) * 3];
+            px[0] = std::clamp((luma + 129.0 * cb) / 64.0, 0.0, 255.0);
+            px[1] = std::clamp((luma - 25.0 * cb - 52.0 * cr) / 64.0, 0.0, 255.0);
+            px[2] = std::clamp((luma + 102.0 * cr) / 64.0, 0.0, 255.0);
+        }
+    }
+    return out;
+}
+
+// Output rows (bottom-up when bottomUp) of width pixels as a top-down double picture.
+std::vector<double> PictureOf(const std::vector<uint8_t> &out, int width, int lines, bool bottomUp)
+{
+    std::vector<double> pic(size_t(width) * lines * 3);
+    for (int y = 0; y < lines; ++y) {
+        const uint8_t *row = out.data() + size_t(bottomUp ? lines - 1 - y : y) * Pitch(width);
+        for (int i = 0; i < width * 3; ++i) {
+            pic[size_t(y) * width * 3 + i] = row[i];
+        }
+    }
+    return pic;
+}
+
+std::vector<uint8_t> Decode(const std::vector<uint8_t> &frame, int format, int width, int height,
+                            int mode, uint8_t fill = 0xa5)
+{
+    std::vector<uint8_t> out(size_t(Pitch(width)) * std::abs(height), fill);
+    lc::Status st = CindrellDecodeFrame(out.data(), width, height, frame.data(), frame.size(),
+                                        out.data(), mode, 0, 0, format, 24, 1, 0);
+    EXPECT_TRUE(st.ok()) << st.failure().what;
+    return out;
+}
+
+TEST_P(DecodeFrameTest, FfmpegFrameIsOfTheKind)
+{
+    const DvdecFixture f = LoadDvdecFixture(GetParam().name);
+    EXPECT_EQ(f.probe, GetParam().probe);
+    EXPECT_EQ(f.frame.size(), CindrellFrameBytes(GetParam().format));
+    EXPECT_EQ(f.width, CindrellCodedWidth(GetParam().format));
+    EXPECT_EQ(f.height, CindrellLines(GetParam().format));
+    // The field fixture must hold field macroblocks (DCT mode bit of block 0), the others none.
+    int fieldMacroblocks = 0;
+    for (int c = 0; c < 4; ++c) {
+        for (int r = 0; r < 10; ++r) {
+            for (int s = 0; s < 27; ++s) {
+                const uint32_t at =
+                    gCindrellTables.difAddressTable[GetParam().format][DifAddressIndex(c, r, 0, s)]
+                        .offset;
+                fieldMacroblocks += (f.frame[at + 5] >> 6) & 1;
+            }
+        }
+    }
+    EXPECT_EQ(fieldMacroblocks > 0,
+              std::string(GetParam().name).find("field") != std::string::npos);
+}
+
+TEST_P(DecodeFrameTest, WorkPictureMatchesFfmpegDecode)
+{
+    const DvdecFixture f = LoadDvdecFixture(GetParam().name);
+    const std::vector<uint8_t> work = DecodeWork(f.frame, GetParam().format);
+    const int w = f.width;
+    const int h = f.height;
+    const int pitch = Pitch(w);
+    std::vector<double> ours, theirs, oursCr, theirsCr, oursCb, theirsCb;
+    const uint8_t *up = f.yuv.data() + size_t(w) * h;
+    const uint8_t *vp = up + size_t(w / 2) * h;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            ours.push_back(work[size_t(y) * pitch + x]);
+            theirs.push_back(std::clamp(WorkLuma(f.yuv[size_t(y) * w + x]), 0.0, 255.0));
+        }
+        for (int x = 0; x < w; x += 2) {
+            oursCr.push_back(WorkSample(work, pitch, w, y, x));
+            theirsCr.push_back(vp[size_t(y) * (w / 2) + x / 2] - 128.0);
+            oursCb.push_back(WorkSample(work, pitch, 2 * w, y, x));
+            theirsCb.push_back(up[size_t(y) * (w / 2) + x / 2] - 128.0);
+        }
+    }
+    EXPECT_GE(Psnr(ours, theirs), 40.0);
+    EXPECT_GE(Psnr(oursCr, theirsCr), 40.0);
+    EXPECT_GE(Psnr(oursCb, theirsCb), 40.0);
+}
+
+TEST_P(DecodeFrameTest, FullDecodeMatchesFfmpegAfterColourConversion)
+{
+    const DvdecFixture f = LoadDvdecFixture(GetParam().name);
+    const int format = GetParam().format;
+    const std::vector<double> reference = ReferenceBgr(f);
+    // Bottom-up (the callers' DIB order) and top-down give the same picture.
+    const auto up = Decode(f.frame, format, f.width, f.height, kCindrellFull);
+    const auto down = Decode(f.frame, format, f.width, -f.height, kCindrellFull);
+    EXPECT_GE(Psnr(PictureOf(up, f.width, f.height, true), reference), 40.0);
+    EXPECT_EQ(PictureOf(up, f.width, f.height, true), PictureOf(down, f.width, f.height, false));
+    const auto fastUp = Decode(f.frame, format, f.width, f.height, kCindrellFast);
+    const auto fastDown = Decode(f.frame, format, f.width, -f.height, kCindrellFast);
+    EXPECT_EQ(PictureOf(fastUp, f.width, f.height, true),
+              PictureOf(fastDown, f.width, f.height, false));
+}
+
+TEST_P(DecodeFrameTest, WidenedDecodeMatchesWidenedReference)
+{
+    const DvdecFixture f = LoadDvdecFixture(GetParam().name);
+    const int format = GetParam().format;
+    const int wide = CindrellDisplayWidth(format);
+    const std::vector<double> reference = ReferenceBgr(f);
+    // Reference rows through the sharpening and widening kernels.
+    std::vector<double> expected;
+    std::vector<uint8_t> row(size_t(f.width) * 3), sharp(row.size()), out(size_t(wide) * 3);
+    for (int y = 0; y < f.height; ++y) {
+        for (int i = 0; i < f.width * 3; ++i) {
+            row[i] = uint8_t(std::lround(reference[size_t(y) * f.width * 3 + i]));
+        }
+        SharpenRow_c(sharp.data(), row.data(), f.width);
+        if (format == 1) {
+            WidenRow2to3_c(out.data(), sharp.data(), f.width);
+        } else {
+            WidenRow3to4_c(out.data(), sharp.data(), f.width, wide);
+        }
+        expected.insert(expected.end(), out.begin(), out.end());
+    }
+    const auto decoded = Decode(f.frame, format, wide, -f.height, kCindrellFull);
+    EXPECT_GE(Psnr(PictureOf(decoded, wide, f.height, false), expected), 36.0);
+}
+
+TEST_P(DecodeFrameTest, FastDecodeIsHalfResolutionOfFfmpegDecode)
+{
+    const DvdecFixture f = LoadDvdecFixture(GetParam().name);
+    const int format = GetParam().format;
+    const std::vector<double> reference = ReferenceBgr(f);
+    // Each 2 x 2 group of the reference averaged, compared with the fast picture's pixels.
+    const auto fast = Decode(f.frame, format, f.width, -f.height, kCindrellFast);
+    const std::vector<double> pic = PictureOf(fast, f.width, f.height, false);
+    std::vector<double> a, b;
+    const bool field = std::string(GetParam().name).find("field") != std::string::npos;
+    for (int y = 0; y + 1 < f.height; y += 2) {
+        for (int x = 0; x < f.width; x += 2) {
+            for (int c = 0; c < 3; ++c) {
+                auto at = [&](const std::vector<double> &p, int yy, int xx) {
+                    return p[(size_t(yy) * f.width + xx) * 3 + c];
+                };
+                a.push_back(at(pic, y, x));
+                // Field macroblocks pair lines of one field; the picture is smooth enough that
+                // the frame pair stays close.
+                b.push_back((at(reference, y, x) + at(reference, y, x + 1) + at(reference, y + 1, x)
+                             + at(reference, y + 1, x + 1))
+                            / 4);
+            }
+        }
+    }
+    EXPECT_GE(Psnr(a, b), field ? 18.0 : 24.0);
+}
+
+// Every pixel of the fast picture is written, at both widths, and nothing outside it (the
+// buffers are exact).
+TEST_P(DecodeFrameTest, FastDecodeFillsThePicture)
+{
+    const DvdecFixture f = LoadDvdecFixture(GetParam().name);
+    const int format = GetParam().format;
+    if (std::string(GetParam().name).find("field") != std::string::npos) {
+        GTEST_SKIP() << "field macroblocks of the half row are left alone";
+    }
+    for (int w : {CindrellCodedWidth(format), CindrellDisplayWidth(format)}) {
+        EXPECT_EQ(Decode(f.frame, format, w, f.height, kCindrellFast, 0x00),
+                  Decode(f.frame, format, w, f.height, kCindrellFast, 0xff))
+            << w;
+    }
+}
+
+TEST_P(DecodeFrameTest, ThreadCountDoesNotChangeThePicture)
+{
+    const DvdecFixture f = LoadDvdecFixture(GetParam().name);
+    const int format = GetParam().format;
+    const int wide = CindrellDisplayWidth(format);
+    for (int mode : {kCindrellFull, kCindrellFast}) {
+        gCindrellState.threadCount = 1;
+        const auto one = Decode(f.frame, format, wide, f.height, mode);
+        for (int threads : {3, 8}) {
+            gCindrellState.threadCount = threads;
+            EXPECT_EQ(Decode(f.frame, format, wide, f.height, mode), one)
+                << "mode " << mode << ", threads " << threads;
+        }
+    }
+}
+
+TEST_P(DecodeFrameTest, HostileFramesFailOrDecodeWithoutHarm)
+{
+    const DvdecFixture f = LoadDvdecFixture(GetParam().name);
+    const int format = GetParam().format;
+    const int width = CindrellCodedWidth(format);
+    const int wide = CindrellDisplayWidth(format);
+    const size_t bytes = CindrellFrameBytes(format);
+    std::vector<uint8_t> out(size_t(Pitch(wide)) * f.height, 0x5a);
+    const std::vector<uint8_t> untouched = out;
+    // Short frames, copied to exact-size buffers: an error, and the picture is left alone.
+    for (size_t size : {size_t(0), size_t(1), size_t(80), bytes / 2, bytes - 1}) {
+        std::vector<uint8_t> cut(f.frame.begin(), f.frame.begin() + ptrdiff_t(size));
+        for (int mode : {kCindrellFull, kCindrellFast}) {
+            lc::Status st = CindrellDecodeFrame(out.data(), wide, f.height, cut.data(), cut.size(),
+                                                out.data(), mode, 0, 0, format, 24, 1, 0);
+            EXPECT_EQ(st.error(), lc::Error::BadData) << size;
+        }
+    }
+    EXPECT_EQ(out, untouched);
+    // Garbage of the right size, and the real frame with damaged bytes: decoded, no overrun.
+    std::vector<std::vector<uint8_t>> frames = {GarbageFrame(bytes, 1), GarbageFrame(bytes, 77),
+                                                std::vector<uint8_t>(bytes, 0xff), f.frame};
+    for (size_t i = 0; i < bytes; i += 97) {
+        frames.back()[i] ^= uint8_t(0x5a + i);
+    }
+    for (const auto &frame : frames) {
+        for (int mode : {kCindrellFull, kCindrellFast}) {
+            for (int w : {width, wide}) {
+                std::vector<uint8_t> exact(size_t(Pitch(w)) * f.height);
+                lc::Status st =
+                    CindrellDecodeFrame(exact.data(), w, f.height, frame.data(), frame.size(),
+                                        exact.data(), mode, 0, 0, format, 24, 1, 0);
+                EXPECT_TRUE(st.ok());
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DecodeFrameTest, ::testing::ValuesIn(kKinds),
+                         [](const auto &p) { return std::string(p.param.name); });
+
+TEST_F(DriverTest, FastDecodeLeavesHalfRowFieldMacroblocksAlone)
+{
+    const DvdecFixture f = LoadDvdecFixture("1080i60");
+    // A half-row macroblock, its mode bit set.
+    std::vector<uint8_t> frame = f.frame;
+    MacroblockPlace place{};
+    for (int s = 0; s < 27 && place.y != 1072; ++s) {
+        for (int r = 0; r < 10 && place.y != 1072; ++r) {
+            for (int m = 0; m < 5 && place.y != 1072; ++m) {
+                place = gCindrellTables.positionTable[1][PositionIndex(3, m, r, s)];
+                if (place.y == 1072) {
+                    frame[gCindrellTables.difAddressTable[1][DifAddressIndex(3, r, m, s)].offset
+                          + 5] |= 0x40;
+                }
+            }
+        }
+    }
+    ASSERT_EQ(place.y, 1072);
+    const auto zeros = Decode(frame, 1, 1280, -1080, kCindrellFast, 0x00);
+    const auto ones = Decode(frame, 1, 1280, -1080, kCindrellFast, 0xff);
+    for (int y = 0; y < 1080; ++y) {
+        for (int x = 0; x < 1280; ++x) {
+            const bool inside = y >= 1072 && x >= 2 * place.x && x < 2 * place.x + 32;
+            const size_t at = size_t(y) * Pitch(1280) + 3 * size_t(x);
+            ASSERT_EQ(zeros[at] != ones[at], inside) << x << "," << y;
+        }
+    }
+}
+
+// The fast decoding widens by repeating colours: display column -> the coded column whose colour
+// it shows. A 4/3 block's columns that reach into its right neighbour belong to the neighbour.
+TEST_F(DriverTest, FastWideningRepeatsColoursIntoTheirColumns)
+{
+    struct Case
+    {
+        const char *name;
+        int format;
+        int display, coded;
+    };
+    const Case cases[] = {
+        {"1080i60", 1, 0, 0},       {"1080i60", 1, 1, 0},       {"1080i60", 1, 3, 2},
+        {"1080i60", 1, 12, 8},      {"1080i60", 1, 15, 10},     {"1080i60", 1, 23, 14},
+        {"1080i60", 1, 1919, 1278}, {"720p60", 2, 9, 6},        {"720p60", 2, 10, 8},
+        {"720p60", 2, 13, 10},      {"720p60", 2, 14, 10},      {"720p60", 2, 15, 12},
+        {"720p60", 2, 20, 14},      {"720p60", 2, 21, 16},      {"720p60", 2, 1279, 958},
+        {"1080i50", 3, 9, 6},       {"1080i50", 3, 10, 8},      {"1080i50", 3, 20, 14},
+        {"1080i50", 3, 21, 16},     {"1080i50", 3, 1919, 1438},
+    };
+    for (const Case &c : cases) {
+        const DvdecFixture f = LoadDvdecFixture(c.name);
+        const int wide = CindrellDisplayWidth(c.format);
+        const auto coded = Decode(f.frame, c.format, f.width, -f.height, kCindrellFast);
+        const auto widened = Decode(f.frame, c.format, wide, -f.height, kCindrellFast);
+        for (int y = 0; y < f.height; y += 7) {
+            ASSERT_EQ(0, std::memcmp(&widened[size_t(y) * Pitch(wide) + 3 * size_t(c.display)],
+                                     &coded[size_t(y) * Pitch(f.width) + 3 * size_t(c.coded)], 3))
+                << c.name << " column " << c.display << " line " << y;
+        }
+    }
+}
+
+// Two callers at once (the player and a conversion) take turns on the process-wide contexts.
+TEST_F(DriverTest, ConcurrentCallersGetTheirOwnPictures)
+{
+    const DvdecFixture a = LoadDvdecFixture("720p60");
+    const DvdecFixture b = LoadDvdecFixture("1080i50");
+    const auto expectA = Decode(a.frame, 2, 1280, 720, kCindrellFull);
+    const auto expectB = Decode(b.frame, 3, 1920, 1080, kCindrellFast);
+    std::vector<uint8_t> gotA, gotB;
+    lc::Thread other;
+    ASSERT_TRUE(other.Start([&] {
+        for (int i = 0; i < 3; ++i) {
+            gotB = Decode(b.frame, 3, 1920, 1080, kCindrellFast);
+        }
+    }));
+    for (int i = 0; i < 3; ++i) {
+        gotA = Decode(a.frame, 2, 1280, 720, kCindrellFull);
+        CindrellInit();
+    }
+    other.Join();
+    EXPECT_EQ(gotA, expectA);
+    EXPECT_EQ(gotB, expectB);
+}
+
+TEST_F(DriverTest, SegmentRangesSplitEvenly)
+{
+    struct Case
+    {
+        int k, n, count, base, first, last;
+    };
+    const Case cases[] = {
+        {0, 1, 270, 0, 0, 269},     {0, 1, 297, 0, 0, 296},      {0, 1, 27, 297, 297, 323},
+        {0, 3, 270, 0, 0, 89},      {1, 3, 270, 0, 90, 179},     {2, 3, 270, 0, 180, 269},
+        {0, 16, 27, 297, 297, 297}, {1, 16, 27, 297, 298, 299},  {2, 16, 27, 297, 300, 301},
+        {3, 16, 27, 297, 302, 302}, {15, 16, 27, 297, 322, 323}, {7, 8, 1080, 0, 945, 1079},
+    };
+    for (const Case &c : cases) {
+        int first = 0;
+        int last = 0;
+        CindrellSplit(c.k, c.n, c.count, c.base, &first, &last);
+        EXPECT_EQ(first, c.first) << c.k << "/" << c.n;
+        EXPECT_EQ(last, c.last) << c.k << "/" << c.n;
+    }
+}
+
+TEST_F(DriverTest, InitCountsProcessorsUpToTheJobs)
+{
+    EXPECT_GE(gCindrellState.threadCount, 1);
+    EXPECT_LE(gCindrellState.threadCount, kCindrellMaxThreads);
+}
+
+TEST_F(DriverTest, BadArgumentsAreRefused)
+{
+    const std::vector<uint8_t> frame(480000, 0);
+    std::vector<uint8_t> out(size_t(Pitch(1920)) * 1080);
+    struct Case
+    {
+        int width, height, mode, format, bits, decimation, mirror;
+    };
+    const Case cases[] = {
+        {1280, 1080, 1, 0, 24, 1, 0}, {1280, 1080, 1, 5, 24, 1, 0}, {1280, 720, 1, 1, 24, 1, 0},
+        {1279, 1080, 1, 1, 24, 1, 0}, {960, 1080, 1, 1, 24, 1, 0},  {1921, 1080, 1, 1, 24, 1, 0},
+        {1280, 1080, 2, 1, 24, 1, 0}, {1280, 1080, 1, 1, 32, 1, 0}, {1280, 1080, 1, 1, 24, 2, 0},
+        {1280, 1080, 1, 1, 24, 1, 1}, {1280, 0, 1, 1, 24, 1, 0},
+    };
+    for (const Case &c : cases) {
+        lc::Status st =
+            CindrellDecodeFrame(out.data(), c.width, c.height, frame.data(), frame.size(),
+                                out.data(), c.mode, 0, 0, c.format, c.bits, c.decimation, c.mirror);
+        EXPECT_EQ(st.error(), lc::Error::InvalidArgument) << c.width << "x" << c.height;
+    }
+}
+
+std::vector<std::string> gMessages;
+std::atomic<int> gStartsLeft{0};
+
+void RecordMessage(const char *text, const char *caption)
+{
+    gMessages.push_back(std::string(caption) + ": " + text);
+}
+
+bool StartSome(lc::Thread &thread, std::function<void()> body)
+{
+    if (gStartsLeft.fetch_sub(1) <= 0) {
+        return false;
+    }
+    return thread.Start(std::move(body));
+}
+
+TEST_F(DriverTest, ThreadThatCannotStartIsReportedAndTheFrameAbandoned)
+{
+    struct Case
+    {
+        int format;
+        int startsAllowed;
+        const char *message;
+    };
+    // With 2 threads: a channel wave, the 12th-sequence wave of 1080i50, the Stretch wave.
+    const Case cases[] = {
+        {1, 0, "Cindrell: Could not create Decode thread"},
+        {1, 3, "Cindrell: Could not create Decode thread"},
+        {3, 8, "Cindrell: Could not create Decode process"},
+        {1, 8, "Cindrell: Could not create Stretch thread"},
+        {2, 4, "Cindrell: Could not create Stretch thread"},
+    };
+    gCindrellState.threadCount = 2;
+    gCindrellHooks.messageBox = RecordMessage;
+    gCindrellState.startThread = StartSome;
+    for (const Case &c : cases) {
+        gMessages.clear();
+        gStartsLeft = c.startsAllowed;
+        const std::vector<uint8_t> frame = GarbageFrame(CindrellFrameBytes(c.format), 5);
+        const int width = CindrellCodedWidth(c.format);
+        std::vector<uint8_t> out(size_t(Pitch(width)) * CindrellLines(c.format));
+        lc::Status st =
+            CindrellDecodeFrame(out.data(), width, CindrellLines(c.format), frame.data(),
+                                frame.size(), out.data(), 1, 0, 0, c.format, 24, 1, 0);
+        EXPECT_FALSE(st.ok());
+        EXPECT_EQ(gMessages, std::vector<std::string>{c.message})
+            << c.format << " " << c.startsAllowed;
+    }
+}
+
+TEST_F(DriverTest, SeventwentyLineFramesChooseTheirChannelPairByTheSecondByte)
+{
+    const DvdecFixture f = LoadDvdecFixture("720p60");
+    ASSERT_TRUE(f.frame[1] & 4);
+    std::vector<uint8_t> other = f.frame;
+    other[1] &= uint8_t(~4);
+    const std::vector<uint8_t> a = DecodeWork(f.frame, 2);
+    const std::vector<uint8_t> b = DecodeWork(other, 2);
+    EXPECT_NE(a, b);
+    // Channels 2 and 3 read the same DIF blocks as 0 and 1, placed elsewhere.
+    std::map<uint32_t, MacroblockPlace> placeOfBlock;
+    for (int c = 0; c < 2; ++c) {
+        for (int r = 0; r < 10; ++r) {
+            for (int m = 0; m < 5; ++m) {
+                for (int s = 0; s < 27; ++s) {
+                    placeOfBlock[gCindrellTables.difAddressTable[2][DifAddressIndex(c, r, m, s)]
+                                     .offset] =
+                        gCindrellTables.positionTable[2][PositionIndex(c, m, r, s)];
+                }
+            }
+        }
+    }
+    const int pitch = Pitch(960);
+    int compared = 0;
+    for (int c = 2; c < 4; ++c) {
+        for (int r = 0; r < 10; ++r) {
+            for (int m = 0; m < 5; ++m) {
+                for (int s = 0; s < 27; ++s) {
+                    const uint32_t offset =
+                        gCindrellTables.difAddressTable[2][DifAddressIndex(c, r, m, s)].offset;
+                    ASSERT_EQ(placeOfBlock.count(offset), 1u);
+                    const MacroblockPlace pa = placeOfBlock[offset];
+                    const MacroblockPlace pb =
+                        gCindrellTables.positionTable[2][PositionIndex(c, m, r, s)];
+                    for (int line = 0; line < 16; ++line) {
+                        ASSERT_EQ(0, std::memcmp(&a[size_t(pa.y + line) * pitch + pa.x],
+                                                 &b[size_t(pb.y + line) * pitch + pb.x], 16));
+                    }
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(compared, 2700);
+}
+
+} // namespace

@@ -1,0 +1,289 @@
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "mp2decode/player.h"
+#include "mp2decode/transplit.h"
+#include "tests/mp2decode/mp2_test_support.h"
+
+namespace {
+
+using mp2_test::CallMain;
+using mp2_test::Fixture;
+using mp2_test::ReadAiff;
+using mp2_test::ReadFile;
+using mp2_test::S16Be;
+using mp2_test::WorkDir;
+using mp2_test::WriteFile;
+
+constexpr unsigned kFrameSamples = 1152;
+// libmad's fixed point against ffmpeg's float synthesis, then dither: a few steps apart.
+constexpr int kSampleTolerance = 4;
+// Two dithered decodes of the same frames: each is within about two steps of the exact value.
+constexpr int kDitherPairTolerance = 6;
+
+struct Decoded
+{
+    int result = -1;
+    mp2_test::Aiff aiff;
+    std::vector<int16_t> samples;
+};
+
+// The converter's call: quiet, AIFF output, the input.
+Decoded Decode(const char *name, const std::string &input)
+{
+    std::string out = WorkDir(name) + "/temp.aiff";
+    Decoded d;
+    d.result = CallMain(Mp2DecodeMain, {"mp2decode", input, "-Q", "-o", out});
+    d.aiff = ReadAiff(out);
+    d.samples = S16Be(d.aiff.data.data(), d.aiff.data.size());
+    return d;
+}
+
+std::vector<int16_t> FfmpegSamples(const char *name)
+{
+    std::vector<uint8_t> raw = ReadFile(Fixture(name));
+    return S16Be(raw.data(), raw.size());
+}
+
+int MaxDifference(const std::vector<int16_t> &a, const std::vector<int16_t> &b, size_t stride = 1,
+                  size_t offset = 0)
+{
+    int worst = 0;
+    for (size_t i = 0; i < a.size() && (i * stride + offset) < b.size(); ++i) {
+        int d = std::abs(int(a[i]) - int(b[i * stride + offset]));
+        worst = d > worst ? d : worst;
+    }
+    return worst;
+}
+
+TEST(Mp2Decode, StereoLayerTwoMatchesFfmpeg)
+{
+    Decoded d = Decode("stereo", Fixture("mp2_stereo.mp2"));
+    ASSERT_EQ(d.result, 0);
+    ASSERT_TRUE(d.aiff.ok);
+    EXPECT_EQ(d.aiff.channels, 2u);
+    EXPECT_EQ(d.aiff.bits, 16u);
+    const uint8_t rate48k[10] = {0x40, 0x0E, 0xBB, 0x80, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(d.aiff.rate, rate48k, 10), 0);
+    EXPECT_EQ(d.aiff.formSize, d.aiff.fileSize - 8);
+    std::vector<int16_t> reference = FfmpegSamples("mp2_stereo.s16be");
+    ASSERT_EQ(d.samples.size(), reference.size());
+    EXPECT_EQ(d.aiff.frames, reference.size() / 2);
+    EXPECT_LE(MaxDifference(d.samples, reference), kSampleTolerance);
+}
+
+TEST(Mp2Decode, TransportStreamAudioDecodesThroughItsPesHeaders)
+{
+    std::string dir = WorkDir("ts_chain");
+    std::string mp2 = dir + "/temp.mp2";
+    ASSERT_NE(CallMain(TransplitMain, {"transplit", Fixture("mp2_av.ts"), mp2}), -1);
+    Decoded fromTs = Decode("ts_chain_out", mp2);
+    Decoded fromEs = Decode("ts_chain_es", Fixture("mp2_av_audio.mp2"));
+    ASSERT_EQ(fromTs.result, 0);
+    ASSERT_TRUE(fromTs.aiff.ok);
+    // Every frame of the elementary stream, none lost to the headers between them.
+    size_t frames = ReadFile(Fixture("mp2_av_audio.mp2")).size() / 576;
+    EXPECT_EQ(fromTs.aiff.frames, frames * kFrameSamples);
+    EXPECT_EQ(fromTs.aiff.frames, fromEs.aiff.frames);
+    EXPECT_LE(MaxDifference(fromTs.samples, fromEs.samples), kDitherPairTolerance);
+}
+
+TEST(Mp2Decode, ChannelLayouts)
+{
+    // Mono stays mono.
+    Decoded mono = Decode("mono", Fixture("mp2_mono.mp2"));
+    ASSERT_EQ(mono.result, 0);
+    EXPECT_EQ(mono.aiff.channels, 1u);
+    EXPECT_EQ(mono.aiff.soundSize, 8 + mono.aiff.frames * 2);
+    // Dual channel gives a mono file of the first channel.
+    Decoded dual = Decode("dual", Fixture("mp2_dual.mp2"));
+    ASSERT_EQ(dual.result, 0);
+    EXPECT_EQ(dual.aiff.channels, 1u);
+    std::vector<int16_t> reference = FfmpegSamples("mp2_stereo.s16be");
+    ASSERT_EQ(dual.samples.size() * 2, reference.size());
+    EXPECT_LE(MaxDifference(dual.samples, reference, 2, 0), kSampleTolerance);
+    EXPECT_GT(MaxDifference(dual.samples, reference, 2, 1), 1000); // not the second channel
+}
+
+TEST(Mp2Decode, CdAudioResamplesAndForcesStereo)
+{
+    // The CD module takes only 44100 Hz stereo: the mono 48 kHz tone is resampled and doubled.
+    std::string out = WorkDir("cdda") + "/out.cdr";
+    ASSERT_EQ(CallMain(Mp2DecodeMain, {"mp2decode", "-Q", "-o", out, Fixture("mp2_mono.mp2")}), 0);
+    std::vector<uint8_t> raw = ReadFile(out);
+    ASSERT_EQ(raw.size() % 2352, 0u);
+    size_t frames = raw.size() / 4;
+    size_t expected = size_t(42) * kFrameSamples * 44100 / 48000;
+    EXPECT_GE(frames, expected - 2);
+    EXPECT_LT(frames, expected + 588 + 2);
+    std::vector<int16_t> s = S16Be(raw.data(), raw.size());
+    // Rising zero crossings of the left channel: a 1 kHz tone. The encoder's delay leaves
+    // dithered silence at the start, which is passed over.
+    long first = -1;
+    long last = -1;
+    long crossings = 0;
+    for (size_t i = 2000; i < 40000; ++i) {
+        EXPECT_EQ(s[2 * i], s[2 * i + 1]) << i;
+        if (s[2 * (i - 1)] < 0 && s[2 * i] >= 0) {
+            first = first < 0 ? long(i) : first;
+            last = long(i);
+            ++crossings;
+        }
+    }
+    ASSERT_GT(crossings, 100);
+    EXPECT_NEAR(double(crossings - 1) * 44100 / double(last - first), 1000.0, 2.0);
+}
+
+TEST(Mp2Decode, XingFrameIsNotPlayed)
+{
+    Decoded d = Decode("xing", Fixture("mp2_xing.mp3"));
+    ASSERT_EQ(d.result, 0);
+    std::vector<uint8_t> text = ReadFile(Fixture("mp2_xing.frames"));
+    unsigned long frames = std::strtoul(std::string(text.begin(), text.end()).c_str(), nullptr, 10);
+    ASSERT_GT(frames, 10u);
+    EXPECT_EQ(d.aiff.frames, frames * kFrameSamples);
+}
+
+TEST(Mp2Decode, DamagedAndHostileInputs)
+{
+    struct Case
+    {
+        const char *name;
+        std::string input;
+        int result;
+        uint32_t frames;
+    } cases[] = {
+        // An ID3v2 tag in front is skipped on lost sync.
+        {"id3", Fixture("mp2_id3.mp2"), 0, 42 * kFrameSamples},
+        // A tag claiming 256 MB swallows the rest of the file, nothing more.
+        {"hugeid3", Fixture("mp2_hugeid3.mp2"), 0, 0},
+        // Cut inside the 21st frame: the partial frame is dropped.
+        {"cut", Fixture("mp2_cut.mp2"), 0, 20 * kFrameSamples},
+        // Missing input: a failure, but the AIFF header is completed.
+        {"missing", WorkDir("missing") + "/none.mp2", 4, 0},
+    };
+    for (const Case &c : cases) {
+        Decoded d = Decode(c.name, c.input);
+        EXPECT_EQ(d.result, c.result) << c.name;
+        ASSERT_TRUE(d.aiff.ok) << c.name;
+        EXPECT_EQ(d.aiff.frames, c.frames) << c.name;
+    }
+    // Garbage, and PES-like junk: no frames, an empty but valid file.
+    std::string dir = WorkDir("garbage");
+    std::vector<uint8_t> junk(30000);
+    for (size_t i = 0; i < junk.size(); ++i) {
+        junk[i] = uint8_t((i * 2654435761u) >> 13);
+    }
+    WriteFile(dir + "/junk.mp2", junk);
+    WriteFile(dir + "/empty.mp2", {});
+    for (const char *name : {"junk.mp2", "empty.mp2"}) {
+        Decoded d = Decode("garbage_out", dir + "/" + name);
+        EXPECT_EQ(d.result, 0) << name;
+        ASSERT_TRUE(d.aiff.ok) << name;
+        EXPECT_EQ(d.aiff.fileSize, 54u + (d.aiff.soundSize - 8) + ((d.aiff.soundSize - 8) & 1));
+    }
+}
+
+TEST(Mp2Decode, TagsAreShownWhenNotQuiet)
+{
+    // A tag in front of the file, and one between the frames of a file without one.
+    std::vector<uint8_t> plain = ReadFile(Fixture("mp2_stereo.mp2"));
+    std::vector<uint8_t> front = ReadFile(Fixture("mp2_id3.mp2"));
+    std::vector<uint8_t> tag(front.begin(), front.end() - long(plain.size()));
+    std::vector<uint8_t> middle(plain.begin(), plain.begin() + 576 * 5);
+    middle.insert(middle.end(), tag.begin(), tag.end());
+    middle.insert(middle.end(), plain.begin() + 576 * 5, plain.end());
+    std::string dir = WorkDir("tags");
+    WriteFile(dir + "/middle.mp2", middle);
+    for (const std::string &input : {Fixture("mp2_id3.mp2"), dir + "/middle.mp2"}) {
+        testing::internal::CaptureStderr();
+        int result = CallMain(Mp2DecodeMain, {"mp2decode", "-o", dir + "/out.aiff", input});
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(result, 0);
+        EXPECT_NE(err.find("Title: Tone"), std::string::npos) << err;
+        EXPECT_NE(err.find("42 frames decoded"), std::string::npos) << err;
+        EXPECT_EQ(ReadAiff(dir + "/out.aiff").frames, 42 * kFrameSamples);
+    }
+}
+
+TEST(Mp2Decode, HugeTagInsideTheStreamIsNotAllocated)
+{
+    // Shown tags are read whole; one that claims more than the file holds is skipped unread.
+    std::vector<uint8_t> plain = ReadFile(Fixture("mp2_stereo.mp2"));
+    std::vector<uint8_t> input(plain.begin(), plain.begin() + 576 * 5);
+    const uint8_t huge[10] = {'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
+    input.insert(input.end(), huge, huge + 10);
+    input.insert(input.end(), plain.begin() + 576 * 5, plain.end());
+    std::string dir = WorkDir("huge_shown");
+    WriteFile(dir + "/in.mp2", input);
+    testing::internal::CaptureStderr();
+    int result = CallMain(Mp2DecodeMain, {"mp2decode", "-o", dir + "/out.aiff", dir + "/in.mp2"});
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, 0);
+    EXPECT_NE(err.find("EOF while reading tag data"), std::string::npos) << err;
+    EXPECT_EQ(ReadAiff(dir + "/out.aiff").frames, 5 * kFrameSamples);
+}
+
+TEST(Mp2Decode, SecondOfTwoBadCrcFramesIsMuted)
+{
+    Decoded d = Decode("badcrc", Fixture("mp2_badcrc.mp2"));
+    ASSERT_EQ(d.result, 0);
+    ASSERT_EQ(d.aiff.frames, 42 * kFrameSamples);
+    auto peak = [&](size_t frame, size_t from) {
+        int worst = 0;
+        for (size_t i = frame * kFrameSamples + from; i < (frame + 1) * kFrameSamples; ++i) {
+            worst = std::max(
+                {worst, std::abs(int(d.samples[2 * i])), std::abs(int(d.samples[2 * i + 1]))});
+        }
+        return worst;
+    };
+    EXPECT_GT(peak(9, 0), 10000);
+    // The synthesis filter rings out over the first samples of the muted frame; then only the
+    // dither is left.
+    EXPECT_LE(peak(11, 600), 8);
+    EXPECT_GT(peak(13, 0), 10000);
+}
+
+TEST(Mp2Decode, ArgumentsAreScannedGnuStyle)
+{
+    std::string dir = WorkDir("arguments");
+    std::string in = Fixture("mp2_mono.mp2");
+    std::string out = dir + "/x.aiff";
+    // Options after the path, fewer or more arguments than the converter passes: the path is
+    // the first argument left after the options.
+    const std::vector<std::vector<std::string>> forms = {
+        {"mp2decode", "-o", out, in},
+        {"mp2decode", "-Q", "-q", "-Q", "-o", out, in},
+        {"mp2decode", in, "-o", out, "-Q"},
+        {"mp2decode", "--very-quiet", "--output", out, in},
+    };
+    for (const auto &form : forms) {
+        ASSERT_EQ(CallMain(Mp2DecodeMain, form), 0) << form.size();
+        mp2_test::Aiff a = ReadAiff(out);
+        ASSERT_TRUE(a.ok);
+        EXPECT_EQ(a.channels, 1u);
+        EXPECT_GT(a.frames, 0u);
+    }
+    // No -o: the live output, which this system lacks, fails the run.
+    EXPECT_EQ(CallMain(Mp2DecodeMain, {"mp2decode", "-Q", in}), 4);
+}
+
+TEST(Mp2DecodeDeathTest, UnusableCommandLinesEndTheProcess)
+{
+    std::string in = Fixture("mp2_mono.mp2");
+    std::string dir = WorkDir("death");
+    EXPECT_EXIT(CallMain(Mp2DecodeMain, {"mp2decode", "-o", dir + "/x.null", in}),
+                testing::ExitedWithCode(1), "unknown output format type for \".*x.null\"");
+    EXPECT_EXIT(
+        CallMain(Mp2DecodeMain, {"mp2decode", "-o", dir + "/a.aiff", "-o", dir + "/b.wav", in}),
+        testing::ExitedWithCode(1), "multiple output destinations not supported");
+    EXPECT_EXIT(CallMain(Mp2DecodeMain, {"mp2decode", "-Q", "-o", dir + "/a.aiff"}),
+                testing::ExitedWithCode(2), "");
+}
+
+} // namespace

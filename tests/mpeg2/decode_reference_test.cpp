@@ -1,0 +1,87 @@
+// Pictures decoded by the system against ffmpeg's decode of the same streams.
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "mpeg2/mpeg_stream_info.h"
+#include "mpeg2_test_support.h"
+
+namespace {
+
+double Psnr(const uint8_t *a, const uint8_t *b, size_t n)
+{
+    double se = 0;
+    for (size_t i = 0; i < n; ++i) {
+        double d = double(a[i]) - double(b[i]);
+        se += d * d;
+    }
+    if (se == 0) {
+        return 99.0;
+    }
+    return 10.0 * std::log10(255.0 * 255.0 * double(n) / se);
+}
+
+struct ReferenceCase
+{
+    const char *stream;
+    int width;
+    int height;
+    int chromaFormat;
+    int streamKind;
+    int minPictures; // the last reference picture of a run is never handed over
+};
+
+class DecodeReference : public ::testing::TestWithParam<ReferenceCase>
+{
+};
+
+TEST_P(DecodeReference, EveryPictureMatchesFfmpeg)
+{
+    const ReferenceCase &c = GetParam();
+    DecoderHarness h;
+    std::vector<CollectedPicture> got = h.DecodeWholeFile(Mpeg2Fixture(c.stream));
+    std::string base = std::string(c.stream).substr(0, std::string(c.stream).rfind('.'));
+    std::vector<uint8_t> ref = ReadFileBytes(Mpeg2Fixture(base + ".yuv"));
+    EXPECT_EQ(gMpegStreamInfo.horizontalSize.load(), c.width);
+    EXPECT_EQ(gMpegStreamInfo.verticalSize.load(), c.height);
+    EXPECT_EQ(gMpegStreamInfo.chromaFormat.load(), c.chromaFormat);
+    EXPECT_EQ(gMpegStreamInfo.streamKind.load(), c.streamKind);
+    size_t cw = c.chromaFormat == 3 ? c.width : (c.width + 1) / 2;
+    size_t ch = c.chromaFormat == 1 ? (c.height + 1) / 2 : c.height;
+    size_t frameBytes = size_t(c.width) * c.height + 2 * cw * ch;
+    ASSERT_GT(frameBytes, 0u);
+    size_t refFrames = ref.size() / frameBytes;
+    ASSERT_GE(int(got.size()), c.minPictures);
+    ASSERT_LE(got.size(), refFrames);
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].index, int(i));
+        const uint8_t *r = ref.data() + i * frameBytes;
+        size_t sizes[3] = {size_t(c.width) * c.height, cw * ch, cw * ch};
+        const char *names[3] = {"Y", "Cb", "Cr"};
+        for (int p = 0; p < 3; ++p) {
+            ASSERT_EQ(got[i].planes[p].size(), sizes[p]);
+            double psnr = Psnr(got[i].planes[p].data(), r, sizes[p]);
+            EXPECT_GE(psnr, 40.0) << c.stream << " picture " << i << " " << names[p];
+            r += sizes[p];
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, DecodeReference,
+                         ::testing::Values(ReferenceCase{"mpeg2_ntsc_vob.vob", 720, 480, 1, 1, 13},
+                                           ReferenceCase{"mpeg2_pal_ts.ts", 720, 576, 1, 2, 10},
+                                           ReferenceCase{"mpeg2_cif_tables.m2v", 352, 288, 1, 0, 8},
+                                           ReferenceCase{"mpeg2_wide_vob.vob", 320, 180, 1, 1, 10},
+                                           ReferenceCase{"mpeg2_yuv422.m2v", 352, 288, 2, 0, 6},
+                                           ReferenceCase{"mpeg2_fields.m2v", 32, 32, 1, 0, 2},
+                                           ReferenceCase{"mpeg2_fields_16x8.m2v", 32, 32, 1, 0, 2},
+                                           ReferenceCase{"mpeg2_dual_prime.m2v", 32, 64, 1, 0, 2}),
+                         [](const auto &param) {
+                             std::string s = param.param.stream;
+                             return s.substr(6, s.find('.') - 6);
+                         });
+
+} // namespace
