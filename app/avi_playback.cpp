@@ -551,7 +551,7 @@ void InstallAviPlaybackHooks()
     gUiHooks.resizePlaybackWindow = &AviResizePlaybackWindow;
 }
 
-int OpenVfwDecompressor()
+int PlaybackOpenDecompressor()
 {
     AviPlayback &p = gAviPlayback;
     if (gAviReadState.isUncompressed) {
@@ -578,21 +578,24 @@ int OpenVfwDecompressor()
     return 1;
 }
 
-int VfwDecompressFrame(uint8_t *destination, const uint8_t *data, int bytes)
+int PlaybackDecompressFrame(const uint8_t *data, int size, uint8_t *out)
 {
     AviPlayback &p = gAviPlayback;
     if (gAviReadState.isUncompressed) {
+        return 1;
+    }
+    if (!p.decompressor || !out || !data || size <= 0) {
         return 0;
     }
-    if (!p.decompressor || !destination || !data || bytes <= 0) {
-        return -1;
-    }
-    SetInputSizeImage(uint32_t(bytes));
+    SetInputSizeImage(uint32_t(size));
     return gPlaybackDecompressor.decompress(p.decompressor, p.inputFormat, data, &p.outputFormat,
-                                            destination);
+                                            out)
+                   == 0
+               ? 1
+               : 0;
 }
 
-void CloseVfwDecompressor()
+void PlaybackCloseDecompressor()
 {
     if (gAviReadState.isUncompressed) {
         return;

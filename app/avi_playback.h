@@ -95,14 +95,14 @@ void AviResizePlaybackWindow();
 // resizePlaybackWindow).
 void InstallAviPlaybackHooks();
 
-// For the passes.
+// For the passes (passes/vfw_output.h has stand-ins of the same shape until these are hooked in).
 // Opens and begins the decompressor for the AVI open in the reader: 1 ok (always for
 // uncompressed AVI), 0 failed.
-int OpenVfwDecompressor();
-// Decompresses one frame into destination (32-bit bottom-up, the output format's size); nothing
-// for uncompressed AVI. 0 ok.
-int VfwDecompressFrame(uint8_t *destination, const uint8_t *data, int bytes);
-void CloseVfwDecompressor();
+int PlaybackOpenDecompressor();
+// Decompresses one frame of size bytes into out (32-bit bottom-up, the reader's frame size):
+// 1 ok, 0 failed. Uncompressed AVI: nothing is done, 1.
+int PlaybackDecompressFrame(const uint8_t *data, int size, uint8_t *out);
+void PlaybackCloseDecompressor();
 // Paints a bottom-up 24-bit frame into the picture window, refitting the main frame when the size
 // differs from the frame painted last.
 void PaintRgbFrame(const uint8_t *bits, int height, int width);

@@ -4,6 +4,9 @@
 
 #include "app/avi_playback.h"
 #include "app/player_controls_template.h"
+#include "mpeg2/mpeg2_hooks.h"
+#include "mpeg2/mpeg_decoder_control.h"
+#include "mpeg2/mpeg_decoder_thread.h"
 #include "passes/process_control.h"
 #include "platform/ui/window.h"
 
@@ -196,4 +199,26 @@ void ResumeMpegForProcessing()
     if (gMpegPlayerHooks.startOrPauseDecoding) {
         gMpegPlayerHooks.startOrPauseDecoding();
     }
+}
+
+void InstallPlayerHooks()
+{
+    MpegPlayerHooks &h = gMpegPlayerHooks;
+    h.openAndStartDecoder = &OpenMpegAndStartDecoder;
+    h.startOrPauseDecoding = &StartOrPauseMpegDecoding;
+    h.seekToSlider = &SeekMpegToSlider;
+    h.stopDecoder = &StopMpegDecoder;
+    h.decoderRunning = &IsMpegDecoderRunning;
+    h.setProcessingMode = [](int mode) { gMpegDecoderControl.processingMode = mode; };
+    h.requestSingleStep = [] {
+        gMpegDecoderControl.paused = 1;
+        gMpegDecoderControl.singleStep = 1;
+    };
+    h.clearForProcessing = [] {
+        gMpegDecoderControl.seekPercent = 0;
+        ClearSequenceSeen();
+    };
+    gMpeg2Hooks.setPlayerSlider = &SetPlayerSlider;
+    gMpeg2Hooks.playerSliderValue = [] { return gPlayerState.sliderPercent.load(); };
+    InstallAviPlaybackHooks();
 }

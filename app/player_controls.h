@@ -68,3 +68,8 @@ void ShowAviPlayer();
 void SetPlayerSlider(int percent);
 // Restarts the MPEG-2 decoder over the whole stream for a processing pass.
 void ResumeMpegForProcessing();
+
+// Start-up: points gMpegPlayerHooks at the MPEG-2 decoder thread, gives the decoder the slider
+// (Mpeg2Hooks setPlayerSlider, playerSliderValue) and installs the playback window's hooks of the
+// passes (InstallAviPlaybackHooks). usePictureWindow is left to the decoded picture output stage.
+void InstallPlayerHooks();

@@ -455,13 +455,13 @@ TEST_F(Playback, PassHelpersDecodePaintAndRefit)
 {
     // A compressed AVI decodes to 32-bit bottom-up frames like the player's.
     ASSERT_EQ(AviOpenRead(Fixture("mjpeg.avi").c_str(), nullptr, nullptr), kAviOpenOk);
-    ASSERT_EQ(OpenVfwDecompressor(), 1);
+    ASSERT_EQ(PlaybackOpenDecompressor(), 1);
     std::vector<uint8_t> chunk(256 * 1024);
     const int bytes = AviReadNextFrame(chunk.data(), int(chunk.size()));
     ASSERT_GT(bytes, 0);
     std::vector<uint8_t> out(size_t(kW) * kH * 4);
-    EXPECT_EQ(VfwDecompressFrame(out.data(), chunk.data(), bytes), 0);
-    CloseVfwDecompressor();
+    EXPECT_EQ(PlaybackDecompressFrame(chunk.data(), bytes, out.data()), 1);
+    PlaybackCloseDecompressor();
     EXPECT_EQ(gAviPlayback.decompressor, nullptr);
     AviCloseRead();
     // PaintRgbFrame takes bottom-up 24-bit frames: the 32-bit one repacked.
@@ -500,10 +500,10 @@ TEST_F(Playback, PassHelpersDecodePaintAndRefit)
     };
     for (const Case &c : {Case{"raw24.avi", 1}, Case{"nocodec.avi", 0}}) {
         ASSERT_EQ(AviOpenRead(Fixture(c.file).c_str(), nullptr, nullptr), kAviOpenOk) << c.file;
-        EXPECT_EQ(OpenVfwDecompressor(), c.opened) << c.file;
+        EXPECT_EQ(PlaybackOpenDecompressor(), c.opened) << c.file;
         // Without a decompressor a frame is refused, not handed to a null one.
-        EXPECT_EQ(VfwDecompressFrame(out.data(), chunk.data(), bytes) != 0, c.opened == 0);
-        CloseVfwDecompressor();
+        EXPECT_EQ(PlaybackDecompressFrame(chunk.data(), bytes, out.data()), c.opened);
+        PlaybackCloseDecompressor();
         AviCloseRead();
     }
 

@@ -7,7 +7,11 @@
 #include "app/avi_playback.h"
 #include "app/player_controls.h"
 #include "app/player_controls_template.h"
+#include "mpeg2/mpeg2_hooks.h"
+#include "mpeg2/mpeg_decoder_control.h"
+#include "mpeg2/mpeg_decoder_thread.h"
 #include "passes/process_control.h"
+#include "passes/ui_hooks.h"
 #include "passes/source_kind.h"
 #include "platform/ui/application.h"
 #include "platform/ui/message_box.h"
@@ -202,6 +206,28 @@ TEST_F(PlayerControls, ResumeForProcessingRestartsTheWholeStreamWithoutTheDialog
     EXPECT_EQ(gLog, (std::vector<std::string>{"clear", "startOrPause"}));
     EXPECT_FALSE(g_playerControls.IsWindowVisible());
     EXPECT_EQ(gPlayerState.mpegActive, 0);
+}
+
+TEST_F(PlayerControls, StartUpConnectsTheDecoderAndThePasses)
+{
+    OpenMpeg();
+    InstallPlayerHooks();
+    EXPECT_EQ(gMpegPlayerHooks.decoderRunning, &IsMpegDecoderRunning);
+    EXPECT_EQ(gMpegPlayerHooks.seekToSlider, &SeekMpegToSlider);
+    EXPECT_NE(gUiHooks.stopAviPlayback, nullptr);
+    // The decoder thread moves the slider and reads the user's position through its hooks.
+    gMpeg2Hooks.setPlayerSlider(250);
+    driver::ProcessEvents();
+    EXPECT_EQ(g_playerControls.GetPos(IDC_PLAYER_SLIDER), 100);
+    gPlayerState.sliderPercent = 42;
+    EXPECT_EQ(gMpeg2Hooks.playerSliderValue(), 42);
+    gMpegPlayerHooks.requestSingleStep();
+    EXPECT_EQ(gMpegDecoderControl.paused, 1);
+    EXPECT_EQ(gMpegDecoderControl.singleStep, 1);
+    gMpegDecoderControl.paused = 0;
+    gMpegDecoderControl.singleStep = 0;
+    gMpeg2Hooks = Mpeg2Hooks{};
+    gUiHooks = UiHooks{};
 }
 
 TEST_F(PlayerControls, Screenshot)
