@@ -54,15 +54,15 @@ lc::ui::CWnd *PlaybackPictureWindow();
 struct AviPlayback
 {
     // --- set by OpenMovieForPlayback (GUI thread) while no thread runs ---
-    char fileName[256] = {}; // path of the movie open for playback; empty = none
+    char fileName[256] = {};        // path of the movie open for playback; empty = none
     std::atomic<int> frameWidth{0}; // frame size being shown
     std::atomic<int> frameHeight{0};
-    void *decompressor = nullptr;     // open only inside the thread or for a pass
-    void *inputFormat = nullptr;      // malloc'd copy of the source's video format
-    AviBitmapHeader outputFormat{};   // paint format: 32 bits for AVI, 24 for MXF
-    uint8_t *decodedFrame = nullptr;  // decompressed picture, bufferBytes
-    uint8_t *readBuffer = nullptr;    // compressed frame as read, bufferBytes
-    size_t bufferBytes = 0;           // width x height x 4 of the opened movie
+    void *decompressor = nullptr;    // open only inside the thread or for a pass
+    void *inputFormat = nullptr;     // malloc'd copy of the source's video format
+    AviBitmapHeader outputFormat{};  // paint format: 32 bits for AVI, 24 for MXF
+    uint8_t *decodedFrame = nullptr; // decompressed picture, bufferBytes
+    uint8_t *readBuffer = nullptr;   // compressed frame as read, bufferBytes
+    size_t bufferBytes = 0;          // width x height x 4 of the opened movie
 
     // --- playback thread ---
     std::atomic<int> frameIndex{0};    // frame shown now (0-based)
@@ -94,6 +94,10 @@ void AviResizePlaybackWindow();
 // Installs the two functions above into the passes' hooks (stopAviPlayback,
 // resizePlaybackWindow).
 void InstallAviPlaybackHooks();
+
+// Points the MXF frame decoder's DVCPRO HD hooks (DvSetupHooks cindrellInit, cindrellDecodeFrame)
+// at the Cindrell decoder: fast decoding while a clip plays, full decoding for still frames.
+void InstallMxfFrameDecoder();
 
 // For the passes (passes/vfw_output.h has stand-ins of the same shape until these are hooked in).
 // Opens and begins the decompressor for the AVI open in the reader: 1 ok (always for

@@ -49,7 +49,8 @@ void ShowControls(int command)
 
 } // namespace
 
-CPlayerControlsDialog::CPlayerControlsDialog() : CDialog(kPlayerControlsTemplate)
+CPlayerControlsDialog::CPlayerControlsDialog()
+    : CDialog(kPlayerControlsTemplate)
 {
     static const Entry<CPlayerControlsDialog> kMap[] = {
         {IDC_PLAYER_SLIDER, lc::ui::Notify::Scroll, &CPlayerControlsDialog::OnHScroll},
@@ -221,4 +222,5 @@ void InstallPlayerHooks()
     gMpeg2Hooks.setPlayerSlider = &SetPlayerSlider;
     gMpeg2Hooks.playerSliderValue = [] { return gPlayerState.sliderPercent.load(); };
     InstallAviPlaybackHooks();
+    InstallMxfFrameDecoder();
 }

@@ -26,13 +26,13 @@ extern PlayerState gPlayerState;
 struct MpegPlayerHooks
 {
     void (*openAndStartDecoder)(const char *path) = nullptr; // OpenMpegAndStartDecoder
-    void (*startOrPauseDecoding)() = nullptr;                 // StartOrPauseMpegDecoding
-    void (*seekToSlider)() = nullptr;                         // SeekMpegToSlider
-    void (*stopDecoder)() = nullptr;                          // StopMpegDecoder
+    void (*startOrPauseDecoding)() = nullptr;                // StartOrPauseMpegDecoding
+    void (*seekToSlider)() = nullptr;                        // SeekMpegToSlider
+    void (*stopDecoder)() = nullptr;                         // StopMpegDecoder
     // The window the decoder paints its pictures into.
     void (*usePictureWindow)(lc::ui::CWnd *window) = nullptr;
-    int (*decoderRunning)() = nullptr;                 // MpegDecoderControl::running
-    void (*setProcessingMode)(int mode) = nullptr;     // MpegDecoderControl::processingMode
+    int (*decoderRunning)() = nullptr;             // MpegDecoderControl::running
+    void (*setProcessingMode)(int mode) = nullptr; // MpegDecoderControl::processingMode
     // MpegDecoderControl::paused = 1 and MpegDecoderControl::singleStep = 1.
     void (*requestSingleStep)() = nullptr;
     // MpegDecoderControl::seekPercent = 0 and MpegDecoderControl::sequenceSeen = 0.
@@ -70,6 +70,7 @@ void SetPlayerSlider(int percent);
 void ResumeMpegForProcessing();
 
 // Start-up: points gMpegPlayerHooks at the MPEG-2 decoder thread, gives the decoder the slider
-// (Mpeg2Hooks setPlayerSlider, playerSliderValue) and installs the playback window's hooks of the
-// passes (InstallAviPlaybackHooks). usePictureWindow is left to the decoded picture output stage.
+// (Mpeg2Hooks setPlayerSlider, playerSliderValue), installs the playback window's hooks of the
+// passes (InstallAviPlaybackHooks) and the DVCPRO HD decoder behind the MXF frame decoder
+// (InstallMxfFrameDecoder). usePictureWindow is left to the decoded picture output stage.
 void InstallPlayerHooks();

@@ -226,7 +226,7 @@ TEST_F(Playback, PauseHoldsTheFrameAndAStepOnlyEndsThePausedPlayback)
     gPlayerState.aviActive = 1;
     GatedClock::Permit(5);
     StartOrPauseAviPlayback();
-    WaitUntilBlocked(); // in frame 5's wait
+    WaitUntilBlocked();        // in frame 5's wait
     StartOrPauseAviPlayback(); // pause
     GatedClock::Permit(4);
     WaitUntilBlocked(); // in the pause loop
@@ -404,8 +404,8 @@ TEST_F(Playback, InputThatDoesNotFitIsNotPlayed)
 
 // The DVCPRO HD decoder as the MXF frame decoder calls it: records the decode mode.
 std::vector<int> gModes;
-void RecordingCindrell(uint8_t *output, int width, int height, const uint8_t *, uint8_t *,
-                       int mode, int, int, int, int, int, int)
+void RecordingCindrell(uint8_t *output, int width, int height, const uint8_t *, uint8_t *, int mode,
+                       int, int, int, int, int, int)
 {
     gModes.push_back(mode);
     std::memset(output, mode ? 0xff : 0x40, size_t(width) * height * 3);
@@ -449,6 +449,48 @@ TEST_F(Playback, MxfClipsArePacedAtTheirRateAndDecodedFastOnlyWhilePlaying)
     WaitUntilBlocked();
     EXPECT_EQ(gModes, (std::vector<int>{0, 1}));
     EXPECT_EQ(driver::SurfacePixel(View(), 5, 5), 0xffffffu);
+}
+
+TEST_F(Playback, DvcproHdClipsPlayThroughTheOwnDecoder)
+{
+    InstallMxfFrameDecoder();
+    Open("mxf/dvhd1080i50_v.mxf", true);
+    ASSERT_TRUE(messages_.Messages().empty());
+    ASSERT_EQ(gAviPlayback.frameWidth, 1920);
+    // Frame 0 three times: full (opened), fast (playing), full again (paused).
+    std::vector<uint32_t> pictures[3];
+    auto grab = [&](std::vector<uint32_t> &out) {
+        for (int y = 20; y < 1080; y += 263) {
+            for (int x = 30; x < 1920; x += 211) {
+                out.push_back(driver::SurfacePixel(View(), x, y));
+            }
+        }
+    };
+    grab(pictures[0]);
+    GatedClock::Permit(0);
+    StartOrPauseAviPlayback();
+    WaitUntilBlocked();
+    grab(pictures[1]);
+    StartOrPauseAviPlayback(); // pause
+    GatedClock::Permit(1);
+    WaitUntilBlocked();
+    grab(pictures[2]);
+    EXPECT_EQ(pictures[2], pictures[0]);
+    // The fast picture is the same picture at half the resolution: close, not equal.
+    long total = 0;
+    for (size_t i = 0; i < pictures[0].size(); ++i) {
+        for (int shift : {0, 8, 16}) {
+            total +=
+                std::abs(int(pictures[0][i] >> shift & 0xff) - int(pictures[1][i] >> shift & 0xff));
+        }
+    }
+    EXPECT_LT(total / long(pictures[0].size() * 3), 12);
+    EXPECT_NE(pictures[1], pictures[0]);
+    int distinct = 0;
+    for (uint32_t p : pictures[0]) {
+        distinct += p != pictures[0][0];
+    }
+    EXPECT_GT(distinct, 10); // a picture, not a blank
 }
 
 TEST_F(Playback, PassHelpersDecodePaintAndRefit)
