@@ -1,11 +1,38 @@
 #pragma once
 
-// The quick-start guide as far as the option dialogs need it; the guide dialog and the options
-// file come later behind the same calls.
+#include "platform/ui/dialog.h"
 
-// Turns the guide to page: records it in UiState::guidePage (the guide is not shown by this).
+// The quick-start guide: one help text at a time, turned by the rest of the shell. Its check box
+// makes the "noguide" options file, which keeps the guide hidden at later starts.
+class CGuideDialog : public lc::ui::CDialog
+{
+public:
+    CGuideDialog();
+
+    // Reads the options file from the current folder; without one the guide shows itself.
+    bool OnInitDialog() override;
+    // "Close Guide": with the box checked, writes the options file.
+    void OnOK() override;
+    void OnCancel() override;
+    void OnDontShowCheck();
+    void SetPageText();
+
+    int dontShowChecked = 0; // the check box, unchecked at every start
+};
+
+extern CGuideDialog gGuideDialog;
+
+enum : int
+{
+    IDC_GUIDE_DONT_SHOW = 1009,
+    IDC_GUIDE_TEXT = 1010,
+};
+
+// The guide's pages, also from the processing thread (they only set the edit's text):
+// ShowGuidePage and ShowGuidePageAfterProcessing of the passes come here.
 void TurnGuidePage(int page);
-// Rewrites the options file when it exists; nothing yet.
+void TurnGuidePageAfterProcessing(int page);
+// Main-options OK: rewrites the options file when one is in use (app/options_file.h).
 void SaveOptionsIfNoguide();
-// Points the passes' ShowGuidePage at TurnGuidePage.
+// Points the passes' guide calls at the two above.
 void InstallGuideHooks();

@@ -540,6 +540,22 @@ bool ReadFrameData(uint8_t *buffer, int bufferSize, uint32_t size, bool &tooLarg
     return true;
 }
 
+// Reads the last video chunk read again into the buffer and returns its size; 0 when there is
+// none yet, it does not fit, or it cannot be read. The file position is kept.
+int ReadLastFrameAgain(uint8_t *buffer, int bufferSize)
+{
+    if (S.lastFramePos < 0 || S.lastChunkSize <= 0 || S.lastChunkSize > bufferSize || !buffer) {
+        return 0;
+    }
+    int64_t back = Tell();
+    bool ok = SeekTo(S.lastFramePos) && ReadBytes(buffer, size_t(S.lastChunkSize));
+    if (ok) {
+        TurnOverTopDownFrame(buffer, uint32_t(S.lastChunkSize));
+    }
+    lc::FileSeek(S.fd, back, SEEK_SET);
+    return ok ? int(S.lastChunkSize) : 0;
+}
+
 enum class Walk {
     Frames,         // AviReadNextFrame
     RemainingAudio, // AviReadRemainingAudio
@@ -550,7 +566,7 @@ constexpr int kWalkFailed = -1;
 constexpr int kWalkEnded = -2; // the end of the data (remaining audio: done)
 
 // Walks the movi lists and AVIX forms from the sequential position until a video chunk (Frames:
-// returns its size, or 0 when it did not fit the buffer) or the end. On a failure the counters
+// returns its size, or 0 when it did not fit the buffer; an empty chunk gives the last frame) or the end. On a failure the counters
 // and the position are as they were before the failed chunk.
 int64_t WalkMovi(Walk mode, uint8_t *buffer, int bufferSize)
 {
@@ -597,6 +613,19 @@ int64_t WalkMovi(Walk mode, uint8_t *buffer, int bufferSize)
                 continue;
             }
             int64_t used = int64_t(size) + 8;
+            if (IsVideoChunk(id) && mode == Walk::Frames && size == 0) {
+                // An empty chunk is a dropped frame (ffmpeg writes them when it copies a movie
+                // with gaps): the previous frame again, so that the movie goes on; before any
+                // frame it still counts, and the walk goes on to the next chunk.
+                S.framesRead += 1;
+                S.moviBytesLeft -= used;
+                S.riffBytesLeft -= used;
+                if (S.lastFramePos < 0) {
+                    continue;
+                }
+                Log("Reading frame %u again\n", S.framesRead - 1);
+                return ReadLastFrameAgain(buffer, bufferSize);
+            }
             if (IsVideoChunk(id) && mode == Walk::Frames) {
                 int64_t dataPos = Tell();
                 bool tooLarge = false;
@@ -1071,16 +1100,7 @@ int AviReadNextFrame(uint8_t *buffer, int bufferSize)
     LogSession log;
     // 1. Past the last frame: the last frame again (nothing when there was none).
     if (S.framesRead >= S.totalFrames) {
-        if (S.lastFramePos < 0 || S.lastChunkSize <= 0 || S.lastChunkSize > bufferSize || !buffer) {
-            return 0;
-        }
-        int64_t back = Tell();
-        bool ok = SeekTo(S.lastFramePos) && ReadBytes(buffer, size_t(S.lastChunkSize));
-        if (ok) {
-            TurnOverTopDownFrame(buffer, uint32_t(S.lastChunkSize));
-        }
-        lc::FileSeek(S.fd, back, SEEK_SET);
-        return ok ? int(S.lastChunkSize) : 0;
+        return ReadLastFrameAgain(buffer, bufferSize);
     }
     // 2. The next video chunk.
     int64_t got = WalkMovi(Walk::Frames, buffer, bufferSize);

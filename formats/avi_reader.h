@@ -108,7 +108,8 @@ void AviCopyStreamFormat(void **format);
 void AviRewindToMovi();
 // Next video chunk into buffer; audio chunks met on the way go to the sound output. Returns the
 // frame's bytes, 0 at the end, on an error, or for a chunk larger than bufferSize (then skipped).
-// After the last frame (framesRead >= totalFrames) returns the last frame again.
+// After the last frame (framesRead >= totalFrames) returns the last frame again; so does an empty
+// (dropped-frame) chunk, which before any frame is passed over.
 int AviReadNextFrame(uint8_t *buffer, int bufferSize);
 // Hands every audio chunk after the sequential position to the sound output: 1 done, 0 failed.
 int AviReadRemainingAudio();

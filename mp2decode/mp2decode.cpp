@@ -327,13 +327,16 @@ int Mp2DecodeMain(int argc, char **argv)
             player.verbosity = -2;
             break;
         case 'o':
+            // Runs inside the converter's process: a bad command line returns, never exits.
             if (player.output.path) {
-                Mp2DecodeDie("multiple output destinations not supported");
+                Mp2DecodeWarn("multiple output destinations not supported");
+                return kMp2DecodeBadOutput;
             }
             player.output.path = optarg;
             player.output.module = SelectOutputModule(optarg);
             if (!player.output.module) {
-                Mp2DecodeDie("unknown output format type for \"%s\"", optarg);
+                Mp2DecodeWarn("unknown output format type for \"%s\"", optarg);
+                return kMp2DecodeBadOutput;
             }
             player.options &= ~kOptionTtyControl;
             break;
@@ -342,7 +345,7 @@ int Mp2DecodeMain(int argc, char **argv)
         }
     }
     if (optind >= argc) {
-        std::exit(2);
+        return kMp2DecodeNoInput;
     }
     // 4.
     if (player.verbosity >= 0) {
@@ -353,7 +356,7 @@ int Mp2DecodeMain(int argc, char **argv)
         player.output.module = SelectOutputModule(nullptr);
     }
     // 6. One file: the first argument the scanner left after the options.
-    int result = PlayerRun(&player, 1, &argv[optind]) == -1 ? 4 : 0;
+    int result = PlayerRun(&player, 1, &argv[optind]) == -1 ? kMp2DecodeRunFailed : 0;
     // 7.
     PlayerFinish(&player);
     return result;

@@ -107,8 +107,13 @@ struct Player
     } stats;
 };
 
-// Returns 0, or 4 when the run failed. Ends the process with status 1 for an unusable -o and 2
-// when no path follows the options.
+// Results of Mp2DecodeMain besides 0. A bad command line returns (with its message) rather than
+// ending the process, which is the converter's.
+constexpr int kMp2DecodeBadOutput = 1; // a second -o, or an -o whose type has no output module
+constexpr int kMp2DecodeNoInput = 2;   // no path after the options
+constexpr int kMp2DecodeRunFailed = 4;
+
+// Returns 0, or one of the codes above.
 int Mp2DecodeMain(int argc, char **argv);
 
 void PlayerInit(Player *player);

@@ -15,10 +15,12 @@ struct MpegAudioSink
     void (*ac3DecoderInit)() = nullptr;
     // Sets the AC-3 output level back to 1.0; called whenever a file is opened.
     void (*resetAc3OutputLevel)() = nullptr;
-    // Decodes `length` payload bytes of track t (0..7); every whole frame appends its samples to
+    // Decodes payload bytes of track t (0..7); every whole frame appends its samples to
     // gMpegAudioTracks[t].samples at outCount. Returns the new count, never more than
-    // kMpegTrackBufferBytes.
-    int (*ac3DecodeTrack)(const uint8_t *bytes, int length, int outCount, int track) = nullptr;
+    // kMpegTrackBufferBytes; *consumed tells how many bytes were taken (a full buffer stops the
+    // decoder early: the caller delivers the samples and calls again with the rest).
+    int (*ac3DecodeTrack)(const uint8_t *bytes, int length, int outCount, int track,
+                          int *consumed) = nullptr;
     // 16-bit stereo samples of one track: track 0 to the output movie's sound, others to wavFile.
     // bytes 0 flushes. Returns the track's running byte count (the total before the reset for a
     // flush).

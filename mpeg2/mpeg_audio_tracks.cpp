@@ -128,14 +128,23 @@ void HandleAc3Packet(int t)
         }
     }
     int n = ReadPacketBytes();
-    int out = 0;
-    if (gMpegAudioSink.ac3DecodeTrack && n > 0) {
-        out = gMpegAudioSink.ac3DecodeTrack(gPacketBytes, n, 0, t);
-    }
-    if (out < 0 || out > kMpegTrackBufferBytes) {
-        out = out < 0 ? 0 : kMpegTrackBufferBytes;
-    }
-    DeliverDecoded(tr, tr.samples, out, tr.wavFile, t, nullptr);
+    // A packet may hold more frames than the track buffer: deliver and go on with the rest.
+    int done = 0;
+    do {
+        int out = 0;
+        int used = n - done;
+        if (gMpegAudioSink.ac3DecodeTrack && used > 0) {
+            out = gMpegAudioSink.ac3DecodeTrack(gPacketBytes + done, n - done, 0, t, &used);
+        }
+        if (out < 0 || out > kMpegTrackBufferBytes) {
+            out = out < 0 ? 0 : kMpegTrackBufferBytes;
+        }
+        DeliverDecoded(tr, tr.samples, out, tr.wavFile, t, nullptr);
+        if (used <= 0 && out == 0) {
+            break; // no progress: the decoder keeps nothing more of this packet
+        }
+        done += used > 0 ? used : 0;
+    } while (done < n);
     tr.started = 1;
 }
 

@@ -1,31 +1,241 @@
 #include "passes/vfw_output.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
 #include "formats/avi_reader.h"
+#include "formats/avi_writer.h"
+#include "passes/conversion_state.h"
 #include "passes/process_control.h"
 
-int BeginAviVideoCompression(const char *, uint32_t, uint32_t, uint32_t)
+VfwOutputState gVfwOutputState;
+
+namespace {
+
+constexpr DWORD kCindrellHandler = mmioFOURCC('c', 'i', 'n', 'd');
+
+// The frames given to the compressor: bottom-up RGB24 of the output frame size.
+void SetInputFormat(VfwOutputState &s)
 {
-    ShowError("Video for Windows compressors are not available yet:\n"
-              "uncheck User Selects Compression for AVI output");
-    return 0;
+    BITMAPINFOHEADER f;
+    f.biWidth = AviGetFrameWidth();
+    f.biHeight = AviGetFrameHeight();
+    f.biSizeImage = uint32_t(f.biWidth) * uint32_t(f.biHeight) * 3;
+    s.inputFormat = f;
 }
 
-int CompressAviFrame(const uint8_t *)
+void CloseCompressor(VfwOutputState &s)
 {
-    return 0;
+    ICClose(s.compressorVars.hic);
+    s.compressorVars.hic = nullptr;
 }
 
-void EndAviVideoCompression() {}
+// Makes the output format block hold bytes; false when memory is short.
+bool ReserveOutputFormat(VfwOutputState &s, LRESULT bytes)
+{
+    if (uint32_t(bytes) <= s.outputFormatBytes) {
+        return true;
+    }
+    void *block = std::realloc(s.outputFormat, size_t(bytes));
+    if (!block) {
+        return false;
+    }
+    s.outputFormat = static_cast<BITMAPINFOHEADER *>(block);
+    s.outputFormatBytes = uint32_t(bytes);
+    return true;
+}
+
+} // namespace
+
+int BeginAviVideoCompression(const char *path, uint32_t totalFrames, uint32_t scale, uint32_t rate)
+{
+    VfwOutputState &s = gVfwOutputState;
+    COMPVARS &cv = s.compressorVars;
+    if (gConversionState.batchItemIndex < 2) {
+        // 1. The first movie of a run: the user chooses.
+        ICCompressorFree(&cv);
+        cv = COMPVARS{};
+        cv.cbSize = kCompVarsSize;
+        if (!ICCompressorChoose(nullptr, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, nullptr,
+                                nullptr, &cv, nullptr)) {
+            return 0;
+        }
+        s.isCindrellCodec = cv.hic && cv.fccHandler == kCindrellHandler;
+        if (cv.hic) {
+            s.chosenHandler = cv.fccHandler;
+            SetInputFormat(s);
+            const LRESULT n =
+                ICSendMessage(cv.hic, ICM_COMPRESS_GET_FORMAT, DWORD_PTR(&s.inputFormat), 0);
+            if (n <= 0 || !ReserveOutputFormat(s, n)) {
+                ShowError("Codec error 5, probably cannot encode from rgb24, try another "
+                          "compression format");
+                CloseCompressor(s);
+                return 0;
+            }
+        } else {
+            // "Full Frames (Uncompressed)": for the rest of the run.
+            gConversionState.uncompressedOutput = 1;
+            s.inputFormat = BITMAPINFOHEADER{};
+            s.inputFormat.biSize = 40;
+        }
+    } else if (!gConversionState.uncompressedOutput) {
+        // 2. A later batch movie reopens the first movie's compressor, without asking.
+        CloseCompressor(s);
+        cv.hic = ICOpen(ICTYPE_VIDEO, cv.fccHandler, ICMODE_COMPRESS);
+        s.isCindrellCodec = cv.hic && cv.fccHandler == kCindrellHandler;
+    }
+
+    // 3. This movie's frame size.
+    SetInputFormat(s);
+
+    // 4. Output format and begin. A movie of another size may need a larger format block.
+    if (cv.hic) {
+        const LRESULT n =
+            ICSendMessage(cv.hic, ICM_COMPRESS_GET_FORMAT, DWORD_PTR(&s.inputFormat), 0);
+        if (n <= 0 || !ReserveOutputFormat(s, n)
+            || ICSendMessage(cv.hic, ICM_COMPRESS_GET_FORMAT, DWORD_PTR(&s.inputFormat),
+                             DWORD_PTR(s.outputFormat))
+                   != ICERR_OK) {
+            ShowError("Codec error 4, probably cannot encode from rgb24, try another compression "
+                      "format");
+            CloseCompressor(s);
+            return 0;
+        }
+        if (ICSendMessage(cv.hic, ICM_COMPRESS_BEGIN, DWORD_PTR(&s.inputFormat),
+                          DWORD_PTR(s.outputFormat))
+            != ICERR_OK) {
+            ShowError(s.isCindrellCodec
+                          ? "Cindrell Codec error, Cindrell output folder not configured?"
+                          : "Codec error 3, ICCompressBegin failed, try another compression "
+                            "format");
+            CloseCompressor(s);
+            return 0;
+        }
+    } else if (!gConversionState.uncompressedOutput) {
+        // A later batch movie whose compressor cannot be opened again.
+        ShowError("Codec error 4, probably cannot encode from rgb24, try another compression "
+                  "format");
+        return 0;
+    }
+
+    // 5. The AVI header; a refused header (the writer told the user) is no ready output.
+    const void *format = cv.hic ? static_cast<const void *>(s.outputFormat)
+                                : static_cast<const void *>(&s.inputFormat);
+    if (!AviWriteHeader(path, totalFrames, scale, rate, "Kestra", 0, format)) {
+        EndAviVideoCompression();
+        return 0;
+    }
+    return 1;
+}
+
+uint32_t CompressAviFrame(const void *bits)
+{
+    VfwOutputState &s = gVfwOutputState;
+    HIC hic = s.compressorVars.hic;
+    if (!hic) {
+        SetInputFormat(s);
+        const uint32_t bytes = s.inputFormat.biSizeImage;
+        AviWriteVideoFrame(bits, bytes);
+        return bytes;
+    }
+    // Every frame alone, as a key frame.
+    const LRESULT size = ICSendMessage(hic, ICM_COMPRESS_GET_SIZE, DWORD_PTR(&s.inputFormat),
+                                       DWORD_PTR(s.outputFormat));
+    if (size <= 0) {
+        return 0;
+    }
+    // Kept from frame to frame: only its size changes.
+    static std::vector<uint8_t> buffer;
+    if (buffer.size() < size_t(size)) {
+        buffer.resize(size_t(size));
+    }
+    DWORD flags = 0;
+    s.outputFormat->biSizeImage = 0;
+    const DWORD result =
+        ICCompress(hic, ICCOMPRESS_KEYFRAME, s.outputFormat, buffer.data(), &s.inputFormat, bits,
+                   nullptr, &flags, 0, 0, 0, nullptr, nullptr);
+    // A failed compression, or a size past the buffer, writes nothing and counts as an error.
+    const uint32_t bytes = s.outputFormat->biSizeImage;
+    if (result != ICERR_OK || bytes == 0 || bytes > size_t(size)) {
+        return 0;
+    }
+    AviWriteVideoFrame(buffer.data(), bytes);
+    return bytes;
+}
+
+void EndAviVideoCompression()
+{
+    VfwOutputState &s = gVfwOutputState;
+    if (s.compressorVars.hic) {
+        ICSendMessage(s.compressorVars.hic, ICM_COMPRESS_END, 0, 0);
+        CloseCompressor(s);
+    }
+}
+
+namespace {
+// The open source decompressor and the formats it works between.
+struct SourceDecompressor
+{
+    HIC hic = nullptr;
+    BITMAPINFOHEADER *input = nullptr; // the stream's own format (malloc)
+    BITMAPINFOHEADER output{};         // 32-bit bottom-up of the frame size
+};
+SourceDecompressor gSourceDecompressor;
+} // namespace
 
 int OpenVfwDecompressor()
 {
-    // Uncompressed frames need no decompressor.
-    return gAviReadState.isUncompressed ? 1 : 0;
+    CloseVfwDecompressor();
+    if (gAviReadState.isUncompressed) {
+        return 1;
+    }
+    SourceDecompressor &d = gSourceDecompressor;
+    void *format = nullptr;
+    AviCopyStreamFormat(&format);
+    if (!format) {
+        return 0;
+    }
+    d.input = static_cast<BITMAPINFOHEADER *>(format);
+    d.hic = ICOpen(ICTYPE_VIDEO, d.input->biCompression, ICMODE_DECOMPRESS);
+    if (!d.hic) {
+        CloseVfwDecompressor();
+        return 0;
+    }
+    d.output = BITMAPINFOHEADER{};
+    d.output.biSize = sizeof(BITMAPINFOHEADER);
+    d.output.biWidth = gAviReadState.frameWidth;
+    d.output.biHeight = gAviReadState.frameHeight;
+    d.output.biPlanes = 1;
+    d.output.biBitCount = 32;
+    d.output.biSizeImage = DWORD(d.output.biWidth) * DWORD(d.output.biHeight) * 4;
+    if (ICSendMessage(d.hic, ICM_DECOMPRESS_BEGIN, reinterpret_cast<DWORD_PTR>(d.input),
+                      reinterpret_cast<DWORD_PTR>(&d.output))
+        != ICERR_OK) {
+        CloseVfwDecompressor();
+        return 0;
+    }
+    return 1;
 }
 
-int VfwDecompressFrame(const uint8_t *, int, uint8_t *)
+int VfwDecompressFrame(const uint8_t *data, int size, uint8_t *out)
 {
-    return 0;
+    SourceDecompressor &d = gSourceDecompressor;
+    if (!d.hic || !data || !out || size <= 0) {
+        return 0;
+    }
+    d.input->biSizeImage = DWORD(size);
+    return ICDecompress(d.hic, 0, d.input, data, &d.output, out) == ICERR_OK ? 1 : 0;
 }
 
-void CloseVfwDecompressor() {}
+void CloseVfwDecompressor()
+{
+    SourceDecompressor &d = gSourceDecompressor;
+    if (d.hic) {
+        ICSendMessage(d.hic, ICM_DECOMPRESS_END, 0, 0);
+        ICClose(d.hic);
+        d.hic = nullptr;
+    }
+    std::free(d.input);
+    d.input = nullptr;
+}

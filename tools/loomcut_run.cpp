@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <strings.h>
 #include <unistd.h>
 
 #include "engine/conversion_options.h"
@@ -22,7 +23,9 @@
 #include "passes/process_thread.h"
 #include "passes/ui_state.h"
 #include "platform/media/standard_compression.h"
+#include "platform/sys/bytes.h"
 #include "platform/sys/text.h"
+#include "platform/vfw/vfw.h"
 #include "platform/ui/message_box.h"
 #include "tools/interim_movie_window.h"
 
@@ -57,6 +60,24 @@ bool ChooseCompression(const CodecNameSpec *encoders, int count, const ScImageSe
     }
     *chosen = current;
     chosen->codecType = gCodec ? gCodec : encoders[0].cType;
+    return true;
+}
+
+// The AVI compressor chooser: the same answer by code (without regard to case), else the first
+// entry after "Full Frames (Uncompressed)".
+bool ChooseCompressor(void *, const ICINFO *compressors, int count, int, const char *, int *chosen)
+{
+    if (gCancelCodec || count < 1) {
+        return false;
+    }
+    *chosen = count > 1 ? 1 : 0;
+    for (int i = 0; gCodec && i < count; ++i) {
+        const DWORD h = compressors[i].fccHandler; // first character in the low byte
+        const char code[5] = {char(h), char(h >> 8), char(h >> 16), char(h >> 24), 0};
+        if (strncasecmp(code, lc::FourCCText(gCodec).c_str(), 4) == 0) {
+            *chosen = i;
+        }
+    }
     return true;
 }
 
@@ -140,6 +161,7 @@ int main(int argc, char **argv)
 
     lc::ui::SetMessagePresenter(PrintMessage);
     SetImageSettingsChooser(ChooseCompression);
+    SetCompressorChooser(ChooseCompressor);
     InstallPassesHooks();
     ResetConversionOptions(gConversionOptions);
     ReadOptionsFile("noguide");

@@ -17,6 +17,7 @@ extern "C" {
 #include "platform/media/gworld.h"
 #include "platform/media/image_compression.h"
 #include "platform/media/internal/codec_picture.h"
+#include "platform/media/internal/libav_shared.h"
 #include "platform/sys/bytes.h"
 
 namespace lc::media {
@@ -59,30 +60,6 @@ Planes PlanesOf(const PictureView &v)
     p.height = v.height;
     p.fullRange = v.format != kYUVSPixelFormat && v.format != k2vuyPixelFormat;
     return p;
-}
-
-// The full-range JPEG formats are their plain twins with a full-range flag.
-AVPixelFormat PlainFormat(AVPixelFormat f, bool *fullRange)
-{
-    switch (f) {
-    case AV_PIX_FMT_YUVJ420P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV440P;
-    case AV_PIX_FMT_YUVJ411P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV411P;
-    default:
-        return f;
-    }
 }
 
 struct SwsCache
@@ -234,40 +211,6 @@ AVCodecID CodecIdOf(OSType cType)
     const AVCodecTag *const tags[] = {avformat_get_mov_video_tags(), nullptr};
     return av_codec_get_id(tags, LeTag(cType));
 }
-
-// A codec context with its frame and packet, made for one code.
-struct CodecBox
-{
-    AVCodecContext *ctx = nullptr;
-    AVFrame *frame = nullptr;
-    AVPacket *packet = nullptr;
-    OSType cType = 0;
-
-    CodecBox() = default;
-    CodecBox(const CodecBox &) = delete;
-    CodecBox &operator=(const CodecBox &) = delete;
-    ~CodecBox() { Close(); }
-    void Close()
-    {
-        avcodec_free_context(&ctx);
-        av_frame_free(&frame);
-        av_packet_free(&packet);
-        cType = 0;
-    }
-    bool Alloc(const AVCodec *codec)
-    {
-        Close();
-        ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
-        frame = av_frame_alloc();
-        packet = av_packet_alloc();
-        if (!ctx || !frame || !packet) {
-            Close();
-            return false;
-        }
-        ctx->thread_count = 1;
-        return true;
-    }
-};
 
 struct DecoderCache : CodecBox
 {

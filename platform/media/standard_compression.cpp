@@ -1,10 +1,10 @@
 #include "platform/media/standard_compression.h"
 
 #include <atomic>
-#include <deque>
-#include <mutex>
 #include <new>
 #include <vector>
+
+#include "platform/media/internal/scripted_answers.h"
 
 // A standard compression instance: the settings the last accepted request chose.
 struct ComponentRecord
@@ -16,31 +16,11 @@ namespace {
 
 std::atomic<ImageSettingsChooser> gChooser{nullptr};
 
-struct ScriptedAnswer
-{
-    ScImageSettings settings;
-    bool cancel;
-};
-
-// Tests queue answers on one thread while a processing thread may ask.
-std::mutex gScriptLock;
-std::deque<ScriptedAnswer> gScript;
-int gScriptRequests = 0;
+lc::media::ScriptedAnswers<ScImageSettings> gScript;
 
 bool ScriptedChooser(const CodecNameSpec *, int, const ScImageSettings &, ScImageSettings *chosen)
 {
-    std::lock_guard<std::mutex> lock(gScriptLock);
-    gScriptRequests++;
-    if (gScript.empty()) {
-        return false;
-    }
-    const ScriptedAnswer a = gScript.front();
-    gScript.pop_front();
-    if (a.cancel) {
-        return false;
-    }
-    *chosen = a.settings;
-    return true;
+    return gScript.Take(chosen);
 }
 
 } // namespace
@@ -52,21 +32,17 @@ ImageSettingsChooser SetImageSettingsChooser(ImageSettingsChooser chooser)
 
 void QueueScriptedImageSettings(const ScImageSettings &answer, bool cancel)
 {
-    std::lock_guard<std::mutex> lock(gScriptLock);
-    gScript.push_back({answer, cancel});
+    gScript.Queue(answer, cancel);
 }
 
 void ClearScriptedImageSettings()
 {
-    std::lock_guard<std::mutex> lock(gScriptLock);
-    gScript.clear();
-    gScriptRequests = 0;
+    gScript.Clear();
 }
 
 int ScriptedImageSettingsRequests()
 {
-    std::lock_guard<std::mutex> lock(gScriptLock);
-    return gScriptRequests;
+    return gScript.Requests();
 }
 
 ComponentInstance OpenDefaultComponent(OSType componentType, OSType componentSubType)

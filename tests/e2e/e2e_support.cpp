@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,42 +24,19 @@
 #include "platform/media/movies.h"
 #include "platform/media/standard_compression.h"
 #include "platform/sys/text.h"
+#include "tests/support/fixture_script.h"
 
 namespace e2e {
 
 namespace {
-
-int64_t ModifiedTime(const std::string &path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? int64_t(st.st_mtime) : -1;
-}
 
 const std::string &FixtureDir()
 {
     static const std::string dir = [] {
         std::string out = std::string(LC_BINARY_DIR) + "/fixtures/e2e";
         std::string script = std::string(LC_SOURCE_DIR) + "/tests/fixtures/e2e_make_fixtures.sh";
-        std::string stamp = out + "/.made";
-        (void)mkdir((std::string(LC_BINARY_DIR) + "/fixtures").c_str(), 0755);
-        (void)mkdir(out.c_str(), 0755);
-        // Test processes run at once: one makes the fixtures, the others wait.
-        int lock = open((out + "/.lock").c_str(), O_CREAT | O_RDWR, 0644);
-        if (lock >= 0) {
-            (void)flock(lock, LOCK_EX);
-        }
-        if (ModifiedTime(stamp) < ModifiedTime(script)) {
-            if (Run({"sh", script, out})) {
-                if (FILE *f = std::fopen(stamp.c_str(), "w")) {
-                    std::fclose(f);
-                }
-            } else {
-                ADD_FAILURE() << "e2e_make_fixtures.sh failed";
-            }
-        }
-        if (lock >= 0) {
-            (void)flock(lock, LOCK_UN);
-            close(lock);
+        if (!lc_test::MakeFixturesOnce(out, out + "/.made", script, {"sh", script, out})) {
+            ADD_FAILURE() << "e2e_make_fixtures.sh failed";
         }
         return out;
     }();

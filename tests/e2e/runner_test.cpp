@@ -49,7 +49,8 @@ TEST_P(Runner, ConvertsAndReports)
     EXPECT_EQ(e2e::Run(argv, &out), c.ok) << out;
     EXPECT_THAT(out, HasSubstr(c.expect));
     if (c.ok && std::string(c.expect) == "output: ") {
-        EXPECT_THAT(out, HasSubstr("output: " + OutputPath("newmovie.mov")));
+        EXPECT_THAT(out, HasSubstr("output: " + OutputPath(c.alwaysQuickTime ? "newmovie.mov"
+                                                                               : "newmovie.avi")));
     }
 }
 
@@ -58,9 +59,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RunnerCase{"dvcp", 1, "output: ", true},
         RunnerCase{"cancel", 1, "message: Processing aborted\n", true},
-        // AVI output with a chosen compressor is not available yet: an error box, exit 1.
-        RunnerCase{nullptr, 0, "message: Video for Windows compressors are not available yet:\\n",
-                   false}));
+        // AVI output through the chooser's first compressor, and through a named one.
+        RunnerCase{nullptr, 0, "output: ", true}, RunnerCase{"MJPG", 0, "output: ", true},
+        // A cancelled AVI compressor is an error of the movie, unlike QuickTime's dialog.
+        RunnerCase{"cancel", 0, "message: User aborted processing.\n", false}));
 
 } // namespace
 } // namespace e2e

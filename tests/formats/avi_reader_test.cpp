@@ -91,6 +91,7 @@ const FixtureCase kFixtures[] = {
     {"formats_two_audio.avi", 0, 0, 0},
     {"formats_swapped.avi", 0, 0, 0},
     {"formats_type1.avi", 0, 0, 0},
+    {"formats_dropped.avi", 0, 0, 0},
 };
 
 TEST_F(AviReaderTest, EveryFrameInOrderAndBySeekEqualsFfmpeg)
@@ -102,21 +103,23 @@ TEST_F(AviReaderTest, EveryFrameInOrderAndBySeekEqualsFfmpeg)
         ASSERT_FALSE(want.empty());
         uint32_t total = 0;
         ASSERT_EQ(Open(path, &total), c.result);
-        // ffmpeg lists no empty chunks (a frame repeated); the reader returns 0 bytes for them.
+        // ffmpeg lists no empty (dropped-frame) chunks; its pts is the frame slot. Each slot
+        // reads as the last frame ffmpeg lists at or before it: an empty chunk repeats the
+        // previous frame.
         std::vector<fmt_test::FrameHash> seen;
-        std::vector<fmt_test::FrameHash> nonEmpty;
+        std::vector<bool> empty;
+        size_t next = 0;
         for (uint32_t i = 0; i < total; ++i) {
             int n = AviReadNextFrame(buffer_.data(), kBuffer);
             seen.push_back({uint32_t(n), FrameMd5(n, n > 0 ? c.topDownStride : 0, c.rows)});
-            if (n > 0) {
-                nonEmpty.push_back(seen.back());
-            }
+            bool listed = next < want.size() && want[next].pts == int64_t(i);
+            next += listed ? 1 : 0;
+            empty.push_back(!listed);
+            ASSERT_GT(next, 0u) << "frame " << i;
+            ASSERT_EQ(seen[i].size, want[next - 1].size) << "frame " << i;
+            ASSERT_EQ(seen[i].md5, want[next - 1].md5) << "frame " << i;
         }
-        ASSERT_EQ(nonEmpty.size(), want.size());
-        for (size_t i = 0; i < want.size(); ++i) {
-            ASSERT_EQ(nonEmpty[i].size, want[i].size) << "frame " << i;
-            ASSERT_EQ(nonEmpty[i].md5, want[i].md5) << "frame " << i;
-        }
+        ASSERT_EQ(next, want.size());
         // Backwards, then a stride through, by the index.
         std::vector<uint32_t> order;
         for (uint32_t i = total; i-- > 0;) {
@@ -128,6 +131,10 @@ TEST_F(AviReaderTest, EveryFrameInOrderAndBySeekEqualsFfmpeg)
         for (uint32_t i : order) {
             ASSERT_EQ(AviSeekFrame(i), 1) << "seek " << i;
             int n = AviReadSeekedFrame(buffer_.data(), kBuffer);
+            if (empty[i]) {
+                ASSERT_EQ(n, 0) << "seek " << i; // the chunk found holds nothing
+                continue;
+            }
             ASSERT_EQ(uint32_t(n), seen[i].size) << "seek " << i;
             ASSERT_EQ(FrameMd5(n, n > 0 ? c.topDownStride : 0, c.rows), seen[i].md5)
                 << "seek " << i;
@@ -427,6 +434,20 @@ TEST_F(AviReaderTest, SequentialEdgeCases)
         buffer_[0] = 0;
         EXPECT_EQ(AviReadNextFrame(buffer_.data(), kBuffer), 8);
         EXPECT_EQ(buffer_[0], 2);
+    }
+    // Empty chunks: passed over before the first frame, the previous frame after it; the count
+    // of frames stays, so the last call repeats the last frame.
+    Bytes gaps = Chunk("00dc", {});
+    Append(gaps, Chunk("00dc", Fill(8, 1)));
+    Append(gaps, Chunk("00dc", {}));
+    Append(gaps, Chunk("00dc", Fill(6, 2)));
+    ASSERT_EQ(Open(Write("gaps.avi", AviFile(Avih(4, 720, 576), DvStreams(), gaps))), 0);
+    const int kGapSizes[] = {8, 8, 6, 6};
+    const uint8_t kGapFirst[] = {1, 1, 2, 2};
+    for (int i = 0; i < 4; ++i) {
+        buffer_[0] = 0;
+        EXPECT_EQ(AviReadNextFrame(buffer_.data(), kBuffer), kGapSizes[i]) << i;
+        EXPECT_EQ(buffer_[0], kGapFirst[i]) << i;
     }
     // No frame at all: nothing to repeat.
     ASSERT_EQ(Open(Write("none.avi", AviFile(Avih(0, 720, 576), DvStreams(), {}))), 0);

@@ -9,12 +9,12 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "formats/formats_hooks.h"
+#include "tests/support/fixture_script.h"
 
 extern char **environ;
 
@@ -31,41 +31,6 @@ std::string SourceDir()
     return LC_SOURCE_DIR;
 }
 
-bool Exists(const std::string &p)
-{
-    struct stat st;
-    return ::stat(p.c_str(), &st) == 0;
-}
-
-// Makes the fixtures once across the test processes ctest runs side by side.
-bool MakeOnce(const std::string &dir, const std::string &stamp,
-              const std::vector<std::string> &argv)
-{
-    ::mkdir(dir.c_str(), 0755);
-    if (Exists(stamp)) {
-        return true;
-    }
-    std::string lockPath = dir + "/.lock";
-    int lock = ::open(lockPath.c_str(), O_CREAT | O_RDWR, 0644);
-    if (lock < 0) {
-        return false;
-    }
-    ::flock(lock, LOCK_EX);
-    bool ok = Exists(stamp);
-    if (!ok) {
-        std::string out;
-        ok = RunProgram(argv, &out) == 0;
-        if (ok) {
-            WriteFile(stamp, {});
-        } else {
-            std::fprintf(stderr, "fixture script failed:\n%s\n", out.c_str());
-        }
-    }
-    ::flock(lock, LOCK_UN);
-    ::close(lock);
-    return ok;
-}
-
 uint32_t Rotl(uint32_t x, int c)
 {
     return (x << c) | (x >> (32 - c));
@@ -77,7 +42,7 @@ std::string FixtureDir()
 {
     std::string dir = BuildDir() + "/fixtures_formats";
     std::string script = SourceDir() + "/tests/fixtures/formats_make_avi.py";
-    if (!MakeOnce(dir, dir + "/.small_done", {"python3", script, dir})) {
+    if (!lc_test::MakeFixturesOnce(dir, dir + "/.small_done", script, {"python3", script, dir})) {
         return "";
     }
     return dir;
@@ -87,7 +52,8 @@ std::string LargeFixture()
 {
     std::string dir = BuildDir() + "/fixtures_formats";
     std::string script = SourceDir() + "/tests/fixtures/formats_make_avi.py";
-    if (!MakeOnce(dir, dir + "/.large_done", {"python3", script, dir, "--large"})) {
+    if (!lc_test::MakeFixturesOnce(dir, dir + "/.large_done", script,
+                                   {"python3", script, dir, "--large"})) {
         return "";
     }
     return dir + "/formats_large.avi";
@@ -120,7 +86,7 @@ std::vector<FrameHash> ParseFrameMd5(std::istream &in)
             f.push_back(a == std::string::npos ? "" : item.substr(a));
         }
         if (f.size() >= 6 && f[0] == "0") {
-            out.push_back({uint32_t(std::stoul(f[4])), f[5]});
+            out.push_back({uint32_t(std::stoul(f[4])), f[5], std::stoll(f[2])});
         }
     }
     return out;

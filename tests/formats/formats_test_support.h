@@ -21,6 +21,7 @@ struct FrameHash
 {
     uint32_t size = 0;
     std::string md5;
+    int64_t pts = 0; // in the stream's time base: the frame slot for AVI
 };
 // The "<file>.framemd5" written beside a fixture.
 std::vector<FrameHash> ReadFrameMd5(const std::string &path);

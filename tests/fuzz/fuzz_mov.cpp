@@ -2,7 +2,6 @@
 // of every track and ask for the movie's times. The input is written to a file because movies
 // are read from files. Built with a replay main that ctest runs over fuzz_mov_corpus/; with
 // -DLC_LIBFUZZER it links against libFuzzer instead.
-#include <dirent.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -13,6 +12,7 @@
 
 #include "platform/media/movies.h"
 #include "platform/sys/file.h"
+#include "tests/support/fuzz_replay.h"
 
 namespace {
 
@@ -86,34 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 }
 
 #ifndef LC_LIBFUZZER
-// Replays every file of the folders (or files) named on the command line.
 int main(int argc, char **argv)
 {
-    int files = 0;
-    for (int i = 1; i < argc; ++i) {
-        std::vector<std::string> inputs;
-        if (DIR *d = opendir(argv[i])) {
-            while (dirent *e = readdir(d)) {
-                if (e->d_name[0] != '.') {
-                    inputs.push_back(std::string(argv[i]) + "/" + e->d_name);
-                }
-            }
-            closedir(d);
-        } else {
-            inputs.push_back(argv[i]);
-        }
-        for (const auto &in : inputs) {
-            auto bytes = lc::ReadWholeFile(in.c_str(), kMaxInput);
-            if (!bytes) {
-                std::fprintf(stderr, "cannot read %s\n", in.c_str());
-                return 1;
-            }
-            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes->data()),
-                                   bytes->size());
-            ++files;
-        }
-    }
-    std::printf("fuzz_mov: %d inputs replayed\n", files);
-    return files > 0 ? 0 : 1;
+    return lc_test::ReplayFuzzInputs(argc, argv, kMaxInput, LLVMFuzzerTestOneInput);
 }
 #endif

@@ -50,8 +50,9 @@ void TouchPlanes(const uint8_t *const planes[3], const MpegPictureRecord &, int)
 }
 
 // An AC-3 stand-in that appends one frame of silence per packet, as the real one may.
-int FakeDecode(const uint8_t *, int, int outCount, int)
+int FakeDecode(const uint8_t *, int length, int outCount, int, int *consumed)
 {
+    *consumed = length;
     return outCount + 6144 <= kMpegTrackBufferBytes ? outCount + 6144 : outCount;
 }
 

@@ -1,11 +1,11 @@
 #include "tests/mp2decode/mp2_test_support.h"
+#include "tests/support/fixture_script.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,38 +14,13 @@ namespace mp2_test {
 
 namespace {
 
-int64_t ModifiedTime(const std::string &path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? int64_t(st.st_mtime) : -1;
-}
-
-// Runs the fixture script once; a lock keeps parallel test processes from racing.
 const std::string &FixtureDir()
 {
     static const std::string dir = [] {
         std::string out = std::string(LC_BINARY_DIR) + "/fixtures/mp2";
         std::string script = std::string(LC_SOURCE_DIR) + "/tests/fixtures/mp2_make_fixtures.sh";
-        std::string stamp = out + "/.made";
-        (void)mkdir((std::string(LC_BINARY_DIR) + "/fixtures").c_str(), 0755);
-        (void)mkdir(out.c_str(), 0755);
-        int lock = open((out + "/.lock").c_str(), O_CREAT | O_RDWR, 0644);
-        if (lock >= 0) {
-            (void)flock(lock, LOCK_EX);
-        }
-        if (ModifiedTime(stamp) < ModifiedTime(script)) {
-            if (RunTool({"sh", script, out})) {
-                FILE *f = std::fopen(stamp.c_str(), "w");
-                if (f) {
-                    std::fclose(f);
-                }
-            } else {
-                ADD_FAILURE() << "mp2_make_fixtures.sh failed";
-            }
-        }
-        if (lock >= 0) {
-            (void)flock(lock, LOCK_UN);
-            close(lock);
+        if (!lc_test::MakeFixturesOnce(out, out + "/.made", script, {"sh", script, out})) {
+            ADD_FAILURE() << "mp2_make_fixtures.sh failed";
         }
         return out;
     }();

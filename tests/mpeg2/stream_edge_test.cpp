@@ -399,8 +399,9 @@ int gDecodeCalls[kMpegAudioTracks];
 int gHeaders = 0;
 std::string gBase;
 
-int FakeDecode(const uint8_t *, int, int outCount, int t)
+int FakeDecode(const uint8_t *, int length, int outCount, int t, int *consumed)
 {
+    *consumed = length;
     ++gDecodeCalls[t];
     int16_t *s = reinterpret_cast<int16_t *>(gMpegAudioTracks[t].samples + outCount);
     for (int i = 0; i < 3072; ++i) {

@@ -5,13 +5,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "passes/copy_sound.h"
 #include "platform/media/movies.h"
+#include "tests/support/fixture_script.h"
 
 namespace sound_test {
 
@@ -29,38 +29,13 @@ void RecordChunk(const char *id, const void *data, uint32_t bytes)
     gRecorder->bytes.insert(gRecorder->bytes.end(), p, p + bytes);
 }
 
-int64_t ModifiedTime(const std::string &path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? int64_t(st.st_mtime) : -1;
-}
-
-// Runs the fixture script once; a lock keeps parallel test processes from racing.
 const std::string &FixtureDir()
 {
     static const std::string dir = [] {
         std::string out = std::string(LC_BINARY_DIR) + "/fixtures/sound";
         std::string script = std::string(LC_SOURCE_DIR) + "/tests/fixtures/sound_make_fixtures.sh";
-        std::string stamp = out + "/.made";
-        (void)mkdir((std::string(LC_BINARY_DIR) + "/fixtures").c_str(), 0755);
-        (void)mkdir(out.c_str(), 0755);
-        int lock = open((out + "/.lock").c_str(), O_CREAT | O_RDWR, 0644);
-        if (lock >= 0) {
-            (void)flock(lock, LOCK_EX);
-        }
-        if (ModifiedTime(stamp) < ModifiedTime(script)) {
-            if (RunTool({"sh", script, out})) {
-                FILE *f = std::fopen(stamp.c_str(), "w");
-                if (f) {
-                    std::fclose(f);
-                }
-            } else {
-                ADD_FAILURE() << "sound_make_fixtures.sh failed";
-            }
-        }
-        if (lock >= 0) {
-            (void)flock(lock, LOCK_UN);
-            close(lock);
+        if (!lc_test::MakeFixturesOnce(out, out + "/.made", script, {"sh", script, out})) {
+            ADD_FAILURE() << "sound_make_fixtures.sh failed";
         }
         return out;
     }();
@@ -70,19 +45,7 @@ const std::string &FixtureDir()
 
 bool RunTool(const std::vector<std::string> &argv)
 {
-    std::vector<char *> args;
-    for (const std::string &a : argv) {
-        args.push_back(const_cast<char *>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)
-           && WEXITSTATUS(status) == 0;
+    return lc_test::RunCommand(argv) == 0;
 }
 
 std::string Fixture(const char *name)

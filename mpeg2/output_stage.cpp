@@ -1,0 +1,543 @@
+#include "mpeg2/output_stage.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/frame_feed.h"
+#include "engine/frame_groups.h"
+#include "engine/frame_store.h"
+#include "formats/avi_writer.h"
+#include "mpeg2/output_stage_hooks.h"
+#include "mpeg2/yuv_to_rgb_scale.h"
+#include "platform/sys/clock.h"
+#include "platform/sys/debug_trace.h"
+
+DecodedPictureState gDecodedPictureState;
+OutputStageTarget gOutputStageTarget;
+OutputStageHooks gOutputStageHooks;
+
+namespace {
+
+// The decoder values the stage reads until the decoder points the link at its own records.
+struct OwnDecoderValues
+{
+    std::atomic<int> codedWidth{0}, codedHeight{0}, horizontalSize{0}, verticalSize{0};
+    std::atomic<int> chromaFormat{1};
+    std::atomic<int> paused{0}, singleStep{0}, stopRequested{0}, faultCode{0}, showProgress{0};
+    std::atomic<int> sequenceSeen{0}, processingMode{0}, previewFrameNumber{0};
+};
+OwnDecoderValues gOwnDecoderValues;
+
+} // namespace
+
+OutputStageDecoderLink gOutputStageDecoder = {&gOwnDecoderValues.codedWidth,
+                                              &gOwnDecoderValues.codedHeight,
+                                              &gOwnDecoderValues.horizontalSize,
+                                              &gOwnDecoderValues.verticalSize,
+                                              &gOwnDecoderValues.chromaFormat,
+                                              &gOwnDecoderValues.paused,
+                                              &gOwnDecoderValues.singleStep,
+                                              &gOwnDecoderValues.stopRequested,
+                                              &gOwnDecoderValues.faultCode,
+                                              &gOwnDecoderValues.showProgress,
+                                              &gOwnDecoderValues.sequenceSeen,
+                                              &gOwnDecoderValues.processingMode,
+                                              &gOwnDecoderValues.previewFrameNumber,
+                                              nullptr,
+                                              nullptr};
+
+namespace {
+
+constexpr int kUserStopFault = 99;
+constexpr int kFlagDrivenSlots = 4;
+
+int ProcessRunning()
+{
+    return gOutputStageHooks.processRunning ? gOutputStageHooks.processRunning() : 0;
+}
+int PassesLeft()
+{
+    return gOutputStageHooks.passesLeft ? gOutputStageHooks.passesLeft() : 1;
+}
+int NtscOutputHeight()
+{
+    return gOutputStageHooks.ntscOutputHeight ? gOutputStageHooks.ntscOutputHeight() : 480;
+}
+int AudioSamplesPerFrame()
+{
+    return gOutputStageHooks.audioSamplesPerFrame ? gOutputStageHooks.audioSamplesPerFrame() : 0;
+}
+
+void FillHeader(AviBitmapHeader &h, int width, int height)
+{
+    h = AviBitmapHeader{};
+    h.biWidth = width;
+    h.biHeight = height;
+    h.biSizeImage = static_cast<uint32_t>(width) * static_cast<uint32_t>(height) * 3;
+}
+
+void Draw(const uint8_t *frame, const AviBitmapHeader &header)
+{
+    lc::DebugTrace("Displaying frame %d\n", gOutputStageDecoder.previewFrameNumber->load());
+    gOutputStageDecoder.previewFrameNumber->fetch_add(1);
+    if (gOutputStageHooks.drawPreview) {
+        gOutputStageHooks.drawPreview(frame, header.biWidth, header.biHeight);
+    }
+}
+
+uint8_t Clamp255(int v)
+{
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+// One field of the colour conversion: lines first, first + 2, ...
+void YuvToRgbField(const uint8_t *luma, const uint8_t *cb, const uint8_t *cr, uint8_t *rgb,
+                   int width, int height, int first)
+{
+    const YuvToRgbCoefficients &k = gYuvToRgbCoefficients;
+    const int lumaOffset = static_cast<int16_t>(k.lumaOffset[0] & 0xffff);
+    const int lumaScale = static_cast<int16_t>(k.lumaScale[0] & 0xffff);
+    const int cbToBlue = static_cast<int16_t>(k.cbToBlue[0] & 0xffff);
+    const int cbToGreen = static_cast<int16_t>(k.cbCrToGreen[0] >> 16);
+    const int crToGreen = static_cast<int16_t>(k.cbCrToGreen[0] & 0xffff);
+    const int crToRed = static_cast<int16_t>(k.crToRed[0] & 0xffff);
+    for (int y = first; y < height; y += 2) {
+        const size_t line = static_cast<size_t>(y) * width;
+        uint8_t *out = rgb + static_cast<size_t>(height - 1 - y) * width * 3;
+        for (int x = 0; x < width; x++) {
+            const int l = (luma[line + x] - lumaOffset) * lumaScale + 4096;
+            const int u = cb[line + x] - 128;
+            const int v = cr[line + x] - 128;
+            out[x * 3] = Clamp255((l + u * cbToBlue) >> 13);
+            out[x * 3 + 1] = Clamp255((l + v * crToGreen + u * cbToGreen) >> 13);
+            out[x * 3 + 2] = Clamp255((l + v * crToRed) >> 13);
+        }
+    }
+}
+
+// The frame as the writers take it: the coded lines below the picture skipped, rows cut from the
+// coded width to the output width when they differ (the frame's rows are `pitch` pixels).
+const uint8_t *PictureStart(const uint8_t *frame, int pitch, int extraLines)
+{
+    const DecodedPictureState &s = gDecodedPictureState;
+    const OutputStageTarget &t = gOutputStageTarget;
+    const uint8_t *start = frame + static_cast<size_t>(pitch) * extraLines * 3;
+    if (t.outputWidth >= pitch || s.packedFrame == nullptr) {
+        return start;
+    }
+    const size_t outRow = static_cast<size_t>(t.outputWidth) * 3;
+    for (int y = 0; y < t.outputHeight; y++) {
+        std::memcpy(s.packedFrame + y * outRow, start + static_cast<size_t>(y) * pitch * 3, outRow);
+    }
+    return s.packedFrame;
+}
+
+// Step 4 of the hand-over: one output frame to the writer of the output.
+void WriteOutputFrame(const uint8_t *frame, int pitch, int extraLines)
+{
+    const OutputStageTarget &t = gOutputStageTarget;
+    const OutputStageHooks &h = gOutputStageHooks;
+    // Frames taller than the core's buffers or wider than their rows are not written.
+    if (t.outputWidth < 1 || t.outputHeight < 1 || t.outputWidth > pitch
+        || static_cast<uint64_t>(pitch) * (t.outputHeight + extraLines) * 3 > kFrameBufferBytes) {
+        return;
+    }
+    if (t.outputIsAvi && t.dvOutput) {
+        if (h.compressDvFrameToAvi) {
+            h.compressDvFrameToAvi(PictureStart(frame, pitch, 0), t.outputWidth, t.outputHeight);
+        }
+    } else if (t.outputIsAvi) {
+        if (h.compressAviFrame) {
+            h.compressAviFrame(PictureStart(frame, pitch, extraLines));
+        }
+    } else if (h.addCompressedFrame) {
+        h.addCompressedFrame(PictureStart(frame, pitch, extraLines), t.outputWidth, t.outputHeight);
+    }
+}
+
+// The sound of one group: a failed copy ends the movie as it does in the other passes.
+void CopyGroupSound()
+{
+    const OutputStageHooks &h = gOutputStageHooks;
+    DecodedPictureState &s = gDecodedPictureState;
+    if (h.copySound && !h.copySound(5 * AudioSamplesPerFrame()) && !s.soundErrorShown) {
+        s.soundErrorShown = 1;
+        if (h.showError) {
+            h.showError("CopySound Error");
+        }
+    }
+}
+
+} // namespace
+
+bool AllocateDecodedPictureBuffers()
+{
+    DecodedPictureState &s = gDecodedPictureState;
+    if (s.rgbFrame) {
+        return true;
+    }
+    const size_t pixels = kStageMaxPixels;
+    s.rgbFrame = static_cast<uint8_t *>(std::malloc(pixels * 3));
+    s.packedFrame = static_cast<uint8_t *>(std::malloc(pixels * 3));
+    s.cb422 = static_cast<uint8_t *>(std::malloc(pixels / 2));
+    s.cr422 = static_cast<uint8_t *>(std::malloc(pixels / 2));
+    s.cb444 = static_cast<uint8_t *>(std::malloc(pixels));
+    s.cr444 = static_cast<uint8_t *>(std::malloc(pixels));
+    if (!s.rgbFrame || !s.packedFrame || !s.cb422 || !s.cr422 || !s.cb444 || !s.cr444) {
+        ReleaseDecodedPictureBuffers();
+        return false;
+    }
+    return true;
+}
+
+void ReleaseDecodedPictureBuffers()
+{
+    DecodedPictureState &s = gDecodedPictureState;
+    for (uint8_t **p : {&s.rgbFrame, &s.packedFrame, &s.cb422, &s.cr422, &s.cb444, &s.cr444}) {
+        std::free(*p);
+        *p = nullptr;
+    }
+}
+
+void StoreDecodedFrame(const uint8_t *const planes[3], const StagePictureRecord &record,
+                       int pictureIndex)
+{
+    DecodedPictureState &s = gDecodedPictureState;
+    const OutputStageDecoderLink &d = gOutputStageDecoder;
+    if (!s.rgbFrame || !planes || !planes[0] || !planes[1] || !planes[2]) {
+        return;
+    }
+    // 2: the picture's flags.
+    s.progressiveFrame = record.progressiveFrame;
+    s.topFieldFirst = (record.fieldFlags >> 1) & 1;
+    s.repeatFirstField = record.fieldFlags & 1;
+    // 3: the first picture of the run sets up the geometry and the preview headers.
+    if (pictureIndex == 0) {
+        s.topFieldReady = 0;
+        s.bottomFieldReady = 0;
+        s.width = d.codedWidth->load();
+        s.height = d.codedHeight->load();
+        s.chromaWidth = s.width / 2;
+        s.flagSlotsFilled = 0;
+        s.soundErrorShown = 0;
+        FillHeader(s.previewHeader, s.width, s.height);
+        FillHeader(s.ntscPreviewHeader, 720, NtscOutputHeight());
+        FillHeader(s.palPreviewHeader, 720, 576);
+    }
+    // A size the buffers cannot hold (or a run whose first picture never came) is dropped.
+    if (s.width < 16 || s.height < 2 || s.width > kStageMaxWidth || s.height > kStageMaxHeight) {
+        return;
+    }
+    s.pictureIndex = pictureIndex;
+    // 4: the 3:2 flag cycle.
+    DetectFieldCadence(pictureIndex, record.fieldFlags & 3);
+    // 5: colour conversion and hand-over.
+    PrepareDecodedFrame(planes, pictureIndex);
+}
+
+void DetectFieldCadence(int pictureIndex, int fieldFlags)
+{
+    DecodedPictureState &s = gDecodedPictureState;
+    if (pictureIndex == 0) {
+        s.flagCadenceCount = 0;
+    } else if (fieldFlags == (s.previousFieldFlags + 1) % 4) {
+        s.flagCadenceCount++;
+    }
+    s.previousFieldFlags = fieldFlags;
+}
+
+void PrepareDecodedFrame(const uint8_t *const planes[3], int /*pictureIndex*/)
+{
+    DecodedPictureState &s = gDecodedPictureState;
+    const int chromaFormat = gOutputStageDecoder.chromaFormat->load();
+    const uint8_t *cb = s.cb444;
+    const uint8_t *cr = s.cr444;
+    // 1: chroma to full resolution; 4:4:4 planes already are.
+    if (chromaFormat == 1) {
+        Conv420To422(planes[1], s.cb422, s.chromaWidth, s.height / 2, s.progressiveFrame);
+        Conv420To422(planes[2], s.cr422, s.chromaWidth, s.height / 2, s.progressiveFrame);
+        UpsampleChromaHorizontal(s.cb422, s.cb444, s.chromaWidth, s.height);
+        UpsampleChromaHorizontal(s.cr422, s.cr444, s.chromaWidth, s.height);
+    } else if (chromaFormat == 2) {
+        UpsampleChromaHorizontal(planes[1], s.cb444, s.chromaWidth, s.height);
+        UpsampleChromaHorizontal(planes[2], s.cr444, s.chromaWidth, s.height);
+    } else {
+        cb = planes[1];
+        cr = planes[2];
+    }
+    // 2: bottom field, then top field; the hand-over runs once both are in.
+    YuvToRgbBottom(planes[0], cb, cr, s.rgbFrame, s.width, s.height);
+    s.bottomFieldReady = 1;
+    ProcessDecodedFrame();
+    YuvToRgbTop(planes[0], cb, cr, s.rgbFrame, s.width, s.height);
+    s.topFieldReady = 1;
+    ProcessDecodedFrame();
+}
+
+void ProcessDecodedFrame()
+{
+    DecodedPictureState &s = gDecodedPictureState;
+    OutputStageTarget &t = gOutputStageTarget;
+    const OutputStageDecoderLink &d = gOutputStageDecoder;
+    if (!s.topFieldReady || !s.bottomFieldReady) {
+        return;
+    }
+    FrameStore &fs = gFrameStore;
+    // 1: coded lines below the picture, skipped by the writers.
+    const int verticalSize = d.verticalSize->load();
+    const int extra = s.height > verticalSize ? s.height - verticalSize : 0;
+    const int pictureNumber = s.pictureIndex + 1;
+    const int mode = d.processingMode->load();
+    if (!ProcessRunning()) {
+        // 2: the player: show the picture, then honour pause, step and stop.
+        PreviewDecodedFrame(s.rgbFrame);
+        while (d.paused->load()) {
+            if (d.stopRequested->load()) {
+                d.paused->store(0);
+                d.faultCode->store(kUserStopFault);
+                break;
+            }
+            if (d.singleStep->load()) {
+                d.singleStep->store(0);
+                break;
+            }
+            lc::SleepMs(10);
+        }
+    } else if (!fs.allocated) {
+        // No frame store: nothing can be converted or written.
+    } else if (mode == 9) {
+        // 3, mode 9: a PAL-family source through the PAL-to-NTSC weave.
+        if (verticalSize > 600) {
+            if (gOutputStageHooks.setNtscOutputHeight) {
+                gOutputStageHooks.setNtscOutputHeight(s.height);
+            }
+            gEngineSettings.ntscOutputHeight = s.height;
+        }
+        fs.bgrOrder = 1;
+        const int n = FeedFrameGroup(s.rgbFrame, s.height, s.width, 3, pictureNumber);
+        fs.bgrOrder = 0;
+        if (n > 0) {
+            for (int i = 1; i <= n; i++) {
+                const uint8_t *frame = fs.inputFrames[i];
+                if (verticalSize <= 600) {
+                    ShowNtscFrame(frame);
+                    t.outputHeight = NtscOutputHeight();
+                } else {
+                    ShowFrameSized(frame, t.outputWidth, t.outputHeight);
+                }
+                WriteOutputFrame(frame, s.width, verticalSize <= 600 ? 0 : extra);
+                lc::SleepMs(5);
+            }
+            CopyGroupSound();
+        }
+    } else if (mode == 4 || mode == 5 || mode == 6) {
+        // 3a, modes 4, 5, 6: four frames out of each group.
+        int order[kFlagDrivenSlots] = {0, 1, 2, 3};
+        bool complete = false;
+        const size_t bytes = static_cast<size_t>(s.width) * s.height * 3;
+        if (s.flagCadenceCount != 0) {
+            // Pulldown flags: each coded picture is one film frame.
+            const int slot = pictureNumber % kFlagDrivenSlots;
+            std::memcpy(fs.inputFrames[slot], s.rgbFrame, bytes);
+            s.flagSlotsFilled |= 1 << slot;
+            complete = slot == kFlagDrivenSlots - 1;
+            if (complete) {
+                // The first group of a run may start late: its earlier slots repeat its first
+                // picture instead of showing what an earlier movie left there.
+                int firstFilled = 0;
+                while (!(s.flagSlotsFilled & (1 << firstFilled))) {
+                    firstFilled++;
+                }
+                for (int k = 0; k < firstFilled; k++) {
+                    std::memcpy(fs.inputFrames[k], fs.inputFrames[firstFilled], bytes);
+                }
+                s.flagSlotsFilled = 0xf;
+                fs.sourceWidth = static_cast<uint32_t>(s.width);
+                fs.sourceHeight = static_cast<uint32_t>(s.height);
+                fs.rowPitch = static_cast<uint32_t>(s.width);
+            }
+        } else {
+            fs.bgrOrder = 1;
+            complete =
+                FeedPulldownRemoval(s.rgbFrame, s.height, s.width, 3, order, pictureNumber - 1)
+                != 0;
+            fs.bgrOrder = 0;
+        }
+        if (complete) {
+            // 3b: standard definition goes to 576 lines.
+            const bool sd = verticalSize < 600;
+            if (sd) {
+                fs.bgrOrder = 1;
+                for (int k = 0; k < 4; k++) {
+                    StoreHistoryFrame(k, fs.inputFrames[order[k]]);
+                }
+                for (int k = 0; k < 4; k++) {
+                    ConvertLines480To576(fs.inputFrames[order[k]], k);
+                }
+                fs.bgrOrder = 0;
+            }
+            // 3c: show and write the four frames.
+            for (int k = 0; k < 4; k++) {
+                const uint8_t *frame = fs.inputFrames[order[k]];
+                if (sd) {
+                    Show576Frame(frame);
+                    t.outputWidth = d.horizontalSize->load();
+                    t.outputHeight = 576;
+                } else {
+                    ShowFrameSized(frame, t.outputWidth, t.outputHeight);
+                }
+                WriteOutputFrame(frame, sd ? static_cast<int>(fs.sourceWidth) : s.width,
+                                 sd ? 0 : extra);
+                lc::SleepMs(50);
+            }
+            // 3d: the group's sound.
+            CopyGroupSound();
+        }
+    }
+    // 5: progress, and the next picture starts with no field in.
+    if (d.showProgress->load() && d.showProcessingProgress) {
+        d.showProcessingProgress();
+    }
+    s.topFieldReady = 0;
+    s.bottomFieldReady = 0;
+}
+
+void Conv420To422(const uint8_t *src, uint8_t *dst, int chromaWidth, int lines, int progressive)
+{
+    if (lines < 1 || chromaWidth < 1) {
+        return;
+    }
+    const int w = chromaWidth;
+    const int h = lines;
+    auto c = [&](int j, int x) { return int(src[static_cast<size_t>(j) * w + x]); };
+    auto out = [&](int j) { return dst + static_cast<size_t>(j) * w; };
+    if (progressive || h < 4) {
+        for (int x = 0; x < w; x++) {
+            for (int j = 0; j < h; j++) {
+                const int above = j > 0 ? c(j - 1, x) : -1;
+                const int below = j < h - 1 ? c(j + 1, x) : -1;
+                out(2 * j)[x] = uint8_t(above < 0 ? c(j, x) : (3 * c(j, x) + above + 2) >> 2);
+                out(2 * j + 1)[x] = uint8_t(below < 0 ? c(j, x) : (3 * c(j, x) + below + 2) >> 2);
+            }
+        }
+        return;
+    }
+    // Field-aware: each field's chroma lines are interpolated within that field.
+    for (int k = 0; 2 * k + 1 < h; k++) {
+        const int j = 2 * k;
+        const bool firstGroup = k == 0;
+        const bool lastGroup = j + 2 >= h - 1;
+        for (int x = 0; x < w; x++) {
+            const int c0 = c(j, x);
+            const int c1 = c(j + 1, x);
+            if (firstGroup) {
+                out(0)[x] = uint8_t(c0);
+                out(1)[x] = uint8_t((3 * c0 + 5 * c1 + 4) >> 3);
+            } else {
+                out(4 * k)[x] = uint8_t((7 * c0 + c(j - 2, x) + 4) >> 3);
+                out(4 * k + 1)[x] = uint8_t((3 * c(j - 1, x) + 5 * c1 + 4) >> 3);
+            }
+            if (lastGroup) {
+                out(4 * k + 2)[x] = uint8_t(c0);
+                out(4 * k + 3)[x] = uint8_t((7 * c1 + c0 + 4) >> 3);
+            } else {
+                out(4 * k + 2)[x] = uint8_t((5 * c0 + 3 * c(j + 2, x) + 4) >> 3);
+                out(4 * k + 3)[x] = uint8_t((7 * c1 + c(j + 3, x) + 4) >> 3);
+            }
+        }
+    }
+}
+
+void UpsampleChromaHorizontal(const uint8_t *src, uint8_t *dst, int chromaWidth, int lines)
+{
+    const int w = chromaWidth;
+    for (int y = 0; y < lines; y++) {
+        const uint8_t *c = src + static_cast<size_t>(y) * w;
+        uint8_t *o = dst + static_cast<size_t>(y) * w * 2;
+        // The last 8 samples of a line are doubled: the interpolation would read past the line.
+        const int interpolated = w > 8 ? w - 8 : 0;
+        for (int i = 0; i < interpolated; i++) {
+            o[2 * i] = c[i];
+            o[2 * i + 1] = uint8_t((c[i] + c[i + 1] + 1) >> 1);
+        }
+        for (int i = interpolated; i < w; i++) {
+            o[2 * i] = c[i];
+            o[2 * i + 1] = c[i];
+        }
+    }
+}
+
+void YuvToRgbTop(const uint8_t *luma, const uint8_t *cb, const uint8_t *cr, uint8_t *rgb, int width,
+                 int height)
+{
+    YuvToRgbField(luma, cb, cr, rgb, width, height, 0);
+}
+
+void YuvToRgbBottom(const uint8_t *luma, const uint8_t *cb, const uint8_t *cr, uint8_t *rgb,
+                    int width, int height)
+{
+    YuvToRgbField(luma, cb, cr, rgb, width, height, 1);
+}
+
+void PreviewDecodedFrame(const uint8_t *frame)
+{
+    if (!gOutputStageDecoder.sequenceSeen->load()
+        || gOutputStageDecoder.previewFrameNumber->load() == 0) {
+        return;
+    }
+    Draw(frame, gDecodedPictureState.previewHeader);
+}
+
+void ShowNtscFrame(const uint8_t *frame)
+{
+    AviBitmapHeader &h = gDecodedPictureState.ntscPreviewHeader;
+    FillHeader(h, 720, NtscOutputHeight());
+    Draw(frame, h);
+}
+
+void Show576Frame(const uint8_t *frame)
+{
+    Draw(frame, gDecodedPictureState.palPreviewHeader);
+}
+
+void ShowFrameSized(const uint8_t *frame, int width, int height)
+{
+    AviBitmapHeader &h = gDecodedPictureState.previewHeader;
+    if (width != h.biWidth || height != h.biHeight) {
+        FillHeader(h, width, height);
+        if (gOutputStageHooks.placePreviewWindow) {
+            gOutputStageHooks.placePreviewWindow(30, 30, width, height);
+        }
+    }
+    Draw(frame, h);
+}
+
+void CloseStageOutputs()
+{
+    const OutputStageHooks &h = gOutputStageHooks;
+    const bool finalPass = ProcessRunning() && PassesLeft() == 1;
+    // 1: the audio tracks and the AVI output of a final pass.
+    if (finalPass) {
+        if (gOutputStageDecoder.closeAudioTracks) {
+            gOutputStageDecoder.closeAudioTracks();
+        }
+        if (gAviWriteState.fd >= 0) {
+            AviCloseOutput();
+        }
+    }
+    // 2: a compressor's output ends with its movie.
+    if (finalPass && gOutputStageTarget.outputIsAvi && !gOutputStageTarget.dvOutput
+        && h.endAviVideoCompression) {
+        h.endAviVideoCompression();
+    }
+    // 3: back to preview.
+    gOutputStageDecoder.processingMode->store(0);
+}
+
+void FitVideoWindow()
+{
+    if (gOutputStageHooks.placePreviewWindow) {
+        gOutputStageHooks.placePreviewWindow(-1, 0, gOutputStageDecoder.codedWidth->load(),
+                                             gOutputStageDecoder.codedHeight->load());
+    }
+}

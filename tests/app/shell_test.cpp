@@ -1,0 +1,813 @@
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/batch_dialog.h"
+#include "app/frame_preview.h"
+#include "app/guide.h"
+#include "app/guide_pages.h"
+#include "app/loomcut_app.h"
+#include "app/loomcut_doc.h"
+#include "app/loomcut_view.h"
+#include "app/lower_hooks_setup.h"
+#include "app/main_frame.h"
+#include "app/options_dialog.h"
+#include "app/options_file.h"
+#include "app/progress_dialog.h"
+#include "app/resource_ids.h"
+#include "engine/conversion_options.h"
+#include "dvdecoder/cindrell_hooks.h"
+#include "engine/engine_hooks.h"
+#include "formats/dv_setup_hooks.h"
+#include "formats/formats_hooks.h"
+#include "mpeg2/mpeg_decoder_control.h"
+#include "passes/conversion_state.h"
+#include "passes/movie_window.h"
+#include "passes/movie_window_hooks.h"
+#include "passes/process_control.h"
+#include "passes/source_kind.h"
+#include "passes/ui_hooks.h"
+#include "passes/ui_state.h"
+#include "platform/media/movie_controller.h"
+#include "platform/sys/clock.h"
+#include "platform/sys/file.h"
+#include "platform/sys/path.h"
+#include "platform/sys/text.h"
+#include "platform/ui/file_dialog.h"
+#include "platform/ui/gui_thread.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/ui_driver.h"
+#include "tests/app/app_test_support.h"
+
+namespace drv = lc::ui::driver;
+using app_test::Fixture;
+
+namespace {
+
+constexpr char kTitle[] = "Kestra Halvorne";
+
+// A movie object whose processing is a stand-in: it waits for the test, then leaves a result
+// where the processing thread looks for it.
+class FakeProcessingMovieWindow : public CMovieWindow
+{
+public:
+    static std::atomic<int> release;
+    static std::atomic<int> processing;
+    static std::atomic<int> resultOpens;
+
+    int OpenMovie(const char *path) override
+    {
+        if (path && strstr(path, "newmovie.avi")) {
+            ++resultOpens;
+        }
+        return CMovieWindow::OpenMovie(path);
+    }
+    void ProcessMovie() override
+    {
+        processing = 1;
+        while (!release) {
+            usleep(1000);
+        }
+        app_test::CopyFile(Fixture("app_dv.avi"), std::string(movieFolder) + "newmovie.avi");
+    }
+};
+std::atomic<int> FakeProcessingMovieWindow::release{0};
+std::atomic<int> FakeProcessingMovieWindow::processing{0};
+std::atomic<int> FakeProcessingMovieWindow::resultOpens{0};
+
+CMovieWindow *MakeFake() { return new FakeProcessingMovieWindow; }
+
+// Runs window events until done() holds or about ms have passed.
+bool WaitFor(const std::function<bool()> &done, int ms = 5000)
+{
+    for (int waited = 0; waited < ms; waited += 10) {
+        if (done()) {
+            return true;
+        }
+        drv::ProcessEvents(10);
+    }
+    return done();
+}
+
+// Runs fn on a thread of its own, as the processing thread calls the shell, while this (GUI)
+// thread keeps handling the calls it hands over.
+void RunOnWorker(const std::function<void()> &fn)
+{
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        fn();
+        done = true;
+    });
+    lc::ui::WaitHandlingCalls([&] { return done.load(); });
+    worker.join();
+}
+
+class ShellTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(lc::PathExists(Fixture(".done").c_str())) << "fixtures missing";
+        lc::ui::EnsureGuiApplication();
+        const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+        scratch_ = app_test::ScratchDir(std::string("shell_") + info->name());
+        oldCwd_ = lc::CurrentFolder();
+        ASSERT_EQ(chdir(scratch_.c_str()), 0);
+        ResetConversionOptions(gConversionOptions);
+        gOptionsFile = {};
+    }
+    void TearDown() override
+    {
+        // The dialogs are global objects that outlive the test: hidden now, nothing of theirs
+        // needs the fonts Qt drops at exit.
+        for (lc::ui::CWnd *wnd : std::initializer_list<lc::ui::CWnd *>{
+                 &gOptionsDialog, &gAdvancedDialog, &gNtscPalDialog, &gProgressDialog,
+                 &gBatchDialog, &gGuideDialog, gFramePreview, gMainFrame}) {
+            if (wnd) {
+                wnd->ShowWindow(lc::ui::SW_HIDE);
+            }
+        }
+        drv::ProcessEvents(10);
+        (void)!chdir(oldCwd_.c_str());
+    }
+
+    // Start-up as the program does it, in the scratch folder; the options file the guide makes
+    // goes there too, never into the program folder.
+    void Start(std::vector<std::string> args = {"loomcut"})
+    {
+        app_.SetCommandLine(std::move(args));
+        ASSERT_TRUE(app_.InitInstance());
+        gStartupPath = scratch_ + "/noguide";
+        drv::ProcessEvents(50);
+    }
+    std::string Copy(const char *fixture, const char *name)
+    {
+        std::string to = scratch_ + "/" + name;
+        app_test::CopyFile(Fixture(fixture), to);
+        return to;
+    }
+    static uint32_t Pixel(const std::vector<uint8_t> &rgb, int width, int x, int y)
+    {
+        const uint8_t *p = rgb.data() + (size_t(y) * size_t(width) + size_t(x)) * 3;
+        return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+    }
+    static int Distance(uint32_t a, uint32_t b)
+    {
+        int d = 0;
+        for (int shift = 0; shift < 24; shift += 8) {
+            d = std::max(d, std::abs(int((a >> shift) & 0xff) - int((b >> shift) & 0xff)));
+        }
+        return d;
+    }
+    std::string Screenshot(lc::ui::CWnd &wnd, const char *name)
+    {
+        std::string dir = std::string(LC_BINARY_DIR) + "/screenshots_app";
+        mkdir(dir.c_str(), 0755);
+        std::string path = dir + "/" + name;
+        EXPECT_TRUE(drv::SaveScreenshot(wnd, path));
+        EXPECT_GT(drv::DistinctColours(path), 1) << path;
+        return path;
+    }
+
+    lc::ui::MessageRecorder messages_;
+    CLoomcutApp app_;
+    std::string scratch_;
+    std::string oldCwd_;
+};
+
+TEST(MediaVersion, TextAndWarnings)
+{
+    lc::ui::MessageRecorder messages;
+    struct Case
+    {
+        int version;
+        const char *text;
+        const char *warning; // "" none
+    };
+    const Case cases[] = {
+        {0x0650, "6.50",
+         "Quicktime Version 6.50 installed. This version has known problems\nwith the DV codec, "
+         "you will notice specks in the output movie\nPlease install version 6.5.1 or later"},
+        {0x0410, "4.10",
+         "Old Quicktime Version 4.10 installed.\nPlease install version 6.5.1 or later if possible"},
+        {0x0700, "7.00", ""},
+        {0x0760, "7.60", ""},
+        {0x04a0, "4.:0", nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        messages.Clear();
+        EXPECT_EQ(MediaVersionText(c.version), c.text);
+        WarnAboutMediaVersion(c.version);
+        if (c.warning && !c.warning[0]) {
+            EXPECT_TRUE(messages.Texts().empty());
+        } else if (c.warning) {
+            EXPECT_EQ(messages.Texts(),
+                      std::vector<std::string>{std::string(c.warning) + "\nPress OK to continue."});
+        }
+    }
+}
+
+TEST(Shutdown, StopsTheMpegDecoderAndWaitsASecond)
+{
+    lc::FakeClock clock;
+    clock.Install();
+    app_test::Calls().clear();
+    gMovieWindowHooks.silenceMpegProgress = [] { app_test::Log("silence"); };
+    gMovieWindowHooks.requestMpegStop = [] { app_test::Log("stop"); };
+    CLoomcutApp app;
+    app.ExitInstance();
+    EXPECT_EQ(app_test::Calls(), (std::vector<std::string>{"silence", "stop"}));
+    EXPECT_EQ(lc::FakeClock::SleptMs(), 1000u);
+    gMovieWindowHooks = MovieWindowHooks{};
+}
+
+TEST(LowerFolderHooks, ReportAndReadThroughThePasses)
+{
+    lc::ui::MessageRecorder messages;
+    InstallLowerFolderHooks();
+    gProcessControl.errorShown = 0;
+    gFormatsHooks.showError("reader error");
+    EXPECT_EQ(gProcessControl.errorShown, 1);
+    gFormatsHooks.showWarning("reader warning");
+    gCindrellHooks.messageBox("decoder failure", kCindrellCaption);
+    EXPECT_EQ(messages.Texts(), (std::vector<std::string>{"reader error",
+                                                          "reader warning\nPress OK to continue.",
+                                                          "decoder failure"}));
+    // Outside a run the formats get the values they would assume alone.
+    gConversionState = ConversionState{};
+    EXPECT_EQ(gFormatsHooks.ntscOutputHeight(), 480);
+    EXPECT_EQ(gDvSetupHooks.timeScale(), 2500);
+    EXPECT_EQ(gDvSetupHooks.sampleDuration(), 100);
+    gFormatsHooks.setFrameRate(30);
+    EXPECT_EQ(gDvSetupHooks.frameRate(), 30);
+    gProcessControl.errorShown = 0;
+
+    // The progress dialog's buttons reach the MPEG-2 decoder's flags, also with no stream open.
+    gMpegDecoderControl.paused = 0;
+    gMovieWindowHooks.toggleMpegPause();
+    EXPECT_EQ(gMpegDecoderControl.paused, 1);
+    gMovieWindowHooks.toggleMpegPause();
+    EXPECT_EQ(gMpegDecoderControl.paused, 0);
+    gMovieWindowHooks.requestMpegStop();
+    EXPECT_EQ(gMpegDecoderControl.stopRequested, 1);
+    gMpegDecoderControl.stopRequested = 0;
+}
+
+TEST_F(ShellTest, StartUpWithoutOptionsFile)
+{
+    Start();
+    ASSERT_NE(gMainFrame, nullptr);
+    EXPECT_EQ(gUiState.ready, 1);
+    EXPECT_TRUE(messages_.Texts().empty());
+    // The dialogs exist, hidden; the guide shows itself when there is no options file.
+    for (lc::ui::CDialog *dlg : std::initializer_list<lc::ui::CDialog *>{
+             &gOptionsDialog, &gAdvancedDialog, &gNtscPalDialog, &gProgressDialog,
+             &gBatchDialog}) {
+        EXPECT_TRUE(dlg->IsCreated()) << dlg->Template().name;
+        EXPECT_FALSE(dlg->IsWindowVisible()) << dlg->Template().name;
+    }
+    EXPECT_TRUE(gGuideDialog.IsWindowVisible());
+    EXPECT_EQ(gGuideDialog.GetDlgItemText(IDC_GUIDE_TEXT), GuidePageText(0, 0));
+    ASSERT_NE(gFramePreview, nullptr);
+    EXPECT_TRUE(gFramePreview->IsCreated());
+    EXPECT_FALSE(gFramePreview->IsWindowVisible());
+    EXPECT_EQ(gFramePreview->GetWindowText(), "Current Frame");
+    EXPECT_EQ(gStartupPath, scratch_ + "/noguide");
+
+    // The start picture, painted in the view above the control strip.
+    EXPECT_EQ(gMainFrame->GetWindowText(), std::string(kTitle) + " - hwelcome.jpg");
+    auto ref = lc::ReadWholeFile(Fixture("app_welcome.rgb").c_str());
+    ASSERT_TRUE(ref);
+    std::vector<uint8_t> rgb(ref->begin(), ref->end());
+    ASSERT_EQ(rgb.size(), 640u * 480u * 3u);
+    lc::ui::Rect client = gMainFrame->GetClientRect();
+    EXPECT_EQ(client.Width(), 640);
+    EXPECT_EQ(client.Height(), 480 + kControllerStripHeight);
+    int worst = 0;
+    for (int y = 0; y < 480; y += 37) {
+        for (int x = 0; x < 640; x += 41) {
+            worst = std::max(worst, Distance(drv::SurfacePixel(*gMainFrame, x, y), Pixel(rgb, 640, x, y)));
+        }
+    }
+    EXPECT_LE(worst, 8); // decoders may round differently, never flip or swap
+    Screenshot(*gMainFrame, "main_window.png");
+    Screenshot(gGuideDialog, "guide.png");
+}
+
+TEST_F(ShellTest, StartUpWithOptionsFileRestoresOptions)
+{
+    ConversionOptions stored;
+    stored.deinterlace = 1;
+    stored.motionSensitivity = 321;
+    lc::CopyText(stored.outputFolder, "/media/out");
+    ASSERT_TRUE(WriteOptionsFile((scratch_ + "/noguide").c_str(), stored));
+    gOptionsFile = {};
+    Start();
+    EXPECT_FALSE(gGuideDialog.IsWindowVisible());
+    EXPECT_EQ(gConversionOptions.deinterlace, 1);
+    EXPECT_EQ(gConversionOptions.motionSensitivity, 321);
+    EXPECT_STREQ(gConversionOptions.outputFolder, "/media/out");
+    EXPECT_EQ(gOptionsFile.open, 1);
+}
+
+TEST_F(ShellTest, MovieOnTheCommandLine)
+{
+    std::string movie = Copy("app_clip.mov", "named.mov");
+    Start({"loomcut", movie});
+    EXPECT_STREQ(gMovieWindow->GetMoviePath(), movie.c_str());
+    EXPECT_EQ(gMainFrame->GetWindowText(), std::string(kTitle) + " - named.mov");
+    EXPECT_EQ(gUiState.guidePage, 1);
+    EXPECT_EQ(gUiState.optionsOpen, 1);
+    EXPECT_TRUE(messages_.Texts().empty());
+    // The movie's first frame, not the start picture: the movie is 160 x 120.
+    EXPECT_EQ(gMainFrame->GetClientRect().Width(), 160);
+}
+
+TEST_F(ShellTest, FileOpenAndClose)
+{
+    Start();
+    std::string movie = Copy("app_clip.mov", "opened.mov");
+    {
+        lc::ui::FileDialogScript script({{IDOK, movie}});
+        ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_FILE_OPEN));
+        drv::ProcessEvents(20);
+        ASSERT_EQ(script.Requests().size(), 1u);
+        EXPECT_EQ(script.Requests()[0].title, "Open");
+        EXPECT_EQ(script.Requests()[0].filter.rfind("Movie File (*.mov, *.avi, *.mxf)|", 0), 0u);
+    }
+    EXPECT_STREQ(gMovieWindow->GetMoviePath(), movie.c_str());
+    EXPECT_EQ(gMainFrame->GetWindowText(), std::string(kTitle) + " - opened.mov");
+    EXPECT_EQ(gUiState.guidePage, 1);
+    EXPECT_EQ(gUiState.optionsOpen, 1);
+
+    ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_FILE_CLOSE));
+    drv::ProcessEvents(20);
+    EXPECT_STREQ(gMovieWindow->GetMoviePath(), "");
+    EXPECT_EQ(gMainFrame->GetWindowText(), kTitle);
+    EXPECT_EQ(app_.Document()->GetTitle(), "Untitled");
+
+    // A failed open reports the movie object's message and leaves the document alone.
+    EXPECT_EQ(app_.OpenDocumentFile((scratch_ + "/missing.mov").c_str()), nullptr);
+    EXPECT_EQ(messages_.Texts().back(), "Could not open or read " + scratch_ + "/missing.mov");
+}
+
+TEST_F(ShellTest, AviFilesShowTheirFirstFrame)
+{
+    Start();
+    struct Case
+    {
+        const char *fixture;
+        const char *reference;
+        int width, height;
+        int tolerance; // mean distance allowed
+    };
+    const Case cases[] = {
+        {"app_raw.avi", "app_raw.rgb", 66, 48, 0},
+        {"app_mjpeg.avi", "app_mjpeg.rgb", 160, 120, 8},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.fixture);
+        std::string movie = Copy(c.fixture, c.fixture);
+        ASSERT_TRUE(OpenMovieDocument(movie.c_str()));
+        drv::ProcessEvents(20);
+        EXPECT_EQ(gSourceKind.viaAviPlayer, 1);
+        EXPECT_EQ(gMainFrame->GetWindowText(), std::string(kTitle) + " - " + c.fixture);
+        auto ref = lc::ReadWholeFile(Fixture(c.reference).c_str());
+        ASSERT_TRUE(ref);
+        std::vector<uint8_t> rgb(ref->begin(), ref->end());
+        ASSERT_EQ(rgb.size(), size_t(c.width) * size_t(c.height) * 3u);
+        EXPECT_EQ(gMainFrame->GetClientRect().Width(), c.width);
+        // Mean colour distance over a grid: JPEG chroma differs at sharp edges between
+        // decoders; a flipped or swapped picture is far off.
+        int sum = 0, n = 0;
+        for (int y = 0; y < c.height; y += 5) {
+            for (int x = 0; x < c.width; x += 7) {
+                sum += Distance(drv::SurfacePixel(*gMainFrame, x, y), Pixel(rgb, c.width, x, y));
+                ++n;
+            }
+        }
+        EXPECT_LE(sum / n, c.tolerance);
+    }
+}
+
+TEST_F(ShellTest, ControllerKeysStepAndPlay)
+{
+    Start();
+    std::string movie = Copy("app_clip.mov", "keys.mov");
+    ASSERT_TRUE(OpenMovieDocument(movie.c_str()));
+    // Opening the open movie again reaches the document again.
+    ASSERT_TRUE(OpenMovieDocument(movie.c_str()));
+    gOptionsDialog.ShowWindow(lc::ui::SW_HIDE);
+    drv::ProcessEvents(20);
+    TimeScale scale = 0;
+    ASSERT_NE(gMovieWindow->controller, nullptr);
+    EXPECT_EQ(MCGetCurrentTime(gMovieWindow->controller, &scale), 0);
+    uint32_t first = drv::SurfacePixel(*gMainFrame, 80, 60);
+    int stripY = 120 + kControllerStripHeight / 2;
+    uint32_t markAtStart = drv::SurfacePixel(*gMainFrame, 0, stripY);
+
+    // One step forward shows the next frame; one back the first again.
+    ASSERT_TRUE(drv::PressShortcut(*gMainFrame, "Right"));
+    drv::ProcessEvents(100);
+    EXPECT_GT(MCGetCurrentTime(gMovieWindow->controller, &scale), 0);
+    EXPECT_NE(drv::SurfacePixel(*gMainFrame, 0, stripY), markAtStart); // the mark moved on
+    ASSERT_TRUE(drv::PressShortcut(*gMainFrame, "Left"));
+    drv::ProcessEvents(100);
+    EXPECT_EQ(MCGetCurrentTime(gMovieWindow->controller, &scale), 0);
+    EXPECT_EQ(drv::SurfacePixel(*gMainFrame, 80, 60), first);
+
+    // Space plays: time runs on by itself.
+    ASSERT_TRUE(drv::PressShortcut(*gMainFrame, "Space"));
+    EXPECT_TRUE(WaitFor([] {
+        TimeScale s = 0;
+        return MCGetCurrentTime(gMovieWindow->controller, &s) > 0;
+    }, 2000));
+}
+
+TEST_F(ShellTest, SaveAsFromTheMenu)
+{
+    Start();
+    std::string movie = Copy("app_dv.avi", "result.avi");
+    ASSERT_TRUE(OpenMovieDocument(movie.c_str()));
+    {
+        lc::ui::FileDialogScript script({{IDOK, scratch_ + "/final"}});
+        ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_FILE_SAVE_AS));
+        drv::ProcessEvents(20);
+        ASSERT_EQ(script.Requests().size(), 1u);
+        EXPECT_FALSE(script.Requests()[0].open);
+        EXPECT_EQ(script.Requests()[0].filter.rfind("AVI Files (*.avi) |*.avi", 0), 0u);
+        EXPECT_TRUE(script.Requests()[0].flags & lc::ui::OFN_OVERWRITEPROMPT);
+    }
+    EXPECT_TRUE(lc::PathExists((scratch_ + "/final.avi").c_str()));
+    EXPECT_FALSE(lc::PathExists(movie.c_str()));
+    EXPECT_EQ(gMainFrame->GetWindowText(), std::string(kTitle) + " - final.avi");
+    EXPECT_EQ(gUiState.guidePage, 5);
+    EXPECT_TRUE(messages_.Texts().empty());
+}
+
+TEST_F(ShellTest, DocumentWithoutViewFails)
+{
+    CLoomcutDoc doc;
+    EXPECT_FALSE(doc.OnOpenDocument("/x.mov"));
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"GetNextView error"});
+}
+
+TEST_F(ShellTest, DroppedFilesOpenInOrderAndJoinAShownBatchList)
+{
+    Start();
+    std::string a = Copy("app_clip.mov", "a.mov");
+    std::string b = Copy("app_picture.jpg", "b.jpg");
+    ASSERT_TRUE(drv::DropFiles(*gMainFrame, {a, b}));
+    drv::ProcessEvents(20);
+    EXPECT_STREQ(gMovieWindow->GetMoviePath(), b.c_str());
+
+    ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_BATCH));
+    drv::ProcessEvents(20);
+    gUiState.optionsOpen = 0;
+    ASSERT_TRUE(drv::DropFiles(*gMainFrame, {a, b}));
+    drv::ProcessEvents(20);
+    EXPECT_STREQ(gUiState.batchText, (a + "\r\n" + b + "\r\n").c_str());
+    EXPECT_EQ(gBatchDialog.GetDlgItemText(IDC_BATCH_LIST), a + "\r\n" + b + "\r\n");
+    EXPECT_EQ(gUiState.guidePage, 1);
+    EXPECT_EQ(gUiState.optionsOpen, 0); // the options dialog does not pop up in batch mode
+}
+
+TEST_F(ShellTest, ProcessingRunFromTheMenu)
+{
+    gMakeMovieWindow = MakeFake;
+    Start();
+    std::string movie = Copy("app_clip.mov", "source.mov");
+    ASSERT_NE(app_.OpenDocumentFile(movie.c_str()), nullptr);
+    gUiState.optionsOpen = 0; // the options dialog was closed
+    messages_.Clear();
+
+    ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_START_PROCESS));
+    ASSERT_TRUE(WaitFor([] { return FakeProcessingMovieWindow::processing.load() == 1; }));
+    // During the run: menus grey, the timer ticks, closing, opening and dropping are refused.
+    for (int position = 0; position < 3; ++position) {
+        EXPECT_FALSE(gMainFrame->IsMenuPositionEnabled(position)) << position;
+    }
+    EXPECT_TRUE(gMainFrame->HasTimer(kProcessingTimerId));
+    EXPECT_FALSE(drv::ChooseMenu(*gMainFrame, ID_FILE_OPEN));
+    gMainFrame->OnClose();
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Stop current process first"});
+    EXPECT_TRUE(gMainFrame->IsWindowVisible());
+    drv::DropFiles(*gMainFrame, {Fixture("app_picture.jpg")});
+    drv::ProcessEvents(20);
+    EXPECT_STREQ(gMovieWindow->GetMoviePath(), movie.c_str());
+
+    // The run ends; the next tick reopens the result once and gives the menus back.
+    FakeProcessingMovieWindow::release = 1;
+    ASSERT_TRUE(WaitFor([] { return !gMainFrame->HasTimer(kProcessingTimerId); }, 5000));
+    drv::ProcessEvents(1100);
+    EXPECT_EQ(FakeProcessingMovieWindow::resultOpens.load(), 1);
+    EXPECT_EQ(messages_.Texts().back(), "Processing completed OK");
+    EXPECT_STREQ(gMovieWindow->GetMoviePath(), (scratch_ + "/newmovie.avi").c_str());
+    EXPECT_EQ(gMainFrame->GetWindowText(), std::string(kTitle) + " - newmovie.avi");
+    for (int position = 0; position < 3; ++position) {
+        EXPECT_TRUE(gMainFrame->IsMenuPositionEnabled(position)) << position;
+    }
+    EXPECT_EQ(gProcessControl.openedAfterProcessing, 0);
+    EXPECT_EQ(gUiState.optionsOpen, 0); // a reopened result does not pop up the options
+}
+
+TEST_F(ShellTest, RealProcessingRunReopensTheResult)
+{
+    // The whole shell with the real passes: NTSC DV to the default 25P DV AVI.
+    Start();
+    std::string movie = Copy("app_ntsc.mov", "ntsc.mov");
+    ASSERT_TRUE(OpenMovieDocument(movie.c_str()));
+    gOptionsDialog.ShowWindow(lc::ui::SW_HIDE);
+    gUiState.optionsOpen = 0;
+    messages_.Clear();
+    ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_START_PROCESS));
+    ASSERT_TRUE(WaitFor([] { return ProcessingBusy(); }, 2000));
+    ASSERT_TRUE(WaitFor([] { return !ProcessingBusy() && !gMainFrame->HasTimer(kProcessingTimerId); },
+                        60000));
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Processing completed OK"});
+    std::string result = scratch_ + "/newmovie.avi";
+    EXPECT_STREQ(gMovieWindow->GetMoviePath(), result.c_str());
+    EXPECT_EQ(gSourceKind.isAvi, 1);
+    EXPECT_EQ(gSourceKind.viaQuickTime, 1); // a DV AVI, shown through the media layer
+    EXPECT_EQ(gMainFrame->GetWindowText(), std::string(kTitle) + " - newmovie.avi");
+    EXPECT_TRUE(gMainFrame->IsMenuPositionEnabled(0));
+}
+
+TEST_F(ShellTest, StartProcessWhileBatchListShownOnlyWarns)
+{
+    Start();
+    ShowBatchList();
+    messages_.Clear();
+    ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_START_PROCESS));
+    drv::ProcessEvents(20);
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{
+                                     "Press Start Batch to process all movies\nPress OK to continue."});
+    EXPECT_EQ(gProcessControl.running, 0);
+}
+
+TEST_F(ShellTest, ProgressDialog)
+{
+    Start();
+    int mpegStops = 0, mpegPauses = 0;
+    static int *stops = &mpegStops, *pauses = &mpegPauses;
+    gMovieWindowHooks.requestMpegStop = [] { ++*stops; };
+    gMovieWindowHooks.toggleMpegPause = [] { ++*pauses; };
+
+    // From the processing thread, as the passes call it.
+    RunOnWorker([] {
+        ShowProgress();
+        SetProgress("Processing frames...", 40);
+    });
+    drv::ProcessEvents(20);
+    EXPECT_TRUE(gProgressDialog.IsWindowVisible());
+    EXPECT_EQ(gUiState.progressShown, 1);
+    EXPECT_EQ(gProgressDialog.GetDlgItemText(IDC_PROGRESS_TEXT), "Processing frames...");
+    EXPECT_EQ(gProgressDialog.GetPos(IDC_PROGRESS_BAR), 40);
+    Screenshot(gProgressDialog, "progress.png");
+
+    ASSERT_TRUE(drv::Click(gProgressDialog, IDC_PAUSE_RESUME));
+    EXPECT_EQ(gProcessControl.paused, 1);
+    ASSERT_TRUE(drv::Click(gProgressDialog, IDC_PAUSE_RESUME));
+    EXPECT_EQ(gProcessControl.paused, 0);
+    EXPECT_EQ(mpegPauses, 2);
+    // Stop, and Esc as Stop does, each ending a pause.
+    for (bool esc : {false, true}) {
+        SCOPED_TRACE(esc ? "Esc" : "Stop");
+        gProcessControl.stopRequested = 0;
+        ShowProgress();
+        drv::ProcessEvents(20);
+        ASSERT_TRUE(drv::Click(gProgressDialog, IDC_PAUSE_RESUME));
+        ASSERT_TRUE(esc ? drv::PressKey(gProgressDialog, "Escape")
+                        : drv::Click(gProgressDialog, IDC_STOP));
+        drv::ProcessEvents(20);
+        EXPECT_EQ(gProcessControl.paused, 0);
+        EXPECT_EQ(gProcessControl.stopRequested, 1);
+        EXPECT_EQ(mpegStops, esc ? 2 : 1);
+        EXPECT_FALSE(gProgressDialog.IsWindowVisible());
+        EXPECT_EQ(gUiState.progressShown, 0);
+    }
+}
+
+TEST_F(ShellTest, BatchList)
+{
+    Start();
+    gUiState.optionsOpen = 0;
+    ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_BATCH));
+    drv::ProcessEvents(20);
+    EXPECT_TRUE(gBatchDialog.IsWindowVisible());
+    EXPECT_EQ(gUiState.batchListShown, 1);
+    EXPECT_EQ(gUiState.guidePage, 6);
+    EXPECT_EQ(gBatchDialog.GetDlgItemText(IDC_BATCH_LIST), kBatchPlaceholder);
+
+    // No movie: nothing is added.
+    gMovieWindow->CloseMovie();
+    ASSERT_TRUE(drv::Click(gBatchDialog, IDC_BATCH_ADD));
+    EXPECT_STREQ(gUiState.batchText, "");
+    EXPECT_EQ(gBatchDialog.GetDlgItemText(IDC_BATCH_LIST), kBatchPlaceholder);
+
+    // The same movie twice is listed twice.
+    gMovieWindow->SetMoviePath("/m/a.mov");
+    ASSERT_TRUE(drv::Click(gBatchDialog, IDC_BATCH_ADD));
+    ASSERT_TRUE(drv::Click(gBatchDialog, IDC_BATCH_ADD));
+    EXPECT_STREQ(gUiState.batchText, "/m/a.mov\r\n/m/a.mov\r\n");
+    Screenshot(gBatchDialog, "batch_list.png");
+
+    // Lines the user edits are taken; blank lines are no items.
+    ASSERT_TRUE(drv::TypeText(gBatchDialog, IDC_BATCH_LIST, "/m/b.mov\n\n   \n/m/c.mov"));
+    gMovieWindow->SetMoviePath("/m/d.mov");
+    ASSERT_TRUE(drv::Click(gBatchDialog, IDC_BATCH_ADD));
+    EXPECT_STREQ(gUiState.batchText, "/m/b.mov\r\n/m/c.mov\r\n/m/d.mov\r\n");
+
+    ASSERT_TRUE(drv::Click(gBatchDialog, IDC_BATCH_CLEAR));
+    EXPECT_STREQ(gUiState.batchText, "");
+    EXPECT_EQ(gBatchDialog.GetDlgItemText(IDC_BATCH_LIST), kBatchPlaceholder);
+
+    ASSERT_TRUE(drv::Click(gBatchDialog, IDCANCEL)); // "Close Window"
+    EXPECT_FALSE(gBatchDialog.IsWindowVisible());
+    EXPECT_EQ(gUiState.batchListShown, 0);
+}
+
+TEST(BatchText, LimitAndBlankLines)
+{
+    // A text that does not fit is cut at a whole line; blank lines go.
+    std::string line = "/" + std::string(98, 'x') + "\r\n"; // 101 characters
+    std::string many;
+    for (int i = 0; i < 300; ++i) {
+        many += line;
+    }
+    std::string cut = NormaliseBatchText(many);
+    EXPECT_LT(cut.size(), sizeof(UiState::batchText));
+    EXPECT_EQ(cut.size() % line.size(), 0u);
+    EXPECT_EQ(cut.size(), (sizeof(UiState::batchText) - 1) / line.size() * line.size());
+    EXPECT_EQ(NormaliseBatchText("a\n\r\n  \nb"), "a\r\nb\r\n");
+    EXPECT_EQ(NormaliseBatchText(""), "");
+}
+
+TEST_F(ShellTest, BatchListFullRefusesAPathThatDoesNotFit)
+{
+    Start();
+    ShowBatchList();
+    std::string fill = "/" + std::string(sizeof(UiState::batchText) - 13, 'f') + "\r\n";
+    lc::CopyText(gUiState.batchText, fill.c_str());
+    gBatchDialog.ShowList();
+    gMovieWindow->SetMoviePath("/movies/longer-than-room.mov");
+    messages_.Clear();
+    gBatchDialog.OnAddCurrentFile();
+    EXPECT_EQ(strlen(gUiState.batchText), fill.size());
+    EXPECT_EQ(messages_.Texts(),
+              std::vector<std::string>{"The batch list is full\nPress OK to continue."});
+}
+
+TEST_F(ShellTest, StartBatchRefusals)
+{
+    Start();
+    ShowBatchList();
+    int started = 0;
+    static int *count = &started;
+    gUiHooks.startProcessingThread = [] { ++*count; };
+    struct Case
+    {
+        std::atomic<int> *flag;
+        const char *warning;
+    };
+    const Case cases[] = {
+        {&gProcessControl.running, "Stop current process first"},
+        {&gUiState.advancedOpen, "Please OK or Cancel Advanced Options"},
+        {&gUiState.optionsOpen, "Please Close or Cancel Process Options"},
+        {&gUiState.ntscPalOpen, "Please OK or Cancel PAL/NTSC Options"},
+    };
+    gUiState.optionsOpen = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.warning);
+        messages_.Clear();
+        *c.flag = 1;
+        ASSERT_TRUE(drv::Click(gBatchDialog, IDC_BATCH_START));
+        *c.flag = 0;
+        EXPECT_EQ(messages_.Texts(),
+                  std::vector<std::string>{std::string(c.warning) + "\nPress OK to continue."});
+        EXPECT_EQ(started, 0);
+        EXPECT_EQ(gProcessControl.batchRunning, 0);
+    }
+    ASSERT_TRUE(drv::Click(gBatchDialog, IDC_BATCH_START));
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(gProcessControl.batchRunning, 1);
+    gProcessControl.batchRunning = 0;
+}
+
+TEST_F(ShellTest, FramePreviewDrawsAtTheTopLeftWithoutFlipOrSwap)
+{
+    Start();
+    constexpr int w = 37, h = 21; // odd: rows are w x 3 bytes, no padding
+    std::vector<uint8_t> bits(size_t(w) * h * 3);
+    auto colour = [](int x, int y) { return uint32_t(x * 6) << 16 | uint32_t(y * 11) << 8 | 0x5a; };
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            // Bottom-up: picture line y is stored in row h - 1 - y; bytes B, G, R.
+            uint8_t *p = bits.data() + (size_t(h - 1 - y) * w + x) * 3;
+            uint32_t c = colour(x, y);
+            p[0] = uint8_t(c);
+            p[1] = uint8_t(c >> 8);
+            p[2] = uint8_t(c >> 16);
+        }
+    }
+    ShowFramePreview();
+    RunOnWorker([&] { ShowFrameInPreview(w, h, bits.data()); });
+    drv::ProcessEvents(20);
+    EXPECT_TRUE(gFramePreview->IsWindowVisible());
+    EXPECT_EQ(gFramePreview->GetClientRect().Width(), w);
+    EXPECT_EQ(gFramePreview->GetClientRect().Height(), h);
+    EXPECT_EQ(gFramePreview->GetWindowRect().left, 360);
+    for (int y = 0; y < h; y += 4) {
+        for (int x = 0; x < w; x += 3) {
+            EXPECT_EQ(drv::SurfacePixel(*gFramePreview, x, y), colour(x, y)) << x << "," << y;
+        }
+    }
+    // The same size again is drawn where the window is.
+    gFramePreview->MoveWindow(400, 380, gFramePreview->GetWindowRect().Width(),
+                              gFramePreview->GetWindowRect().Height());
+    ShowFrameInPreview(w, h, bits.data());
+    drv::ProcessEvents(20);
+    EXPECT_EQ(gFramePreview->GetWindowRect().left, 400);
+    HideFramePreview();
+    drv::ProcessEvents(20);
+    EXPECT_FALSE(gFramePreview->IsWindowVisible());
+}
+
+TEST_F(ShellTest, GuideCheckBoxWritesTheOptionsFile)
+{
+    Start();
+    std::string file = scratch_ + "/noguide";
+    // Unchecked: "Close Guide" writes nothing.
+    ASSERT_TRUE(drv::Click(gGuideDialog, IDOK));
+    EXPECT_FALSE(lc::PathExists(file.c_str()));
+    EXPECT_FALSE(gGuideDialog.IsWindowVisible());
+
+    gGuideDialog.ShowWindow(lc::ui::SW_SHOW);
+    ASSERT_TRUE(drv::Click(gGuideDialog, IDC_GUIDE_DONT_SHOW));
+    lc::CopyText(gConversionOptions.outputFolder, "/a/much/longer/output/folder");
+    ASSERT_TRUE(drv::Click(gGuideDialog, IDOK));
+    ASSERT_TRUE(lc::PathExists(file.c_str()));
+    EXPECT_EQ(*lc::ReadWholeFile(file.c_str()),
+              std::string(kOptionsFileFirstLine) + FormatOptionLines(gConversionOptions));
+
+    // Later saves rewrite it whole.
+    lc::CopyText(gConversionOptions.outputFolder, "/b");
+    SaveOptionsIfNoguide();
+    EXPECT_EQ(*lc::ReadWholeFile(file.c_str()),
+              std::string(kOptionsFileFirstLine) + FormatOptionLines(gConversionOptions));
+}
+
+TEST_F(ShellTest, GuideReportsAnUnwritableFolder)
+{
+    Start();
+    gStartupPath = scratch_ + "/no/such/folder/noguide";
+    gGuideDialog.ShowWindow(lc::ui::SW_SHOW);
+    ASSERT_TRUE(drv::Click(gGuideDialog, IDC_GUIDE_DONT_SHOW));
+    ASSERT_TRUE(drv::Click(gGuideDialog, IDOK));
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{
+                                     "Could not create noguide file -- application on read-only drive?"});
+    EXPECT_FALSE(gGuideDialog.IsWindowVisible());
+    EXPECT_EQ(gOptionsFile.open, 0);
+}
+
+TEST_F(ShellTest, GuidePagesFromAnyThread)
+{
+    Start();
+    RunOnWorker([] {
+        ShowGuidePage(2);
+        ShowGuidePageAfterProcessing(3);
+    });
+    drv::ProcessEvents(20);
+    EXPECT_EQ(gUiState.guideAfterProcessing, 1);
+    EXPECT_EQ(gGuideDialog.GetDlgItemText(IDC_GUIDE_TEXT), kGuidePages[kGuidePageAfterProcessing]);
+    ShowGuidePage(3);
+    drv::ProcessEvents(20);
+    EXPECT_EQ(gGuideDialog.GetDlgItemText(IDC_GUIDE_TEXT), kGuidePages[3]);
+}
+
+} // namespace
+
+// The shell's dialogs are global objects, as in the program. The program destroys their windows
+// before Qt goes (CWinApp::Run); a test process has no such moment, so it checks for leaks and
+// ends without running the global destructors.
+extern "C" void __lsan_do_leak_check() __attribute__((weak));
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    int result = RUN_ALL_TESTS();
+    if (__lsan_do_leak_check) {
+        __lsan_do_leak_check();
+    }
+    std::fflush(nullptr);
+    std::_Exit(result);
+}

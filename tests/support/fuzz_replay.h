@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace lc_test {
+
+// The replay main of the fuzz targets: every file of the folders (or the files) named on the
+// command line, each read up to maxInput bytes, through one. Non-zero when a file cannot be read
+// or nothing was replayed.
+int ReplayFuzzInputs(int argc, char **argv, size_t maxInput,
+                     int (*one)(const uint8_t *data, size_t size));
+
+} // namespace lc_test
