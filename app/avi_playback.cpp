@@ -8,10 +8,8 @@
 #include <new>
 
 #include "app/player_controls.h"
-#include "dvdecoder/cindrell.h"
 #include "formats/avi_reader.h"
 #include "formats/dv_setup.h"
-#include "formats/dv_setup_hooks.h"
 #include "formats/mxf_reader.h"
 #include "formats/source_timing.h"
 #include "passes/conversion_state.h"
@@ -544,20 +542,6 @@ void AviResizePlaybackWindow()
     const lc::ui::Rect c = frame->GetClientRect();
     frame->MoveWindow(w.left, 0, gAviPlayback.frameWidth + (w.Width() - c.Width()),
                       gAviPlayback.frameHeight + (w.Height() - c.Height()));
-}
-
-void InstallMxfFrameDecoder()
-{
-    gDvSetupHooks.cindrellInit = &CindrellInit;
-    // The MXF reader hands over a whole frame of the kind it checked.
-    gDvSetupHooks.cindrellDecodeFrame = [](uint8_t *output, int width, int height,
-                                           const uint8_t *source, uint8_t *workBuffer, int mode,
-                                           int yuvOutput, int fastPath, int format,
-                                           int bitsPerPixel, int decimation, int mirror) {
-        (void)CindrellDecodeFrame(output, width, height, source, CindrellFrameBytes(format),
-                                  workBuffer, mode, yuvOutput, fastPath, format, bitsPerPixel,
-                                  decimation, mirror);
-    };
 }
 
 void InstallAviPlaybackHooks()

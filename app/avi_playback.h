@@ -95,10 +95,6 @@ void AviResizePlaybackWindow();
 // resizePlaybackWindow).
 void InstallAviPlaybackHooks();
 
-// Points the MXF frame decoder's DVCPRO HD hooks (DvSetupHooks cindrellInit, cindrellDecodeFrame)
-// at the Cindrell decoder: fast decoding while a clip plays, full decoding for still frames.
-void InstallMxfFrameDecoder();
-
 // For the passes (passes/vfw_output.h has stand-ins of the same shape until these are hooked in).
 // Opens and begins the decompressor for the AVI open in the reader: 1 ok (always for
 // uncompressed AVI), 0 failed.

@@ -7,6 +7,7 @@
 #include "mpeg2/mpeg2_hooks.h"
 #include "mpeg2/mpeg_decoder_control.h"
 #include "mpeg2/mpeg_decoder_thread.h"
+#include "passes/movie_window_hooks.h"
 #include "passes/process_control.h"
 #include "platform/ui/window.h"
 
@@ -222,5 +223,15 @@ void InstallPlayerHooks()
     gMpeg2Hooks.setPlayerSlider = &SetPlayerSlider;
     gMpeg2Hooks.playerSliderValue = [] { return gPlayerState.sliderPercent.load(); };
     InstallAviPlaybackHooks();
-    InstallMxfFrameDecoder();
+}
+
+void InstallPlayers(lc::ui::CFrameWnd *mainFrame, lc::ui::CWnd *picture)
+{
+    SetPlaybackWindows(mainFrame, picture);
+    InstallPlayerHooks();
+    gMovieWindowHooks.openAviPlayer = &OpenAviPlayer;
+    gMovieWindowHooks.closeAviPlayer = &CloseAviPlayer;
+    gMovieWindowHooks.clearPlaybackFileName = &ClearPlaybackFileName;
+    gMovieWindowHooks.openMpegPlayer = &OpenMpegPlayer;
+    gMovieWindowHooks.closeMpegPlayer = &CloseMpegPlayer;
 }

@@ -70,7 +70,11 @@ void SetPlayerSlider(int percent);
 void ResumeMpegForProcessing();
 
 // Start-up: points gMpegPlayerHooks at the MPEG-2 decoder thread, gives the decoder the slider
-// (Mpeg2Hooks setPlayerSlider, playerSliderValue), installs the playback window's hooks of the
-// passes (InstallAviPlaybackHooks) and the DVCPRO HD decoder behind the MXF frame decoder
-// (InstallMxfFrameDecoder). usePictureWindow is left to the decoded picture output stage.
+// (Mpeg2Hooks setPlayerSlider, playerSliderValue) and installs the playback window's hooks of the
+// passes (InstallAviPlaybackHooks). usePictureWindow is left to the decoded picture output stage.
 void InstallPlayerHooks();
+
+// The shell's one call, once the main frame exists: the windows the players use
+// (SetPlaybackWindows), InstallPlayerHooks, and the movie object's player hooks (open and close of
+// both players, clearing the playback file name).
+void InstallPlayers(lc::ui::CFrameWnd *mainFrame, lc::ui::CWnd *picture);

@@ -10,6 +10,7 @@
 #include "app/avi_playback.h"
 #include "app/player_controls.h"
 #include "app/player_controls_template.h"
+#include "dvdecoder/cindrell.h"
 #include "formats/avi_reader.h"
 #include "formats/dv_setup.h"
 #include "formats/dv_setup_hooks.h"
@@ -82,6 +83,7 @@ protected:
         gAviPlayback.fileName[0] = 0;
         gPlayerState.aviActive = 0;
         gDvSetupHooks.cindrellDecodeFrame = nullptr;
+        gDvSetupHooks.cindrellInit = nullptr;
         TeardownDecoder();
         driver::ProcessEvents();
     }
@@ -453,7 +455,14 @@ TEST_F(Playback, MxfClipsArePacedAtTheirRateAndDecodedFastOnlyWhilePlaying)
 
 TEST_F(Playback, DvcproHdClipsPlayThroughTheOwnDecoder)
 {
-    InstallMxfFrameDecoder();
+    // The decoder as the shell's start-up hooks it in.
+    gDvSetupHooks.cindrellInit = &CindrellInit;
+    gDvSetupHooks.cindrellDecodeFrame =
+        [](uint8_t *output, int width, int height, const uint8_t *source, uint8_t *work, int mode,
+           int yuv, int fastPath, int format, int bits, int decimation, int mirror) {
+            (void)CindrellDecodeFrame(output, width, height, source, CindrellFrameBytes(format),
+                                      work, mode, yuv, fastPath, format, bits, decimation, mirror);
+        };
     Open("mxf/dvhd1080i50_v.mxf", true);
     ASSERT_TRUE(messages_.Messages().empty());
     ASSERT_EQ(gAviPlayback.frameWidth, 1920);

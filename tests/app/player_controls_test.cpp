@@ -10,6 +10,7 @@
 #include "mpeg2/mpeg2_hooks.h"
 #include "mpeg2/mpeg_decoder_control.h"
 #include "mpeg2/mpeg_decoder_thread.h"
+#include "passes/movie_window_hooks.h"
 #include "passes/process_control.h"
 #include "passes/source_kind.h"
 #include "passes/ui_hooks.h"
@@ -211,7 +212,15 @@ TEST_F(PlayerControls, ResumeForProcessingRestartsTheWholeStreamWithoutTheDialog
 TEST_F(PlayerControls, StartUpConnectsTheDecoderAndThePasses)
 {
     OpenMpeg();
-    InstallPlayerHooks();
+    lc::ui::CFrameWnd *frame = PlaybackMainFrame();
+    lc::ui::CWnd *picture = PlaybackPictureWindow();
+    InstallPlayers(frame, picture);
+    EXPECT_EQ(gMovieWindowHooks.openAviPlayer, &OpenAviPlayer);
+    EXPECT_EQ(gMovieWindowHooks.closeAviPlayer, &CloseAviPlayer);
+    EXPECT_EQ(gMovieWindowHooks.clearPlaybackFileName, &ClearPlaybackFileName);
+    EXPECT_EQ(gMovieWindowHooks.openMpegPlayer, &OpenMpegPlayer);
+    EXPECT_EQ(gMovieWindowHooks.closeMpegPlayer, &CloseMpegPlayer);
+    gMovieWindowHooks = MovieWindowHooks{};
     EXPECT_EQ(gMpegPlayerHooks.decoderRunning, &IsMpegDecoderRunning);
     EXPECT_EQ(gMpegPlayerHooks.seekToSlider, &SeekMpegToSlider);
     EXPECT_NE(gUiHooks.stopAviPlayback, nullptr);
