@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/avi_first_frame.h"
+#include "app/avi_playback.h"
 #include "app/batch_dialog.h"
 #include "app/frame_preview.h"
 #include "app/guide.h"
@@ -11,11 +11,13 @@
 #include "app/loomcut_view.h"
 #include "app/main_frame.h"
 #include "app/options_dialog.h"
+#include "app/player_controls.h"
 #include "app/progress_dialog.h"
 #include "app/resource_ids.h"
 #include "engine/engine_hooks.h"
 #include "formats/dv_setup.h"
 #include "passes/conversion_state.h"
+#include "passes/lower_hooks.h"
 #include "passes/movie_window.h"
 #include "passes/movie_window_hooks.h"
 #include "passes/process_control.h"
@@ -181,7 +183,6 @@ void InstallShellHooks()
     gEngineHooks.showFrameInPreview = AppShowFrameInPreview;
     InstallLowerFolderHooks();
     gMovieWindowHooks.teardownDecoder = TeardownDecoder;
-    gMovieWindowHooks.openAviPlayer = ShowFirstAviFrame;
 
     MovieExportHooks exportHooks;
     exportHooks.chooseExport = ChooseExport;
@@ -250,6 +251,10 @@ bool CLoomcutApp::InitInstance()
         return false;
     }
     bool namedMovie = info.m_nShellCommand == lc::ui::CCommandLineInfo::FileOpen;
+    // The players paint into the view; processing restarts and shows them through the passes.
+    InstallPlayers(gMainFrame, Document() ? Document()->GetFirstView() : nullptr);
+    gLowerHooks.resumeMpegForProcessing = ResumeMpegForProcessing;
+    gLowerHooks.showMpegPlayer = ShowMpegPlayer;
     if (gMovieWindow) {
         gMovieWindow->UpdateTitle();
     }
@@ -296,6 +301,7 @@ int CLoomcutApp::ExitInstance()
     if (gMovieWindowHooks.requestMpegStop) {
         gMovieWindowHooks.requestMpegStop();
     }
+    gAviPlayback.stopRequested = 1;
     lc::SleepMs(1000);
     ExitMovies();
     TerminateQTML();
