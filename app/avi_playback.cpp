@@ -23,7 +23,7 @@
 #include "platform/ui/window.h"
 
 AviPlayback gAviPlayback;
-PlaybackDecompressor gPlaybackDecompressor = MediaLayerDecompressor();
+PlaybackDecompressor gPlaybackDecompressor = VfwPlaybackDecompressor();
 
 namespace {
 

@@ -39,8 +39,11 @@ struct PlaybackDecompressor
 
 extern PlaybackDecompressor gPlaybackDecompressor;
 
-// The media layer's codec registry as the decompressor (the default of gPlaybackDecompressor).
+// The media layer's codec registry as the decompressor.
 PlaybackDecompressor MediaLayerDecompressor();
+// The compressor layer's decompressors (the default of gPlaybackDecompressor): every AVI code
+// it has, FFV1 and HuffYUV included.
+PlaybackDecompressor VfwPlaybackDecompressor();
 
 // The windows the player uses: the main frame, sized around the picture, and the window the
 // pictures are painted into (the view filling the frame's client area). Set by the shell at

@@ -6,9 +6,10 @@
 #include "platform/media/codec_registry.h"
 #include "platform/media/media_types.h"
 #include "platform/sys/bytes.h"
+#include "platform/vfw/vfw.h"
 
-// The player's decompressor through the media layer's codec registry, until the compressor
-// interface is joined: AVI codes are looked up under the media layer's code for the same format.
+// The player's decompressor through the media layer's codec registry: AVI codes are looked up
+// under the media layer's code for the same format.
 
 namespace {
 
@@ -139,4 +140,48 @@ PlaybackDecompressor MediaLayerDecompressor()
     p.end = &End;
     p.close = &Close;
     return p;
+}
+
+namespace {
+
+// The compressor layer's decompressors: every AVI code it knows, straight by biCompression.
+void *VfwOpen(uint32_t biCompression)
+{
+    return ICOpen(ICTYPE_VIDEO, biCompression, ICMODE_DECOMPRESS);
+}
+
+BITMAPINFOHEADER *AsVfwHeader(const void *header)
+{
+    return const_cast<BITMAPINFOHEADER *>(static_cast<const BITMAPINFOHEADER *>(header));
+}
+
+int VfwBegin(void *ic, const void *input, const AviBitmapHeader *output)
+{
+    return ICSendMessage(static_cast<HIC>(ic), ICM_DECOMPRESS_BEGIN,
+                         reinterpret_cast<DWORD_PTR>(AsVfwHeader(input)),
+                         reinterpret_cast<DWORD_PTR>(AsVfwHeader(output)))
+                   == ICERR_OK
+               ? 0
+               : 1;
+}
+
+int VfwDecompress(void *ic, const void *input, const uint8_t *data,
+                  const AviBitmapHeader *output, uint8_t *out)
+{
+    return ICDecompress(static_cast<HIC>(ic), 0, AsVfwHeader(input), data, AsVfwHeader(output),
+                        out)
+                   == ICERR_OK
+               ? 0
+               : 1;
+}
+
+void VfwEnd(void *ic) { ICSendMessage(static_cast<HIC>(ic), ICM_DECOMPRESS_END, 0, 0); }
+void VfwClose(void *ic) { ICClose(static_cast<HIC>(ic)); }
+
+} // namespace
+
+PlaybackDecompressor VfwPlaybackDecompressor()
+{
+    static_assert(sizeof(AviBitmapHeader) == sizeof(BITMAPINFOHEADER));
+    return PlaybackDecompressor{VfwOpen, VfwBegin, VfwDecompress, VfwEnd, VfwClose};
 }
