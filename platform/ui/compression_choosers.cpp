@@ -74,8 +74,9 @@ void AddRadios(Layout &l, int firstId, int count, const char *const *names)
 {
     for (int i = 0; i < count; i++) {
         l.texts.emplace_back(names[i]);
-        l.controls.push_back({firstId + i, ControlKind::RadioButton, l.texts.back().c_str(), kMargin,
-                              l.y, kWidth - 2 * kMargin, 10, i == 0 ? unsigned(kGroup) : 0u});
+        l.controls.push_back({firstId + i, ControlKind::RadioButton, l.texts.back().c_str(),
+                              kMargin, l.y, kWidth - 2 * kMargin, 10,
+                              i == 0 ? unsigned(kGroup) : 0u});
         l.y += kRow;
     }
 }
@@ -100,8 +101,8 @@ bool RunChooser(const char *caption, const std::vector<const char *> &entries, i
                           l.y, 50, 14, kGroup});
     l.controls.push_back(
         {IDCANCEL, ControlKind::Button, "Cancel", kWidth - 50 - kMargin, l.y, 50, 14, 0});
-    const DialogTemplate tmpl{"COMPRESSION_CHOOSER", caption, kWidth, l.y + 14 + kMargin,
-                              l.controls.data(), l.controls.size(), 0};
+    const DialogTemplate tmpl{"COMPRESSION_CHOOSER", caption,           kWidth, l.y + 14 + kMargin,
+                              l.controls.data(),     l.controls.size(), 0};
 
     bool ok = false;
     CallOnGui([&] {

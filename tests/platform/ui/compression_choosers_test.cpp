@@ -91,7 +91,8 @@ TEST_F(CompressionChoosers, ImageSettingsOkTakesTheClickedEncoderAndQualityCance
     ASSERT_LT(shown, count);
     const int pick = shown == count - 1 ? 0 : count - 1;
 
-    ComponentInstance ci = OpenDefaultComponent(StandardCompressionType, StandardCompressionSubType);
+    ComponentInstance ci =
+        OpenDefaultComponent(StandardCompressionType, StandardCompressionSubType);
     ASSERT_NE(ci, nullptr);
     ComponentResult result = -1;
     AskFromWorker([&] { result = SCRequestImageSettings(ci); },
@@ -145,21 +146,21 @@ TEST_F(CompressionChoosers, CompressorOkTakesTheClickedEntryCancelReturnsFalse)
         COMPVARS cv;
         cv.cbSize = kCompVarsSize;
         BOOL result = 0;
-        AskFromWorker([&] { result = ICCompressorChoose(nullptr, 0, nullptr, nullptr, &cv, c.title); },
-                      [&](CDialog &dlg) {
-                          EXPECT_EQ(dlg.GetWindowText(), c.title ? c.title : "Video Compression");
-                          EXPECT_EQ(dlg.GetDlgItemText(kChooserEntry + 0),
-                                    "Full Frames (Uncompressed)");
-                          EXPECT_EQ(dlg.IsDlgButtonChecked(kChooserEntry + 0), 1);
-                          EXPECT_FALSE(dlg.HasDlgItem(kChooserQuality));
-                          if (!c.title) {
-                              Screenshot(dlg, "VIDEO_COMPRESSION");
-                          }
-                          if (c.click >= 0) {
-                              EXPECT_TRUE(driver::Click(dlg, kChooserEntry + c.click));
-                          }
-                          EXPECT_TRUE(driver::Click(dlg, c.button));
-                      });
+        AskFromWorker(
+            [&] { result = ICCompressorChoose(nullptr, 0, nullptr, nullptr, &cv, c.title); },
+            [&](CDialog &dlg) {
+                EXPECT_EQ(dlg.GetWindowText(), c.title ? c.title : "Video Compression");
+                EXPECT_EQ(dlg.GetDlgItemText(kChooserEntry + 0), "Full Frames (Uncompressed)");
+                EXPECT_EQ(dlg.IsDlgButtonChecked(kChooserEntry + 0), 1);
+                EXPECT_FALSE(dlg.HasDlgItem(kChooserQuality));
+                if (!c.title) {
+                    Screenshot(dlg, "VIDEO_COMPRESSION");
+                }
+                if (c.click >= 0) {
+                    EXPECT_TRUE(driver::Click(dlg, kChooserEntry + c.click));
+                }
+                EXPECT_TRUE(driver::Click(dlg, c.button));
+            });
         if (c.button == IDCANCEL) {
             EXPECT_FALSE(result);
             EXPECT_EQ(cv.dwFlags, 0u);
