@@ -27,6 +27,7 @@
 #include "platform/sys/clock.h"
 #include "platform/sys/path.h"
 #include "platform/sys/text.h"
+#include "platform/ui/compression_choosers.h"
 #include "platform/ui/file_dialog.h"
 #include "platform/ui/message_box.h"
 
@@ -202,6 +203,7 @@ bool CLoomcutApp::InitInstance()
 {
     SetAppName(kAppTitle);
     InstallShellHooks();
+    lc::ui::InstallCompressionChoosers();
 
     // 2. The media layer.
     if (InitializeQTML(0) != noErr) {
