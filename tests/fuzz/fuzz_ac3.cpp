@@ -2,15 +2,12 @@
 // give and handed to two tracks in turn, with output buffers of several sizes. Built with a
 // replay main that ctest runs over fuzz_ac3_corpus/; with -DLC_LIBFUZZER it links against
 // libFuzzer instead.
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <string>
 #include <vector>
 
-#include <dirent.h>
-
 #include "mpeg2/ac3_decoder.h"
-#include "platform/sys/file.h"
+#include "tests/support/fuzz_replay.h"
 
 namespace {
 
@@ -52,34 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 }
 
 #ifndef LC_LIBFUZZER
-// Replays every file of the folders (or files) named on the command line.
 int main(int argc, char **argv)
 {
-    int replayed = 0;
-    for (int a = 1; a < argc; ++a) {
-        std::vector<std::string> files;
-        if (DIR *d = ::opendir(argv[a])) {
-            while (dirent *e = ::readdir(d)) {
-                if (e->d_name[0] != '.') {
-                    files.push_back(std::string(argv[a]) + "/" + e->d_name);
-                }
-            }
-            ::closedir(d);
-        } else {
-            files.push_back(argv[a]);
-        }
-        for (const std::string &f : files) {
-            auto bytes = lc::ReadWholeFile(f.c_str(), kMaxInput);
-            if (!bytes) {
-                std::fprintf(stderr, "cannot read %s\n", f.c_str());
-                return 1;
-            }
-            const std::string &b = *bytes;
-            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(b.data()), b.size());
-            ++replayed;
-        }
-    }
-    std::printf("replayed %d inputs\n", replayed);
-    return replayed > 0 ? 0 : 1;
+    return lc_test::ReplayFuzzInputs(argc, argv, kMaxInput, LLVMFuzzerTestOneInput);
 }
 #endif
