@@ -1,5 +1,4 @@
 #include "tests/mp2decode/mp2_test_support.h"
-#include "tests/support/fixture_script.h"
 
 #include <cstdio>
 #include <cstring>
@@ -9,6 +8,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "tests/support/fixture_script.h"
 
 namespace mp2_test {
 
@@ -48,21 +49,7 @@ std::string WorkDir(const char *name)
     return dir;
 }
 
-std::vector<uint8_t> ReadFile(const std::string &path)
-{
-    std::vector<uint8_t> data;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        return data;
-    }
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-        data.insert(data.end(), buf, buf + n);
-    }
-    std::fclose(f);
-    return data;
-}
+std::vector<uint8_t> ReadFile(const std::string &path) { return lc_test::ReadFileBytes(path); }
 
 void WriteFile(const std::string &path, const std::vector<uint8_t> &data)
 {

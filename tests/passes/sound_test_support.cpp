@@ -53,21 +53,7 @@ std::string Fixture(const char *name)
     return FixtureDir() + "/" + name;
 }
 
-std::vector<uint8_t> ReadFile(const std::string &path)
-{
-    std::vector<uint8_t> data;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        return data;
-    }
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-        data.insert(data.end(), buf, buf + n);
-    }
-    std::fclose(f);
-    return data;
-}
+std::vector<uint8_t> ReadFile(const std::string &path) { return lc_test::ReadFileBytes(path); }
 
 Movie OpenMovie(const char *name)
 {

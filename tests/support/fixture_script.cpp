@@ -78,4 +78,20 @@ bool MakeFixturesOnce(const std::string &dir, const std::string &stamp,
     return ok;
 }
 
+std::vector<uint8_t> ReadFileBytes(const std::string &path)
+{
+    std::vector<uint8_t> data;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        return data;
+    }
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        data.insert(data.end(), buf, buf + n);
+    }
+    std::fclose(f);
+    return data;
+}
+
 } // namespace lc_test

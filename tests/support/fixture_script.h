@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,5 +16,8 @@ int RunCommand(const std::vector<std::string> &argv);
 // command succeeds; false (with a line on the error stream) when it fails.
 bool MakeFixturesOnce(const std::string &dir, const std::string &stamp,
                       const std::string &script, const std::vector<std::string> &argv);
+
+// The whole file's bytes; empty when it cannot be read.
+std::vector<uint8_t> ReadFileBytes(const std::string &path);
 
 } // namespace lc_test
