@@ -154,7 +154,9 @@ void PrepareMpegSound(CMovieWindow &window, const char *folder, Movie outputMovi
     char program[] = "transplit";
     char *splitArgs[] = {program, sourcePath, mp2Path, nullptr};
     if (TransplitMain(3, splitArgs) == -1) {
-        *soundMark = 1;
+        // No PID carries MPEG audio: the stream is converted without sound, as one whose sound
+        // could not be decoded.
+        ShowWarning("Warning: No Audio track found");
         return;
     }
     ReportProgress(kSoundProgress, 66);
