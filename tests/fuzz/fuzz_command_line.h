@@ -1,10 +1,7 @@
 #pragma once
 
-// The replay main of the MPEG audio fuzz targets: replays every file of the folders (or files)
-// named on the command line through LLVMFuzzerTestOneInput.
+// For the targets whose entry is a command-line tool that reads and writes files.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -13,24 +10,14 @@
 #include "platform/sys/file.h"
 #include "tests/support/fuzz_replay.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
-
-inline int ReplayFuzzInputs(int argc, char **argv, size_t maxInput)
-{
-    return lc_test::ReplayFuzzInputs(argc, argv, maxInput, LLVMFuzzerTestOneInput);
-}
-
-// Writes the input to a work file (the tools read files), calls entry with the arguments that
-// makeArgs builds from the input and output paths, and removes both files.
+// Writes the input to a work file, calls entry with the arguments that makeArgs builds from the
+// input and output paths, and removes both files.
 template <typename MakeArgs>
 void FuzzCommandLine(int (*entry)(int, char **), const char *name, const char *outSuffix,
                      const uint8_t *data, size_t size, MakeArgs makeArgs)
 {
-    const char *dir = std::getenv("TMPDIR");
-    std::string base =
-        std::string(dir ? dir : "/tmp") + "/" + name + "_" + std::to_string(::getpid());
-    std::string in = base + ".in";
-    std::string out = base + outSuffix;
+    std::string in = lc_test::FuzzWorkPath(name, ".in");
+    std::string out = lc_test::FuzzWorkPath(name, outSuffix);
     if (!lc::WriteWholeFile(in.c_str(), data, size)) {
         return;
     }
