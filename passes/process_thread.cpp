@@ -306,8 +306,10 @@ unsigned ProcessThreadProc(void *)
         lc::CopyText(lastTarget, target.c_str());
     }
 
-    // End of the run: the batch outcome, and what the timer opens.
+    // End of the run: the batch outcome, and what the timer opens. errorShown tells again whether
+    // any item of the run showed an error.
     runHadErrors = runHadErrors || control.errorShown;
+    control.errorShown = runHadErrors ? 1 : 0;
     if (batch) {
         if (runHadErrors) {
             AfxMessageBox("Batch processing completed with errors", MB_OK);
