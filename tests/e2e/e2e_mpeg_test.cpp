@@ -19,7 +19,7 @@
 #include "passes/lower_hooks.h"
 #include "passes/process_control.h"
 #include "platform/media/standard_compression.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/e2e_inprocess.h"
 
 namespace e2e {
 namespace {
