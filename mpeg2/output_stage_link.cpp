@@ -77,5 +77,6 @@ void InstallOutputStage()
     MpegPictureSink &s = gMpegPictureSink;
     s.allocateBuffers = AllocateDecodedPictureBuffers;
     s.prepareFrame = PrepareStageFrame;
+    s.finishStream = FinishDecodedStream;
     s.closeOutputs = CloseStageOutputs;
 }
