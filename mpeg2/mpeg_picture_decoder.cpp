@@ -244,18 +244,20 @@ int Saturate(int v)
                                       : v;
 }
 
-// One coefficient code: run and signed level; false on a fault. first: the first coefficient of
-// a non-intra block, where "1s" is run 0 level 1. The code, its sign or escape fields lie within
-// the next 32 bits, read once.
+// One coefficient code: run, level (its magnitude) and sign (0, or -1 for a negative level),
+// kept apart so that the value is signed without a branch; false on a fault. first: the first
+// coefficient of a non-intra block, where "1s" is run 0 level 1. The code, its sign or escape
+// fields lie within the next 32 bits, read once.
 inline bool ReadCoefficient(LocalBitReader &bits, const DctTable &table, bool first, int *run,
-                            int *level, bool *eob)
+                            int *level, int *sign, bool *eob)
 {
     const uint32_t next = bits.Show32();
     *eob = false;
     if (first && (next >> 31)) {
         bits.Flush(2);
         *run = 0;
-        *level = (next >> 30) & 1 ? -1 : 1;
+        *level = 1;
+        *sign = -int((next >> 30) & 1);
         return true;
     }
     const DctEntry &e = LookUpDct(table, next >> 16);
@@ -280,13 +282,21 @@ inline bool ReadCoefficient(LocalBitReader &bits, const DctTable &table, bool fi
             RaiseMpegFault(kMpegFaultNoDctCode);
             return false;
         }
-        *level = v;
+        *sign = v >> 31;
+        *level = (v ^ *sign) - *sign;
         return true;
     }
     bits.Flush(e.length + 1);
     *run = e.run;
-    *level = (next >> (31 - e.length)) & 1 ? -int(e.level) : int(e.level);
+    *level = e.level;
+    *sign = -int((next >> (31 - e.length)) & 1);
     return true;
+}
+
+// A dequantised magnitude with its sign, saturated to the 12-bit range.
+inline int16_t Signed(int v, int sign)
+{
+    return int16_t(Saturate((v ^ sign) - sign));
 }
 
 const uint8_t *Scan()
@@ -355,9 +365,9 @@ bool DecodeIntraBlock(int comp, int16_t *blk)
     bool ac = false;
     LocalBitReader bits;
     for (int i = 1;; ++i) {
-        int run = 0, level = 0;
+        int run = 0, level = 0, sign = 0;
         bool eob = false;
-        if (!ReadCoefficient(bits, table, false, &run, &level, &eob)) {
+        if (!ReadCoefficient(bits, table, false, &run, &level, &sign, &eob)) {
             bits.Sync();
             return false;
         }
@@ -372,8 +382,7 @@ bool DecodeIntraBlock(int comp, int16_t *blk)
             RaiseMpegFault(kMpegFaultNoDctCode);
             return false;
         }
-        int v = (std::abs(level) * weight[i]) >> 4;
-        blk[scan[i]] = int16_t(Saturate(level < 0 ? -v : v));
+        blk[scan[i]] = Signed((level * weight[i]) >> 4, sign);
         ac = true;
     }
 }
@@ -387,9 +396,9 @@ bool DecodeNonIntraBlock(int comp, int16_t *blk)
     bool ac = false;
     LocalBitReader bits;
     for (int i = 0;; ++i) {
-        int run = 0, level = 0;
+        int run = 0, level = 0, sign = 0;
         bool eob = false;
-        if (!ReadCoefficient(bits, gDctTableZero, i == 0, &run, &level, &eob)) {
+        if (!ReadCoefficient(bits, gDctTableZero, i == 0, &run, &level, &sign, &eob)) {
             bits.Sync();
             return false;
         }
@@ -404,8 +413,7 @@ bool DecodeNonIntraBlock(int comp, int16_t *blk)
             RaiseMpegFault(kMpegFaultNoDctCode);
             return false;
         }
-        int v = ((2 * std::abs(level) + 1) * weight[i]) >> 5;
-        blk[scan[i]] = int16_t(Saturate(level < 0 ? -v : v));
+        blk[scan[i]] = Signed(((2 * level + 1) * weight[i]) >> 5, sign);
         ac |= i != 0;
     }
 }

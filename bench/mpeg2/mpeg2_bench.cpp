@@ -1,10 +1,10 @@
 // Whole-stream MPEG-2 decoding speed beside ffmpeg's (-threads 1) on the same streams, in the
 // same run: rounds interleave ffmpeg, the decoder alone and the decoder with the output stage's
-// colour conversion, and medians are printed. Times are processor time (user + system) of one
-// thread, which other work on the machine disturbs less than wall time; wall medians follow.
-// "RGB cost" is the processor time spent in the output stage (chroma upsampling and colour
-// conversion) over the rest of the run's time, measured in the same rounds.
-//   mpeg2_bench [--rounds N] [sd|hd] [--kernels [google benchmark flags]]
+// colour conversion, and medians are printed. Decoding runs on one thread: its frames/s are
+// given in processor time (user + system), which other work on the machine disturbs less, and
+// in wall time. The output stage shares its lines out to the worker pool: "+RGB" is wall
+// frames/s with it, and "RGB cost" the wall time spent in it over the rest of the run's time.
+//   mpeg2_bench [--rounds N] [--threads N] [sd|hd] [--kernels [google benchmark flags]]
 // --kernels times the kernels of each instruction set instead.
 #include <algorithm>
 #include <cstdint>
@@ -23,10 +23,12 @@
 #include "mpeg2/mpeg_decoder_control.h"
 #include "mpeg2/mpeg_decoder_thread.h"
 #include "mpeg2/mpeg_picture_output.h"
+#include "mpeg2/mpeg_stream_info.h"
 #include "mpeg2/output_stage.h"
 #include "mpeg2/output_stage_link.h"
 #include "mpeg2/yuv_to_rgb_scale.h"
 #include "platform/sys/clock.h"
+#include "platform/sys/worker_pool.h"
 
 namespace {
 
@@ -34,7 +36,7 @@ struct Times
 {
     double cpu = 0;   // seconds
     double wall = 0;  // seconds
-    double stage = 0; // seconds of cpu in the output stage
+    double stage = 0; // wall seconds in the output stage
     int frames = 0;
 };
 
@@ -65,24 +67,17 @@ std::string StreamDir()
     return dir;
 }
 
-double ThreadCpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
-}
-
 int gPictures = 0;
-double gStageCpu = 0; // seconds in the output stage, on the decoder thread
+double gStageTime = 0; // wall seconds in the output stage
 void (*gStagePrepare)(const uint8_t *const[3], const MpegPictureRecord &, int) = nullptr;
 
 void Count(const uint8_t *const planes[3], const MpegPictureRecord &record, int index)
 {
     ++gPictures;
     if (gStagePrepare) {
-        const double t0 = ThreadCpuSeconds();
+        const double t0 = WallSeconds();
         gStagePrepare(planes, record, index);
-        gStageCpu += ThreadCpuSeconds() - t0;
+        gStageTime += WallSeconds() - t0;
     }
 }
 
@@ -98,7 +93,7 @@ Times DecodeOnce(bool withStage)
 {
     gStagePrepare = withStage ? PrepareStageFrame : nullptr;
     gPictures = 0;
-    gStageCpu = 0;
+    gStageTime = 0;
     const double c0 = CpuSeconds();
     const double w0 = WallSeconds();
     StartOrPauseMpegDecoding();
@@ -107,7 +102,7 @@ Times DecodeOnce(bool withStage)
     t.cpu = CpuSeconds() - c0;
     t.wall = WallSeconds() - w0;
     t.frames = gPictures;
-    t.stage = gStageCpu;
+    t.stage = gStageTime;
     return t;
 }
 
@@ -159,7 +154,7 @@ struct Series
         frames = t.frames;
         cpuFps.push_back(t.cpu > 0 ? t.frames / t.cpu : 0);
         wallFps.push_back(t.wall > 0 ? t.frames / t.wall : 0);
-        stageShare.push_back(t.cpu > t.stage ? t.stage / (t.cpu - t.stage) : 0);
+        stageShare.push_back(t.wall > t.stage ? t.stage / (t.wall - t.stage) : 0);
     }
 };
 
@@ -175,12 +170,12 @@ void BenchStream(const char *label, const std::string &path, int rounds)
         stage.Add(DecodeOnce(true));
     }
     ResetMpegInputFile();
-    const double o = Median(ours.cpuFps), s = Median(stage.cpuFps), f = Median(ff.cpuFps);
-    std::printf("%-10s %6d %9.0f %9.0f %9.0f %7.2fx %8.0f%%   | wall %6.0f %6.0f %6.0f\n", label,
-                ours.frames, o, s, f, f > 0 ? o / f : 0, 100.0 * Median(stage.stageShare),
-                Median(ours.wallFps), Median(stage.wallFps), Median(ff.wallFps));
-    if (ff.frames != 0 && ours.frames + 1 != ff.frames) {
-        // The last reference picture of a run is not handed over.
+    const double o = Median(ours.cpuFps), f = Median(ff.cpuFps);
+    const double ow = Median(ours.wallFps), fw = Median(ff.wallFps);
+    std::printf("%-10s %6d %8.0f %8.0f %6.2fx   %8.0f %8.0f %6.2fx   %8.0f %8.0f%%\n", label,
+                ours.frames, o, f, f > 0 ? o / f : 0, ow, fw, fw > 0 ? ow / fw : 0,
+                Median(stage.wallFps), 100.0 * Median(stage.stageShare));
+    if (ff.frames != 0 && ours.frames != ff.frames) {
         std::printf("%-10s note: %d pictures handed over, ffmpeg decoded %d\n", label, ours.frames,
                     ff.frames);
     }
@@ -272,6 +267,35 @@ void BM_YuvToRgbRow1920(benchmark::State &state)
 }
 BENCHMARK(BM_YuvToRgbRow1920)->Apply(KernelArgs);
 
+// The output stage's whole conversion of one 1920 x 1088 4:2:0 interlaced picture (preview, no
+// window), with the instruction set chosen for the decoder.
+void BM_StagePicture1080(benchmark::State &state)
+{
+    SelectMpeg2Isa(Mpeg2Isa(state.range(0)));
+    const int w = 1920, h = 1088;
+    std::vector<uint8_t> y(size_t(w) * h), cb(size_t(w / 2) * (h / 2)), cr(cb.size());
+    std::mt19937 rng(4);
+    for (auto *plane : {&y, &cb, &cr}) {
+        for (uint8_t &v : *plane) {
+            v = uint8_t(rng());
+        }
+    }
+    InstallOutputStage();
+    AllocateDecodedPictureBuffers();
+    gMpegStreamInfo.codedWidth = w;
+    gMpegStreamInfo.codedHeight = h;
+    gMpegStreamInfo.horizontalSize = w;
+    gMpegStreamInfo.verticalSize = 1080;
+    gMpegStreamInfo.chromaFormat = 1;
+    const uint8_t *planes[3] = {y.data(), cb.data(), cr.data()};
+    for (auto _ : state) {
+        PrepareStageFrame(planes, MpegPictureRecord{}, 0);
+    }
+    state.SetItemsProcessed(state.iterations());
+    SelectMpeg2Isa(BestMpeg2Isa());
+}
+BENCHMARK(BM_StagePicture1080)->Apply(KernelArgs)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -290,17 +314,22 @@ int main(int argc, char **argv)
             benchmark::RunSpecifiedBenchmarks();
             return 0;
         }
+        if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
+            lc::SetSharedWorkerThreads(std::max(1, std::atoi(argv[++i])));
+        }
         if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
             rounds = std::max(1, std::atoi(argv[++i]));
         }
     }
     const std::string dir = StreamDir();
     InstallOutputStage();
-    std::printf("MPEG-2 video, one thread, median of %d rounds; frames/s of processor time\n",
-                rounds);
-    std::printf("(instruction set: %s)\n", Mpeg2IsaName(ActiveMpeg2Isa()));
-    std::printf("%-10s %6s %9s %9s %9s %8s %9s   | wall frames/s: loomcut, +RGB, ffmpeg\n",
-                "stream", "frames", "loomcut", "+RGB", "ffmpeg", "ratio", "RGB cost");
+    std::printf("MPEG-2 video decoding beside ffmpeg -threads 1, median of %d rounds, %s kernels, "
+                "%d pool threads\n",
+                rounds, Mpeg2IsaName(ActiveMpeg2Isa()), lc::SharedWorkerPool().Threads());
+    std::printf("%-10s %6s %26s   %26s   %18s\n", "", "", "frames/s of processor time",
+                "frames/s of wall time", "output stage");
+    std::printf("%-10s %6s %8s %8s %7s   %8s %8s %7s   %8s %9s\n", "stream", "frames", "loomcut",
+                "ffmpeg", "ratio", "loomcut", "ffmpeg", "ratio", "+RGB", "RGB cost");
     if (sd) {
         BenchStream("480i SD", dir + "/sd_480i.vob", rounds);
     }

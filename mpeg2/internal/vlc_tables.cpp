@@ -292,11 +292,8 @@ template <size_t N> bool BuildDct(DctTable *table, const DctCode (&codes)[N])
         }
         DctEntry *part = table->longCodes;
         int bits = 16;
-        if (zeros <= 2) {
-            part = table->shortCodes;
-            bits = 8;
-        } else if (zeros <= 6) {
-            part = table->middleCodes;
+        if (zeros <= 6) {
+            part = table->codes;
             bits = 10;
         }
         uint32_t pattern = 0;

@@ -38,9 +38,9 @@ constexpr int kDcChromaBits = 10;
 extern VlcEntry gDcLumaTable[1 << kDcLumaBits];
 extern VlcEntry gDcChromaTable[1 << kDcChromaBits];
 
-// DCT coefficients: run 0..31 with level, or these runs. Looked up by the next 16 bits in three
-// parts by the number of leading zeros, so that the tables stay small: codes with at most two
-// leading zeros are at most 8 bits long, with three to six at most 10, the rest at most 16.
+// DCT coefficients: run 0..31 with level, or these runs. Looked up by the next 16 bits in two
+// parts, so that the tables stay small: codes with at most six leading zeros are at most 10 bits
+// long, the rest (rare: long runs and large levels) at most 16.
 struct DctEntry
 {
     uint8_t run;
@@ -51,20 +51,16 @@ constexpr int kDctEob = 64;
 constexpr int kDctEscape = 65;
 struct DctTable
 {
-    DctEntry shortCodes[256];  // next 16 bits >= 0x2000: by the top 8 bits
-    DctEntry middleCodes[128]; // 0x0200..0x1fff: by the top 10 bits (8..127)
-    DctEntry longCodes[512];   // below 0x0200: by all 16 bits
+    DctEntry codes[1024];    // next 16 bits >= 0x0200: by the top 10 bits
+    DctEntry longCodes[512]; // below 0x0200: by all 16 bits
 };
 extern DctTable gDctTableZero; // B-14
 extern DctTable gDctTableOne;  // B-15
 
 inline const DctEntry &LookUpDct(const DctTable &t, uint32_t next16)
 {
-    if (next16 >= 0x2000) {
-        return t.shortCodes[next16 >> 8];
-    }
     if (next16 >= 0x0200) {
-        return t.middleCodes[next16 >> 6];
+        return t.codes[next16 >> 6];
     }
     return t.longCodes[next16];
 }

@@ -200,6 +200,9 @@ void YuvToRgbRowAvx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uin
     const __m256i rToSecond =
         _mm256_setr_epi8(-1, 5, -1, -1, 6, -1, -1, 7, -1, -1, -1, -1, -1, -1, -1, -1, -1, 5, -1, -1,
                          6, -1, -1, 7, -1, -1, -1, -1, -1, -1, -1, -1);
+    // Whole lines of a frame go past the cache, which they would only fill: written with
+    // streaming stores when aligned.
+    const bool stream = (reinterpret_cast<uintptr_t>(bgr) & 15) == 0 && width >= 64;
     int x = 0;
     for (; x + 16 <= width; x += 16) {
         const __m256i yy = _mm256_sub_epi16(Widen16(y + x), offset);
@@ -232,11 +235,22 @@ void YuvToRgbRowAvx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uin
         const __m128i first1 = _mm256_extracti128_si256(first, 1);
         const __m128i second0 = _mm256_castsi256_si128(second);
         const __m128i second1 = _mm256_extracti128_si256(second, 1);
+        const __m128i out[3] = {first0, _mm_unpacklo_epi64(second0, first1),
+                                _mm_castpd_si128(_mm_shuffle_pd(_mm_castsi128_pd(first1),
+                                                                _mm_castsi128_pd(second1), 1))};
         uint8_t *o = bgr + 3 * x;
-        Store(o, first0);
-        Store(o + 16, _mm_unpacklo_epi64(second0, first1));
-        Store(o + 32, _mm_castpd_si128(
-                          _mm_shuffle_pd(_mm_castsi128_pd(first1), _mm_castsi128_pd(second1), 1)));
+        if (stream) {
+            for (int i = 0; i < 3; ++i) {
+                _mm_stream_si128(reinterpret_cast<__m128i *>(o) + i, out[i]);
+            }
+        } else {
+            for (int i = 0; i < 3; ++i) {
+                Store(o + 16 * i, out[i]);
+            }
+        }
+    }
+    if (stream) {
+        _mm_sfence();
     }
     if (x < width) {
         kMpeg2DspC.yuvToRgbRow(y + x, cb + x, cr + x, bgr + 3 * x, width - x, k);

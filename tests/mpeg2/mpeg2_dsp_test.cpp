@@ -197,17 +197,23 @@ TEST_P(Mpeg2DspTest, ColourRowsEqualC)
     widths.insert(widths.end(), {720, 1920});
     for (const YuvToRgbFactors &k : factors) {
         for (int w : widths) {
-            SCOPED_TRACE(testing::Message() << "width " << w << " luma scale " << k.lumaScale);
-            const size_t n = size_t(w);
-            std::vector<uint8_t> y(n), cb(n), cr(n);
-            Fill(y.data(), y.size());
-            Fill(cb.data(), cb.size());
-            Fill(cr.data(), cr.size());
-            Guarded ref(3 * n), got(3 * n);
-            C().yuvToRgbRow(y.data(), cb.data(), cr.data(), ref.data(), w, k);
-            Packed().yuvToRgbRow(y.data(), cb.data(), cr.data(), got.data(), w, k);
-            ASSERT_EQ(ref.Inner(), got.Inner());
-            ASSERT_TRUE(got.GuardsIntact());
+            // Rows of a frame start at any byte (odd widths): aligned and not.
+            for (int offset : {0, 1, 3}) {
+                SCOPED_TRACE(testing::Message() << "width " << w << " offset " << offset
+                                                << " luma scale " << k.lumaScale);
+                const size_t n = size_t(w);
+                std::vector<uint8_t> y(n), cb(n), cr(n);
+                Fill(y.data(), y.size());
+                Fill(cb.data(), cb.size());
+                Fill(cr.data(), cr.size());
+                Guarded ref(3 * n + 3), got(3 * n + 3);
+                std::memset(ref.data(), 0, 3 * n + 3);
+                std::memset(got.data(), 0, 3 * n + 3);
+                C().yuvToRgbRow(y.data(), cb.data(), cr.data(), ref.data() + offset, w, k);
+                Packed().yuvToRgbRow(y.data(), cb.data(), cr.data(), got.data() + offset, w, k);
+                ASSERT_EQ(ref.Inner(), got.Inner());
+                ASSERT_TRUE(got.GuardsIntact());
+            }
         }
     }
 }
