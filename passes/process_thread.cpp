@@ -14,6 +14,7 @@
 #include "engine/pulldown.h"
 #include "formats/avi_reader.h"
 #include "formats/source_timing.h"
+#include "mpeg2/mpeg_decoder_thread.h"
 #include "passes/conversion_state.h"
 #include "passes/lower_hooks.h"
 #include "passes/movie_window.h"
@@ -23,6 +24,7 @@
 #include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
 #include "platform/media/movies.h"
+#include "platform/sys/clock.h"
 #include "platform/sys/file.h"
 #include "platform/sys/path.h"
 #include "platform/sys/text.h"
@@ -119,6 +121,23 @@ void FrameDurationInMediaUnits(Movie m, int64_t *scale, int64_t *duration)
         *scale = GetMediaTimeScale(media);
         *duration = best <= 100000 ? best : 0;
     }
+}
+
+// The open MPEG-2 stream's frame rate. The open starts the decoder, which reads the rate from
+// the stream's first sequence header and extension a moment later: a batch line asks at once, so
+// the rate is awaited while the decoder runs (0 when it ends or none comes, as for MPEG-1).
+double StreamRate()
+{
+    constexpr int kPolls = 1000; // 10 s
+    if (!gLowerHooks.mpegFrameRate) {
+        return 0.0;
+    }
+    double rate = gLowerHooks.mpegFrameRate();
+    for (int i = 0; i < kPolls && rate <= 0 && IsMpegDecoderRunning(); ++i) {
+        lc::SleepMs(10);
+        rate = gLowerHooks.mpegFrameRate();
+    }
+    return rate;
 }
 
 // Whether the passes can convert a source of this rate, and if so the length of its frames for
@@ -251,7 +270,7 @@ unsigned ProcessThreadProc(void *)
         const bool viaReader = gSourceKind.viaQuickTime || gSourceKind.viaAviPlayer;
         double sourceRate = 0; // frames/s; 0 when the open could not tell
         if (!viaReader) {
-            sourceRate = gLowerHooks.mpegFrameRate ? gLowerHooks.mpegFrameRate() : 0.0;
+            sourceRate = StreamRate();
             state.frameRate = int32_t(sourceRate + 0.5);
         } else {
             // The own AVI reader keeps the file's rate and scale; the media-layer open stores
