@@ -10,7 +10,7 @@
 #include "dvdecoder/internal/cindrell_context.h"
 #include "dvdecoder/internal/cindrell_state.h"
 #include "dvdecoder/internal/dif_tables.h"
-#include "dvdecoder/internal/stretch.h"
+#include "dvdecoder/internal/pixel_kernels.h"
 
 CindrellHooks gCindrellHooks;
 CindrellState gCindrellState;
@@ -18,7 +18,7 @@ CindrellState gCindrellState;
 namespace {
 
 CindrellContext gContexts[kCindrellMaxThreads];
-uint8_t gRowBuffers[kCindrellMaxThreads][3][kStretchRowBytes];
+alignas(32) uint8_t gRowBuffers[kCindrellMaxThreads][3][kStretchRowBytes + kRowSlack];
 
 // The contexts, jobs and tables are process-wide: one frame (or set-up) at a time, even when the
 // player and a conversion both ask.
@@ -112,7 +112,9 @@ void CindrellInit()
     // 1. Address and position tables.
     BuildDifAddressTables();
     BuildPositionTables();
-    // 2. x86-64 always has MMX, SSE and SSE2, so there is no processor to warn about.
+    // 2. x86-64 always has MMX, SSE and SSE2, so there is no processor to warn about; the
+    // kernels are the best this one runs.
+    gCindrellState.kernels = &CindrellKernelsBest();
     // 3. One thread per processor, as many as there are jobs at most.
     gCindrellState.threadCount = std::clamp(lc::ProcessorCount(), 1, kCindrellMaxThreads);
 }
@@ -225,6 +227,7 @@ void DecodeThreadProc(int k)
     const DecodeJob &job = gCindrellState.decodeJobs[k];
     CindrellContext &context = gContexts[k];
     context.SetParams(job.flip, job.decimation, job.widen, job.fullWidth, job.bitsPerPixel);
+    context.SetKernels(gCindrellState.kernels);
     for (int g = job.first; g <= job.last; ++g) {
         if (job.mode == 1) {
             context.DecodeVideoSegment(job.channel, g / 27, g % 27, job.target, job.width,
@@ -277,22 +280,27 @@ void StretchThreadProc(int k)
     if (!job.enable) {
         return;
     }
+    const CindrellKernels &kernels = *gCindrellState.kernels;
     const int codedWidth = CindrellCodedWidth(job.format);
     const int pitch = Pitch(job.width);
+    uint8_t *converted = job.rowBuffer[0];
+    uint8_t *sharpened = job.rowBuffer[2];
+    uint8_t *widened = job.rowBuffer[1];
     for (int r = job.first; r <= job.last; ++r) {
         const uint8_t *work = job.work + ptrdiff_t(r) * pitch;
         uint8_t *out = job.output + ptrdiff_t(r) * pitch;
-        // Work and output are the same memory: convert through a row buffer.
-        ConvertRowToBgr_c(job.rowBuffer[0], work, job.width, codedWidth);
+        // Work and output are the same memory: the row is read whole before it is written.
+        kernels.convertRow(converted, work, job.width, codedWidth);
         if (!job.widen) {
-            std::memcpy(out, job.rowBuffer[0], size_t(codedWidth) * 3);
+            kernels.packBgr(out, converted, codedWidth);
             continue;
         }
-        SharpenRow_c(job.rowBuffer[2], job.rowBuffer[0], codedWidth);
+        kernels.sharpenRow(sharpened, converted, codedWidth);
         if (job.format == 1) {
-            WidenRow2to3_c(out, job.rowBuffer[2], codedWidth);
+            kernels.widen2to3(widened, sharpened, codedWidth);
         } else {
-            WidenRow3to4_c(out, job.rowBuffer[2], codedWidth, job.width);
+            kernels.widen3to4(widened, sharpened, codedWidth, job.width);
         }
+        kernels.packBgr(out, widened, job.width);
     }
 }

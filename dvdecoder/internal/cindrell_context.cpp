@@ -9,13 +9,6 @@
 #include "dvdecoder/internal/idct.h"
 #include "dvdecoder/internal/run_level.h"
 
-const uint8_t kQuantStep[64] = {
-    255, 255, 255, 255, 1,  2,  4,   8,   2,  4,  8,   255, 3,  6,   12,  255,
-    4,   8,   255, 255, 5,  10, 255, 255, 6,  12, 255, 255, 7,  14,  255, 255,
-    8,   255, 255, 255, 16, 32, 64,  255, 18, 36, 72,  255, 20, 40,  80,  255,
-    22,  44,  88,  255, 24, 48, 96,  255, 28, 56, 112, 255, 52, 104, 255, 255,
-};
-
 const uint8_t kZigzag[64] = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
@@ -44,10 +37,6 @@ namespace {
 
 constexpr int kHalfRowLine = 1072; // the 8-line half row of 1080-line pictures
 
-int AreaBytes(int b)
-{
-    return b < 6 ? 9 : 7;
-} // from the block's second byte
 int AreaAcBits(int b)
 {
     return b < 6 ? 68 : 52;
@@ -59,37 +48,16 @@ int BlockOffset(int b)
     return b < 6 ? 4 + 10 * b : 64 + 8 * (b - 6);
 }
 
-// n (<= 32) bits of the area starting off bits after the top bit of its first byte,
-// right-aligned; bits past the area's areaBytes bytes read as 0. Reads no byte outside the area.
-uint32_t AreaBits(const uint8_t *area, int areaBytes, int off, int n)
+uint64_t LoadBe64(const uint8_t *p)
 {
-    uint64_t acc = 0;
-    const int first = off >> 3;
-    for (int i = 0; i < 5; ++i) {
-        const int at = first + i;
-        acc = (acc << 8) | (at < areaBytes ? area[at] : 0u);
-    }
-    return uint32_t((acc >> (40 - (off & 7) - n)) & ((uint64_t(1) << n) - 1));
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return __builtin_bswap64(v);
 }
 
-int16_t Sat16(int32_t v)
-{
-    return int16_t(std::clamp(v, -32768, 32767));
-}
 int16_t Wrap16(int32_t v)
 {
     return int16_t(uint16_t(uint32_t(v)));
-}
-uint8_t Clamp255(int v)
-{
-    return uint8_t(std::clamp(v, 0, 255));
-}
-
-// Work-picture luminance byte: 29/32 gain about 112 (16-bit lanes).
-uint8_t LumaByte(int16_t v)
-{
-    const int16_t scaled = Sat16(int32_t(Wrap16(int32_t(v) * 29)) + 16);
-    return Clamp255((scaled >> 5) + 112);
 }
 
 const int16_t *WeightsFor(int format, int b)
@@ -132,18 +100,27 @@ BlockPlace LumaBlockPlace(int x0, int y0, int b, bool halfRow, int mode)
 void DecodeRunLevelFast(const uint8_t *block, int qstep, int acBits, int16_t *coefficients,
                         int headerSkip, int firstIndex)
 {
+    // The area after the header bits, left-aligned in two words; bits past it read as 0 and
+    // nothing past it is read.
     const int areaBytes = (headerSkip + acBits + 7) / 8;
-    int pos = headerSkip;
+    uint8_t bytes[16] = {};
+    std::memcpy(bytes, block, size_t(std::min(areaBytes, 12)));
+    const int skip = std::clamp(headerSkip, 0, 32);
+    const uint64_t rawHi = LoadBe64(bytes);
+    const uint64_t rawLo = LoadBe64(bytes + 8);
+    uint64_t hi = skip == 0 ? rawHi : rawHi << skip | rawLo >> (64 - skip);
+    uint64_t lo = rawLo << skip;
     int budget = acBits;
     int k = firstIndex;
     for (;;) {
-        const uint32_t window = AreaBits(block, areaBytes, pos, 16);
+        const uint32_t window = uint32_t(hi >> 48);
         const VlcEntry &e = kVlcLookup[window >> 3];
         if (e.kind == VlcKind::EndOfBlock || e.length > budget) {
             return;
         }
         budget -= e.length;
-        pos += e.length;
+        hi = hi << e.length | lo >> (64 - e.length);
+        lo <<= e.length;
         int run = e.run;
         int level = e.level;
         if (e.kind == VlcKind::RunEscape) {
@@ -190,40 +167,54 @@ int CindrellContext::ReadBlockHeader(int b)
         dctMode_ = (blockPtr_[0] >> 6) & 1;
     }
     class_ = (blockPtr_[0] >> 4) & 3;
-    qstep_ = int8_t(kQuantStep[qno_ * 4 + class_]);
+    qstep_ = kQuantStep[qno_ * 4 + class_];
     return dc;
 }
 
 void CindrellContext::SetBlockPosition(const uint8_t *frame, int tableIndex, int b, int format)
 {
-    blockPtr_ =
-        frame + gCindrellTables.difAddressTable[format][tableIndex].offset + BlockOffset(b) + 1;
+    const uint8_t *block =
+        frame + gCindrellTables.difAddressTable[format][tableIndex].offset + BlockOffset(b);
+    blockPtr_ = block + 1;
     acBits_ = AreaAcBits(b);
-    byteIndex_ = 0;
-    bitIndex_ = 3;
+    // The area from the block's second byte, left-aligned; 10-byte blocks have 9 bytes of it,
+    // 8-byte blocks 7 (loaded from the block's first byte, so nothing past the block is read).
+    if (b < 6) {
+        areaHi_ = LoadBe64(block + 1);
+        areaLo_ = uint64_t(block[9]) << 56;
+        areaBits_ = 72;
+    } else {
+        areaHi_ = LoadBe64(block) << 8;
+        areaLo_ = 0;
+        areaBits_ = 56;
+    }
+    areaBit_ = 4; // after the DC's last bit, the mode and the class
     exhausted_ = 0;
 }
 
 uint32_t CindrellContext::PeekBlockBits(int n, int b, int *got) const
 {
+    (void)b;
     if (exhausted_) {
         *got = 0;
         return 0;
     }
-    const int left = (bitIndex_ + 1) + 8 * ((b < 6 ? 8 : 6) - byteIndex_);
-    *got = std::min(n, left);
-    return AreaBits(blockPtr_, AreaBytes(b), 8 * byteIndex_ + (7 - bitIndex_), n);
+    *got = std::min(n, areaBits_ - areaBit_);
+    const int off = areaBit_;
+    const uint64_t window =
+        off < 64 ? areaHi_ << off | (off ? areaLo_ >> (64 - off) : 0) : areaLo_ << (off - 64);
+    return uint32_t(window >> (64 - n));
 }
 
 void CindrellContext::SkipBlockBits(int n, int b)
 {
-    const int off = 8 * byteIndex_ + (7 - bitIndex_) + n;
-    if (off >= 8 * AreaBytes(b)) {
+    (void)b;
+    const int off = areaBit_ + n;
+    if (off >= areaBits_) {
         exhausted_ = -2;
         return;
     }
-    byteIndex_ = off / 8;
-    bitIndex_ = 7 - off % 8;
+    areaBit_ = off;
 }
 
 uint32_t CindrellContext::PeekSpillBits(int n, int m, int b, int queue, int *got) const
@@ -340,7 +331,7 @@ int CindrellContext::DecodeVideoSegment(int channel, int r, int s, uint8_t *targ
                 if (k > 63) {
                     break;
                 }
-                coef[kZigzag[k]] = Wrap16(weights[kZigzag[k]] * qstep_ * rl.level / 32);
+                coef[kZigzag[k]] = Dequantise(weights[kZigzag[k]], qstep_, rl.level);
                 ++k;
             }
         }
@@ -373,7 +364,7 @@ int CindrellContext::DecodeVideoSegment(int channel, int r, int s, uint8_t *targ
                     if (k > 63) {
                         break; // corrupt run: the pending index stays as it was
                     }
-                    coef[kZigzag[k]] = Wrap16(weights[kZigzag[k]] * qstep * rl.level / 32);
+                    coef[kZigzag[k]] = Dequantise(weights[kZigzag[k]], qstep, rl.level);
                     ++k;
                 }
             }
@@ -382,33 +373,30 @@ int CindrellContext::DecodeVideoSegment(int channel, int r, int s, uint8_t *targ
 
     // 4. Inverse transform and store each macroblock at its place.
     const int pitch = Pitch(width);
+    const CindrellKernels &k = *kernels_;
     for (int m = 0; m < 5; ++m) {
         const MacroblockPlace place =
             gCindrellTables.positionTable[format][PositionIndex(channel, m, r, s)];
         int16_t *mbCoef = coefficients_ + m * 8 * 64;
         for (int b = 4; b < 8; ++b) {
-            IdctSse2(mbCoef + b * 64);
+            k.idct(mbCoef + b * 64);
         }
         const bool hd1080 = format == 1 || format == 3;
         const bool halfRow = hd1080 && place.y == kHalfRowLine;
         const int mode = (!hd1080 || halfRow) ? 0 : macroblockMode_[m];
         for (int b = 0; b < 4; ++b) {
             int16_t *block = mbCoef + b * 64;
-            IdctSse2(block);
+            k.idct(block);
             const BlockPlace at = LumaBlockPlace(place.x, place.y, b, halfRow, mode);
-            const int x = at.x;
-            const int y = at.y;
-            const int lineStep = at.lineStep;
-            assert(x + 8 <= width && y + 7 * lineStep < height);
+            assert(at.x + 8 <= width && at.y + 7 * at.lineStep < height);
+            uint8_t *row = PictureRow(target, pitch, height, flip_, at.y);
+            const ptrdiff_t stride = ptrdiff_t(flip_ ? -pitch : pitch) * at.lineStep;
+            k.workLuma(row + at.x, stride, block);
             const int16_t *cr = mbCoef + (4 + b / 2) * 64 + 4 * (b % 2);
             const int16_t *cb = mbCoef + (6 + b / 2) * 64 + 4 * (b % 2);
-            for (int j = 0; j < 8; ++j) {
-                uint8_t *row = PictureRow(target, pitch, height, flip_, y + j * lineStep);
-                for (int i = 0; i < 8; ++i) {
-                    row[x + i] = LumaByte(block[8 * j + i]);
-                }
-                std::memcpy(row + width + x, cr + 8 * j, 4 * sizeof(int16_t));
-                std::memcpy(row + 2 * width + x, cb + 8 * j, 4 * sizeof(int16_t));
+            for (int j = 0; j < 8; ++j, row += stride) {
+                std::memcpy(row + width + at.x, cr + 8 * j, 4 * sizeof(int16_t));
+                std::memcpy(row + 2 * width + at.x, cb + 8 * j, 4 * sizeof(int16_t));
             }
         }
     }
@@ -457,60 +445,53 @@ void CindrellContext::StoreMacroblockFast(int m, uint8_t *target, int width, int
     if (halfRow && mode == 1) {
         return; // not drawn: those lines keep the picture's previous content
     }
+    const CindrellKernels &k = *kernels_;
     int16_t *mbCoef = coefficients_ + m * 8 * 64;
     for (int b = 4; b < 8; ++b) {
-        IdctSse2(mbCoef + b * 64);
+        k.idct(mbCoef + b * 64);
     }
     const int pitch = Pitch(width);
     const int displayWidth = hd1080 ? 1920 : 1280;
     const int columns = !fullWidth_ ? 8 : hd1080 ? 12 : 11; // written per block row
+    // Colour of each written column, relative to the block's first column.
+    static constexpr uint8_t kCoded[12] = {0, 0, 1, 1, 2, 2, 3, 3};
+    static constexpr uint8_t kWide1080[12] = {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3};
+    static constexpr uint8_t kWide720[12] = {0, 0, 0, 1, 1, 2, 2, 2, 3, 3, 3};
+    const uint8_t *which = !fullWidth_ ? kCoded : hd1080 ? kWide1080 : kWide720;
     for (int b = 0; b < 4; ++b) {
         int16_t *v = mbCoef + b * 64;
-        IdctSse2(v);
+        k.idct(v);
         const BlockPlace at = LumaBlockPlace(x0, y0, b, halfRow, mode);
-        const int x = at.x;
-        const int y = at.y;
-        const int lineStep = at.lineStep;
         // Widening: a 4/3 block reaches into its right neighbour's columns, which belong to
         // the neighbour; the last block of a row is kept inside the row.
-        int first = x;
-        int end = x + 8;
+        int first = at.x;
+        int end = at.x + 8;
         if (fullWidth_) {
             const int codedWidth = format == 1 ? 1280 : format == 3 ? 1440 : 960;
             auto start = [&](int col) {
                 return std::min(format == 1 ? col * 3 / 2 : col * 4 / 3, displayWidth - columns);
             };
-            first = start(x);
-            end = x + 8 >= codedWidth ? first + columns : std::min(first + columns, start(x + 8));
+            first = start(at.x);
+            end = at.x + 8 >= codedWidth ? first + columns
+                                         : std::min(first + columns, start(at.x + 8));
         }
-        assert(end <= width && y + 7 * lineStep < height);
-        const int16_t *cr = mbCoef + (4 + b / 2) * 64 + 4 * (b % 2);
-        const int16_t *cb = mbCoef + (6 + b / 2) * 64 + 4 * (b % 2);
+        const int n = end - first;
+        assert(n >= 1 && n <= 12 && end <= width && at.y + 7 * at.lineStep < height);
+        alignas(16) uint8_t colours[16 * 4];
+        k.fastColours(colours, v, mbCoef + (4 + b / 2) * 64 + 4 * (b % 2),
+                      mbCoef + (6 + b / 2) * 64 + 4 * (b % 2));
+        // Block rows j and j+1 share their colours; field blocks lie on every other line.
+        const ptrdiff_t lineStride = ptrdiff_t(flip_ ? -pitch : pitch) * at.lineStep;
+        uint8_t *row = PictureRow(target, pitch, height, flip_, at.y) + 3 * ptrdiff_t(first);
         for (int j = 0; j < 8; j += 2) {
-            uint8_t colour[4][3];
-            for (int c = 0; c < 4; ++c) {
-                const int16_t sum = Wrap16(
-                    Wrap16(Wrap16(v[8 * j + 2 * c] + v[8 * j + 2 * c + 1]) + v[8 * (j + 1) + 2 * c])
-                    + v[8 * (j + 1) + 2 * c + 1]);
-                const int16_t ya = int16_t(sum >> 2);
-                const int yv = Wrap16((Wrap16(ya * 29) >> 5) + 112);
-                const int crv = Wrap16(cr[8 * j + c] + cr[8 * (j + 1) + c]) >> 1;
-                const int cbv = Wrap16(cb[8 * j + c] + cb[8 * (j + 1) + c]) >> 1;
-                colour[c][0] = Clamp255(Wrap16(75 * yv + 129 * cbv) >> 6);
-                colour[c][1] = Clamp255(Wrap16(Sat16(75 * yv - 52 * crv) + Sat16(-25 * cbv)) >> 6);
-                colour[c][2] = Clamp255(Wrap16(75 * yv + 102 * crv) >> 6);
-            }
-            // Colour of each written column, relative to the block's first column.
-            static constexpr uint8_t kCoded[8] = {0, 0, 1, 1, 2, 2, 3, 3};
-            static constexpr uint8_t kWide1080[12] = {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3};
-            static constexpr uint8_t kWide720[11] = {0, 0, 0, 1, 1, 2, 2, 2, 3, 3, 3};
-            const uint8_t *which = !fullWidth_ ? kCoded : hd1080 ? kWide1080 : kWide720;
-            for (int half = 0; half < 2; ++half) {
-                const int line = lineStep == 1 ? y + j + half : y + 2 * j + 2 * half;
-                uint8_t *row = PictureRow(target, pitch, height, flip_, line);
-                for (int col = first; col < end; ++col) {
-                    std::memcpy(row + 3 * col, colour[which[col - first]], 3);
+            const uint8_t *group = colours + 4 * 4 * (j / 2);
+            for (int line = 0; line < 2; ++line, row += lineStride) {
+                // Four-byte stores left to right, each next one overwriting the spare byte;
+                // the last pixel is stored as three bytes so nothing past the block is touched.
+                for (int col = 0; col + 1 < n; ++col) {
+                    std::memcpy(row + 3 * col, group + 4 * which[col], 4);
                 }
+                std::memcpy(row + 3 * (n - 1), group + 4 * which[n - 1], 3);
             }
         }
     }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "dvdecoder/internal/pixel_kernels.h"
 #include "platform/sys/thread.h"
 
 // Process-wide state of the decoder's driver. Written by CindrellInit and CindrellDecodeFrame
@@ -37,6 +38,8 @@ struct StretchJob
 struct CindrellState
 {
     int threadCount = 1; // Decode threads and Stretch threads per wave, 1..8
+    // Chosen by CindrellInit; tests set the C forms to compare whole frames.
+    const CindrellKernels *kernels = &CindrellKernelsBest();
     DecodeJob decodeJobs[kCindrellMaxThreads] = {};
     StretchJob stretchJobs[kCindrellMaxThreads] = {};
     // Starts a worker; replaced by tests to make a start fail.
