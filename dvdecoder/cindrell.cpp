@@ -11,6 +11,7 @@
 #include "dvdecoder/internal/cindrell_state.h"
 #include "dvdecoder/internal/dif_tables.h"
 #include "dvdecoder/internal/pixel_kernels.h"
+#include "platform/sys/worker_pool.h"
 
 CindrellHooks gCindrellHooks;
 CindrellState gCindrellState;
@@ -24,32 +25,16 @@ alignas(32) uint8_t gRowBuffers[kCindrellMaxThreads][3][kStretchRowBytes + kRowS
 // player and a conversion both ask.
 std::mutex gDecoderLock;
 
-bool StartWithLcThread(lc::Thread &thread, std::function<void()> body)
-{
-    return thread.Start(std::move(body));
-}
-
 int Pitch(int width)
 {
     return (width * 3 + 3) & ~3;
 }
 
-// Starts n threads running body(k) and joins them in order. On a failed start the threads
-// already running are joined and false is returned.
-template <typename Body> bool RunWave(int n, Body body)
+// One wave: body(k) for the n jobs, on the persistent pool's threads (woken, never started per
+// frame); returns when every job is done.
+void RunWave(int n, void (*body)(int))
 {
-    auto start = gCindrellState.startThread ? gCindrellState.startThread : StartWithLcThread;
-    lc::Thread threads[kCindrellMaxThreads];
-    bool started = true;
-    for (int k = 0; k < n && started; ++k) {
-        started = start(threads[k], [body, k] { body(k); });
-    }
-    for (int k = 0; k < n; ++k) {
-        if (threads[k].Joinable()) {
-            threads[k].Join();
-        }
-    }
-    return started;
+    lc::SharedWorkerPool().Run(n, [body](int k) { body(k); });
 }
 
 } // namespace
@@ -115,8 +100,10 @@ void CindrellInit()
     // 2. x86-64 always has MMX, SSE and SSE2, so there is no processor to warn about; the
     // kernels are the best this one runs.
     gCindrellState.kernels = &CindrellKernelsBest();
-    // 3. One thread per processor, as many as there are jobs at most.
-    gCindrellState.threadCount = std::clamp(lc::ProcessorCount(), 1, kCindrellMaxThreads);
+    // 3. One job per thread of the pool (a thread per processor), as many as there are jobs at
+    // most.
+    gCindrellState.threadCount =
+        std::clamp(lc::SharedWorkerPool().Threads(), 1, kCindrellMaxThreads);
 }
 
 lc::Status CindrellDecodeFrame(uint8_t *output, int width, int height, const uint8_t *source,
@@ -188,10 +175,7 @@ lc::Status CindrellDecodeFrame(uint8_t *output, int width, int height, const uin
         for (int k = 0; k < n; ++k) {
             gCindrellState.decodeJobs[k].channel = channels[ci];
         }
-        if (!RunWave(n, DecodeThreadProc)) {
-            CindrellMessage("Could not create Decode thread");
-            return lc::Fail(lc::Error::OutOfMemory, "Decode thread");
-        }
+        RunWave(n, DecodeThreadProc);
     }
 
     // 6. The 12th sequence of 1080i50 frames, as row 11 of channel 0.
@@ -201,10 +185,7 @@ lc::Status CindrellDecodeFrame(uint8_t *output, int width, int height, const uin
             CindrellSplit(k, n, 27, 297, &job.first, &job.last);
             job.channel = 0;
         }
-        if (!RunWave(n, DecodeThreadProc)) {
-            CindrellMessage("Could not create Decode process");
-            return lc::Fail(lc::Error::OutOfMemory, "Decode thread");
-        }
+        RunWave(n, DecodeThreadProc);
     }
 
     // 7. The fast decoding has written the finished picture.
@@ -216,9 +197,7 @@ lc::Status CindrellDecodeFrame(uint8_t *output, int width, int height, const uin
                         decimation, widen, 1, mirror, mode);
     }
     // 8. The Stretch wave.
-    if (!RunStretchThreads()) {
-        return lc::Fail(lc::Error::OutOfMemory, "Stretch thread");
-    }
+    RunStretchThreads();
     return {};
 }
 
@@ -264,14 +243,9 @@ void SetupStretchJob(int k, uint8_t *output, uint8_t *workPicture, int height, i
     job.height = height;
 }
 
-bool RunStretchThreads()
+void RunStretchThreads()
 {
-    const int n = std::clamp(gCindrellState.threadCount, 1, kCindrellMaxThreads);
-    if (!RunWave(n, StretchThreadProc)) {
-        CindrellMessage("Could not create Stretch thread");
-        return false;
-    }
-    return true;
+    RunWave(std::clamp(gCindrellState.threadCount, 1, kCindrellMaxThreads), StretchThreadProc);
 }
 
 void StretchThreadProc(int k)

@@ -42,21 +42,7 @@ void BitPool::PutBits(int i, uint32_t value, int n)
     q.write += n;
 }
 
-uint32_t BitPool::Peek(const Queue &q, int n, int *got)
-{
-    *got = std::min(n, q.write - q.read);
-    if (*got <= 0) {
-        *got = 0;
-        return 0;
-    }
-    const int word = q.read >> 5;
-    const int bit = q.read & 31;
-    const uint64_t pair = uint64_t(q.words[word]) << 32 | q.words[word + 1];
-    const uint32_t value = uint32_t((pair << bit) >> 32);
-    return *got == 32 ? value : value & ~(0xffffffffu >> *got);
-}
-
-uint32_t BitPool::PeekBits(int i, int n, int *got) const
+uint32_t BitPool::PeekAcross(int i, int n, int *got) const
 {
     *got = 0;
     if (n < 1) {
@@ -78,7 +64,7 @@ uint32_t BitPool::PeekBits(int i, int n, int *got) const
     return value;
 }
 
-int BitPool::SkipBits(int i, int n)
+int BitPool::SkipAcross(int i, int n)
 {
     const int first = i < 0 ? 0 : i;
     const int last = i < 0 ? kQueues - 1 : i;
@@ -89,4 +75,17 @@ int BitPool::SkipBits(int i, int n)
         n -= take;
     }
     return n;
+}
+
+void BitPool::Gather()
+{
+    for (int i = 1; i < kQueues; ++i) {
+        Queue &q = queues_[i];
+        while (q.write > q.read) {
+            int got = 0;
+            const uint32_t bits = Peek(q, 32, &got);
+            PutBits(0, bits, got);
+            q.read += got;
+        }
+    }
 }

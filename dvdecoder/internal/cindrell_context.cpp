@@ -76,6 +76,16 @@ int Pitch(int width)
     return (width * 3 + 3) & ~3;
 }
 
+// Copies 24 to 36 bytes (a fast-decoded block row) with fixed-size moves.
+void CopyLine(uint8_t *dst, const uint8_t *src, int bytes)
+{
+    std::memcpy(dst, src, 16);
+    if (bytes > 32) {
+        std::memcpy(dst + 16, src + 16, 16);
+    }
+    std::memcpy(dst + bytes - 16, src + bytes - 16, 16);
+}
+
 struct BlockPlace
 {
     int x, y;     // first column and line of luminance block b
@@ -192,107 +202,60 @@ void CindrellContext::SetBlockPosition(const uint8_t *frame, int tableIndex, int
     exhausted_ = 0;
 }
 
-uint32_t CindrellContext::PeekBlockBits(int n, int b, int *got) const
-{
-    (void)b;
-    if (exhausted_) {
-        *got = 0;
-        return 0;
-    }
-    *got = std::min(n, areaBits_ - areaBit_);
-    const int off = areaBit_;
-    const uint64_t window =
-        off < 64 ? areaHi_ << off | (off ? areaLo_ >> (64 - off) : 0) : areaLo_ << (off - 64);
-    return uint32_t(window >> (64 - n));
-}
-
-void CindrellContext::SkipBlockBits(int n, int b)
-{
-    (void)b;
-    const int off = areaBit_ + n;
-    if (off >= areaBits_) {
-        exhausted_ = -2;
-        return;
-    }
-    areaBit_ = off;
-}
-
-uint32_t CindrellContext::PeekSpillBits(int n, int m, int b, int queue, int *got) const
-{
-    const int mb = m * 8 + b;
-    const int c = carriedCount_[mb];
-    int fetched = 0;
-    const uint32_t more = pool_.PeekBits(queue, n - c, &fetched);
-    const uint32_t window = c == 0 ? more : carried_[mb] | (more >> c);
-    *got = c + fetched;
-    return window >> 16;
-}
-
-void CindrellContext::SkipSpillBits(int n, int m, int b, int queue)
-{
-    const int mb = m * 8 + b;
-    const int c = carriedCount_[mb];
-    if (c == 0) {
-        pool_.SkipBits(queue, n);
-        return;
-    }
-    if (n - c > 0) {
-        pool_.SkipBits(queue, n - c);
-    }
-    carriedCount_[mb] = 0;
-}
-
-RunLevelResult CindrellContext::GetRunLevel(int m, int b, int pass)
-{
-    const int mb = m * 8 + b;
-    const int queue = pass == 2 ? m : -1;
-    int got = 0;
-    const uint32_t window =
-        pass == 1 ? PeekBlockBits(16, b, &got) : PeekSpillBits(16, m, b, queue, &got);
-    if (got > 0) {
-        const RunLevel code = DecodeRunLevel(window, got);
-        if (code.run >= 0 && code.length <= got) {
-            if (pass == 1) {
-                SkipBlockBits(code.length, b);
-            } else {
-                SkipSpillBits(code.length, m, b, queue);
-            }
-            return {code.level, code.run};
-        }
-        if (code.run == -1 && got >= 4) {
-            if (pass != 1) {
-                SkipSpillBits(4, m, b, queue);
-                return {0, -1};
-            }
-            // The rest of the block's area goes to its macroblock's queue.
-            SkipBlockBits(4, b);
-            int n = 0;
-            uint32_t rest = PeekBlockBits(32, b, &n);
-            if (n == 32) {
-                pool_.PutBits(m, rest, 32);
-                SkipBlockBits(32, b);
-                rest = PeekBlockBits(32, b, &n);
-                SkipBlockBits(n, b);
-            }
-            pool_.PutBits(m, rest, n);
-            return {0, -1};
-        }
-    }
-    // Incomplete: keep the partial code for the next pass.
-    if (pass != 1) {
-        SkipSpillBits(got, m, b, queue);
-    }
-    carried_[mb] = window << 16;
-    carriedCount_[mb] = uint16_t(got);
-    return {0, -2};
-}
-
 void CindrellContext::ClearSpill()
 {
     std::memset(carriedCount_, 0, sizeof carriedCount_);
     std::memset(pending_, 0, sizeof pending_);
     for (int i = 0; i < BitPool::kQueues; ++i) {
         pool_.Reset(i, BitPool::kCapacityBits);
+    }
+}
+
+void CindrellContext::ReadOwnArea(int m, int b, int16_t *coef, const int16_t *weights)
+{
+    // GetRunLevel's pass 1 with the area held in two words, shifted as codes are consumed.
+    const int mb = m * 8 + b;
+    uint64_t hi = areaHi_ << areaBit_ | areaLo_ >> (64 - areaBit_);
+    uint64_t lo = areaLo_ << areaBit_;
+    int left = areaBits_ - areaBit_;
+    auto consume = [&](int n) {
+        hi = hi << n | lo >> (64 - n);
+        lo <<= n;
+        left -= n;
+    };
+    for (int k = 1;;) {
+        const uint32_t window = uint32_t(hi >> 48);
+        const VlcEntry &e = kVlcLookup[window >> 3];
+        if (e.kind == VlcKind::EndOfBlock && left >= 4) {
+            // The rest of the area goes to the macroblock's queue.
+            consume(4);
+            pool_.PutBits(m, uint32_t(hi >> 32), std::min(left, 32));
+            if (left > 32) {
+                pool_.PutBits(m, uint32_t(hi), left - 32);
+            }
+            return;
+        }
+        if (e.kind == VlcKind::EndOfBlock || e.length > left) {
+            // Incomplete: the partial code waits for the pool.
+            carried_[mb] = window << 16;
+            carriedCount_[mb] = uint16_t(std::min(left, 16));
+            pending_[mb] = uint16_t(k);
+            return;
+        }
+        consume(e.length);
+        int run = e.run;
+        int level = e.level;
+        if (e.kind == VlcKind::RunEscape) {
+            run = int((window >> 3) & 63);
+        } else if (e.kind == VlcKind::AmplitudeEscape) {
+            level = (window & 1) ? -int((window >> 1) & 255) : int((window >> 1) & 255);
+        }
+        k += run;
+        if (k > 63) {
+            return;
+        }
+        coef[kZigzag[k]] = Dequantise(weights[kZigzag[k]], qstep_, level);
+        ++k;
     }
 }
 
@@ -318,28 +281,16 @@ int CindrellContext::DecodeVideoSegment(int channel, int r, int s, uint8_t *targ
             if (b == 0) {
                 macroblockMode_[m] = uint8_t(dctMode_);
             }
-            for (int k = 1;;) {
-                const RunLevelResult rl = GetRunLevel(m, b, 1);
-                if (rl.run == -1) {
-                    break;
-                }
-                if (rl.run == -2) {
-                    pending_[m * 8 + b] = uint16_t(k);
-                    break;
-                }
-                k += rl.run;
-                if (k > 63) {
-                    break;
-                }
-                coef[kZigzag[k]] = Dequantise(weights[kZigzag[k]], qstep_, rl.level);
-                ++k;
-            }
+            ReadOwnArea(m, b, coef, weights);
         }
     }
 
     // 3. Passes 2 and 3: unfinished blocks continue in their macroblock's, then the segment's
     // leftover bits.
     for (int pass = 2; pass <= 3; ++pass) {
+        if (pass == 3) {
+            pool_.Gather();
+        }
         for (int m = 0; m < 5; ++m) {
             for (int b = 0; b < 8; ++b) {
                 const int mb = m * 8 + b;
@@ -378,15 +329,12 @@ int CindrellContext::DecodeVideoSegment(int channel, int r, int s, uint8_t *targ
         const MacroblockPlace place =
             gCindrellTables.positionTable[format][PositionIndex(channel, m, r, s)];
         int16_t *mbCoef = coefficients_ + m * 8 * 64;
-        for (int b = 4; b < 8; ++b) {
-            k.idct(mbCoef + b * 64);
-        }
+        k.idct(mbCoef, 8);
         const bool hd1080 = format == 1 || format == 3;
         const bool halfRow = hd1080 && place.y == kHalfRowLine;
         const int mode = (!hd1080 || halfRow) ? 0 : macroblockMode_[m];
         for (int b = 0; b < 4; ++b) {
-            int16_t *block = mbCoef + b * 64;
-            k.idct(block);
+            const int16_t *block = mbCoef + b * 64;
             const BlockPlace at = LumaBlockPlace(place.x, place.y, b, halfRow, mode);
             assert(at.x + 8 <= width && at.y + 7 * at.lineStep < height);
             uint8_t *row = PictureRow(target, pitch, height, flip_, at.y);
@@ -447,9 +395,7 @@ void CindrellContext::StoreMacroblockFast(int m, uint8_t *target, int width, int
     }
     const CindrellKernels &k = *kernels_;
     int16_t *mbCoef = coefficients_ + m * 8 * 64;
-    for (int b = 4; b < 8; ++b) {
-        k.idct(mbCoef + b * 64);
-    }
+    k.idct(mbCoef, 8);
     const int pitch = Pitch(width);
     const int displayWidth = hd1080 ? 1920 : 1280;
     const int columns = !fullWidth_ ? 8 : hd1080 ? 12 : 11; // written per block row
@@ -459,8 +405,7 @@ void CindrellContext::StoreMacroblockFast(int m, uint8_t *target, int width, int
     static constexpr uint8_t kWide720[12] = {0, 0, 0, 1, 1, 2, 2, 2, 3, 3, 3};
     const uint8_t *which = !fullWidth_ ? kCoded : hd1080 ? kWide1080 : kWide720;
     for (int b = 0; b < 4; ++b) {
-        int16_t *v = mbCoef + b * 64;
-        k.idct(v);
+        const int16_t *v = mbCoef + b * 64;
         const BlockPlace at = LumaBlockPlace(x0, y0, b, halfRow, mode);
         // Widening: a 4/3 block reaches into its right neighbour's columns, which belong to
         // the neighbour; the last block of a row is kept inside the row.
@@ -476,22 +421,24 @@ void CindrellContext::StoreMacroblockFast(int m, uint8_t *target, int width, int
                                          : std::min(first + columns, start(at.x + 8));
         }
         const int n = end - first;
-        assert(n >= 1 && n <= 12 && end <= width && at.y + 7 * at.lineStep < height);
+        assert(n >= 8 && n <= 12 && end <= width && at.y + 7 * at.lineStep < height);
         alignas(16) uint8_t colours[16 * 4];
         k.fastColours(colours, v, mbCoef + (4 + b / 2) * 64 + 4 * (b % 2),
                       mbCoef + (6 + b / 2) * 64 + 4 * (b % 2));
         // Block rows j and j+1 share their colours; field blocks lie on every other line.
         const ptrdiff_t lineStride = ptrdiff_t(flip_ ? -pitch : pitch) * at.lineStep;
         uint8_t *row = PictureRow(target, pitch, height, flip_, at.y) + 3 * ptrdiff_t(first);
+        const int bytes = 3 * n;
         for (int j = 0; j < 8; j += 2) {
+            // The line once, with four-byte stores each overwriting the last one's spare byte,
+            // then copied whole to its two lines (nothing past the block is touched).
             const uint8_t *group = colours + 4 * 4 * (j / 2);
-            for (int line = 0; line < 2; ++line, row += lineStride) {
-                // Four-byte stores left to right, each next one overwriting the spare byte;
-                // the last pixel is stored as three bytes so nothing past the block is touched.
-                for (int col = 0; col + 1 < n; ++col) {
-                    std::memcpy(row + 3 * col, group + 4 * which[col], 4);
-                }
-                std::memcpy(row + 3 * (n - 1), group + 4 * which[n - 1], 3);
+            uint8_t line[12 * 3 + 1];
+            for (int col = 0; col < n; ++col) {
+                std::memcpy(line + 3 * col, group + 4 * which[col], 4);
+            }
+            for (int l = 0; l < 2; ++l, row += lineStride) {
+                CopyLine(row, line, bytes);
             }
         }
     }

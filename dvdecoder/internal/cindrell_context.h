@@ -1,11 +1,13 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
 #include "dvdecoder/internal/bit_pool.h"
 #include "dvdecoder/internal/pixel_kernels.h"
+#include "dvdecoder/internal/run_level.h"
 
 // Quantisation step by QNO*4 + class: the QNO's base step doubled per class. Encoders do send
 // the pairs that the format's own table leaves out (QNO 15 with class 3 is common in detailed
@@ -80,6 +82,9 @@ public:
     int CarriedCount(int mb) const { return carriedCount_[mb]; }
 
 private:
+    // Pass 1 of block (m, b) at the reading position: its codes, then its leftover bits to the
+    // pool or its partial code carried.
+    void ReadOwnArea(int m, int b, int16_t *coef, const int16_t *weights);
     void StoreMacroblockFast(int m, uint8_t *target, int width, int height, int x0, int y0,
                              int format);
 
@@ -110,3 +115,100 @@ private:
     const CindrellKernels *kernels_ = &CindrellKernelsBest();
     alignas(16) int16_t coefficients_[kBlocks * 64] = {};
 };
+
+// The bit reading steps, here so that the segment loop inlines them.
+
+inline uint32_t CindrellContext::PeekBlockBits(int n, int b, int *got) const
+{
+    (void)b;
+    if (exhausted_) {
+        *got = 0;
+        return 0;
+    }
+    *got = std::min(n, areaBits_ - areaBit_);
+    const int off = areaBit_;
+    const uint64_t window =
+        off < 64 ? areaHi_ << off | (off ? areaLo_ >> (64 - off) : 0) : areaLo_ << (off - 64);
+    return uint32_t(window >> (64 - n));
+}
+
+inline void CindrellContext::SkipBlockBits(int n, int b)
+{
+    (void)b;
+    const int off = areaBit_ + n;
+    if (off >= areaBits_) {
+        exhausted_ = -2;
+        return;
+    }
+    areaBit_ = off;
+}
+
+inline uint32_t CindrellContext::PeekSpillBits(int n, int m, int b, int queue, int *got) const
+{
+    const int mb = m * 8 + b;
+    const int c = carriedCount_[mb];
+    int fetched = 0;
+    const uint32_t more = pool_.PeekBits(queue, n - c, &fetched);
+    const uint32_t window = c == 0 ? more : carried_[mb] | (more >> c);
+    *got = c + fetched;
+    return window >> 16;
+}
+
+inline void CindrellContext::SkipSpillBits(int n, int m, int b, int queue)
+{
+    const int mb = m * 8 + b;
+    const int c = carriedCount_[mb];
+    if (c == 0) {
+        pool_.SkipBits(queue, n);
+        return;
+    }
+    if (n - c > 0) {
+        pool_.SkipBits(queue, n - c);
+    }
+    carriedCount_[mb] = 0;
+}
+
+inline RunLevelResult CindrellContext::GetRunLevel(int m, int b, int pass)
+{
+    const int mb = m * 8 + b;
+    const int queue = pass == 2 ? m : -1;
+    int got = 0;
+    const uint32_t window =
+        pass == 1 ? PeekBlockBits(16, b, &got) : PeekSpillBits(16, m, b, queue, &got);
+    if (got > 0) {
+        const RunLevel code = DecodeRunLevel(window, got);
+        if (code.run >= 0 && code.length <= got) {
+            if (pass == 1) {
+                SkipBlockBits(code.length, b);
+            } else {
+                SkipSpillBits(code.length, m, b, queue);
+            }
+            return {code.level, code.run};
+        }
+        if (code.run == -1 && got >= 4) {
+            if (pass != 1) {
+                SkipSpillBits(4, m, b, queue);
+                return {0, -1};
+            }
+            // The rest of the block's area goes to its macroblock's queue.
+            SkipBlockBits(4, b);
+            int n = 0;
+            uint32_t rest = PeekBlockBits(32, b, &n);
+            if (n == 32) {
+                pool_.PutBits(m, rest, 32);
+                SkipBlockBits(32, b);
+                rest = PeekBlockBits(32, b, &n);
+                SkipBlockBits(n, b);
+            }
+            pool_.PutBits(m, rest, n);
+            return {0, -1};
+        }
+    }
+    // Incomplete: keep the partial code for the next pass.
+    if (pass != 1) {
+        SkipSpillBits(got, m, b, queue);
+    }
+    carried_[mb] = window << 16;
+    carriedCount_[mb] = uint16_t(got);
+    return {0, -2};
+}

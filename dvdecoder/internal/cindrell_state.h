@@ -1,10 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 
 #include "dvdecoder/internal/pixel_kernels.h"
-#include "platform/sys/thread.h"
 
 // Process-wide state of the decoder's driver. Written by CindrellInit and CindrellDecodeFrame
 // under the decoder's lock; the worker threads read their own job only.
@@ -42,8 +40,6 @@ struct CindrellState
     const CindrellKernels *kernels = &CindrellKernelsBest();
     DecodeJob decodeJobs[kCindrellMaxThreads] = {};
     StretchJob stretchJobs[kCindrellMaxThreads] = {};
-    // Starts a worker; replaced by tests to make a start fail.
-    bool (*startThread)(lc::Thread &thread, std::function<void()> body) = nullptr;
 };
 
 extern CindrellState gCindrellState;
@@ -55,6 +51,6 @@ void DecodeThreadProc(int k);
 void SetupStretchJob(int k, uint8_t *output, uint8_t *workPicture, int height, int width,
                      int bytesPerPixel, int yuvOutput, int format, int decimation, int widen,
                      int enable, int mirror, int mode);
-// Starts and joins one wave of Stretch threads; false after "Could not create Stretch thread".
-bool RunStretchThreads();
+// Runs one wave of Stretch jobs on the worker pool.
+void RunStretchThreads();
 void StretchThreadProc(int k);

@@ -159,7 +159,7 @@ void PackBgr_c(uint8_t *dst, const uint8_t *bgrx, int pixels)
 }
 
 const CindrellKernels kCindrellKernelsC = {
-    "c",          IdctC,          WorkLuma_c,     FastColours_c, ConvertRowToBgrx_c,
+    "c",          IdctBlocksC,    WorkLuma_c,     FastColours_c, ConvertRowToBgrx_c,
     SharpenRow_c, WidenRow2to3_c, WidenRow3to4_c, PackBgr_c,
 };
 

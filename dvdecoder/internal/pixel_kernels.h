@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dvdecoder/internal/idct.h"
+
 // The decoder's hot kernels, in C and packed forms that give the same bytes; one table is chosen
 // once, at start-up, by what the processor has.
 //
@@ -13,8 +15,8 @@
 struct CindrellKernels
 {
     const char *name;
-    // 8x8 inverse DCT in place; the block is 16-byte aligned.
-    void (*idct)(int16_t *block);
+    // 8x8 inverse DCT in place of count consecutive blocks, 16-byte aligned.
+    void (*idct)(int16_t *blocks, int count);
     // Work-picture luminance bytes of an inverse-transformed 8x8 block: row j of the block goes
     // to dst + j * stride (a byte stride: negative for bottom-up, doubled for field lines).
     void (*workLuma)(uint8_t *dst, ptrdiff_t stride, const int16_t *block);
@@ -86,5 +88,6 @@ void WidenRow3to4_sse2(uint8_t *dst, const uint8_t *src, int pixels, int outWidt
 void PackBgr_sse2(uint8_t *dst, const uint8_t *bgrx, int pixels);
 void ConvertRowToBgrx_avx2(uint8_t *bgrx, const uint8_t *work, int width, int codedWidth);
 void SharpenRow_avx2(uint8_t *dst, const uint8_t *src, int pixels);
+void WidenRow2to3_avx2(uint8_t *dst, const uint8_t *src, int pixels);
 void WidenRow3to4_avx2(uint8_t *dst, const uint8_t *src, int pixels, int outWidth);
 void PackBgr_avx2(uint8_t *dst, const uint8_t *bgrx, int pixels);

@@ -116,6 +116,40 @@ void SharpenRow_avx2(uint8_t *dst, const uint8_t *src, int pixels)
     SharpenBytes_c(dst, src, i, pixels);
 }
 
+void WidenRow2to3_avx2(uint8_t *dst, const uint8_t *src, int pixels)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    // Pairs 0 and the last reach past the row ends; their neighbours are the end pixels.
+    WidenPairs2to3_c(dst, src, pixels, 0, 2);
+    int i = 2;
+    // Two pairs a step, one in each lane; each lane's spare pixel is overwritten by the next.
+    for (; i + 4 < pixels; i += 4) {
+        const uint8_t *p = src + 4 * i;
+        const __m256i x = Load2x128(p - 4, p + 4);
+        const __m256i xs = Load2x128(p, p + 8);
+        const __m256i am = _mm256_srli_epi16(
+            _mm256_add_epi16(
+                _mm256_add_epi16(
+                    _mm256_mullo_epi16(_mm256_unpacklo_epi8(x, zero), Taps16(11, 32)),
+                    _mm256_mullo_epi16(_mm256_unpacklo_epi8(xs, zero), Taps16(53, 32))),
+                Taps16(0, 32)),
+            6);
+        const __m256i cc = _mm256_srli_epi16(
+            _mm256_add_epi16(
+                _mm256_mullo_epi16(_mm256_unpackhi_epi8(x, zero), _mm256_set1_epi16(53)),
+                _mm256_mullo_epi16(_mm256_unpackhi_epi8(xs, zero), _mm256_set1_epi16(11))),
+            6);
+        const __m256i out = _mm256_packus_epi16(am, cc);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 6 * i), _mm256_castsi256_si128(out));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 6 * i + 12),
+                         _mm256_extracti128_si256(out, 1));
+    }
+    for (; i + 2 < pixels; i += 2) {
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 6 * i), WidenPair2to3(src + 4 * i));
+    }
+    WidenPairs2to3_c(dst, src, pixels, i, pixels);
+}
+
 void WidenRow3to4_avx2(uint8_t *dst, const uint8_t *src, int pixels, int outWidth)
 {
     const __m256i zero = _mm256_setzero_si256();
@@ -160,6 +194,6 @@ void PackBgr_avx2(uint8_t *dst, const uint8_t *bgrx, int pixels)
 }
 
 const CindrellKernels kCindrellKernelsAvx2 = {
-    "avx2",          IdctSse2,          WorkLuma_sse2,     FastColours_sse2, ConvertRowToBgrx_avx2,
-    SharpenRow_avx2, WidenRow2to3_sse2, WidenRow3to4_avx2, PackBgr_avx2,
+    "avx2",          IdctBlocksAvx2,    WorkLuma_sse2,     FastColours_sse2, ConvertRowToBgrx_avx2,
+    SharpenRow_avx2, WidenRow2to3_avx2, WidenRow3to4_avx2, PackBgr_avx2,
 };

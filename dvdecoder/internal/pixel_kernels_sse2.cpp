@@ -120,6 +120,6 @@ void PackBgr_sse2(uint8_t *dst, const uint8_t *bgrx, int pixels)
 }
 
 const CindrellKernels kCindrellKernelsSse2 = {
-    "sse2",          IdctSse2,          WorkLuma_sse2,     FastColours_sse2, ConvertRowToBgrx_sse2,
+    "sse2",          IdctBlocksSse2,    WorkLuma_sse2,     FastColours_sse2, ConvertRowToBgrx_sse2,
     SharpenRow_sse2, WidenRow2to3_sse2, WidenRow3to4_sse2, PackBgr_sse2,
 };

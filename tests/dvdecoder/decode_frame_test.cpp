@@ -1,7 +1,6 @@
 // Whole frames: the decoder against ffmpeg's decode of the same ffmpeg-made frames, the driver's
 // threads, orientation, widening, channel pairs, and hostile input.
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -16,6 +15,8 @@
 #include "dvdecoder/internal/cindrell_state.h"
 #include "dvdecoder/internal/dif_tables.h"
 #include "dvdecoder/internal/pixel_kernels.h"
+#include "platform/sys/thread.h"
+#include "platform/sys/worker_pool.h"
 #include "tests/dvdecoder/dvdec_fixtures.h"
 
 namespace {
@@ -64,17 +65,16 @@ class DriverTest : public ::testing::Test
 protected:
     void SetUp() override
     {
+        savedThreads_ = lc::SharedWorkerPool().Threads();
         CindrellInit();
-        saved_ = gCindrellState.threadCount;
     }
     void TearDown() override
     {
-        gCindrellState.threadCount = saved_;
-        gCindrellState.startThread = nullptr;
-        gCindrellState.kernels = &CindrellKernelsBest();
+        lc::SetSharedWorkerThreads(savedThreads_);
+        CindrellInit();
         gCindrellHooks.messageBox = nullptr;
     }
-    int saved_ = 1;
+    int savedThreads_ = 1;
 };
 
 class DecodeFrameTest : public DriverTest, public ::testing::WithParamInterface<Kind>
@@ -357,16 +357,20 @@ TEST_P(DecodeFrameTest, FastDecodeFillsThePicture)
     }
 }
 
+// One pool thread and one job against several: the same bytes.
 TEST_P(DecodeFrameTest, ThreadCountDoesNotChangeThePicture)
 {
     const DvdecFixture f = LoadDvdecFixture(GetParam().name);
     const int format = GetParam().format;
     const int wide = CindrellDisplayWidth(format);
     for (int mode : {kCindrellFull, kCindrellFast}) {
-        gCindrellState.threadCount = 1;
+        lc::SetSharedWorkerThreads(1);
+        CindrellInit();
+        ASSERT_EQ(gCindrellState.threadCount, 1);
         const auto one = Decode(f.frame, format, wide, f.height, mode);
         for (int threads : {3, 8}) {
-            gCindrellState.threadCount = threads;
+            lc::SetSharedWorkerThreads(threads);
+            CindrellInit();
             EXPECT_EQ(Decode(f.frame, format, wide, f.height, mode), one)
                 << "mode " << mode << ", threads " << threads;
         }
@@ -519,10 +523,13 @@ TEST_F(DriverTest, SegmentRangesSplitEvenly)
     }
 }
 
-TEST_F(DriverTest, InitCountsProcessorsUpToTheJobs)
+TEST_F(DriverTest, InitTakesOneJobPerPoolThreadUpToTheJobs)
 {
-    EXPECT_GE(gCindrellState.threadCount, 1);
-    EXPECT_LE(gCindrellState.threadCount, kCindrellMaxThreads);
+    for (int threads : {1, 5, 8}) {
+        lc::SetSharedWorkerThreads(threads);
+        CindrellInit();
+        EXPECT_EQ(gCindrellState.threadCount, threads);
+    }
 }
 
 TEST_F(DriverTest, BadArgumentsAreRefused)
@@ -544,56 +551,6 @@ TEST_F(DriverTest, BadArgumentsAreRefused)
             CindrellDecodeFrame(out.data(), c.width, c.height, frame.data(), frame.size(),
                                 out.data(), c.mode, 0, 0, c.format, c.bits, c.decimation, c.mirror);
         EXPECT_EQ(st.error(), lc::Error::InvalidArgument) << c.width << "x" << c.height;
-    }
-}
-
-std::vector<std::string> gMessages;
-std::atomic<int> gStartsLeft{0};
-
-void RecordMessage(const char *text, const char *caption)
-{
-    gMessages.push_back(std::string(caption) + ": " + text);
-}
-
-bool StartSome(lc::Thread &thread, std::function<void()> body)
-{
-    if (gStartsLeft.fetch_sub(1) <= 0) {
-        return false;
-    }
-    return thread.Start(std::move(body));
-}
-
-TEST_F(DriverTest, ThreadThatCannotStartIsReportedAndTheFrameAbandoned)
-{
-    struct Case
-    {
-        int format;
-        int startsAllowed;
-        const char *message;
-    };
-    // With 2 threads: a channel wave, the 12th-sequence wave of 1080i50, the Stretch wave.
-    const Case cases[] = {
-        {1, 0, "Cindrell: Could not create Decode thread"},
-        {1, 3, "Cindrell: Could not create Decode thread"},
-        {3, 8, "Cindrell: Could not create Decode process"},
-        {1, 8, "Cindrell: Could not create Stretch thread"},
-        {2, 4, "Cindrell: Could not create Stretch thread"},
-    };
-    gCindrellState.threadCount = 2;
-    gCindrellHooks.messageBox = RecordMessage;
-    gCindrellState.startThread = StartSome;
-    for (const Case &c : cases) {
-        gMessages.clear();
-        gStartsLeft = c.startsAllowed;
-        const std::vector<uint8_t> frame = GarbageFrame(CindrellFrameBytes(c.format), 5);
-        const int width = CindrellCodedWidth(c.format);
-        std::vector<uint8_t> out(size_t(Pitch(width)) * CindrellLines(c.format));
-        lc::Status st =
-            CindrellDecodeFrame(out.data(), width, CindrellLines(c.format), frame.data(),
-                                frame.size(), out.data(), 1, 0, 0, c.format, 24, 1, 0);
-        EXPECT_FALSE(st.ok());
-        EXPECT_EQ(gMessages, std::vector<std::string>{c.message})
-            << c.format << " " << c.startsAllowed;
     }
 }
 
