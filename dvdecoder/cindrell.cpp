@@ -21,6 +21,17 @@ namespace {
 CindrellContext gContexts[kCindrellMaxThreads];
 alignas(32) uint8_t gRowBuffers[kCindrellMaxThreads][3][kStretchRowBytes + kRowSlack];
 
+// What the Decode jobs of the frame in hand cover.
+struct FramePlan
+{
+    int channels[4];
+    int channelCount;
+    int segments; // per channel: 270, or 297 for 1080i50
+    bool twelfthSequence;
+    int jobs;
+};
+FramePlan gFramePlan = {};
+
 // The contexts, jobs and tables are process-wide: one frame (or set-up) at a time, even when the
 // player and a conversion both ask.
 std::mutex gDecoderLock;
@@ -170,23 +181,13 @@ lc::Status CindrellDecodeFrame(uint8_t *output, int width, int height, const uin
         job.bitsPerPixel = bitsPerPixel;
     }
 
-    // 5. One wave per channel, one after another.
-    for (int ci = 0; ci < channelCount; ++ci) {
-        for (int k = 0; k < n; ++k) {
-            gCindrellState.decodeJobs[k].channel = channels[ci];
-        }
-        RunWave(n, DecodeThreadProc);
-    }
-
-    // 6. The 12th sequence of 1080i50 frames, as row 11 of channel 0.
-    if (format == 3) {
-        for (int k = 0; k < n; ++k) {
-            DecodeJob &job = gCindrellState.decodeJobs[k];
-            CindrellSplit(k, n, 27, 297, &job.first, &job.last);
-            job.channel = 0;
-        }
-        RunWave(n, DecodeThreadProc);
-    }
+    // 5.-6. The channels one after another, then the 12th sequence of 1080i50 frames as row 11
+    // of channel 0. Their macroblocks never share pixels, so the waves run as one: job k takes
+    // its own segments of each channel in turn, and the frame waits for one wake of the pool
+    // instead of one per channel.
+    gFramePlan = {
+        {channels[0], channels[1], channels[2], channels[3]}, channelCount, total, format == 3, n};
+    RunWave(n, DecodeChannelsOfJob);
 
     // 7. The fast decoding has written the finished picture.
     if (mode == 0) {
@@ -199,6 +200,22 @@ lc::Status CindrellDecodeFrame(uint8_t *output, int width, int height, const uin
     // 8. The Stretch wave.
     RunStretchThreads();
     return {};
+}
+
+void DecodeChannelsOfJob(int k)
+{
+    DecodeJob &job = gCindrellState.decodeJobs[k];
+    const FramePlan &plan = gFramePlan;
+    for (int ci = 0; ci < plan.channelCount; ++ci) {
+        job.channel = plan.channels[ci];
+        CindrellSplit(k, plan.jobs, plan.segments, 0, &job.first, &job.last);
+        DecodeThreadProc(k);
+    }
+    if (plan.twelfthSequence) {
+        job.channel = 0;
+        CindrellSplit(k, plan.jobs, 27, 297, &job.first, &job.last);
+        DecodeThreadProc(k);
+    }
 }
 
 void DecodeThreadProc(int k)

@@ -76,14 +76,30 @@ int Pitch(int width)
     return (width * 3 + 3) & ~3;
 }
 
-// Copies 24 to 36 bytes (a fast-decoded block row) with fixed-size moves.
+// Copies a fast-decoded block row (24 to 36 bytes) in pieces that never straddle 16 bytes of
+// the source, which was just written 16 bytes at a time.
 void CopyLine(uint8_t *dst, const uint8_t *src, int bytes)
 {
     std::memcpy(dst, src, 16);
-    if (bytes > 32) {
+    int i = 16;
+    if (bytes >= 32) {
         std::memcpy(dst + 16, src + 16, 16);
+        i = 32;
+    } else {
+        std::memcpy(dst + 16, src + 16, 8);
+        i = 24;
     }
-    std::memcpy(dst + bytes - 16, src + bytes - 16, 16);
+    if (bytes - i >= 4) {
+        std::memcpy(dst + i, src + i, 4);
+        i += 4;
+    }
+    if (bytes - i >= 2) {
+        std::memcpy(dst + i, src + i, 2);
+        i += 2;
+    }
+    if (bytes - i >= 1) {
+        dst[i] = src[i];
+    }
 }
 
 struct BlockPlace
@@ -107,47 +123,59 @@ BlockPlace LumaBlockPlace(int x0, int y0, int b, bool halfRow, int mode)
 
 } // namespace
 
+namespace {
+
+// The fast decoding's codes of one area held left-aligned in hi:lo, zeros behind it.
+void DecodeAreaFast(uint64_t hi, uint64_t lo, int budget, int qstep, int16_t *coefficients, int k)
+{
+    for (;;) {
+        const uint32_t window = uint32_t(hi >> 48);
+        const VlcEntry &e = kVlcLookup[window >> 3];
+        if (e.length > budget) {
+            return;
+        }
+        int run = e.run;
+        int level = e.level;
+        if (e.kind != VlcKind::Pair) {
+            if (e.kind == VlcKind::EndOfBlock) {
+                return;
+            }
+            if (e.kind == VlcKind::RunEscape) {
+                run = int((window >> 3) & 63);
+            } else {
+                level = (window & 1) ? -int((window >> 1) & 255) : int((window >> 1) & 255);
+            }
+        }
+        budget -= e.length;
+        hi = hi << e.length | lo >> (64 - e.length);
+        lo <<= e.length;
+        k += run;
+        if (k > 63) {
+            return; // corrupt run: nothing is stored outside the block
+        }
+        // The run escape's positions stay 0 (its level is 0).
+        coefficients[kZigzag[k]] = int16_t(Wrap16(qstep * level) >> 1);
+        ++k;
+    }
+}
+
+} // namespace
+
 void DecodeRunLevelFast(const uint8_t *block, int qstep, int acBits, int16_t *coefficients,
                         int headerSkip, int firstIndex)
 {
     // The area after the header bits, left-aligned in two words; bits past it read as 0 and
     // nothing past it is read.
-    const int areaBytes = (headerSkip + acBits + 7) / 8;
+    const int areaBytes = std::min((headerSkip + acBits + 7) / 8, 12);
     uint8_t bytes[16] = {};
-    std::memcpy(bytes, block, size_t(std::min(areaBytes, 12)));
+    for (int i = 0; i < areaBytes; ++i) {
+        bytes[i] = block[i];
+    }
     const int skip = std::clamp(headerSkip, 0, 32);
     const uint64_t rawHi = LoadBe64(bytes);
     const uint64_t rawLo = LoadBe64(bytes + 8);
-    uint64_t hi = skip == 0 ? rawHi : rawHi << skip | rawLo >> (64 - skip);
-    uint64_t lo = rawLo << skip;
-    int budget = acBits;
-    int k = firstIndex;
-    for (;;) {
-        const uint32_t window = uint32_t(hi >> 48);
-        const VlcEntry &e = kVlcLookup[window >> 3];
-        if (e.kind == VlcKind::EndOfBlock || e.length > budget) {
-            return;
-        }
-        budget -= e.length;
-        hi = hi << e.length | lo >> (64 - e.length);
-        lo <<= e.length;
-        int run = e.run;
-        int level = e.level;
-        if (e.kind == VlcKind::RunEscape) {
-            k += int((window >> 3) & 63) + 1;
-            continue;
-        }
-        if (e.kind == VlcKind::AmplitudeEscape) {
-            run = 0;
-            level = (window & 1) ? -int((window >> 1) & 255) : int((window >> 1) & 255);
-        }
-        k += run;
-        if (k > 63) {
-            return; // corrupt run: nothing is stored outside the block
-        }
-        coefficients[kZigzag[k]] = int16_t(Wrap16(qstep * level) >> 1);
-        ++k;
-    }
+    const uint64_t hi = skip == 0 ? rawHi : rawHi << skip | rawLo >> (64 - skip);
+    DecodeAreaFast(hi, rawLo << skip, acBits, qstep, coefficients, firstIndex);
 }
 
 void CindrellContext::SetParams(int flip, int decimation, int widen, int fullWidth,
@@ -226,30 +254,33 @@ void CindrellContext::ReadOwnArea(int m, int b, int16_t *coef, const int16_t *we
     for (int k = 1;;) {
         const uint32_t window = uint32_t(hi >> 48);
         const VlcEntry &e = kVlcLookup[window >> 3];
-        if (e.kind == VlcKind::EndOfBlock && left >= 4) {
-            // The rest of the area goes to the macroblock's queue.
-            consume(4);
-            pool_.PutBits(m, uint32_t(hi >> 32), std::min(left, 32));
-            if (left > 32) {
-                pool_.PutBits(m, uint32_t(hi), left - 32);
-            }
-            return;
-        }
-        if (e.kind == VlcKind::EndOfBlock || e.length > left) {
-            // Incomplete: the partial code waits for the pool.
+        if (e.length > left) {
+            // Incomplete (an end of block too, with fewer than 4 bits): the partial code waits
+            // for the pool.
             carried_[mb] = window << 16;
             carriedCount_[mb] = uint16_t(std::min(left, 16));
             pending_[mb] = uint16_t(k);
             return;
         }
-        consume(e.length);
         int run = e.run;
         int level = e.level;
-        if (e.kind == VlcKind::RunEscape) {
-            run = int((window >> 3) & 63);
-        } else if (e.kind == VlcKind::AmplitudeEscape) {
-            level = (window & 1) ? -int((window >> 1) & 255) : int((window >> 1) & 255);
+        if (e.kind != VlcKind::Pair) {
+            if (e.kind == VlcKind::EndOfBlock) {
+                // The rest of the area goes to the macroblock's queue.
+                consume(4);
+                pool_.PutBits(m, uint32_t(hi >> 32), std::min(left, 32));
+                if (left > 32) {
+                    pool_.PutBits(m, uint32_t(hi), left - 32);
+                }
+                return;
+            }
+            if (e.kind == VlcKind::RunEscape) {
+                run = int((window >> 3) & 63);
+            } else {
+                level = (window & 1) ? -int((window >> 1) & 255) : int((window >> 1) & 255);
+            }
         }
+        consume(e.length);
         k += run;
         if (k > 63) {
             return;
@@ -371,7 +402,9 @@ int CindrellContext::DecodeVideoSegmentFast(int channel, int r, int s, uint8_t *
             if (b == 0) {
                 macroblockMode_[m] = uint8_t(dctMode_);
             }
-            DecodeRunLevelFast(blockPtr_, qstep_, AreaAcBits(b), coef, 4, 1);
+            // DecodeRunLevelFast (block, qstep, 68 or 52, coef, 4, 1) on the area already loaded.
+            DecodeAreaFast(areaHi_ << 4 | areaLo_ >> 60, areaLo_ << 4, AreaAcBits(b), qstep_, coef,
+                           1);
         }
     }
 
@@ -399,11 +432,6 @@ void CindrellContext::StoreMacroblockFast(int m, uint8_t *target, int width, int
     const int pitch = Pitch(width);
     const int displayWidth = hd1080 ? 1920 : 1280;
     const int columns = !fullWidth_ ? 8 : hd1080 ? 12 : 11; // written per block row
-    // Colour of each written column, relative to the block's first column.
-    static constexpr uint8_t kCoded[12] = {0, 0, 1, 1, 2, 2, 3, 3};
-    static constexpr uint8_t kWide1080[12] = {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3};
-    static constexpr uint8_t kWide720[12] = {0, 0, 0, 1, 1, 2, 2, 2, 3, 3, 3};
-    const uint8_t *which = !fullWidth_ ? kCoded : hd1080 ? kWide1080 : kWide720;
     for (int b = 0; b < 4; ++b) {
         const int16_t *v = mbCoef + b * 64;
         const BlockPlace at = LumaBlockPlace(x0, y0, b, halfRow, mode);
@@ -429,16 +457,11 @@ void CindrellContext::StoreMacroblockFast(int m, uint8_t *target, int width, int
         const ptrdiff_t lineStride = ptrdiff_t(flip_ ? -pitch : pitch) * at.lineStep;
         uint8_t *row = PictureRow(target, pitch, height, flip_, at.y) + 3 * ptrdiff_t(first);
         const int bytes = 3 * n;
-        for (int j = 0; j < 8; j += 2) {
-            // The line once, with four-byte stores each overwriting the last one's spare byte,
-            // then copied whole to its two lines (nothing past the block is touched).
-            const uint8_t *group = colours + 4 * 4 * (j / 2);
-            uint8_t line[12 * 3 + 1];
-            for (int col = 0; col < n; ++col) {
-                std::memcpy(line + 3 * col, group + 4 * which[col], 4);
-            }
-            for (int l = 0; l < 2; ++l, row += lineStride) {
-                CopyLine(row, line, bytes);
+        alignas(16) uint8_t lines[4 * kExpandedLineBytes];
+        k.expandColours(lines, colours, columns);
+        for (int l = 0; l < 4; ++l) {
+            for (int twice = 0; twice < 2; ++twice, row += lineStride) {
+                CopyLine(row, lines + kExpandedLineBytes * l, bytes);
             }
         }
     }

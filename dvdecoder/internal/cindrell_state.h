@@ -47,6 +47,8 @@ extern CindrellState gCindrellState;
 // Inclusive range [*first, *last] of job k of n over `count` items starting at base.
 void CindrellSplit(int k, int n, int count, int base, int *first, int *last);
 
+// Job k of the frame in hand: its segments of every channel in turn (DecodeThreadProc for each).
+void DecodeChannelsOfJob(int k);
 void DecodeThreadProc(int k);
 void SetupStretchJob(int k, uint8_t *output, uint8_t *workPicture, int height, int width,
                      int bytesPerPixel, int yuvOutput, int format, int decimation, int widen,

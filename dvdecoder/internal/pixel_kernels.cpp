@@ -65,6 +65,22 @@ void FastColours_c(uint8_t *bgrx, const int16_t *luma, const int16_t *cr, const 
     }
 }
 
+void ExpandColours_c(uint8_t *lines, const uint8_t *colours, int columns)
+{
+    // Colour of each column: two columns each at the coded width, 3 each widened by 3/2, and
+    // 3, 2, 3, 3 widened by 4/3.
+    static constexpr uint8_t kCoded[8] = {0, 0, 1, 1, 2, 2, 3, 3};
+    static constexpr uint8_t kWide1080[12] = {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3};
+    static constexpr uint8_t kWide720[11] = {0, 0, 0, 1, 1, 2, 2, 2, 3, 3, 3};
+    const uint8_t *which = columns == 8 ? kCoded : columns == 12 ? kWide1080 : kWide720;
+    for (int l = 0; l < 4; ++l) {
+        for (int col = 0; col < columns; ++col) {
+            std::memcpy(lines + kExpandedLineBytes * l + 3 * col, colours + 16 * l + 4 * which[col],
+                        3);
+        }
+    }
+}
+
 void ConvertRowToBgrx_c(uint8_t *bgrx, const uint8_t *work, int width, int codedWidth)
 {
     const uint8_t *crPlane = work + width;
@@ -159,8 +175,10 @@ void PackBgr_c(uint8_t *dst, const uint8_t *bgrx, int pixels)
 }
 
 const CindrellKernels kCindrellKernelsC = {
-    "c",          IdctBlocksC,    WorkLuma_c,     FastColours_c, ConvertRowToBgrx_c,
-    SharpenRow_c, WidenRow2to3_c, WidenRow3to4_c, PackBgr_c,
+    "c",           IdctBlocksC,     WorkLuma_c,
+    FastColours_c, ExpandColours_c, ConvertRowToBgrx_c,
+    SharpenRow_c,  WidenRow2to3_c,  WidenRow3to4_c,
+    PackBgr_c,
 };
 
 bool CindrellCpuHasAvx2()

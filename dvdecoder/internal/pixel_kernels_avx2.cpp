@@ -194,6 +194,8 @@ void PackBgr_avx2(uint8_t *dst, const uint8_t *bgrx, int pixels)
 }
 
 const CindrellKernels kCindrellKernelsAvx2 = {
-    "avx2",          IdctBlocksAvx2,    WorkLuma_sse2,     FastColours_sse2, ConvertRowToBgrx_avx2,
-    SharpenRow_avx2, WidenRow2to3_avx2, WidenRow3to4_avx2, PackBgr_avx2,
+    "avx2",           IdctBlocksAvx2,     WorkLuma_sse2,
+    FastColours_sse2, ExpandColours_sse2, ConvertRowToBgrx_avx2,
+    SharpenRow_avx2,  WidenRow2to3_avx2,  WidenRow3to4_avx2,
+    PackBgr_avx2,
 };

@@ -57,6 +57,31 @@ void FastColours_sse2(uint8_t *bgrx, const int16_t *luma, const int16_t *cr, con
     }
 }
 
+void ExpandColours_sse2(uint8_t *lines, const uint8_t *colours, int columns)
+{
+    for (int l = 0; l < 4; ++l) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(colours + 16 * l));
+        // Repeated colours as whole pixels, four to a register, each then 12 bytes.
+        __m128i r0, r1, r2 = _mm_setzero_si128();
+        if (columns == 8) {
+            r0 = Compact4(_mm_unpacklo_epi32(v, v));
+            r1 = Compact4(_mm_unpackhi_epi32(v, v));
+        } else {
+            r0 = Compact4(_mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 0, 0)));
+            r1 = Compact4(columns == 12 ? _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 2, 1, 1))
+                                        : _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 2, 2, 1)));
+            r2 = Compact4(columns == 12 ? _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 3, 3, 2))
+                                        : _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 3, 3, 3)));
+        }
+        // Three whole 16-byte stores, so that the reads of the line that follow each come from
+        // one store.
+        __m128i *line = reinterpret_cast<__m128i *>(lines + kExpandedLineBytes * l);
+        _mm_storeu_si128(line, _mm_or_si128(r0, _mm_slli_si128(r1, 12)));
+        _mm_storeu_si128(line + 1, _mm_or_si128(_mm_srli_si128(r1, 4), _mm_slli_si128(r2, 8)));
+        _mm_storeu_si128(line + 2, _mm_srli_si128(r2, 8));
+    }
+}
+
 void ConvertRowToBgrx_sse2(uint8_t *bgrx, const uint8_t *work, int width, int codedWidth)
 {
     const uint8_t *crPlane = work + width;
@@ -120,6 +145,8 @@ void PackBgr_sse2(uint8_t *dst, const uint8_t *bgrx, int pixels)
 }
 
 const CindrellKernels kCindrellKernelsSse2 = {
-    "sse2",          IdctBlocksSse2,    WorkLuma_sse2,     FastColours_sse2, ConvertRowToBgrx_sse2,
-    SharpenRow_sse2, WidenRow2to3_sse2, WidenRow3to4_sse2, PackBgr_sse2,
+    "sse2",           IdctBlocksSse2,     WorkLuma_sse2,
+    FastColours_sse2, ExpandColours_sse2, ConvertRowToBgrx_sse2,
+    SharpenRow_sse2,  WidenRow2to3_sse2,  WidenRow3to4_sse2,
+    PackBgr_sse2,
 };

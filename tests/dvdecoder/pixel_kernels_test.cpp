@@ -359,6 +359,18 @@ TEST(PixelKernelsTest, PackedBlockKernelsEqualC)
             ASSERT_TRUE(cb.GuardsIntact()) << k->name;
             ASSERT_EQ(ca.Contents(), cb.Contents()) << k->name << " colours " << trial;
 
+            // The colours repeated over a block's columns: the first columns x 3 bytes of each
+            // line.
+            for (int columns : {8, 11, 12}) {
+                uint8_t la[4 * kExpandedLineBytes] = {}, lb[4 * kExpandedLineBytes] = {};
+                ExpandColours_c(la, ca.data(), columns);
+                k->expandColours(lb, ca.data(), columns);
+                for (int l = 0; l < 4; ++l) {
+                    ASSERT_EQ(0, std::memcmp(la + kExpandedLineBytes * l,
+                                             lb + kExpandedLineBytes * l, size_t(3 * columns)))
+                        << k->name << " expand " << columns;
+                }
+            }
             // One block, and three (a pair and one) for the forms that take two at a time.
             const int count = trial % 2 ? 1 : 3;
             alignas(16) int16_t ia[3 * 64], ib[3 * 64];
