@@ -76,32 +76,6 @@ int Pitch(int width)
     return (width * 3 + 3) & ~3;
 }
 
-// Copies a fast-decoded block row (24 to 36 bytes) in pieces that never straddle 16 bytes of
-// the source, which was just written 16 bytes at a time.
-void CopyLine(uint8_t *dst, const uint8_t *src, int bytes)
-{
-    std::memcpy(dst, src, 16);
-    int i = 16;
-    if (bytes >= 32) {
-        std::memcpy(dst + 16, src + 16, 16);
-        i = 32;
-    } else {
-        std::memcpy(dst + 16, src + 16, 8);
-        i = 24;
-    }
-    if (bytes - i >= 4) {
-        std::memcpy(dst + i, src + i, 4);
-        i += 4;
-    }
-    if (bytes - i >= 2) {
-        std::memcpy(dst + i, src + i, 2);
-        i += 2;
-    }
-    if (bytes - i >= 1) {
-        dst[i] = src[i];
-    }
-}
-
 struct BlockPlace
 {
     int x, y;     // first column and line of luminance block b
@@ -456,13 +430,6 @@ void CindrellContext::StoreMacroblockFast(int m, uint8_t *target, int width, int
         // Block rows j and j+1 share their colours; field blocks lie on every other line.
         const ptrdiff_t lineStride = ptrdiff_t(flip_ ? -pitch : pitch) * at.lineStep;
         uint8_t *row = PictureRow(target, pitch, height, flip_, at.y) + 3 * ptrdiff_t(first);
-        const int bytes = 3 * n;
-        alignas(16) uint8_t lines[4 * kExpandedLineBytes];
-        k.expandColours(lines, colours, columns);
-        for (int l = 0; l < 4; ++l) {
-            for (int twice = 0; twice < 2; ++twice, row += lineStride) {
-                CopyLine(row, lines + kExpandedLineBytes * l, bytes);
-            }
-        }
+        k.expandColours(row, lineStride, colours, columns, n);
     }
 }

@@ -65,18 +65,19 @@ void FastColours_c(uint8_t *bgrx, const int16_t *luma, const int16_t *cr, const 
     }
 }
 
-void ExpandColours_c(uint8_t *lines, const uint8_t *colours, int columns)
+void ExpandColours_c(uint8_t *dst, ptrdiff_t lineStride, const uint8_t *colours, int columns,
+                     int count)
 {
     // Colour of each column: two columns each at the coded width, 3 each widened by 3/2, and
     // 3, 2, 3, 3 widened by 4/3.
-    static constexpr uint8_t kCoded[8] = {0, 0, 1, 1, 2, 2, 3, 3};
+    static constexpr uint8_t kCoded[12] = {0, 0, 1, 1, 2, 2, 3, 3};
     static constexpr uint8_t kWide1080[12] = {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3};
-    static constexpr uint8_t kWide720[11] = {0, 0, 0, 1, 1, 2, 2, 2, 3, 3, 3};
+    static constexpr uint8_t kWide720[12] = {0, 0, 0, 1, 1, 2, 2, 2, 3, 3, 3};
     const uint8_t *which = columns == 8 ? kCoded : columns == 12 ? kWide1080 : kWide720;
-    for (int l = 0; l < 4; ++l) {
-        for (int col = 0; col < columns; ++col) {
-            std::memcpy(lines + kExpandedLineBytes * l + 3 * col, colours + 16 * l + 4 * which[col],
-                        3);
+    for (int l = 0; l < 8; ++l) {
+        uint8_t *line = dst + ptrdiff_t(l) * lineStride;
+        for (int col = 0; col < count; ++col) {
+            std::memcpy(line + 3 * col, colours + 16 * (l / 2) + 4 * which[col], 3);
         }
     }
 }

@@ -24,10 +24,13 @@ struct CindrellKernels
     // group at block rows j, j+1 and columns 2c, 2c+1, as BGRX. cr and cb point at the first of
     // the four samples in row 0 of the colour-difference blocks (row pitch 8).
     void (*fastColours)(uint8_t *bgrx, const int16_t *luma, const int16_t *cr, const int16_t *cb);
-    // The fast decoding's four pixel lines of a block from its 16 BGRX colours: line l (at
-    // lines + 48 l) holds the colours of row pair l, each repeated over its columns, as BGR;
-    // columns is 8 (coded width), 12 (1080 lines widened) or 11 (720 lines widened).
-    void (*expandColours)(uint8_t *lines, const uint8_t *colours, int columns);
+    // The fast decoding's eight picture lines of a block from its 16 BGRX colours: lines 2l and
+    // 2l + 1 (at dst + 2l * lineStride and dst + (2l + 1) * lineStride) show the colours of row
+    // pair l, each repeated over its columns (columns: 8 at the coded width, 12 for 1080 lines
+    // widened, 11 for 720 lines widened), of which the first `count` are written: exactly
+    // 3 x count bytes a line, count 8 to 12.
+    void (*expandColours)(uint8_t *dst, ptrdiff_t lineStride, const uint8_t *colours, int columns,
+                          int count);
     // The first codedWidth pixels of one work row (picture `width` wide) as BGRX.
     void (*convertRow)(uint8_t *bgrx, const uint8_t *work, int width, int codedWidth);
     // 18/16 centre tap less the neighbours; the end pixels are copied. pixels >= 2.
@@ -59,15 +62,14 @@ inline constexpr int kCrToRed = 102;
 inline constexpr int kCbToGreen = -25;
 inline constexpr int kCrToGreen = -52;
 inline constexpr int kCbToBlue = 129;
-// Bytes between the lines of ExpandColours.
-inline constexpr int kExpandedLineBytes = 48;
 // Extra bytes every row buffer has beyond its pixels, for the packed stores.
 inline constexpr int kRowSlack = 64;
 
 // C forms, the reference (IdctC is in idct.h).
 void WorkLuma_c(uint8_t *dst, ptrdiff_t stride, const int16_t *block);
 void FastColours_c(uint8_t *bgrx, const int16_t *luma, const int16_t *cr, const int16_t *cb);
-void ExpandColours_c(uint8_t *lines, const uint8_t *colours, int columns);
+void ExpandColours_c(uint8_t *dst, ptrdiff_t lineStride, const uint8_t *colours, int columns,
+                     int count);
 void ConvertRowToBgrx_c(uint8_t *bgrx, const uint8_t *work, int width, int codedWidth);
 void SharpenRow_c(uint8_t *dst, const uint8_t *src, int pixels);
 void WidenRow2to3_c(uint8_t *dst, const uint8_t *src, int pixels);
@@ -88,7 +90,8 @@ void WidenTail3to4_c(uint8_t *dst, const uint8_t *src, int pixels, int outWidth)
 // Packed forms.
 void WorkLuma_sse2(uint8_t *dst, ptrdiff_t stride, const int16_t *block);
 void FastColours_sse2(uint8_t *bgrx, const int16_t *luma, const int16_t *cr, const int16_t *cb);
-void ExpandColours_sse2(uint8_t *lines, const uint8_t *colours, int columns);
+void ExpandColours_sse2(uint8_t *dst, ptrdiff_t lineStride, const uint8_t *colours, int columns,
+                        int count);
 void ConvertRowToBgrx_sse2(uint8_t *bgrx, const uint8_t *work, int width, int codedWidth);
 void SharpenRow_sse2(uint8_t *dst, const uint8_t *src, int pixels);
 void WidenRow2to3_sse2(uint8_t *dst, const uint8_t *src, int pixels);

@@ -1,5 +1,7 @@
 // Packed forms of the pixel kernels: eight 16-bit lanes, exact 32-bit colour sums by
 // multiply-add, the same bytes as the C forms.
+#include <cstring>
+
 #include <emmintrin.h>
 
 #include "dvdecoder/internal/idct.h"
@@ -57,7 +59,47 @@ void FastColours_sse2(uint8_t *bgrx, const int16_t *luma, const int16_t *cr, con
     }
 }
 
-void ExpandColours_sse2(uint8_t *lines, const uint8_t *colours, int columns)
+namespace {
+
+// The low n (0 to 8) bytes of v at dst.
+void StoreLowBytes(uint8_t *dst, uint64_t v, int n)
+{
+    if (n >= 4) {
+        const uint32_t w = uint32_t(v);
+        std::memcpy(dst, &w, 4);
+        dst += 4;
+        v >>= 32;
+        n -= 4;
+    }
+    if (n >= 2) {
+        const uint16_t h = uint16_t(v);
+        std::memcpy(dst, &h, 2);
+        dst += 2;
+        v >>= 16;
+        n -= 2;
+    }
+    if (n >= 1) {
+        *dst = uint8_t(v);
+    }
+}
+
+// Exactly `bytes` (24 to 36) of the 48 in c0, c1, c2.
+void StoreLine(uint8_t *dst, __m128i c0, __m128i c1, __m128i c2, int bytes)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), c0);
+    if (bytes >= 32) {
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 16), c1);
+        StoreLowBytes(dst + 32, uint64_t(uint32_t(_mm_cvtsi128_si32(c2))), bytes - 32);
+    } else {
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + 16), c1);
+        StoreLowBytes(dst + 24, uint64_t(_mm_cvtsi128_si64(_mm_srli_si128(c1, 8))), bytes - 24);
+    }
+}
+
+} // namespace
+
+void ExpandColours_sse2(uint8_t *dst, ptrdiff_t lineStride, const uint8_t *colours, int columns,
+                        int count)
 {
     for (int l = 0; l < 4; ++l) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(colours + 16 * l));
@@ -73,12 +115,12 @@ void ExpandColours_sse2(uint8_t *lines, const uint8_t *colours, int columns)
             r2 = Compact4(columns == 12 ? _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 3, 3, 2))
                                         : _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 3, 3, 3)));
         }
-        // Three whole 16-byte stores, so that the reads of the line that follow each come from
-        // one store.
-        __m128i *line = reinterpret_cast<__m128i *>(lines + kExpandedLineBytes * l);
-        _mm_storeu_si128(line, _mm_or_si128(r0, _mm_slli_si128(r1, 12)));
-        _mm_storeu_si128(line + 1, _mm_or_si128(_mm_srli_si128(r1, 4), _mm_slli_si128(r2, 8)));
-        _mm_storeu_si128(line + 2, _mm_srli_si128(r2, 8));
+        const __m128i c0 = _mm_or_si128(r0, _mm_slli_si128(r1, 12));
+        const __m128i c1 = _mm_or_si128(_mm_srli_si128(r1, 4), _mm_slli_si128(r2, 8));
+        const __m128i c2 = _mm_srli_si128(r2, 8);
+        uint8_t *line = dst + ptrdiff_t(2 * l) * lineStride;
+        StoreLine(line, c0, c1, c2, 3 * count);
+        StoreLine(line + lineStride, c0, c1, c2, 3 * count);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -359,16 +360,19 @@ TEST(PixelKernelsTest, PackedBlockKernelsEqualC)
             ASSERT_TRUE(cb.GuardsIntact()) << k->name;
             ASSERT_EQ(ca.Contents(), cb.Contents()) << k->name << " colours " << trial;
 
-            // The colours repeated over a block's columns: the first columns x 3 bytes of each
-            // line.
-            for (int columns : {8, 11, 12}) {
-                uint8_t la[4 * kExpandedLineBytes] = {}, lb[4 * kExpandedLineBytes] = {};
-                ExpandColours_c(la, ca.data(), columns);
-                k->expandColours(lb, ca.data(), columns);
-                for (int l = 0; l < 4; ++l) {
-                    ASSERT_EQ(0, std::memcmp(la + kExpandedLineBytes * l,
-                                             lb + kExpandedLineBytes * l, size_t(3 * columns)))
-                        << k->name << " expand " << columns;
+            // The colours repeated over a block's columns, as many as asked, into lines of a
+            // picture either way up.
+            for (auto [columns, count] :
+                 {std::pair{8, 8}, {11, 10}, {11, 11}, {12, 10}, {12, 12}}) {
+                for (int stride : {40, -40}) {
+                    Guarded la(8 * 40), lb(8 * 40);
+                    uint8_t *first = stride > 0 ? la.data() : la.data() + 7 * 40;
+                    ExpandColours_c(first, stride, ca.data(), columns, count);
+                    k->expandColours(stride > 0 ? lb.data() : lb.data() + 7 * 40, stride, ca.data(),
+                                     columns, count);
+                    ASSERT_TRUE(lb.GuardsIntact()) << k->name;
+                    ASSERT_EQ(la.Contents(), lb.Contents())
+                        << k->name << " expand " << columns << " " << count;
                 }
             }
             // One block, and three (a pair and one) for the forms that take two at a time.
