@@ -1,0 +1,3 @@
+#include "engine/x86/x86_kernels.h"
+
+void FillPictureEffects_avx2(EngineKernels &) {}
