@@ -4,7 +4,9 @@
 // answered OK and printed; both compression choosers (the media layer's and the AVI
 // compressor's) are answered from --codec.
 //
-//   loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] MOVIE...
+//   loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] [--threads N] MOVIE...
+//
+// --threads sets the worker pool's size (1 to 8), so that runs can be compared across counts.
 //
 // Prints "message: TEXT" for each box (line breaks as \n) and "output: PATH" for the reopened
 // result; exits 1 when an error box was shown, else 0 (2 for a bad command line).
@@ -29,6 +31,7 @@
 #include "passes/process_thread.h"
 #include "platform/media/standard_compression.h"
 #include "platform/sys/path.h"
+#include "platform/sys/worker_pool.h"
 #include "platform/ui/message_box.h"
 #include "platform/vfw/vfw.h"
 
@@ -42,6 +45,7 @@ struct Options
     std::string dir;
     bool batch = false;
     std::string codec; // "" the chooser's first entry, "cancel", or a four-character code
+    int threads = 0;   // 0: the pool's own size
     std::vector<std::string> movies;
 };
 Options gOptions;
@@ -187,6 +191,11 @@ bool ParseArguments(int argc, char **argv)
         std::string a = argv[i];
         if ((a == "--dir" || a == "--codec") && i + 1 < argc) {
             (a == "--dir" ? gOptions.dir : gOptions.codec) = argv[++i];
+        } else if (a == "--threads" && i + 1 < argc) {
+            gOptions.threads = std::atoi(argv[++i]);
+            if (gOptions.threads < 1 || gOptions.threads > 8) {
+                return false;
+            }
         } else if (a == "--batch") {
             gOptions.batch = true;
         } else if (!a.empty() && a[0] == '-') {
@@ -209,13 +218,17 @@ int main(int argc, char **argv)
 {
     if (!ParseArguments(argc, argv)) {
         std::fprintf(stderr,
-                     "usage: loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] MOVIE...\n");
+                     "usage: loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] "
+                     "[--threads N] MOVIE...\n");
         return 2;
     }
     // The folder's "noguide" sets the options.
     if (!gOptions.dir.empty() && chdir(gOptions.dir.c_str()) != 0) {
         std::fprintf(stderr, "loomcut-run: cannot enter %s\n", gOptions.dir.c_str());
         return 2;
+    }
+    if (gOptions.threads) {
+        lc::SetSharedWorkerThreads(gOptions.threads);
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     static CRunnerApp app;
