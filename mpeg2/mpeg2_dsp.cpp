@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "mpeg2/mpeg_idct.h"
+#include "platform/sys/cpu.h"
 
 namespace {
 
@@ -91,12 +92,6 @@ void YuvToRgbRowC(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_
     }
 }
 
-bool HasAvx2()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-
 std::atomic<const Mpeg2Dsp *> gActive{nullptr};
 std::atomic<int> gActiveIsa{-1};
 
@@ -137,10 +132,8 @@ bool Mpeg2IsaSupported(Mpeg2Isa isa)
     case Mpeg2Isa::C:
     case Mpeg2Isa::Sse2: // every x86-64 processor
         return true;
-    case Mpeg2Isa::Avx2: {
-        static const bool avx2 = HasAvx2();
-        return avx2;
-    }
+    case Mpeg2Isa::Avx2:
+        return lc::CpuHasAvx2();
     }
     return false;
 }
