@@ -94,8 +94,8 @@ int IsAviPlaybackOpen();
 void ClearPlaybackFileName();
 // Sizes the main frame so that its client area is the frame size, keeping its left edge, top 0.
 void AviResizePlaybackWindow();
-// Installs the two functions above into the passes' hooks (stopAviPlayback,
-// resizePlaybackWindow).
+// Installs the two functions above and PaintRgbFrame into the passes' hooks (stopAviPlayback,
+// resizePlaybackWindow, paintPlayerFrame).
 void InstallAviPlaybackHooks();
 
 // For the passes (passes/vfw_output.h has stand-ins of the same shape until these are hooked in).

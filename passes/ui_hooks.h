@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 // Calls from the passes up into the application (progress dialog, guide, main frame, playback
 // window). The application installs its functions into gUiHooks at start-up; a hook left null
 // does nothing, so the passes run headless in tests. The application must not define functions
@@ -15,6 +17,8 @@ struct UiHooks
     void (*startProcessingThread)() = nullptr;
     void (*stopAviPlayback)() = nullptr;      // stops the AVI/MXF playback thread and waits
     void (*resizePlaybackWindow)() = nullptr; // refits the AVI/MXF playback window
+    // Paints a bottom-up B,G,R frame (rows of width x 3 bytes) into the playback window.
+    void (*paintPlayerFrame)(const uint8_t *bits, int height, int width) = nullptr;
 };
 
 extern UiHooks gUiHooks;
@@ -26,3 +30,4 @@ void ShowGuidePage(int page);
 void StartProcessingThread();
 void StopAviPlayback();
 void ResizePlaybackWindow();
+void PaintPlayerFrame(const uint8_t *bits, int height, int width);

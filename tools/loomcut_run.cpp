@@ -4,7 +4,11 @@
 // answered OK and printed; both compression choosers (the media layer's and the AVI
 // compressor's) are answered from --codec.
 //
-//   loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] MOVIE...
+//   loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] [--press-play] MOVIE...
+//
+// --press-play: once the run shows the first frames it writes ("Processing frame N..."), clicks
+// "|>" in the Player Controls as a user would, and prints "action: play pressed", or "action: play
+// not available" when the button cannot be clicked (the controls are hidden).
 //
 // Prints "message: TEXT" for each box (line breaks as \n) and "output: PATH" for the reopened
 // result; exits 1 when an error box was shown, else 0 (2 for a bad command line).
@@ -23,6 +27,9 @@
 #include "app/loomcut_app.h"
 #include "app/main_frame.h"
 #include "app/options_dialog.h"
+#include "app/player_controls.h"
+#include "app/player_controls_template.h"
+#include "app/progress_dialog.h"
 #include "app/resource_ids.h"
 #include "passes/movie_window.h"
 #include "passes/process_control.h"
@@ -30,6 +37,7 @@
 #include "platform/media/standard_compression.h"
 #include "platform/sys/path.h"
 #include "platform/ui/message_box.h"
+#include "platform/ui/ui_driver.h"
 #include "platform/vfw/vfw.h"
 
 namespace {
@@ -42,6 +50,7 @@ struct Options
     std::string dir;
     bool batch = false;
     std::string codec; // "" the chooser's first entry, "cancel", or a four-character code
+    bool pressPlay = false;
     std::vector<std::string> movies;
 };
 Options gOptions;
@@ -106,6 +115,14 @@ bool ChooseCompressor(void *, const ICINFO *compressors, int count, int, const c
     return true;
 }
 
+// The progress text names the frames being written.
+bool WritingFrames()
+{
+    const std::string text = gProgressDialog.GetDlgItemText(IDC_PROGRESS_TEXT);
+    return text.rfind("Processing frame", 0) == 0
+           && text.find_first_of("0123456789") != std::string::npos;
+}
+
 class CRunnerApp : public CLoomcutApp
 {
 public:
@@ -155,6 +172,13 @@ private:
     }
     void Tick()
     {
+        if (gOptions.pressPlay && !playPressed_ && ProcessingBusy() && WritingFrames()) {
+            playPressed_ = true;
+            const bool clicked = lc::ui::driver::Click(g_playerControls, IDC_PLAYER_PLAY);
+            std::lock_guard<std::mutex> g(gPrintLock);
+            std::printf("action: play %s\n", clicked ? "pressed" : "not available");
+            std::fflush(stdout);
+        }
         // Done once the thread has ended and the shell's timer has reopened the result.
         if (ProcessingBusy() || gMainFrame->HasTimer(kProcessingTimerId)) {
             return;
@@ -177,6 +201,7 @@ private:
     }
 
     bool errorSeen_ = false;
+    bool playPressed_ = false;
     bool finished_ = false;
     int exitCode_ = 0;
 };
@@ -189,6 +214,8 @@ bool ParseArguments(int argc, char **argv)
             (a == "--dir" ? gOptions.dir : gOptions.codec) = argv[++i];
         } else if (a == "--batch") {
             gOptions.batch = true;
+        } else if (a == "--press-play") {
+            gOptions.pressPlay = true;
         } else if (!a.empty() && a[0] == '-') {
             return false;
         } else {
@@ -208,8 +235,10 @@ bool ParseArguments(int argc, char **argv)
 int main(int argc, char **argv)
 {
     if (!ParseArguments(argc, argv)) {
-        std::fprintf(stderr,
-                     "usage: loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] MOVIE...\n");
+        std::fprintf(
+            stderr,
+            "usage: loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] [--press-play] "
+            "MOVIE...\n");
         return 2;
     }
     // The folder's "noguide" sets the options.
