@@ -117,13 +117,26 @@ void CindrellInit()
     gCindrellState.threadCount = std::clamp(lc::ProcessorCount(), 1, kCindrellMaxThreads);
 }
 
-lc::Status CindrellDecodeFrame(uint8_t *output, int width, int height, const uint8_t *source,
-                               size_t sourceBytes, uint8_t *workBuffer, int mode, int yuvOutput,
-                               int fastPath, int format, int bitsPerPixel, int decimation,
-                               int mirror)
+namespace {
+
+// What a frame's decoding is told by its arguments: orientation, widening, target, channels.
+struct FramePlan
 {
-    // Arguments: the decoder writes by the kind's geometry, so a picture that does not hold it
-    // or a short frame would be overrun.
+    int flip = 0;
+    int widen = 0;
+    int fullWidth = 0;
+    uint8_t *target = nullptr;
+    int channels[4] = {0, 1, 2, 3};
+    int channelCount = 4;
+};
+
+lc::Status CheckDecodeArguments(uint8_t *output, int width, int height, const uint8_t *source,
+                                size_t sourceBytes, uint8_t *workBuffer, int mode, int yuvOutput,
+                                int fastPath, int format, int bitsPerPixel, int decimation,
+                                int mirror)
+{
+    // The decoder writes by the kind's geometry, so a picture that does not hold it or a short
+    // frame would be overrun.
     if (format < 1 || format > 4) {
         return lc::Fail(lc::Error::InvalidArgument, "DVCPRO HD frame kind");
     }
@@ -135,56 +148,83 @@ lc::Status CindrellDecodeFrame(uint8_t *output, int width, int height, const uin
         return lc::Fail(lc::Error::InvalidArgument, "DVCPRO HD decode settings");
     }
     const int lines = std::abs(height);
-    const int codedWidth = CindrellCodedWidth(format);
-    const int displayWidth = CindrellDisplayWidth(format);
-    if (lines != CindrellLines(format) || width < codedWidth || width > displayWidth) {
+    if (lines != CindrellLines(format) || width < CindrellCodedWidth(format)
+        || width > CindrellDisplayWidth(format)) {
         return lc::Fail(lc::Error::InvalidArgument, "DVCPRO HD picture size");
     }
+    return {};
+}
 
-    std::lock_guard<std::mutex> lock(gDecoderLock);
+FramePlan MakeFramePlan(uint8_t *output, int width, int height, const uint8_t *source,
+                        uint8_t *workBuffer, int mode, int format)
+{
+    FramePlan plan;
     // 1.-2. Orientation and widening.
-    const int flip = height >= 1 ? 1 : 0;
-    const bool display = width == displayWidth;
-    const int widen = mode == 1 && display ? 1 : 0;
-    const int fullWidth = mode == 0 && display ? 1 : 0;
-    uint8_t *target = mode == 1 ? workBuffer : output;
-
+    plan.flip = height >= 1 ? 1 : 0;
+    const bool display = width == CindrellDisplayWidth(format);
+    plan.widen = mode == 1 && display ? 1 : 0;
+    plan.fullWidth = mode == 0 && display ? 1 : 0;
+    plan.target = mode == 1 ? workBuffer : output;
     // 3. Channels: 720-line frames carry one channel pair, told by bit 2 of the second byte.
-    int channels[4] = {0, 1, 2, 3};
-    int channelCount = 4;
     if (format == 2 || format == 4) {
-        channelCount = 2;
+        plan.channelCount = 2;
         if ((source[1] & 4) == 0) {
-            channels[0] = 2;
-            channels[1] = 3;
+            plan.channels[0] = 2;
+            plan.channels[1] = 3;
         }
     }
+    return plan;
+}
 
+// The fields of a Decode job but its range and channel, for the settings the checks allow.
+void FillDecodeJob(DecodeJob &job, const FramePlan &plan, int width, int lines,
+                   const uint8_t *source, int format, int mode)
+{
+    job.target = plan.target;
+    job.width = width;
+    job.height = lines;
+    job.source = source;
+    job.yuvOutput = 0;
+    job.format = format;
+    job.mode = mode;
+    job.fastPath = 0;
+    job.flip = plan.flip;
+    job.decimation = 1;
+    job.widen = plan.widen;
+    job.fullWidth = plan.fullWidth;
+    job.bitsPerPixel = 24;
+}
+
+} // namespace
+
+lc::Status CindrellDecodeFrame(uint8_t *output, int width, int height, const uint8_t *source,
+                               size_t sourceBytes, uint8_t *workBuffer, int mode, int yuvOutput,
+                               int fastPath, int format, int bitsPerPixel, int decimation,
+                               int mirror)
+{
+    if (lc::Status ok =
+            CheckDecodeArguments(output, width, height, source, sourceBytes, workBuffer, mode,
+                                 yuvOutput, fastPath, format, bitsPerPixel, decimation, mirror);
+        !ok) {
+        return ok;
+    }
+    const int lines = std::abs(height);
+
+    std::lock_guard<std::mutex> lock(gDecoderLock);
+    const FramePlan plan = MakeFramePlan(output, width, height, source, workBuffer, mode, format);
     // 4. Split the segments of a channel over the threads.
     const int total = format == 3 ? 297 : 270;
     const int n = std::clamp(gCindrellState.threadCount, 1, kCindrellMaxThreads);
     for (int k = 0; k < n; ++k) {
         DecodeJob &job = gCindrellState.decodeJobs[k];
+        FillDecodeJob(job, plan, width, lines, source, format, mode);
         CindrellSplit(k, n, total, 0, &job.first, &job.last);
-        job.target = target;
-        job.width = width;
-        job.height = lines;
-        job.source = source;
-        job.yuvOutput = yuvOutput;
-        job.format = format;
-        job.mode = mode;
-        job.fastPath = fastPath;
-        job.flip = flip;
-        job.decimation = decimation;
-        job.widen = widen;
-        job.fullWidth = fullWidth;
-        job.bitsPerPixel = bitsPerPixel;
     }
 
     // 5. One wave per channel, one after another.
-    for (int ci = 0; ci < channelCount; ++ci) {
+    for (int ci = 0; ci < plan.channelCount; ++ci) {
         for (int k = 0; k < n; ++k) {
-            gCindrellState.decodeJobs[k].channel = channels[ci];
+            gCindrellState.decodeJobs[k].channel = plan.channels[ci];
         }
         if (!RunWave(n, DecodeThreadProc)) {
             CindrellMessage("Could not create Decode thread");
@@ -211,11 +251,49 @@ lc::Status CindrellDecodeFrame(uint8_t *output, int width, int height, const uin
     }
     for (int k = 0; k < n; ++k) {
         SetupStretchJob(k, output, workBuffer, lines, width, bitsPerPixel / 8, yuvOutput, format,
-                        decimation, widen, 1, mirror, mode);
+                        decimation, plan.widen, 1, mirror, mode);
     }
     // 8. The Stretch wave.
     if (!RunStretchThreads()) {
         return lc::Fail(lc::Error::OutOfMemory, "Stretch thread");
+    }
+    return {};
+}
+
+lc::Status CindrellDecodeSequence(uint8_t *output, int width, int height, const uint8_t *source,
+                                  size_t sourceBytes, uint8_t *workBuffer, int mode, int format,
+                                  int sequence)
+{
+    if (lc::Status ok = CheckDecodeArguments(output, width, height, source, sourceBytes, workBuffer,
+                                             mode, 0, 0, format, 24, 1, 0);
+        !ok) {
+        return ok;
+    }
+    const int sequenceBytes = kDifBlockBytes * kDifSequenceBlocks;
+    if (sequence < 0 || size_t(sequence) >= CindrellFrameBytes(format) / sequenceBytes) {
+        return lc::Fail(lc::Error::InvalidArgument, "DIF sequence number");
+    }
+
+    std::lock_guard<std::mutex> lock(gDecoderLock);
+    const FramePlan plan = MakeFramePlan(output, width, height, source, workBuffer, mode, format);
+    // Job 0 on this thread, one segment at a time: the segments the frame's waves would give it.
+    DecodeJob &job = gCindrellState.decodeJobs[0];
+    FillDecodeJob(job, plan, width, std::abs(height), source, format, mode);
+    const int rows = format == 3 ? 11 : 10;
+    for (int ci = 0; ci < plan.channelCount; ++ci) {
+        job.channel = plan.channels[ci];
+        // Row 11 is the 12th sequence of 1080i50 frames, in channel 0 only.
+        const int lastRow = format == 3 && job.channel == 0 ? 11 : rows - 1;
+        for (int g = 0; g < (lastRow + 1) * 27; ++g) {
+            const DifAddress &first =
+                gCindrellTables
+                    .difAddressTable[format][DifAddressIndex(job.channel, g / 27, 0, g % 27)];
+            // The five blocks of a segment are consecutive blocks of one sequence.
+            if (first.offset / sequenceBytes == uint32_t(sequence)) {
+                job.first = job.last = g;
+                DecodeThreadProc(0);
+            }
+        }
     }
     return {};
 }

@@ -39,3 +39,12 @@ lc::Status CindrellDecodeFrame(uint8_t *output, int width, int height, const uin
                                size_t sourceBytes, uint8_t *workBuffer, int mode, int yuvOutput,
                                int fastPath, int format, int bitsPerPixel, int decimation,
                                int mirror);
+
+// Decodes only the video segments stored in DIF sequence `sequence` of source (0 up to the kind's
+// frame bytes / 12000), on the calling thread, as CindrellDecodeFrame decodes them with the same
+// arguments and the fixed settings above: mode 0 writes their macroblocks into output, mode 1 into
+// workBuffer, the work picture, with no Stretch. Checks its arguments as CindrellDecodeFrame does.
+// A sequence costs a small part of a frame: the fuzz target decodes one per input.
+lc::Status CindrellDecodeSequence(uint8_t *output, int width, int height, const uint8_t *source,
+                                  size_t sourceBytes, uint8_t *workBuffer, int mode, int format,
+                                  int sequence);

@@ -55,7 +55,7 @@ BOOL ICCompressorChoose(void *owner, UINT, const void *, void *, COMPVARS *pc, c
     if (!pc || pc->cbSize != kCompVarsSize) {
         return 0;
     }
-    std::vector<ICINFO> list(size_t(lc::vfw::CompressorCount()));
+    std::vector<ICINFO> list(static_cast<size_t>(lc::vfw::CompressorCount()));
     int count = 0;
     int current = 0;
     for (ICINFO &info : list) {

@@ -306,6 +306,40 @@ TEST_P(DecodeFrameTest, ThreadCountDoesNotChangeThePicture)
     }
 }
 
+TEST_P(DecodeFrameTest, SequenceBySequenceDecodesTheFrame)
+{
+    // Every sequence decoded on its own gives the frame's picture: fast decoding at both widths
+    // into the output, full decoding into the work picture.
+    const DvdecFixture f = LoadDvdecFixture(GetParam().name);
+    const int format = GetParam().format;
+    const int sequences = int(CindrellFrameBytes(format) / 12000);
+    auto bySequence = [&](int width, int height, int mode) {
+        std::vector<uint8_t> out(size_t(Pitch(width)) * std::abs(height), 0xa5);
+        for (int q = 0; q < sequences; ++q) {
+            lc::Status st = CindrellDecodeSequence(out.data(), width, height, f.frame.data(),
+                                                   f.frame.size(), out.data(), mode, format, q);
+            EXPECT_TRUE(st.ok()) << q;
+        }
+        return out;
+    };
+    for (int w : {CindrellCodedWidth(format), CindrellDisplayWidth(format)}) {
+        EXPECT_EQ(bySequence(w, f.height, kCindrellFast),
+                  Decode(f.frame, format, w, f.height, kCindrellFast))
+            << w;
+    }
+    EXPECT_EQ(bySequence(CindrellCodedWidth(format), -f.height, kCindrellFull),
+              DecodeWork(f.frame, format));
+    // A sequence outside the frame is refused.
+    std::vector<uint8_t> out(size_t(Pitch(CindrellCodedWidth(format))) * f.height);
+    for (int q : {-1, sequences}) {
+        EXPECT_EQ(CindrellDecodeSequence(out.data(), CindrellCodedWidth(format), f.height,
+                                         f.frame.data(), f.frame.size(), out.data(), kCindrellFast,
+                                         format, q)
+                      .error(),
+                  lc::Error::InvalidArgument);
+    }
+}
+
 TEST_P(DecodeFrameTest, HostileFramesFailOrDecodeWithoutHarm)
 {
     const DvdecFixture f = LoadDvdecFixture(GetParam().name);

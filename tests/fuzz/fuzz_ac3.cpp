@@ -1,7 +1,5 @@
 // Fuzz target for the AC-3 decoder: the input is split into packets of the sizes its first bytes
-// give and handed to two tracks in turn, with output buffers of several sizes. Built with a
-// replay main that ctest runs over fuzz_ac3_corpus/; with -DLC_LIBFUZZER it links against
-// libFuzzer instead.
+// give and handed to two tracks in turn, with output buffers of several sizes.
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -47,10 +45,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     return 0;
 }
-
-#ifndef LC_LIBFUZZER
-int main(int argc, char **argv)
-{
-    return lc_test::ReplayFuzzInputs(argc, argv, kMaxInput, LLVMFuzzerTestOneInput);
-}
-#endif

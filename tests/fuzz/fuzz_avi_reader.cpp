@@ -1,6 +1,5 @@
-// Fuzz target for the AVI reader: open, read every frame and the sound, seek. The input is
-// written to a file because the reader works on a file handle. Built with a replay main that
-// ctest runs over fuzz_avi_corpus/; with -DLC_LIBFUZZER it links against libFuzzer instead.
+// Fuzz target for the AVI reader: open, read every frame and the sound, seek. The input is written
+// to a file because the reader works on a file handle.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,16 +20,6 @@ constexpr uint32_t kMaxFramesRead = 2000;
 
 void Quiet(const char *) {}
 
-std::string InputPath()
-{
-    static const std::string path = [] {
-        const char *dir = std::getenv("TMPDIR");
-        return std::string(dir ? dir : "/tmp") + "/fuzz_avi_reader_" + std::to_string(::getpid())
-               + ".avi";
-    }();
-    return path;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -41,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     gFormatsHooks.showError = Quiet;
     gFormatsHooks.showWarning = Quiet;
     gFormatsHooks.outputIsAvi = DefaultZero; // sound goes to the default sound buffer
-    std::string path = InputPath();
+    static const std::string path = lc_test::FuzzWorkPath("fuzz_avi_reader", ".avi");
     if (!lc::WriteWholeFile(path.c_str(), data, size)) {
         return 0;
     }
@@ -68,10 +57,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ::unlink(path.c_str());
     return 0;
 }
-
-#ifndef LC_LIBFUZZER
-int main(int argc, char **argv)
-{
-    return lc_test::ReplayFuzzInputs(argc, argv, kMaxInput, LLVMFuzzerTestOneInput);
-}
-#endif

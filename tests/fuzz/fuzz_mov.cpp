@@ -1,14 +1,13 @@
-// Fuzz target for the movie reader and importers: open the input as a movie, read every sample
-// of every track and ask for the movie's times. The input is written to a file because movies
-// are read from files. Built with a replay main that ctest runs over fuzz_mov_corpus/; with
-// -DLC_LIBFUZZER it links against libFuzzer instead.
-#include <unistd.h>
-
+// Fuzz target for the movie reader and importers: open the input as a movie, read every sample of
+// every track and ask for the movie's times. The input is written to a file because movies are read
+// from files.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "platform/media/movies.h"
 #include "platform/sys/file.h"
@@ -19,16 +18,6 @@ namespace {
 constexpr size_t kMaxInput = 4u << 20;
 constexpr int kMaxReads = 4000;
 
-std::string InputPath()
-{
-    static const std::string path = [] {
-        const char *dir = std::getenv("TMPDIR");
-        return std::string(dir ? dir : "/tmp") + "/fuzz_mov_" + std::to_string(::getpid())
-               + ".mov";
-    }();
-    return path;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -36,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size > kMaxInput) {
         return 0;
     }
-    std::string path = InputPath();
+    static const std::string path = lc_test::FuzzWorkPath("fuzz_mov", ".mov");
     if (!lc::WriteWholeFile(path.c_str(), data, size).ok()) {
         return 0;
     }
@@ -75,8 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         TimeValue t = -1;
         GetMovieNextInterestingTime(movie, nextTimeMediaSample | nextTimeEdgeOK, 1, &eyes, 0,
                                     -FixedOne, &t, nullptr);
-        GetMovieNextInterestingTime(movie, nextTimeMediaSample, 1, &eyes, t, FixedOne, &t,
-                                    nullptr);
+        GetMovieNextInterestingTime(movie, nextTimeMediaSample, 1, &eyes, t, FixedOne, &t, nullptr);
         DisposeHandle(sample);
         DisposeHandle(desc);
         DisposeMovie(movie);
@@ -84,10 +72,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     lc::DeletePath(path.c_str());
     return 0;
 }
-
-#ifndef LC_LIBFUZZER
-int main(int argc, char **argv)
-{
-    return lc_test::ReplayFuzzInputs(argc, argv, kMaxInput, LLVMFuzzerTestOneInput);
-}
-#endif

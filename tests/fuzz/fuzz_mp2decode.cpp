@@ -1,13 +1,11 @@
-// Fuzz target for the MPEG audio decoder front end: the input is the MPEG audio file, decoded
-// to AIFF with the converter's arguments.
-// Built with a replay main that ctest runs over fuzz_mp2decode_corpus/; with -DLC_LIBFUZZER it
-// links against libFuzzer instead.
+// Fuzz target for the MPEG audio decoder front end: the input is the MPEG audio file, decoded to
+// AIFF with the converter's arguments.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "mp2decode/player.h"
-#include "tests/fuzz/fuzz_mp2_replay.h"
+#include "tests/fuzz/fuzz_command_line.h"
 
 namespace {
 constexpr size_t kMaxInput = 1u << 20;
@@ -23,10 +21,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     return 0;
 }
-
-#ifndef LC_LIBFUZZER
-int main(int argc, char **argv)
-{
-    return ReplayFuzzInputs(argc, argv, kMaxInput);
-}
-#endif

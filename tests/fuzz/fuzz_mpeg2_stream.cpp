@@ -1,7 +1,6 @@
-// Fuzz target for the MPEG-2 input: stream detection, demultiplexer, headers and picture
-// decoding, in a preview run and then a processing run with program-stream audio taken. The
-// input is written to a file because the decoder reads a file. Built with a replay main that
-// ctest runs over fuzz_mpeg2_corpus/; with -DLC_LIBFUZZER it links against libFuzzer instead.
+// Fuzz target for the MPEG-2 input: stream detection, demultiplexer, headers and picture decoding,
+// in a preview run and then a processing run with program-stream audio taken. The input is written
+// to a file because the decoder reads a file.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +17,7 @@
 #include "mpeg2/mpeg_stream_info.h"
 #include "platform/sys/clock.h"
 #include "platform/sys/file.h"
-#include "tests/fuzz/fuzz_mp2_replay.h"
+#include "tests/support/fuzz_replay.h"
 
 namespace {
 
@@ -26,8 +25,7 @@ constexpr size_t kMaxInput = 1u << 20;
 
 std::string TempBase()
 {
-    const char *dir = std::getenv("TMPDIR");
-    return std::string(dir ? dir : "/tmp") + "/fuzz_mpeg2_" + std::to_string(::getpid());
+    return lc_test::FuzzWorkPath("fuzz_mpeg2", "");
 }
 
 const char *BaseName()
@@ -95,10 +93,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ::unlink(path.c_str());
     return 0;
 }
-
-#ifndef LC_LIBFUZZER
-int main(int argc, char **argv)
-{
-    return ReplayFuzzInputs(argc, argv, kMaxInput);
-}
-#endif

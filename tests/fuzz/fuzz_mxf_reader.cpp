@@ -1,7 +1,5 @@
 // Fuzz target for the MXF clip reader: open, then decode a few frames of the essence through the
-// DV25 route. The input is written to a file because the reader works on a file handle. Built
-// with a replay main that ctest runs over fuzz_mxf_corpus/; with -DLC_LIBFUZZER it links against
-// libFuzzer instead.
+// DV25 route. The input is written to a file because the reader works on a file handle.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,16 +21,6 @@ constexpr int kWidth = 720, kHeight = 576;
 
 void Quiet(const char *) {}
 
-std::string InputPath()
-{
-    static const std::string path = [] {
-        const char *dir = std::getenv("TMPDIR");
-        return std::string(dir ? dir : "/tmp") + "/fuzz_mxf_reader_" + std::to_string(::getpid())
-               + ".mxf";
-    }();
-    return path;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -45,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // One set-up for every input: the frame size the file claims does not change the buffers.
     static const int ready = SetupDecoderForFrameSize(kHeight, kWidth, 144000);
     static std::vector<uint8_t> picture(size_t(kWidth) * kHeight * 3);
-    const std::string path = InputPath();
+    static const std::string path = lc_test::FuzzWorkPath("fuzz_mxf_reader", ".mxf");
     if (!lc::WriteWholeFile(path.c_str(), data, size)) {
         return 0;
     }
@@ -66,10 +54,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ::unlink(path.c_str());
     return 0;
 }
-
-#ifndef LC_LIBFUZZER
-int main(int argc, char **argv)
-{
-    return lc_test::ReplayFuzzInputs(argc, argv, kMaxInput, LLVMFuzzerTestOneInput);
-}
-#endif

@@ -9,8 +9,3 @@ lc_test(mpeg2_audio_tests LABEL mpeg2
         ${CMAKE_CURRENT_LIST_DIR}/wav_writer_test.cpp
     DEPS lc_mpeg2 lc_formats)
 
-# Fuzz target of the AC-3 decoder, replayed over its committed corpus.
-add_executable(fuzz_ac3 ${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz_ac3.cpp)
-target_link_libraries(fuzz_ac3 PRIVATE lc_options lc_mpeg2 lc_test_support)
-add_test(NAME fuzz_ac3_replay COMMAND fuzz_ac3 ${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz_ac3_corpus)
-set_tests_properties(fuzz_ac3_replay PROPERTIES LABELS "mpeg2;fuzz")

@@ -51,8 +51,8 @@ int RunCommand(const std::vector<std::string> &argv)
     return WEXITSTATUS(status);
 }
 
-bool MakeFixturesOnce(const std::string &dir, const std::string &stamp,
-                      const std::string &script, const std::vector<std::string> &argv)
+bool MakeFixturesOnce(const std::string &dir, const std::string &stamp, const std::string &script,
+                      const std::vector<std::string> &argv)
 {
     MakeFolders(dir);
     // One process makes the fixtures; the others wait for it here.

@@ -14,8 +14,8 @@ int RunCommand(const std::vector<std::string> &argv);
 // a lock in `dir`, and only when `stamp` is missing or older than `script` (so an edited script
 // makes its fixtures again). `dir` and its parents are made. The stamp is written when the
 // command succeeds; false (with a line on the error stream) when it fails.
-bool MakeFixturesOnce(const std::string &dir, const std::string &stamp,
-                      const std::string &script, const std::vector<std::string> &argv);
+bool MakeFixturesOnce(const std::string &dir, const std::string &stamp, const std::string &script,
+                      const std::vector<std::string> &argv);
 
 // The whole file's bytes; empty when it cannot be read.
 std::vector<uint8_t> ReadFileBytes(const std::string &path);

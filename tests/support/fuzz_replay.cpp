@@ -1,10 +1,12 @@
 #include "tests/support/fuzz_replay.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include "platform/sys/file.h"
 
@@ -39,6 +41,13 @@ int ReplayFuzzInputs(int argc, char **argv, size_t maxInput,
     }
     std::printf("replayed %d inputs\n", replayed);
     return replayed > 0 ? 0 : 1;
+}
+
+std::string FuzzWorkPath(const char *name, const char *suffix)
+{
+    const char *dir = std::getenv("TMPDIR");
+    return std::string(dir && *dir ? dir : "/tmp") + "/" + name + "_" + std::to_string(::getpid())
+           + suffix;
 }
 
 } // namespace lc_test

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace lc_test {
 
@@ -10,5 +11,9 @@ namespace lc_test {
 // or nothing was replayed.
 int ReplayFuzzInputs(int argc, char **argv, size_t maxInput,
                      int (*one)(const uint8_t *data, size_t size));
+
+// A work file of this process for the targets whose parser reads files: $TMPDIR (or /tmp), the
+// name, the process id and the suffix. The same path on every call.
+std::string FuzzWorkPath(const char *name, const char *suffix);
 
 } // namespace lc_test

@@ -1,0 +1,162 @@
+#include "platform/sys/worker_pool.h"
+
+#include <algorithm>
+#include <cassert>
+
+#include "platform/sys/thread.h"
+
+namespace lc {
+
+namespace {
+
+// Set while this thread runs a task of any pool, so that a Run from inside it runs inline
+// instead of waiting for workers that may all be busy with the outer Run.
+thread_local bool tInsideTask = false;
+
+constexpr int kMaxSharedThreads = 8;
+
+} // namespace
+
+WorkerPool::WorkerPool(int threads)
+{
+    StartWorkers(threads);
+}
+
+WorkerPool::~WorkerPool()
+{
+    StopWorkers();
+}
+
+int WorkerPool::Threads() const
+{
+    return threads_;
+}
+
+void WorkerPool::Resize(int threads)
+{
+    StopWorkers();
+    StartWorkers(threads);
+}
+
+void WorkerPool::StartWorkers(int threads)
+{
+    assert(threads >= 1);
+    threads_ = std::max(threads, 1);
+    workers_.reserve(static_cast<size_t>(threads_ - 1));
+    for (int i = 1; i < threads_; i++) {
+        workers_.emplace_back([this] { WorkerLoop(); });
+    }
+}
+
+void WorkerPool::StopWorkers()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        assert(pending_ == nullptr);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread &t : workers_) {
+        t.join();
+    }
+    workers_.clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = false;
+}
+
+void WorkerPool::Drain(Job &job)
+{
+    const bool outer = tInsideTask;
+    tInsideTask = true;
+    for (;;) {
+        const int i = job.next.fetch_add(1, std::memory_order_relaxed);
+        if (i >= job.count) {
+            break;
+        }
+        (*job.task)(i);
+    }
+    tInsideTask = outer;
+}
+
+void WorkerPool::Unlink(Job &job)
+{
+    for (Job **p = &pending_; *p; p = &(*p)->link) {
+        if (*p == &job) {
+            *p = job.link;
+            job.link = nullptr;
+            return;
+        }
+    }
+}
+
+void WorkerPool::WorkerLoop()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stop_ || pending_ != nullptr; });
+        if (stop_) {
+            return;
+        }
+        Job &job = *pending_;
+        job.users++;
+        lock.unlock();
+        Drain(job);
+        lock.lock();
+        // Every index is claimed: no one else should pick this job up.
+        Unlink(job);
+        if (--job.users == 0) {
+            idle_.notify_all();
+        }
+    }
+}
+
+void WorkerPool::Run(int count, const std::function<void(int)> &task)
+{
+    if (count <= 0) {
+        return;
+    }
+    if (tInsideTask || threads_ == 1 || count == 1) {
+        const bool outer = tInsideTask;
+        tInsideTask = true;
+        for (int i = 0; i < count; i++) {
+            task(i);
+        }
+        tInsideTask = outer;
+        return;
+    }
+    Job job;
+    job.task = &task;
+    job.count = count;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Job **tail = &pending_;
+        while (*tail) {
+            tail = &(*tail)->link;
+        }
+        *tail = &job;
+    }
+    // Wake only as many workers as there are indices beyond the caller's own.
+    const int wanted = std::min(count - 1, threads_ - 1);
+    for (int i = 0; i < wanted; i++) {
+        wake_.notify_one();
+    }
+    Drain(job);
+    // The job leaves the list before the wait, so no worker can enter it afterwards; the wait
+    // ends when the last worker inside it has finished its index.
+    std::unique_lock<std::mutex> lock(mutex_);
+    Unlink(job);
+    idle_.wait(lock, [&job] { return job.users == 0; });
+}
+
+WorkerPool &SharedWorkerPool()
+{
+    static WorkerPool pool(std::min(ProcessorCount(), kMaxSharedThreads));
+    return pool;
+}
+
+void SetSharedWorkerThreads(int n)
+{
+    SharedWorkerPool().Resize(n);
+}
+
+} // namespace lc

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace lc {
+
+// A persistent pool: its threads start once and sleep until a Run wakes them, never one thread
+// per frame. The thread that calls Run takes part in the work.
+class WorkerPool
+{
+public:
+    explicit WorkerPool(int threads); // threads >= 1 (1: everything runs on the caller)
+    WorkerPool(const WorkerPool &) = delete;
+    WorkerPool &operator=(const WorkerPool &) = delete;
+    ~WorkerPool(); // joins the workers; no Run may be in flight
+
+    int Threads() const;
+
+    // Runs task(i) for every i in [0, count), on the workers and the calling thread; returns
+    // when all have finished. Safe from several threads at once; a Run from inside a task (of any
+    // pool) runs inline on that thread. Which thread runs which index is unspecified, so a task
+    // must write only what its index owns: results must never depend on the thread count.
+    void Run(int count, const std::function<void(int)> &task);
+
+    // Stops the workers and starts threads - 1 new ones (tests and benchmarks). Must not be
+    // called while a Run is in flight.
+    void Resize(int threads);
+
+private:
+    // One Run in flight; lives on the caller's stack, linked into pending_ while it has
+    // unclaimed indices.
+    struct Job
+    {
+        const std::function<void(int)> *task = nullptr;
+        int count = 0;
+        std::atomic<int> next{0}; // next unclaimed index
+        int users = 0;            // workers inside this job; guarded by mutex_
+        Job *link = nullptr;
+    };
+
+    void StartWorkers(int threads);
+    void StopWorkers();
+    void WorkerLoop();
+    // Claims and runs indices of `job` until none are left.
+    static void Drain(Job &job);
+    void Unlink(Job &job);
+
+    std::mutex mutex_;
+    std::condition_variable wake_; // workers: a job was queued, or stop
+    std::condition_variable idle_; // callers: a worker left a job
+    Job *pending_ = nullptr;       // jobs with unclaimed indices, oldest first
+    bool stop_ = false;
+    int threads_ = 1;
+    std::vector<std::thread> workers_;
+};
+
+// The process's pool: the processor count capped at 8, made on first use.
+WorkerPool &SharedWorkerPool();
+// Tests and benchmarks: 1 and 8 must give equal results. Not while a Run is in flight.
+void SetSharedWorkerThreads(int n);
+
+} // namespace lc
