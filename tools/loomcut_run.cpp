@@ -5,12 +5,13 @@
 // compressor's) are answered from --codec.
 //
 //   loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] [--progress] [--stop-at TEXT]
-//               [--start-again] [--press-play] MOVIE...
+//               [--start-again] [--threads N] [--press-play] MOVIE...
 //
 // --progress prints each text the progress dialog shows ("progress: TEXT"). --stop-at presses
 // the progress dialog's Stop as soon as it shows TEXT (the run then waits for the press, as if
 // the user were quick). --start-again starts the same run once more after the first has ended:
-// Process->Start Process for one movie, the batch list's Start Batch for several. --press-play
+// Process->Start Process for one movie, the batch list's Start Batch for several. --threads sets
+// the worker pool's size (1 to 8), so that runs can be compared across counts. --press-play
 // clicks "|>" in the Player Controls when the run shows the first frames it writes ("Processing
 // frame N..."), and prints "action: play pressed", or "action: play not available" when the
 // button cannot be clicked (the controls are hidden).
@@ -43,6 +44,7 @@
 #include "passes/ui_hooks.h"
 #include "platform/media/standard_compression.h"
 #include "platform/sys/path.h"
+#include "platform/sys/worker_pool.h"
 #include "platform/ui/gui_thread.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/ui_driver.h"
@@ -61,6 +63,7 @@ struct Options
     bool progress = false;
     std::string stopAt; // progress text at which Stop is pressed; "" never
     bool startAgain = false;
+    int threads = 0; // 0: the pool's own size
     bool pressPlay = false;
     std::vector<std::string> movies;
 };
@@ -272,6 +275,11 @@ bool ParseArguments(int argc, char **argv)
             (a == "--dir"     ? gOptions.dir
              : a == "--codec" ? gOptions.codec
                               : gOptions.stopAt) = argv[++i];
+        } else if (a == "--threads" && i + 1 < argc) {
+            gOptions.threads = std::atoi(argv[++i]);
+            if (gOptions.threads < 1 || gOptions.threads > 8) {
+                return false;
+            }
         } else if (a == "--batch") {
             gOptions.batch = true;
         } else if (a == "--progress") {
@@ -300,14 +308,17 @@ int main(int argc, char **argv)
 {
     if (!ParseArguments(argc, argv)) {
         std::fprintf(stderr, "usage: loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] "
-                             "[--progress] [--stop-at TEXT] [--start-again] [--press-play] "
-                             "MOVIE...\n");
+                             "[--progress] [--stop-at TEXT] [--start-again] [--threads N] "
+                             "[--press-play] MOVIE...\n");
         return 2;
     }
     // The folder's "noguide" sets the options.
     if (!gOptions.dir.empty() && chdir(gOptions.dir.c_str()) != 0) {
         std::fprintf(stderr, "loomcut-run: cannot enter %s\n", gOptions.dir.c_str());
         return 2;
+    }
+    if (gOptions.threads) {
+        lc::SetSharedWorkerThreads(gOptions.threads);
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     static CRunnerApp app;
