@@ -111,6 +111,16 @@ TEST_F(RunnerMpeg, LpcmSoundOfEveryDepth)
     }
 }
 
+// LPCM the output cannot take (mono) is refused with a warning: the movie is made without it.
+TEST_F(RunnerMpeg, LpcmOfAnotherLayoutIsRefusedWithAWarning)
+{
+    RunnerResult r = RunApp({StreamFixture("runner_lpcm_mono.vob")});
+    ASSERT_TRUE(r.exitedOk) << r.text;
+    EXPECT_THAT(r.messages, Contains("Warning: LPCM audio in VOB file must be 48KHz Stereo,\n"
+                                     "output soundtrack will be silent\nPress OK to continue."));
+    EXPECT_NE(r.output, "");
+}
+
 // Film with 3:2 pulldown in 30 interlaced pictures: six groups of five, four 25P frames each, the
 // last group as well.
 TEST_F(RunnerMpeg, PulldownVobGivesEveryGroup)
