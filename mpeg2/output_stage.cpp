@@ -308,37 +308,36 @@ void PrepareDecodedFrame(const uint8_t *const planes[3], int /*pictureIndex*/)
     const size_t cw = static_cast<size_t>(s.chromaWidth);
     // Steps 1 and 2 line by line, so that the upsampled chroma stays in the cache; the bytes
     // are those of Conv420To422, UpsampleChromaHorizontal and YuvToRgbTop / YuvToRgbBottom.
-    auto field = [&](int first) {
-        for (int y = first; y < s.height; y += 2) {
-            // 1: this line's chroma at full resolution; 4:4:4 planes already are.
-            const uint8_t *cb = planes[1] + y * w;
-            const uint8_t *cr = planes[2] + y * w;
-            if (chromaFormat == 1 || chromaFormat == 2) {
-                const uint8_t *u = planes[1] + y * cw;
-                const uint8_t *v = planes[2] + y * cw;
-                if (chromaFormat == 1) {
-                    Conv420To422Line(planes[1], s.cb422, s.chromaWidth, s.height / 2,
-                                     s.progressiveFrame, y);
-                    Conv420To422Line(planes[2], s.cr422, s.chromaWidth, s.height / 2,
-                                     s.progressiveFrame, y);
-                    u = s.cb422;
-                    v = s.cr422;
-                }
-                UpsampleChromaHorizontal(u, s.cb444, s.chromaWidth, 1);
-                UpsampleChromaHorizontal(v, s.cr444, s.chromaWidth, 1);
-                cb = s.cb444;
-                cr = s.cr444;
+    // The lines of both fields go in picture order, so that the reads stream through the
+    // planes; the hand-over's first call finds one field flag set and does nothing, as it does
+    // after the bottom field alone.
+    for (int y = 0; y < s.height; y++) {
+        // 1: this line's chroma at full resolution; 4:4:4 planes already are.
+        const uint8_t *cb = planes[1] + y * w;
+        const uint8_t *cr = planes[2] + y * w;
+        if (chromaFormat == 1 || chromaFormat == 2) {
+            const uint8_t *u = planes[1] + y * cw;
+            const uint8_t *v = planes[2] + y * cw;
+            if (chromaFormat == 1) {
+                Conv420To422Line(planes[1], s.cb422, s.chromaWidth, s.height / 2,
+                                 s.progressiveFrame, y);
+                Conv420To422Line(planes[2], s.cr422, s.chromaWidth, s.height / 2,
+                                 s.progressiveFrame, y);
+                u = s.cb422;
+                v = s.cr422;
             }
-            // 2: picture line y to bitmap row height - 1 - y.
-            dsp.yuvToRgbRow(planes[0] + y * w, cb, cr, s.rgbFrame + (s.height - 1 - y) * w * 3,
-                            s.width, k);
+            UpsampleChromaHorizontal(u, s.cb444, s.chromaWidth, 1);
+            UpsampleChromaHorizontal(v, s.cr444, s.chromaWidth, 1);
+            cb = s.cb444;
+            cr = s.cr444;
         }
-    };
-    // 2: bottom field, then top field; the hand-over runs once both are in.
-    field(1);
+        // 2: picture line y to bitmap row height - 1 - y.
+        dsp.yuvToRgbRow(planes[0] + y * w, cb, cr, s.rgbFrame + (s.height - 1 - y) * w * 3, s.width,
+                        k);
+    }
+    // 2: the bottom field's flag, then the top field's; the hand-over runs once both are in.
     s.bottomFieldReady = 1;
     ProcessDecodedFrame();
-    field(0);
     s.topFieldReady = 1;
     ProcessDecodedFrame();
 }
