@@ -548,58 +548,7 @@ void InstallAviPlaybackHooks()
 {
     gUiHooks.stopAviPlayback = &AviStopPlayback;
     gUiHooks.resizePlaybackWindow = &AviResizePlaybackWindow;
-}
-
-int PlaybackOpenDecompressor()
-{
-    AviPlayback &p = gAviPlayback;
-    if (gAviReadState.isUncompressed) {
-        return 1;
-    }
-    // The format of the file the pass has open, decoded at its own size.
-    AviCopyStreamFormat(&p.inputFormat);
-    p.outputFormat = AviBitmapHeader{};
-    p.outputFormat.biWidth = AviGetFrameWidth();
-    p.outputFormat.biHeight = AviGetFrameHeight();
-    p.outputFormat.biBitCount = 32;
-    p.outputFormat.biSizeImage =
-        uint32_t(p.outputFormat.biWidth) * uint32_t(p.outputFormat.biHeight) * 4;
-    CloseDecompressor(p.decompressor, true);
-    p.decompressor = OpenDecompressor(InputCompression());
-    if (!p.decompressor || !gPlaybackDecompressor.begin) {
-        CloseDecompressor(p.decompressor, false);
-        return 0;
-    }
-    if (gPlaybackDecompressor.begin(p.decompressor, p.inputFormat, &p.outputFormat) != 0) {
-        CloseDecompressor(p.decompressor, false);
-        return 0;
-    }
-    return 1;
-}
-
-int PlaybackDecompressFrame(const uint8_t *data, int size, uint8_t *out)
-{
-    AviPlayback &p = gAviPlayback;
-    if (gAviReadState.isUncompressed) {
-        return 1;
-    }
-    if (!p.decompressor || !out || !data || size <= 0) {
-        return 0;
-    }
-    SetInputSizeImage(uint32_t(size));
-    return gPlaybackDecompressor.decompress(p.decompressor, p.inputFormat, data, &p.outputFormat,
-                                            out)
-                   == 0
-               ? 1
-               : 0;
-}
-
-void PlaybackCloseDecompressor()
-{
-    if (gAviReadState.isUncompressed) {
-        return;
-    }
-    CloseDecompressor(gAviPlayback.decompressor, true);
+    InstallPassDecompressor();
 }
 
 void PaintRgbFrame(const uint8_t *bits, int height, int width)

@@ -94,18 +94,14 @@ int IsAviPlaybackOpen();
 void ClearPlaybackFileName();
 // Sizes the main frame so that its client area is the frame size, keeping its left edge, top 0.
 void AviResizePlaybackWindow();
-// Installs the two functions above into the passes' hooks (stopAviPlayback,
-// resizePlaybackWindow).
+// Installs the two functions above and the passes' decompressor into the passes' hooks
+// (stopAviPlayback, resizePlaybackWindow, the three decompressor calls).
 void InstallAviPlaybackHooks();
 
-// For the passes (passes/vfw_output.h has stand-ins of the same shape until these are hooked in).
-// Opens and begins the decompressor for the AVI open in the reader: 1 ok (always for
-// uncompressed AVI), 0 failed.
-int PlaybackOpenDecompressor();
-// Decompresses one frame of size bytes into out (32-bit bottom-up, the reader's frame size):
-// 1 ok, 0 failed. Uncompressed AVI: nothing is done, 1.
-int PlaybackDecompressFrame(const uint8_t *data, int size, uint8_t *out);
-void PlaybackCloseDecompressor();
+// For the passes: the decompressor of the compressed AVI the player opened, over the video
+// format its open copied (inputFormat), decoding frames of the open's size into 32-bit
+// bottom-up B,G,R,X. Installed into the passes' hooks by InstallAviPlaybackHooks.
+void InstallPassDecompressor();
 // Paints a bottom-up 24-bit frame into the picture window, refitting the main frame when the size
 // differs from the frame painted last.
 void PaintRgbFrame(const uint8_t *bits, int height, int width);

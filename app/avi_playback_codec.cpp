@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/avi_playback.h"
+#include "passes/ui_hooks.h"
 #include "platform/media/codec_registry.h"
 #include "platform/media/media_types.h"
 #include "platform/sys/bytes.h"
@@ -165,18 +166,23 @@ int VfwBegin(void *ic, const void *input, const AviBitmapHeader *output)
                : 1;
 }
 
-int VfwDecompress(void *ic, const void *input, const uint8_t *data,
-                  const AviBitmapHeader *output, uint8_t *out)
+int VfwDecompress(void *ic, const void *input, const uint8_t *data, const AviBitmapHeader *output,
+                  uint8_t *out)
 {
-    return ICDecompress(static_cast<HIC>(ic), 0, AsVfwHeader(input), data, AsVfwHeader(output),
-                        out)
+    return ICDecompress(static_cast<HIC>(ic), 0, AsVfwHeader(input), data, AsVfwHeader(output), out)
                    == ICERR_OK
                ? 0
                : 1;
 }
 
-void VfwEnd(void *ic) { ICSendMessage(static_cast<HIC>(ic), ICM_DECOMPRESS_END, 0, 0); }
-void VfwClose(void *ic) { ICClose(static_cast<HIC>(ic)); }
+void VfwEnd(void *ic)
+{
+    ICSendMessage(static_cast<HIC>(ic), ICM_DECOMPRESS_END, 0, 0);
+}
+void VfwClose(void *ic)
+{
+    ICClose(static_cast<HIC>(ic));
+}
 
 } // namespace
 
@@ -184,4 +190,81 @@ PlaybackDecompressor VfwPlaybackDecompressor()
 {
     static_assert(sizeof(AviBitmapHeader) == sizeof(BITMAPINFOHEADER));
     return PlaybackDecompressor{VfwOpen, VfwBegin, VfwDecompress, VfwEnd, VfwClose};
+}
+
+namespace {
+
+// A pass's decompressor: the player's, over the format copied when the movie was opened. The
+// reader's own copy is the writer's header by the time a pass runs, and the reader's frame size
+// the output's.
+struct PassDecompressor
+{
+    bool begun = false;
+    AviBitmapHeader output{}; // 32-bit bottom-up at the source size
+};
+PassDecompressor gPass;
+
+void PassClose()
+{
+    AviPlayback &p = gAviPlayback;
+    if (p.decompressor) {
+        if (gPass.begun && gPlaybackDecompressor.end) {
+            gPlaybackDecompressor.end(p.decompressor);
+        }
+        if (gPlaybackDecompressor.close) {
+            gPlaybackDecompressor.close(p.decompressor);
+        }
+        p.decompressor = nullptr;
+    }
+    gPass.begun = false;
+}
+
+int PassOpen(int width, int height)
+{
+    AviPlayback &p = gAviPlayback;
+    PassClose();
+    const auto *input = static_cast<const uint8_t *>(p.inputFormat);
+    // The movie the player opened, at the size the pass reads.
+    if (!input || !gPlaybackDecompressor.open || !gPlaybackDecompressor.begin || width <= 0
+        || height <= 0 || width > kPlaybackMaxFrameSide || height > kPlaybackMaxFrameSide
+        || width != p.frameWidth || height != p.frameHeight) {
+        return 0;
+    }
+    gPass.output = AviBitmapHeader{};
+    gPass.output.biWidth = width;
+    gPass.output.biHeight = height;
+    gPass.output.biBitCount = 32;
+    gPass.output.biSizeImage = uint32_t(width) * uint32_t(height) * 4;
+    p.decompressor = gPlaybackDecompressor.open(lc::LoadU32le(input + 16));
+    if (!p.decompressor) {
+        return 0;
+    }
+    if (gPlaybackDecompressor.begin(p.decompressor, p.inputFormat, &gPass.output) != 0) {
+        PassClose();
+        return 0;
+    }
+    gPass.begun = true;
+    return 1;
+}
+
+int PassDecompress(const uint8_t *data, int size, uint8_t *out)
+{
+    AviPlayback &p = gAviPlayback;
+    if (!gPass.begun || !p.decompressor || !data || !out || size <= 0) {
+        return 0;
+    }
+    lc::StoreU32le(static_cast<uint8_t *>(p.inputFormat) + 20, uint32_t(size));
+    return gPlaybackDecompressor.decompress(p.decompressor, p.inputFormat, data, &gPass.output, out)
+                   == 0
+               ? 1
+               : 0;
+}
+
+} // namespace
+
+void InstallPassDecompressor()
+{
+    gUiHooks.openVfwDecompressor = &PassOpen;
+    gUiHooks.vfwDecompressFrame = &PassDecompress;
+    gUiHooks.closeVfwDecompressor = &PassClose;
 }

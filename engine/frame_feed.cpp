@@ -117,6 +117,42 @@ void FeedSingleFrame(uint8_t *frame, int height, int width, int bytesPerPixel)
     std::memcpy(frame, gFrameStore.inputFrames[1], bytes);
 }
 
+namespace {
+
+// Step 3 of the pulldown removal feed: the group in slots 1..5 is rebuilt.
+int RunPulldownGroup(int *outList)
+{
+    gFrameStore.yuvActive = 0;
+    gFrameStore.rowPitch = gFrameStore.sourceWidth;
+    const ConversionOptions &o = gConversionOptions;
+    if (!o.pulldown2332To25P && !o.pulldown32To25P) {
+        RemovePulldownGroup(gFrameStore.inputFrames, outList, 2);
+        return 4;
+    }
+    return DetectPulldownPhase(gFrameStore.inputFrames, outList, 0);
+}
+
+// Step 3 of the frame-group feed.
+int RunFrameGroup(int height, int width, int bytesPerPixel)
+{
+    gFrameStore.yuvActive = 0;
+    gFrameStore.rowPitch = static_cast<uint32_t>(width);
+    gFrameStore.bytesPerPixel = static_cast<uint32_t>(bytesPerPixel);
+    return ConvertFrameGroup(gFrameStore.inputFrames, width, height, 0);
+}
+
+// frameCount frames fed end a group: its last frame stands in for the next one.
+bool CloseLastGroup(size_t bytes, int frameCount)
+{
+    if (bytes == 0 || frameCount < 5 || frameCount % 5 != 0) {
+        return false;
+    }
+    CopySlot(6, 5, bytes);
+    return true;
+}
+
+} // namespace
+
 int FeedPulldownRemoval(const uint8_t *frame, int height, int width, int bytesPerPixel,
                         int *outList, int frameNumber)
 {
@@ -132,14 +168,26 @@ int FeedPulldownRemoval(const uint8_t *frame, int height, int width, int bytesPe
     if (n % 5 != 0 || n == 0) {
         return 0;
     }
-    gFrameStore.yuvActive = 0;
-    gFrameStore.rowPitch = gFrameStore.sourceWidth;
-    const ConversionOptions &o = gConversionOptions;
-    if (!o.pulldown2332To25P && !o.pulldown32To25P) {
-        RemovePulldownGroup(gFrameStore.inputFrames, outList, 2);
-        return 4;
+    return RunPulldownGroup(outList);
+}
+
+int FinishPulldownRemoval(int height, int width, int bytesPerPixel, int *outList, int frameCount)
+{
+    if (outList == nullptr
+        || !CloseLastGroup(FeedFrameBytes(height, width, bytesPerPixel), frameCount)) {
+        return 0;
     }
-    return DetectPulldownPhase(gFrameStore.inputFrames, outList, 0);
+    SetSourceSize(height, width);
+    return RunPulldownGroup(outList);
+}
+
+int FinishFrameGroup(int height, int width, int bytesPerPixel, int frameCount)
+{
+    if (!CloseLastGroup(FeedFrameBytes(height, width, bytesPerPixel), frameCount)) {
+        return 0;
+    }
+    SetSourceSize(height, width);
+    return RunFrameGroup(height, width, bytesPerPixel);
 }
 
 int FeedFrameGroup(const uint8_t *frame, int height, int width, int bytesPerPixel, int frameNumber)
@@ -156,8 +204,5 @@ int FeedFrameGroup(const uint8_t *frame, int height, int width, int bytesPerPixe
     if (n % 5 != 0 || n == 0) {
         return 0;
     }
-    gFrameStore.yuvActive = 0;
-    gFrameStore.rowPitch = static_cast<uint32_t>(width);
-    gFrameStore.bytesPerPixel = static_cast<uint32_t>(bytesPerPixel);
-    return ConvertFrameGroup(gFrameStore.inputFrames, width, height, 0);
+    return RunFrameGroup(height, width, bytesPerPixel);
 }

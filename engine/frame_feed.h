@@ -35,3 +35,9 @@ int FeedPulldownRemoval(const uint8_t *frame, int height, int width, int bytesPe
 // frameNumber counts from 1. Returns the number of output frames (slots 1..n) when the group
 // before this frame ran, else 0; also 0 for a frame that does not fit or a number below 1.
 int FeedFrameGroup(const uint8_t *frame, int height, int width, int bytesPerPixel, int frameNumber);
+
+// The end of the stream, after frameCount frames were fed: a last group that is complete is run
+// with its last frame also as the next one (no frame follows it). Results as for the feeds; 0
+// when the frames fed end inside a group, which gives no output.
+int FinishPulldownRemoval(int height, int width, int bytesPerPixel, int *outList, int frameCount);
+int FinishFrameGroup(int height, int width, int bytesPerPixel, int frameCount);

@@ -566,8 +566,8 @@ constexpr int kWalkFailed = -1;
 constexpr int kWalkEnded = -2; // the end of the data (remaining audio: done)
 
 // Walks the movi lists and AVIX forms from the sequential position until a video chunk (Frames:
-// returns its size, or 0 when it did not fit the buffer; an empty chunk gives the last frame) or the end. On a failure the counters
-// and the position are as they were before the failed chunk.
+// returns its size, or 0 when it did not fit the buffer; an empty chunk gives the last frame) or
+// the end. On a failure the counters and the position are as they were before the failed chunk.
 int64_t WalkMovi(Walk mode, uint8_t *buffer, int bufferSize)
 {
     // Seeking moves the handle; sequential reading goes on from its own place.
@@ -899,8 +899,8 @@ int AviOpenRead(const char *path, uint32_t *totalFrames, int *isExtended)
         }
     } closeLog;
 
-    // 3. Open read-write.
-    S.fd = path ? lc::FileOpen(path, lc::FileMode::ReadWrite) : lc::kNoFile;
+    // 3. Open. The reader never writes: read-only, so movies on read-only discs and mounts open.
+    S.fd = path ? lc::FileOpen(path, lc::FileMode::Read) : lc::kNoFile;
     if (S.fd == lc::kNoFile) {
         S.resultCode = kAviOpenCannotOpen;
         return S.resultCode;

@@ -14,8 +14,12 @@ constexpr uint8_t kSyncByte = 0x47;
 constexpr int kProbeBytes = 1023;
 constexpr int kProbeStarts = 460; // sync at i, i + 188 and i + 376 for some i below this
 constexpr int kMaxPacketsCounted = 4096;
-constexpr uint32_t kAudioStartCode = 0x000001C0; // PES of the first MPEG audio stream
 constexpr uint32_t kVideoStartCode = 0x000001E0;
+// PES stream ids of MPEG audio.
+constexpr uint8_t kFirstAudioStream = 0xC0;
+constexpr uint8_t kLastAudioStream = 0xDF;
+// The longest PES header: 9 bytes and 255 of header data (MPEG-2 syntax).
+constexpr int kMaxPesHeader = 9 + 255;
 
 // The packet header word: transport error indicator, payload unit start indicator, PID.
 constexpr uint16_t kTransportError = 0x8000;
@@ -106,22 +110,192 @@ uint32_t ReadBe32(const uint8_t *p)
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
-// The PTS of a PES header at the start of a payload of n bytes, when the payload begins with
-// startCode. Only the bytes of this payload are looked at. Returns false without the start code;
-// pts is left alone when the header carries none.
-bool ReadPesStart(const uint8_t *payload, int n, uint32_t startCode, uint32_t *pts)
+// The low 32 bits of a 33-bit time stamp in its five bytes.
+uint32_t ReadTimeStamp(const uint8_t *p)
 {
-    if (n < 4 || ReadBe32(payload) != startCode) {
+    uint32_t mid = uint32_t(p[1]) << 8 | p[2];
+    uint32_t low = uint32_t(p[3]) << 8 | p[4];
+    return (uint32_t(p[0] & 0x0E) << 29) | ((mid & 0xFFFE) << 14) | (low >> 1);
+}
+
+bool IsAudioStart(const uint8_t *p, int n)
+{
+    return n >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] >= kFirstAudioStream
+           && p[3] <= kLastAudioStream;
+}
+
+bool IsVideoStart(const uint8_t *p, int n)
+{
+    return n >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 1 && (p[3] & 0xF0) == 0xE0;
+}
+
+// The video PES header at the start of a payload of n bytes: its PTS, when it has one. Only the
+// bytes of this payload are looked at; false without the start code.
+bool ReadVideoStart(const uint8_t *payload, int n, uint32_t *pts)
+{
+    if (n < 4 || ReadBe32(payload) != kVideoStartCode) {
         return false;
     }
     // Start code, PES length, then an MPEG-2 header: '10' marker byte, flags, header length.
-    if (n >= 9 && (payload[6] & 0xC0) == 0x80 && payload[7] >= 0x80 && n >= 14) {
-        const uint8_t *p = payload + 9;
-        uint32_t mid = uint32_t(p[1]) << 8 | p[2];
-        uint32_t low = uint32_t(p[3]) << 8 | p[4];
-        *pts = (uint32_t(p[0] & 0x0E) << 29) | ((mid & 0xFFFE) << 14) | (low >> 1);
+    if (n >= 14 && (payload[6] & 0xC0) == 0x80 && payload[7] >= 0x80) {
+        *pts = ReadTimeStamp(payload + 9);
     }
     return true;
+}
+
+// The length of the audio PES header at the start of b (n bytes so far): 0 while more bytes are
+// needed, -1 when the bytes are no MPEG audio PES header. Takes the MPEG-2 syntax and the
+// MPEG-1 one (stuffing, buffer size, time stamps). *pts is set when the header carries one.
+int AudioPesHeaderLength(const uint8_t *b, int n, uint32_t *pts)
+{
+    if (n < 4) {
+        return 0;
+    }
+    if (!IsAudioStart(b, n)) {
+        return -1;
+    }
+    if (n < 7) {
+        return 0;
+    }
+    int length = 0;
+    if ((b[6] & 0xC0) == 0x80) {
+        if (n < 9) {
+            return 0;
+        }
+        length = 9 + b[8];
+        if (n < length) {
+            return 0;
+        }
+        if ((b[7] & 0x80) && b[8] >= 5) {
+            *pts = ReadTimeStamp(b + 9);
+        }
+    } else {
+        constexpr int kMaxStuffing = 16;
+        int at = 6;
+        while (at < n && b[at] == 0xFF && at < 6 + kMaxStuffing) {
+            ++at;
+        }
+        if (at + 1 >= n) {
+            return 0;
+        }
+        if ((b[at] & 0xC0) == 0x40) {
+            at += 2; // buffer scale and size
+        }
+        if (at >= n) {
+            return 0;
+        }
+        int stamps = (b[at] & 0xF0) == 0x20 ? 5 : (b[at] & 0xF0) == 0x30 ? 10 : 0;
+        if (stamps == 0 && b[at] != 0x0F) {
+            return -1;
+        }
+        length = at + (stamps ? stamps : 1);
+        if (n < length) {
+            return 0;
+        }
+        if (stamps) {
+            *pts = ReadTimeStamp(b + at);
+        }
+    }
+    // The declared packet length must hold the header.
+    int declared = b[4] << 8 | b[5];
+    if (declared != 0 && declared + 6 < length) {
+        return -1;
+    }
+    return length;
+}
+
+// The audio PID's PES packets cut down to their payloads, across transport packets.
+struct PesCutter
+{
+    enum class Part { Header, Body, Junk } part = Part::Junk;
+    uint8_t header[kMaxPesHeader] = {};
+    int headerFill = 0;
+    int64_t bodyLeft = -1; // payload bytes the PES packet still declares; -1 unbounded
+    bool firstHeaderRead = false;
+
+    void StartPacket()
+    {
+        part = Part::Header;
+        headerFill = 0;
+        bodyLeft = -1;
+    }
+
+    // Hands the elementary-stream bytes of one transport payload to write (data, count); the
+    // first header's PTS, when it has one, goes to *firstPts.
+    template <typename Write> void Cut(const uint8_t *p, int n, uint32_t *firstPts, Write write)
+    {
+        if (part == Part::Header) {
+            int take = n < kMaxPesHeader - headerFill ? n : kMaxPesHeader - headerFill;
+            std::memcpy(header + headerFill, p, size_t(take));
+            headerFill += take;
+            uint32_t pts = *firstPts;
+            int length = AudioPesHeaderLength(header, headerFill, &pts);
+            if (length == 0 && headerFill < kMaxPesHeader) {
+                return; // the header goes on in the next packet
+            }
+            if (length <= 0) {
+                part = Part::Junk; // nothing of it until the next PES packet
+                return;
+            }
+            if (!firstHeaderRead) {
+                firstHeaderRead = true;
+                *firstPts = pts;
+            }
+            int declared = header[4] << 8 | header[5];
+            bodyLeft = declared ? declared + 6 - length : -1;
+            part = Part::Body;
+            // What of this payload lies behind the header.
+            int used = take - (headerFill - length);
+            p += used;
+            n -= used;
+        }
+        if (part != Part::Body || n <= 0) {
+            return;
+        }
+        if (bodyLeft >= 0 && n > bodyLeft) {
+            n = int(bodyLeft); // bytes behind the declared end are not audio
+        }
+        if (bodyLeft >= 0) {
+            bodyLeft -= n;
+        }
+        if (n > 0) {
+            write(p, n);
+        }
+    }
+};
+
+// The payload of a packet whose header word and control byte were read: the other 184 bytes
+// are read into body, and the payload's offset and size in it are returned through at and size
+// (size 0: none). A packet whose adaptation field claims more than the packet holds has no
+// payload; damaged is then set. randomAccess: the adaptation field's indicator.
+void ReadPacketBody(uint8_t control, uint8_t *body, int *got, int *at, int *size,
+                    bool *randomAccess, bool *damaged)
+{
+    constexpr int kBody = kPacketSize - 4;
+    *got = TsRead(body, kBody);
+    *at = 0;
+    *size = 0;
+    *randomAccess = false;
+    *damaged = false;
+    int adaptation = (control >> 4) & 3;
+    if (adaptation == 0) {
+        return;
+    }
+    if (adaptation >= 2) {
+        int length = body[0];
+        if (length > kBody - 1) {
+            *damaged = true;
+            return;
+        }
+        // Only the random access indicator is used; the length alone says how far to skip, so
+        // bad PCR flags cannot reach into the payload.
+        if (length > 0) {
+            *randomAccess = (body[1] & 0x40) != 0;
+        }
+        *at = 1 + length;
+    }
+    // As far as the file holds it.
+    *size = *got > *at ? *got - *at : 0;
 }
 
 } // namespace
@@ -157,37 +331,51 @@ int TsProbePids()
         return 0;
     }
 
-    // 2. Count the packets with payload of each PID.
+    // 2. Count the packets with payload of each PID, and note the PIDs on which PES packets of
+    // MPEG audio or video start.
     std::memset(s.packetCounts, 0, sizeof s.packetCounts);
+    std::memset(s.carriesAudio, 0, sizeof s.carriesAudio);
+    std::memset(s.carriesVideo, 0, sizeof s.carriesVideo);
     int counted = 0;
     uint16_t word = 0;
     uint8_t control = 0;
+    uint8_t body[kPacketSize];
     while (counted < kMaxPacketsCounted && NextPacket(&word, &control)) {
         int adaptation = (control >> 4) & 3;
         int pid = word & kPidMask;
+        int read = 0, at = 0, size = 0;
+        bool randomAccess = false, damaged = false;
+        ReadPacketBody(control, body, &read, &at, &size, &randomAccess, &damaged);
         if ((adaptation == 1 || adaptation == 3) && pid < kTransplitPidCount) {
             ++s.packetCounts[pid];
             ++counted;
+            if (word & kPayloadUnitStart) {
+                s.carriesAudio[pid] |= IsAudioStart(body + at, size);
+                s.carriesVideo[pid] |= IsVideoStart(body + at, size);
+            }
         }
-        TsSkip(kPacketSize - 4);
     }
 
-    // 3. Video: the most packets, ties to the later PID. Every PID that was once the running
-    // best leaves the audio choice.
+    // 3. Video: the most packets, ties to the later PID; of the PIDs that carry video when there
+    // are any, so that sound of a higher rate than the picture is not taken for it.
+    bool anyVideo = false;
+    for (bool v : s.carriesVideo) {
+        anyVideo |= v;
+    }
     int32_t best = 0;
     s.videoPid = 0;
     for (int pid = 0; pid < kTransplitPidCount; ++pid) {
-        if (s.packetCounts[pid] >= best) {
+        if ((!anyVideo || s.carriesVideo[pid]) && s.packetCounts[pid] >= best) {
             s.videoPid = pid;
             best = s.packetCounts[pid];
-            s.packetCounts[pid] = -1;
         }
     }
-    // 4. Audio: the most of the rest, ties to the earlier PID.
+    // 4. Audio: of the other PIDs that carry MPEG audio, the most packets, ties to the earlier
+    // PID. Tables (PAT, SDT) and other streams carry none, whatever their PIDs.
     best = 0;
     s.audioPid = 0;
     for (int pid = 0; pid < kTransplitPidCount; ++pid) {
-        if (s.packetCounts[pid] > best) {
+        if (pid != s.videoPid && s.carriesAudio[pid] && s.packetCounts[pid] > best) {
             s.audioPid = pid;
             best = s.packetCounts[pid];
         }
@@ -206,7 +394,18 @@ void TsDemuxAudio(int audioPid)
     int64_t totalBytes = 0;
     bool audioStarted = false;
     bool videoStarted = false;
-    uint8_t payload[kPacketSize];
+    PesCutter cutter;
+    auto write = [&](const uint8_t *p, int n) {
+        if (s.writeFailed) {
+            return;
+        }
+        if (lc::FileWrite(s.output, p, size_t(n)) != n) {
+            s.writeFailed = true;
+        } else {
+            totalBytes += n;
+        }
+    };
+    uint8_t body[kPacketSize];
     uint16_t word = 0;
     uint8_t control = 0;
     for (;;) {
@@ -214,53 +413,34 @@ void TsDemuxAudio(int audioPid)
         if (!NextPacket(&word, &control)) {
             break;
         }
-        int adaptation = (control >> 4) & 3;
-        if (adaptation == 0) {
-            TsSkip(kPacketSize - 4);
-            continue;
+        // 4. The adaptation field. One that claims more than the packet holds spoils only its
+        // own packet: it is passed over and the extraction goes on.
+        int got = 0, at = 0, size = 0;
+        bool randomAccess = false, damaged = false;
+        ReadPacketBody(control, body, &got, &at, &size, &randomAccess, &damaged);
+        if (damaged) {
+            std::printf("Header size exceeds packet size\n");
         }
-        int payloadSize = kPacketSize - 4;
-        // 4. The adaptation field; only its random access indicator is used. Its length alone
-        // says how far to skip, so bad PCR flags cannot reach into the payload.
-        bool randomAccess = false;
-        if (adaptation >= 2) {
-            int length = TsReadByte();
-            if (length > kPacketSize - 5) {
-                std::printf("Header size exceeds packet size\n");
-                break;
-            }
-            payloadSize = kPacketSize - 5 - length;
-            if (length > 0) {
-                uint8_t flags = TsReadByte();
-                randomAccess = (flags & 0x40) != 0;
-                TsSkip(length - 1);
-            }
-            if (payloadSize == 0) {
-                continue;
-            }
-        }
-        // The payload, as far as the file holds it.
-        int got = TsRead(payload, payloadSize);
+        const uint8_t *payload = body + at;
         int pid = word & kPidMask;
-        bool unitStart = (word & kPayloadUnitStart) != 0 || randomAccess;
-        if (pid == audioPid) {
-            // 5. Audio starts at its first PES packet of stream 0xC0; from then on every payload
-            // is copied unchanged, PES headers included.
-            if (!audioStarted && unitStart
-                && ReadPesStart(payload, got, kAudioStartCode, &s.audioPts)) {
+        bool pesStart = (word & kPayloadUnitStart) != 0;
+        if (size > 0 && pid == audioPid) {
+            // 5. Audio starts at its first PES packet of MPEG audio; from then on the payloads
+            // of its PES packets are written, each header skipped by its own length.
+            if (!audioStarted && (pesStart || randomAccess) && IsAudioStart(payload, size)) {
                 audioStarted = true;
+                pesStart = true;
             }
-            if (audioStarted && got > 0 && !s.writeFailed) {
-                if (lc::FileWrite(s.output, payload, size_t(got)) != got) {
-                    s.writeFailed = true;
-                } else {
-                    totalBytes += got;
+            if (audioStarted) {
+                if (pesStart) {
+                    cutter.StartPacket();
                 }
+                cutter.Cut(payload, size, &s.audioPts, write);
             }
-        } else if (pid == s.videoPid) {
+        } else if (size > 0 && pid == s.videoPid) {
             // 6.
-            if (!videoStarted && unitStart
-                && ReadPesStart(payload, got, kVideoStartCode, &s.videoPts)) {
+            if (!videoStarted && (pesStart || randomAccess)
+                && ReadVideoStart(payload, size, &s.videoPts)) {
                 videoStarted = true;
             }
         }
@@ -304,6 +484,10 @@ int TransplitMain(int argc, char **argv)
         return -1;
     }
     TsDemuxAudio(audioPid);
-    // Audio that could not be written is no audio, whatever the offset.
-    return s.writeFailed ? -1 : s.result;
+    // Audio that could not be written is no audio, whatever the offset. -1 tells the caller
+    // there is none, so a true offset of -1 ms is given as 0: 1 ms off rather than silent.
+    if (s.writeFailed) {
+        return -1;
+    }
+    return s.result == -1 ? 0 : s.result;
 }

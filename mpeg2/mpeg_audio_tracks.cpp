@@ -24,6 +24,28 @@ uint8_t gPacketBytes[65536];
 const int16_t kZeros[kSilenceChunk / 2] = {};
 int16_t gPcmWork[65536 / 2];
 
+// LPCM of the run: the format byte of its header, and the bytes of a sample group that a packet
+// left unfinished. Samples come in groups of two stereo frames: the top 16 bits of each sample,
+// big-endian, frame by frame, then the lower bits of all four (none for 16-bit samples).
+constexpr int kLpcmMaxGroup = 12; // 24-bit stereo
+int gLpcmFormat = -1;
+uint8_t gLpcmCarry[kLpcmMaxGroup];
+int gLpcmCarryBytes = 0;
+
+// Bytes of one group for a format byte: quantisation (bits 7-6: 16, 20, 24 bits), rate (bits
+// 5-4: 0 is 48 kHz) and channels - 1 (bits 2-0). 0 for what the output cannot take: sound other
+// than 48 kHz stereo, or the reserved quantisation.
+int LpcmGroupBytes(int format)
+{
+    const int quantisation = format >> 6 & 3;
+    const int rate = format >> 4 & 3;
+    const int channels = (format & 7) + 1;
+    if (rate != 0 || channels != 2 || quantisation == 3) {
+        return 0;
+    }
+    return quantisation == 0 ? 8 : quantisation == 1 ? 10 : 12;
+}
+
 bool Armed()
 {
     return gMpegDecoderControl.audioArmed.load() != 0
@@ -148,9 +170,10 @@ void HandleAc3Packet(int t)
     tr.started = 1;
 }
 
-// LPCM sub-stream 0xA0: 16-bit big-endian stereo at 48000 Hz whatever its header says. It goes
-// to the output movie's sound and, complete with its lead, to "decode.wav".
-void HandleLpcmPacket()
+// LPCM sub-stream 0xA0 at 48000 Hz stereo, 16, 20 or 24 bits, as 16-bit samples (the top 16
+// bits of each). It goes to the output movie's sound and, complete with its lead, to
+// "decode.wav". Other formats are refused once for the run: no sound rather than noise.
+void HandleLpcmPacket(int format)
 {
     MpegAudioTrack &tr = gMpegPcmTrack;
     if (!tr.started) {
@@ -158,6 +181,12 @@ void HandleLpcmPacket()
             return;
         }
         tr.open = 1;
+        if (LpcmGroupBytes(format) == 0) {
+            gMpegStreamInfo.lpcmRefused = 1;
+            DebugTrace("LPCM format 0x%02x not taken\n", format);
+            return;
+        }
+        gLpcmFormat = format;
         lc::CopyText(tr.fileName, "decode.wav");
         FILE *f = std::fopen(tr.fileName, "wb");
         if (!f) {
@@ -173,14 +202,42 @@ void HandleLpcmPacket()
             WriteSilence(tr, nullptr, 0, f);
         }
     }
-    int n = ReadPacketBytes() & ~1;
+    // A packet of another format cannot join the run's sound.
+    if (format != gLpcmFormat) {
+        return;
+    }
+    const int group = LpcmGroupBytes(format);
+    int n = ReadPacketBytes();
     const uint8_t *src = gPacketBytes;
     uint8_t *dst = reinterpret_cast<uint8_t *>(gPcmWork);
-    for (int i = 0; i < n; i += 2) {
-        dst[i] = src[i + 1];
-        dst[i + 1] = src[i];
+    int out = 0;
+    // Top halves of the two frames of each group, byte-swapped to little-endian.
+    auto convert = [&](const uint8_t *g) {
+        for (int i = 0; i < 8; i += 2) {
+            dst[out + i] = g[i + 1];
+            dst[out + i + 1] = g[i];
+        }
+        out += 8;
+    };
+    int at = 0;
+    if (gLpcmCarryBytes > 0) {
+        int take = group - gLpcmCarryBytes < n ? group - gLpcmCarryBytes : n;
+        std::memcpy(gLpcmCarry + gLpcmCarryBytes, src, size_t(take));
+        gLpcmCarryBytes += take;
+        at = take;
+        if (gLpcmCarryBytes == group) {
+            convert(gLpcmCarry);
+            gLpcmCarryBytes = 0;
+        }
     }
-    DeliverDecoded(tr, dst, n, nullptr, 0, tr.wavFile);
+    for (; at + group <= n; at += group) {
+        convert(src + at);
+    }
+    if (at < n) {
+        gLpcmCarryBytes = n - at;
+        std::memcpy(gLpcmCarry, src + at, size_t(gLpcmCarryBytes));
+    }
+    DeliverDecoded(tr, dst, out, nullptr, 0, tr.wavFile);
     tr.started = 1;
 }
 
@@ -207,6 +264,9 @@ void ResetMpegAudioTracks()
     pcm.fileName[0] = 0;
     pcm.pending = 0;
     pcm.totalBytes = 0;
+    gLpcmFormat = -1;
+    gLpcmCarryBytes = 0;
+    gMpegStreamInfo.lpcmRefused = 0;
 }
 
 int64_t AudioLeadBytes(uint32_t audioPts, uint32_t videoPts)
@@ -261,9 +321,13 @@ void DemuxPrivateStream1()
         HandleAc3Packet(id - 0x80);
     } else if (id >= 0xA0 && id <= 0xA7 && lastPass) {
         gMpegStreamInfo.audioKind = 2;
-        SkipInputBytes(6);
+        // Frame count, first access unit pointer, emphasis and frame number, the format,
+        // dynamic range.
+        SkipInputBytes(4);
+        int format = GetInputByte();
+        SkipInputBytes(1);
         if (id == 0xA0) {
-            HandleLpcmPacket();
+            HandleLpcmPacket(format);
         }
     } else if (id >= 0x88 && id <= 0x8F) {
         gMpegStreamInfo.audioKind = 4;

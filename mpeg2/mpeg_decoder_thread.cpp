@@ -1,6 +1,7 @@
 #include "mpeg2/mpeg_decoder_thread.h"
 
 #include <cstdio>
+#include <limits>
 
 #include "engine/conversion_options.h"
 #include "mpeg2/internal/demux_audio.h"
@@ -72,11 +73,11 @@ void PositionAndInit(int64_t offset)
 void Run()
 {
     MpegDecoderControl &c = Ctl();
-    MpegInputFiles &in = gMpegInputFiles;
-    // 2. Range of a whole-file run.
+    // 2. Range of a whole-file run: it ends at the end of the data, so that an I picture in the
+    // last sectors and the pictures after it are decoded too.
     if (c.locateMode.load() == 3) {
         c.startOffset = 0;
-        c.endOffset = EndOffsetOf(in.fileLength);
+        c.endOffset = std::numeric_limits<int64_t>::max();
     }
     const bool repositions = c.seekPercent.load() == 0 || c.locateMode.load() == 2;
     // 3. Full start-up: stream kind, first sequence header, frames and window.
@@ -228,6 +229,9 @@ void OpenMpegAndStartDecoder(const char *path)
         gMpegAudioSink.resetAc3OutputLevel();
     }
     gMpegStreamInfo.streamKind = 0;
+    // Nothing of the previous stream's rate may pass for this one's before its header is read.
+    gMpegStreamInfo.frameRateCode = 0;
+    gMpegStreamInfo.frameRate = 0.0;
     gMpegPreviewFrameNumber = 1;
     c.sequenceSeen = 0;
     // 7. The thread.
@@ -315,7 +319,7 @@ void ResetMpegInputFile()
 
 double MpegFrameRate()
 {
-    return double(gMpegStreamInfo.frameRate.load());
+    return gMpegStreamInfo.frameRate.load();
 }
 
 int IsMpegDecoderRunning()
@@ -403,6 +407,17 @@ void MpegDecoderThread(void *)
     ResetPictureDecoder();
     try {
         Run();
+        // The end of the data of a whole-file run: the picture held back for display goes out,
+        // then the output stage's last group. The hand-over must not take the end for a failure.
+        if (c.locateMode.load() == 3 && c.faultCode.load() == kMpegFaultEndOfData
+            && gMpegInputFiles.dataEnded && !StopRequested()) {
+            c.faultCode = 0;
+            HandOverLastPicture();
+            if (gMpegPictureSink.finishStream) {
+                gMpegPictureSink.finishStream();
+            }
+            RaiseMpegFault(kMpegFaultEndOfData);
+        }
         // 11. End of every run.
         CloseOutputs();
     } catch (const DecoderThreadExit &) {

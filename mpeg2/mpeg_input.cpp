@@ -20,9 +20,27 @@ bool InputEnded()
     return gMpegDecoderControl.faultCode.load(std::memory_order_relaxed) >= kMpegFaultEndOfData;
 }
 
+// No more bytes of the file: the demultiplexer's searches stop here.
+bool SourceExhausted()
+{
+    return gMpegInputFiles.dataEnded || InputEnded();
+}
+
 bool IsSystemStream()
 {
     return gMpegStreamInfo.streamKind.load(std::memory_order_relaxed) != 0;
+}
+
+// After the end of the data the bit reader gets the guard's zero bytes, then fault 98.
+uint8_t GuardByte()
+{
+    MpegInputFiles &in = gMpegInputFiles;
+    if (in.guardBytesGiven < kMpegEndGuardBytes) {
+        ++in.guardBytesGiven;
+    } else if (!InputEnded()) {
+        InputReadFailed();
+    }
+    return 0;
 }
 
 // The next byte of the video payload: for program and transport streams the demultiplexer moves
@@ -32,13 +50,14 @@ uint8_t NextPayloadByte()
     MpegInputFiles &in = gMpegInputFiles;
     if (IsSystemStream()) {
         while (in.readPos >= in.packetEnd) {
-            if (InputEnded()) {
-                return 0;
+            if (SourceExhausted()) {
+                return GuardByte();
             }
             DemuxNextPacket();
         }
     }
-    return GetInputByte();
+    uint8_t b = GetInputByte();
+    return in.dataEnded ? GuardByte() : b;
 }
 
 } // namespace
@@ -51,6 +70,9 @@ void PositionMpegInput(int64_t offset)
     }
     int64_t at = lc::FileSeek(in.fileHandle, offset, SEEK_SET);
     in.filePosition = at < 0 ? 0 : at;
+    in.lastSectorRead = false;
+    in.dataEnded = false;
+    in.guardBytesGiven = 0;
 }
 
 void InitializeInputBuffer()
@@ -79,7 +101,8 @@ void DetectTransportStream()
     int got = 0;
     while (got < kDetectBytes) {
         uint8_t b = GetInputByte();
-        if (gMpegDecoderControl.faultCode.load(std::memory_order_relaxed) != 0) {
+        if (gMpegDecoderControl.faultCode.load(std::memory_order_relaxed) != 0
+            || gMpegInputFiles.dataEnded) {
             break;
         }
         head[got++] = b;
@@ -102,7 +125,7 @@ uint8_t GetInputByte()
 {
     MpegInputFiles &in = gMpegInputFiles;
     while (in.readPos >= kMpegSectorBytes) {
-        if (InputEnded()) {
+        if (SourceExhausted()) {
             return 0;
         }
         RefillInputBuffer();
@@ -126,14 +149,28 @@ void SkipInputBytes(int64_t n)
 void RefillInputBuffer()
 {
     MpegInputFiles &in = gMpegInputFiles;
+    if (in.lastSectorRead) {
+        in.dataEnded = true;
+        in.bytesRead = 0;
+        return;
+    }
     int64_t n = lc::FileRead(in.fileHandle, in.readBuffer, kMpegSectorBytes);
     in.bytesRead = n < 0 ? 0 : int(n);
-    if (n != kMpegSectorBytes) {
-        // The last partial sector is never decoded.
+    if (n < 0) {
         InputReadFailed();
         return;
     }
-    in.filePosition += kMpegSectorBytes;
+    if (n != kMpegSectorBytes) {
+        // The last partial sector is decoded like the others; the zeros behind its bytes are
+        // what a padded stream would hold.
+        std::memset(in.readBuffer + in.bytesRead, 0, size_t(kMpegSectorBytes - in.bytesRead));
+        in.lastSectorRead = true;
+        if (in.bytesRead == 0) {
+            in.dataEnded = true;
+            return;
+        }
+    }
+    in.filePosition += in.bytesRead;
     in.readPos -= kMpegSectorBytes;
     if (in.readPos < 0) {
         in.readPos = 0;
@@ -141,7 +178,7 @@ void RefillInputBuffer()
     if (IsSystemStream()) {
         in.packetEnd -= kMpegSectorBytes;
     } else {
-        in.elementaryBytes += kMpegSectorBytes;
+        in.elementaryBytes += uint32_t(in.bytesRead);
     }
 }
 
@@ -208,11 +245,11 @@ void NextTransportPacket()
     for (;;) {
         // 1. Sync byte; anything else between packets is skipped byte by byte.
         while (GetInputByte() != 0x47) {
-            if (InputEnded()) {
+            if (SourceExhausted()) {
                 return;
             }
         }
-        if (InputEnded()) {
+        if (SourceExhausted()) {
             return;
         }
         // 2. PID; a packet flagged as damaged is skipped whole.
@@ -230,31 +267,23 @@ void NextTransportPacket()
             continue;
         }
         if (control >= 2) {
+            // The field's length alone says how far to skip: flags that claim more (a PCR in a
+            // short field) cannot reach into the payload, and a length beyond the packet spoils
+            // only this packet, not the next.
             int length = GetInputByte();
-            if (length == 0) {
-                payload = kTsPacketBytes - 5;
-            } else {
-                int flags = GetInputByte();
-                int used = 1;
-                if (flags & 0x10) {
-                    SkipInputBytes(6);
-                    used += 6;
-                }
-                if (flags & 0x08) {
-                    SkipInputBytes(6);
-                    used += 6;
-                }
-                SkipInputBytes(length - used);
-                payload = kTsPacketBytes - 5 - length;
+            if (length > kTsPacketBytes - 5) {
+                length = kTsPacketBytes - 5;
             }
+            SkipInputBytes(length);
+            payload = kTsPacketBytes - 5 - length;
             if (payload <= 0) {
-                if (InputEnded()) {
+                if (SourceExhausted()) {
                     return;
                 }
                 continue;
             }
         }
-        if (InputEnded()) {
+        if (SourceExhausted()) {
             return;
         }
         // 4. The video payload goes to the bit reader as it is; others are skipped.
@@ -281,12 +310,12 @@ void DemuxNextPacket()
             code = (code << 8) | GetInputByte();
         }
         while ((code & 0xFFFFFF00u) != 0x100u) {
-            if (InputEnded()) {
+            if (SourceExhausted()) {
                 return;
             }
             code = (code << 8) | GetInputByte();
         }
-        if (InputEnded()) {
+        if (SourceExhausted()) {
             return;
         }
         dx.lastStartCode = code;

@@ -5,6 +5,9 @@
 #include "platform/sys/file.h"
 
 constexpr int kMpegSectorBytes = 2048;
+// Zero bytes after the end of the data, so that the bit reader's look-ahead lets the last picture
+// finish before the end becomes a fault.
+constexpr int kMpegEndGuardBytes = 64;
 constexpr int kMpegFileNameBytes = 260;
 
 // The MPEG-2 input read as one stream. The list always holds one file; a handle of kNoFile means
@@ -26,6 +29,13 @@ struct MpegInputFiles
     // both move back by 2048 with every refill.
     int64_t readPos = kMpegSectorBytes;
     int64_t packetEnd = kMpegSectorBytes;
+
+    // The end of the data: the last sector was read (its missing bytes as zeros) and then
+    // nothing more; the bit reader then gets zero bytes, at most kMpegEndGuardBytes of them,
+    // before the end of data becomes fault 98. Reset by every positioning.
+    bool lastSectorRead = false;
+    bool dataEnded = false;
+    int guardBytesGiven = 0;
 
     uint16_t videoPid = 0x810;    // transport-stream PIDs
     uint16_t audioPid = 0x814;    // recorded only; transport-stream audio is taken elsewhere

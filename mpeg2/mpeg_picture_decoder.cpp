@@ -849,6 +849,7 @@ void ResetPictureDecoder()
     d.previousReference = MpegPictureRecord{};
     d.secondField = 0;
     d.pictureNumber = 0;
+    d.unfinishedReference = 0;
 }
 
 void DecodePicture()
@@ -892,6 +893,7 @@ void DecodePicture()
     }
     // 5. Fatal faults end here without hand-over.
     if (gMpegDecoderControl.faultCode.load() >= kMpegFaultEndOfData) {
+        d.unfinishedReference = reference;
         return;
     }
     // 6. Hand-over after a frame picture or a second field, in display order.
@@ -924,4 +926,17 @@ void DecodePicture()
     } else {
         ++d.pictureNumber;
     }
+    d.unfinishedReference = reference && d.secondField;
+}
+
+void HandOverLastPicture()
+{
+    MpegPictureDecoder &d = gMpegPictureDecoder;
+    if (!d.frames[0][0] || d.pictureNumber == 0) {
+        return;
+    }
+    const int held = d.unfinishedReference ? d.forward : d.backward;
+    const MpegPictureRecord &record = d.unfinishedReference ? d.previousReference : d.lastReference;
+    const uint8_t *const planes[3] = {d.frames[held][0], d.frames[held][1], d.frames[held][2]};
+    StoreFrame(planes, record, d.pictureNumber - 1);
 }

@@ -29,6 +29,9 @@ struct MpegPictureDecoder
     MpegPictureRecord previousReference;
     int secondField = 0;   // between the two fields of a field-picture frame
     int pictureNumber = 0; // whole frames decoded in this run
+    // The last reference frame was not finished (cut off by the end of the data, or its second
+    // field never came): the reference before it is the one still due for display.
+    int unfinishedReference = 0;
 };
 
 extern MpegPictureDecoder gMpegPictureDecoder;
@@ -43,3 +46,6 @@ void ResetPictureDecoder();
 // Decodes the picture whose header GetHeader has just read and hands over at most one frame, in
 // display order, through StoreFrame.
 void DecodePicture();
+// At the end of a whole-file run's data: hands over the reference frame still due for display
+// (DecodePicture hands each reference over only when the next one is decoded).
+void HandOverLastPicture();

@@ -27,6 +27,9 @@ struct MpegPictureSink
     // is 0 for the first picture of a run.
     void (*prepareFrame)(const uint8_t *const planes[3], const MpegPictureRecord &record,
                          int pictureIndex) = nullptr;
+    // The data of a whole-file run have ended and every picture was handed over: the stage runs
+    // what it still holds (a complete last group). Called before closeOutputs.
+    void (*finishStream)() = nullptr;
     // End of a decoder run: flush and close the audio outputs, finish the video output.
     void (*closeOutputs)() = nullptr;
 };

@@ -12,8 +12,10 @@ struct MpegStreamInfo
     std::atomic<int> verticalSize{0}; // below 600 is standard definition
     std::atomic<int> frameRateCode{0};
     std::atomic<int> progressiveSequence{0};
-    std::atomic<int> chromaFormat{0};   // 1 4:2:0, 2 4:2:2, 3 4:4:4
-    std::atomic<float> frameRate{0.0f}; // frames/s; set only by a sequence extension
+    std::atomic<int> chromaFormat{0}; // 1 4:2:0, 2 4:2:2, 3 4:4:4
+    // frames/s, exact as the stream codes it (59.94 is 60000/1001); set only by a sequence
+    // extension
+    std::atomic<double> frameRate{0.0};
 
     // --- decoder geometry, from the first sequence header of a run's start-up ---
     std::atomic<int> codedWidth{0};  // 16 x macroblock columns
@@ -22,6 +24,8 @@ struct MpegStreamInfo
     // --- stream ---
     std::atomic<int> streamKind{0}; // 0 video elementary stream, 1 program stream, 2 transport
     std::atomic<int> audioKind{0};  // 0 none met, 1 AC-3, 2 LPCM, 3 MPEG audio, 4 DTS
+    // The run's LPCM was not 48 kHz stereo of 16, 20 or 24 bits: none of it was taken.
+    std::atomic<int> lpcmRefused{0};
 };
 
 extern MpegStreamInfo gMpegStreamInfo;

@@ -12,10 +12,9 @@ MpegQuantMatrices gMpegQuantMatrices;
 
 namespace {
 
-// Frame rates by frame_rate_code. 6, 7 and 8 stand for 25, 23.976 and 24: a 50 frames/s stream
-// is taken as PAL family, 59.94 and 60 as film-rate NTSC family.
+// Frame rates by frame_rate_code; -1 for the reserved codes.
 const double kFrameRates[16] = {
-    0, 24000.0 / 1001, 24, 25, 30000.0 / 1001, 30, 25, 24000.0 / 1001, 24, -1, -1, -1, -1, -1, -1,
+    0, 24000.0 / 1001, 24, 25, 30000.0 / 1001, 30, 50, 60000.0 / 1001, 60, -1, -1, -1, -1, -1, -1,
     -1};
 
 bool Ended()
@@ -46,7 +45,7 @@ void SequenceExtension()
     GetBits(1); // low delay
     int n = int(GetBits(2));
     int d = int(GetBits(5));
-    si.frameRate = float(kFrameRates[si.frameRateCode.load() & 15] * (n + 1) / (d + 1));
+    si.frameRate = kFrameRates[si.frameRateCode.load() & 15] * (n + 1) / (d + 1);
 }
 
 void QuantMatrixExtension()

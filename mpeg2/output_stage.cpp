@@ -168,6 +168,72 @@ void CopyGroupSound()
     }
 }
 
+// Mode 9, after the feed ran a group: the n frames of slots 1..n are shown and written, then the
+// group's sound is copied.
+void WriteNtscGroup(int n, int verticalSize, int extra)
+{
+    DecodedPictureState &s = gDecodedPictureState;
+    OutputStageTarget &t = gOutputStageTarget;
+    FrameStore &fs = gFrameStore;
+    for (int i = 1; i <= n; i++) {
+        const uint8_t *frame = fs.inputFrames[i];
+        if (verticalSize <= 600) {
+            ShowNtscFrame(frame);
+            t.outputHeight = NtscOutputHeight();
+        } else {
+            ShowFrameSized(frame, t.outputWidth, t.outputHeight);
+        }
+        WriteOutputFrame(frame, s.width, verticalSize <= 600 ? 0 : extra);
+        lc::SleepMs(5);
+    }
+    CopyGroupSound();
+}
+
+// Modes 4, 5, 6, once a group is complete (steps 3b-3d): the four frames of order[], at 576
+// lines for standard definition, are shown and written, then the group's sound is copied.
+void WriteGroupOfFour(const int *order, int verticalSize, int extra)
+{
+    DecodedPictureState &s = gDecodedPictureState;
+    OutputStageTarget &t = gOutputStageTarget;
+    const OutputStageDecoderLink &d = gOutputStageDecoder;
+    FrameStore &fs = gFrameStore;
+    // 3b: standard definition goes to 576 lines.
+    const bool sd = verticalSize < 600;
+    if (sd) {
+        fs.bgrOrder = 1;
+        for (int k = 0; k < 4; k++) {
+            StoreHistoryFrame(k, fs.inputFrames[order[k]]);
+        }
+        for (int k = 0; k < 4; k++) {
+            ConvertLines480To576(fs.inputFrames[order[k]], k);
+        }
+        fs.bgrOrder = 0;
+    }
+    // 3c: show and write the four frames.
+    for (int k = 0; k < 4; k++) {
+        const uint8_t *frame = fs.inputFrames[order[k]];
+        if (sd) {
+            Show576Frame(frame);
+            t.outputWidth = d.horizontalSize->load();
+            t.outputHeight = 576;
+        } else {
+            ShowFrameSized(frame, t.outputWidth, t.outputHeight);
+        }
+        WriteOutputFrame(frame, sd ? static_cast<int>(fs.sourceWidth) : s.width, sd ? 0 : extra);
+        lc::SleepMs(50);
+    }
+    // 3d: the group's sound.
+    CopyGroupSound();
+}
+
+// The coded lines below the picture, which the writers skip.
+int ExtraLines()
+{
+    const int verticalSize = gOutputStageDecoder.verticalSize->load();
+    const int height = gDecodedPictureState.height;
+    return height > verticalSize ? height - verticalSize : 0;
+}
+
 } // namespace
 
 bool AllocateDecodedPictureBuffers()
@@ -277,7 +343,6 @@ void PrepareDecodedFrame(const uint8_t *const planes[3], int /*pictureIndex*/)
 void ProcessDecodedFrame()
 {
     DecodedPictureState &s = gDecodedPictureState;
-    OutputStageTarget &t = gOutputStageTarget;
     const OutputStageDecoderLink &d = gOutputStageDecoder;
     if (!s.topFieldReady || !s.bottomFieldReady) {
         return;
@@ -285,9 +350,10 @@ void ProcessDecodedFrame()
     FrameStore &fs = gFrameStore;
     // 1: coded lines below the picture, skipped by the writers.
     const int verticalSize = d.verticalSize->load();
-    const int extra = s.height > verticalSize ? s.height - verticalSize : 0;
+    const int extra = ExtraLines();
     const int pictureNumber = s.pictureIndex + 1;
     const int mode = d.processingMode->load();
+    s.picturesHandedOver = pictureNumber;
     if (!ProcessRunning()) {
         // 2: the player: show the picture, then honour pause, step and stop.
         PreviewDecodedFrame(s.rgbFrame);
@@ -317,18 +383,7 @@ void ProcessDecodedFrame()
         const int n = FeedFrameGroup(s.rgbFrame, s.height, s.width, 3, pictureNumber);
         fs.bgrOrder = 0;
         if (n > 0) {
-            for (int i = 1; i <= n; i++) {
-                const uint8_t *frame = fs.inputFrames[i];
-                if (verticalSize <= 600) {
-                    ShowNtscFrame(frame);
-                    t.outputHeight = NtscOutputHeight();
-                } else {
-                    ShowFrameSized(frame, t.outputWidth, t.outputHeight);
-                }
-                WriteOutputFrame(frame, s.width, verticalSize <= 600 ? 0 : extra);
-                lc::SleepMs(5);
-            }
-            CopyGroupSound();
+            WriteNtscGroup(n, verticalSize, extra);
         }
     } else if (mode == 4 || mode == 5 || mode == 6) {
         // 3a, modes 4, 5, 6: four frames out of each group.
@@ -364,34 +419,7 @@ void ProcessDecodedFrame()
             fs.bgrOrder = 0;
         }
         if (complete) {
-            // 3b: standard definition goes to 576 lines.
-            const bool sd = verticalSize < 600;
-            if (sd) {
-                fs.bgrOrder = 1;
-                for (int k = 0; k < 4; k++) {
-                    StoreHistoryFrame(k, fs.inputFrames[order[k]]);
-                }
-                for (int k = 0; k < 4; k++) {
-                    ConvertLines480To576(fs.inputFrames[order[k]], k);
-                }
-                fs.bgrOrder = 0;
-            }
-            // 3c: show and write the four frames.
-            for (int k = 0; k < 4; k++) {
-                const uint8_t *frame = fs.inputFrames[order[k]];
-                if (sd) {
-                    Show576Frame(frame);
-                    t.outputWidth = d.horizontalSize->load();
-                    t.outputHeight = 576;
-                } else {
-                    ShowFrameSized(frame, t.outputWidth, t.outputHeight);
-                }
-                WriteOutputFrame(frame, sd ? static_cast<int>(fs.sourceWidth) : s.width,
-                                 sd ? 0 : extra);
-                lc::SleepMs(50);
-            }
-            // 3d: the group's sound.
-            CopyGroupSound();
+            WriteGroupOfFour(order, verticalSize, extra);
         }
     }
     // 5: progress, and the next picture starts with no field in.
@@ -512,8 +540,41 @@ void ShowFrameSized(const uint8_t *frame, int width, int height)
     Draw(frame, h);
 }
 
+void FinishDecodedStream()
+{
+    DecodedPictureState &s = gDecodedPictureState;
+    const OutputStageDecoderLink &d = gOutputStageDecoder;
+    FrameStore &fs = gFrameStore;
+    const int frames = s.picturesHandedOver;
+    s.picturesHandedOver = 0;
+    if (!ProcessRunning() || !fs.allocated || frames == 0) {
+        return;
+    }
+    // The group feeds run a group when the next one's first frame comes: the last whole group
+    // is run here. The flag-driven grouping has none left over.
+    const int mode = d.processingMode->load();
+    const int verticalSize = d.verticalSize->load();
+    if (mode == 9) {
+        fs.bgrOrder = 1;
+        const int n = FinishFrameGroup(s.height, s.width, 3, frames);
+        fs.bgrOrder = 0;
+        if (n > 0) {
+            WriteNtscGroup(n, verticalSize, ExtraLines());
+        }
+    } else if ((mode == 4 || mode == 5 || mode == 6) && s.flagCadenceCount == 0) {
+        int order[kFlagDrivenSlots] = {0, 1, 2, 3};
+        fs.bgrOrder = 1;
+        const int r = FinishPulldownRemoval(s.height, s.width, 3, order, frames);
+        fs.bgrOrder = 0;
+        if (r != 0) {
+            WriteGroupOfFour(order, verticalSize, ExtraLines());
+        }
+    }
+}
+
 void CloseStageOutputs()
 {
+    gDecodedPictureState.picturesHandedOver = 0;
     const OutputStageHooks &h = gOutputStageHooks;
     const bool finalPass = ProcessRunning() && PassesLeft() == 1;
     // 1: the audio tracks and the AVI output of a final pass.

@@ -43,8 +43,9 @@ struct DecodedPictureState
     // --- field cadence ---
     int flagCadenceCount = 0; // pictures whose field flags follow the 3:2 flag cycle
     int previousFieldFlags = 0;
-    int flagSlotsFilled = 0; // bit s: flag-driven slot s holds a picture of this run
-    int soundErrorShown = 0; // a failed sound copy was reported in this run
+    int flagSlotsFilled = 0;    // bit s: flag-driven slot s holds a picture of this run
+    int soundErrorShown = 0;    // a failed sound copy was reported in this run
+    int picturesHandedOver = 0; // pictures of this run that reached the hand-over
 };
 
 extern DecodedPictureState gDecodedPictureState;
@@ -97,6 +98,9 @@ void ShowNtscFrame(const uint8_t *frame);
 void Show576Frame(const uint8_t *frame);
 void ShowFrameSized(const uint8_t *frame, int width, int height);
 
+// The data of a whole-file run have ended: during processing, a last group that the feed
+// driver still holds complete is converted, written and given its sound.
+void FinishDecodedStream();
 // End of a decoder run: closes the outputs of a final processing pass; processingMode = 0.
 void CloseStageOutputs();
 // Processing thread: the preview keeps its left edge, goes to the top and shows the coded size.

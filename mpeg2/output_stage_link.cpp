@@ -76,5 +76,6 @@ void InstallOutputStage()
     MpegPictureSink &s = gMpegPictureSink;
     s.allocateBuffers = AllocateDecodedPictureBuffers;
     s.prepareFrame = PrepareFrame;
+    s.finishStream = FinishDecodedStream;
     s.closeOutputs = CloseStageOutputs;
 }

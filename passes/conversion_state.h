@@ -46,6 +46,7 @@ struct ConversionState
     OSType outputCodec = 0;           // four-character code of the output compressor
     // Standard compression chosen for the first movie of a run; kept for the rest of a batch.
     ComponentInstance stdCompressor = nullptr;
+    int32_t outputCreated = 0; // this movie created its temporary output ("newmovie")
 };
 
 extern ConversionState gConversionState;

@@ -80,8 +80,15 @@ void InstallMpegProcessingHooks()
 int SetUpMpegSource(int *width, int *height)
 {
     ConversionState &cs = gConversionState;
-    // a. The preview run lets go of the stream; the mode of the first pass.
+    // a. The preview run lets go of the stream. A transport stream's video is read from one
+    // fixed PID: without it there is nothing to convert, whatever else the stream holds.
     WaitForDecoderToStop();
+    if (gMpegStreamInfo.streamKind == 2 && !gMpegDecoderControl.sequenceSeen) {
+        ShowError("No video found on PID 0x810\n"
+                  "The video of a transport stream must be on PID 0x810 (2064)");
+        return 0;
+    }
+    // The mode of the first pass.
     SelectProcessingModeForMpeg();
     // b. Sound samples per picture. A stream without a sequence extension has no frame rate:
     // nothing could be retimed, so it is refused rather than divided by.
@@ -154,7 +161,9 @@ void PrepareMpegSound(CMovieWindow &window, const char *folder, Movie outputMovi
     char program[] = "transplit";
     char *splitArgs[] = {program, sourcePath, mp2Path, nullptr};
     if (TransplitMain(3, splitArgs) == -1) {
-        *soundMark = 1;
+        // No PID carries MPEG audio: the stream is converted without sound, as one whose sound
+        // could not be decoded.
+        ShowWarning("Warning: No Audio track found");
         return;
     }
     ReportProgress(kSoundProgress, 66);
@@ -224,7 +233,10 @@ int MakeMpegVideo(Movie outputMovie, int width, int height)
         control.passesLeft = control.passesLeft - 1;
     }
     ok = cs.outputIsAvi ? FreeOutputGWorld() : EndOutputVideoTrack();
-    if (gMpegStreamInfo.audioKind == 3) {
+    if (gMpegStreamInfo.lpcmRefused) {
+        ShowWarning("Warning: LPCM audio in VOB file must be 48KHz Stereo,\n"
+                    "output soundtrack will be silent");
+    } else if (gMpegStreamInfo.audioKind == 3) {
         ShowWarning("Warning: Mp2 audio in VOB file not yet supported");
     } else if (gMpegStreamInfo.audioKind == 4) {
         ShowWarning("Warning: DTS audio in VOB file not yet supported");

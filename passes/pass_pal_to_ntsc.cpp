@@ -93,7 +93,7 @@ int CMovieWindow::ProcessFramesPalToNtsc(Media outputMedia, Track, Media sourceM
         return 0;
     }
     // 7. A non-DV AVI source read by the own reader: its decompressor.
-    if (!OpenPassDecompressor()) {
+    if (!OpenPassDecompressor(width, height)) {
         return 0;
     }
 

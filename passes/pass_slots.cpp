@@ -185,9 +185,9 @@ PassSource MakePassSource(Media media, TimeValue durationLimit, CodecQ decodeQua
     return source;
 }
 
-int OpenPassDecompressor()
+int OpenPassDecompressor(int width, int height)
 {
-    if (gSourceKind.isAvi && gSourceKind.viaAviPlayer && !OpenVfwDecompressor()) {
+    if (gSourceKind.isAvi && gSourceKind.viaAviPlayer && !OpenVfwDecompressor(width, height)) {
         ShowError("Decompress error");
         return 0;
     }

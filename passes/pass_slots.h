@@ -69,9 +69,9 @@ struct PassSource
 
 // The source of this movie (SourceKind and the AVI reader's flags), read from time 0.
 PassSource MakePassSource(Media media, TimeValue durationLimit, CodecQ decodeQuality);
-// An AVI source read by the own reader: opens its decompressor. 1 ready (or none needed), 0
-// failed ("Decompress error" shown).
-int OpenPassDecompressor();
+// An AVI source read by the own reader: opens its decompressor for frames of the source size.
+// 1 ready (or none needed), 0 failed ("Decompress error" shown).
+int OpenPassDecompressor(int width, int height);
 
 // Reads the next source frame into slot s. 1 ok, 0 failed (shown).
 int ReadSlot(PassSlots &slots, PassSource &source, int s);

@@ -87,7 +87,7 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
         }
     }
     // 11. A non-DV AVI source read by the own reader: its decompressor.
-    if (!OpenPassDecompressor()) {
+    if (!OpenPassDecompressor(width, height)) {
         return 0;
     }
 

@@ -45,20 +45,9 @@ constexpr int32_t kFirstSampleBytes = 9216000;
 constexpr const char *kMemoryError =
     "Could not allocate memory\nPossible problem: system fault or memory limitation.";
 
-// Whether the compression dialog was answered in this run. A run starts with a single movie
-// (index 0), with the first batch line, or when the line numbers start again; a line refused
-// before its dialog therefore leaves the dialog to the next movie.
+// Whether the compression dialog was answered in this run; a movie refused before its dialog
+// leaves the dialog to the next movie.
 bool gCompressionChosen = false;
-int32_t gLastBatchItem = 0;
-
-void NoteRunItem()
-{
-    const int32_t item = gConversionState.batchItemIndex;
-    if (item <= 1 || item <= gLastBatchItem) {
-        gCompressionChosen = false;
-    }
-    gLastBatchItem = item;
-}
 
 // The standard compression dialog; a cancel stops the run quietly. 1 chosen, 0 cancelled.
 int RequestCompression()
@@ -117,6 +106,15 @@ void CodecText(OSType code, char (&text)[5])
     }
     text[4] = 0;
 }
+
+// The output's rate replaces the source's in SourceTiming while the output is written (the AVI
+// writer's header takes it from there); afterwards the source's own timing is back, so a second
+// Start on the same movie, and its player, see the source again.
+struct KeepSourceTiming
+{
+    SourceTiming source = gSourceTiming;
+    ~KeepSourceTiming() { gSourceTiming = source; }
+};
 
 // What ProcessMovie opened for output; every way out closes what is open.
 struct OutputFiles
@@ -190,6 +188,12 @@ TimeValue NextTrackSampleTime(Media media, TimeValue time)
     return t;
 }
 
+void StartProcessingRun()
+{
+    gCompressionChosen = false;
+    gVfwOutputState.compressorChosen = 0;
+}
+
 bool FrameFitsStore(int width, int height, bool ntscFamily)
 {
     if (width <= 0 || height <= 0) {
@@ -210,6 +214,7 @@ void CMovieWindow::ProcessMovie()
     ConversionState &cs = gConversionState;
 
     // 1. A result must get its own name before it is processed again.
+    cs.outputCreated = 0;
     control.paused = 0;
     control.stopRequested = 0;
     // The temporary output is told by its file, not only its name, so no movie overwrites
@@ -218,7 +223,7 @@ void CMovieWindow::ProcessMovie()
         ShowError("newmovie must be renamed with File->SaveAs before further processing.");
         return;
     }
-    NoteRunItem();
+    const KeepSourceTiming keepSourceTiming;
     // 2. No sound state, timecode or DVCPRO HD decoding of the previous movie.
     ResetMovieSound();
     gMxfClipState.sourceTimecodeFound = 0;
@@ -439,6 +444,7 @@ void CMovieWindow::ProcessMovie()
         OSErr err = CreateMovieFile(&spec, 0x54564f44 /* 'TVOD' */, smCurrentScript,
                                     createMovieFileDeleteCurFile, &files.fileRef, &files.movie);
         files.fileOpen = err == noErr;
+        cs.outputCreated = files.fileOpen;
         if (CheckQtError(err, "CreateMovieFile Error\rDirectory with source movie must be "
                               "writable")) {
             finish(false);
@@ -538,6 +544,7 @@ void CMovieWindow::ProcessMovie()
             }
         }
         files.aviOpen = begun != 0;
+        cs.outputCreated = cs.outputCreated || files.aviOpen;
         if (mpegSource) {
             SetMpegOutputTarget();
         }

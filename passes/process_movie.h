@@ -15,3 +15,7 @@ TimeValue NextTrackSampleTime(Media media, TimeValue time);
 // Sizes the frame store can hold for a source of the given family (NTSC-family frames below
 // 576 lines are converted to 576 in place): false when the frame must be refused.
 bool FrameFitsStore(int width, int height, bool ntscFamily);
+
+// The start of a processing run: the compression choices of the run's first movie (the media
+// layer's dialog and the AVI compressor) are asked for again by the next movie that needs one.
+void StartProcessingRun();

@@ -15,6 +15,7 @@
 #include "passes/lower_hooks.h"
 #include "passes/movie_window.h"
 #include "passes/process_control.h"
+#include "passes/process_movie.h"
 #include "passes/source_kind.h"
 #include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
@@ -112,8 +113,14 @@ unsigned ProcessThreadProc(void *)
     char lastTarget[kPathBytes] = {}; // also tells whether any item reached its target name
     bool reopen = false;              // a result was handed to the timer
     state.uncompressedOutput = 0;
+    StartProcessingRun();
+    // Each item is judged by its own errors (errorShown is cleared before it); the run's final
+    // message by all of them.
+    bool runHadErrors = false;
 
     for (size_t item = 0; item < itemCount; ++item) {
+        runHadErrors = runHadErrors || control.errorShown;
+        control.errorShown = 0;
         // 1. Source name: the batch line, or the open movie's path.
         char name[kPathBytes] = {};
         if (batch) {
@@ -216,15 +223,26 @@ unsigned ProcessThreadProc(void *)
         state.dvAviOutput = state.outputIsAvi && !options.userSelectsCompression;
 
         // 11. Process the movie.
+        state.outputCreated = 0;
         movie.ProcessMovie();
+
+        // 16. Temporary output path.
+        std::string tempPath = options.userSelectsOutputFolder
+                                   ? std::string(options.outputFolder) + "/"
+                                   : std::string(movie.movieFolder);
+        tempPath += state.outputIsAvi ? "newmovie.avi" : "newmovie.mov";
 
         // 12. A stop ends the loop, even after an item that ended with an error.
         if (control.stopRequested) {
             AfxMessageBox("Processing aborted", MB_OK);
             break;
         }
-        // 13. An item with an error keeps its temporary name and gets no message.
+        // 13. An item with an error gets no message of its own. In a batch its incomplete output
+        // goes, so nothing of it is taken for a result or moved by a later item.
         if (control.errorShown) {
+            if (batch && state.outputCreated && !lc::SameFile(tempPath.c_str(), name)) {
+                lc::DeletePath(tempPath.c_str());
+            }
             continue;
         }
 
@@ -236,11 +254,6 @@ unsigned ProcessThreadProc(void *)
         // 15. The movie shown next is the result.
         gSourceKind.isAvi = state.outputIsAvi;
 
-        // 16. Temporary output path.
-        std::string tempPath = options.userSelectsOutputFolder
-                                   ? std::string(options.outputFolder) + "/"
-                                   : std::string(movie.movieFolder);
-        tempPath += state.outputIsAvi ? "newmovie.avi" : "newmovie.mov";
         if (tempPath.size() >= kPathBytes) {
             RefuseLongPath(tempPath.c_str());
             continue;
@@ -293,9 +306,12 @@ unsigned ProcessThreadProc(void *)
         lc::CopyText(lastTarget, target.c_str());
     }
 
-    // End of the run: the batch outcome, and what the timer opens.
+    // End of the run: the batch outcome, and what the timer opens. errorShown tells again whether
+    // any item of the run showed an error.
+    runHadErrors = runHadErrors || control.errorShown;
+    control.errorShown = runHadErrors ? 1 : 0;
     if (batch) {
-        if (control.errorShown) {
+        if (runHadErrors) {
             AfxMessageBox("Batch processing completed with errors", MB_OK);
         } else if (control.stopRequested) {
             AfxMessageBox("Batch processing aborted by user", MB_OK);

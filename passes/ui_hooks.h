@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 // Calls from the passes up into the application (progress dialog, guide, main frame, playback
 // window). The application installs its functions into gUiHooks at start-up; a hook left null
 // does nothing, so the passes run headless in tests. The application must not define functions
@@ -15,6 +17,12 @@ struct UiHooks
     void (*startProcessingThread)() = nullptr;
     void (*stopAviPlayback)() = nullptr;      // stops the AVI/MXF playback thread and waits
     void (*resizePlaybackWindow)() = nullptr; // refits the AVI/MXF playback window
+    // The AVI/MXF player's decompressor for a pass over the compressed AVI it opened: over the
+    // source's video format as the open copied it, decoding frames of width x height (the source
+    // size) into bottom-up B,G,R,X. open: 1 ready, 0 no decompressor for the movie or that size.
+    int (*openVfwDecompressor)(int width, int height) = nullptr;
+    int (*vfwDecompressFrame)(const uint8_t *data, int size, uint8_t *out) = nullptr; // 1 ok
+    void (*closeVfwDecompressor)() = nullptr;
 };
 
 extern UiHooks gUiHooks;

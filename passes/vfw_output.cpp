@@ -8,6 +8,7 @@
 #include "formats/avi_writer.h"
 #include "passes/conversion_state.h"
 #include "passes/process_control.h"
+#include "passes/ui_hooks.h"
 
 VfwOutputState gVfwOutputState;
 
@@ -52,8 +53,8 @@ int BeginAviVideoCompression(const char *path, uint32_t totalFrames, uint32_t sc
 {
     VfwOutputState &s = gVfwOutputState;
     COMPVARS &cv = s.compressorVars;
-    if (gConversionState.batchItemIndex < 2) {
-        // 1. The first movie of a run: the user chooses.
+    if (!s.compressorChosen) {
+        // 1. The first movie of a run that needs a compressor: the user chooses.
         ICCompressorFree(&cv);
         cv = COMPVARS{};
         cv.cbSize = kCompVarsSize;
@@ -79,6 +80,7 @@ int BeginAviVideoCompression(const char *path, uint32_t totalFrames, uint32_t sc
             s.inputFormat = BITMAPINFOHEADER{};
             s.inputFormat.biSize = 40;
         }
+        s.compressorChosen = 1;
     } else if (!gConversionState.uncompressedOutput) {
         // 2. A later batch movie reopens the first movie's compressor, without asking.
         CloseCompressor(s);
@@ -173,69 +175,26 @@ void EndAviVideoCompression()
     }
 }
 
-namespace {
-// The open source decompressor and the formats it works between.
-struct SourceDecompressor
-{
-    HIC hic = nullptr;
-    BITMAPINFOHEADER *input = nullptr; // the stream's own format (malloc)
-    BITMAPINFOHEADER output{};         // 32-bit bottom-up of the frame size
-};
-SourceDecompressor gSourceDecompressor;
-} // namespace
-
-int OpenVfwDecompressor()
+int OpenVfwDecompressor(int width, int height)
 {
     CloseVfwDecompressor();
     if (gAviReadState.isUncompressed) {
         return 1;
     }
-    SourceDecompressor &d = gSourceDecompressor;
-    void *format = nullptr;
-    AviCopyStreamFormat(&format);
-    if (!format) {
-        return 0;
-    }
-    d.input = static_cast<BITMAPINFOHEADER *>(format);
-    d.hic = ICOpen(ICTYPE_VIDEO, d.input->biCompression, ICMODE_DECOMPRESS);
-    if (!d.hic) {
-        CloseVfwDecompressor();
-        return 0;
-    }
-    d.output = BITMAPINFOHEADER{};
-    d.output.biSize = sizeof(BITMAPINFOHEADER);
-    d.output.biWidth = gAviReadState.frameWidth;
-    d.output.biHeight = gAviReadState.frameHeight;
-    d.output.biPlanes = 1;
-    d.output.biBitCount = 32;
-    d.output.biSizeImage = DWORD(d.output.biWidth) * DWORD(d.output.biHeight) * 4;
-    if (ICSendMessage(d.hic, ICM_DECOMPRESS_BEGIN, reinterpret_cast<DWORD_PTR>(d.input),
-                      reinterpret_cast<DWORD_PTR>(&d.output))
-        != ICERR_OK) {
-        CloseVfwDecompressor();
-        return 0;
-    }
-    return 1;
+    return gUiHooks.openVfwDecompressor ? gUiHooks.openVfwDecompressor(width, height) : 0;
 }
 
 int VfwDecompressFrame(const uint8_t *data, int size, uint8_t *out)
 {
-    SourceDecompressor &d = gSourceDecompressor;
-    if (!d.hic || !data || !out || size <= 0) {
+    if (!data || !out || size <= 0 || !gUiHooks.vfwDecompressFrame) {
         return 0;
     }
-    d.input->biSizeImage = DWORD(size);
-    return ICDecompress(d.hic, 0, d.input, data, &d.output, out) == ICERR_OK ? 1 : 0;
+    return gUiHooks.vfwDecompressFrame(data, size, out);
 }
 
 void CloseVfwDecompressor()
 {
-    SourceDecompressor &d = gSourceDecompressor;
-    if (d.hic) {
-        ICSendMessage(d.hic, ICM_DECOMPRESS_END, 0, 0);
-        ICClose(d.hic);
-        d.hic = nullptr;
+    if (gUiHooks.closeVfwDecompressor) {
+        gUiHooks.closeVfwDecompressor();
     }
-    std::free(d.input);
-    d.input = nullptr;
 }

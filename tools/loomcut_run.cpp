@@ -4,7 +4,13 @@
 // answered OK and printed; both compression choosers (the media layer's and the AVI
 // compressor's) are answered from --codec.
 //
-//   loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] MOVIE...
+//   loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] [--progress] [--stop-at TEXT]
+//               [--start-again] MOVIE...
+//
+// --progress prints each text the progress dialog shows ("progress: TEXT"). --stop-at presses
+// the progress dialog's Stop as soon as it shows TEXT (the run then waits for the press, as if
+// the user were quick). --start-again starts the same run once more after the first has ended:
+// Process->Start Process for one movie, the batch list's Start Batch for several.
 //
 // Prints "message: TEXT" for each box (line breaks as \n) and "output: PATH" for the reopened
 // result; exits 1 when an error box was shown, else 0 (2 for a bad command line).
@@ -23,13 +29,17 @@
 #include "app/loomcut_app.h"
 #include "app/main_frame.h"
 #include "app/options_dialog.h"
+#include "app/progress_dialog.h"
 #include "app/resource_ids.h"
 #include "passes/movie_window.h"
 #include "passes/process_control.h"
 #include "passes/process_thread.h"
+#include "passes/ui_hooks.h"
 #include "platform/media/standard_compression.h"
 #include "platform/sys/path.h"
+#include "platform/ui/gui_thread.h"
 #include "platform/ui/message_box.h"
+#include "platform/ui/ui_driver.h"
 #include "platform/vfw/vfw.h"
 
 namespace {
@@ -42,15 +52,19 @@ struct Options
     std::string dir;
     bool batch = false;
     std::string codec; // "" the chooser's first entry, "cancel", or a four-character code
+    bool progress = false;
+    std::string stopAt; // progress text at which Stop is pressed; "" never
+    bool startAgain = false;
     std::vector<std::string> movies;
 };
 Options gOptions;
 
 std::mutex gPrintLock;
 
-int PrintMessage(const char *text, unsigned type)
+// One line of output with "\r", "\n" and "\r\n" shown as \n.
+void PrintLine(const char *label, const char *text)
 {
-    std::string line = "message: ";
+    std::string line = label;
     for (const char *p = text; *p; ++p) {
         if (*p == '\r') {
             line += "\\n";
@@ -66,6 +80,11 @@ int PrintMessage(const char *text, unsigned type)
     std::lock_guard<std::mutex> g(gPrintLock);
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
+}
+
+int PrintMessage(const char *text, unsigned type)
+{
+    PrintLine("message: ", text);
     // Yes/no boxes get yes, every other box OK.
     return (type & 0xf) == MB_YESNO || (type & 0xf) == MB_YESNOCANCEL ? IDYES : IDOK;
 }
@@ -106,6 +125,30 @@ bool ChooseCompressor(void *, const ICINFO *compressors, int count, int, const c
     return true;
 }
 
+// What the progress dialog is given, watched as the user watches the dialog.
+void (*gShowInDialog)(const char *text, int percent) = nullptr;
+bool gStopPressed = false; // once, in the first run
+
+void WatchProgress(const char *text, int percent)
+{
+    if (gShowInDialog) {
+        gShowInDialog(text, percent);
+    }
+    const char *shown = text ? text : "";
+    if (gOptions.progress) {
+        PrintLine("progress: ", shown);
+    }
+    if (!gOptions.stopAt.empty() && !gStopPressed && gOptions.stopAt == shown) {
+        gStopPressed = true;
+        // The text reaches the dialog first; then the click, before the run reads on.
+        lc::ui::CallOnGui([] {
+            if (!lc::ui::driver::Click(gProgressDialog, IDC_STOP)) {
+                PrintLine("runner: ", "the Stop button could not be pressed");
+            }
+        });
+    }
+}
+
 class CRunnerApp : public CLoomcutApp
 {
 public:
@@ -118,6 +161,8 @@ public:
         if (!CLoomcutApp::InitInstance()) {
             return false;
         }
+        gShowInDialog = gUiHooks.setProgress;
+        gUiHooks.setProgress = WatchProgress;
         // Once the message loop runs.
         gMainFrame->SetTimer(kRunnerTimerId, 1, [this] {
             gMainFrame->KillTimer(kRunnerTimerId);
@@ -159,8 +204,13 @@ private:
         if (ProcessingBusy() || gMainFrame->HasTimer(kProcessingTimerId)) {
             return;
         }
-        gMainFrame->KillTimer(kRunnerTimerId);
         errorSeen_ = errorSeen_ || gProcessControl.errorShown != 0;
+        if (gOptions.startAgain && !startedAgain_) {
+            startedAgain_ = true;
+            StartAgain();
+            return;
+        }
+        gMainFrame->KillTimer(kRunnerTimerId);
         const char *shown = gMovieWindow ? gMovieWindow->GetMoviePath() : "";
         if (gProcessControl.reopenPath[0] && std::strcmp(shown, gProcessControl.reopenPath) == 0) {
             std::lock_guard<std::mutex> g(gPrintLock);
@@ -168,6 +218,21 @@ private:
             std::fflush(stdout);
         }
         Finish();
+    }
+    // The user starts the same work again from the menus.
+    void StartAgain()
+    {
+        bool pressed = false;
+        if (gOptions.batch) {
+            pressed = lc::ui::driver::ChooseMenu(*gMainFrame, ID_BATCH)
+                      && lc::ui::driver::Click(gBatchDialog, IDC_BATCH_START);
+        } else {
+            pressed = lc::ui::driver::ChooseMenu(*gMainFrame, ID_START_PROCESS);
+        }
+        if (!pressed) {
+            PrintLine("runner: ", "Start could not be pressed again");
+            errorSeen_ = true;
+        }
     }
     void Finish()
     {
@@ -177,6 +242,7 @@ private:
     }
 
     bool errorSeen_ = false;
+    bool startedAgain_ = false;
     bool finished_ = false;
     int exitCode_ = 0;
 };
@@ -185,10 +251,16 @@ bool ParseArguments(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if ((a == "--dir" || a == "--codec") && i + 1 < argc) {
-            (a == "--dir" ? gOptions.dir : gOptions.codec) = argv[++i];
+        if ((a == "--dir" || a == "--codec" || a == "--stop-at") && i + 1 < argc) {
+            (a == "--dir"     ? gOptions.dir
+             : a == "--codec" ? gOptions.codec
+                              : gOptions.stopAt) = argv[++i];
         } else if (a == "--batch") {
             gOptions.batch = true;
+        } else if (a == "--progress") {
+            gOptions.progress = true;
+        } else if (a == "--start-again") {
+            gOptions.startAgain = true;
         } else if (!a.empty() && a[0] == '-') {
             return false;
         } else {
@@ -208,8 +280,8 @@ bool ParseArguments(int argc, char **argv)
 int main(int argc, char **argv)
 {
     if (!ParseArguments(argc, argv)) {
-        std::fprintf(stderr,
-                     "usage: loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] MOVIE...\n");
+        std::fprintf(stderr, "usage: loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] "
+                             "[--progress] [--stop-at TEXT] [--start-again] MOVIE...\n");
         return 2;
     }
     // The folder's "noguide" sets the options.

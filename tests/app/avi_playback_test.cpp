@@ -12,12 +12,14 @@
 #include "app/player_controls_template.h"
 #include "dvdecoder/cindrell.h"
 #include "formats/avi_reader.h"
+#include "formats/avi_writer.h"
 #include "formats/dv_setup.h"
 #include "formats/dv_setup_hooks.h"
 #include "passes/conversion_state.h"
 #include "passes/process_control.h"
 #include "passes/source_kind.h"
 #include "passes/ui_hooks.h"
+#include "passes/vfw_output.h"
 #include "platform/sys/text.h"
 #include "platform/ui/application.h"
 #include "platform/ui/gui_thread.h"
@@ -504,16 +506,22 @@ TEST_F(Playback, DvcproHdClipsPlayThroughTheOwnDecoder)
 
 TEST_F(Playback, PassHelpersDecodePaintAndRefit)
 {
-    // A compressed AVI decodes to 32-bit bottom-up frames like the player's.
+    // A pass decodes a compressed AVI through the player, from the format the open copied: by the
+    // time a pass runs the reader holds the output's header and frame size.
+    InstallAviPlaybackHooks();
+    Open("mjpeg.avi");
     ASSERT_EQ(AviOpenRead(Fixture("mjpeg.avi").c_str(), nullptr, nullptr), kAviOpenOk);
-    ASSERT_EQ(PlaybackOpenDecompressor(), 1);
     std::vector<uint8_t> chunk(256 * 1024);
     const int bytes = AviReadNextFrame(chunk.data(), int(chunk.size()));
     ASSERT_GT(bytes, 0);
+    SetOutputFrameSize(720, 576);
+    EXPECT_EQ(OpenVfwDecompressor(kW + 2, kH), 0); // not the size the movie was opened at
+    ASSERT_EQ(OpenVfwDecompressor(kW, kH), 1);
     std::vector<uint8_t> out(size_t(kW) * kH * 4);
-    EXPECT_EQ(PlaybackDecompressFrame(chunk.data(), bytes, out.data()), 1);
-    PlaybackCloseDecompressor();
+    EXPECT_EQ(VfwDecompressFrame(chunk.data(), bytes, out.data()), 1);
+    CloseVfwDecompressor();
     EXPECT_EQ(gAviPlayback.decompressor, nullptr);
+    EXPECT_EQ(VfwDecompressFrame(chunk.data(), bytes, out.data()), 0); // closed
     AviCloseRead();
     // PaintRgbFrame takes bottom-up 24-bit frames: the 32-bit one repacked.
     std::vector<uint8_t> rgb(kFrameBytes);
@@ -543,18 +551,22 @@ TEST_F(Playback, PassHelpersDecodePaintAndRefit)
     EXPECT_LE(MaxPictureDifference(View(), Frame(frames, 0), kW, kH), 10);
     EXPECT_EQ(TheWindows().frame.GetClientRect().Width(), kW);
 
-    // Uncompressed AVI needs no decompressor; an unknown code has none.
+    // Uncompressed AVI needs no decompressor; an unknown code has none, and a frame is then
+    // refused, not handed to a null one.
     struct Case
     {
         const char *file;
         int opened;
     };
     for (const Case &c : {Case{"raw24.avi", 1}, Case{"nocodec.avi", 0}}) {
+        messages_.Clear();
+        Open(c.file);
         ASSERT_EQ(AviOpenRead(Fixture(c.file).c_str(), nullptr, nullptr), kAviOpenOk) << c.file;
-        EXPECT_EQ(PlaybackOpenDecompressor(), c.opened) << c.file;
-        // Without a decompressor a frame is refused, not handed to a null one.
-        EXPECT_EQ(PlaybackDecompressFrame(chunk.data(), bytes, out.data()), c.opened);
-        PlaybackCloseDecompressor();
+        EXPECT_EQ(OpenVfwDecompressor(kW, kH), c.opened) << c.file;
+        if (!c.opened) {
+            EXPECT_EQ(VfwDecompressFrame(chunk.data(), bytes, out.data()), 0);
+        }
+        CloseVfwDecompressor();
         AviCloseRead();
     }
 

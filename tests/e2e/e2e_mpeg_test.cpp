@@ -19,7 +19,7 @@
 #include "passes/lower_hooks.h"
 #include "passes/process_control.h"
 #include "platform/media/standard_compression.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/e2e_inprocess.h"
 
 namespace e2e {
 namespace {
@@ -131,11 +131,11 @@ TEST_P(MpegToOutput, FramesSizeRateAndSound)
 INSTANTIATE_TEST_SUITE_P(
     Streams, MpegToOutput,
     ::testing::Values(
-        // Whole groups of the pictures the decoder hands over (it ends at the last I picture's
-        // sector): 25 NTSC pictures become 20 frames at 25, 20 PAL pictures 24 at 29.97.
-        MpegCase{"e2e_mpeg_ntsc.vob", false, "newmovie.avi", 720, 576, "25/1", 20, false},
-        MpegCase{"e2e_mpeg_pal.ts", false, "newmovie.avi", 720, 480, "2997/100", 24, true},
-        MpegCase{"e2e_mpeg_pal.ts", true, "newmovie.mov", 720, 480, "2997/100", 24, true}),
+        // Every whole group of the stream's pictures, the last one too: 30 NTSC pictures become
+        // 24 frames at 25, 25 PAL pictures 30 at 29.97.
+        MpegCase{"e2e_mpeg_ntsc.vob", false, "newmovie.avi", 720, 576, "25/1", 24, false},
+        MpegCase{"e2e_mpeg_pal.ts", false, "newmovie.avi", 720, 480, "2997/100", 30, true},
+        MpegCase{"e2e_mpeg_pal.ts", true, "newmovie.mov", 720, 480, "2997/100", 30, true}),
     [](const auto &param) {
         std::string name = param.param.source;
         name = name.substr(9, name.find('.') - 9) + (param.param.quickTime ? "Mov" : "Avi");
@@ -149,7 +149,7 @@ TEST_F(E2eTest, TransportStreamWithoutSound)
     ASSERT_EQ(out, OutputPath("newmovie.avi"));
     EXPECT_THAT(Texts(), Contains("Processing completed OK"));
     EXPECT_THAT(Texts(), Contains("Warning: No Audio track found\nPress OK to continue."));
-    EXPECT_EQ(Int(Probe(out, "v:0"), "nb_read_frames"), 24);
+    EXPECT_EQ(Int(Probe(out, "v:0"), "nb_read_frames"), 30);
 }
 
 // Every decoder run ends with the sink's close: the open's run, then one per pass.

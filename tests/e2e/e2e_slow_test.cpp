@@ -1,6 +1,6 @@
 // Longer end-to-end runs.
 
-#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/e2e_inprocess.h"
 
 namespace e2e {
 namespace {

@@ -1,28 +1,17 @@
 #include "tests/e2e/e2e_support.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "engine/conversion_options.h"
-#include "formats/avi_reader.h"
-#include "formats/source_timing.h"
-#include "passes/conversion_state.h"
-#include "passes/passes_setup.h"
-#include "passes/process_control.h"
-#include "passes/process_movie.h"
-#include "passes/process_thread.h"
-#include "passes/source_kind.h"
-#include "passes/ui_hooks.h"
-#include "passes/ui_state.h"
-#include "platform/media/image_compression.h"
-#include "platform/media/movies.h"
-#include "platform/media/standard_compression.h"
+#include "app/options_file.h"
 #include "platform/sys/text.h"
 #include "tests/support/fixture_script.h"
 
@@ -30,82 +19,353 @@ namespace e2e {
 
 namespace {
 
-const std::string &FixtureDir()
+// Lines of text, without their ends.
+std::vector<std::string> Lines(const std::string &text)
 {
-    static const std::string dir = [] {
-        std::string out = std::string(LC_BINARY_DIR) + "/fixtures/e2e";
-        std::string script = std::string(LC_SOURCE_DIR) + "/tests/fixtures/e2e_make_fixtures.sh";
-        if (!lc_test::MakeFixturesOnce(out, out + "/.made", script, {"sh", script, out})) {
-            ADD_FAILURE() << "e2e_make_fixtures.sh failed";
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
         }
-        return out;
-    }();
-    return dir;
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The runner prints line breaks of a box as "\n".
+std::string Unescaped(const std::string &s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == 'n') {
+            out += '\n';
+            ++i;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+bool StartsWith(const std::string &s, const char *prefix)
+{
+    return s.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+// The md5 column of ffmpeg's framemd5 lines.
+std::vector<std::string> Md5Column(const std::string &text)
+{
+    std::vector<std::string> sums;
+    for (const std::string &line : Lines(text)) {
+        if (!line.empty() && line[0] != '#') {
+            sums.push_back(line.substr(line.rfind(',') + 1));
+        }
+    }
+    return sums;
 }
 
 } // namespace
 
-std::string Fixture(const char *name)
+std::string FixtureFolder(const char *script, const char *folder)
 {
-    return FixtureDir() + "/" + name;
+    const std::string out = std::string(LC_BINARY_DIR) + "/fixtures/" + folder;
+    const std::string path = std::string(LC_SOURCE_DIR) + "/tests/fixtures/" + script;
+    if (!lc_test::MakeFixturesOnce(out, out + "/.made", path, {"sh", path, out})) {
+        ADD_FAILURE() << script << " failed";
+    }
+    return out;
 }
 
-bool Run(const std::vector<std::string> &argv, std::string *output)
+std::string Fixture(const char *name)
+{
+    static const std::string dir = FixtureFolder("e2e_make_fixtures.sh", "e2e");
+    return dir + "/" + name;
+}
+
+std::string MpegFixture(const char *name)
+{
+    static const std::string dir = FixtureFolder("e2e_mpeg_make_fixtures.sh", "e2e_mpeg");
+    return dir + "/" + name;
+}
+
+bool Run(const std::vector<std::string> &argv, std::string *output, std::string *errors)
 {
     std::vector<char *> args;
     for (const std::string &a : argv) {
         args.push_back(const_cast<char *>(a.c_str()));
     }
     args.push_back(nullptr);
-    int fds[2];
-    if (pipe(fds) != 0) {
+    int out[2], err[2];
+    if (pipe(out) != 0) {
+        return false;
+    }
+    if (pipe(err) != 0) {
+        close(out[0]);
+        close(out[1]);
         return false;
     }
     pid_t pid = fork();
     if (pid == 0) {
-        dup2(fds[1], 1);
-        close(fds[0]);
-        close(fds[1]);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        close(out[0]);
+        close(out[1]);
+        close(err[0]);
+        close(err[1]);
         execvp(args[0], args.data());
         _exit(127);
     }
-    close(fds[1]);
+    close(out[1]);
+    close(err[1]);
+    // Both streams at once, so neither pipe fills while the other is read.
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string *sinks[2] = {output, errors};
+    int open = 2;
     char buf[65536];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) {
-        if (output) {
-            output->append(buf, size_t(n));
+    while (open > 0 && poll(fds, 2, -1) > 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
+                continue;
+            }
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                if (sinks[i]) {
+                    sinks[i]->append(buf, size_t(n));
+                }
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
         }
     }
-    close(fds[0]);
+    for (const pollfd &f : fds) {
+        if (f.fd >= 0) {
+            close(f.fd);
+        }
+    }
     int status = 0;
     return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)
            && WEXITSTATUS(status) == 0;
 }
 
-std::map<std::string, std::string> Probe(const std::string &path, const char *stream)
+bool RunnerResult::Shown(const std::string &message) const
+{
+    return std::find(messages.begin(), messages.end(), message) != messages.end();
+}
+
+void WriteOptionsFile(const std::string &folder, const ConversionOptions &options)
+{
+    std::ofstream f(folder + "/" + kOptionsFileName, std::ios::binary | std::ios::trunc);
+    f << kOptionsFileFirstLine << "\n" << FormatOptionLines(options);
+}
+
+RunnerResult RunLoomcut(const std::string &folder, const std::vector<std::string> &args)
+{
+    std::vector<std::string> argv = {std::string(LC_BINARY_DIR) + "/bin/loomcut-run", "--dir",
+                                     folder};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunnerResult r;
+    r.exitedOk = Run(argv, &r.text);
+    for (const std::string &line : Lines(r.text)) {
+        if (StartsWith(line, "message: ")) {
+            r.messages.push_back(Unescaped(line.substr(9)));
+        } else if (StartsWith(line, "progress: ")) {
+            r.progress.push_back(Unescaped(line.substr(10)));
+        } else if (StartsWith(line, "output: ")) {
+            r.output = line.substr(8);
+        }
+    }
+    return r;
+}
+
+void RunnerTest::SetUp()
+{
+    char pattern[] = "/tmp/lc_e2e_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    ResetConversionOptions(options);
+    options.userSelectsOutputFolder = 1;
+    lc::CopyText(options.outputFolder, dir_.c_str());
+}
+
+void RunnerTest::TearDown()
+{
+    if (!std::getenv("LC_E2E_KEEP")) {
+        e2e::Run({"rm", "-rf", dir_});
+    } else {
+        std::printf("kept %s\n", dir_.c_str());
+    }
+}
+
+RunnerResult RunnerTest::RunApp(const std::vector<std::string> &args)
+{
+    WriteOptionsFile(dir_, options);
+    return RunLoomcut(dir_, args);
+}
+
+Fields Probe(const std::string &path, const char *stream)
 {
     std::string out;
-    std::map<std::string, std::string> fields;
+    Fields fields;
     if (!Run({"ffprobe", "-v", "error", "-count_frames", "-count_packets", "-select_streams",
               stream, "-show_streams", "-of", "default=nw=1", path},
              &out)) {
         return fields;
     }
-    size_t start = 0;
-    while (start < out.size()) {
-        size_t end = out.find('\n', start);
-        if (end == std::string::npos) {
-            end = out.size();
-        }
-        std::string line = out.substr(start, end - start);
+    for (const std::string &line : Lines(out)) {
         size_t eq = line.find('=');
         if (eq != std::string::npos) {
             fields.emplace(line.substr(0, eq), line.substr(eq + 1));
         }
-        start = end + 1;
     }
     return fields;
+}
+
+int Int(const Fields &fields, const char *key)
+{
+    auto it = fields.find(key);
+    return it == fields.end() ? -1 : std::atoi(it->second.c_str());
+}
+
+std::string Str(const Fields &fields, const char *key)
+{
+    auto it = fields.find(key);
+    return it == fields.end() ? std::string() : it->second;
+}
+
+bool DecodesClean(const std::string &path, std::string *errors)
+{
+    std::string err;
+    bool ok = Run({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0", "-f", "null", "-"},
+                  nullptr, &err);
+    if (errors) {
+        *errors = err;
+    }
+    return ok && err.empty();
+}
+
+std::vector<std::string> FrameMd5(const std::string &path)
+{
+    std::string text;
+    Run({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-f", "framemd5", "-"},
+        &text);
+    return Md5Column(text);
+}
+
+std::vector<std::string> PacketMd5(const std::string &path)
+{
+    std::string text;
+    Run({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-c", "copy", "-f",
+         "framemd5", "-"},
+        &text);
+    return Md5Column(text);
+}
+
+double Picture::Mean() const
+{
+    if (data.empty()) {
+        return 0;
+    }
+    uint64_t sum = 0;
+    for (uint8_t v : data) {
+        sum += v;
+    }
+    return double(sum) / double(data.size());
+}
+
+Picture Picture::Field(int parity) const
+{
+    Picture f;
+    f.width = width;
+    f.channels = channels;
+    const size_t row = size_t(width) * size_t(channels);
+    for (int y = parity; y < height; y += 2) {
+        f.data.insert(f.data.end(), data.begin() + long(size_t(y) * row),
+                      data.begin() + long(size_t(y + 1) * row));
+        ++f.height;
+    }
+    return f;
+}
+
+std::vector<Picture> DecodeFrames(const std::string &path, int width, int height, bool rgb)
+{
+    std::string raw;
+    std::vector<Picture> frames;
+    char filter[96];
+    std::snprintf(filter, sizeof filter, "scale=%d:%d,format=%s", width, height,
+                  rgb ? "rgb24" : "gray");
+    if (!Run({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-vf", filter, "-f",
+              "rawvideo", "-"},
+             &raw)) {
+        return frames;
+    }
+    const int channels = rgb ? 3 : 1;
+    const size_t bytes = size_t(width) * size_t(height) * size_t(channels);
+    for (size_t pos = 0; bytes > 0 && pos + bytes <= raw.size(); pos += bytes) {
+        Picture p;
+        p.width = width;
+        p.height = height;
+        p.channels = channels;
+        p.data.assign(raw.begin() + long(pos), raw.begin() + long(pos + bytes));
+        frames.push_back(std::move(p));
+    }
+    return frames;
+}
+
+double Psnr(const Picture &a, const Picture &b)
+{
+    if (a.data.size() != b.data.size() || a.data.empty()) {
+        return 0;
+    }
+    double sum = 0;
+    for (size_t i = 0; i < a.data.size(); ++i) {
+        const double d = double(a.data[i]) - double(b.data[i]);
+        sum += d * d;
+    }
+    if (sum == 0) {
+        return 99;
+    }
+    return 10 * std::log10(255.0 * 255.0 * double(a.data.size()) / sum);
+}
+
+int BestMatch(const Picture &out, const std::vector<Picture> &refs, int first, int last,
+              double *psnr)
+{
+    int best = -1;
+    double bestPsnr = -1;
+    first = std::max(first, 0);
+    last = std::min(last, int(refs.size()) - 1);
+    for (int i = first; i <= last; ++i) {
+        const double p = Psnr(out, refs[size_t(i)]);
+        if (p > bestPsnr) {
+            bestPsnr = p;
+            best = i;
+        }
+    }
+    if (psnr) {
+        *psnr = bestPsnr;
+    }
+    return best;
+}
+
+std::vector<int16_t> SoundSamples(const std::string &path)
+{
+    std::string pcm;
+    std::vector<int16_t> samples;
+    if (!Run({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-f", "s16le",
+              "-ac", "2", "-ar", "48000", "-"},
+             &pcm)) {
+        return samples;
+    }
+    samples.resize(pcm.size() / 2);
+    if (!samples.empty()) {
+        std::memcpy(samples.data(), pcm.data(), samples.size() * 2);
+    }
+    return samples;
 }
 
 int64_t SoundFrames(const std::string &path)
@@ -119,80 +379,68 @@ int64_t SoundFrames(const std::string &path)
     return int64_t(pcm.size() / 4);
 }
 
-std::vector<std::vector<uint8_t>> GrayFrames(const std::string &path, int width, int height)
+double VideoRate(const std::string &path)
 {
-    std::string raw;
-    std::vector<std::vector<uint8_t>> frames;
-    if (!Run({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-vf",
-              "format=gray", "-f", "rawvideo", "-"},
-             &raw)) {
-        return frames;
+    const std::string r = Str(Probe(path, "v:0"), "r_frame_rate");
+    const size_t slash = r.find('/');
+    if (slash == std::string::npos) {
+        return std::atof(r.c_str());
     }
-    const size_t frameBytes = size_t(width) * size_t(height);
-    for (size_t pos = 0; pos + frameBytes <= raw.size(); pos += frameBytes) {
-        frames.emplace_back(raw.begin() + long(pos), raw.begin() + long(pos + frameBytes));
-    }
-    return frames;
+    const double den = std::atof(r.c_str() + slash + 1);
+    return den > 0 ? std::atof(r.c_str()) / den : 0;
 }
 
-void E2eTest::SetUp()
+std::vector<int> FlashFrames(const std::string &path)
 {
-    char pattern[] = "/tmp/lc_e2e_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    outDir_ = pattern;
-    gSourceKind.Clear();
-    gConversionState = ConversionState{};
-    gSourceTiming = SourceTiming{};
-    ResetConversionOptions(gConversionOptions);
-    gConversionOptions.userSelectsOutputFolder = 1;
-    lc::CopyText(gConversionOptions.outputFolder, outDir_.c_str());
-    gProcessControl.stopRequested = 0;
-    gProcessControl.errorShown = 0;
-    gProcessControl.batchRunning = 0;
-    gProcessControl.reopenPending = 0;
-    gUiState.batchText[0] = 0;
-    gUiHooks = UiHooks{};
-    InstallPassesHooks();
-    gMovieWindow = &window_;
+    const Fields v = Probe(path, "v:0");
+    std::vector<double> means;
+    for (const Picture &p : DecodeFrames(path, Int(v, "width"), Int(v, "height"))) {
+        means.push_back(p.Mean());
+    }
+    std::vector<int> flashes;
+    if (means.empty()) {
+        return flashes;
+    }
+    std::vector<double> sorted = means;
+    std::sort(sorted.begin(), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    const double top = sorted.back();
+    if (top - median < 40) {
+        return flashes; // nothing stands out
+    }
+    // Halfway up: a frame woven from a white field and a picture field still counts.
+    const double threshold = (median + top) / 2;
+    bool inFlash = false;
+    for (size_t i = 0; i < means.size(); ++i) {
+        const bool bright = means[i] > threshold;
+        if (bright && !inFlash) {
+            flashes.push_back(int(i));
+        }
+        inFlash = bright;
+    }
+    return flashes;
 }
 
-void E2eTest::TearDown()
+std::vector<double> BeepTimes(const std::string &path)
 {
-    if (HasFailure()) {
-        for (const std::string &t : Texts()) {
-            std::printf("message: %s\n", t.c_str());
+    constexpr int kRate = 48000;
+    constexpr int kLoud = 3000;          // the beeps are at half scale
+    constexpr int kSilence = kRate / 10; // sample frames of quiet before a beep
+    const std::vector<int16_t> s = SoundSamples(path);
+    std::vector<double> beeps;
+    int64_t quiet = kSilence;
+    for (size_t i = 0; i + 1 < s.size(); i += 2) {
+        const int level = std::max(std::abs(int(s[i])), std::abs(int(s[i + 1])));
+        if (level > kLoud) {
+            if (quiet >= kSilence) {
+                beeps.push_back(double(i / 2) / kRate);
+            }
+            quiet = 0;
+        } else {
+            ++quiet;
         }
     }
-    window_.CloseMovie();
-    CloseComponent(gConversionState.stdCompressor); // kept by a run for its batch
-    gConversionState.stdCompressor = nullptr;
-    gMovieWindow = nullptr;
-    gUiHooks = UiHooks{};
-    if (!std::getenv("LC_E2E_KEEP")) {
-        e2e::Run({"rm", "-rf", outDir_});
-    }
-}
-
-std::string E2eTest::Process(const std::string &source)
-{
-    std::string path = source.find('/') == std::string::npos ? Fixture(source.c_str()) : source;
-    if (!window_.OpenMovie(path.c_str())) {
-        return "";
-    }
-    ProcessThreadProc(nullptr);
-    char result[256] = {};
-    return TakeReopenPath(result) ? std::string(result) : std::string();
-}
-
-void E2eTest::ProcessBatch(const std::vector<std::string> &paths)
-{
-    std::string text;
-    for (const std::string &p : paths) {
-        text += p + "\r\n";
-    }
-    lc::CopyText(gUiState.batchText, text.c_str());
-    gProcessControl.batchRunning = 1;
-    ProcessThreadProc(nullptr);
+    return beeps;
 }
 
 } // namespace e2e

@@ -12,9 +12,9 @@
 #include "passes/conversion_state.h"
 #include "passes/process_control.h"
 #include "passes/ui_hooks.h"
-#include "platform/sys/file.h"
 #include "platform/media/standard_compression.h"
-#include "tests/e2e/e2e_support.h"
+#include "platform/sys/file.h"
+#include "tests/e2e/e2e_inprocess.h"
 
 namespace e2e {
 namespace {

@@ -1,8 +1,6 @@
 // The headless runner (the real application on the offscreen platform) as the demo and the
 // benchmark use it.
 
-#include <fstream>
-
 #include <gmock/gmock.h>
 
 #include "tests/e2e/e2e_support.h"
@@ -13,30 +11,15 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-class RunnerTest : public E2eTest
+// Options of these cases: "Convert 3:2 Pulldown to 25P" and "User Selects Compression".
+class RunnerCases : public RunnerTest
 {
 protected:
-    // Options file: defaults with "Convert 3:2 Pulldown to 25P" and "User Selects Compression",
-    // results into the test's own folder (the file's last line).
-    void WriteOptions(int alwaysQuickTime)
+    void SetUp() override
     {
-        int values[33] = {0, 0, 0, 0, 0, 0, 50, 0, 0, 3, 0, 7, 0, 4, 0,    1,   0,
-                          0, 0, 0, 0, 1, 0, 1,  0, 0, 0, 0, 1, 0, 0, 1440, 1080};
-        values[26] = 1;
-        values[27] = alwaysQuickTime;
-        std::ofstream f(OutputPath("noguide"));
-        f << "This file prevents the quick-start guide from appearing, and stores options.\n";
-        for (int v : values) {
-            f << v << ' ';
-        }
-        f << "\n" << outDir_ << "\n";
-    }
-    // Runs the runner in the test's folder; true when it exited with 0.
-    bool RunRunner(std::vector<std::string> args, std::string *out)
-    {
-        args.insert(args.begin(),
-                    {std::string(LC_BINARY_DIR) + "/bin/loomcut-run", "--dir", outDir_});
-        return e2e::Run(args, out);
+        RunnerTest::SetUp();
+        options.pulldown32To25P = 1;
+        options.userSelectsCompression = 1;
     }
 };
 
@@ -48,21 +31,22 @@ struct RunnerCase
     bool ok;
 };
 
-class Runner : public RunnerTest, public ::testing::WithParamInterface<RunnerCase>
+class Runner : public RunnerCases, public ::testing::WithParamInterface<RunnerCase>
 {
 };
 
 TEST_P(Runner, ConvertsAndReports)
 {
     const RunnerCase &c = GetParam();
-    WriteOptions(c.alwaysQuickTime);
+    options.alwaysMakeQuickTime = c.alwaysQuickTime;
     std::vector<std::string> args;
     if (c.codec) {
         args.insert(args.end(), {"--codec", c.codec});
     }
     args.push_back(Fixture("e2e_ntsc_dv.mov"));
-    std::string out;
-    EXPECT_EQ(RunRunner(args, &out), c.ok) << out;
+    const RunnerResult r = RunApp(args);
+    const std::string &out = r.text;
+    EXPECT_EQ(r.exitedOk, c.ok) << out;
     EXPECT_THAT(out, HasSubstr(c.expect));
     if (c.ok && std::string(c.expect) == "output: ") {
         const std::string result = OutputPath(c.alwaysQuickTime ? "newmovie.mov" : "newmovie.avi");
@@ -88,11 +72,11 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 // Two movies go through the batch list and Start Batch; each result keeps its source's name.
-TEST_F(RunnerTest, BatchOfTwo)
+TEST_F(RunnerCases, BatchOfTwo)
 {
-    WriteOptions(0);
-    std::string out;
-    EXPECT_TRUE(RunRunner({Fixture("e2e_batch_1.mov"), Fixture("e2e_batch_2.mov")}, &out)) << out;
+    const RunnerResult r = RunApp({Fixture("e2e_batch_1.mov"), Fixture("e2e_batch_2.mov")});
+    const std::string &out = r.text;
+    EXPECT_TRUE(r.exitedOk) << out;
     EXPECT_THAT(out, HasSubstr("message: Batch processing completed OK\n"));
     for (const char *name : {"e2e_batch_1.avi", "e2e_batch_2.avi"}) {
         auto v = Probe(OutputPath(name), "v:0");
@@ -103,9 +87,8 @@ TEST_F(RunnerTest, BatchOfTwo)
 
 // Movies the application opens but refuses to process: the box, no result. The MXF clip's box
 // is a warning, not an error, so only the renamed source makes the exit status 1.
-TEST_F(RunnerTest, RefusedMovies)
+TEST_F(RunnerCases, RefusedMovies)
 {
-    WriteOptions(0);
     // A source named like the default result.
     const std::string named = OutputPath("newmovie.mov");
     ASSERT_TRUE(e2e::Run({"cp", Fixture("e2e_ntsc_dv.mov"), named}));
@@ -123,8 +106,9 @@ TEST_F(RunnerTest, RefusedMovies)
                                "message: Halvorne does not support .mxf files\\nPress OK to "
                                "continue.\n",
                                true}}) {
-        std::string out;
-        EXPECT_EQ(RunRunner({c.source}, &out), c.ok) << c.source << "\n" << out;
+        const RunnerResult r = RunApp({c.source});
+        const std::string &out = r.text;
+        EXPECT_EQ(r.exitedOk, c.ok) << c.source << "\n" << out;
         EXPECT_THAT(out, HasSubstr(c.text)) << c.source;
         EXPECT_THAT(out, Not(HasSubstr("output: "))) << c.source;
         EXPECT_THAT(out, Not(HasSubstr("Processing completed OK"))) << c.source;
@@ -132,21 +116,77 @@ TEST_F(RunnerTest, RefusedMovies)
 }
 
 // A movie that cannot be opened ends the run at start-up; a bad command line never starts it.
-TEST_F(RunnerTest, UnreadableMovieAndCommandLineMistakes)
+TEST_F(RunnerCases, UnreadableMovieAndCommandLineMistakes)
 {
-    WriteOptions(0);
-    std::string out;
-    EXPECT_FALSE(RunRunner({OutputPath("missing.mov")}, &out));
-    EXPECT_THAT(out,
+    RunnerResult r = RunApp({OutputPath("missing.mov")});
+    EXPECT_FALSE(r.exitedOk);
+    EXPECT_THAT(r.text,
                 HasSubstr("message: Could not open or read " + OutputPath("missing.mov") + "\n"));
-    EXPECT_THAT(out, Not(HasSubstr("output: ")));
+    EXPECT_THAT(r.text, Not(HasSubstr("output: ")));
     for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
              {}, {"--codec", "toolong", "a.mov"}, {"--frobnicate", "a.mov"}, {"--codec"}}) {
-        out.clear();
-        EXPECT_FALSE(RunRunner(args, &out));
-        EXPECT_THAT(out, Not(HasSubstr("message: ")));
+        r = RunApp(args);
+        EXPECT_FALSE(r.exitedOk);
+        EXPECT_THAT(r.text, Not(HasSubstr("message: ")));
     }
 }
+
+} // namespace
+} // namespace e2e
+
+namespace e2e {
+namespace {
+
+struct AgainCase
+{
+    const char *source;
+    const char *stopAt; // the progress text at which Stop is pressed
+    bool batch;
+};
+
+class StartAgain : public RunnerTest, public ::testing::WithParamInterface<AgainCase>
+{
+};
+
+// Stop, then Start on the same movie: the result is the one a fresh run makes.
+TEST_P(StartAgain, GivesTheFreshRunsResult)
+{
+    const AgainCase &c = GetParam();
+    const std::string source = Fixture(c.source);
+    std::vector<std::string> args;
+    if (c.batch) {
+        args.push_back("--batch");
+    }
+    args.push_back(source);
+    const RunnerResult fresh = RunApp(args);
+    ASSERT_FALSE(fresh.output.empty()) << fresh.text;
+    const std::string kept = OutputPath("fresh.avi");
+    ASSERT_EQ(std::rename(fresh.output.c_str(), kept.c_str()), 0);
+
+    args.insert(args.begin(), {"--stop-at", c.stopAt, "--start-again"});
+    const RunnerResult again = RunApp(args);
+    ASSERT_EQ(again.output, fresh.output) << again.text;
+    EXPECT_TRUE(again.Shown("Processing aborted")) << again.text;
+    EXPECT_TRUE(DecodesClean(again.output));
+    const std::vector<std::string> frames = FrameMd5(kept);
+    EXPECT_FALSE(frames.empty());
+    EXPECT_EQ(FrameMd5(again.output), frames);
+    EXPECT_EQ(SoundSamples(again.output), SoundSamples(kept));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2e, StartAgain,
+    ::testing::Values(AgainCase{"e2e_ntsc_dv.mov", "Processing frames 11-15...", false},
+                      // Read by the own reader (raw frames), and as DV through the media layer.
+                      AgainCase{"e2e_rgb.avi", "Processing frames 1-5...", false},
+                      AgainCase{"e2e_pal_dv_100.avi", "Processing frame 12...", false},
+                      // Decoded through the player's decompressor.
+                      AgainCase{"e2e_flash_pal.avi", "Processing frame 12...", true}),
+    [](const auto &param) {
+        std::string name = param.param.source + 4;
+        name = name.substr(0, name.find('.'));
+        return name + (param.param.batch ? "_batch" : "");
+    });
 
 } // namespace
 } // namespace e2e

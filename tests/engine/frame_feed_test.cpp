@@ -155,6 +155,59 @@ TEST_F(FrameFeedTest, PulldownFeedOutputsFourFramesPerFive)
     }
 }
 
+// At the end of a stream the last group has no next frame to set it off: finishing runs it when
+// it is whole, with its last frame also as the next one; a group cut short gives nothing.
+TEST_F(FrameFeedTest, FinishingRunsTheLastWholeGroup)
+{
+    for (int frames : {5, 10, 12, 15, 24, 25}) {
+        SCOPED_TRACE(frames);
+        const bool whole = frames % 5 == 0;
+        // The PAL-to-NTSC weave of the last group.
+        Start(true, 576);
+        gConversionOptions.upperFieldFirst = 1;
+        for (int number = 1; number <= frames; number++) {
+            const std::vector<uint8_t> f = TaggedFrame(number, 576);
+            (void)FeedFrameGroup(f.data(), 576, kWidth, 3, number);
+        }
+        const int n = FinishFrameGroup(576, kWidth, 3, frames);
+        ASSERT_EQ(n, whole ? 6 : 0);
+        if (whole) {
+            const int g = frames / 5 - 1;
+            std::vector<int> got, expected;
+            for (int i = 1; i <= n; i++) {
+                got.push_back(SlotTag(i, 0));
+                got.push_back(SlotTag(i, 1));
+            }
+            for (const auto &pair : kPhase0) {
+                for (int h : pair) {
+                    expected.push_back(g * 5 + h + 1);
+                }
+            }
+            EXPECT_EQ(got, expected);
+        }
+        // The pulldown analysis sees the last five frames, the last one again as the next.
+        Start(false, 480);
+        gConversionOptions.pulldown32To25P = 1;
+        gEngineSettings.passesLeft = 2;
+        int outList[4] = {-1, -1, -1, -1};
+        for (int k = 0; k < frames; k++) {
+            const std::vector<uint8_t> f = TaggedFrame(100 + k, 480);
+            (void)FeedPulldownRemoval(f.data(), 480, kWidth, 3, outList, k);
+        }
+        EXPECT_EQ(FinishPulldownRemoval(480, kWidth, 3, outList, frames), 0);
+        if (whole) {
+            for (int slot = 1; slot <= 5; slot++) {
+                EXPECT_EQ(SlotTag(slot), 100 + frames - 6 + slot) << slot;
+            }
+            EXPECT_EQ(SlotTag(6), 100 + frames - 1);
+        }
+        // Plain 60i to 25P rebuilds four frames of it.
+        gConversionOptions.pulldown32To25P = 0;
+        gEngineSettings.passesLeft = 1;
+        EXPECT_EQ(FinishPulldownRemoval(480, kWidth, 3, outList, frames), whole ? 4 : 0);
+    }
+}
+
 TEST_F(FrameFeedTest, SingleFrameFeedReturnsTheFrameOfTheCallBefore)
 {
     Start(false, 480);

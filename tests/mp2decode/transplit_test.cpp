@@ -71,6 +71,17 @@ std::vector<uint8_t> Fill(size_t count, uint8_t value)
     return std::vector<uint8_t>(count, value);
 }
 
+// An adaptation field of size bytes in all (its length byte included), only stuffing.
+std::vector<uint8_t> Stuffing(size_t size)
+{
+    std::vector<uint8_t> v(size, 0xFF);
+    v[0] = uint8_t(size - 1);
+    if (size > 1) {
+        v[1] = 0;
+    }
+    return v;
+}
+
 // Video on kVideoPid (most packets), audio on kAudioPid.
 struct Stream
 {
@@ -112,15 +123,20 @@ Extraction Extract(const char *name, const std::vector<uint8_t> &input)
     return r;
 }
 
-// The audio payloads MakeStream writes: the first packet whole, then the rest.
+// The audio elementary stream MakeStream writes: its one PES packet (of no declared length)
+// without the header.
 std::vector<uint8_t> AudioBytes(const Stream &s)
 {
     TsBuilder ts = MakeStream(s);
     std::vector<uint8_t> v;
+    bool first = true;
     for (size_t at = 0; at < ts.bytes.size(); at += 188) {
         int pid = (ts.bytes[at + 1] & 0x1F) << 8 | ts.bytes[at + 2];
         if (pid == kAudioPid) {
-            v.insert(v.end(), ts.bytes.begin() + long(at) + 4, ts.bytes.begin() + long(at) + 188);
+            size_t header = first ? 9 + ts.bytes[at + 4 + 8] : 0;
+            v.insert(v.end(), ts.bytes.begin() + long(at + 4 + header),
+                     ts.bytes.begin() + long(at) + 188);
+            first = false;
         }
     }
     return v;
@@ -150,6 +166,8 @@ TEST(Transplit, OffsetIsVideoMinusAudioInMilliseconds)
         {90000, 99000, -100},
         {90000 + 8999, 90000, 99}, // truncates toward zero
         {90000, 90000 + 8999, -99},
+        {90000, 90000 + 90, 0}, // -1 ms would read as "no audio": 0, 1 ms off
+        {90000, 90000 + 180, -2},
         {90000, -1, 1000}, // no PTS on the first audio packet: the audio PTS stays 0
         // PTS above 2^32: only the low 32 bits are kept, the difference is still right.
         {(1L << 32) + 9000, (1L << 32) - 9000, 200},
@@ -164,14 +182,110 @@ TEST(Transplit, OffsetIsVideoMinusAudioInMilliseconds)
     }
 }
 
-TEST(Transplit, AudioOfAnotherStreamIdIsNeverStarted)
+TEST(Transplit, EveryMpegAudioStreamIdIsTakenAndNothingElse)
 {
-    Stream s;
-    s.audioId = 0xC1;
-    s.videoPts = 45000;
-    Extraction r = Extract("c1", MakeStream(s).bytes);
-    EXPECT_EQ(r.result, 500);
-    EXPECT_TRUE(r.out.empty());
+    struct Case
+    {
+        uint8_t id;
+        int result;
+    } cases[] = {{0xC1, 0}, {0xDF, 0}, {0xBD, -1}, {0xE1, -1}, {0xBE, -1}};
+    for (const Case &c : cases) {
+        Stream s;
+        s.audioId = c.id;
+        Extraction r = Extract("stream_id", MakeStream(s).bytes);
+        EXPECT_EQ(r.result, c.result) << int(c.id);
+        EXPECT_EQ(r.out, c.result == 0 ? AudioBytes(s) : std::vector<uint8_t>{}) << int(c.id);
+    }
+}
+
+// The audio PID is the one that carries MPEG audio, wherever it lies beside the video PID; PIDs
+// with more packets but no audio PES (tables, data) are not taken, and sound with more packets
+// than the picture is not taken for the video.
+TEST(Transplit, AudioPidIsTheOneCarryingMpegAudio)
+{
+    struct Case
+    {
+        int audioPid;
+        int dataPid; // a PID with more packets than the audio, no PES packets; 0: none
+        int audioPackets;
+    } cases[] = {{0x100, 0, 2},     {0x900, 0, 2},  {0x100, 0x50, 2},
+                 {0x011, 0x900, 2}, {0x1FFE, 0, 2}, {0x811, 0, 20}};
+    for (const Case &c : cases) {
+        TsBuilder ts;
+        ts.Packet(0x000, true, {0, 0, 0xB0, 0x0D}); // a table section, not a PES packet
+        ts.Packet(0x011, true, {0, 0x42, 0xF0, 0x11});
+        for (int i = 0; i < 9; ++i) {
+            ts.Packet(0x810, i == 0, i == 0 ? Pes(0xE0, 99000, 170, 0x11) : Fill(184, 0x12));
+        }
+        for (int i = 0; c.dataPid && i < 5; ++i) {
+            ts.Packet(c.dataPid, i == 0, Fill(184, 0x33));
+        }
+        ts.Packet(c.audioPid, true, Pes(0xC0, 90000, 170, 0xA0));
+        for (int i = 1; i < c.audioPackets; ++i) {
+            ts.Packet(c.audioPid, false, Fill(184, 0xA1));
+        }
+        Extraction r = Extract("pid_choice", ts.bytes);
+        EXPECT_EQ(gTransplitState.videoPid, 0x810) << c.audioPid;
+        // PIDs above 4095 are not counted: such audio is not found.
+        const bool counted = c.audioPid < kTransplitPidCount;
+        EXPECT_EQ(gTransplitState.audioPid, counted ? c.audioPid : 0) << c.audioPid;
+        EXPECT_EQ(r.result, counted ? 100 : -1) << c.audioPid;
+        std::vector<uint8_t> expected(170, 0xA0);
+        expected.insert(expected.end(), 184 * size_t(c.audioPackets - 1), 0xA1);
+        EXPECT_EQ(r.out, counted ? expected : std::vector<uint8_t>{}) << c.audioPid;
+    }
+}
+
+// A PES header is skipped by its own length, whatever it holds and wherever it ends.
+TEST(Transplit, PesHeadersAreSkippedByTheirOwnLength)
+{
+    // Start code, declared length (0: none), then the header's bytes after the length.
+    auto pes = [](int declared, std::vector<uint8_t> header, size_t count, uint8_t fill) {
+        std::vector<uint8_t> v = {0, 0, 1, 0xC0, uint8_t(declared >> 8), uint8_t(declared)};
+        v.insert(v.end(), header.begin(), header.end());
+        v.insert(v.end(), count, fill);
+        return v;
+    };
+    const std::vector<uint8_t> pts = {0x21, 0x00, 0x05, 0xBF, 0x21}; // 90000
+    std::vector<uint8_t> withPts = {0x80, 0x80, 5};
+    withPts.insert(withPts.end(), pts.begin(), pts.end());
+    std::vector<uint8_t> stuffed = {0x80, 0x00, 7, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    std::vector<uint8_t> mpeg1 = {0xFF, 0xFF, 0x40, 0x20};
+    mpeg1.insert(mpeg1.end(), pts.begin(), pts.end());
+
+    TsBuilder ts;
+    for (int i = 0; i < 9; ++i) {
+        ts.Packet(kVideoPid, i == 0, i == 0 ? Pes(0xE0, 99000, 170, 0x11) : Fill(184, 0x12));
+    }
+    // 1. With a PTS, declared length 8 + 20: 20 bytes of audio.
+    ts.Packet(kAudioPid, true, pes(8 + 20, withPts, 20, 0xA1), Stuffing(184 - 34));
+    // 2. Stuffing in the header, no declared length; it goes on in the next packet.
+    ts.Packet(kAudioPid, true, pes(0, stuffed, 100, 0xA2), Stuffing(184 - 116));
+    ts.Packet(kAudioPid, false, Fill(184, 0xA3));
+    // 3. A header split over two packets: a 180-byte adaptation field leaves 4 payload bytes.
+    std::vector<uint8_t> split = pes(0, withPts, 50, 0xA4);
+    ts.Packet(kAudioPid, true, {split.begin(), split.begin() + 4}, Stuffing(180));
+    std::vector<uint8_t> rest(split.begin() + 4, split.end());
+    ts.Packet(kAudioPid, false, rest, Stuffing(184 - rest.size()));
+    // 4. MPEG-1 syntax: stuffing, buffer size, PTS; declared length 9 + 30, then junk bytes
+    // behind the declared end.
+    std::vector<uint8_t> one = pes(9 + 30, mpeg1, 30, 0xA5);
+    one.insert(one.end(), 184 - one.size(), 0xEE);
+    ts.Packet(kAudioPid, true, one);
+    // 5. No PES start where a packet says one starts: nothing until the next one.
+    ts.Packet(kAudioPid, true, Fill(184, 0x55));
+    ts.Packet(kAudioPid, false, Fill(184, 0x56));
+    ts.Packet(kAudioPid, true, pes(0, withPts, 170, 0xA6));
+
+    Extraction r = Extract("pes_headers", ts.bytes);
+    EXPECT_EQ(r.result, 100);
+    std::vector<uint8_t> expected(20, 0xA1);
+    expected.insert(expected.end(), 100, 0xA2);
+    expected.insert(expected.end(), 184, 0xA3);
+    expected.insert(expected.end(), 50, 0xA4);
+    expected.insert(expected.end(), 30, 0xA5);
+    expected.insert(expected.end(), 170, 0xA6);
+    EXPECT_EQ(r.out, expected);
 }
 
 TEST(Transplit, RefusesWhatIsNotATransportStream)
@@ -233,13 +347,19 @@ TEST(Transplit, AdaptationFields)
     expected.insert(expected.end(), 174, 0x98);
     EXPECT_EQ(r.out, expected);
 
-    // A length above 183 ends the extraction; what was written stays.
+    // A length above 183 spoils only its own packet: the extraction goes on after it.
     TsBuilder bad = MakeStream(Stream{});
-    std::vector<uint8_t> tooLong = {184};
-    bad.Packet(kAudioPid, false, {}, tooLong);
+    for (int length : {184, 255}) {
+        std::vector<uint8_t> tooLong(184, 0x77);
+        tooLong[0] = uint8_t(length);
+        bad.Packet(kAudioPid, false, {}, tooLong);
+    }
     bad.Packet(kAudioPid, false, Fill(184, 0x42));
     Extraction rb = Extract("adaptation_bad", bad.bytes);
-    EXPECT_EQ(rb.out, AudioBytes(Stream{}));
+    expected = AudioBytes(Stream{});
+    expected.insert(expected.end(), 184, 0x42);
+    EXPECT_EQ(rb.out, expected);
+    EXPECT_EQ(rb.result, 0);
 }
 
 TEST(Transplit, TruncatedLastPacketWritesOnlyWhatIsThere)
@@ -275,27 +395,6 @@ TEST(Transplit, UnwritableWorkFileIsAFailure)
     EXPECT_EQ(OpenDescriptors(), before);
 }
 
-// The stream's PES packets with their headers taken out.
-std::vector<uint8_t> PesPayloads(const std::vector<uint8_t> &pes)
-{
-    std::vector<uint8_t> v;
-    size_t at = 0;
-    while (at + 9 <= pes.size()) {
-        EXPECT_EQ(pes[at + 3], 0xC0) << "at " << at;
-        size_t length = size_t(pes[at + 4] << 8 | pes[at + 5]);
-        size_t header = 9 + pes[at + 8];
-        size_t end = at + 6 + length;
-        if (length == 0 || end > pes.size() || header > 6 + length) {
-            ADD_FAILURE() << "bad PES at " << at;
-            break;
-        }
-        v.insert(v.end(), pes.begin() + long(at + header), pes.begin() + long(end));
-        at = end;
-    }
-    EXPECT_EQ(at, pes.size());
-    return v;
-}
-
 TEST(Transplit, FfmpegTransportStream)
 {
     std::string dir = WorkDir("ffmpeg_ts");
@@ -308,10 +407,10 @@ TEST(Transplit, FfmpegTransportStream)
     ASSERT_EQ(std::sscanf(text.c_str(), "%ld%*[, ]%ld", &video, &audio), 2) << text;
     EXPECT_EQ(result, int((video - audio) / 90));
     EXPECT_LT(result, -100); // the audio starts 120 ms after the video
-    // The PES headers sit between the frames; without them the bytes are ffmpeg's copy.
+    // Only the PES payloads are written: the bytes are ffmpeg's copy of the stream.
     std::vector<uint8_t> written = ReadFile(out);
     ASSERT_FALSE(written.empty());
-    EXPECT_EQ(PesPayloads(written), ReadFile(Fixture("mp2_av_audio.mp2")));
+    EXPECT_EQ(written, ReadFile(Fixture("mp2_av_audio.mp2")));
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "mpeg2/mpeg_input.h"
 #include "mpeg2/mpeg_stream_info.h"
 #include "platform/sys/file.h"
+#include "tests/support/fixture_script.h"
 
 std::vector<CollectedPicture> DecoderHarness::pictures;
 std::vector<std::string> DecoderHarness::traces;
@@ -103,13 +104,8 @@ const std::string &Mpeg2FixtureDir()
 {
     static const std::string dir = [] {
         std::string d = std::string(LC_BINARY_DIR) + "/fixtures/mpeg2";
-        if (!lc::IsDirectory(d.c_str())) {
-            std::string cmd =
-                std::string("sh ") + LC_SOURCE_DIR + "/tests/fixtures/mpeg2_make_fixtures.sh " + d;
-            if (std::system(cmd.c_str()) != 0) {
-                std::fprintf(stderr, "fixture script failed: %s\n", cmd.c_str());
-            }
-        }
+        std::string script = std::string(LC_SOURCE_DIR) + "/tests/fixtures/mpeg2_make_fixtures.sh";
+        (void)lc_test::MakeFixturesOnce(d, d + "/.made", script, {"sh", script, d});
         return d;
     }();
     return dir;

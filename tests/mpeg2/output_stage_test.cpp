@@ -273,6 +273,52 @@ TEST_F(OutputStageTest, ModesWriteTheirGroups)
     }
 }
 
+// The feeds run a group when the next group's first picture arrives; at the end of the stream
+// the last whole group is written with its sound all the same. Pictures of a group cut short,
+// the flag-driven grouping and the player leave nothing behind.
+TEST_F(OutputStageTest, TheLastWholeGroupIsWrittenAtTheEndOfTheStream)
+{
+    struct Case
+    {
+        const char *name;
+        int mode, height, pictures, fieldFlagsStart, running;
+        int framesBefore, framesAfter;
+    } cases[] = {
+        {"mode 9", 9, 576, 30, -1, 1, 30, 36},
+        {"mode 9, two left over", 9, 576, 32, -1, 1, 36, 36},
+        {"mode 4", 4, 480, 25, -1, 1, 16, 20},
+        {"mode 6", 6, 480, 10, -1, 1, 4, 8},
+        {"mode 4, HD", 4, 1088, 15, -1, 1, 8, 12},
+        {"pulldown flags", 5, 480, 12, 3, 1, 12, 12},
+        {"player", 9, 576, 30, -1, 0, 0, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        gLog.running = c.running;
+        gConversionOptions.pulldown2332To25P = c.mode == 6;
+        gEngineSettings.sourceIsPal = c.mode == 9;
+        gEngineSettings.sourceIsNtsc = c.mode != 9;
+        gOutputStageTarget = {1, 0, 720, c.height};
+        *gOutputStageDecoder.processingMode = c.mode;
+        SetStream(720, c.height, 720, c.height);
+        Run(c.pictures, 720, c.height, c.fieldFlagsStart);
+        EXPECT_EQ(int(gLog.written.size()), c.framesBefore);
+        FinishDecodedStream();
+        ASSERT_EQ(int(gLog.written.size()), c.framesAfter);
+        const int perGroup = c.mode == 9 ? 6 : 4;
+        EXPECT_EQ(gLog.sound.size(), size_t(c.framesAfter / perGroup));
+        if (c.mode == 9 && c.framesAfter > 0) {
+            // The last frame shows the last picture of the last whole group.
+            EXPECT_EQ(gLog.written.back().row0, 30);
+        }
+        // Finishing twice writes nothing more.
+        FinishDecodedStream();
+        EXPECT_EQ(int(gLog.written.size()), c.framesAfter);
+        TearDown();
+    }
+}
+
 TEST_F(OutputStageTest, PulldownFlagsGroupFourCodedPictures)
 {
     // Flags 3, 0, 1, 2 ... from picture 1: the cadence is seen from picture 2 on, and each

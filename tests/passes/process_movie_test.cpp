@@ -9,7 +9,7 @@
 #include "platform/media/image_compression.h"
 #include "platform/media/movies.h"
 #include "platform/media/standard_compression.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/e2e_inprocess.h"
 
 namespace {
 

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -339,8 +340,9 @@ TEST_F(ProcessThreadTest, FinalMessages)
         std::vector<FakeSource> items; // sources i0.m2p, i1.m2p, ...
         bool batch;
         std::vector<std::string> shown;
-        int processed;      // items that reached ProcessMovie
-        const char *reopen; // in the clips folder; null: nothing reopened
+        int processed;               // items that reached ProcessMovie
+        const char *reopen;          // in the clips folder; null: nothing reopened
+        std::vector<int> moved = {}; // batch items whose result reached its target name
     };
     FakeSource ok, error, stop, failsToOpen, mxf;
     error.error = true;
@@ -358,28 +360,38 @@ TEST_F(ProcessThreadTest, FinalMessages)
          {"Halvorne does not support .mxf files\nPress OK to continue."},
          0,
          nullptr},
-        {"batch ok", {ok, ok}, true, {"Batch processing completed OK"}, 2, "i1.avi"},
-        // Errors are counted once per run: the later items are processed but keep their
-        // temporary name.
+        {"batch ok", {ok, ok}, true, {"Batch processing completed OK"}, 2, "i1.avi", {0, 1}},
+        // Each item is judged by its own errors: the later items reach their targets; the run
+        // ends with errors.
         {"batch error",
          {error, ok},
          true,
          {boxError, "Batch processing completed with errors"},
          2,
-         nullptr},
+         nullptr,
+         {1}},
+        {"batch error between two good ones",
+         {ok, error, ok},
+         true,
+         {boxError, "Batch processing completed with errors"},
+         3,
+         nullptr,
+         {0, 2}},
         {"batch open fails",
          {failsToOpen, ok},
          true,
          {"Could not open or read " + clips + "/i0.m2p", "Batch processing completed with errors"},
          1,
-         nullptr},
+         nullptr,
+         {1}},
         {"batch all refused", {mxf, mxf}, true, {"Nothing to process - batch empty"}, 0, nullptr},
         {"batch stop",
          {ok, stop, ok},
          true,
          {"Processing aborted", "Batch processing aborted by user"},
          2,
-         nullptr},
+         nullptr,
+         {0}},
         // A stop after an earlier error still ends the batch.
         {"batch error then stop",
          {error, stop, ok},
@@ -404,6 +416,14 @@ TEST_F(ProcessThreadTest, FinalMessages)
         EXPECT_EQ(int(movie.seen.size()), row.processed);
         EXPECT_EQ(ReopenPath(), row.reopen ? clips + "/" + row.reopen : "");
         EXPECT_EQ(gProcessControl.openedAfterProcessing, row.reopen ? 1 : 0);
+        for (size_t i = 0; row.batch && i < row.items.size(); ++i) {
+            const std::string source = clips + "/i" + std::to_string(i) + ".m2p";
+            const bool moved =
+                std::find(row.moved.begin(), row.moved.end(), int(i)) != row.moved.end();
+            EXPECT_EQ(ReadFile(clips + "/i" + std::to_string(i) + ".avi"),
+                      moved ? "made from " + source : "")
+                << "item " << i;
+        }
         movie.seen.clear();
         movie.opened.clear();
         messages.Clear();

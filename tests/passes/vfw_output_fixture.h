@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "formats/avi_writer.h"
+#include "passes/process_movie.h"
 #include "passes/vfw_output.h"
 #include "tests/passes/passes_fixture.h"
 #include "tests/platform/vfw/vfw_test_support.h"
@@ -102,8 +103,13 @@ protected:
         ASSERT_TRUE(ICInstall(ICTYPE_VIDEO, code, FakeProc, "Fake"));
     }
     // Begins a movie of w x h as batch item `item`.
+    // A single movie (item 0) or the first batch line starts a run, as the processing thread
+    // starts one.
     int Begin(int item, int w, int h, uint32_t frames = 2)
     {
+        if (item <= 1) {
+            StartProcessingRun();
+        }
         gConversionState.batchItemIndex = item;
         SetOutputFrameSize(w, h);
         return BeginAviVideoCompression(path.c_str(), frames, 1, 25);

@@ -57,6 +57,26 @@ TEST_F(VfwOutputTest, LaterBatchMoviesReuseTheFirstChoiceWithoutAsking)
     EXPECT_LT(MeanDifference(b.data(), 3, FfmpegFrame(96, 64).data(), 3, 96, 64), 4.0);
 }
 
+// A batch whose first line was refused before it reached the chooser: the next movie asks, and
+// the movies after it reuse that answer.
+TEST_F(VfwOutputTest, FirstMovieThatNeedsTheChooserAsksWhateverItsLine)
+{
+    StartProcessingRun();
+    QueueScriptedCompressor(kMjpg);
+    const int asked = ScriptedCompressorRequests();
+    gConversionState.batchItemIndex = 2;
+    SetOutputFrameSize(64, 48);
+    ASSERT_EQ(BeginAviVideoCompression(path.c_str(), 2, 1, 25), 1);
+    EXPECT_EQ(ScriptedCompressorRequests(), asked + 1);
+    EndAviVideoCompression();
+    AviCloseOutput();
+    EXPECT_EQ(Probe("codec_tag_string"), "MJPG");
+    ASSERT_EQ(Begin(3, 64, 48), 1);
+    EXPECT_EQ(ScriptedCompressorRequests(), asked + 1);
+    EndAviVideoCompression();
+    AviCloseOutput();
+}
+
 // The codec errors: message, compressor closed, result 0.
 TEST_F(VfwOutputTest, CodecErrorsCloseTheCompressor)
 {
