@@ -1,18 +1,17 @@
 #include "movie_test_support.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/support/fixture_script.h"
 
 int RunProgram(const std::vector<std::string> &argv, std::string *out, std::string *err)
 {
@@ -65,44 +64,26 @@ int RunProgram(const std::vector<std::string> &argv, std::string *out, std::stri
 const std::string &MediaFixtureDir()
 {
     static const std::string dir = [] {
-        std::string root = std::string(LC_BINARY_DIR) + "/fixtures/";
-        std::string done = root + "media/";
-        std::string stamp = done + ".done";
-        mkdir(root.c_str(), 0755);
-        int lock = open((root + ".media.lock").c_str(), O_CREAT | O_RDWR, 0644);
-        if (lock >= 0) {
-            flock(lock, LOCK_EX);
-        }
-        struct stat st;
-        if (stat(stamp.c_str(), &st) != 0) {
-            std::string work = root + "media.tmp/";
-            RunProgram({"rm", "-rf", work, done}, nullptr);
-            std::string err;
-            int rc = RunProgram({"sh", std::string(LC_SOURCE_DIR) + "/tests/fixtures/media_make_fixtures.sh",
-                                 work},
-                                nullptr, &err);
-            if (rc == 0 && rename(work.c_str(), done.c_str()) == 0) {
-                std::ofstream(stamp) << "ok\n";
-            } else {
-                std::fprintf(stderr, "fixture script failed (%d): %s\n", rc, err.c_str());
-            }
-        }
-        if (lock >= 0) {
-            flock(lock, LOCK_UN);
-            close(lock);
-        }
+        std::string done = std::string(LC_BINARY_DIR) + "/fixtures/media/";
+        std::string script = std::string(LC_SOURCE_DIR) + "/tests/fixtures/media_make_fixtures.sh";
+        // Made again when the script is newer than the last run, so added fixtures appear in an
+        // existing build folder too.
+        (void)lc_test::MakeFixturesOnce(done, done + ".made", script, {"sh", script, done});
         return done;
     }();
     return dir;
 }
 
-std::string Fixture(const char *name) { return MediaFixtureDir() + name; }
+std::string Fixture(const char *name)
+{
+    return MediaFixtureDir() + name;
+}
 
 std::vector<ProbePacket> ProbePackets(const std::string &path, int stream)
 {
     std::string out;
-    RunProgram({"ffprobe", "-v", "error", "-select_streams", std::to_string(stream), "-show_entries",
-                "packet=pts,duration,size,pos", "-of", "csv=p=0", path},
+    RunProgram({"ffprobe", "-v", "error", "-select_streams", std::to_string(stream),
+                "-show_entries", "packet=pts,duration,size,pos", "-of", "csv=p=0", path},
                &out);
     std::vector<ProbePacket> packets;
     std::istringstream in(out);
@@ -151,7 +132,8 @@ OSErr OpenMoviePath(const std::string &path, Movie *movie)
 std::vector<uint8_t> FileBytes(const std::string &path)
 {
     std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)),
+                                std::istreambuf_iterator<char>());
 }
 
 std::string ScratchDir()
