@@ -293,6 +293,10 @@ int CindrellContext::DecodeVideoSegment(int channel, int r, int s, uint8_t *targ
     // 3. Passes 2 and 3: unfinished blocks continue in their macroblock's, then the segment's
     // leftover bits.
     for (int pass = 2; pass <= 3; ++pass) {
+        // A pass with no unfinished block reads nothing.
+        if (std::none_of(pending_, pending_ + kBlocks, [](uint16_t k) { return k != 0; })) {
+            break;
+        }
         if (pass == 3) {
             pool_.Gather();
         }

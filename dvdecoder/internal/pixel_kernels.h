@@ -97,6 +97,9 @@ void SharpenRow_sse2(uint8_t *dst, const uint8_t *src, int pixels);
 void WidenRow2to3_sse2(uint8_t *dst, const uint8_t *src, int pixels);
 void WidenRow3to4_sse2(uint8_t *dst, const uint8_t *src, int pixels, int outWidth);
 void PackBgr_sse2(uint8_t *dst, const uint8_t *bgrx, int pixels);
+void FastColours_avx2(uint8_t *bgrx, const int16_t *luma, const int16_t *cr, const int16_t *cb);
+void ExpandColours_avx2(uint8_t *dst, ptrdiff_t lineStride, const uint8_t *colours, int columns,
+                        int count);
 void ConvertRowToBgrx_avx2(uint8_t *bgrx, const uint8_t *work, int width, int codedWidth);
 void SharpenRow_avx2(uint8_t *dst, const uint8_t *src, int pixels);
 void WidenRow2to3_avx2(uint8_t *dst, const uint8_t *src, int pixels);

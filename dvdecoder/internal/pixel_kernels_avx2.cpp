@@ -30,24 +30,14 @@ __m256i Load2x128(const uint8_t *lo, const uint8_t *hi)
         _mm_loadu_si128(reinterpret_cast<const __m128i *>(hi)), 1);
 }
 
-// Sixteen pixels of the work row at x, as in ColoursOf8 and StoreBgrx8.
-void ConvertBgrx16(uint8_t *dst, const uint8_t *work, const uint8_t *cr, const uint8_t *cb)
+// Sixteen pixels' colours, lanes holding pixels 0-7 and 8-15, as in ColoursOf8 and
+// StoreBgrx8: 64 bytes of BGRX.
+void StoreColours16(uint8_t *dst, __m256i y, __m256i crv, __m256i cbv, int lumaGain)
 {
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i y =
-        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(work)));
-    auto upsample = [](const uint8_t *plane) {
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i *>(plane));
-        const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i *>(plane + 2));
-        const __m128i mean = _mm_srai_epi16(_mm_adds_epi16(s, n), 1);
-        return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(s, mean)),
-                                       _mm_unpackhi_epi16(s, mean), 1);
-    };
-    const __m256i crv = upsample(cr);
-    const __m256i cbv = upsample(cb);
-    const __m256i kBlue = Pair16x(kLumaGain, kCbToBlue);
-    const __m256i kRed = Pair16x(kLumaGain, kCrToRed);
-    const __m256i kGreenY = Pair16x(kLumaGain, kCrToGreen);
+    const __m256i kBlue = Pair16x(lumaGain, kCbToBlue);
+    const __m256i kRed = Pair16x(lumaGain, kCrToRed);
+    const __m256i kGreenY = Pair16x(lumaGain, kCrToGreen);
     const __m256i kGreenCb = Pair16x(kCbToGreen, 0);
     const __m256i ycbLo = _mm256_unpacklo_epi16(y, cbv);
     const __m256i ycbHi = _mm256_unpackhi_epi16(y, cbv);
@@ -60,7 +50,7 @@ void ConvertBgrx16(uint8_t *dst, const uint8_t *work, const uint8_t *cr, const u
     const __m256i g = Shift6Pack(
         _mm256_add_epi32(_mm256_madd_epi16(ycrLo, kGreenY), _mm256_madd_epi16(cbLo, kGreenCb)),
         _mm256_add_epi32(_mm256_madd_epi16(ycrHi, kGreenY), _mm256_madd_epi16(cbHi, kGreenCb)));
-    // Lanes hold pixels 0-7 and 8-15; the unpacks below work inside each.
+    // The unpacks below work inside each lane.
     const __m256i bg = _mm256_packus_epi16(b, g);
     const __m256i rx = _mm256_packus_epi16(r, zero);
     const __m256i bgi = _mm256_unpacklo_epi8(bg, _mm256_srli_si256(bg, 8));
@@ -71,6 +61,72 @@ void ConvertBgrx16(uint8_t *dst, const uint8_t *work, const uint8_t *cr, const u
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + 32),
                         _mm256_permute2x128_si256(lo, hi, 0x31));
 }
+
+// Sixteen pixels of the work row at x.
+void ConvertBgrx16(uint8_t *dst, const uint8_t *work, const uint8_t *cr, const uint8_t *cb)
+{
+    const __m256i y =
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(work)));
+    auto upsample = [](const uint8_t *plane) {
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i *>(plane));
+        const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i *>(plane + 2));
+        const __m128i mean = _mm_srai_epi16(_mm_adds_epi16(s, n), 1);
+        return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(s, mean)),
+                                       _mm_unpackhi_epi16(s, mean), 1);
+    };
+    StoreColours16(dst, y, upsample(cr), upsample(cb), kLumaGain);
+}
+
+// Luminance of the four 2 x 2 groups of block rows j, j+1 (lane 0) and j+4, j+5 (lane 1), as
+// 32-bit lanes (16-bit wrapped sums, sign-extended).
+__m256i GroupSums2(const int16_t *luma, int j)
+{
+    const __m256i s =
+        _mm256_add_epi16(Load2x128(reinterpret_cast<const uint8_t *>(luma + 8 * j),
+                                   reinterpret_cast<const uint8_t *>(luma + 8 * j + 32)),
+                         Load2x128(reinterpret_cast<const uint8_t *>(luma + 8 * j + 8),
+                                   reinterpret_cast<const uint8_t *>(luma + 8 * j + 40)));
+    const __m256i pairs = _mm256_add_epi16(s, _mm256_srli_epi32(s, 16));
+    return _mm256_srai_epi32(_mm256_slli_epi32(pairs, 16), 16);
+}
+
+// Means of the colour-difference samples of row pairs (j, j+1) and (j+2, j+3), four each.
+__m128i RowPairMeans(const int16_t *c, int j)
+{
+    auto mean = [c](int row) {
+        const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(c + 8 * row));
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(c + 8 * row + 8));
+        return _mm_srai_epi16(_mm_add_epi16(a, b), 1);
+    };
+    return _mm_unpacklo_epi64(mean(j), mean(j + 2));
+}
+
+// Shuffles of ExpandColours: for each column count (8, 11, 12) and 16-byte piece of a line,
+// the colour byte of each line byte (0x80: none).
+struct ExpandMasks
+{
+    alignas(16) uint8_t bytes[3][3][16];
+};
+
+constexpr ExpandMasks MakeExpandMasks()
+{
+    constexpr uint8_t kCoded[12] = {0, 0, 1, 1, 2, 2, 3, 3};
+    constexpr uint8_t kWide1080[12] = {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3};
+    constexpr uint8_t kWide720[12] = {0, 0, 0, 1, 1, 2, 2, 2, 3, 3, 3};
+    constexpr int kColumns[3] = {8, 11, 12};
+    ExpandMasks m{};
+    for (int v = 0; v < 3; ++v) {
+        const uint8_t *which = v == 0 ? kCoded : v == 1 ? kWide720 : kWide1080;
+        for (int i = 0; i < 48; ++i) {
+            const int pixel = i / 3;
+            m.bytes[v][i / 16][i % 16] =
+                pixel < kColumns[v] ? uint8_t(4 * which[pixel] + i % 3) : uint8_t(0x80);
+        }
+    }
+    return m;
+}
+
+constexpr ExpandMasks kExpandMasks = MakeExpandMasks();
 
 __m256i SharpenHalf(__m256i c, __m256i l, __m256i r)
 {
@@ -87,6 +143,39 @@ __m256i Taps16(int first, int second)
 }
 
 } // namespace
+
+void FastColours_avx2(uint8_t *bgrx, const int16_t *luma, const int16_t *cr, const int16_t *cb)
+{
+    // Lane 0 takes block rows 0-3, lane 1 rows 4-7.
+    const __m256i ya =
+        _mm256_srai_epi16(_mm256_packs_epi32(GroupSums2(luma, 0), GroupSums2(luma, 2)), 2);
+    const __m256i y = _mm256_add_epi16(
+        _mm256_srai_epi16(_mm256_mullo_epi16(ya, _mm256_set1_epi16(kWorkLumaGain)), 5),
+        _mm256_set1_epi16(kWorkLumaOffset));
+    const __m256i crv = _mm256_inserti128_si256(_mm256_castsi128_si256(RowPairMeans(cr, 0)),
+                                                RowPairMeans(cr, 4), 1);
+    const __m256i cbv = _mm256_inserti128_si256(_mm256_castsi128_si256(RowPairMeans(cb, 0)),
+                                                RowPairMeans(cb, 4), 1);
+    StoreColours16(bgrx, y, crv, cbv, kFastLumaGain);
+}
+
+void ExpandColours_avx2(uint8_t *dst, ptrdiff_t lineStride, const uint8_t *colours, int columns,
+                        int count)
+{
+    const int v = columns == 8 ? 0 : columns == 11 ? 1 : 2;
+    const __m128i m0 = _mm_load_si128(reinterpret_cast<const __m128i *>(kExpandMasks.bytes[v][0]));
+    const __m128i m1 = _mm_load_si128(reinterpret_cast<const __m128i *>(kExpandMasks.bytes[v][1]));
+    const __m128i m2 = _mm_load_si128(reinterpret_cast<const __m128i *>(kExpandMasks.bytes[v][2]));
+    for (int l = 0; l < 4; ++l) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(colours + 16 * l));
+        const __m128i c0 = _mm_shuffle_epi8(c, m0);
+        const __m128i c1 = _mm_shuffle_epi8(c, m1);
+        const __m128i c2 = _mm_shuffle_epi8(c, m2);
+        uint8_t *line = dst + ptrdiff_t(2 * l) * lineStride;
+        StoreLine(line, c0, c1, c2, 3 * count);
+        StoreLine(line + lineStride, c0, c1, c2, 3 * count);
+    }
+}
 
 void ConvertRowToBgrx_avx2(uint8_t *bgrx, const uint8_t *work, int width, int codedWidth)
 {
@@ -195,7 +284,7 @@ void PackBgr_avx2(uint8_t *dst, const uint8_t *bgrx, int pixels)
 
 const CindrellKernels kCindrellKernelsAvx2 = {
     "avx2",           IdctBlocksAvx2,     WorkLuma_sse2,
-    FastColours_sse2, ExpandColours_sse2, ConvertRowToBgrx_avx2,
+    FastColours_avx2, ExpandColours_avx2, ConvertRowToBgrx_avx2,
     SharpenRow_avx2,  WidenRow2to3_avx2,  WidenRow3to4_avx2,
     PackBgr_avx2,
 };

@@ -59,45 +59,6 @@ void FastColours_sse2(uint8_t *bgrx, const int16_t *luma, const int16_t *cr, con
     }
 }
 
-namespace {
-
-// The low n (0 to 8) bytes of v at dst.
-void StoreLowBytes(uint8_t *dst, uint64_t v, int n)
-{
-    if (n >= 4) {
-        const uint32_t w = uint32_t(v);
-        std::memcpy(dst, &w, 4);
-        dst += 4;
-        v >>= 32;
-        n -= 4;
-    }
-    if (n >= 2) {
-        const uint16_t h = uint16_t(v);
-        std::memcpy(dst, &h, 2);
-        dst += 2;
-        v >>= 16;
-        n -= 2;
-    }
-    if (n >= 1) {
-        *dst = uint8_t(v);
-    }
-}
-
-// Exactly `bytes` (24 to 36) of the 48 in c0, c1, c2.
-void StoreLine(uint8_t *dst, __m128i c0, __m128i c1, __m128i c2, int bytes)
-{
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), c0);
-    if (bytes >= 32) {
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 16), c1);
-        StoreLowBytes(dst + 32, uint64_t(uint32_t(_mm_cvtsi128_si32(c2))), bytes - 32);
-    } else {
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + 16), c1);
-        StoreLowBytes(dst + 24, uint64_t(_mm_cvtsi128_si64(_mm_srli_si128(c1, 8))), bytes - 24);
-    }
-}
-
-} // namespace
-
 void ExpandColours_sse2(uint8_t *dst, ptrdiff_t lineStride, const uint8_t *colours, int columns,
                         int count)
 {

@@ -63,27 +63,25 @@ int RunProgram(const std::vector<std::string> &argv, std::string *out, std::stri
 
 const std::string &MediaFixtureDir()
 {
+    // Made again when the script is newer than what it made.
     static const std::string dir = [] {
-        std::string done = std::string(LC_BINARY_DIR) + "/fixtures/media/";
+        std::string out = std::string(LC_BINARY_DIR) + "/fixtures/media/";
         std::string script = std::string(LC_SOURCE_DIR) + "/tests/fixtures/media_make_fixtures.sh";
-        // Made again when the script is newer than the last run, so added fixtures appear in an
-        // existing build folder too.
-        (void)lc_test::MakeFixturesOnce(done, done + ".made", script, {"sh", script, done});
-        return done;
+        if (!lc_test::MakeFixturesOnce(out, out + ".made", script, {"sh", script, out})) {
+            std::fprintf(stderr, "media_make_fixtures.sh failed\n");
+        }
+        return out;
     }();
     return dir;
 }
 
-std::string Fixture(const char *name)
-{
-    return MediaFixtureDir() + name;
-}
+std::string Fixture(const char *name) { return MediaFixtureDir() + name; }
 
 std::vector<ProbePacket> ProbePackets(const std::string &path, int stream)
 {
     std::string out;
-    RunProgram({"ffprobe", "-v", "error", "-select_streams", std::to_string(stream),
-                "-show_entries", "packet=pts,duration,size,pos", "-of", "csv=p=0", path},
+    RunProgram({"ffprobe", "-v", "error", "-select_streams", std::to_string(stream), "-show_entries",
+                "packet=pts,duration,size,pos", "-of", "csv=p=0", path},
                &out);
     std::vector<ProbePacket> packets;
     std::istringstream in(out);
@@ -132,8 +130,7 @@ OSErr OpenMoviePath(const std::string &path, Movie *movie)
 std::vector<uint8_t> FileBytes(const std::string &path)
 {
     std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)),
-                                std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 
 std::string ScratchDir()
