@@ -342,6 +342,7 @@ int main(int argc, char **argv)
     gEngineHooks.parallelFor = [](int count, const std::function<void(int)> &task) {
         lc::SharedWorkerPool().Run(count, task);
     };
+    gEngineHooks.workerThreads = [] { return lc::SharedWorkerPool().Threads(); };
     KernelIsa isa = KernelsFor(KernelIsa::Avx2) ? KernelIsa::Avx2 : KernelIsa::Sse2;
     int kept = 1;
     for (int i = 1; i < argc; i++) {
