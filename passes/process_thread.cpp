@@ -19,6 +19,7 @@
 #include "passes/source_kind.h"
 #include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
+#include "platform/sys/clock.h"
 #include "platform/sys/file.h"
 #include "platform/sys/path.h"
 #include "platform/sys/text.h"
@@ -75,6 +76,34 @@ void RefuseLongPath(const char *what)
     char text[kPathBytes];
     lc::FormatText(text, sizeof text, "Path is too long:\n%s", what);
     ShowError(text);
+}
+
+// How long the decoder may look for the first sequence header of a stream just opened.
+constexpr uint32_t kSequenceWaitMs = 30000;
+constexpr uint32_t kSequencePollMs = 20;
+
+// Waits until the decoder has read the opened stream's first sequence header, which gives its
+// frame rate: 1 read, 0 the user stopped, -1 none (the decoder stopped without one; the movie's
+// processing refuses the stream), -2 not in time.
+int WaitForMpegSequence()
+{
+    if (!gLowerHooks.mpegSequenceKnown) {
+        return 1;
+    }
+    const uint32_t start = lc::NowMs();
+    for (;;) {
+        const int known = gLowerHooks.mpegSequenceKnown();
+        if (known != 0) {
+            return known;
+        }
+        if (gProcessControl.stopRequested) {
+            return 0;
+        }
+        if (lc::NowMs() - start > kSequenceWaitMs) {
+            return -2;
+        }
+        lc::SleepMs(kSequencePollMs);
+    }
 }
 
 // Nearest integer of scale / duration, as the MPEG-2 rate is rounded.
@@ -176,6 +205,16 @@ unsigned ProcessThreadProc(void *)
         // open's ratio for the others (a 29.97 source must count as 30, not 29).
         const bool viaReader = gSourceKind.viaQuickTime || gSourceKind.viaAviPlayer;
         if (!viaReader) {
+            // The decoder thread reads the stream's sequence header after the open returned.
+            const int known = WaitForMpegSequence();
+            if (known == 0) {
+                AfxMessageBox("Processing aborted", MB_OK);
+                break;
+            }
+            if (known == -2) {
+                ShowError("No MPEG-2 video sequence found in the stream");
+                continue;
+            }
             double rate = gLowerHooks.mpegFrameRate ? gLowerHooks.mpegFrameRate() : 0.0;
             state.frameRate = int32_t(rate + 0.5);
         } else {
