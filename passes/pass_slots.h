@@ -33,7 +33,6 @@ struct PassSlots
     int width = 0; // source size
     int height = 0;
     int bytesPerPixel = 3; // 3 RGB, 2 YUV 4:2:2
-    int lastGoodSlot = -1; // AVI sources: the slot last read successfully
 
     PassSlots() = default;
     PassSlots(const PassSlots &) = delete;
