@@ -5,15 +5,17 @@
 // compressor's) are answered from --codec.
 //
 //   loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] [--progress] [--stop-at TEXT]
-//               [--start-again] MOVIE...
+//               [--start-again] [--answer-after MS] MOVIE...
 //
+// --answer-after answers each box MS milliseconds after it is printed, as a user who reads it.
 // --progress prints each text the progress dialog shows ("progress: TEXT"). --stop-at presses
 // the progress dialog's Stop as soon as it shows TEXT (the run then waits for the press, as if
 // the user were quick). --start-again starts the same run once more after the first has ended:
 // Process->Start Process for one movie, the batch list's Start Batch for several.
 //
-// Prints "message: TEXT" for each box (line breaks as \n) and "output: PATH" for the reopened
-// result; exits 1 when an error box was shown, else 0 (2 for a bad command line).
+// Prints "message: TEXT" for each box (line breaks as \n), "chooser: compression" or "chooser:
+// compressor" each time one of the choosers is shown, and "output: PATH" for the reopened result;
+// exits 1 when an error box was shown, else 0 (2 for a bad command line).
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +38,7 @@
 #include "passes/process_thread.h"
 #include "passes/ui_hooks.h"
 #include "platform/media/standard_compression.h"
+#include "platform/sys/clock.h"
 #include "platform/sys/path.h"
 #include "platform/ui/gui_thread.h"
 #include "platform/ui/message_box.h"
@@ -55,6 +58,7 @@ struct Options
     bool progress = false;
     std::string stopAt; // progress text at which Stop is pressed; "" never
     bool startAgain = false;
+    unsigned answerAfterMs = 0;
     std::vector<std::string> movies;
 };
 Options gOptions;
@@ -85,6 +89,9 @@ void PrintLine(const char *label, const char *text)
 int PrintMessage(const char *text, unsigned type)
 {
     PrintLine("message: ", text);
+    if (gOptions.answerAfterMs) {
+        lc::SleepMs(gOptions.answerAfterMs);
+    }
     // Yes/no boxes get yes, every other box OK.
     return (type & 0xf) == MB_YESNO || (type & 0xf) == MB_YESNOCANCEL ? IDYES : IDOK;
 }
@@ -99,6 +106,7 @@ OSType CodecCode(const std::string &c)
 bool ChooseCodec(const CodecNameSpec *encoders, int count, const ScImageSettings &current,
                  ScImageSettings *chosen)
 {
+    PrintLine("chooser: ", "compression");
     if (gOptions.codec == "cancel" || count <= 0) {
         return false;
     }
@@ -111,6 +119,7 @@ bool ChooseCodec(const CodecNameSpec *encoders, int count, const ScImageSettings
 // after "Full Frames (Uncompressed)".
 bool ChooseCompressor(void *, const ICINFO *compressors, int count, int, const char *, int *chosen)
 {
+    PrintLine("chooser: ", "compressor");
     if (gOptions.codec == "cancel" || count <= 0) {
         return false;
     }
@@ -261,6 +270,8 @@ bool ParseArguments(int argc, char **argv)
             gOptions.progress = true;
         } else if (a == "--start-again") {
             gOptions.startAgain = true;
+        } else if (a == "--answer-after" && i + 1 < argc) {
+            gOptions.answerAfterMs = unsigned(std::strtoul(argv[++i], nullptr, 10));
         } else if (!a.empty() && a[0] == '-') {
             return false;
         } else {
@@ -281,7 +292,8 @@ int main(int argc, char **argv)
 {
     if (!ParseArguments(argc, argv)) {
         std::fprintf(stderr, "usage: loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] "
-                             "[--progress] [--stop-at TEXT] [--start-again] MOVIE...\n");
+                             "[--progress] [--stop-at TEXT] [--start-again] [--answer-after MS] "
+                             "MOVIE...\n");
         return 2;
     }
     // The folder's "noguide" sets the options.
