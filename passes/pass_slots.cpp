@@ -153,8 +153,10 @@ int StartPass(PassSlots &slots, Media sourceMedia, TimeValue durationLimit)
     if (gProcessControl.stopRequested) {
         return 0;
     }
+    // An error, not a warning: the movie ends without a frame, and a batch (which shows no
+    // warnings) must not take it for a result.
     if (durationLimit == 0) {
-        ShowWarning("Error: Zero-length Movie");
+        ShowError("Error: Zero-length Movie");
         return 0;
     }
     if (!ValidateFrameSize(slots.height, slots.width,

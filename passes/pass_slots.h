@@ -47,7 +47,7 @@ int SetUpPassSlots(PassSlots &slots, int width, int height, const Rect &allocRec
                    const char *newGWorldError);
 
 // The checks that open both passes: a stop request (0, nothing shown), a zero duration limit
-// (the warning), the frame store's geometry for this movie (ValidateFrameSize), and for a DV AVI
+// (an error), the frame store's geometry for this movie (ValidateFrameSize), and for a DV AVI
 // source the description of its DV frames, read through the media layer. 1 go on, 0 return.
 int StartPass(PassSlots &slots, Media sourceMedia, TimeValue durationLimit);
 
