@@ -237,6 +237,11 @@ int MakeMpegVideo(Movie outputMovie, int width, int height)
         control.passesLeft = control.passesLeft - 1;
     }
     ok = cs.outputIsAvi ? FreeOutputGWorld() : EndOutputVideoTrack();
+    // The passes counted the stream's pictures: none is no movie, whatever was written.
+    if (!control.stopRequested && !control.errorShown && gMpegDecoderControl.pictureCount <= 0) {
+        ShowError("Error: Zero-length Movie");
+        ok = 0;
+    }
     if (gMpegStreamInfo.lpcmRefused) {
         ShowWarning("Warning: LPCM audio in VOB file must be 48KHz Stereo,\n"
                     "output soundtrack will be silent");

@@ -397,10 +397,9 @@ void CMovieWindow::ProcessMovie()
     } else {
         return; // nothing is open
     }
-    // A source without a frame makes no movie: refused before anything is written (an AVI file
-    // whose header counts none, a stream without a picture).
-    if ((aviFile && cs.sourceFrameCount <= 0)
-        || (mpegSource && gMpegDecoderControl.pictureCount <= 0)) {
+    // A source without a frame makes no movie: an AVI file whose header counts none is refused
+    // before anything is written. (A stream counts its pictures in its first pass.)
+    if (aviFile && cs.sourceFrameCount <= 0) {
         ShowError("Error: Zero-length Movie");
         files.Close(false, "");
         return;

@@ -124,7 +124,12 @@ unsigned ProcessThreadProc(void *)
     ConversionState &state = gConversionState;
     CMovieWindow &movie = *gMovieWindow;
 
-    // No player may read the source while it is processed.
+    // No player may read the source while it is processed. An MPEG-2 stream opened a moment
+    // ago first lets its decoder read the sequence header, which gives its frame rate.
+    if (control.batchRunning == 0 && gSourceKind.isMpeg) {
+        control.stopRequested = 0; // a stop of an earlier run does not end this wait
+        (void)WaitForMpegSequence();
+    }
     CallHook(gLowerHooks.stopMpegDecoder);
     StopAviPlayback();
     control.running = 1;
