@@ -161,7 +161,9 @@ void PlayOnce()
                 n = clip.frames;
                 width = clip.width;
                 height = clip.height;
-                rate = clip.frameRate > 0 ? uint32_t(clip.frameRate * 100 + 0.5f) : 0;
+                // Only a real rate is converted: a file's rational can overflow the integer.
+                rate =
+                    MxfIsRealFrameRate(clip.frameRate) ? uint32_t(clip.frameRate * 100 + 0.5f) : 0;
                 scale = 100;
             }
         } else {

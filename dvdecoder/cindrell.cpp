@@ -10,7 +10,8 @@
 #include "dvdecoder/internal/cindrell_context.h"
 #include "dvdecoder/internal/cindrell_state.h"
 #include "dvdecoder/internal/dif_tables.h"
-#include "dvdecoder/internal/stretch.h"
+#include "dvdecoder/internal/pixel_kernels.h"
+#include "platform/sys/worker_pool.h"
 
 CindrellHooks gCindrellHooks;
 CindrellState gCindrellState;
@@ -18,38 +19,33 @@ CindrellState gCindrellState;
 namespace {
 
 CindrellContext gContexts[kCindrellMaxThreads];
-uint8_t gRowBuffers[kCindrellMaxThreads][3][kStretchRowBytes];
+alignas(32) uint8_t gRowBuffers[kCindrellMaxThreads][3][kStretchRowBytes + kRowSlack];
+
+// What the Decode jobs of the frame in hand cover.
+struct FrameWaves
+{
+    int channels[4];
+    int channelCount;
+    int segments; // per channel: 270, or 297 for 1080i50
+    bool twelfthSequence;
+    int jobs;
+};
+FrameWaves gFrameWaves = {};
 
 // The contexts, jobs and tables are process-wide: one frame (or set-up) at a time, even when the
 // player and a conversion both ask.
 std::mutex gDecoderLock;
-
-bool StartWithLcThread(lc::Thread &thread, std::function<void()> body)
-{
-    return thread.Start(std::move(body));
-}
 
 int Pitch(int width)
 {
     return (width * 3 + 3) & ~3;
 }
 
-// Starts n threads running body(k) and joins them in order. On a failed start the threads
-// already running are joined and false is returned.
-template <typename Body> bool RunWave(int n, Body body)
+// One wave: body(k) for the n jobs, on the persistent pool's threads (woken, never started per
+// frame); returns when every job is done.
+void RunWave(int n, void (*body)(int))
 {
-    auto start = gCindrellState.startThread ? gCindrellState.startThread : StartWithLcThread;
-    lc::Thread threads[kCindrellMaxThreads];
-    bool started = true;
-    for (int k = 0; k < n && started; ++k) {
-        started = start(threads[k], [body, k] { body(k); });
-    }
-    for (int k = 0; k < n; ++k) {
-        if (threads[k].Joinable()) {
-            threads[k].Join();
-        }
-    }
-    return started;
+    lc::SharedWorkerPool().Run(n, [body](int k) { body(k); });
 }
 
 } // namespace
@@ -112,9 +108,13 @@ void CindrellInit()
     // 1. Address and position tables.
     BuildDifAddressTables();
     BuildPositionTables();
-    // 2. x86-64 always has MMX, SSE and SSE2, so there is no processor to warn about.
-    // 3. One thread per processor, as many as there are jobs at most.
-    gCindrellState.threadCount = std::clamp(lc::ProcessorCount(), 1, kCindrellMaxThreads);
+    // 2. x86-64 always has MMX, SSE and SSE2, so there is no processor to warn about; the
+    // kernels are the best this one runs.
+    gCindrellState.kernels = &CindrellKernelsBest();
+    // 3. One job per thread of the pool (a thread per processor), as many as there are jobs at
+    // most.
+    gCindrellState.threadCount =
+        std::clamp(lc::SharedWorkerPool().Threads(), 1, kCindrellMaxThreads);
 }
 
 namespace {
@@ -221,29 +221,16 @@ lc::Status CindrellDecodeFrame(uint8_t *output, int width, int height, const uin
         CindrellSplit(k, n, total, 0, &job.first, &job.last);
     }
 
-    // 5. One wave per channel, one after another.
-    for (int ci = 0; ci < plan.channelCount; ++ci) {
-        for (int k = 0; k < n; ++k) {
-            gCindrellState.decodeJobs[k].channel = plan.channels[ci];
-        }
-        if (!RunWave(n, DecodeThreadProc)) {
-            CindrellMessage("Could not create Decode thread");
-            return lc::Fail(lc::Error::OutOfMemory, "Decode thread");
-        }
-    }
-
-    // 6. The 12th sequence of 1080i50 frames, as row 11 of channel 0.
-    if (format == 3) {
-        for (int k = 0; k < n; ++k) {
-            DecodeJob &job = gCindrellState.decodeJobs[k];
-            CindrellSplit(k, n, 27, 297, &job.first, &job.last);
-            job.channel = 0;
-        }
-        if (!RunWave(n, DecodeThreadProc)) {
-            CindrellMessage("Could not create Decode process");
-            return lc::Fail(lc::Error::OutOfMemory, "Decode thread");
-        }
-    }
+    // 5.-6. The channels one after another, then the 12th sequence of 1080i50 frames as row 11
+    // of channel 0. Their macroblocks never share pixels, so the waves run as one: job k takes
+    // its own segments of each channel in turn, and the frame waits for one wake of the pool
+    // instead of one per channel.
+    gFrameWaves = {{plan.channels[0], plan.channels[1], plan.channels[2], plan.channels[3]},
+                   plan.channelCount,
+                   total,
+                   format == 3,
+                   n};
+    RunWave(n, DecodeChannelsOfJob);
 
     // 7. The fast decoding has written the finished picture.
     if (mode == 0) {
@@ -254,10 +241,24 @@ lc::Status CindrellDecodeFrame(uint8_t *output, int width, int height, const uin
                         decimation, plan.widen, 1, mirror, mode);
     }
     // 8. The Stretch wave.
-    if (!RunStretchThreads()) {
-        return lc::Fail(lc::Error::OutOfMemory, "Stretch thread");
-    }
+    RunStretchThreads();
     return {};
+}
+
+void DecodeChannelsOfJob(int k)
+{
+    DecodeJob &job = gCindrellState.decodeJobs[k];
+    const FrameWaves &plan = gFrameWaves;
+    for (int ci = 0; ci < plan.channelCount; ++ci) {
+        job.channel = plan.channels[ci];
+        CindrellSplit(k, plan.jobs, plan.segments, 0, &job.first, &job.last);
+        DecodeThreadProc(k);
+    }
+    if (plan.twelfthSequence) {
+        job.channel = 0;
+        CindrellSplit(k, plan.jobs, 27, 297, &job.first, &job.last);
+        DecodeThreadProc(k);
+    }
 }
 
 lc::Status CindrellDecodeSequence(uint8_t *output, int width, int height, const uint8_t *source,
@@ -303,6 +304,7 @@ void DecodeThreadProc(int k)
     const DecodeJob &job = gCindrellState.decodeJobs[k];
     CindrellContext &context = gContexts[k];
     context.SetParams(job.flip, job.decimation, job.widen, job.fullWidth, job.bitsPerPixel);
+    context.SetKernels(gCindrellState.kernels);
     for (int g = job.first; g <= job.last; ++g) {
         if (job.mode == 1) {
             context.DecodeVideoSegment(job.channel, g / 27, g % 27, job.target, job.width,
@@ -339,14 +341,9 @@ void SetupStretchJob(int k, uint8_t *output, uint8_t *workPicture, int height, i
     job.height = height;
 }
 
-bool RunStretchThreads()
+void RunStretchThreads()
 {
-    const int n = std::clamp(gCindrellState.threadCount, 1, kCindrellMaxThreads);
-    if (!RunWave(n, StretchThreadProc)) {
-        CindrellMessage("Could not create Stretch thread");
-        return false;
-    }
-    return true;
+    RunWave(std::clamp(gCindrellState.threadCount, 1, kCindrellMaxThreads), StretchThreadProc);
 }
 
 void StretchThreadProc(int k)
@@ -355,22 +352,27 @@ void StretchThreadProc(int k)
     if (!job.enable) {
         return;
     }
+    const CindrellKernels &kernels = *gCindrellState.kernels;
     const int codedWidth = CindrellCodedWidth(job.format);
     const int pitch = Pitch(job.width);
+    uint8_t *converted = job.rowBuffer[0];
+    uint8_t *sharpened = job.rowBuffer[2];
+    uint8_t *widened = job.rowBuffer[1];
     for (int r = job.first; r <= job.last; ++r) {
         const uint8_t *work = job.work + ptrdiff_t(r) * pitch;
         uint8_t *out = job.output + ptrdiff_t(r) * pitch;
-        // Work and output are the same memory: convert through a row buffer.
-        ConvertRowToBgr_c(job.rowBuffer[0], work, job.width, codedWidth);
+        // Work and output are the same memory: the row is read whole before it is written.
+        kernels.convertRow(converted, work, job.width, codedWidth);
         if (!job.widen) {
-            std::memcpy(out, job.rowBuffer[0], size_t(codedWidth) * 3);
+            kernels.packBgr(out, converted, codedWidth);
             continue;
         }
-        SharpenRow_c(job.rowBuffer[2], job.rowBuffer[0], codedWidth);
+        kernels.sharpenRow(sharpened, converted, codedWidth);
         if (job.format == 1) {
-            WidenRow2to3_c(out, job.rowBuffer[2], codedWidth);
+            kernels.widen2to3(widened, sharpened, codedWidth);
         } else {
-            WidenRow3to4_c(out, job.rowBuffer[2], codedWidth, job.width);
+            kernels.widen3to4(widened, sharpened, codedWidth, job.width);
         }
+        kernels.packBgr(out, widened, job.width);
     }
 }

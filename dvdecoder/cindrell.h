@@ -23,8 +23,9 @@ size_t CindrellFrameBytes(int format);
 inline constexpr int kCindrellFast = 0; // playback: half resolution, no Stretch wave
 inline constexpr int kCindrellFull = 1; // still frames and every conversion
 
-// Builds the address and position tables and counts the processors. May run on every movie open;
-// waits for a frame being decoded on another thread.
+// Builds the address and position tables, chooses the kernels and splits the work into one job
+// per thread of the shared worker pool. May run on every movie open; waits for a frame being
+// decoded on another thread.
 void CindrellInit();
 
 // Decodes one frame into output: abs(height) rows of width x 3 bytes padded to a multiple of 4,
@@ -32,9 +33,8 @@ void CindrellInit();
 // width or the display width of the kind (the latter widens); abs(height) must be the kind's
 // line count. workBuffer is a buffer of the output's size (every caller passes output itself).
 // Only yuvOutput 0, fastPath 0, bitsPerPixel 24, decimation 1 and mirror 0 are handled.
-// Fails without touching output for bad arguments or a source shorter than the kind's frame,
-// and after a "Could not create ..." box when a worker thread cannot be started (output then
-// keeps whatever was written).
+// Fails without touching output for bad arguments or a source shorter than the kind's frame.
+// The work runs on the shared worker pool; the result never depends on its thread count.
 lc::Status CindrellDecodeFrame(uint8_t *output, int width, int height, const uint8_t *source,
                                size_t sourceBytes, uint8_t *workBuffer, int mode, int yuvOutput,
                                int fastPath, int format, int bitsPerPixel, int decimation,

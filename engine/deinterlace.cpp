@@ -5,6 +5,8 @@
 
 #include "engine/conversion_options.h"
 #include "engine/frame_store.h"
+#include "engine/internal/kernels.h"
+#include "engine/internal/row_bands.h"
 
 namespace {
 
@@ -142,116 +144,195 @@ int DeinterlaceWeight_c(const WeightContext &c, int y, int x)
     return p.lineDetectorOn ? ((256 - line) * motion) >> 8 : motion;
 }
 
+namespace {
+
+// Pixels a row is worked in at a time, so that the weight buffers sit on the stack whatever the
+// frame width.
+constexpr int kChunkPixels = 512;
+
+int MotionPairCount(int h, bool crop)
+{
+    const LinePairs lines = MotionLinePairs(h, crop);
+    return lines.bottom > lines.top ? (lines.bottom - lines.top + 1) / 2 : 0;
+}
+
+// Map rows of the line pairs [i0, i1) of the detector's range.
+void MotionRows(const EngineKernels &k, const MapView &map, const FrameView &prev,
+                const FrameView &cur, const FrameView &next, bool crop, bool yuv, int i0, int i1)
+{
+    const int top = MotionLinePairs(cur.height, crop).top;
+    const auto row = yuv ? k.motionRowYuv : k.motionRowRgb;
+    for (int i = i0; i < i1; i++) {
+        const int y = top + 2 * i;
+        row(map.Row(y / 2), prev.Row(y), cur.Row(y), next.Row(y), prev.Row(y + 1), cur.Row(y + 1),
+            next.Row(y + 1), cur.width);
+    }
+}
+
+// The weights of pixels [x0, x0 + n) of line y: 256 each with `full`.
+void RowWeights(const EngineKernels &k, const WeightContext &c, int y, int x0, int n, bool full,
+                int16_t *w)
+{
+    if (full) {
+        std::fill(w, w + n, static_cast<int16_t>(kFullWeight));
+    } else {
+        k.weightRow(c, y, x0, x0 + n, w);
+    }
+}
+
+void PaintWeights(uint8_t *row, const int16_t *w, int n, int bpp, bool yuv)
+{
+    for (int x = 0; x < n; x++) {
+        PaintGrey(row + x * bpp, std::min<int>(w[x], 255), yuv);
+    }
+}
+
+struct FieldLines
+{
+    int first;
+    int count;
+};
+
+FieldLines FieldLineRange(const DeinterlaceParams &p, int h, int field)
+{
+    const int top = p.cropLetterbox ? CropTop(h) : 0;
+    const int hp = p.cropLetterbox ? h - top : h;
+    const int first = field == 1 ? top + 2 : top + 1;
+    const int last = field == 1 ? hp - 2 : hp - 3;
+    return {first, last >= first ? (last - first) / 2 + 1 : 0};
+}
+
+// Lines [i0, i1) of the field's range, in place.
+void FieldRows(const EngineKernels &k, const WeightContext &c, const FieldLines &lines, bool full,
+               int i0, int i1)
+{
+    const FrameView &f = c.frame;
+    const int bpp = f.bytesPerPixel;
+    const bool mask = MaskDisplay(c.params);
+    int16_t w[kChunkPixels];
+    int16_t wb[kChunkPixels * 3];
+    for (int i = i0; i < i1; i++) {
+        const int y = lines.first + 2 * i;
+        for (int x0 = 0; x0 < f.width; x0 += kChunkPixels) {
+            const int n = std::min(kChunkPixels, f.width - x0);
+            const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
+            RowWeights(k, c, y, x0, n, full, w);
+            if (mask) {
+                PaintWeights(f.Row(y) + at, w, n, bpp, c.params.yuv);
+            } else {
+                k.expandWeights(wb, w, n, bpp);
+                k.fieldBlendRow(f.Row(y) + at, f.Row(y - 1) + at, f.Row(y + 1) + at, wb, n * bpp);
+            }
+        }
+    }
+}
+
+// Mask display: each processed line is copied onto the line above once every line is done.
+void DoubleMaskLines(const FrameView &f, int first, int count)
+{
+    for (int i = 0; i < count; i++) {
+        const int y = first + 2 * i;
+        std::memcpy(f.Row(y - 1), f.Row(y), static_cast<size_t>(f.width) * f.bytesPerPixel);
+    }
+}
+
+struct FromFrameLines
+{
+    int first;
+    int count;
+};
+
+FromFrameLines FromFrameLineRange(const DeinterlaceParams &p, int h)
+{
+    const int top = p.cropLetterbox ? std::max(1, h / 8) : 1;
+    const int bottom = p.cropLetterbox ? h - h / 8 : h - 2;
+    // Each step writes lines y and y + 1 and reads up to line y + 2.
+    int count = 0;
+    for (int y = top; y <= bottom && y + 2 < h; y += 2) {
+        count++;
+    }
+    return {top, count};
+}
+
+// Steps [i0, i1): lines y and y + 1 of dst from src, both with the weights of line y. A mask is
+// painted on both lines of dst, so nothing is doubled afterwards and src stays as it was.
+void FromFrameRows(const EngineKernels &k, const FrameView &dst, const WeightContext &c,
+                   const FromFrameLines &lines, bool full, int i0, int i1)
+{
+    const FrameView &src = c.frame;
+    const int bpp = src.bytesPerPixel;
+    const bool mask = MaskDisplay(c.params);
+    int16_t w[kChunkPixels];
+    int16_t wb[kChunkPixels * 3];
+    for (int i = i0; i < i1; i++) {
+        const int y = lines.first + 2 * i;
+        for (int x0 = 0; x0 < src.width; x0 += kChunkPixels) {
+            const int n = std::min(kChunkPixels, src.width - x0);
+            const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
+            RowWeights(k, c, y, x0, n, full, w);
+            if (!mask) {
+                k.expandWeights(wb, w, n, bpp);
+            }
+            for (int t = y; t <= y + 1; t++) {
+                if (mask) {
+                    PaintWeights(dst.Row(t) + at, w, n, bpp, c.params.yuv);
+                } else {
+                    k.fromFrameBlendRow(dst.Row(t) + at, src.Row(t - 1) + at, src.Row(t) + at,
+                                        src.Row(t + 1) + at, wb, n * bpp);
+                }
+            }
+        }
+    }
+}
+
+void RunField(const EngineKernels &k, const WeightContext &c, int field, bool full, bool threads)
+{
+    const FieldLines lines = FieldLineRange(c.params, c.frame.height, field);
+    if (threads) {
+        RunRowBands(lines.count,
+                    [&](int, int i0, int i1) { FieldRows(k, c, lines, full, i0, i1); });
+    } else {
+        FieldRows(k, c, lines, full, 0, lines.count);
+    }
+    if (MaskDisplay(c.params)) {
+        DoubleMaskLines(c.frame, lines.first, lines.count);
+    }
+}
+
+void RunFromFrame(const EngineKernels &k, const FrameView &dst, const WeightContext &c, bool full,
+                  bool threads)
+{
+    const FromFrameLines lines = FromFrameLineRange(c.params, c.frame.height);
+    if (threads) {
+        RunRowBands(lines.count,
+                    [&](int, int i0, int i1) { FromFrameRows(k, dst, c, lines, full, i0, i1); });
+    } else {
+        FromFrameRows(k, dst, c, lines, full, 0, lines.count);
+    }
+}
+
+} // namespace
+
 void MotionMapRgb_c(const MapView &map, const FrameView &prev, const FrameView &cur,
                     const FrameView &next, bool crop)
 {
-    const LinePairs lines = MotionLinePairs(cur.height, crop);
-    for (int y = lines.top; y < lines.bottom; y += 2) {
-        int32_t *out = map.Row(y / 2);
-        for (int x = 0; x < cur.width; x++) {
-            int32_t sum = 0;
-            for (int t = y; t <= y + 1; t++) {
-                const uint8_t *pp = prev.Row(t) + x * 3;
-                const uint8_t *pc = cur.Row(t) + x * 3;
-                const uint8_t *pn = next.Row(t) + x * 3;
-                for (int b = 0; b < 3; b++) {
-                    const int d0 = pp[b] - pc[b];
-                    const int d1 = pc[b] - pn[b];
-                    sum += d0 * d0 + d1 * d1;
-                }
-            }
-            out[x] = sum;
-        }
-    }
+    MotionRows(kKernels_c, map, prev, cur, next, crop, false, 0, MotionPairCount(cur.height, crop));
 }
 
 void MotionMapYuv_c(const MapView &map, const FrameView &prev, const FrameView &cur,
                     const FrameView &next, bool crop)
 {
-    const LinePairs lines = MotionLinePairs(cur.height, crop);
-    for (int y = lines.top; y < lines.bottom; y += 2) {
-        int32_t *out = map.Row(y / 2);
-        const uint8_t *p0 = prev.Row(y);
-        const uint8_t *p1 = prev.Row(y + 1);
-        const uint8_t *c0 = cur.Row(y);
-        const uint8_t *c1 = cur.Row(y + 1);
-        const uint8_t *n0 = next.Row(y);
-        const uint8_t *n1 = next.Row(y + 1);
-        for (int x = 0; x < cur.width; x++) {
-            const int i = x * 2;
-            const int a = c1[i] - n1[i];
-            const int b = p1[i] - c1[i];
-            const int c = c0[i] - n0[i];
-            const int d = p0[i] - c0[i];
-            // Times 3 puts the luminance sum on the scale of the three RGB bytes.
-            out[x] = (a * a + b * b + c * c + d * d) * 3;
-        }
-    }
+    MotionRows(kKernels_c, map, prev, cur, next, crop, true, 0, MotionPairCount(cur.height, crop));
 }
 
 void DeinterlaceField_c(const WeightContext &c, int field, bool full)
 {
-    const FrameView &f = c.frame;
-    const int h = f.height;
-    const int bpp = f.bytesPerPixel;
-    const bool mask = MaskDisplay(c.params);
-    const int top = c.params.cropLetterbox ? CropTop(h) : 0;
-    const int hp = c.params.cropLetterbox ? h - top : h;
-    const int first = field == 1 ? top + 2 : top + 1;
-    const int last = field == 1 ? hp - 2 : hp - 3;
-    for (int y = first; y <= last; y += 2) {
-        uint8_t *row = f.Row(y);
-        const uint8_t *above = f.Row(y - 1);
-        const uint8_t *below = f.Row(y + 1);
-        for (int x = 0; x < f.width; x++) {
-            int w = full ? kFullWeight : DeinterlaceWeight_c(c, y, x);
-            uint8_t *p = row + x * bpp;
-            if (mask) {
-                PaintGrey(p, std::min(w, 255), c.params.yuv);
-            } else if (w != 0) {
-                for (int b = 0; b < bpp; b++) {
-                    const int i = x * bpp + b;
-                    const int avg = (above[i] + below[i]) >> 1;
-                    p[b] = static_cast<uint8_t>((avg * w + p[b] * (256 - w)) >> 8);
-                }
-            }
-        }
-    }
-    if (mask) {
-        for (int y = first; y <= last; y += 2) {
-            std::memcpy(f.Row(y - 1), f.Row(y), static_cast<size_t>(f.width) * bpp);
-        }
-    }
+    RunField(kKernels_c, c, field, full, false);
 }
 
 void DeinterlaceFromFrame_c(const FrameView &dst, const WeightContext &c, bool full)
 {
-    const FrameView &src = c.frame;
-    const int h = src.height;
-    const int bpp = src.bytesPerPixel;
-    const bool mask = MaskDisplay(c.params);
-    const int top = c.params.cropLetterbox ? std::max(1, h / 8) : 1;
-    const int bottom = c.params.cropLetterbox ? h - h / 8 : h - 2;
-    // Each step writes lines y and y + 1 and reads up to line y + 2.
-    for (int y = top; y <= bottom && y + 2 < h; y += 2) {
-        for (int x = 0; x < src.width; x++) {
-            const int w = full ? kFullWeight : DeinterlaceWeight_c(c, y, x);
-            for (int t = y; t <= y + 1; t++) {
-                uint8_t *out = dst.Row(t) + x * bpp;
-                if (mask) {
-                    PaintGrey(out, std::min(w, 255), c.params.yuv);
-                    continue;
-                }
-                const uint8_t *up = src.Row(t - 1) + x * bpp;
-                const uint8_t *mid = src.Row(t) + x * bpp;
-                const uint8_t *dn = src.Row(t + 1) + x * bpp;
-                for (int b = 0; b < bpp; b++) {
-                    const int lp = (up[b] + 2 * mid[b] + dn[b]) >> 2;
-                    out[b] = static_cast<uint8_t>((lp * w + mid[b] * (256 - w)) >> 8);
-                }
-            }
-        }
-    }
+    RunFromFrame(kKernels_c, dst, c, full, false);
 }
 
 void FinishLineMaskRun(int width, int height)
@@ -260,16 +341,38 @@ void FinishLineMaskRun(int width, int height)
                 static_cast<size_t>(height / 2) * width * sizeof(int32_t));
 }
 
+void MotionMapsOfGroup(int count)
+{
+    const bool yuv = gFrameStore.yuvActive != 0;
+    const bool crop = gConversionOptions.cropLetterbox != 0;
+    const int pairs = MotionPairCount(static_cast<int>(gFrameStore.frameHeight), crop);
+    const EngineKernels &k = Kernels();
+    RunRowBands(pairs, [&](int, int i0, int i1) {
+        for (int i = 0; i < count; i++) {
+            MotionRows(k, MotionMapView(i + 1), SlotView(i), SlotView(i + 1), SlotView(i + 2), crop,
+                       yuv, i0, i1);
+        }
+    });
+}
+
 void MotionMapRgb(int prev, int cur, int next)
 {
-    MotionMapRgb_c(MotionMapView(cur), SlotView(prev), SlotView(cur), SlotView(next),
-                   gConversionOptions.cropLetterbox != 0);
+    const bool crop = gConversionOptions.cropLetterbox != 0;
+    const FrameView c = SlotView(cur);
+    const EngineKernels &k = Kernels();
+    RunRowBands(MotionPairCount(c.height, crop), [&](int, int i0, int i1) {
+        MotionRows(k, MotionMapView(cur), SlotView(prev), c, SlotView(next), crop, false, i0, i1);
+    });
 }
 
 void MotionMapYuv(int prev, int cur, int next)
 {
-    MotionMapYuv_c(MotionMapView(cur), SlotView(prev), SlotView(cur), SlotView(next),
-                   gConversionOptions.cropLetterbox != 0);
+    const bool crop = gConversionOptions.cropLetterbox != 0;
+    const FrameView c = SlotView(cur);
+    const EngineKernels &k = Kernels();
+    RunRowBands(MotionPairCount(c.height, crop), [&](int, int i0, int i1) {
+        MotionRows(k, MotionMapView(cur), SlotView(prev), c, SlotView(next), crop, true, i0, i1);
+    });
 }
 
 void MotionMap(int prev, int cur, int next)
@@ -289,14 +392,14 @@ int DeinterlaceWeight(int y, int x, int slot)
 void DeinterlaceField(int field, int slot, int full)
 {
     const WeightContext c = SlotWeightContext(slot);
-    DeinterlaceField_c(c, field, full != 0);
+    RunField(Kernels(), c, field, full != 0, true);
     FinishLineMaskRun(c.frame.width, c.frame.height);
 }
 
 void DeinterlaceFromFrame(int dst, int src, int full)
 {
     const WeightContext c = SlotWeightContext(src);
-    DeinterlaceFromFrame_c(SlotView(dst), c, full != 0);
+    RunFromFrame(Kernels(), SlotView(dst), c, full != 0, true);
     FinishLineMaskRun(c.frame.width, c.frame.height);
 }
 

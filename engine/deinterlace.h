@@ -50,6 +50,8 @@ void MotionMapRgb(int prev, int cur, int next);
 void MotionMapYuv(int prev, int cur, int next);
 // The motion map of `cur` by the active pixel format.
 void MotionMap(int prev, int cur, int next);
+// MotionMap(i, i + 1, i + 2) for i < count, in one pass over the rows.
+void MotionMapsOfGroup(int count);
 int DeinterlaceWeight(int y, int x, int slot);
 void DeinterlaceField(int field, int slot, int full);
 void DeinterlaceFromFrame(int dst, int src, int full);

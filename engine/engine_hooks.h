@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 // Calls the frame processing core makes upward. The passes install the message boxes and the
 // preview installs the frame hand-over at start-up; until then each call does nothing.
@@ -8,11 +9,16 @@ using EngineMessageHook = void (*)(const char *text);
 // width x height bottom-up B,G,R pixels, rows width x 3 bytes; valid only during the call.
 using FramePreviewHook = void (*)(int width, int height, const uint8_t *bottomUpBgr);
 
+// Runs task(i) for every i in [0, count) and returns when all have finished; the kernels hand it
+// bands of rows. The passes install the worker pool; without it everything runs on the caller.
+using ParallelForHook = void (*)(int count, const std::function<void(int)> &task);
+
 struct EngineHooks
 {
     EngineMessageHook showWarning = nullptr;
     EngineMessageHook showError = nullptr;
     FramePreviewHook showFrameInPreview = nullptr;
+    ParallelForHook parallelFor = nullptr;
 };
 
 extern EngineHooks gEngineHooks;

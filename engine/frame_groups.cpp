@@ -6,6 +6,8 @@
 #include "engine/conversion_options.h"
 #include "engine/deinterlace.h"
 #include "engine/frame_store.h"
+#include "engine/internal/kernels.h"
+#include "engine/internal/row_bands.h"
 #include "engine/picture_effects.h"
 
 PalToNtscCadence gPalToNtscCadence;
@@ -39,7 +41,21 @@ void LineEffects(const FrameView &f, int first, int end)
 {
     const ConversionOptions &o = gConversionOptions;
     if (o.addGrain || o.redBoost) {
-        ApplyPictureEffects_c(f, first, end, CurrentEffectParams());
+        ApplyPictureEffectsRows(f, first, end, CurrentEffectParams());
+    }
+}
+
+// Output lines [k0, k1) of ConvertLines_c.
+void ConvertLineRange(const EngineKernels &k, const FrameView &dst, const FrameView &src,
+                      int firstLine, int step, int divisor, int k0, int k1)
+{
+    const int bytes = dst.width * dst.bytesPerPixel;
+    const int lastSource = src.height - 1;
+    for (int i = k0; i < k1; i++) {
+        const int acc = i * step;
+        const int l = std::min(acc / divisor, lastSource);
+        const int l1 = std::min(l + 1, lastSource);
+        k.lerpRow(dst.Row(firstLine + i), src.Row(l), src.Row(l1), bytes, acc % divisor, divisor);
     }
 }
 
@@ -57,9 +73,7 @@ int ConvertPalGroup(uint8_t *const *slots, int first)
     SetSlotFrames(slots, kSlotCount);
     // 2: deinterlace the odd lines where they move.
     if (o.deinterlace) {
-        for (int i = 0; i < 5; i++) {
-            MotionMap(i, i + 1, i + 2);
-        }
+        MotionMapsOfGroup(5);
         for (int s = 1; s <= 5; s++) {
             DeinterlaceField(2, s, first);
         }
@@ -138,20 +152,16 @@ int ConvertNtscFrame(uint8_t *const *slots, int first)
 void ConvertLines_c(const FrameView &dst, const FrameView &src, int firstLine, int lineCount,
                     int step, int divisor)
 {
-    const size_t bytes = static_cast<size_t>(dst.width) * dst.bytesPerPixel;
-    const int lastSource = src.height - 1;
-    int acc = 0;
-    for (int k = 0; k < lineCount; k++, acc += step) {
-        const int l = std::min(acc / divisor, lastSource);
-        const int l1 = std::min(l + 1, lastSource);
-        const int f = acc % divisor;
-        const uint8_t *s0 = src.Row(l);
-        const uint8_t *s1 = src.Row(l1);
-        uint8_t *out = dst.Row(firstLine + k);
-        for (size_t i = 0; i < bytes; i++) {
-            out[i] = static_cast<uint8_t>(s0[i] + ((s1[i] - s0[i]) * f) / divisor);
-        }
-    }
+    ConvertLineRange(kKernels_c, dst, src, firstLine, step, divisor, 0, lineCount);
+}
+
+void ConvertLines(const FrameView &dst, const FrameView &src, int firstLine, int lineCount,
+                  int step, int divisor)
+{
+    const EngineKernels &k = Kernels();
+    RunRowBands(lineCount, [&](int, int k0, int k1) {
+        ConvertLineRange(k, dst, src, firstLine, step, divisor, k0, k1);
+    });
 }
 
 void InterleaveFields_c(const FrameView &dst, const uint8_t *even, const uint8_t *odd)
@@ -200,11 +210,11 @@ void ConvertLines576To480(int srcSlot, int history, int squeeze, int crop)
     const int end = n == 486 ? 423 : 420;
     if (squeeze) {
         // 3: three quarters of 576 lines into lines top..end - 1.
-        ConvertLines_c(dst, src, top, end - top, 8, 5);
+        ConvertLines(dst, src, top, end - top, 8, 5);
         LineEffects(effects, top, end);
     } else {
         // 4: 576 lines into all n.
-        ConvertLines_c(dst, src, 0, n, n == 486 ? 32 : 6, n == 486 ? 27 : 5);
+        ConvertLines(dst, src, 0, n, n == 486 ? 32 : 6, n == 486 ? 27 : 5);
         LineEffects(effects, 0, n);
     }
     // 6: black bars.
@@ -234,7 +244,7 @@ void ConvertLines480To576(uint8_t *dst, int history)
         step = from486 ? 9 : 10;
         divisor = from486 ? 8 : 9;
     }
-    ConvertLines_c(out, src, first, count, step, divisor);
+    ConvertLines(out, src, first, count, step, divisor);
     FrameView effects = out;
     effects.width = static_cast<int>(fs.sourceWidth);
     LineEffects(effects, first, first + count);

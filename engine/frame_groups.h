@@ -21,6 +21,9 @@ extern PalToNtscCadence gPalToNtscCadence;
 // s0 + ((s1 - s0) x (acc mod divisor)) / divisor, truncating toward zero.
 void ConvertLines_c(const FrameView &dst, const FrameView &src, int firstLine, int lineCount,
                     int step, int divisor);
+// The same with the packed kernels, split across the installed threads.
+void ConvertLines(const FrameView &dst, const FrameView &src, int firstLine, int lineCount,
+                  int step, int divisor);
 // Even lines from `even`, odd lines from `odd`, dst.height lines of dst.pitch bytes.
 void InterleaveFields_c(const FrameView &dst, const uint8_t *even, const uint8_t *odd);
 

@@ -6,6 +6,8 @@
 
 #include "engine/conversion_options.h"
 #include "engine/frame_store.h"
+#include "engine/internal/kernels.h"
+#include "engine/internal/row_bands.h"
 #include "platform/sys/random.h"
 
 namespace {
@@ -15,14 +17,121 @@ uint8_t ClampByte(int v)
     return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
-// Rows of the flicker table: above, centre, below, divisor.
-constexpr int kFlickerTable[5][4] = {
-    {0, 1, 0, 1}, {1, 4, 1, 6}, {1, 3, 1, 5}, {1, 2, 1, 4}, {2, 3, 2, 7},
-};
-
 size_t LineBytes(const FrameView &f)
 {
     return static_cast<size_t>(f.width) * f.bytesPerPixel;
+}
+
+// Pixels a row is worked in at a time, so that the weight buffers sit on the stack.
+constexpr int kChunkPixels = 512;
+
+// Runs rows(r0, r1) over [0, count), split across the installed threads when `threads`.
+template <typename Rows> void RunRows(int count, bool threads, const Rows &rows)
+{
+    if (threads) {
+        RunRowBands(count, [&](int, int r0, int r1) { rows(r0, r1); });
+    } else {
+        rows(0, count);
+    }
+}
+
+// Copies lines [first, first + count) of `work` back into the frame.
+void CopyBack(const FrameView &f, const uint8_t *work, int first, int count, bool threads)
+{
+    const size_t bytes = LineBytes(f);
+    RunRows(count, threads, [&](int r0, int r1) {
+        for (int y = first + r0; y < first + r1; y++) {
+            std::memcpy(f.Row(y), work + static_cast<ptrdiff_t>(y) * f.pitch, bytes);
+        }
+    });
+}
+
+void SqueezeRows(const EngineKernels &k, const FrameView &f, uint8_t *scratch, bool threads)
+{
+    const int h = f.height;
+    const int b = h / 8;
+    std::memcpy(scratch, f.base, static_cast<size_t>(h) * f.pitch);
+    const int bytes = static_cast<int>(LineBytes(f));
+    // Three quarters of the height: source line acc / 3 for each output line, acc += 4.
+    RunRows(h - 2 * b, threads, [&](int r0, int r1) {
+        for (int i = r0; i < r1; i++) {
+            const int acc = 4 * i;
+            const int l = std::min(acc / 3, h - 1);
+            const int l1 = std::min(l + 1, h - 1);
+            k.lerpRow(f.Row(b + i), scratch + static_cast<ptrdiff_t>(l) * f.pitch,
+                      scratch + static_cast<ptrdiff_t>(l1) * f.pitch, bytes, acc % 3, 3);
+        }
+    });
+    PaintBlackLines(f, 0, b);
+    PaintBlackLines(f, h - b - 1, h - 1);
+}
+
+// Lines 2 .. h - 3: the vertical low-pass mixed in by the motion weight (256 a full blur),
+// into `mix`, then back into the frame.
+void BlurRows(const EngineKernels &k, const FrameView &f, const MapView &motion, int amount,
+              int sensitivity, uint8_t *mix, bool threads)
+{
+    const int h = f.height;
+    if (h - 2 <= 2 || amount < 1 || amount > 3) {
+        return;
+    }
+    const int bpp = f.bytesPerPixel;
+    RunRows(h - 4, threads, [&](int r0, int r1) {
+        int16_t w[kChunkPixels];
+        int16_t wb[kChunkPixels * 3];
+        for (int y = 2 + r0; y < 2 + r1; y++) {
+            uint8_t *out = mix + static_cast<ptrdiff_t>(y) * f.pitch;
+            for (int x0 = 0; x0 < f.width; x0 += kChunkPixels) {
+                const int n = std::min(kChunkPixels, f.width - x0);
+                const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
+                k.blurWeightRow(w, motion.Row(y >> 1) + x0, motion.Row((y + 1) >> 1) + x0,
+                                motion.Row((y - 1) >> 1) + x0, n, sensitivity);
+                k.expandWeights(wb, w, n, bpp);
+                // Amounts 1 and 2 read one line either side; the outer lines are not touched.
+                const uint8_t *m2 = amount == 3 ? f.Row(y - 2) + at : nullptr;
+                const uint8_t *p2 = amount == 3 ? f.Row(y + 2) + at : nullptr;
+                k.blurMixRow(out + at, m2, f.Row(y - 1) + at, f.Row(y) + at, f.Row(y + 1) + at, p2,
+                             wb, n * bpp, amount);
+            }
+        }
+    });
+    CopyBack(f, mix, 2, h - 4, threads);
+}
+
+// Lines 1 .. h - 2 through the flicker filter into `work`, then back.
+void FlickerRows(const EngineKernels &k, const FrameView &f, int level, uint8_t *work, bool threads)
+{
+    level = std::clamp(level, 0, 4);
+    if (level == 0 || f.height < 3) {
+        return;
+    }
+    const int bytes = static_cast<int>(LineBytes(f));
+    RunRows(f.height - 2, threads, [&](int r0, int r1) {
+        for (int y = 1 + r0; y < 1 + r1; y++) {
+            k.flickerRow(work + static_cast<ptrdiff_t>(y) * f.pitch, f.Row(y - 1), f.Row(y),
+                         f.Row(y + 1), bytes, level);
+        }
+    });
+    CopyBack(f, work, 1, f.height - 2, threads);
+}
+
+// Grain draws one number per pixel in row order: each band starts the generator where the rows
+// before it leave it, and this thread's generator ends where the last row leaves it.
+void EffectRows(const EngineKernels &k, const FrameView &f, int firstLine, int endLine,
+                const EffectParams &p, bool threads)
+{
+    if (endLine <= firstLine) {
+        return;
+    }
+    const uint32_t start = lc::CrtRandState();
+    const uint64_t perRow = p.addGrain ? static_cast<uint64_t>(std::max(f.width, 0)) : 0;
+    RunRows(endLine - firstLine, threads, [&](int r0, int r1) {
+        uint32_t state = lc::CrtRandAdvance(start, perRow * r0);
+        for (int y = firstLine + r0; y < firstLine + r1; y++) {
+            state = k.effectsRow(f.Row(y), f.width, p, state);
+        }
+    });
+    lc::CrtSrand(lc::CrtRandAdvance(start, perRow * (endLine - firstLine)));
 }
 
 } // namespace
@@ -66,100 +175,18 @@ void CropToLetterbox_c(const FrameView &f)
 
 void SqueezeToLetterbox_c(const FrameView &f, uint8_t *scratch)
 {
-    const int h = f.height;
-    const int b = h / 8;
-    std::memcpy(scratch, f.base, static_cast<size_t>(h) * f.pitch);
-    const size_t bytes = LineBytes(f);
-    // Three quarters of the height: source line acc / 3 for each output line, acc += 4.
-    int acc = 0;
-    for (int y = b; y <= h - b - 1; y++, acc += 4) {
-        const int l = std::min(acc / 3, h - 1);
-        const int l1 = std::min(l + 1, h - 1);
-        const int frac = acc % 3;
-        const uint8_t *s0 = scratch + static_cast<ptrdiff_t>(l) * f.pitch;
-        const uint8_t *s1 = scratch + static_cast<ptrdiff_t>(l1) * f.pitch;
-        uint8_t *out = f.Row(y);
-        for (size_t i = 0; i < bytes; i++) {
-            out[i] = static_cast<uint8_t>(s0[i] + ((s1[i] - s0[i]) * frac) / 3);
-        }
-    }
-    PaintBlackLines(f, 0, b);
-    PaintBlackLines(f, h - b - 1, h - 1);
+    SqueezeRows(kKernels_c, f, scratch, false);
 }
 
 void BlurHorizontalLines_c(const FrameView &f, const MapView &motion, int blurAmount,
-                           int motionSensitivity, uint8_t *blur, uint8_t *mix)
+                           int motionSensitivity, uint8_t *mix)
 {
-    const int h = f.height;
-    if (h - 2 <= 2 || blurAmount < 1 || blurAmount > 3) {
-        return;
-    }
-    const size_t bytes = LineBytes(f);
-    const int bpp = f.bytesPerPixel;
-    // 1: vertical low-pass of every byte.
-    for (int y = 2; y <= h - 3; y++) {
-        const uint8_t *m2 = f.Row(y - 2);
-        const uint8_t *m1 = f.Row(y - 1);
-        const uint8_t *p0 = f.Row(y);
-        const uint8_t *p1 = f.Row(y + 1);
-        const uint8_t *p2 = f.Row(y + 2);
-        uint8_t *out = blur + static_cast<ptrdiff_t>(y) * f.pitch;
-        for (size_t i = 0; i < bytes; i++) {
-            int v;
-            if (blurAmount == 1) {
-                v = (m1[i] + 2 * p0[i] + p1[i]) >> 2;
-            } else if (blurAmount == 2) {
-                v = (m1[i] + p0[i] + p1[i]) / 3;
-            } else {
-                v = (m2[i] + m1[i] + p0[i] + p1[i] + p2[i]) / 5;
-            }
-            out[i] = static_cast<uint8_t>(v);
-        }
-    }
-    // 2: mix by the motion weight of the line and its neighbours; 256 is a full blur.
-    for (int y = 2; y <= h - 3; y++) {
-        const int32_t *ma = motion.Row(y >> 1);
-        const int32_t *mb = motion.Row((y + 1) >> 1);
-        const int32_t *mc = motion.Row((y - 1) >> 1);
-        const uint8_t *orig = f.Row(y);
-        const uint8_t *bl = blur + static_cast<ptrdiff_t>(y) * f.pitch;
-        uint8_t *out = mix + static_cast<ptrdiff_t>(y) * f.pitch;
-        for (int x = 0; x < f.width; x++) {
-            const int s = ma[x] + mb[x] + mc[x];
-            int w = ((s >> 3) * motionSensitivity) / 50 - 100;
-            w = std::clamp(w, 0, 256);
-            for (int b = 0; b < bpp; b++) {
-                const int i = x * bpp + b;
-                out[i] = static_cast<uint8_t>((bl[i] * w + orig[i] * (256 - w)) >> 8);
-            }
-        }
-    }
-    // 3: back into the frame.
-    for (int y = 2; y <= h - 3; y++) {
-        std::memcpy(f.Row(y), mix + static_cast<ptrdiff_t>(y) * f.pitch, bytes);
-    }
+    BlurRows(kKernels_c, f, motion, blurAmount, motionSensitivity, mix, false);
 }
 
 void RemoveFlicker_c(const FrameView &f, int level, uint8_t *work)
 {
-    level = std::clamp(level, 0, 4);
-    if (level == 0) {
-        return;
-    }
-    const int *t = kFlickerTable[level];
-    const size_t bytes = LineBytes(f);
-    for (int y = 1; y <= f.height - 2; y++) {
-        const uint8_t *a = f.Row(y - 1);
-        const uint8_t *c = f.Row(y);
-        const uint8_t *b = f.Row(y + 1);
-        uint8_t *out = work + static_cast<ptrdiff_t>(y) * f.pitch;
-        for (size_t i = 0; i < bytes; i++) {
-            out[i] = static_cast<uint8_t>((t[0] * a[i] + t[1] * c[i] + t[2] * b[i]) / t[3]);
-        }
-    }
-    for (int y = 1; y <= f.height - 2; y++) {
-        std::memcpy(f.Row(y), work + static_cast<ptrdiff_t>(y) * f.pitch, bytes);
-    }
+    FlickerRows(kKernels_c, f, level, work, false);
 }
 
 void BuildGrainTable_c(int32_t *table, int count, int grainAmount)
@@ -179,9 +206,16 @@ void BuildGrainTable_c(int32_t *table, int count, int grainAmount)
 
 void ApplyGrainAndRedBoost_c(uint8_t *pixel, int column, const EffectParams &p)
 {
+    uint32_t state = lc::CrtRandState();
+    GrainAndRedBoostPixel(pixel, column, p, state);
+    lc::CrtSrand(state);
+}
+
+void GrainAndRedBoostPixel(uint8_t *pixel, int column, const EffectParams &p, uint32_t &state)
+{
     int n = 0;
     if (p.addGrain) {
-        n = p.noiseTable[lc::CrtRand() >> 11];
+        n = p.noiseTable[lc::CrtRandNext(state) >> 11];
     }
     if (p.yuv) {
         if (p.redBoost && (column & 1)) {
@@ -206,12 +240,12 @@ void ApplyGrainAndRedBoost_c(uint8_t *pixel, int column, const EffectParams &p)
 
 void ApplyPictureEffects_c(const FrameView &f, int firstLine, int endLine, const EffectParams &p)
 {
-    for (int y = firstLine; y < endLine; y++) {
-        uint8_t *row = f.Row(y);
-        for (int x = 0; x < f.width; x++) {
-            ApplyGrainAndRedBoost_c(row + x * f.bytesPerPixel, x, p);
-        }
-    }
+    EffectRows(kKernels_c, f, firstLine, endLine, p, false);
+}
+
+void ApplyPictureEffectsRows(const FrameView &f, int firstLine, int endLine, const EffectParams &p)
+{
+    EffectRows(Kernels(), f, firstLine, endLine, p, true);
 }
 
 namespace {
@@ -233,14 +267,18 @@ void CropToLetterbox(int slot)
 
 void SqueezeToLetterbox(int slot)
 {
-    SqueezeToLetterbox_c(WholeRows(slot), gFrameStore.rgbOutFrame);
+    SqueezeRows(Kernels(), WholeRows(slot), gFrameStore.rgbOutFrame, true);
 }
 
 void BlurHorizontalLines(int slot)
 {
-    BlurHorizontalLines_c(SlotView(slot), MotionMapView(slot), gConversionOptions.blurAmount,
-                          gConversionOptions.motionSensitivity, gFrameStore.blurFrame,
-                          gFrameStore.mixFrame);
+    BlurHorizontalLinesOf(SlotView(slot), MotionMapView(slot));
+}
+
+void BlurHorizontalLinesOf(const FrameView &f, const MapView &motion)
+{
+    BlurRows(Kernels(), f, motion, gConversionOptions.blurAmount,
+             gConversionOptions.motionSensitivity, gFrameStore.mixFrame, true);
 }
 
 void BlurGroupLines(uint8_t *const *slots, const int *outList)
@@ -256,15 +294,15 @@ void BlurGroupLines(uint8_t *const *slots, const int *outList)
 
 void RemoveFlicker(int slot, int level)
 {
-    RemoveFlicker_c(SlotView(slot), level, gFrameStore.blurFrame);
+    FlickerRows(Kernels(), SlotView(slot), level, gFrameStore.blurFrame, true);
 }
 
 void RemoveFlickerBuffer(uint8_t *frame, int level)
 {
     const FrameStore &fs = gFrameStore;
-    RemoveFlicker_c(
-        BufferView(frame, static_cast<int>(fs.rowPitch), static_cast<int>(fs.frameHeight)), level,
-        fs.blurFrame);
+    FlickerRows(Kernels(),
+                BufferView(frame, static_cast<int>(fs.rowPitch), static_cast<int>(fs.frameHeight)),
+                level, fs.blurFrame, true);
 }
 
 void BuildGrainTable()
@@ -282,5 +320,5 @@ void ApplyPictureEffects(int slot)
     const FrameView f = SlotView(slot);
     const int b = f.height / 8;
     const bool bars = gConversionOptions.cropLetterbox || gConversionOptions.unsqueezeLetterbox;
-    ApplyPictureEffects_c(f, bars ? b : 0, bars ? f.height - b : f.height, CurrentEffectParams());
+    ApplyPictureEffectsRows(f, bars ? b : 0, bars ? f.height - b : f.height, CurrentEffectParams());
 }

@@ -25,20 +25,28 @@ void PaintBlackLines(const FrameView &f, int first, int last);
 void CropToLetterbox_c(const FrameView &f);
 // scratch holds a copy of f (f.height rows of f.pitch bytes).
 void SqueezeToLetterbox_c(const FrameView &f, uint8_t *scratch);
-// blurAmount 1..3 (any other value leaves the frame alone); blur and mix are work frames with
-// f's pitch. The weight of each pixel comes from the frame's own motion map.
+// blurAmount 1..3 (any other value leaves the frame alone); mix is a work frame with f's pitch.
+// The weight of each pixel comes from the frame's own motion map.
 void BlurHorizontalLines_c(const FrameView &f, const MapView &motion, int blurAmount,
-                           int motionSensitivity, uint8_t *blur, uint8_t *mix);
+                           int motionSensitivity, uint8_t *mix);
 // level is clamped to 0..4; work is a frame with f's pitch.
 void RemoveFlicker_c(const FrameView &f, int level, uint8_t *work);
 // Fills count entries: near-Gaussian, mean 0, standard deviation about grainAmount.
 void BuildGrainTable_c(int32_t *table, int count, int grainAmount);
+// Draws from this thread's C runtime generator, one number per pixel with grain on.
 void ApplyGrainAndRedBoost_c(uint8_t *pixel, int column, const EffectParams &p);
+// The same on an explicit generator state.
+void GrainAndRedBoostPixel(uint8_t *pixel, int column, const EffectParams &p, uint32_t &state);
 void ApplyPictureEffects_c(const FrameView &f, int firstLine, int endLine, const EffectParams &p);
+// The same with the packed kernels across the installed threads; the numbers drawn and this
+// thread's generator afterwards are those of ApplyPictureEffects_c.
+void ApplyPictureEffectsRows(const FrameView &f, int firstLine, int endLine, const EffectParams &p);
 
 void CropToLetterbox(int slot);
 void SqueezeToLetterbox(int slot);
 void BlurHorizontalLines(int slot);
+// The blur of a frame with a given motion map, at the options' amount and sensitivity.
+void BlurHorizontalLinesOf(const FrameView &f, const MapView &motion);
 // Sets the working size to the source size and points positions 1..4 of the slot arrays at
 // slots[outList[k]]. The frames of a 60i group were already blurred by RemovePulldownGroup, each
 // with its own motion map, so this does not blur them a second time.

@@ -2,36 +2,73 @@
 
 #include "engine/engine_hooks.h"
 #include "engine/frame_store.h"
+#include "engine/internal/kernels.h"
+#include "engine/internal/row_bands.h"
 
 namespace {
 
-uint8_t ClampByte(int v)
+// Runs rows(r0, r1) over [0, count), split across the installed threads when `threads`.
+template <typename Rows> void RunRows(int count, bool threads, const Rows &rows)
 {
-    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+    if (threads) {
+        RunRowBands(count, [&](int, int r0, int r1) { rows(r0, r1); });
+    } else {
+        rows(0, count);
+    }
 }
 
 // Rows of width pixels read 3 bytes apart, written in reversed order and byte order.
-void ReverseRows(uint8_t *dst, const uint8_t *src, ptrdiff_t srcPitch, int rows, int width)
+void ReverseRows(const EngineKernels &k, uint8_t *dst, const uint8_t *src, ptrdiff_t srcPitch,
+                 int rows, int width)
 {
     const ptrdiff_t dstPitch = static_cast<ptrdiff_t>(width) * 3;
-    for (int y = 0; y < rows; y++) {
-        const uint8_t *s = src + y * srcPitch;
-        uint8_t *d = dst + (rows - 1 - y) * dstPitch;
-        for (int x = 0; x < width; x++) {
-            d[3 * x] = s[3 * x + 2];
-            d[3 * x + 1] = s[3 * x + 1];
-            d[3 * x + 2] = s[3 * x];
+    RunRows(rows, true, [&](int r0, int r1) {
+        for (int y = r0; y < r1; y++) {
+            k.swapRgbRow(dst + (rows - 1 - y) * dstPitch, src + y * srcPitch, width);
         }
-    }
+    });
+}
+
+void YuvRowsToBottomUpBgr(const EngineKernels &k, uint8_t *dst, const uint8_t *src,
+                          ptrdiff_t srcPitch, int rows, int width, bool threads)
+{
+    const ptrdiff_t dstPitch = static_cast<ptrdiff_t>(width) * 3;
+    RunRows(rows, threads, [&](int r0, int r1) {
+        for (int y = r0; y < r1; y++) {
+            k.yuvToBgrRow(dst + (rows - 1 - y) * dstPitch, src + y * srcPitch, width);
+        }
+    });
+}
+
+void FlipSwap(const EngineKernels &k, uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src,
+              ptrdiff_t srcPitch, int rows, int width, int srcBytesPerPixel, bool threads)
+{
+    RunRows(rows, threads, [&](int r0, int r1) {
+        for (int r = r0; r < r1; r++) {
+            const uint8_t *s = src + (rows - 1 - r) * srcPitch;
+            uint8_t *d = dst + r * dstPitch;
+            if (srcBytesPerPixel == 3) {
+                k.swapRgbRow(d, s, width);
+            } else if (srcBytesPerPixel == 4) {
+                k.swapRgbxRow(d, s, width);
+            } else {
+                for (int x = 0; x < width; x++, s += srcBytesPerPixel) {
+                    d[3 * x] = s[2];
+                    d[3 * x + 1] = s[1];
+                    d[3 * x + 2] = s[0];
+                }
+            }
+        }
+    });
 }
 
 void ConvertForPreview(const uint8_t *src, ptrdiff_t srcPitch, int rows, int width)
 {
     uint8_t *out = gFrameStore.rgbOutFrame;
     if (gFrameStore.yuvActive) {
-        Yuv422RowsToBottomUpBgr_c(out, src, srcPitch, rows, width);
+        YuvRowsToBottomUpBgr(Kernels(), out, src, srcPitch, rows, width, true);
     } else {
-        ReverseRows(out, src, srcPitch, rows, width);
+        ReverseRows(Kernels(), out, src, srcPitch, rows, width);
     }
     ShowFrameInPreview(width, rows, out);
 }
@@ -41,43 +78,19 @@ void ConvertForPreview(const uint8_t *src, ptrdiff_t srcPitch, int rows, int wid
 void FlipSwapRows_c(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdiff_t srcPitch,
                     int rows, int width, int srcBytesPerPixel)
 {
-    for (int r = 0; r < rows; r++) {
-        const uint8_t *s = src + (rows - 1 - r) * srcPitch;
-        uint8_t *d = dst + r * dstPitch;
-        for (int x = 0; x < width; x++, s += srcBytesPerPixel) {
-            d[3 * x] = s[2];
-            d[3 * x + 1] = s[1];
-            d[3 * x + 2] = s[0];
-        }
-    }
+    FlipSwap(kKernels_c, dst, dstPitch, src, srcPitch, rows, width, srcBytesPerPixel, false);
 }
 
 void Yuv422RowsToBottomUpBgr_c(uint8_t *dst, const uint8_t *src, ptrdiff_t srcPitch, int rows,
                                int width)
 {
-    const ptrdiff_t dstPitch = static_cast<ptrdiff_t>(width) * 3;
-    for (int y = 0; y < rows; y++) {
-        const uint8_t *s = src + y * srcPitch;
-        uint8_t *d = dst + (rows - 1 - y) * dstPitch;
-        // Each pixel uses the latest U and V, so an even column has the V of the pair before.
-        int u = 0;
-        int v = 0;
-        for (int x = 0; x < width; x++) {
-            const int luma = s[2 * x];
-            const int chroma = s[2 * x + 1] - 128;
-            if (x & 1) {
-                v = chroma;
-            } else {
-                u = chroma;
-            }
-            const int r = luma + ((359 * v) >> 8);
-            const int g = luma - ((183 * v) >> 8) - ((11 * u) >> 5);
-            const int b = luma + ((453 * u) >> 8);
-            d[3 * x] = ClampByte(b);
-            d[3 * x + 1] = ClampByte(g);
-            d[3 * x + 2] = ClampByte(r);
-        }
-    }
+    YuvRowsToBottomUpBgr(kKernels_c, dst, src, srcPitch, rows, width, false);
+}
+
+void Yuv422RowsToBottomUpBgr(uint8_t *dst, const uint8_t *src, ptrdiff_t srcPitch, int rows,
+                             int width)
+{
+    YuvRowsToBottomUpBgr(Kernels(), dst, src, srcPitch, rows, width, true);
 }
 
 int CopyFlipSwapRgb(uint8_t *dst, const uint8_t *src, int rows, int width, int srcBytesPerPixel)
@@ -85,20 +98,21 @@ int CopyFlipSwapRgb(uint8_t *dst, const uint8_t *src, int rows, int width, int s
     if (rows < 1) {
         return 0;
     }
-    FlipSwapRows_c(dst, static_cast<ptrdiff_t>(width) * 3, src,
-                   static_cast<ptrdiff_t>(width) * srcBytesPerPixel, rows, width, srcBytesPerPixel);
+    FlipSwap(Kernels(), dst, static_cast<ptrdiff_t>(width) * 3, src,
+             static_cast<ptrdiff_t>(width) * srcBytesPerPixel, rows, width, srcBytesPerPixel, true);
     return 0;
 }
 
 int FrameRowsToBottomUpBgr(uint8_t *dst, const uint8_t *src, int rows, int width)
 {
-    ReverseRows(dst, src, static_cast<ptrdiff_t>(gFrameStore.bytesPerPixel) * width, rows, width);
+    ReverseRows(Kernels(), dst, src, static_cast<ptrdiff_t>(gFrameStore.bytesPerPixel) * width,
+                rows, width);
     return 0;
 }
 
 int FrameToBottomUpBgr(uint8_t *dst, const uint8_t *src)
 {
-    ReverseRows(dst, src, static_cast<ptrdiff_t>(RowBytes()), OutputFrameHeight(),
+    ReverseRows(Kernels(), dst, src, static_cast<ptrdiff_t>(RowBytes()), OutputFrameHeight(),
                 static_cast<int>(gFrameStore.sourceWidth));
     return 0;
 }

@@ -12,6 +12,9 @@ void FlipSwapRows_c(uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src, ptrdif
 // Top-down YUV 4:2:2 rows -> bottom-up B,G,R rows of width x 3 bytes.
 void Yuv422RowsToBottomUpBgr_c(uint8_t *dst, const uint8_t *src, ptrdiff_t srcPitch, int rows,
                                int width);
+// The same with the packed kernels, split across the installed threads.
+void Yuv422RowsToBottomUpBgr(uint8_t *dst, const uint8_t *src, ptrdiff_t srcPitch, int rows,
+                             int width);
 
 // Returns 0. Nothing is done when rows is below 1.
 int CopyFlipSwapRgb(uint8_t *dst, const uint8_t *src, int rows, int width, int srcBytesPerPixel);

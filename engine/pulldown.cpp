@@ -6,6 +6,8 @@
 #include "engine/conversion_options.h"
 #include "engine/deinterlace.h"
 #include "engine/frame_store.h"
+#include "engine/internal/kernels.h"
+#include "engine/internal/row_bands.h"
 #include "engine/picture_effects.h"
 
 PulldownDetector gPulldownDetector;
@@ -15,21 +17,43 @@ namespace {
 // Each line sum is scaled down so that a frame's score stays small.
 constexpr int kLineSumShift = 8;
 
-int64_t LineDifference(const uint8_t *a, const uint8_t *b, int width, bool yuv)
+int64_t LineDifference(const EngineKernels &k, const uint8_t *a, const uint8_t *b, int width,
+                       bool yuv)
 {
-    int64_t sum = 0;
-    if (yuv) {
-        for (int x = 0; x < width; x++) {
-            const int d = a[2 * x] - b[2 * x];
-            sum += d * d;
-        }
-    } else {
-        for (int i = 0; i < width * 3; i++) {
-            const int d = a[i] - b[i];
-            sum += d * d;
-        }
+    return yuv ? k.sqDiffLuma(a, b, width) : k.sqDiffBytes(a, b, width * 3);
+}
+
+// Lines scored by both kinds: one per line pair from line 2 on.
+int ScoredLineCount(int h)
+{
+    return h <= 4 ? 0 : (h - 5) / 2 + 1;
+}
+
+int64_t Score32Lines(const EngineKernels &k, const FrameView &a, const FrameView &b, int parity,
+                     bool yuv, int k0, int k1)
+{
+    int64_t result = 0;
+    for (int i = k0; i < k1; i++) {
+        const int y = parity + 2 + 2 * i;
+        result += LineDifference(k, a.Row(y), b.Row(y), a.width, yuv) >> kLineSumShift;
     }
-    return sum;
+    return result;
+}
+
+int64_t Score2332Lines(const EngineKernels &k, const FrameView &prev, const FrameView &cur,
+                       const FrameView &next, bool evenWithNext, bool yuv, int k0, int k1)
+{
+    const FrameView &evenOther = evenWithNext ? next : prev;
+    const FrameView &oddOther = evenWithNext ? prev : next;
+    int64_t result = 0;
+    for (int i = k0; i < k1; i++) {
+        const int e = 2 + 2 * i;
+        const int o = 3 + 2 * i;
+        const int64_t sum = LineDifference(k, cur.Row(e), evenOther.Row(e), cur.width, yuv)
+                            + LineDifference(k, oddOther.Row(o), cur.Row(o), cur.width, yuv);
+        result += sum >> kLineSumShift;
+    }
+    return result;
 }
 
 FrameView SourceSlot(uint8_t *const *slots, int i)
@@ -39,54 +63,84 @@ FrameView SourceSlot(uint8_t *const *slots, int i)
                       static_cast<int>(fs.sourceHeight));
 }
 
+// One 3:2 score: the field of `parity` of slots a and b.
+struct FieldPair
+{
+    int parity;
+    int a;
+    int b;
+};
+
+// The scores a group asks for at once: five phases, each with its other field.
+constexpr int kMaxScores = 10;
+
+// Scores of several pairs in one pass over the lines; each band's sums are added in band order.
+template <typename Score> void ScoreInBands(int count, int64_t *out, const Score &score)
+{
+    const int lines = ScoredLineCount(static_cast<int>(gFrameStore.sourceHeight));
+    int64_t partial[kMaxRowBands][kMaxScores] = {};
+    RunRowBands(lines, [&](int band, int k0, int k1) {
+        for (int j = 0; j < count; j++) {
+            partial[band][j] = score(j, k0, k1);
+        }
+    });
+    for (int j = 0; j < count; j++) {
+        out[j] = 0;
+        for (const auto &p : partial) {
+            out[j] += p[j];
+        }
+    }
+}
+
+void FieldMatchScores32(uint8_t *const *slots, const FieldPair *pairs, int count, int64_t *out)
+{
+    const EngineKernels &k = Kernels();
+    const bool yuv = gFrameStore.yuvActive != 0;
+    ScoreInBands(count, out, [&](int j, int k0, int k1) {
+        return Score32Lines(k, SourceSlot(slots, pairs[j].a), SourceSlot(slots, pairs[j].b),
+                            pairs[j].parity, yuv, k0, k1);
+    });
+}
+
 } // namespace
 
 int64_t FieldMatchScore32_c(const FrameView &a, const FrameView &b, int parity, bool yuv)
 {
-    const int h = a.height;
-    if (h <= 4) {
-        return 0;
-    }
-    int64_t result = 0;
-    const int lines = (h - 5) / 2 + 1;
-    for (int k = 0; k < lines; k++) {
-        const int y = parity + 2 + 2 * k;
-        result += LineDifference(a.Row(y), b.Row(y), a.width, yuv) >> kLineSumShift;
-    }
-    return result;
+    return Score32Lines(kKernels_c, a, b, parity, yuv, 0, ScoredLineCount(a.height));
 }
 
 int64_t FieldMatchScore2332_c(const FrameView &prev, const FrameView &cur, const FrameView &next,
                               bool evenWithNext, bool yuv)
 {
-    const int h = cur.height;
-    if (h <= 4) {
-        return 0;
-    }
-    const FrameView &evenOther = evenWithNext ? next : prev;
-    const FrameView &oddOther = evenWithNext ? prev : next;
-    int64_t result = 0;
-    for (int k = 0; k <= (h - 5) / 2; k++) {
-        const int e = 2 + 2 * k;
-        const int o = 3 + 2 * k;
-        const int64_t sum = LineDifference(cur.Row(e), evenOther.Row(e), cur.width, yuv)
-                            + LineDifference(oddOther.Row(o), cur.Row(o), cur.width, yuv);
-        result += sum >> kLineSumShift;
-    }
-    return result;
+    return Score2332Lines(kKernels_c, prev, cur, next, evenWithNext, yuv, 0,
+                          ScoredLineCount(cur.height));
 }
 
 int64_t FieldMatchScore32(uint8_t *const *slots, int parity, int a, int b)
 {
-    return FieldMatchScore32_c(SourceSlot(slots, a), SourceSlot(slots, b), parity,
-                               gFrameStore.yuvActive != 0);
+    const FieldPair pair{parity, a, b};
+    int64_t score = 0;
+    FieldMatchScores32(slots, &pair, 1, &score);
+    return score;
 }
 
 int64_t FieldMatchScore2332(uint8_t *const *slots, int i, bool evenWithNext)
 {
-    return FieldMatchScore2332_c(SourceSlot(slots, i - 1), SourceSlot(slots, i),
-                                 SourceSlot(slots, i + 1), evenWithNext,
-                                 gFrameStore.yuvActive != 0);
+    int64_t score = 0;
+    FieldMatchScores2332(slots, i, 1, evenWithNext, &score);
+    return score;
+}
+
+void FieldMatchScores2332(uint8_t *const *slots, int first, int count, bool evenWithNext,
+                          int64_t *out)
+{
+    const EngineKernels &k = Kernels();
+    const bool yuv = gFrameStore.yuvActive != 0;
+    ScoreInBands(count, out, [&](int j, int k0, int k1) {
+        const int i = first + j;
+        return Score2332Lines(k, SourceSlot(slots, i - 1), SourceSlot(slots, i),
+                              SourceSlot(slots, i + 1), evenWithNext, yuv, k0, k1);
+    });
 }
 
 int PulldownFieldParity(int parityFlag)
@@ -109,19 +163,19 @@ int DetectPulldownPhase(uint8_t *const *slots, int *outList, int parityFlag)
     // 1: score the five phases.
     if (passesLeft == 2 || !o.twoPassPulldownRemoval) {
         if (o.pulldown2332To25P) {
-            for (int i = 0; i < 5; i++) {
-                d.scores[i] = FieldMatchScore2332(slots, i + 1, p == 1);
-            }
+            FieldMatchScores2332(slots, 1, 5, p == 1, d.scores);
         } else {
+            // Phase i: the field p of frames i and i + 1, and the other field, which repeats
+            // two frames later.
+            const int q = 1 - p;
+            const FieldPair pairs[kMaxScores] = {{p, 0, 1}, {p, 1, 2}, {p, 2, 3}, {p, 3, 4},
+                                                 {p, 4, 5}, {q, 2, 3}, {q, 3, 4}, {q, 4, 5},
+                                                 {q, 5, 6}, {q, 1, 2}};
+            int64_t s[kMaxScores];
+            FieldMatchScores32(slots, pairs, kMaxScores, s);
             for (int i = 0; i < 5; i++) {
-                d.scores[i] = FieldMatchScore32(slots, p, i, i + 1);
+                d.scores[i] = s[i] + s[i + 5];
             }
-            // The other field of the cadence repeats two frames later.
-            d.scores[4] += FieldMatchScore32(slots, 1 - p, 1, 2);
-            d.scores[0] += FieldMatchScore32(slots, 1 - p, 2, 3);
-            d.scores[1] += FieldMatchScore32(slots, 1 - p, 3, 4);
-            d.scores[2] += FieldMatchScore32(slots, 1 - p, 4, 5);
-            d.scores[3] += FieldMatchScore32(slots, 1 - p, 5, 6);
         }
         if (o.twoPassPulldownRemoval) {
             for (int j = 0; j < 5; j++) {
@@ -181,9 +235,7 @@ void RemovePulldownGroup(uint8_t *const *slots, int *outList, int pattern)
     fs.frameHeight = fs.sourceHeight;
 
     // 2: motion maps of slots 1..5.
-    for (int i = 0; i < 5; i++) {
-        MotionMap(i, i + 1, i + 2);
-    }
+    MotionMapsOfGroup(5);
 
     // 3: rebuild the fields by the pattern's field order.
     if (pattern == 2) {
@@ -214,8 +266,7 @@ void RemovePulldownGroup(uint8_t *const *slots, int *outList, int pattern)
     // and the effects.
     for (int k = 0; k < 4; k++) {
         if (o.blurLinesOnMotion) {
-            BlurHorizontalLines_c(SlotView(k), MotionMapView(outList[k]), o.blurAmount,
-                                  o.motionSensitivity, fs.blurFrame, fs.mixFrame);
+            BlurHorizontalLinesOf(SlotView(k), MotionMapView(outList[k]));
         }
         if (!gEngineSettings.sourceIsNtsc) {
             if (o.cropLetterbox) {

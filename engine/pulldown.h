@@ -29,6 +29,10 @@ int64_t FieldMatchScore2332_c(const FrameView &prev, const FrameView &cur, const
 // The slot adapters work at sourceWidth x sourceHeight with the current row pitch.
 int64_t FieldMatchScore32(uint8_t *const *slots, int parity, int a, int b);
 int64_t FieldMatchScore2332(uint8_t *const *slots, int i, bool evenWithNext);
+// out[j] = FieldMatchScore2332(slots, first + j, evenWithNext) for j < count (at most 10), in one
+// pass over the lines.
+void FieldMatchScores2332(uint8_t *const *slots, int first, int count, bool evenWithNext,
+                          int64_t *out);
 
 // The field order the 3:2 scores look at: 1 (the odd field repeats) up to 900 pixels wide, 0 for
 // wider frames; parityFlag 0 inverts it (the MPEG-2 feed's frames).

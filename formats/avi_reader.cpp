@@ -253,7 +253,10 @@ void ReadStreamHeader(ByteReader chunk, int slot, bool &isVideo, bool &isAudio)
     gSourceTiming.scale = lc::LoadU32le(strh + 20);
     gSourceTiming.rate = lc::LoadU32le(strh + 24);
     if (gSourceTiming.scale != 0) {
-        gFormatsHooks.setFrameRate(int(gSourceTiming.rate / gSourceTiming.scale));
+        // Rounded: 30000/1001 is the 30 frames/s family (the DV time code's 24/30 step reads it),
+        // not 29.
+        gFormatsHooks.setFrameRate(
+            int((uint64_t(gSourceTiming.rate) + gSourceTiming.scale / 2) / gSourceTiming.scale));
     }
 }
 

@@ -19,7 +19,7 @@ struct FormatsHooks
     int (*stopRequested)();
 
     // ConversionState fields. Defaults: sourceIsNtsc 0, outputIsAvi 1, ntscOutputHeight 480,
-    // uncompressedOutput 0; setFrameRate (rate / scale of the source, truncated) does nothing.
+    // uncompressedOutput 0; setFrameRate (rate / scale of the source, rounded) does nothing.
     int (*sourceIsNtsc)();
     int (*outputIsAvi)();
     int (*ntscOutputHeight)();

@@ -1,5 +1,6 @@
 #include "formats/mxf_reader.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -28,6 +29,11 @@ constexpr uint8_t kDvDifElementKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x02, 0x
                                           0x0D, 0x01, 0x03, 0x01, 0x18, 0x01, 0x02, 0x01};
 constexpr uint8_t kAes3ElementKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x02, 0x01, 0x01,
                                          0x0D, 0x01, 0x03, 0x01, 0x16, 0x01, 0x04, 0x01};
+
+// Edit rates of real clips, frames per second. A file's rational can say anything (4294967295/1
+// does not fit an int once rounded), so other rates are refused before they are converted.
+constexpr double kRealFrameRates[] = {24000.0 / 1001, 24, 25, 30000.0 / 1001, 30, 50,
+                                      60000.0 / 1001, 60};
 
 bool KeyIs(const uint8_t (&key)[16])
 {
@@ -127,6 +133,16 @@ void ForgetAudioFile(int fd)
 }
 
 } // namespace
+
+bool MxfIsRealFrameRate(float framesPerSecond)
+{
+    for (double rate : kRealFrameRates) {
+        if (std::fabs(double(framesPerSecond) - rate) < 0.01) {
+            return true;
+        }
+    }
+    return false;
+}
 
 bool MxfReadKey()
 {
@@ -282,6 +298,11 @@ int MxfOpen(const char *path, uint64_t *duration, int *height, int *width, int *
     }
     if (v.haveQuantBits && quantBits) {
         *quantBits = int(v.quantBits);
+    }
+    // A video file's rate is used as frames per second: one that no clip has counts as absent
+    // (0, a zero denominator, means unknown).
+    if (v.haveRate && !audioFile && v.frameRate != 0 && !MxfIsRealFrameRate(v.frameRate)) {
+        v.haveRate = false;
     }
     if (v.haveRate) {
         if (frameRate) {

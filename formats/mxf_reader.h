@@ -14,11 +14,14 @@ enum MxfOpenResult : int {
 };
 
 // Parses path up to its first essence element. Out-arguments are written only for the items
-// found; a video file's frameRate also sets ConversionState::frameRate (rounded). The parsed file
+// found; a video file's frameRate also sets ConversionState::frameRate (rounded). A video file's
+// rate other than 0 (unknown) and those of MxfIsRealFrameRate counts as not found. The parsed file
 // stays open as gMxfClipState.parseFd (closed again without essence); an audio file is also
 // recorded.
 int MxfOpen(const char *path, uint64_t *duration, int *height, int *width, int *quantBits,
             float *frameRate, int *frameBytes, float *aspect);
+// True for the frame rates clips are recorded at (23.976, 24, 25, 29.97, 30, 50, 59.94, 60).
+bool MxfIsRealFrameRate(float framesPerSecond);
 // Closes parseFd (and forgets it wherever it was recorded).
 void MxfClose();
 // Closes the audio file recorded last, when there is one.

@@ -60,6 +60,56 @@ uint8_t NextPayloadByte()
     return in.dataEnded ? GuardByte() : b;
 }
 
+// The PES header that begins a transport stream's video packet, skipped by its own length; what
+// of it lies in the following packets is skipped there. Bytes that turn out not to start a video
+// PES header are lost (a damaged packet).
+struct VideoPesCut
+{
+    bool active = false;
+    int seen = 0;
+    uint8_t head[9] = {};
+    int64_t skipLeft = 0; // header data bytes still to skip
+};
+VideoPesCut gVideoPesCut;
+
+// Bytes of the payload (payload bytes long) taken by a PES header; unitStart: a PES packet starts
+// in this packet.
+int64_t CutVideoPesHeader(int64_t payload, bool unitStart)
+{
+    VideoPesCut &c = gVideoPesCut;
+    if (unitStart) {
+        c = VideoPesCut{};
+        c.active = true;
+    }
+    int64_t used = 0;
+    while (c.active && used < payload) {
+        if (c.seen < 9) {
+            const uint8_t b = GetInputByte();
+            ++used;
+            c.head[c.seen++] = b;
+            // Start code 00 00 01, video stream id, the MPEG-2 header's marker bits.
+            const bool fits = c.seen < 3    ? b == 0
+                              : c.seen == 3 ? b == 1
+                              : c.seen == 4 ? (b & 0xF0) == 0xE0
+                              : c.seen == 7 ? (b & 0xC0) == 0x80
+                                            : true;
+            if (!fits) {
+                c.active = false;
+            } else if (c.seen == 9) {
+                c.skipLeft = c.head[8];
+                c.active = c.skipLeft > 0;
+            }
+            continue;
+        }
+        const int64_t n = c.skipLeft < payload - used ? c.skipLeft : payload - used;
+        SkipInputBytes(n);
+        used += n;
+        c.skipLeft -= n;
+        c.active = c.skipLeft > 0;
+    }
+    return used;
+}
+
 } // namespace
 
 void PositionMpegInput(int64_t offset)
@@ -73,6 +123,7 @@ void PositionMpegInput(int64_t offset)
     in.lastSectorRead = false;
     in.dataEnded = false;
     in.guardBytesGiven = 0;
+    gVideoPesCut = VideoPesCut{};
 }
 
 void InitializeInputBuffer()
@@ -286,8 +337,13 @@ void NextTransportPacket()
         if (SourceExhausted()) {
             return;
         }
-        // 4. The video payload goes to the bit reader as it is; others are skipped.
+        // 4. The video payload goes to the bit reader without its PES headers, which may lie
+        // inside a picture; others are skipped.
         if (pid == in.videoPid) {
+            payload -= CutVideoPesHeader(payload, (head & 0x4000) != 0);
+            if (payload <= 0) {
+                continue;
+            }
             in.packetEnd = in.readPos + payload;
             return;
         }

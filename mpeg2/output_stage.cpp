@@ -166,7 +166,9 @@ void CopyGroupSound()
 {
     const OutputStageHooks &h = gOutputStageHooks;
     DecodedPictureState &s = gDecodedPictureState;
-    if (h.copySound && !h.copySound(5 * AudioSamplesPerFrame()) && !s.soundErrorShown) {
+    // The group's sound as a whole: five pictures at 29.97 hold 8008 samples, not 5 x 1601.
+    const int frames = h.groupSoundFrames ? h.groupSoundFrames() : 5 * AudioSamplesPerFrame();
+    if (h.copySound && !h.copySound(frames) && !s.soundErrorShown) {
         s.soundErrorShown = 1;
         if (h.showError) {
             h.showError("CopySound Error");

@@ -14,6 +14,8 @@ struct OutputStageHooks
     int (*ntscOutputHeight)() = nullptr;
     void (*setNtscOutputHeight)(int lines) = nullptr;
     int (*audioSamplesPerFrame)() = nullptr; // 48 kHz samples per source picture
+    // 48 kHz samples of one group's five source pictures; null: 5 x audioSamplesPerFrame.
+    int (*groupSoundFrames)() = nullptr;
 
     // --- writers: frames are bottom-up B, G, R rows of width x 3 bytes ---
     int (*addCompressedFrame)(const uint8_t *frame, int width, int rows) = nullptr;

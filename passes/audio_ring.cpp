@@ -15,6 +15,13 @@ bool ValidStream(int stream)
     return stream >= 0 && stream < kAudioRingStreams;
 }
 
+// The step of the current movie; a record cleared to zero reads at the 29.97 step.
+uint32_t ReadStep()
+{
+    uint32_t step = gAudioRing.readStep;
+    return step > 0 && step < kAudioRingPositionWrap ? step : kAudioRingReadStep;
+}
+
 // Entries written but not yet passed by the read position.
 uint32_t UnreadFrames(int stream)
 {
@@ -88,7 +95,7 @@ uint32_t AudioRingAvailableBytes(int stream)
     if (!ValidStream(stream)) {
         return 0;
     }
-    return UnreadFrames(stream) * kAudioRingUnitsPerEntry / kAudioRingReadStep * 4;
+    return UnreadFrames(stream) * kAudioRingUnitsPerEntry / ReadStep() * 4;
 }
 
 uint32_t AudioRingFreeFrames(int stream)
@@ -107,6 +114,7 @@ void ReadAudioRingResampled(void *destination, uint32_t bytes, int stream)
     auto *dst = static_cast<uint8_t *>(destination);
     const AudioRingFrame *ring = gAudioRing.frames[stream];
     uint32_t pos = gAudioRing.readPosition[stream];
+    const uint32_t step = ReadStep();
     for (uint32_t k = 0; k < bytes / 4; k++) {
         uint32_t f = pos / kAudioRingUnitsPerEntry;
         int32_t r = int32_t(pos % kAudioRingUnitsPerEntry);
@@ -117,7 +125,7 @@ void ReadAudioRingResampled(void *destination, uint32_t bytes, int stream)
             SwapSampleIfBigEndian(int16_t(a.right + (b.right - a.right) * r / kUnits)),
         };
         std::memcpy(dst + size_t(k) * 4, out, 4);
-        pos += kAudioRingReadStep;
+        pos += step;
         if (pos >= kAudioRingPositionWrap) {
             pos -= kAudioRingPositionWrap;
         }

@@ -5,7 +5,8 @@
 // The retiming rings. The 25P passes play 5 NTSC frames (29.97 frames/s) as 4 frames at 25
 // frames/s, so the picture runs faster by 1001/960; the sound follows by being read with linear
 // interpolation at a step of 1001/960 of an input frame per output frame. 50050 input sample
-// frames give 48000 output frames and the output stays at 48000 Hz.
+// frames give 48000 output frames and the output stays at 48000 Hz. A 30 frames/s source runs
+// faster by 1000/960: its movies read the rings at a step of 1000.
 //
 // One process-wide record of static storage (8 x 2^20 x 4 bytes) so that no block allocates.
 // Used on one thread at a time (the processing thread or the MPEG-2 decoder thread); not locked.
@@ -13,7 +14,7 @@
 constexpr int kAudioRingStreams = 8;
 constexpr uint32_t kAudioRingEntries = 1u << 20;  // stereo frames per stream
 constexpr uint32_t kAudioRingUnitsPerEntry = 960; // read position units per entry
-constexpr uint32_t kAudioRingReadStep = 1001;     // units advanced per output frame
+constexpr uint32_t kAudioRingReadStep = 1001;     // units advanced per output frame, 29.97
 constexpr uint32_t kAudioRingPositionWrap = kAudioRingUnitsPerEntry * kAudioRingEntries;
 constexpr uint32_t kRetimedBlockBytes = 192000; // one second of 48 kHz 16-bit stereo
 
@@ -29,6 +30,9 @@ struct AudioRing
     uint32_t writeIndex[kAudioRingStreams];   // entry the next written frame goes to
     uint32_t readPosition[kAudioRingStreams]; // in 1/960 of an entry, below kAudioRingPositionWrap
     int bigEndian;                            // 1: samples are byte-swapped on the way in and out
+    // Units the read position advances per output frame: the source frame's length in 1/30000 s
+    // (1001 at 29.97 frames/s, 1000 at 30). Set per movie; the rings' positions do not change.
+    uint32_t readStep = kAudioRingReadStep;
 };
 
 extern AudioRing gAudioRing;

@@ -4,6 +4,9 @@
 
 #include "platform/media/media_types.h"
 
+constexpr int32_t kNtscFrameUnits2997 = 1001;
+constexpr int32_t kNtscFrameUnits30 = 1000;
+
 // The per-movie settings the processing thread works out before it calls
 // CMovieWindow::ProcessMovie, and those that ProcessMovie decides for the passes. Written by the
 // processing thread (and by the open that runs before it); the passes and the MPEG-2 decoder
@@ -22,7 +25,12 @@ struct ConversionState
     int32_t firstSampleTime = 0;      // media time of the first source video sample
     char sourceCodecText[5] = {};     // the source codec's four characters
     int32_t cindrellSource = 0;       // DVCPRO HD source decoded by the own decoder
-    int32_t audioOffsetMs = 0;        // MPEG-2 sources: sound start relative to the video
+    int32_t audioOffsetMs = 0;        // transport streams: video PTS - audio PTS, in ms
+
+    // --- source rate: set by the processing thread ---
+    // Length of one source frame in 1/30000 s for the NTSC family: 1001 at 29.97 frames/s, 1000
+    // at 30. The sound of five source frames and the retiming ring's read step follow it.
+    int32_t ntscFrameUnits = 1001;
 
     // --- per movie: set by the processing thread ---
     int32_t batchItemIndex = 0;     // 0 in a single run; the batch line number from 1

@@ -302,6 +302,14 @@ int CopySound(int n)
     return 1;
 }
 
+int FiveFrameSoundFrames()
+{
+    const ConversionState &cs = gConversionState;
+    int64_t frames = cs.sourceIsNtsc ? int64_t(cs.soundMediaRate) * 5 * cs.ntscFrameUnits / 30000
+                                     : int64_t(cs.soundMediaRate) * 5 / 25;
+    return int(std::clamp<int64_t>(frames, 0, INT_MAX));
+}
+
 int EndOfPassSoundFrames()
 {
     const ConversionState &cs = gConversionState;

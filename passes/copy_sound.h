@@ -19,6 +19,11 @@ extern AviAudioChunkWriter gWriteAviAudioChunk;
 // (the passes report "CopySound Error"). Large requests are read in pieces that fit the ring.
 int CopySound(int n);
 
+// Sample frames of five source frames, the sound of one group: soundMediaRate x 5 / 25 for PAL
+// sources (9600 at 48 kHz), soundMediaRate x 5 x ntscFrameUnits / 30000 for the NTSC family (8008
+// at 29.97 frames/s, 8000 at 30).
+int FiveFrameSoundFrames();
+
 // Sample frames the end of a 25P pass asks for: the sound of up to 1000 more output frames,
 // soundMediaRate x sampleDuration x 1000 / timeScale formed in 64 bits (1,920,000 at 48000 Hz);
 // 0 when timeScale is 0.

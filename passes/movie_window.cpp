@@ -242,6 +242,9 @@ int CMovieWindow::OpenMovie(const char *path)
             // The rate from the first frame's duration; the thread rounds it from the ratio.
             TimeValue t1 = NextVideoSampleTime(movie, 0, nextTimeEdgeOK);
             TimeValue t2 = t1 >= 0 ? NextVideoSampleTime(movie, t1, 0) : -1;
+            // No rate of an earlier movie stands for this one's.
+            gConversionState.frameRateScale = 0;
+            gConversionState.frameRateDuration = 0;
             if (t1 >= 0 && t2 > t1) {
                 TimeScale scale = GetMovieTimeScale(movie);
                 gConversionState.frameRate = scale / (t2 - t1);

@@ -164,12 +164,15 @@ void PrepareMpegSound(CMovieWindow &window, const char *folder, Movie outputMovi
     lc::DeletePath(mp2Path);
     char program[] = "transplit";
     char *splitArgs[] = {program, sourcePath, mp2Path, nullptr};
-    if (TransplitMain(3, splitArgs) == -1) {
+    // The measured offset (video PTS - audio PTS) becomes silence or dropped sound.
+    const int offsetMs = TransplitMain(3, splitArgs);
+    if (offsetMs == -1) {
         // No PID carries MPEG audio: the stream is converted without sound, as one whose sound
         // could not be decoded.
         ShowWarning("Warning: No Audio track found");
         return;
     }
+    gConversionState.audioOffsetMs = offsetMs;
     ReportProgress(kSoundProgress, 66);
     lc::DeletePath(aiffPath);
     // The decoder's scanner may move its arguments about: every word is its own writable copy.

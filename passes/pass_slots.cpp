@@ -62,7 +62,7 @@ const char *DecompressError()
 void PictureToBottomUpBgr(uint8_t *dst, const uint8_t *picture, int rows, int width, int bpp)
 {
     if (bpp == 2) {
-        Yuv422RowsToBottomUpBgr_c(dst, picture, ptrdiff_t(width) * 2, rows, width);
+        Yuv422RowsToBottomUpBgr(dst, picture, ptrdiff_t(width) * 2, rows, width);
     } else {
         FrameRowsToBottomUpBgr(dst, picture, rows, width);
     }

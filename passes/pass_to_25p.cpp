@@ -189,7 +189,7 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
             }
             // Sound of the five source frames, in the last pass, for written groups.
             if (lastPass && n > 0 && !viaReader) {
-                if (!CopySound(int(int64_t(cs.soundMediaRate) * 500 / 2997))) {
+                if (!CopySound(FiveFrameSoundFrames())) {
                     CheckQtError(1, "CopySound Error");
                     return 0;
                 }

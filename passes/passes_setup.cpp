@@ -15,6 +15,7 @@
 #include "passes/sound_track.h"
 #include "passes/stream_output_setup.h"
 #include "platform/media/codec_registry.h"
+#include "platform/sys/worker_pool.h"
 #include "platform/ui/message_box.h"
 
 void InstallPassesHooks()
@@ -35,6 +36,10 @@ void InstallPassesHooks()
 
     gEngineHooks.showWarning = ShowWarning;
     gEngineHooks.showError = ShowError;
+    // The kernels' row bands run on the process's worker pool.
+    gEngineHooks.parallelFor = [](int count, const std::function<void(int)> &task) {
+        lc::SharedWorkerPool().Run(count, task);
+    };
 
     gCindrellHooks.messageBox = [](const char *text, const char *) { AfxMessageBox(text); };
 

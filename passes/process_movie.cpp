@@ -3,6 +3,7 @@
 
 #include "passes/process_movie.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -140,6 +141,7 @@ struct OutputFiles
             DisposeMovie(soundMovie);
             soundMovie = nullptr;
         }
+        ReleasePlayedSound();
         if (aviOpen) {
             aviOpen = false;
             AviCloseOutput();
@@ -510,6 +512,11 @@ void CMovieWindow::ProcessMovie()
     // MPEG-2 streams bring 48 kHz sound from the decoder or from "temp.aiff".
     cs.soundMediaRate = soundTrack || soundMark || mpegSource ? 48000 : 0;
     if (qtSource && !aviFile && soundTrack) {
+        // The sound plays from where the video's first shown sample plays, through its edits.
+        if (!UsePlayedSound(&soundTrack, std::max<TimeValue>(0, FirstVideoSampleTime(movie)))) {
+            finish(false);
+            return;
+        }
         BeginAviSoundFromQuickTime(files.movie, movie, soundTrack);
     }
     if (mpegSource) {

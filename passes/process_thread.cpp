@@ -1,8 +1,11 @@
 #include "passes/process_thread.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +22,7 @@
 #include "passes/source_kind.h"
 #include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
+#include "platform/media/movies.h"
 #include "platform/sys/clock.h"
 #include "platform/sys/file.h"
 #include "platform/sys/path.h"
@@ -110,6 +114,76 @@ int WaitForMpegSequence()
 int32_t RoundedRate(int64_t scale, int64_t duration)
 {
     return int32_t((scale + duration / 2) / duration);
+}
+
+// The video frame duration in the video media's own units, which a movie's coarser scale (1000
+// is common) would round: 29.97 frames/s would look like 30.3. The most common of the first
+// intervals, the shortest of equals, so one odd frame does not decide. Unchanged when the movie
+// has no two video samples; duration 0 (no rate) for durations the processing refuses with its
+// own message.
+void FrameDurationInMediaUnits(Movie m, int64_t *scale, int64_t *duration)
+{
+    constexpr int kIntervals = 16;
+    Track video = GetMovieIndTrackType(m, 1, VisualMediaCharacteristic, movieTrackCharacteristic);
+    Media media = GetTrackMedia(video);
+    TimeValue t = TrackTimeToMediaTime(std::max<TimeValue>(0, FirstVideoSampleTime(m)), video);
+    std::map<TimeValue, int> votes;
+    for (int i = 0; i < kIntervals && t >= 0; ++i) {
+        TimeValue next = NextTrackSampleTime(media, t);
+        if (next <= t) {
+            break;
+        }
+        votes[next - t]++;
+        t = next;
+    }
+    TimeValue best = 0;
+    int count = 0;
+    for (const auto &[d, n] : votes) {
+        if (n > count) {
+            best = d;
+            count = n;
+        }
+    }
+    if (count > 0) {
+        *scale = GetMediaTimeScale(media);
+        *duration = best <= 100000 ? best : 0;
+    }
+}
+
+// Whether the passes can convert a source of this rate, and if so the length of its frames for
+// the sound (1/30000 s units): the PAL pass takes 25 frames/s, the 25P pass 29.97 (1001) and
+// 30 (1000) frames/s. A rate within 0.05% counts (time scales round them).
+bool SetSourceRate(double rate, ConversionState &state)
+{
+    auto near = [rate](double r) { return std::fabs(rate - r) <= r * 0.0005; };
+    if (near(25.0)) {
+        state.ntscFrameUnits = kNtscFrameUnits2997;
+        return true;
+    }
+    if (near(30000.0 / 1001.0)) {
+        state.ntscFrameUnits = kNtscFrameUnits2997;
+        return true;
+    }
+    if (near(30.0)) {
+        state.ntscFrameUnits = kNtscFrameUnits30;
+        return true;
+    }
+    return false;
+}
+
+// A rate as people write it: 23.976, 50, 59.94.
+std::string RateText(double rate)
+{
+    char text[32];
+    lc::FormatText(text, sizeof text, "%.3f", rate);
+    std::string s = text;
+    while (s.back() == '0') {
+        s.pop_back();
+    }
+    if (s.back() == '.') {
+        s.pop_back();
+    }
+    return s;
 }
 
 } // namespace
@@ -209,8 +283,10 @@ unsigned ProcessThreadProc(void *)
         // 5. Frame rate to the nearest integer: from the stream for MPEG-2 sources, from the
         // open's ratio for the others (a 29.97 source must count as 30, not 29).
         const bool viaReader = gSourceKind.viaQuickTime || gSourceKind.viaAviPlayer;
+        double sourceRate = 0; // frames/s; 0 when the open could not tell
         if (!viaReader) {
-            // The decoder thread reads the stream's sequence header after the open returned.
+            // The decoder thread reads the stream's sequence header, and its rate, after the
+            // open returned.
             const int known = WaitForMpegSequence();
             if (known == 0) {
                 AfxMessageBox("Processing aborted", MB_OK);
@@ -220,8 +296,8 @@ unsigned ProcessThreadProc(void *)
                 ShowError("No MPEG-2 video sequence found in the stream");
                 continue;
             }
-            double rate = gLowerHooks.mpegFrameRate ? gLowerHooks.mpegFrameRate() : 0.0;
-            state.frameRate = int32_t(rate + 0.5);
+            sourceRate = gLowerHooks.mpegFrameRate ? gLowerHooks.mpegFrameRate() : 0.0;
+            state.frameRate = int32_t(sourceRate + 0.5);
         } else {
             // The own AVI reader keeps the file's rate and scale; the media-layer open stores
             // its ratio beside frameRate.
@@ -229,15 +305,30 @@ unsigned ProcessThreadProc(void *)
             if (gSourceKind.viaAviPlayer && gSourceTiming.scale != 0) {
                 scale = gSourceTiming.rate;
                 duration = gSourceTiming.scale;
+            } else if (gSourceKind.viaQuickTime) {
+                FrameDurationInMediaUnits(movie.movie, &scale, &duration);
             }
             if (duration > 0) {
                 state.frameRate = RoundedRate(scale, duration);
+                sourceRate = double(scale) / double(duration);
             }
         }
 
         // 6. MXF clips are for viewing only.
         if (gSourceKind.isMxf) {
             ShowWarning("Halvorne does not support .mxf files");
+            continue;
+        }
+
+        // The passes keep picture and sound together at three rates only; any other would come
+        // out at the wrong speed or with its sound drifting away.
+        if (sourceRate > 0 && !SetSourceRate(sourceRate, state)) {
+            char text[kPathBytes];
+            lc::FormatText(text, sizeof text,
+                           "The movie runs at %s frames/s and cannot be converted:\n"
+                           "only 25, 29.97 and 30 frames/s movies can be processed.",
+                           RateText(sourceRate).c_str());
+            ShowError(text);
             continue;
         }
 

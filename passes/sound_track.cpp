@@ -11,6 +11,7 @@
 #include "passes/sound_buffer.h"
 #include "passes/source_kind.h"
 #include "platform/media/movies.h"
+#include "platform/media/played_sound.h"
 #include "platform/sys/text.h"
 
 SoundTrackState gSoundTrackState;
@@ -104,7 +105,12 @@ int64_t AudioDelayBytes(int32_t delayFrames, int bytesPerFrame)
 
 int64_t AudioOffsetBytes(int32_t offsetMs, int bytesPerFrame)
 {
-    return int64_t(offsetMs) * bytesPerFrame * 48;
+    // The 25P pass plays the source faster by the ring's ratio: the offset shrinks with it.
+    int64_t frames = int64_t(offsetMs) * 48;
+    if (gConversionState.sourceIsNtsc) {
+        frames = frames * int64_t(kAudioRingUnitsPerEntry) / gConversionState.ntscFrameUnits;
+    }
+    return frames * bytesPerFrame;
 }
 
 void ResetMovieSound()
@@ -119,7 +125,77 @@ void ResetMovieSound()
     st.totalSamples = 0;
     st.bytesPerFrame = 4;
     gSourceAudioFormat.channels = 0;
+    gConversionState.audioOffsetMs = 0;
     ResetAudioRings();
+    const ConversionState &cs = gConversionState;
+    gAudioRing.readStep =
+        cs.sourceIsNtsc && cs.ntscFrameUnits > 0 ? uint32_t(cs.ntscFrameUnits) : kAudioRingReadStep;
+    ReleasePlayedSound();
+}
+
+void ReleasePlayedSound()
+{
+    SoundTrackState &st = gSoundTrackState;
+    for (Movie &m : st.playedSoundMovies) {
+        if (!m) {
+            continue;
+        }
+        // Nothing may read the sound of a movie that is gone.
+        for (long i = 1; i <= GetMovieTrackCount(m); ++i) {
+            Track t = GetMovieIndTrack(m, i);
+            if (GetTrackMedia(t) == st.sourceSoundMedia) {
+                st.sourceSoundMedia = nullptr;
+                st.soundEnabled = 0;
+            }
+            if (t == st.secondSoundTrack) {
+                st.secondSoundTrack = nullptr;
+            }
+        }
+        DisposeMovie(m);
+        m = nullptr;
+    }
+}
+
+bool UsePlayedSound(Track *soundTrack, TimeValue from)
+{
+    SoundTrackState &st = gSoundTrackState;
+    ReleasePlayedSound();
+    Track *tracks[2] = {soundTrack, &st.secondSoundTrack};
+    // Two mono tracks stay a pair: both are made anew when either must be.
+    bool convert = false;
+    for (Track *t : tracks) {
+        convert = convert || (*t && SoundNeedsConversion(*t, from));
+    }
+    if (!convert) {
+        return true;
+    }
+    for (int i = 0; i < 2; ++i) {
+        Track &t = *tracks[i];
+        if (!t) {
+            continue;
+        }
+        OSErr err = NewPlayedSoundMovie(t, from, &st.playedSoundMovies[i]);
+        if (err != noErr) {
+            SoundDescriptionHandle d = reinterpret_cast<SoundDescriptionHandle>(NewHandleClear(4));
+            GetMediaSampleDescription(GetTrackMedia(t), 1,
+                                      reinterpret_cast<SampleDescriptionHandle>(d));
+            char code[5] = "????";
+            if (d && GetMoviesError() == noErr) {
+                FormatCodeText((**d).dataFormat, code);
+            }
+            DisposeHandle(reinterpret_cast<Handle>(d));
+            char text[200];
+            lc::FormatText(text, sizeof text,
+                           "Sound format is %4s\nThe sound could not be decoded for the output "
+                           "sound track, err# %d",
+                           code, int(err));
+            ShowError(text);
+            ReleasePlayedSound();
+            return false;
+        }
+        t = GetMovieIndTrackType(st.playedSoundMovies[i], 1, SoundMediaType, movieTrackMediaType);
+    }
+    return true;
 }
 
 int AddSoundSamples()

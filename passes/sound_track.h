@@ -33,6 +33,9 @@ struct SoundTrackState
     int firstCall = 1;                // no block copied yet for this movie: errors are reported
     Track secondSoundTrack = nullptr; // a second mono track: the right channel
     SoundDescriptionHandle secondSoundDescription = nullptr; // filled by the second track's reads
+    // Movies made for sound the output cannot take as stored (UsePlayedSound): the first and
+    // the second track's. Owned here until the movie's processing ends.
+    Movie playedSoundMovies[2] = {};
 };
 
 extern SoundTrackState gSoundTrackState;
@@ -47,6 +50,14 @@ constexpr int32_t kMaxSilenceBlockBytes = 1920000;
 // publishes the channel count again) and before it looks for the movie's sound tracks.
 void ResetMovieSound();
 
+// The source's sound as the output takes it, 16-bit PCM as the movie plays it from movie time
+// `from` (its first shown video sample): *soundTrack and SoundTrackState::secondSoundTrack stay
+// when they can be read as stored, else become the tracks of movies made for them. False when the
+// sound cannot be decoded: shown as an error, the movie ends.
+bool UsePlayedSound(Track *soundTrack, TimeValue from);
+// Disposes of the movies UsePlayedSound made; copying from them stops.
+void ReleasePlayedSound();
+
 // Any of the five modes that retime the sound (the three 25P modes and the two pulldown inserts);
 // the processing thread sets one for every movie.
 bool SoundRetimingModeSet();
@@ -58,7 +69,9 @@ bool IsStereo48k16(const SoundDescription &desc);
 
 // Bytes of the "Delay Audio" option (frames of 1/24 s, 2000 sample frames each) and of an MPEG-2
 // source's audio offset (ms): delayFrames x bytesPerFrame x 2000 and offsetMs x bytesPerFrame x 48,
-// in 64 bits (the option has no range).
+// in 64 bits (the option has no range). The offset is measured in source time: for NTSC-family
+// sources, whose picture the 25P pass speeds up, it shrinks by 960 / ntscFrameUnits (whole
+// sample frames).
 int64_t AudioDelayBytes(int32_t delayFrames, int bytesPerFrame);
 int64_t AudioOffsetBytes(int32_t offsetMs, int bytesPerFrame);
 

@@ -20,6 +20,7 @@ void InstallStreamOutputHooks()
     h.compressDvFrameToAvi = CompressDvFrameToAvi;
     h.compressAviFrame = [](const uint8_t *frame) { return CompressAviFrame(frame) != 0 ? 1 : 0; };
     h.endAviVideoCompression = EndAviVideoCompression;
+    h.groupSoundFrames = FiveFrameSoundFrames;
     h.copySound = CopySound;
     h.showError = ShowError;
     InstallOutputStage();

@@ -5,13 +5,14 @@
 // compressor's) are answered from --codec.
 //
 //   loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] [--progress] [--stop-at TEXT]
-//               [--start-again] [--answer-after MS] MOVIE...
+//               [--start-again] [--answer-after MS] [--threads N] MOVIE...
 //
 // --answer-after answers each box MS milliseconds after it is printed, as a user who reads it.
 // --progress prints each text the progress dialog shows ("progress: TEXT"). --stop-at presses
 // the progress dialog's Stop as soon as it shows TEXT (the run then waits for the press, as if
 // the user were quick). --start-again starts the same run once more after the first has ended:
-// Process->Start Process for one movie, the batch list's Start Batch for several.
+// Process->Start Process for one movie, the batch list's Start Batch for several. --threads sets
+// the worker pool's size (1 to 8), so that runs can be compared across counts.
 //
 // Prints "message: TEXT" for each box (line breaks as \n), "chooser: compression" or "chooser:
 // compressor" each time one of the choosers is shown, and "output: PATH" for the reopened result;
@@ -40,6 +41,7 @@
 #include "platform/media/standard_compression.h"
 #include "platform/sys/clock.h"
 #include "platform/sys/path.h"
+#include "platform/sys/worker_pool.h"
 #include "platform/ui/gui_thread.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/ui_driver.h"
@@ -59,6 +61,7 @@ struct Options
     std::string stopAt; // progress text at which Stop is pressed; "" never
     bool startAgain = false;
     unsigned answerAfterMs = 0;
+    int threads = 0; // 0: the pool's own size
     std::vector<std::string> movies;
 };
 Options gOptions;
@@ -264,6 +267,11 @@ bool ParseArguments(int argc, char **argv)
             (a == "--dir"     ? gOptions.dir
              : a == "--codec" ? gOptions.codec
                               : gOptions.stopAt) = argv[++i];
+        } else if (a == "--threads" && i + 1 < argc) {
+            gOptions.threads = std::atoi(argv[++i]);
+            if (gOptions.threads < 1 || gOptions.threads > 8) {
+                return false;
+            }
         } else if (a == "--batch") {
             gOptions.batch = true;
         } else if (a == "--progress") {
@@ -293,6 +301,7 @@ int main(int argc, char **argv)
     if (!ParseArguments(argc, argv)) {
         std::fprintf(stderr, "usage: loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] "
                              "[--progress] [--stop-at TEXT] [--start-again] [--answer-after MS] "
+                             "[--threads N] "
                              "MOVIE...\n");
         return 2;
     }
@@ -300,6 +309,9 @@ int main(int argc, char **argv)
     if (!gOptions.dir.empty() && chdir(gOptions.dir.c_str()) != 0) {
         std::fprintf(stderr, "loomcut-run: cannot enter %s\n", gOptions.dir.c_str());
         return 2;
+    }
+    if (gOptions.threads) {
+        lc::SetSharedWorkerThreads(gOptions.threads);
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     static CRunnerApp app;

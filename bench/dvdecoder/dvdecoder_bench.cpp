@@ -1,62 +1,152 @@
-// Whole-frame DVCPRO HD decoding on all processors: full decoding at the coded and the display
-// width, and the fast decoding of playback. Frames come from the decoder tests' fixture script.
+// Wall time per frame of the DVCPRO HD decoder beside ffmpeg's on the same streams, in the same
+// run, rounds interleaved, medians printed: for each kind the full decoding to the widened BGR
+// picture at 1 and 8 threads against ffmpeg's decode + bgr24 + scale to the display width (one
+// thread), and the fast decoding of playback at the coded width.
+//
+// Usage: bench_dvdecoder [--rounds N] [--frames N] [--work DIR]
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
-#include <benchmark/benchmark.h>
-
 #include "dvdecoder/cindrell.h"
+#include "platform/sys/worker_pool.h"
 
 namespace {
 
-std::vector<uint8_t> Frame(const char *name)
+struct Kind
 {
-    static const std::string dir = [] {
-        const std::string d = std::string(LC_BINARY_DIR) + "/fixtures/dvdecoder";
-        const std::string command = "sh '" + std::string(LC_SOURCE_DIR)
-                                    + "/tests/fixtures/dvdec_make_frames.sh' '" + d + "'";
-        if (std::system(command.c_str()) != 0) {
-            std::abort();
-        }
-        CindrellInit();
-        return d;
-    }();
-    std::ifstream in(dir + "/dvdec_" + name + ".dv", std::ios::binary);
+    const char *name;
+    int format;
+};
+
+constexpr Kind kKinds[] = {{"1080i60", 1}, {"1080i50", 3}, {"720p60", 2}, {"720p50", 4}};
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+std::vector<uint8_t> ReadAll(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-void DecodeFrame(benchmark::State &state, const char *name, int format, bool wide, int mode)
+// Milliseconds per frame of `frames` decodes of the stream's frames in turn, wall time.
+double OursMs(const std::vector<uint8_t> &stream, int format, int width, int mode, int threads,
+              int frames)
 {
-    const std::vector<uint8_t> frame = Frame(name);
-    const int width = wide ? CindrellDisplayWidth(format) : CindrellCodedWidth(format);
+    lc::SetSharedWorkerThreads(threads);
+    CindrellInit();
+    const size_t bytes = CindrellFrameBytes(format);
+    const size_t count = stream.size() / bytes;
     const int lines = CindrellLines(format);
     std::vector<uint8_t> out(size_t((width * 3 + 3) & ~3) * lines);
-    for (auto _ : state) {
-        lc::Status st = CindrellDecodeFrame(out.data(), width, lines, frame.data(), frame.size(),
-                                            out.data(), mode, 0, 0, format, 24, 1, 0);
-        if (!st.ok()) {
-            state.SkipWithError("decode failed");
+    auto decode = [&](int i) {
+        const uint8_t *frame = stream.data() + bytes * (size_t(i) % count);
+        if (!CindrellDecodeFrame(out.data(), width, lines, frame, bytes, out.data(), mode, 0, 0,
+                                 format, 24, 1, 0)
+                 .ok()) {
+            std::fprintf(stderr, "decode failed\n");
+            std::exit(1);
         }
-        benchmark::DoNotOptimize(out.data());
+    };
+    decode(0); // warm the tables and buffers
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < frames; ++i) {
+        decode(i);
     }
-    state.SetItemsProcessed(state.iterations());
+    const auto t1 = std::chrono::steady_clock::now();
+    return std::chrono::duration<double, std::milli>(t1 - t0).count() / frames;
 }
 
-BENCHMARK_CAPTURE(DecodeFrame, full_1080i60_coded, "1080i60", 1, false, 1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DecodeFrame, full_1080i60_wide, "1080i60", 1, true, 1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DecodeFrame, full_720p60_wide, "720p60", 2, true, 1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DecodeFrame, fast_1080i60_wide, "1080i60", 1, true, 0)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DecodeFrame, fast_720p60_wide, "720p60", 2, true, 0)
-    ->Unit(benchmark::kMillisecond);
+// ffmpeg's own time (its -benchmark real time) per frame for `frames` frames of the stream,
+// decoding on one thread, then through `filter` when given.
+double FfmpegMs(const std::string &stream, int streamFrames, int frames, const std::string &filter)
+{
+    const int loops = std::max(1, frames / streamFrames) - 1;
+    const std::string command = "ffmpeg -nostdin -hide_banner -benchmark -threads 1 "
+                                "-filter_threads 1 -stream_loop "
+                                + std::to_string(loops) + " -i '" + stream + "' "
+                                + (filter.empty() ? "" : "-vf " + filter + " ") + "-f null - 2>&1";
+    FILE *p = popen(command.c_str(), "r");
+    if (!p) {
+        return 0;
+    }
+    char line[512];
+    double rtime = 0;
+    while (std::fgets(line, sizeof line, p)) {
+        if (const char *at = std::strstr(line, "rtime=")) {
+            rtime = std::atof(at + 6);
+        }
+    }
+    pclose(p);
+    return rtime * 1000.0 / (double(streamFrames) * (loops + 1));
+}
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    int rounds = 5;
+    int frames = 100;
+    std::string work = std::string(LC_BINARY_DIR) + "/bench/dvdecoder/streams";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--rounds")) {
+            rounds = std::max(1, std::atoi(argv[i + 1]));
+        } else if (!std::strcmp(argv[i], "--frames")) {
+            frames = std::max(20, std::atoi(argv[i + 1]));
+        } else if (!std::strcmp(argv[i], "--work")) {
+            work = argv[i + 1];
+        }
+    }
+    constexpr int kStreamFrames = 20;
+    const std::string make = "sh '" + std::string(LC_SOURCE_DIR)
+                             + "/bench/dvdecoder/make_streams.sh' '" + work + "' "
+                             + std::to_string(kStreamFrames);
+    if (std::system(make.c_str()) != 0) {
+        std::fprintf(stderr, "cannot make the streams (ffmpeg missing?)\n");
+        return 1;
+    }
+    const int manyThreads = 8;
+    std::printf(
+        "DVCPRO HD, ms per frame, wall time, median of %d interleaved rounds of %d frames\n",
+        rounds, frames);
+    std::printf("%-8s %9s %9s %7s | %9s %7s | %9s %9s %7s | %9s\n", "kind", "full 1t", "ffmpeg",
+                "ratio", "full 8t", "8t/1t", "fast 1t", "fast 8t", "full/fast", "ff decode");
+    for (const Kind &kind : kKinds) {
+        const std::string path = work + "/dvbench_" + kind.name + ".dv";
+        const std::vector<uint8_t> stream = ReadAll(path);
+        const int wide = CindrellDisplayWidth(kind.format);
+        const int coded = CindrellCodedWidth(kind.format);
+        const std::string scale = "scale=" + std::to_string(wide) + ":"
+                                  + std::to_string(CindrellLines(kind.format)) + ",format=bgr24";
+        std::vector<double> full1, full8, fast1, fast8, ff, ffDecode;
+        for (int r = 0; r < rounds; ++r) {
+            full1.push_back(OursMs(stream, kind.format, wide, kCindrellFull, 1, frames));
+            ff.push_back(FfmpegMs(path, kStreamFrames, frames, scale));
+            full8.push_back(OursMs(stream, kind.format, wide, kCindrellFull, manyThreads, frames));
+            fast1.push_back(OursMs(stream, kind.format, coded, kCindrellFast, 1, frames));
+            ffDecode.push_back(FfmpegMs(path, kStreamFrames, frames, ""));
+            fast8.push_back(OursMs(stream, kind.format, coded, kCindrellFast, manyThreads, frames));
+        }
+        const double f1 = Median(full1), f8 = Median(full8), q1 = Median(fast1), q8 = Median(fast8);
+        const double m = Median(ff);
+        std::printf("%-8s %9.2f %9.2f %7.2f | %9.2f %7.2f | %9.2f %9.2f %7.2f | %9.2f\n", kind.name,
+                    f1, m, f1 / m, f8, f1 / f8, q1, q8, f1 / q1, Median(ffDecode));
+    }
+    std::printf(
+        "ratio = full decode to the widened BGR picture, 1 thread / ffmpeg decode + bgr24 + "
+        "scale, 1 thread (goal <= 1.0)\n8t/1t = speed-up at %d threads (goal >= 5); "
+        "full/fast = the fast decoding's speed-up at the coded width (goal >= 2)\n",
+        manyThreads);
+    return 0;
+}

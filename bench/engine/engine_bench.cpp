@@ -1,18 +1,30 @@
-// Frames/s and MB/s of each kernel and each group operation of the frame processing core, one
-// thread, at 720x576 and 1920x1080, RGB and YUV, moving and static content.
+// Frames/s and bytes/s of each kernel and each group operation of the frame processing core, at
+// 720x576 and 1920x1080, RGB and YUV, moving and static content, on 1 or 8 threads; beside each,
+// this machine's single-core copy bandwidth measured in the same run (memcpy of the same bytes)
+// and the ratio of the two (copy / kernel: 1 runs at copy speed).
+//
+//   engine_bench [--engine_isa=c|sse2|avx2] [benchmark flags]
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <random>
+#include <string>
 
 #include <benchmark/benchmark.h>
 
 #include "engine/conversion_options.h"
 #include "engine/deinterlace.h"
+#include "engine/engine_hooks.h"
 #include "engine/frame_groups.h"
 #include "engine/frame_store.h"
+#include "engine/internal/kernels.h"
 #include "engine/picture_effects.h"
 #include "engine/pixel_formats.h"
 #include "engine/pulldown.h"
+#include "platform/sys/worker_pool.h"
 
 namespace {
 
@@ -24,11 +36,37 @@ struct Geometry
     bool moving;
 };
 
-// Benchmark arguments: size (0 SD, 1 HD), format (0 RGB, 1 YUV), content (0 static, 1 moving).
+// Benchmark arguments: size (0 SD, 1 HD), format (0 RGB, 1 YUV), content (0 static, 1 moving),
+// threads.
 Geometry GeometryOf(const benchmark::State &state)
 {
     const bool hd = state.range(0) != 0;
     return {hd ? 1920 : 720, hd ? 1080 : 576, state.range(1) != 0, state.range(2) != 0};
+}
+
+// Bytes/s of memcpy on this thread for `bytes` a round, over as many rounds as the kernel ran:
+// the best of three tries, each from frame buffers the kernels do not use at that moment.
+double CopyBandwidth(size_t bytes, int64_t rounds)
+{
+    uint8_t *const *src = gFrameStore.inputFrames;
+    uint8_t *const *dst = gFrameStore.historyFrames;
+    double best = 0;
+    for (int attempt = 0; attempt < 3; attempt++) {
+        const auto start = std::chrono::steady_clock::now();
+        for (int64_t r = 0; r < rounds; r++) {
+            size_t left = bytes;
+            for (int f = 0; left > 0; f = (f + 1) % 5) {
+                const size_t n = std::min<size_t>(left, kFrameBufferBytes);
+                std::memcpy(dst[f], src[f + 1], n);
+                left -= n;
+            }
+            benchmark::ClobberMemory();
+        }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        best = std::max(best, double(bytes) * double(rounds) / seconds);
+    }
+    return best;
 }
 
 // Allocates the store once and fills the seven input slots: the same picture for static
@@ -77,16 +115,26 @@ template <typename Setup, typename Body>
 void Measure(benchmark::State &state, int framesPerIteration, Setup setup, Body body)
 {
     Geometry g = GeometryOf(state);
+    lc::SetSharedWorkerThreads(static_cast<int>(state.range(3)));
     ResetConversionOptions(gConversionOptions);
     setup(g);
     Prepare(g);
+    const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
         body(g);
         benchmark::ClobberMemory();
     }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const int64_t frames = static_cast<int64_t>(state.iterations()) * framesPerIteration;
+    const size_t frameBytes = size_t(g.width) * g.height * (g.yuv ? 2 : 3);
     state.SetItemsProcessed(frames);
-    state.SetBytesProcessed(frames * g.width * g.height * (g.yuv ? 2 : 3));
+    state.SetBytesProcessed(frames * int64_t(frameBytes));
+    const double kernel = double(frames) * double(frameBytes) / seconds;
+    const double copy = CopyBandwidth(frameBytes * framesPerIteration, state.iterations());
+    state.counters["copy_per_second"] =
+        benchmark::Counter(copy, benchmark::Counter::kDefaults, benchmark::Counter::kIs1024);
+    state.counters["copy_ratio"] = copy / kernel;
 }
 
 void NoSetup(Geometry &) {}
@@ -213,13 +261,26 @@ void BM_ConvertLines480To576(benchmark::State &state)
         });
 }
 
+// Kernels on one thread (their speed against one core's copy), group operations on 1 and 8.
 void AllShapes(benchmark::internal::Benchmark *b)
 {
-    b->ArgNames({"hd", "yuv", "moving"});
+    b->ArgNames({"hd", "yuv", "moving", "threads"});
     for (int hd : {0, 1}) {
         for (int yuv : {0, 1}) {
             for (int moving : {0, 1}) {
-                b->Args({hd, yuv, moving});
+                b->Args({hd, yuv, moving, 1});
+            }
+        }
+    }
+}
+
+void GroupShapes(benchmark::internal::Benchmark *b)
+{
+    b->ArgNames({"hd", "yuv", "moving", "threads"});
+    for (int threads : {1, 8}) {
+        for (int hd : {0, 1}) {
+            for (int yuv : {0, 1}) {
+                b->Args({hd, yuv, 1, threads});
             }
         }
     }
@@ -228,25 +289,27 @@ void AllShapes(benchmark::internal::Benchmark *b)
 // The 480-to-576 conversion exists for standard definition only.
 void SdShapes(benchmark::internal::Benchmark *b)
 {
-    b->ArgNames({"hd", "yuv", "moving"});
-    for (int yuv : {0, 1}) {
-        b->Args({0, yuv, 1});
+    b->ArgNames({"hd", "yuv", "moving", "threads"});
+    for (int threads : {1, 8}) {
+        for (int yuv : {0, 1}) {
+            b->Args({0, yuv, 1, threads});
+        }
     }
 }
 
 void RgbShapes(benchmark::internal::Benchmark *b)
 {
-    b->ArgNames({"hd", "yuv", "moving"});
+    b->ArgNames({"hd", "yuv", "moving", "threads"});
     for (int hd : {0, 1}) {
-        b->Args({hd, 0, 1});
+        b->Args({hd, 0, 1, 1});
     }
 }
 
 void YuvShapes(benchmark::internal::Benchmark *b)
 {
-    b->ArgNames({"hd", "yuv", "moving"});
+    b->ArgNames({"hd", "yuv", "moving", "threads"});
     for (int hd : {0, 1}) {
-        b->Args({hd, 1, 1});
+        b->Args({hd, 1, 1, 1});
     }
 }
 
@@ -263,10 +326,37 @@ BENCHMARK(BM_GrainAndRedBoost)->Apply(AllShapes);
 BENCHMARK(BM_FieldMatchScore32)->Apply(AllShapes);
 BENCHMARK(BM_YuvToBottomUpBgr)->Apply(YuvShapes);
 BENCHMARK(BM_CopyFlipSwapRgb)->Apply(RgbShapes);
-BENCHMARK(BM_RemovePulldownGroup)->Apply(AllShapes);
-BENCHMARK(BM_DetectPulldownPhase32)->Apply(AllShapes);
-BENCHMARK(BM_DetectPulldownPhase2332)->Apply(AllShapes);
-BENCHMARK(BM_ConvertFrameGroupPal)->Apply(AllShapes);
-BENCHMARK(BM_ConvertLines480To576)->Apply(SdShapes);
+BENCHMARK(BM_RemovePulldownGroup)->Apply(GroupShapes)->UseRealTime();
+BENCHMARK(BM_DetectPulldownPhase32)->Apply(GroupShapes)->UseRealTime();
+BENCHMARK(BM_DetectPulldownPhase2332)->Apply(GroupShapes)->UseRealTime();
+BENCHMARK(BM_ConvertFrameGroupPal)->Apply(GroupShapes)->UseRealTime();
+BENCHMARK(BM_ConvertLines480To576)->Apply(SdShapes)->UseRealTime();
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    // The kernels' row bands run on the shared pool, as the passes install it.
+    gEngineHooks.parallelFor = [](int count, const std::function<void(int)> &task) {
+        lc::SharedWorkerPool().Run(count, task);
+    };
+    KernelIsa isa = KernelsFor(KernelIsa::Avx2) ? KernelIsa::Avx2 : KernelIsa::Sse2;
+    int kept = 1;
+    for (int i = 1; i < argc; i++) {
+        const std::string a = argv[i];
+        if (a.rfind("--engine_isa=", 0) == 0) {
+            const std::string name = a.substr(13);
+            isa = name == "c" ? KernelIsa::C : name == "sse2" ? KernelIsa::Sse2 : KernelIsa::Avx2;
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    if (!UseKernels(isa)) {
+        std::fprintf(stderr, "engine_bench: this processor lacks %s\n", KernelIsaName(isa));
+        return 1;
+    }
+    std::printf("kernels: %s\n", KernelIsaName(isa));
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,51 +1,70 @@
 #include "dvdecoder/internal/bit_pool.h"
 
 #include <algorithm>
-#include <cstring>
+
+// Invariant: the bits of a queue past its write position are zero within the word being
+// filled, so an append only ORs its bits in and starts each new word afresh.
 
 void BitPool::Reset(int i, int bits)
 {
     Queue &q = queues_[i];
-    std::memset(q.words, 0, sizeof q.words);
     q.size = std::clamp(bits, 0, kCapacityBits);
     q.write = 0;
     q.read = 0;
+    q.words[0] = 0;
 }
 
 void BitPool::PutBits(int i, uint32_t value, int n)
 {
     Queue &q = queues_[i];
     n = std::min(n, q.size - q.write);
-    for (int k = 0; k < n; ++k) {
-        const int pos = q.write + k;
-        const uint32_t bit = (value >> (31 - k)) & 1u;
-        q.words[pos >> 5] =
-            (q.words[pos >> 5] & ~(1u << (31 - (pos & 31)))) | (bit << (31 - (pos & 31)));
+    if (n <= 0) {
+        return;
     }
-    q.write += std::max(n, 0);
+    if (n < 32) {
+        value &= ~(0xffffffffu >> n);
+    }
+    const int word = q.write >> 5;
+    const int bit = q.write & 31;
+    if (bit == 0) {
+        q.words[word] = value;
+    } else {
+        q.words[word] |= value >> bit;
+        if (bit + n > 32) {
+            q.words[word + 1] = value << (32 - bit);
+        } else if (bit + n == 32) {
+            q.words[word + 1] = 0;
+        }
+    }
+    if (bit == 0 && n == 32) {
+        q.words[word + 1] = 0;
+    }
+    q.write += n;
 }
 
-uint32_t BitPool::PeekBits(int i, int n, int *got) const
+uint32_t BitPool::PeekAcross(int i, int n, int *got) const
 {
     *got = 0;
     if (n < 1) {
         return 0;
     }
     n = std::min(n, 32);
+    if (i >= 0) {
+        return Peek(queues_[i], n, got);
+    }
     uint32_t value = 0;
-    const int first = i < 0 ? 0 : i;
-    const int last = i < 0 ? kQueues - 1 : i;
-    for (int qi = first; qi <= last && *got < n; ++qi) {
-        const Queue &q = queues_[qi];
-        for (int pos = q.read; pos < q.write && *got < n; ++pos) {
-            value |= uint32_t(BitAt(q, pos)) << (31 - *got);
-            ++*got;
+    for (int qi = 0; qi < kQueues && *got < n; ++qi) {
+        int part = 0;
+        const uint32_t bits = Peek(queues_[qi], n - *got, &part);
+        if (part > 0) {
+            value |= bits >> *got;
+            *got += part;
         }
     }
     return value;
 }
 
-int BitPool::SkipBits(int i, int n)
+int BitPool::SkipAcross(int i, int n)
 {
     const int first = i < 0 ? 0 : i;
     const int last = i < 0 ? kQueues - 1 : i;
@@ -56,4 +75,17 @@ int BitPool::SkipBits(int i, int n)
         n -= take;
     }
     return n;
+}
+
+void BitPool::Gather()
+{
+    for (int i = 1; i < kQueues; ++i) {
+        Queue &q = queues_[i];
+        while (q.write > q.read) {
+            int got = 0;
+            const uint32_t bits = Peek(q, 32, &got);
+            PutBits(0, bits, got);
+            q.read += got;
+        }
+    }
 }

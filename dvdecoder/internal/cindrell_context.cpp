@@ -9,13 +9,6 @@
 #include "dvdecoder/internal/idct.h"
 #include "dvdecoder/internal/run_level.h"
 
-const uint8_t kQuantStep[64] = {
-    255, 255, 255, 255, 1,  2,  4,   8,   2,  4,  8,   255, 3,  6,   12,  255,
-    4,   8,   255, 255, 5,  10, 255, 255, 6,  12, 255, 255, 7,  14,  255, 255,
-    8,   255, 255, 255, 16, 32, 64,  255, 18, 36, 72,  255, 20, 40,  80,  255,
-    22,  44,  88,  255, 24, 48, 96,  255, 28, 56, 112, 255, 52, 104, 255, 255,
-};
-
 const uint8_t kZigzag[64] = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
@@ -44,10 +37,6 @@ namespace {
 
 constexpr int kHalfRowLine = 1072; // the 8-line half row of 1080-line pictures
 
-int AreaBytes(int b)
-{
-    return b < 6 ? 9 : 7;
-} // from the block's second byte
 int AreaAcBits(int b)
 {
     return b < 6 ? 68 : 52;
@@ -59,37 +48,16 @@ int BlockOffset(int b)
     return b < 6 ? 4 + 10 * b : 64 + 8 * (b - 6);
 }
 
-// n (<= 32) bits of the area starting off bits after the top bit of its first byte,
-// right-aligned; bits past the area's areaBytes bytes read as 0. Reads no byte outside the area.
-uint32_t AreaBits(const uint8_t *area, int areaBytes, int off, int n)
+uint64_t LoadBe64(const uint8_t *p)
 {
-    uint64_t acc = 0;
-    const int first = off >> 3;
-    for (int i = 0; i < 5; ++i) {
-        const int at = first + i;
-        acc = (acc << 8) | (at < areaBytes ? area[at] : 0u);
-    }
-    return uint32_t((acc >> (40 - (off & 7) - n)) & ((uint64_t(1) << n) - 1));
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return __builtin_bswap64(v);
 }
 
-int16_t Sat16(int32_t v)
-{
-    return int16_t(std::clamp(v, -32768, 32767));
-}
 int16_t Wrap16(int32_t v)
 {
     return int16_t(uint16_t(uint32_t(v)));
-}
-uint8_t Clamp255(int v)
-{
-    return uint8_t(std::clamp(v, 0, 255));
-}
-
-// Work-picture luminance byte: 29/32 gain about 112 (16-bit lanes).
-uint8_t LumaByte(int16_t v)
-{
-    const int16_t scaled = Sat16(int32_t(Wrap16(int32_t(v) * 29)) + 16);
-    return Clamp255((scaled >> 5) + 112);
 }
 
 const int16_t *WeightsFor(int format, int b)
@@ -129,38 +97,59 @@ BlockPlace LumaBlockPlace(int x0, int y0, int b, bool halfRow, int mode)
 
 } // namespace
 
-void DecodeRunLevelFast(const uint8_t *block, int qstep, int acBits, int16_t *coefficients,
-                        int headerSkip, int firstIndex)
+namespace {
+
+// The fast decoding's codes of one area held left-aligned in hi:lo, zeros behind it.
+void DecodeAreaFast(uint64_t hi, uint64_t lo, int budget, int qstep, int16_t *coefficients, int k)
 {
-    const int areaBytes = (headerSkip + acBits + 7) / 8;
-    int pos = headerSkip;
-    int budget = acBits;
-    int k = firstIndex;
     for (;;) {
-        const uint32_t window = AreaBits(block, areaBytes, pos, 16);
+        const uint32_t window = uint32_t(hi >> 48);
         const VlcEntry &e = kVlcLookup[window >> 3];
-        if (e.kind == VlcKind::EndOfBlock || e.length > budget) {
+        if (e.length > budget) {
             return;
         }
-        budget -= e.length;
-        pos += e.length;
         int run = e.run;
         int level = e.level;
-        if (e.kind == VlcKind::RunEscape) {
-            k += int((window >> 3) & 63) + 1;
-            continue;
+        if (e.kind != VlcKind::Pair) {
+            if (e.kind == VlcKind::EndOfBlock) {
+                return;
+            }
+            if (e.kind == VlcKind::RunEscape) {
+                run = int((window >> 3) & 63);
+            } else {
+                level = (window & 1) ? -int((window >> 1) & 255) : int((window >> 1) & 255);
+            }
         }
-        if (e.kind == VlcKind::AmplitudeEscape) {
-            run = 0;
-            level = (window & 1) ? -int((window >> 1) & 255) : int((window >> 1) & 255);
-        }
+        budget -= e.length;
+        hi = hi << e.length | lo >> (64 - e.length);
+        lo <<= e.length;
         k += run;
         if (k > 63) {
             return; // corrupt run: nothing is stored outside the block
         }
+        // The run escape's positions stay 0 (its level is 0).
         coefficients[kZigzag[k]] = int16_t(Wrap16(qstep * level) >> 1);
         ++k;
     }
+}
+
+} // namespace
+
+void DecodeRunLevelFast(const uint8_t *block, int qstep, int acBits, int16_t *coefficients,
+                        int headerSkip, int firstIndex)
+{
+    // The area after the header bits, left-aligned in two words; bits past it read as 0 and
+    // nothing past it is read.
+    const int areaBytes = std::min((headerSkip + acBits + 7) / 8, 12);
+    uint8_t bytes[16] = {};
+    for (int i = 0; i < areaBytes; ++i) {
+        bytes[i] = block[i];
+    }
+    const int skip = std::clamp(headerSkip, 0, 32);
+    const uint64_t rawHi = LoadBe64(bytes);
+    const uint64_t rawLo = LoadBe64(bytes + 8);
+    const uint64_t hi = skip == 0 ? rawHi : rawHi << skip | rawLo >> (64 - skip);
+    DecodeAreaFast(hi, rawLo << skip, acBits, qstep, coefficients, firstIndex);
 }
 
 void CindrellContext::SetParams(int flip, int decimation, int widen, int fullWidth,
@@ -190,110 +179,29 @@ int CindrellContext::ReadBlockHeader(int b)
         dctMode_ = (blockPtr_[0] >> 6) & 1;
     }
     class_ = (blockPtr_[0] >> 4) & 3;
-    qstep_ = int8_t(kQuantStep[qno_ * 4 + class_]);
+    qstep_ = kQuantStep[qno_ * 4 + class_];
     return dc;
 }
 
 void CindrellContext::SetBlockPosition(const uint8_t *frame, int tableIndex, int b, int format)
 {
-    blockPtr_ =
-        frame + gCindrellTables.difAddressTable[format][tableIndex].offset + BlockOffset(b) + 1;
+    const uint8_t *block =
+        frame + gCindrellTables.difAddressTable[format][tableIndex].offset + BlockOffset(b);
+    blockPtr_ = block + 1;
     acBits_ = AreaAcBits(b);
-    byteIndex_ = 0;
-    bitIndex_ = 3;
+    // The area from the block's second byte, left-aligned; 10-byte blocks have 9 bytes of it,
+    // 8-byte blocks 7 (loaded from the block's first byte, so nothing past the block is read).
+    if (b < 6) {
+        areaHi_ = LoadBe64(block + 1);
+        areaLo_ = uint64_t(block[9]) << 56;
+        areaBits_ = 72;
+    } else {
+        areaHi_ = LoadBe64(block) << 8;
+        areaLo_ = 0;
+        areaBits_ = 56;
+    }
+    areaBit_ = 4; // after the DC's last bit, the mode and the class
     exhausted_ = 0;
-}
-
-uint32_t CindrellContext::PeekBlockBits(int n, int b, int *got) const
-{
-    if (exhausted_) {
-        *got = 0;
-        return 0;
-    }
-    const int left = (bitIndex_ + 1) + 8 * ((b < 6 ? 8 : 6) - byteIndex_);
-    *got = std::min(n, left);
-    return AreaBits(blockPtr_, AreaBytes(b), 8 * byteIndex_ + (7 - bitIndex_), n);
-}
-
-void CindrellContext::SkipBlockBits(int n, int b)
-{
-    const int off = 8 * byteIndex_ + (7 - bitIndex_) + n;
-    if (off >= 8 * AreaBytes(b)) {
-        exhausted_ = -2;
-        return;
-    }
-    byteIndex_ = off / 8;
-    bitIndex_ = 7 - off % 8;
-}
-
-uint32_t CindrellContext::PeekSpillBits(int n, int m, int b, int queue, int *got) const
-{
-    const int mb = m * 8 + b;
-    const int c = carriedCount_[mb];
-    int fetched = 0;
-    const uint32_t more = pool_.PeekBits(queue, n - c, &fetched);
-    const uint32_t window = c == 0 ? more : carried_[mb] | (more >> c);
-    *got = c + fetched;
-    return window >> 16;
-}
-
-void CindrellContext::SkipSpillBits(int n, int m, int b, int queue)
-{
-    const int mb = m * 8 + b;
-    const int c = carriedCount_[mb];
-    if (c == 0) {
-        pool_.SkipBits(queue, n);
-        return;
-    }
-    if (n - c > 0) {
-        pool_.SkipBits(queue, n - c);
-    }
-    carriedCount_[mb] = 0;
-}
-
-RunLevelResult CindrellContext::GetRunLevel(int m, int b, int pass)
-{
-    const int mb = m * 8 + b;
-    const int queue = pass == 2 ? m : -1;
-    int got = 0;
-    const uint32_t window =
-        pass == 1 ? PeekBlockBits(16, b, &got) : PeekSpillBits(16, m, b, queue, &got);
-    if (got > 0) {
-        const RunLevel code = DecodeRunLevel(window, got);
-        if (code.run >= 0 && code.length <= got) {
-            if (pass == 1) {
-                SkipBlockBits(code.length, b);
-            } else {
-                SkipSpillBits(code.length, m, b, queue);
-            }
-            return {code.level, code.run};
-        }
-        if (code.run == -1 && got >= 4) {
-            if (pass != 1) {
-                SkipSpillBits(4, m, b, queue);
-                return {0, -1};
-            }
-            // The rest of the block's area goes to its macroblock's queue.
-            SkipBlockBits(4, b);
-            int n = 0;
-            uint32_t rest = PeekBlockBits(32, b, &n);
-            if (n == 32) {
-                pool_.PutBits(m, rest, 32);
-                SkipBlockBits(32, b);
-                rest = PeekBlockBits(32, b, &n);
-                SkipBlockBits(n, b);
-            }
-            pool_.PutBits(m, rest, n);
-            return {0, -1};
-        }
-    }
-    // Incomplete: keep the partial code for the next pass.
-    if (pass != 1) {
-        SkipSpillBits(got, m, b, queue);
-    }
-    carried_[mb] = window << 16;
-    carriedCount_[mb] = uint16_t(got);
-    return {0, -2};
 }
 
 void CindrellContext::ClearSpill()
@@ -302,6 +210,57 @@ void CindrellContext::ClearSpill()
     std::memset(pending_, 0, sizeof pending_);
     for (int i = 0; i < BitPool::kQueues; ++i) {
         pool_.Reset(i, BitPool::kCapacityBits);
+    }
+}
+
+void CindrellContext::ReadOwnArea(int m, int b, int16_t *coef, const int16_t *weights)
+{
+    // GetRunLevel's pass 1 with the area held in two words, shifted as codes are consumed.
+    const int mb = m * 8 + b;
+    uint64_t hi = areaHi_ << areaBit_ | areaLo_ >> (64 - areaBit_);
+    uint64_t lo = areaLo_ << areaBit_;
+    int left = areaBits_ - areaBit_;
+    auto consume = [&](int n) {
+        hi = hi << n | lo >> (64 - n);
+        lo <<= n;
+        left -= n;
+    };
+    for (int k = 1;;) {
+        const uint32_t window = uint32_t(hi >> 48);
+        const VlcEntry &e = kVlcLookup[window >> 3];
+        if (e.length > left) {
+            // Incomplete (an end of block too, with fewer than 4 bits): the partial code waits
+            // for the pool.
+            carried_[mb] = window << 16;
+            carriedCount_[mb] = uint16_t(std::min(left, 16));
+            pending_[mb] = uint16_t(k);
+            return;
+        }
+        int run = e.run;
+        int level = e.level;
+        if (e.kind != VlcKind::Pair) {
+            if (e.kind == VlcKind::EndOfBlock) {
+                // The rest of the area goes to the macroblock's queue.
+                consume(4);
+                pool_.PutBits(m, uint32_t(hi >> 32), std::min(left, 32));
+                if (left > 32) {
+                    pool_.PutBits(m, uint32_t(hi), left - 32);
+                }
+                return;
+            }
+            if (e.kind == VlcKind::RunEscape) {
+                run = int((window >> 3) & 63);
+            } else {
+                level = (window & 1) ? -int((window >> 1) & 255) : int((window >> 1) & 255);
+            }
+        }
+        consume(e.length);
+        k += run;
+        if (k > 63) {
+            return;
+        }
+        coef[kZigzag[k]] = Dequantise(weights[kZigzag[k]], qstep_, level);
+        ++k;
     }
 }
 
@@ -327,28 +286,20 @@ int CindrellContext::DecodeVideoSegment(int channel, int r, int s, uint8_t *targ
             if (b == 0) {
                 macroblockMode_[m] = uint8_t(dctMode_);
             }
-            for (int k = 1;;) {
-                const RunLevelResult rl = GetRunLevel(m, b, 1);
-                if (rl.run == -1) {
-                    break;
-                }
-                if (rl.run == -2) {
-                    pending_[m * 8 + b] = uint16_t(k);
-                    break;
-                }
-                k += rl.run;
-                if (k > 63) {
-                    break;
-                }
-                coef[kZigzag[k]] = Wrap16(weights[kZigzag[k]] * qstep_ * rl.level / 32);
-                ++k;
-            }
+            ReadOwnArea(m, b, coef, weights);
         }
     }
 
     // 3. Passes 2 and 3: unfinished blocks continue in their macroblock's, then the segment's
     // leftover bits.
     for (int pass = 2; pass <= 3; ++pass) {
+        // A pass with no unfinished block reads nothing.
+        if (std::none_of(pending_, pending_ + kBlocks, [](uint16_t k) { return k != 0; })) {
+            break;
+        }
+        if (pass == 3) {
+            pool_.Gather();
+        }
         for (int m = 0; m < 5; ++m) {
             for (int b = 0; b < 8; ++b) {
                 const int mb = m * 8 + b;
@@ -373,7 +324,7 @@ int CindrellContext::DecodeVideoSegment(int channel, int r, int s, uint8_t *targ
                     if (k > 63) {
                         break; // corrupt run: the pending index stays as it was
                     }
-                    coef[kZigzag[k]] = Wrap16(weights[kZigzag[k]] * qstep * rl.level / 32);
+                    coef[kZigzag[k]] = Dequantise(weights[kZigzag[k]], qstep, rl.level);
                     ++k;
                 }
             }
@@ -382,33 +333,27 @@ int CindrellContext::DecodeVideoSegment(int channel, int r, int s, uint8_t *targ
 
     // 4. Inverse transform and store each macroblock at its place.
     const int pitch = Pitch(width);
+    const CindrellKernels &k = *kernels_;
     for (int m = 0; m < 5; ++m) {
         const MacroblockPlace place =
             gCindrellTables.positionTable[format][PositionIndex(channel, m, r, s)];
         int16_t *mbCoef = coefficients_ + m * 8 * 64;
-        for (int b = 4; b < 8; ++b) {
-            IdctSse2(mbCoef + b * 64);
-        }
+        k.idct(mbCoef, 8);
         const bool hd1080 = format == 1 || format == 3;
         const bool halfRow = hd1080 && place.y == kHalfRowLine;
         const int mode = (!hd1080 || halfRow) ? 0 : macroblockMode_[m];
         for (int b = 0; b < 4; ++b) {
-            int16_t *block = mbCoef + b * 64;
-            IdctSse2(block);
+            const int16_t *block = mbCoef + b * 64;
             const BlockPlace at = LumaBlockPlace(place.x, place.y, b, halfRow, mode);
-            const int x = at.x;
-            const int y = at.y;
-            const int lineStep = at.lineStep;
-            assert(x + 8 <= width && y + 7 * lineStep < height);
+            assert(at.x + 8 <= width && at.y + 7 * at.lineStep < height);
+            uint8_t *row = PictureRow(target, pitch, height, flip_, at.y);
+            const ptrdiff_t stride = ptrdiff_t(flip_ ? -pitch : pitch) * at.lineStep;
+            k.workLuma(row + at.x, stride, block);
             const int16_t *cr = mbCoef + (4 + b / 2) * 64 + 4 * (b % 2);
             const int16_t *cb = mbCoef + (6 + b / 2) * 64 + 4 * (b % 2);
-            for (int j = 0; j < 8; ++j) {
-                uint8_t *row = PictureRow(target, pitch, height, flip_, y + j * lineStep);
-                for (int i = 0; i < 8; ++i) {
-                    row[x + i] = LumaByte(block[8 * j + i]);
-                }
-                std::memcpy(row + width + x, cr + 8 * j, 4 * sizeof(int16_t));
-                std::memcpy(row + 2 * width + x, cb + 8 * j, 4 * sizeof(int16_t));
+            for (int j = 0; j < 8; ++j, row += stride) {
+                std::memcpy(row + width + at.x, cr + 8 * j, 4 * sizeof(int16_t));
+                std::memcpy(row + 2 * width + at.x, cb + 8 * j, 4 * sizeof(int16_t));
             }
         }
     }
@@ -435,7 +380,9 @@ int CindrellContext::DecodeVideoSegmentFast(int channel, int r, int s, uint8_t *
             if (b == 0) {
                 macroblockMode_[m] = uint8_t(dctMode_);
             }
-            DecodeRunLevelFast(blockPtr_, qstep_, AreaAcBits(b), coef, 4, 1);
+            // DecodeRunLevelFast (block, qstep, 68 or 52, coef, 4, 1) on the area already loaded.
+            DecodeAreaFast(areaHi_ << 4 | areaLo_ >> 60, areaLo_ << 4, AreaAcBits(b), qstep_, coef,
+                           1);
         }
     }
 
@@ -457,61 +404,36 @@ void CindrellContext::StoreMacroblockFast(int m, uint8_t *target, int width, int
     if (halfRow && mode == 1) {
         return; // not drawn: those lines keep the picture's previous content
     }
+    const CindrellKernels &k = *kernels_;
     int16_t *mbCoef = coefficients_ + m * 8 * 64;
-    for (int b = 4; b < 8; ++b) {
-        IdctSse2(mbCoef + b * 64);
-    }
+    k.idct(mbCoef, 8);
     const int pitch = Pitch(width);
     const int displayWidth = hd1080 ? 1920 : 1280;
     const int columns = !fullWidth_ ? 8 : hd1080 ? 12 : 11; // written per block row
     for (int b = 0; b < 4; ++b) {
-        int16_t *v = mbCoef + b * 64;
-        IdctSse2(v);
+        const int16_t *v = mbCoef + b * 64;
         const BlockPlace at = LumaBlockPlace(x0, y0, b, halfRow, mode);
-        const int x = at.x;
-        const int y = at.y;
-        const int lineStep = at.lineStep;
         // Widening: a 4/3 block reaches into its right neighbour's columns, which belong to
         // the neighbour; the last block of a row is kept inside the row.
-        int first = x;
-        int end = x + 8;
+        int first = at.x;
+        int end = at.x + 8;
         if (fullWidth_) {
             const int codedWidth = format == 1 ? 1280 : format == 3 ? 1440 : 960;
             auto start = [&](int col) {
                 return std::min(format == 1 ? col * 3 / 2 : col * 4 / 3, displayWidth - columns);
             };
-            first = start(x);
-            end = x + 8 >= codedWidth ? first + columns : std::min(first + columns, start(x + 8));
+            first = start(at.x);
+            end = at.x + 8 >= codedWidth ? first + columns
+                                         : std::min(first + columns, start(at.x + 8));
         }
-        assert(end <= width && y + 7 * lineStep < height);
-        const int16_t *cr = mbCoef + (4 + b / 2) * 64 + 4 * (b % 2);
-        const int16_t *cb = mbCoef + (6 + b / 2) * 64 + 4 * (b % 2);
-        for (int j = 0; j < 8; j += 2) {
-            uint8_t colour[4][3];
-            for (int c = 0; c < 4; ++c) {
-                const int16_t sum = Wrap16(
-                    Wrap16(Wrap16(v[8 * j + 2 * c] + v[8 * j + 2 * c + 1]) + v[8 * (j + 1) + 2 * c])
-                    + v[8 * (j + 1) + 2 * c + 1]);
-                const int16_t ya = int16_t(sum >> 2);
-                const int yv = Wrap16((Wrap16(ya * 29) >> 5) + 112);
-                const int crv = Wrap16(cr[8 * j + c] + cr[8 * (j + 1) + c]) >> 1;
-                const int cbv = Wrap16(cb[8 * j + c] + cb[8 * (j + 1) + c]) >> 1;
-                colour[c][0] = Clamp255(Wrap16(75 * yv + 129 * cbv) >> 6);
-                colour[c][1] = Clamp255(Wrap16(Sat16(75 * yv - 52 * crv) + Sat16(-25 * cbv)) >> 6);
-                colour[c][2] = Clamp255(Wrap16(75 * yv + 102 * crv) >> 6);
-            }
-            // Colour of each written column, relative to the block's first column.
-            static constexpr uint8_t kCoded[8] = {0, 0, 1, 1, 2, 2, 3, 3};
-            static constexpr uint8_t kWide1080[12] = {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3};
-            static constexpr uint8_t kWide720[11] = {0, 0, 0, 1, 1, 2, 2, 2, 3, 3, 3};
-            const uint8_t *which = !fullWidth_ ? kCoded : hd1080 ? kWide1080 : kWide720;
-            for (int half = 0; half < 2; ++half) {
-                const int line = lineStep == 1 ? y + j + half : y + 2 * j + 2 * half;
-                uint8_t *row = PictureRow(target, pitch, height, flip_, line);
-                for (int col = first; col < end; ++col) {
-                    std::memcpy(row + 3 * col, colour[which[col - first]], 3);
-                }
-            }
-        }
+        const int n = end - first;
+        assert(n >= 8 && n <= 12 && end <= width && at.y + 7 * at.lineStep < height);
+        alignas(16) uint8_t colours[16 * 4];
+        k.fastColours(colours, v, mbCoef + (4 + b / 2) * 64 + 4 * (b % 2),
+                      mbCoef + (6 + b / 2) * 64 + 4 * (b % 2));
+        // Block rows j and j+1 share their colours; field blocks lie on every other line.
+        const ptrdiff_t lineStride = ptrdiff_t(flip_ ? -pitch : pitch) * at.lineStep;
+        uint8_t *row = PictureRow(target, pitch, height, flip_, at.y) + 3 * ptrdiff_t(first);
+        k.expandColours(row, lineStride, colours, columns, n);
     }
 }

@@ -1,9 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 
-#include "platform/sys/thread.h"
+#include "dvdecoder/internal/pixel_kernels.h"
 
 // Process-wide state of the decoder's driver. Written by CindrellInit and CindrellDecodeFrame
 // under the decoder's lock; the worker threads read their own job only.
@@ -37,10 +36,10 @@ struct StretchJob
 struct CindrellState
 {
     int threadCount = 1; // Decode threads and Stretch threads per wave, 1..8
+    // Chosen by CindrellInit; tests set the C forms to compare whole frames.
+    const CindrellKernels *kernels = &CindrellKernelsBest();
     DecodeJob decodeJobs[kCindrellMaxThreads] = {};
     StretchJob stretchJobs[kCindrellMaxThreads] = {};
-    // Starts a worker; replaced by tests to make a start fail.
-    bool (*startThread)(lc::Thread &thread, std::function<void()> body) = nullptr;
 };
 
 extern CindrellState gCindrellState;
@@ -48,10 +47,12 @@ extern CindrellState gCindrellState;
 // Inclusive range [*first, *last] of job k of n over `count` items starting at base.
 void CindrellSplit(int k, int n, int count, int base, int *first, int *last);
 
+// Job k of the frame in hand: its segments of every channel in turn (DecodeThreadProc for each).
+void DecodeChannelsOfJob(int k);
 void DecodeThreadProc(int k);
 void SetupStretchJob(int k, uint8_t *output, uint8_t *workPicture, int height, int width,
                      int bytesPerPixel, int yuvOutput, int format, int decimation, int widen,
                      int enable, int mirror, int mode);
-// Starts and joins one wave of Stretch threads; false after "Could not create Stretch thread".
-bool RunStretchThreads();
+// Runs one wave of Stretch jobs on the worker pool.
+void RunStretchThreads();
 void StretchThreadProc(int k);

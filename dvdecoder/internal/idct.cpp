@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "dvdecoder/internal/idct_vectors.h"
+
 namespace {
 
 constexpr IdctRowConstants kRow04 = {{16384, 21407, 8867}, {22725, 19266, 12873, 4520}, 0};
@@ -104,5 +106,33 @@ void IdctC(int16_t *block)
         p[40] = int16_t(Subs(a2, b2) >> 6);
         p[24] = int16_t(Adds(a3, b3) >> 6);
         p[32] = int16_t(Subs(a3, b3) >> 6);
+    }
+}
+
+namespace {
+
+constexpr IdctRowVectors MakeRowVectors(const IdctRowConstants &k)
+{
+    const int16_t c4 = k.even[0], c2 = k.even[1], c6 = k.even[2];
+    const int16_t c1 = k.odd[0], c3 = k.odd[1], c5 = k.odd[2], c7 = k.odd[3];
+    auto n = [](int16_t v) { return int16_t(-v); };
+    return IdctRowVectors{{c4, c2, c4, c6, c4, n(c6), c4, n(c2)},
+                          {c4, c6, n(c4), n(c2), n(c4), c2, c4, n(c6)},
+                          {c1, c3, c3, n(c7), c5, n(c1), c7, n(c5)},
+                          {c5, c7, n(c1), n(c5), c7, c3, c3, n(c1)},
+                          {k.rounder, k.rounder, k.rounder, k.rounder}};
+}
+
+} // namespace
+
+const IdctRowVectors kIdctRowVectors[8] = {
+    MakeRowVectors(kIdctRows[0]), MakeRowVectors(kIdctRows[1]), MakeRowVectors(kIdctRows[2]),
+    MakeRowVectors(kIdctRows[3]), MakeRowVectors(kIdctRows[4]), MakeRowVectors(kIdctRows[5]),
+    MakeRowVectors(kIdctRows[6]), MakeRowVectors(kIdctRows[7])};
+
+void IdctBlocksC(int16_t *blocks, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        IdctC(blocks + 64 * i);
     }
 }

@@ -7,6 +7,10 @@
 // the block 16-byte aligned.
 void IdctC(int16_t *block);
 void IdctSse2(int16_t *block);
+// count consecutive blocks (64 coefficients each); the AVX2 form takes two at a time.
+void IdctBlocksC(int16_t *blocks, int count);
+void IdctBlocksSse2(int16_t *blocks, int count);
+void IdctBlocksAvx2(int16_t *blocks, int count);
 
 // Row constants: even part (C4, C2, C6), odd part (C1, C3, C5, C7), for rows 0..7.
 struct IdctRowConstants

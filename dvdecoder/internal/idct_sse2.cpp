@@ -1,31 +1,9 @@
 #include <emmintrin.h>
 
 #include "dvdecoder/internal/idct.h"
+#include "dvdecoder/internal/idct_vectors.h"
 
 namespace {
-
-// Per row: multipliers for (x0,x2), (x4,x6), (x1,x3), (x5,x7) pairs giving a0..a3 and b0..b3.
-struct alignas(16) RowVectors
-{
-    int16_t e02[8], e46[8], o13[8], o57[8];
-    int32_t rounder[4];
-};
-
-RowVectors MakeRow(const IdctRowConstants &k)
-{
-    const int16_t c4 = k.even[0], c2 = k.even[1], c6 = k.even[2];
-    const int16_t c1 = k.odd[0], c3 = k.odd[1], c5 = k.odd[2], c7 = k.odd[3];
-    auto n = [](int16_t v) { return int16_t(-v); };
-    return RowVectors{{c4, c2, c4, c6, c4, n(c6), c4, n(c2)},
-                      {c4, c6, n(c4), n(c2), n(c4), c2, c4, n(c6)},
-                      {c1, c3, c3, n(c7), c5, n(c1), c7, n(c5)},
-                      {c5, c7, n(c1), n(c5), c7, c3, c3, n(c1)},
-                      {k.rounder, k.rounder, k.rounder, k.rounder}};
-}
-
-const RowVectors kRows[8] = {MakeRow(kIdctRows[0]), MakeRow(kIdctRows[1]), MakeRow(kIdctRows[2]),
-                             MakeRow(kIdctRows[3]), MakeRow(kIdctRows[4]), MakeRow(kIdctRows[5]),
-                             MakeRow(kIdctRows[6]), MakeRow(kIdctRows[7])};
 
 __m128i Load(const int16_t *p)
 {
@@ -38,7 +16,7 @@ void IdctSse2(int16_t *block)
 {
     __m128i *rows = reinterpret_cast<__m128i *>(block);
     for (int r = 0; r < 8; ++r) {
-        const RowVectors &k = kRows[r];
+        const IdctRowVectors &k = kIdctRowVectors[r];
         // Lanes (x0,x2) (x1,x3) (x4,x6) (x5,x7).
         __m128i t = _mm_shufflelo_epi16(_mm_load_si128(rows + r), _MM_SHUFFLE(3, 1, 2, 0));
         t = _mm_shufflehi_epi16(t, _MM_SHUFFLE(3, 1, 2, 0));
@@ -87,4 +65,11 @@ void IdctSse2(int16_t *block)
     rows[5] = _mm_srai_epi16(_mm_subs_epi16(a2, b2), 6);
     rows[3] = _mm_srai_epi16(_mm_adds_epi16(a3, b3), 6);
     rows[4] = _mm_srai_epi16(_mm_subs_epi16(a3, b3), 6);
+}
+
+void IdctBlocksSse2(int16_t *blocks, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        IdctSse2(blocks + 64 * i);
+    }
 }

@@ -31,9 +31,11 @@ struct VlcEntry
 {
     uint8_t length; // with the sign bit; 13 for the run escape, 16 for the amplitude escape
     int8_t run;     // -1 for end of block
-    int16_t level;  // signed amplitude; escapes take theirs from the window
+    int8_t level; // signed amplitude (at most 22 in the table); escapes take theirs from the window
     VlcKind kind;
 };
+// Four bytes an entry: the table (32 KB) stays in the first-level cache.
+static_assert(sizeof(VlcEntry) == 4);
 
 constexpr std::array<VlcEntry, 8192> BuildVlcLookup()
 {
@@ -52,7 +54,7 @@ constexpr std::array<VlcEntry, 8192> BuildVlcLookup()
                 e.run = int8_t(code.run);
                 if (code.kind == VlcKind::Pair) {
                     e.length = uint8_t(total);
-                    e.level = int16_t(sign ? -code.amplitude : code.amplitude);
+                    e.level = int8_t(sign ? -code.amplitude : code.amplitude);
                 } else if (code.kind == VlcKind::EndOfBlock) {
                     e.length = 4;
                 } else if (code.kind == VlcKind::RunEscape) {

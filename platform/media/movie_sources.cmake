@@ -7,8 +7,10 @@ set(LC_MEDIA_MOVIE_SOURCES
     movies.cpp
     timecode_media.cpp
     movie_controller.cpp
-    movie_export.cpp)
+    movie_export.cpp
+    played_sound.cpp)
 set(LC_MEDIA_MOVIE_HEADERS
     movies.h
     timecode_media.h
-    movie_controller.h)
+    movie_controller.h
+    played_sound.h)

@@ -1005,7 +1005,11 @@ long GetMediaSampleCount(Media theMedia)
         return 0;
     }
     Set(noErr);
-    return theMedia->frameMode ? long(theMedia->frameCount) : long(theMedia->samples.size());
+    // Sound counts sound frames, whether stored as frames or as compressed packets.
+    if (theMedia->frameMode || theMedia->type == SoundMediaType) {
+        return long(theMedia->Duration());
+    }
+    return long(theMedia->samples.size());
 }
 
 long GetMediaSampleDescriptionCount(Media theMedia)
@@ -1255,6 +1259,38 @@ OSErr GetMediaSample(Media theMedia, Handle dataOut, long maxSizeToGrow, long *s
             want -= take;
         }
         if (count == 0) {
+            return Set(paramErr); // maxSizeToGrow below one packet
+        }
+        duration = 1;
+    } else if (theMedia->type == SoundMediaType) {
+        // Packets of compressed sound (each its own size and duration), counted in sound frames
+        // as the media's time runs: whole packets from the one holding the time, as many as the
+        // frames asked for reach into (at least one), under one description.
+        int64_t i = SampleIndexAt(theMedia, time);
+        if (i < 0) {
+            return Set(invalidTime);
+        }
+        const auto &samples = theMedia->samples;
+        desc = samples[size_t(i)].desc;
+        start = samples[size_t(i)].time;
+        for (size_t k = size_t(i); k < samples.size() && samples[k].desc == desc; ++k) {
+            const SampleEntry &s = samples[k];
+            if (count > 0 && maxNumberOfSamples > 0 && count >= maxNumberOfSamples) {
+                break;
+            }
+            if (maxSizeToGrow > 0 && total + s.size > uint64_t(maxSizeToGrow)) {
+                break;
+            }
+            if (!pieces.empty() && pieces.back().data == s.data
+                && pieces.back().offset + int64_t(pieces.back().bytes) == s.offset) {
+                pieces.back().bytes += s.size;
+            } else {
+                pieces.push_back({s.data, s.offset, s.size});
+            }
+            total += s.size;
+            count += s.duration;
+        }
+        if (pieces.empty()) {
             return Set(paramErr); // maxSizeToGrow below one packet
         }
         duration = 1;

@@ -144,7 +144,7 @@ Track GetMediaTrack(Media theMedia);
 OSType GetMediaType(Media theMedia); // 'vide', 'soun', 'tmcd', ...
 TimeScale GetMediaTimeScale(Media theMedia);
 TimeValue GetMediaDuration(Media theMedia);
-long GetMediaSampleCount(Media theMedia); // sound: sample frames
+long GetMediaSampleCount(Media theMedia); // sound: sound frames, compressed or not
 long GetMediaSampleDescriptionCount(Media theMedia);
 // Copies the index-th (1-based) description into descH (grown as needed).
 void GetMediaSampleDescription(Media theMedia, long index, SampleDescriptionHandle descH);
@@ -169,7 +169,9 @@ OSErr AddMediaSample(Media theMedia, Handle dataIn, long inOffset, unsigned long
 // fields, extension atoms) byte for byte, so offsets past the fixed part are the file's own.
 // Reads at media time `time`. Video and other media: the one sample containing the time (its
 // stored bytes, start, duration, description, flags). Sound: up to maxNumberOfSamples frames
-// from the time (0 means all that follow in the chunk), across chunks with the same description.
+// from the time (0 means all that follow in the chunk), across chunks with the same description;
+// compressed sound gives whole packets, at least one, and counts the frames they hold. The
+// duration per sample of sound is 1 (a frame).
 // dataOut (may be null) grows as needed and is set to the byte count; maxSizeToGrow > 0 bounds
 // it (0: no bound). The outputs may be null. invalidTime at or past the media's end.
 OSErr GetMediaSample(Media theMedia, Handle dataOut, long maxSizeToGrow, long *size,

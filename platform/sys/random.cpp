@@ -1,7 +1,5 @@
 #include "platform/sys/random.h"
 
-#include <cstdint>
-
 namespace lc {
 
 namespace {
@@ -10,10 +8,36 @@ thread_local uint32_t tState = 1;
 
 int CrtRand()
 {
-    tState = tState * 214013u + 2531011u;
-    return int((tState >> 16) & 0x7fff);
+    return CrtRandNext(tState);
 }
 
-void CrtSrand(unsigned seed) { tState = seed; }
+void CrtSrand(unsigned seed)
+{
+    tState = seed;
+}
+
+uint32_t CrtRandState()
+{
+    return tState;
+}
+
+uint32_t CrtRandAdvance(uint32_t state, uint64_t steps)
+{
+    // Square-and-multiply on the affine map x -> a x + c (mod 2^32).
+    uint32_t a = kCrtRandMultiplier;
+    uint32_t c = kCrtRandIncrement;
+    uint32_t accA = 1;
+    uint32_t accC = 0;
+    while (steps) {
+        if (steps & 1) {
+            accA *= a;
+            accC = accC * a + c;
+        }
+        c = c * (a + 1);
+        a *= a;
+        steps >>= 1;
+    }
+    return accA * state + accC;
+}
 
 } // namespace lc

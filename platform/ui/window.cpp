@@ -21,6 +21,7 @@
 
 #include "platform/ui/application.h"
 #include "platform/ui/gui_thread.h"
+#include "platform/ui/internal/bgr_rows.h"
 #include "platform/ui/internal/window_state.h"
 
 namespace lc::ui {
@@ -96,14 +97,13 @@ QImage ImageFromBottomUp(int width, int height, int bitsPerPixel, const void *bi
         return {};
     }
     QImage img(width, height, QImage::Format_RGB32);
+    if (img.isNull()) {
+        return {};
+    }
     const auto *src = static_cast<const uint8_t *>(bits);
     for (int y = 0; y < height; y++) {
         const uint8_t *row = src + static_cast<ptrdiff_t>(height - 1 - y) * rowBytes;
-        auto *dst = reinterpret_cast<QRgb *>(img.scanLine(y));
-        for (int x = 0; x < width; x++) {
-            const uint8_t *p = row + x * bpp;
-            dst[x] = qRgb(p[2], p[1], p[0]);
-        }
+        BgrRowToRgb32_sse2(reinterpret_cast<uint32_t *>(img.scanLine(y)), row, width, bpp);
     }
     return img;
 }

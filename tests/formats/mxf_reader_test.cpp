@@ -154,14 +154,23 @@ TEST_F(MxfReaderTest, RationalItems)
     };
     Bytes longRate = rational(25, 1);
     longRate.insert(longRate.end(), {1, 2, 3, 4, 5, 6, 7, 8}); // only the first 8 bytes count
+    // Rates no clip has are refused before conversion: not written (-7), not stored (-1).
     const Row rows[] = {
         {rational(30000, 1001), rational(16, 9), 30000.0f / 1001.0f, 16.0f / 9.0f, 30},
         {rational(25, 0), rational(4, 0), 0.0f, 1.0f, 0},
         {longRate, rational(4, 3), 25.0f, 4.0f / 3.0f, 25},
+        {rational(60000, 1001), rational(16, 9), 60000.0f / 1001.0f, 16.0f / 9.0f, 60},
+        {rational(24000, 1001), rational(16, 9), 24000.0f / 1001.0f, 16.0f / 9.0f, 24},
+        {rational(50, 1), rational(16, 9), 50.0f, 16.0f / 9.0f, 50},
+        {rational(0xfffffffe, 1), rational(16, 9), -7.0f, 16.0f / 9.0f, -1},
+        {rational(0xffffffff, 0xffffffff), rational(16, 9), -7.0f, 16.0f / 9.0f, -1},
+        {rational(1000, 1), rational(16, 9), -7.0f, 16.0f / 9.0f, -1},
+        {rational(2997, 100), rational(16, 9), 29.97f, 16.0f / 9.0f, 30},
     };
     int n = 0;
     for (const Row &r : rows) {
         SCOPED_TRACE(n);
+        C().setFrameRate = -1;
         mxf_test::Items items;
         items.Raw(0x3001, r.rate).Raw(0x320E, r.aspect).U32(0x3D01, 8).U64(0x3002, 10);
         const std::string path =

@@ -87,6 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // Streams that end with their data, no padding after them.
                       ReferenceCase{"mpeg2_ntsc_vob_end.vob", 720, 480, 1, 1, kNtscRate},
                       ReferenceCase{"mpeg2_pal_ts_end.ts", 720, 576, 1, 2, 25},
+                      ReferenceCase{"mpeg2_pal_ts_split.ts", 720, 576, 1, 2, 25},
                       ReferenceCase{"mpeg2_small_end.m2v", 176, 144, 1, 0, 25},
                       ReferenceCase{"mpeg2_hd_720p50.m2v", 1280, 720, 1, 0, 50},
                       ReferenceCase{"mpeg2_hd_1080i.ts", 1920, 1080, 1, 2, kNtscRate}),

@@ -45,7 +45,7 @@ struct Seen
 {
     std::string path;
     int32_t batchItemIndex, frameRate, sourceIsPal, sourceIsNtsc, passesLeft, outputIsAvi,
-        dvAviOutput, ntscOutputHeight, convert60iTo25P;
+        dvAviOutput, ntscOutputHeight, convert60iTo25P, ntscFrameUnits;
     std::string outputBaseName;
 };
 
@@ -104,7 +104,7 @@ public:
         const ConversionState &st = gConversionState;
         seen.push_back({moviePath, st.batchItemIndex, st.frameRate, st.sourceIsPal, st.sourceIsNtsc,
                         gProcessControl.passesLeft, st.outputIsAvi, st.dvAviOutput,
-                        st.ntscOutputHeight, gConversionOptions.convert60iTo25P,
+                        st.ntscOutputHeight, gConversionOptions.convert60iTo25P, st.ntscFrameUnits,
                         st.outputBaseName});
         while (holdProcessing.load()) {
             std::this_thread::yield();
@@ -496,20 +496,30 @@ TEST_F(ProcessThreadTest, FrameRateFamilyAndPasses)
         Kind kind;
         int32_t openRate, scale, duration; // the open's integer rate and its ratio
         bool twoPass;
-        int32_t rate, pal, passes;
+        int32_t rate, pal, passes, frameUnits;
+        const char *refusedAs = nullptr; // the rate as the refusal names it
     };
     const Row rows[] = {
-        {"29.97 movie read as 29", Kind::QuickTime, 29, 30000, 1001, true, 30, 0, 2},
-        {"29.97 movie, one pass", Kind::QuickTime, 29, 30000, 1001, false, 30, 0, 1},
-        {"25 movie", Kind::QuickTime, 25, 2500, 100, true, 25, 1, 1},
-        {"23.976 movie", Kind::QuickTime, 23, 24000, 1001, true, 24, 0, 1},
-        {"29.97 AVI", Kind::AviReader, 29, 30000, 1001, true, 30, 0, 2},
-        {"ratio unknown", Kind::AviReader, 29, 0, 0, true, 29, 0, 1},
-        {"MPEG-2 at 25", Kind::Mpeg, 25, 0, 0, true, 25, 1, 1},
+        {"29.97 movie read as 29", Kind::QuickTime, 29, 30000, 1001, true, 30, 0, 2, 1001},
+        {"29.97 movie, one pass", Kind::QuickTime, 29, 30000, 1001, false, 30, 0, 1, 1001},
+        {"30 movie", Kind::QuickTime, 30, 600, 20, true, 30, 0, 2, 1000},
+        {"25 movie", Kind::QuickTime, 25, 2500, 100, true, 25, 1, 1, 1001},
+        {"29.97 AVI", Kind::AviReader, 29, 30000, 1001, true, 30, 0, 2, 1001},
+        {"30 AVI", Kind::AviReader, 30, 30, 1, true, 30, 0, 2, 1000},
+        {"ratio unknown", Kind::AviReader, 29, 0, 0, true, 29, 0, 1, 1001},
+        {"MPEG-2 at 25", Kind::Mpeg, 25, 0, 0, true, 25, 1, 1, 1001},
+        // Rates the passes cannot keep in sync.
+        {"23.976 movie", Kind::QuickTime, 23, 24000, 1001, true, 0, 0, 0, 0, "23.976"},
+        {"24 movie", Kind::QuickTime, 24, 24, 1, true, 0, 0, 0, 0, "24"},
+        {"50 movie", Kind::QuickTime, 50, 50, 1, true, 0, 0, 0, 0, "50"},
+        {"59.94 movie", Kind::QuickTime, 59, 60000, 1001, true, 0, 0, 0, 0, "59.94"},
+        {"23.976 AVI", Kind::AviReader, 23, 24000, 1001, true, 0, 0, 0, 0, "23.976"},
+        {"15 AVI", Kind::AviReader, 15, 15, 1, true, 0, 0, 0, 0, "15"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         SetUp();
+        messages.Clear();
         gConversionOptions.twoPassPulldownRemoval = row.twoPass;
         gConversionOptions.pulldown32To25P = 1;
         FakeSource s;
@@ -518,12 +528,22 @@ TEST_F(ProcessThreadTest, FrameRateFamilyAndPasses)
         s.rateScale = row.scale;
         s.rateDuration = row.duration;
         RunSingle(Source("m.mov", s));
+        if (row.refusedAs) {
+            EXPECT_TRUE(movie.seen.empty());
+            EXPECT_EQ(messages.Texts(),
+                      std::vector<std::string>{std::string("The movie runs at ") + row.refusedAs
+                                               + " frames/s and cannot be converted:\nonly 25, "
+                                                 "29.97 and 30 frames/s movies can be processed."});
+            EXPECT_EQ(ReopenPath(), "");
+            continue;
+        }
         ASSERT_EQ(movie.seen.size(), 1u);
         const Seen &seen = movie.seen[0];
         EXPECT_EQ(seen.frameRate, row.rate);
         EXPECT_EQ(seen.sourceIsPal, row.pal);
         EXPECT_EQ(seen.sourceIsNtsc, !row.pal);
         EXPECT_EQ(seen.passesLeft, row.passes);
+        EXPECT_EQ(seen.ntscFrameUnits, row.frameUnits);
         EXPECT_EQ(seen.batchItemIndex, 0);
         movie.seen.clear();
     }
@@ -531,14 +551,21 @@ TEST_F(ProcessThreadTest, FrameRateFamilyAndPasses)
 
 TEST_F(ProcessThreadTest, MpegRatesRoundToTheNearestInteger)
 {
-    const double rates[] = {29.97, 23.976, 25.0};
-    const int32_t expected[] = {30, 24, 25};
-    for (int i = 0; i < 3; ++i) {
+    const double rates[] = {29.97, 30.0, 25.0, 23.976, 50.0, 59.94};
+    const int32_t expected[] = {30, 30, 25, 0, 0, 0}; // 0: refused
+    for (int i = 0; i < 6; ++i) {
         SetUp();
+        messages.Clear();
         static double rate;
         rate = rates[i];
         gLowerHooks.mpegFrameRate = [] { return rate; };
         RunSingle(Source("m.m2p"));
+        if (!expected[i]) {
+            EXPECT_TRUE(movie.seen.empty()) << rates[i];
+            ASSERT_EQ(messages.Texts().size(), 1u);
+            EXPECT_EQ(messages.Texts()[0].rfind("The movie runs at ", 0), 0u);
+            continue;
+        }
         ASSERT_EQ(movie.seen.size(), 1u);
         EXPECT_EQ(movie.seen[0].frameRate, expected[i]);
         EXPECT_EQ(movie.seen[0].sourceIsPal, expected[i] == 25);

@@ -495,6 +495,44 @@ TEST_F(SoundTrackTest, RetimedSoundGoesIntoTheSoundTrack)
 }
 
 // The reader's hook: a chunk larger than the ring's room hands out whole blocks first.
+TEST_F(SoundCopyTest, CompressedSoundIsDecodedOrRefused)
+{
+    struct Row
+    {
+        const char *fixture;
+        bool decoded;
+    };
+    for (const Row &row : {Row{"sound_aac.mov", true}, Row{"sound_undecodable.mov", false}}) {
+        SetUp();
+        Movie movie = sound_test::OpenMovie(row.fixture);
+        ASSERT_NE(movie, nullptr);
+        movies_.push_back(movie);
+        Track track = sound_test::SoundTrack(movie, 1);
+        Track used = track;
+        EXPECT_EQ(UsePlayedSound(&used, 0), row.decoded) << row.fixture;
+        if (!row.decoded) {
+            EXPECT_EQ(messages_.Texts(),
+                      std::vector<std::string>{"Sound format is qz9x\nThe sound could not be "
+                                               "decoded for the output sound track, err# -8961"});
+            EXPECT_EQ(gSoundTrackState.playedSoundMovies[0], nullptr);
+            continue;
+        }
+        // Copied from the decoded track as 48 kHz 16-bit stereo.
+        ASSERT_NE(used, track);
+        BeginAviSoundFromQuickTime(nullptr, movie, used);
+        AviChunkRecorder avi;
+        gConversionState.outputIsAvi = 1;
+        ASSERT_EQ(CopySound(48000), 1);
+        EXPECT_EQ(avi.bytes.size(), 192000u);
+        EXPECT_TRUE(messages_.Texts().empty());
+        // The next movie reads nothing of it.
+        ResetMovieSound();
+        EXPECT_EQ(gSoundTrackState.playedSoundMovies[0], nullptr);
+        EXPECT_EQ(CopySound(9600), 1);
+        EXPECT_EQ(avi.bytes.size(), 192000u);
+    }
+}
+
 TEST_F(SoundCopyTest, HookedRingWritesMakeRoomInsteadOfOverwriting)
 {
     FormatsHooks hooks = gFormatsHooks;

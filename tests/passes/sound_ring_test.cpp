@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "passes/audio_ring.h"
+#include "passes/conversion_state.h"
 #include "passes/sound_buffer.h"
 #include "passes/sound_track.h"
 #include "platform/ui/message_box.h"
@@ -21,9 +22,10 @@ std::vector<int16_t> Ramp(uint32_t frames, int step)
 }
 
 // The interpolated value of output frame k over an input channel, as the ring defines it.
-int16_t Expected(const std::vector<int16_t> &in, uint64_t k, int channel)
+int16_t Expected(const std::vector<int16_t> &in, uint64_t k, int channel,
+                 uint32_t step = kAudioRingReadStep)
 {
-    uint64_t pos = k * kAudioRingReadStep;
+    uint64_t pos = k * step;
     uint64_t f = pos / kAudioRingUnitsPerEntry;
     int32_t r = int32_t(pos % kAudioRingUnitsPerEntry);
     int32_t a = in[2 * f + channel];
@@ -38,7 +40,9 @@ protected:
     {
         ResetAudioRings();
         gAudioRing.bigEndian = 0;
+        gAudioRing.readStep = kAudioRingReadStep;
     }
+    void TearDown() override { gAudioRing.readStep = kAudioRingReadStep; }
 };
 
 TEST_F(AudioRingTest, AvailableBytesFollowTheOneThousandAndOneStep)
@@ -62,18 +66,26 @@ TEST_F(AudioRingTest, AvailableBytesFollowTheOneThousandAndOneStep)
     }
 }
 
-TEST_F(AudioRingTest, FiftyThousandFiftyFramesInGiveFortyEightThousandOut)
+// A second of 29.97 sources' sound is 50050 frames; of 30 frames/s sources', read at the 1000
+// step, 50000 (8000 a group of five frames become 7680, four frames at 25).
+TEST_F(AudioRingTest, ASecondInGivesASecondOut)
 {
-    std::vector<int16_t> in = Ramp(50051, 7);
-    WriteAudioRing(in.data(), 50051 * 4, 0);
-    std::vector<int16_t> out(48000 * 2);
-    ReadAudioRingResampled(out.data(), 192000, 0);
-    EXPECT_EQ(gAudioRing.readPosition[0], 50050u * 960);
-    for (uint64_t k = 0; k < 48000; k++) {
-        ASSERT_EQ(out[2 * k], Expected(in, k, 0)) << k;
-        ASSERT_EQ(out[2 * k + 1], Expected(in, k, 1)) << k;
+    for (uint32_t step : {1001u, 1000u}) {
+        SetUp();
+        gAudioRing.readStep = step;
+        const uint32_t frames = 50 * step;
+        std::vector<int16_t> in = Ramp(frames + 1, 7);
+        WriteAudioRing(in.data(), (frames + 1) * 4, 0);
+        EXPECT_EQ(AudioRingAvailableBytes(0), 192000u) << step;
+        std::vector<int16_t> out(48000 * 2);
+        ReadAudioRingResampled(out.data(), 192000, 0);
+        EXPECT_EQ(gAudioRing.readPosition[0], frames * 960) << step;
+        for (uint64_t k = 0; k < 48000; k++) {
+            ASSERT_EQ(out[2 * k], Expected(in, k, 0, step)) << k;
+            ASSERT_EQ(out[2 * k + 1], Expected(in, k, 1, step)) << k;
+        }
+        EXPECT_EQ(AudioRingAvailableBytes(0), 0u);
     }
-    EXPECT_EQ(AudioRingAvailableBytes(0), 0u);
 }
 
 TEST_F(AudioRingTest, InterpolationTruncatesTowardZero)
@@ -277,8 +289,23 @@ TEST(SoundDelay, BytesAreFormedInSixtyFourBits)
     for (const Row &r : rows) {
         EXPECT_EQ(AudioDelayBytes(r.frames, r.bytesPerFrame), r.bytes) << r.frames;
     }
-    EXPECT_EQ(AudioOffsetBytes(100, 4), 19200);
-    EXPECT_EQ(AudioOffsetBytes(-100, 4), -19200);
+    // A transport stream's offset, in source time: the 25P pass plays NTSC-family sources
+    // faster, so their offset shrinks with the picture, to whole sample frames.
+    struct OffsetRow
+    {
+        int ntsc, frameUnits, offsetMs;
+        int64_t bytes;
+    };
+    const OffsetRow offsets[] = {
+        {0, 1001, 100, 19200},       {0, 1001, -100, -19200},  {1, 1001, 100, 4603 * 4},
+        {1, 1001, -300, -13810 * 4}, {1, 1000, 100, 4608 * 4},
+    };
+    for (const OffsetRow &r : offsets) {
+        gConversionState.sourceIsNtsc = r.ntsc;
+        gConversionState.ntscFrameUnits = r.frameUnits;
+        EXPECT_EQ(AudioOffsetBytes(r.offsetMs, 4), r.bytes) << r.offsetMs;
+    }
+    gConversionState = ConversionState();
 }
 
 TEST(SoundRate, WholeHundredsOfHertz)

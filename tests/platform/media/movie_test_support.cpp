@@ -1,18 +1,17 @@
 #include "movie_test_support.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/support/fixture_script.h"
 
 int RunProgram(const std::vector<std::string> &argv, std::string *out, std::string *err)
 {
@@ -64,34 +63,14 @@ int RunProgram(const std::vector<std::string> &argv, std::string *out, std::stri
 
 const std::string &MediaFixtureDir()
 {
+    // Made again when the script is newer than what it made.
     static const std::string dir = [] {
-        std::string root = std::string(LC_BINARY_DIR) + "/fixtures/";
-        std::string done = root + "media/";
-        std::string stamp = done + ".done";
-        mkdir(root.c_str(), 0755);
-        int lock = open((root + ".media.lock").c_str(), O_CREAT | O_RDWR, 0644);
-        if (lock >= 0) {
-            flock(lock, LOCK_EX);
+        std::string out = std::string(LC_BINARY_DIR) + "/fixtures/media/";
+        std::string script = std::string(LC_SOURCE_DIR) + "/tests/fixtures/media_make_fixtures.sh";
+        if (!lc_test::MakeFixturesOnce(out, out + ".made", script, {"sh", script, out})) {
+            std::fprintf(stderr, "media_make_fixtures.sh failed\n");
         }
-        struct stat st;
-        if (stat(stamp.c_str(), &st) != 0) {
-            std::string work = root + "media.tmp/";
-            RunProgram({"rm", "-rf", work, done}, nullptr);
-            std::string err;
-            int rc = RunProgram({"sh", std::string(LC_SOURCE_DIR) + "/tests/fixtures/media_make_fixtures.sh",
-                                 work},
-                                nullptr, &err);
-            if (rc == 0 && rename(work.c_str(), done.c_str()) == 0) {
-                std::ofstream(stamp) << "ok\n";
-            } else {
-                std::fprintf(stderr, "fixture script failed (%d): %s\n", rc, err.c_str());
-            }
-        }
-        if (lock >= 0) {
-            flock(lock, LOCK_UN);
-            close(lock);
-        }
-        return done;
+        return out;
     }();
     return dir;
 }

@@ -20,6 +20,22 @@ TEST(CrtRand, MatchesTheRuntimeSequence)
     EXPECT_EQ(CrtRand(), 41);
 }
 
+// Work split across threads draws the same numbers only if a jump lands where the calls would.
+TEST(CrtRand, AdvanceLandsWhereTheCallsWould)
+{
+    for (uint64_t steps : {0ull, 1ull, 2ull, 7ull, 1000ull, 414720ull}) {
+        for (unsigned seed : {1u, 0u, 0xdeadbeefu}) {
+            CrtSrand(seed);
+            for (uint64_t i = 0; i < steps; i++) {
+                CrtRand();
+            }
+            EXPECT_EQ(CrtRandAdvance(seed, steps), CrtRandState()) << steps << " from " << seed;
+        }
+    }
+    // A period of 2^32 brings the state back.
+    EXPECT_EQ(CrtRandAdvance(12345u, uint64_t(1) << 32), 12345u);
+}
+
 TEST(CrtRand, EachThreadStartsAtOne)
 {
     CrtRand();

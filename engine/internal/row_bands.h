@@ -1,0 +1,41 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "engine/engine_hooks.h"
+
+// How a kernel's rows are cut for the threads: bands of at least kMinBandRows rows, never more
+// than kMaxRowBands, whatever the thread count; every row is computed the same way in any band.
+constexpr int kMinBandRows = 16;
+constexpr int kMaxRowBands = 16;
+
+inline int RowBandCount(int rows)
+{
+    return std::clamp(rows / kMinBandRows, 1, kMaxRowBands);
+}
+
+// Runs band(index, r0, r1) for the bands of [0, rows) on the installed threads; without them,
+// one band of every row on this thread.
+template <typename Band> void RunRowBands(int rows, const Band &band)
+{
+    if (rows <= 0) {
+        return;
+    }
+    const int bands = RowBandCount(rows);
+    if (bands == 1 || !gEngineHooks.parallelFor) {
+        band(0, 0, rows);
+        return;
+    }
+    // One pointer captured, so the task fits in std::function without an allocation.
+    struct Cut
+    {
+        int rows;
+        int bands;
+        const Band *band;
+    } cut{rows, bands, &band};
+    gEngineHooks.parallelFor(bands, [&cut](int i) {
+        (*cut.band)(i, static_cast<int>(int64_t(i) * cut.rows / cut.bands),
+                    static_cast<int>(int64_t(i + 1) * cut.rows / cut.bands));
+    });
+}

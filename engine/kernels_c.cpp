@@ -1,0 +1,203 @@
+// The reference row primitives: plain C, one element at a time.
+
+#include <algorithm>
+
+#include "engine/internal/kernels.h"
+#include "platform/sys/random.h"
+
+namespace {
+
+uint8_t ClampByte(int v)
+{
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+// Rows of the flicker table: above, centre, below, divisor.
+constexpr int kFlickerTable[5][4] = {
+    {0, 1, 0, 1}, {1, 4, 1, 6}, {1, 3, 1, 5}, {1, 2, 1, 4}, {2, 3, 2, 7},
+};
+
+void LerpRow_c(uint8_t *LC_RESTRICT out, const uint8_t *s0, const uint8_t *s1, int n, int f, int d)
+{
+    for (int i = 0; i < n; i++) {
+        out[i] = static_cast<uint8_t>(s0[i] + ((s1[i] - s0[i]) * f) / d);
+    }
+}
+
+int64_t SqDiffBytes_c(const uint8_t *a, const uint8_t *b, int n)
+{
+    int64_t sum = 0;
+    for (int i = 0; i < n; i++) {
+        const int d = a[i] - b[i];
+        sum += d * d;
+    }
+    return sum;
+}
+
+int64_t SqDiffLuma_c(const uint8_t *a, const uint8_t *b, int pixels)
+{
+    int64_t sum = 0;
+    for (int x = 0; x < pixels; x++) {
+        const int d = a[2 * x] - b[2 * x];
+        sum += d * d;
+    }
+    return sum;
+}
+
+void MotionRowRgb_c(int32_t *LC_RESTRICT out, const uint8_t *p0, const uint8_t *c0,
+                    const uint8_t *n0, const uint8_t *p1, const uint8_t *c1, const uint8_t *n1,
+                    int width)
+{
+    for (int x = 0; x < width; x++) {
+        int32_t sum = 0;
+        for (int b = 3 * x; b < 3 * x + 3; b++) {
+            const int d0 = p0[b] - c0[b];
+            const int d1 = c0[b] - n0[b];
+            const int d2 = p1[b] - c1[b];
+            const int d3 = c1[b] - n1[b];
+            sum += d0 * d0 + d1 * d1 + d2 * d2 + d3 * d3;
+        }
+        out[x] = sum;
+    }
+}
+
+void MotionRowYuv_c(int32_t *LC_RESTRICT out, const uint8_t *p0, const uint8_t *c0,
+                    const uint8_t *n0, const uint8_t *p1, const uint8_t *c1, const uint8_t *n1,
+                    int width)
+{
+    for (int x = 0; x < width; x++) {
+        const int i = x * 2;
+        const int a = c1[i] - n1[i];
+        const int b = p1[i] - c1[i];
+        const int c = c0[i] - n0[i];
+        const int d = p0[i] - c0[i];
+        // Times 3 puts the luminance sum on the scale of the three RGB bytes.
+        out[x] = (a * a + b * b + c * c + d * d) * 3;
+    }
+}
+
+void WeightRow_c(const WeightContext &c, int y, int x0, int x1, int16_t *LC_RESTRICT w)
+{
+    for (int x = x0; x < x1; x++) {
+        w[x - x0] = static_cast<int16_t>(DeinterlaceWeight_c(c, y, x));
+    }
+}
+
+void BlurWeightRow_c(int16_t *LC_RESTRICT w, const int32_t *a, const int32_t *b, const int32_t *c,
+                     int width, int sensitivity)
+{
+    for (int x = 0; x < width; x++) {
+        const int s = a[x] + b[x] + c[x];
+        w[x] = static_cast<int16_t>(std::clamp(((s >> 3) * sensitivity) / 50 - 100, 0, 256));
+    }
+}
+
+void ExpandWeights_c(int16_t *LC_RESTRICT wb, const int16_t *w, int width, int bpp)
+{
+    for (int x = 0; x < width; x++) {
+        for (int b = 0; b < bpp; b++) {
+            wb[x * bpp + b] = w[x];
+        }
+    }
+}
+
+void FieldBlendRow_c(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
+                     const int16_t *wb, int n)
+{
+    for (int i = 0; i < n; i++) {
+        const int avg = (above[i] + below[i]) >> 1;
+        row[i] = static_cast<uint8_t>((avg * wb[i] + row[i] * (256 - wb[i])) >> 8);
+    }
+}
+
+void FromFrameBlendRow_c(uint8_t *LC_RESTRICT out, const uint8_t *up, const uint8_t *mid,
+                         const uint8_t *dn, const int16_t *wb, int n)
+{
+    for (int i = 0; i < n; i++) {
+        const int lp = (up[i] + 2 * mid[i] + dn[i]) >> 2;
+        out[i] = static_cast<uint8_t>((lp * wb[i] + mid[i] * (256 - wb[i])) >> 8);
+    }
+}
+
+void BlurMixRow_c(uint8_t *LC_RESTRICT out, const uint8_t *m2, const uint8_t *m1, const uint8_t *p0,
+                  const uint8_t *p1, const uint8_t *p2, const int16_t *wb, int n, int amount)
+{
+    for (int i = 0; i < n; i++) {
+        int v;
+        if (amount == 1) {
+            v = (m1[i] + 2 * p0[i] + p1[i]) >> 2;
+        } else if (amount == 2) {
+            v = (m1[i] + p0[i] + p1[i]) / 3;
+        } else {
+            v = (m2[i] + m1[i] + p0[i] + p1[i] + p2[i]) / 5;
+        }
+        out[i] = static_cast<uint8_t>((v * wb[i] + p0[i] * (256 - wb[i])) >> 8);
+    }
+}
+
+void FlickerRow_c(uint8_t *LC_RESTRICT out, const uint8_t *a, const uint8_t *c, const uint8_t *b,
+                  int n, int level)
+{
+    const int *t = kFlickerTable[level];
+    for (int i = 0; i < n; i++) {
+        out[i] = static_cast<uint8_t>((t[0] * a[i] + t[1] * c[i] + t[2] * b[i]) / t[3]);
+    }
+}
+
+uint32_t EffectsRow_c(uint8_t *row, int width, const EffectParams &p, uint32_t state)
+{
+    const int bpp = p.yuv ? 2 : 3;
+    for (int x = 0; x < width; x++) {
+        GrainAndRedBoostPixel(row + x * bpp, x, p, state);
+    }
+    return state;
+}
+
+void YuvToBgrRow_c(uint8_t *LC_RESTRICT d, const uint8_t *s, int width)
+{
+    // Each pixel uses the latest U and V, so an even column has the V of the pair before.
+    int u = 0;
+    int v = 0;
+    for (int x = 0; x < width; x++) {
+        const int luma = s[2 * x];
+        const int chroma = s[2 * x + 1] - 128;
+        if (x & 1) {
+            v = chroma;
+        } else {
+            u = chroma;
+        }
+        const int r = luma + ((359 * v) >> 8);
+        const int g = luma - ((183 * v) >> 8) - ((11 * u) >> 5);
+        const int b = luma + ((453 * u) >> 8);
+        d[3 * x] = ClampByte(b);
+        d[3 * x + 1] = ClampByte(g);
+        d[3 * x + 2] = ClampByte(r);
+    }
+}
+
+void SwapRgbRow_c(uint8_t *LC_RESTRICT d, const uint8_t *s, int width)
+{
+    for (int x = 0; x < width; x++) {
+        d[3 * x] = s[3 * x + 2];
+        d[3 * x + 1] = s[3 * x + 1];
+        d[3 * x + 2] = s[3 * x];
+    }
+}
+
+void SwapRgbxRow_c(uint8_t *LC_RESTRICT d, const uint8_t *s, int width)
+{
+    for (int x = 0; x < width; x++) {
+        d[3 * x] = s[4 * x + 2];
+        d[3 * x + 1] = s[4 * x + 1];
+        d[3 * x + 2] = s[4 * x];
+    }
+}
+
+} // namespace
+
+const EngineKernels kKernels_c = {
+    LerpRow_c,       SqDiffBytes_c,       SqDiffLuma_c,    MotionRowRgb_c,
+    MotionRowYuv_c,  WeightRow_c,         BlurWeightRow_c, ExpandWeights_c,
+    FieldBlendRow_c, FromFrameBlendRow_c, BlurMixRow_c,    FlickerRow_c,
+    EffectsRow_c,    YuvToBgrRow_c,       SwapRgbRow_c,    SwapRgbxRow_c,
+};

@@ -1,0 +1,106 @@
+#pragma once
+
+// Helpers of the AVX2 kernels; static for the reason given in sse2_helpers.h.
+
+#include <immintrin.h>
+
+#include "engine/x86/sse2_helpers.h"
+
+static inline __m256i Load256(const void *p)
+{
+    return _mm256_loadu_si256(static_cast<const __m256i *>(p));
+}
+
+static inline void Store256(void *p, __m256i v)
+{
+    _mm256_storeu_si256(static_cast<__m256i *>(p), v);
+}
+
+// Sixteen bytes to 16-bit lanes.
+static inline __m256i Widen16(const uint8_t *p)
+{
+    return _mm256_cvtepu8_epi16(Load128(p));
+}
+
+// Two vectors of sixteen 16-bit lanes to 32 bytes in order.
+static inline __m256i PackBytes(__m256i lo, __m256i hi)
+{
+    return _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), _MM_SHUFFLE(3, 1, 2, 0));
+}
+
+// Sixteen 32-bit values to sixteen 16-bit lanes in order (signed saturation).
+static inline __m256i Pack32To16(__m256i lo, __m256i hi)
+{
+    return _mm256_permute4x64_epi64(_mm256_packs_epi32(lo, hi), _MM_SHUFFLE(3, 1, 2, 0));
+}
+
+// Sixteen map values >> 3 as 16-bit lanes.
+static inline __m256i ShiftedMap16x16(const int32_t *m)
+{
+    return Pack32To16(_mm256_srai_epi32(Load256(m), 3), _mm256_srai_epi32(Load256(m + 8), 3));
+}
+
+static inline __m256i MotionWeight16x16(__m256i t, __m256i cap, __m256i sensitivity, __m256i top)
+{
+    t = _mm256_min_epi16(t, cap);
+    const __m256i n = _mm256_mullo_epi16(t, sensitivity);
+    const __m256i q =
+        _mm256_srli_epi16(_mm256_mulhi_epu16(n, _mm256_set1_epi16(-23592 /* 41944 */)), 5);
+    const __m256i w = _mm256_sub_epi16(q, _mm256_set1_epi16(100));
+    return _mm256_min_epi16(_mm256_max_epi16(w, _mm256_setzero_si256()), top);
+}
+
+// (a x w + b x (256 - w)) >> 8 on 16-bit lanes; a, b <= 255 and w <= 256 keep it in 16 bits.
+static inline __m256i Mix16x16(__m256i a, __m256i b, __m256i w)
+{
+    const __m256i wb = _mm256_sub_epi16(_mm256_set1_epi16(256), w);
+    return _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(a, w), _mm256_mullo_epi16(b, wb)),
+                             8);
+}
+
+// Sixteen 16-bit values to two vectors of eight 32-bit values, zero-extended.
+static inline void Store16As32(int32_t *p, __m256i v)
+{
+    Store256(p, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(v)));
+    Store256(p + 8, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(v, 1)));
+}
+
+// A pshufb mask that takes the bytes `plane` (0..2) of 3-byte pixels into chunk `chunk` (0..2)
+// of 48 interleaved bytes: byte t of the chunk is byte j = 16 chunk + t of the row, which is
+// plane j % 3 of pixel j / 3.
+static inline __m128i InterleaveMask(int chunk, int plane)
+{
+    alignas(16) int8_t m[16];
+    for (int t = 0; t < 16; t++) {
+        const int j = 16 * chunk + t;
+        m[t] = static_cast<int8_t>(j % 3 == plane ? j / 3 : -128);
+    }
+    return _mm_load_si128(reinterpret_cast<const __m128i *>(m));
+}
+
+namespace {
+
+// Three planes of sixteen bytes to 48 interleaved bytes (plane 0 first).
+struct Interleaver3
+{
+    __m128i m[3][3];
+    Interleaver3()
+    {
+        for (int c = 0; c < 3; c++) {
+            for (int p = 0; p < 3; p++) {
+                m[c][p] = InterleaveMask(c, p);
+            }
+        }
+    }
+    void Store(uint8_t *out, __m128i p0, __m128i p1, __m128i p2) const
+    {
+        for (int c = 0; c < 3; c++) {
+            const __m128i v = _mm_or_si128(
+                _mm_or_si128(_mm_shuffle_epi8(p0, m[c][0]), _mm_shuffle_epi8(p1, m[c][1])),
+                _mm_shuffle_epi8(p2, m[c][2]));
+            Store128(out + 16 * c, v);
+        }
+    }
+};
+
+} // namespace

@@ -1,0 +1,336 @@
+// Motion detector, line detector and deinterlacing blends.
+
+#include "engine/x86/avx2_helpers.h"
+#include "engine/x86/x86_kernels.h"
+
+namespace {
+
+void MotionRowYuv_avx2(int32_t *LC_RESTRICT out, const uint8_t *p0, const uint8_t *c0,
+                       const uint8_t *n0, const uint8_t *p1, const uint8_t *c1, const uint8_t *n1,
+                       int width)
+{
+    const __m256i luma = _mm256_set1_epi16(0x00ff);
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const int i = 2 * x;
+        const __m256i vp0 = _mm256_and_si256(Load256(p0 + i), luma);
+        const __m256i vc0 = _mm256_and_si256(Load256(c0 + i), luma);
+        const __m256i vn0 = _mm256_and_si256(Load256(n0 + i), luma);
+        const __m256i vp1 = _mm256_and_si256(Load256(p1 + i), luma);
+        const __m256i vc1 = _mm256_and_si256(Load256(c1 + i), luma);
+        const __m256i vn1 = _mm256_and_si256(Load256(n1 + i), luma);
+        const __m256i a = _mm256_sub_epi16(vc1, vn1);
+        const __m256i b = _mm256_sub_epi16(vp1, vc1);
+        const __m256i c = _mm256_sub_epi16(vc0, vn0);
+        const __m256i d = _mm256_sub_epi16(vp0, vc0);
+        // Interleaved pairs: each 32-bit lane one pixel's a^2 + b^2 (pixels 0-3 | 8-11 low,
+        // 4-7 | 12-15 high).
+        const __m256i abl = _mm256_unpacklo_epi16(a, b);
+        const __m256i abh = _mm256_unpackhi_epi16(a, b);
+        const __m256i cdl = _mm256_unpacklo_epi16(c, d);
+        const __m256i cdh = _mm256_unpackhi_epi16(c, d);
+        __m256i lo = _mm256_add_epi32(_mm256_madd_epi16(abl, abl), _mm256_madd_epi16(cdl, cdl));
+        __m256i hi = _mm256_add_epi32(_mm256_madd_epi16(abh, abh), _mm256_madd_epi16(cdh, cdh));
+        // Times 3 puts the luminance sum on the scale of the three RGB bytes.
+        lo = _mm256_add_epi32(lo, _mm256_slli_epi32(lo, 1));
+        hi = _mm256_add_epi32(hi, _mm256_slli_epi32(hi, 1));
+        Store256(out + x, _mm256_permute2x128_si256(lo, hi, 0x20));
+        Store256(out + x + 8, _mm256_permute2x128_si256(lo, hi, 0x31));
+    }
+    kKernels_c.motionRowYuv(out + x, p0 + 2 * x, c0 + 2 * x, n0 + 2 * x, p1 + 2 * x, c1 + 2 * x,
+                            n1 + 2 * x, width - x);
+}
+
+// Eight 3-byte pixels at p (reading 28 bytes) as {r, g, b, 0} slots of 16-bit lanes: lo holds
+// pixels 0, 1 | 4, 5 and hi pixels 2, 3 | 6, 7.
+void Pixels3x8(const uint8_t *p, __m256i &lo, __m256i &hi)
+{
+    // Pixels 0..3 of each 128-bit half into 4-byte slots {r, g, b, 0}. Constants stay inside
+    // the functions: a global one would run AVX2 code at start-up on any processor.
+    const __m256i kSpread3 =
+        _mm256_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128, 0, 1, 2,
+                         -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
+    const __m256i v = _mm256_shuffle_epi8(
+        _mm256_inserti128_si256(_mm256_castsi128_si256(Load128(p)), Load128(p + 12), 1), kSpread3);
+    lo = _mm256_unpacklo_epi8(v, _mm256_setzero_si256());
+    hi = _mm256_unpackhi_epi8(v, _mm256_setzero_si256());
+}
+
+void MotionRowRgb_avx2(int32_t *LC_RESTRICT out, const uint8_t *p0, const uint8_t *c0,
+                       const uint8_t *n0, const uint8_t *p1, const uint8_t *c1, const uint8_t *n1,
+                       int width)
+{
+    int x = 0;
+    for (; x + 10 <= width; x += 8) {
+        const int i = 3 * x;
+        __m256i pl0, ph0, cl0, ch0, nl0, nh0, pl1, ph1, cl1, ch1, nl1, nh1;
+        Pixels3x8(p0 + i, pl0, ph0);
+        Pixels3x8(c0 + i, cl0, ch0);
+        Pixels3x8(n0 + i, nl0, nh0);
+        Pixels3x8(p1 + i, pl1, ph1);
+        Pixels3x8(c1 + i, cl1, ch1);
+        Pixels3x8(n1 + i, nl1, nh1);
+        const __m256i dl[4] = {_mm256_sub_epi16(pl0, cl0), _mm256_sub_epi16(cl0, nl0),
+                               _mm256_sub_epi16(pl1, cl1), _mm256_sub_epi16(cl1, nl1)};
+        const __m256i dh[4] = {_mm256_sub_epi16(ph0, ch0), _mm256_sub_epi16(ch0, nh0),
+                               _mm256_sub_epi16(ph1, ch1), _mm256_sub_epi16(ch1, nh1)};
+        __m256i lo = _mm256_setzero_si256();
+        __m256i hi = _mm256_setzero_si256();
+        for (int k = 0; k < 4; k++) {
+            lo = _mm256_add_epi32(lo, _mm256_madd_epi16(dl[k], dl[k]));
+            hi = _mm256_add_epi32(hi, _mm256_madd_epi16(dh[k], dh[k]));
+        }
+        // {r^2 + g^2, b^2} pairs summed: pixels 0..3 in the low half, 4..7 in the high one.
+        Store256(out + x, _mm256_hadd_epi32(lo, hi));
+    }
+    kKernels_c.motionRowRgb(out + x, p0 + 3 * x, c0 + 3 * x, n0 + 3 * x, p1 + 3 * x, c1 + 3 * x,
+                            n1 + 3 * x, width - x);
+}
+
+// Line-detector samples of columns [x0, x0 + n): the luminance, or the sum of the three bytes.
+void LineSamples(int16_t *s, const uint8_t *row, int x0, int n, bool yuv)
+{
+    int i = 0;
+    if (yuv) {
+        const __m256i luma = _mm256_set1_epi16(0x00ff);
+        for (; i + 16 <= n; i += 16) {
+            Store256(s + i, _mm256_and_si256(Load256(row + 2 * (x0 + i)), luma));
+        }
+        for (; i < n; i++) {
+            s[i] = row[2 * (x0 + i)];
+        }
+        return;
+    }
+    // R, G of four pixels, and B, per 128-bit half.
+    const __m256i kRedGreen =
+        _mm256_setr_epi8(0, -128, 3, -128, 6, -128, 9, -128, 1, -128, 4, -128, 7, -128, 10, -128, 0,
+                         -128, 3, -128, 6, -128, 9, -128, 1, -128, 4, -128, 7, -128, 10, -128);
+    const __m256i kBlue = _mm256_setr_epi8(
+        2, -128, 5, -128, 8, -128, 11, -128, -128, -128, -128, -128, -128, -128, -128, -128, 2,
+        -128, 5, -128, 8, -128, 11, -128, -128, -128, -128, -128, -128, -128, -128, -128);
+    // Eight pixels a step, reading 28 bytes: stay inside the samples.
+    for (; i + 10 <= n; i += 8) {
+        const uint8_t *p = row + 3 * (x0 + i);
+        const __m256i v =
+            _mm256_inserti128_si256(_mm256_castsi128_si256(Load128(p)), Load128(p + 12), 1);
+        const __m256i rg = _mm256_shuffle_epi8(v, kRedGreen);
+        const __m256i sum = _mm256_add_epi16(_mm256_add_epi16(rg, _mm256_shuffle_epi8(v, kBlue)),
+                                             _mm256_srli_si256(rg, 8));
+        // The low 64 bits of each half are the sums of pixels 0..3 and 4..7.
+        const __m256i packed = _mm256_permute4x64_epi64(sum, _MM_SHUFFLE(2, 0, 2, 0));
+        Store128(s + i, _mm256_castsi256_si128(packed));
+    }
+    for (; i < n; i++) {
+        const uint8_t *p = row + 3 * (x0 + i);
+        s[i] = static_cast<int16_t>(p[0] + p[1] + p[2]);
+    }
+}
+
+constexpr int kMaxWeightPixels = 512;
+
+void WeightRow_avx2(const WeightContext &c, int y, int x0, int x1, int16_t *LC_RESTRICT w)
+{
+    const DeinterlaceParams &p = c.params;
+    const int n = x1 - x0;
+    if (p.motionSensitivity < 0 || p.motionSensitivity > 1000 || n > kMaxWeightPixels) {
+        kKernels_c.weightRow(c, y, x0, x1, w);
+        return;
+    }
+    const int h = c.frame.height;
+    const int width = c.frame.width;
+    const int r = y / 2;
+
+    // Line values v of the row (0 outside the sampled area), stored for the next run, and the
+    // line weights L = (s x v) / 256 from the previous run's neighbourhood s.
+    alignas(32) int16_t line[kMaxWeightPixels + 16];
+    if (p.lineDetectorOn) {
+        alignas(32) int16_t v[kMaxWeightPixels + 16] = {};
+        const int lo = MaxInt(x0, 4);
+        const int hi = MinInt(x1, width - 4);
+        if (y >= 3 && y <= h - 2 && hi > lo) {
+            const int m = hi - lo;
+            alignas(32) int16_t sa[kMaxWeightPixels + 48];
+            alignas(32) int16_t sb[kMaxWeightPixels + 48];
+            alignas(32) int16_t sc[kMaxWeightPixels + 48];
+            const bool yuv = p.yuv;
+            const uint8_t *base = c.frame.base;
+            const ptrdiff_t pitch = c.frame.pitch;
+            LineSamples(sa, base + (y - 3) * pitch, lo - 3, m + 6, yuv);
+            LineSamples(sb, base + (y - 1) * pitch, lo - 3, m + 6, yuv);
+            LineSamples(sc, base + (y + 1) * pitch, lo - 3, m + 6, yuv);
+            // The steps below read up to 38 values past the samples.
+            for (int i = m + 6; i < m + 46; i++) {
+                sa[i] = sb[i] = sc[i] = 0;
+            }
+            alignas(32) int16_t dab[kMaxWeightPixels + 48];
+            alignas(32) int16_t dbc[kMaxWeightPixels + 48];
+            for (int i = 0; i < m + 22; i += 16) {
+                const __m256i a = Load256(sa + i);
+                const __m256i b = Load256(sb + i);
+                Store256(dab + i, _mm256_sub_epi16(a, b));
+                Store256(dbc + i, _mm256_sub_epi16(b, Load256(sc + i)));
+            }
+            // Capped where 2 x (d / div) reaches 255 anyway; below the cap d / 7 and d / 21
+            // are (d x 9363) >> 16 and (d x 3121) >> 16.
+            const __m256i cap = _mm256_set1_epi16(yuv ? 128 * 7 : 128 * 21);
+            const __m256i mul = _mm256_set1_epi16(yuv ? 9363 : 3121);
+            const __m256i top = _mm256_set1_epi16(255);
+            for (int i = 0; i < m; i += 16) {
+                __m256i d1 = Load256(dab + i);
+                __m256i d2 = Load256(dbc + i);
+                for (int j = 1; j < 7; j++) {
+                    d1 = _mm256_add_epi16(d1, Load256(dab + i + j));
+                    d2 = _mm256_add_epi16(d2, Load256(dbc + i + j));
+                }
+                const __m256i g = _mm256_mulhi_epu16(
+                    _mm256_min_epi16(_mm256_max_epi16(_mm256_abs_epi16(d1), _mm256_abs_epi16(d2)),
+                                     cap),
+                    mul);
+                Store256(v + (lo - x0) + i, _mm256_min_epi16(_mm256_add_epi16(g, g), top));
+            }
+            for (int x = hi; x < x1; x++) {
+                v[x - x0] = 0;
+            }
+        }
+        int32_t *sum = c.lineMaskSum + static_cast<ptrdiff_t>(r) * width + x0;
+        const int32_t *prev = c.lineMask + static_cast<ptrdiff_t>(r) * width + x0;
+        const bool three = r - 1 >= 0 && r + 1 < h / 2;
+        const int32_t *above = three ? prev - width : prev;
+        const int32_t *below = three ? prev + width : prev;
+        int i = 0;
+        for (; i + 16 <= n; i += 16) {
+            const __m256i vv = Load256(v + i);
+            Store16As32(sum + i, vv);
+            __m256i s0 = Load256(prev + i);
+            __m256i s1 = Load256(prev + i + 8);
+            if (three) {
+                s0 = _mm256_add_epi32(s0, _mm256_add_epi32(Load256(above + i), Load256(below + i)));
+                s1 = _mm256_add_epi32(
+                    s1, _mm256_add_epi32(Load256(above + i + 8), Load256(below + i + 8)));
+            }
+            // Line values are 0..255.
+            const __m256i s = _mm256_min_epi16(Pack32To16(s0, s1), _mm256_set1_epi16(255));
+            Store256(line + i, _mm256_srli_epi16(_mm256_mullo_epi16(s, vv), 8));
+        }
+        for (; i < n; i++) {
+            sum[i] = v[i];
+            int s = prev[i];
+            if (three) {
+                s += above[i] + below[i];
+            }
+            s = MinInt(s, 255);
+            line[i] = static_cast<int16_t>((s * v[i]) / 256);
+        }
+    }
+
+    const int32_t *motion = c.motion.base + static_cast<ptrdiff_t>(r) * c.motion.stride + x0;
+    const __m256i cap =
+        _mm256_set1_epi16(static_cast<int16_t>(WeightCap(p.motionSensitivity, 255)));
+    const __m256i sens = _mm256_set1_epi16(static_cast<int16_t>(p.motionSensitivity));
+    const __m256i top = _mm256_set1_epi16(255);
+    const bool motionOnly = p.showMotionMask && !p.showLineMask;
+    const bool lineOnly = p.showLineMask && !p.showMotionMask;
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i m = MotionWeight16x16(ShiftedMap16x16(motion + i), cap, sens, top);
+        __m256i out = m;
+        if (lineOnly) {
+            out = p.lineDetectorOn ? Load256(line + i) : _mm256_setzero_si256();
+        } else if (!motionOnly && p.lineDetectorOn) {
+            const __m256i keep = _mm256_sub_epi16(_mm256_set1_epi16(256), Load256(line + i));
+            out = _mm256_srli_epi16(_mm256_mullo_epi16(keep, m), 8);
+        }
+        Store256(w + i, out);
+    }
+    for (; i < n; i++) {
+        int m = ((motion[i] >> 3) * p.motionSensitivity) / 50 - 100;
+        m = MinInt(MaxInt(m, 0), 255);
+        int out = m;
+        if (lineOnly) {
+            out = p.lineDetectorOn ? line[i] : 0;
+        } else if (!motionOnly && p.lineDetectorOn) {
+            out = ((256 - line[i]) * m) >> 8;
+        }
+        w[i] = static_cast<int16_t>(out);
+    }
+}
+
+void ExpandWeights_avx2(int16_t *LC_RESTRICT wb, const int16_t *w, int width, int bpp)
+{
+    int x = 0;
+    if (bpp == 2) {
+        for (; x + 8 <= width; x += 8) {
+            const __m128i v = Load128(w + x);
+            Store128(wb + 2 * x, _mm_unpacklo_epi16(v, v));
+            Store128(wb + 2 * x + 8, _mm_unpackhi_epi16(v, v));
+        }
+        kKernels_c.expandWeights(wb + 2 * x, w + x, width - x, bpp);
+        return;
+    }
+    if (bpp != 3) {
+        kKernels_c.expandWeights(wb, w, width, bpp);
+        return;
+    }
+    // Each of eight 16-bit weights three times: 24 lanes in three 128-bit parts.
+    const __m128i kTriple0 = _mm_setr_epi8(0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 4, 5, 4, 5);
+    const __m128i kTriple1 = _mm_setr_epi8(4, 5, 6, 7, 6, 7, 6, 7, 8, 9, 8, 9, 8, 9, 10, 11);
+    const __m128i kTriple2 =
+        _mm_setr_epi8(10, 11, 10, 11, 12, 13, 12, 13, 12, 13, 14, 15, 14, 15, 14, 15);
+    for (; x + 8 <= width; x += 8) {
+        const __m128i v = Load128(w + x);
+        int16_t *out = wb + 3 * x;
+        Store128(out, _mm_shuffle_epi8(v, kTriple0));
+        Store128(out + 8, _mm_shuffle_epi8(v, kTriple1));
+        Store128(out + 16, _mm_shuffle_epi8(v, kTriple2));
+    }
+    kKernels_c.expandWeights(wb + 3 * x, w + x, width - x, bpp);
+}
+
+void FieldBlendRow_avx2(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
+                        const int16_t *wb, int n)
+{
+    int i = 0;
+    for (; i + 32 <= n; i += 32) {
+        __m256i half[2];
+        for (int k = 0; k < 2; k++) {
+            const int j = i + 16 * k;
+            const __m256i avg =
+                _mm256_srli_epi16(_mm256_add_epi16(Widen16(above + j), Widen16(below + j)), 1);
+            half[k] = Mix16x16(avg, Widen16(row + j), Load256(wb + j));
+        }
+        Store256(row + i, PackBytes(half[0], half[1]));
+    }
+    kKernels_c.fieldBlendRow(row + i, above + i, below + i, wb + i, n - i);
+}
+
+void FromFrameBlendRow_avx2(uint8_t *LC_RESTRICT out, const uint8_t *up, const uint8_t *mid,
+                            const uint8_t *dn, const int16_t *wb, int n)
+{
+    int i = 0;
+    for (; i + 32 <= n; i += 32) {
+        __m256i half[2];
+        for (int k = 0; k < 2; k++) {
+            const int j = i + 16 * k;
+            const __m256i m = Widen16(mid + j);
+            const __m256i lp = _mm256_srli_epi16(
+                _mm256_add_epi16(_mm256_add_epi16(Widen16(up + j), Widen16(dn + j)),
+                                 _mm256_add_epi16(m, m)),
+                2);
+            half[k] = Mix16x16(lp, m, Load256(wb + j));
+        }
+        Store256(out + i, PackBytes(half[0], half[1]));
+    }
+    kKernels_c.fromFrameBlendRow(out + i, up + i, mid + i, dn + i, wb + i, n - i);
+}
+
+} // namespace
+
+void FillDeinterlace_avx2(EngineKernels &k)
+{
+    k.motionRowRgb = MotionRowRgb_avx2;
+    k.motionRowYuv = MotionRowYuv_avx2;
+    k.weightRow = WeightRow_avx2;
+    k.expandWeights = ExpandWeights_avx2;
+    k.fieldBlendRow = FieldBlendRow_avx2;
+    k.fromFrameBlendRow = FromFrameBlendRow_avx2;
+}

@@ -1,0 +1,335 @@
+// Motion detector, line detector and deinterlacing blends.
+
+#include "engine/x86/sse2_helpers.h"
+#include "engine/x86/x86_kernels.h"
+
+namespace {
+
+// Squared differences of eight 16-bit lanes, a and b interleaved so that each 32-bit result is
+// one pixel's a^2 + b^2.
+__m128i SquarePairsLo(__m128i a, __m128i b)
+{
+    const __m128i ab = _mm_unpacklo_epi16(a, b);
+    return _mm_madd_epi16(ab, ab);
+}
+
+__m128i SquarePairsHi(__m128i a, __m128i b)
+{
+    const __m128i ab = _mm_unpackhi_epi16(a, b);
+    return _mm_madd_epi16(ab, ab);
+}
+
+void MotionRowYuv_sse2(int32_t *LC_RESTRICT out, const uint8_t *p0, const uint8_t *c0,
+                       const uint8_t *n0, const uint8_t *p1, const uint8_t *c1, const uint8_t *n1,
+                       int width)
+{
+    const __m128i luma = _mm_set1_epi16(0x00ff);
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        const int i = 2 * x;
+        const __m128i vp0 = _mm_and_si128(Load128(p0 + i), luma);
+        const __m128i vc0 = _mm_and_si128(Load128(c0 + i), luma);
+        const __m128i vn0 = _mm_and_si128(Load128(n0 + i), luma);
+        const __m128i vp1 = _mm_and_si128(Load128(p1 + i), luma);
+        const __m128i vc1 = _mm_and_si128(Load128(c1 + i), luma);
+        const __m128i vn1 = _mm_and_si128(Load128(n1 + i), luma);
+        const __m128i a = _mm_sub_epi16(vc1, vn1);
+        const __m128i b = _mm_sub_epi16(vp1, vc1);
+        const __m128i c = _mm_sub_epi16(vc0, vn0);
+        const __m128i d = _mm_sub_epi16(vp0, vc0);
+        __m128i lo = _mm_add_epi32(SquarePairsLo(a, b), SquarePairsLo(c, d));
+        __m128i hi = _mm_add_epi32(SquarePairsHi(a, b), SquarePairsHi(c, d));
+        // Times 3 puts the luminance sum on the scale of the three RGB bytes.
+        lo = _mm_add_epi32(lo, _mm_slli_epi32(lo, 1));
+        hi = _mm_add_epi32(hi, _mm_slli_epi32(hi, 1));
+        Store128(out + x, lo);
+        Store128(out + x + 4, hi);
+    }
+    kKernels_c.motionRowYuv(out + x, p0 + 2 * x, c0 + 2 * x, n0 + 2 * x, p1 + 2 * x, c1 + 2 * x,
+                            n1 + 2 * x, width - x);
+}
+
+// Four 3-byte pixels at p, as 16-bit lanes {r, g, b, 0} of pixels 0, 1 (lo) and 2, 3 (hi).
+void Pixels3(const uint8_t *p, __m128i &lo, __m128i &hi)
+{
+    const __m128i v = Spread3To4(Load128(p));
+    lo = _mm_unpacklo_epi8(v, _mm_setzero_si128());
+    hi = _mm_unpackhi_epi8(v, _mm_setzero_si128());
+}
+
+void MotionRowRgb_sse2(int32_t *LC_RESTRICT out, const uint8_t *p0, const uint8_t *c0,
+                       const uint8_t *n0, const uint8_t *p1, const uint8_t *c1, const uint8_t *n1,
+                       int width)
+{
+    int x = 0;
+    // Each step reads 16 bytes from pixel x: 12 are its four pixels.
+    for (; x + 6 <= width; x += 4) {
+        const int i = 3 * x;
+        __m128i pl0, ph0, cl0, ch0, nl0, nh0, pl1, ph1, cl1, ch1, nl1, nh1;
+        Pixels3(p0 + i, pl0, ph0);
+        Pixels3(c0 + i, cl0, ch0);
+        Pixels3(n0 + i, nl0, nh0);
+        Pixels3(p1 + i, pl1, ph1);
+        Pixels3(c1 + i, cl1, ch1);
+        Pixels3(n1 + i, nl1, nh1);
+        // Per 32-bit lane {r^2 + g^2, b^2} of each pixel, summed over the four differences.
+        __m128i lo = _mm_setzero_si128();
+        __m128i hi = _mm_setzero_si128();
+        const __m128i dl[4] = {_mm_sub_epi16(pl0, cl0), _mm_sub_epi16(cl0, nl0),
+                               _mm_sub_epi16(pl1, cl1), _mm_sub_epi16(cl1, nl1)};
+        const __m128i dh[4] = {_mm_sub_epi16(ph0, ch0), _mm_sub_epi16(ch0, nh0),
+                               _mm_sub_epi16(ph1, ch1), _mm_sub_epi16(ch1, nh1)};
+        for (int k = 0; k < 4; k++) {
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(dl[k], dl[k]));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(dh[k], dh[k]));
+        }
+        Store128(out + x, PairSums32(lo, hi));
+    }
+    kKernels_c.motionRowRgb(out + x, p0 + 3 * x, c0 + 3 * x, n0 + 3 * x, p1 + 3 * x, c1 + 3 * x,
+                            n1 + 3 * x, width - x);
+}
+
+// Line-detector samples of columns [x0, x0 + n): the luminance, or the sum of the three bytes.
+void LineSamples(int16_t *s, const uint8_t *row, int x0, int n, bool yuv)
+{
+    int i = 0;
+    if (yuv) {
+        const __m128i luma = _mm_set1_epi16(0x00ff);
+        for (; i + 8 <= n; i += 8) {
+            Store128(s + i, _mm_and_si128(Load128(row + 2 * (x0 + i)), luma));
+        }
+        for (; i < n; i++) {
+            s[i] = row[2 * (x0 + i)];
+        }
+        return;
+    }
+    const __m128i ones = _mm_set1_epi16(1);
+    // The second load reads 28 bytes past pixel i: stay inside the samples.
+    for (; i + 10 <= n; i += 8) {
+        __m128i a, b, c, d;
+        Pixels3(row + 3 * (x0 + i), a, b);
+        Pixels3(row + 3 * (x0 + i + 4), c, d);
+        const __m128i lo = PairSums32(_mm_madd_epi16(a, ones), _mm_madd_epi16(b, ones));
+        const __m128i hi = PairSums32(_mm_madd_epi16(c, ones), _mm_madd_epi16(d, ones));
+        Store128(s + i, _mm_packs_epi32(lo, hi));
+    }
+    for (; i < n; i++) {
+        const uint8_t *p = row + 3 * (x0 + i);
+        s[i] = static_cast<int16_t>(p[0] + p[1] + p[2]);
+    }
+}
+
+// Chunk of the weight rows: pixels a kernel asks for at a time, at most.
+constexpr int kMaxWeightPixels = 512;
+
+void WeightRow_sse2(const WeightContext &c, int y, int x0, int x1, int16_t *LC_RESTRICT w)
+{
+    const DeinterlaceParams &p = c.params;
+    const int n = x1 - x0;
+    if (p.motionSensitivity < 0 || p.motionSensitivity > 1000 || n > kMaxWeightPixels) {
+        kKernels_c.weightRow(c, y, x0, x1, w);
+        return;
+    }
+    const int h = c.frame.height;
+    const int width = c.frame.width;
+    const int r = y / 2;
+
+    // Line values v of the row (0 outside the sampled area), stored for the next run, and the
+    // line weights L = (s x v) / 256 from the previous run's neighbourhood s.
+    alignas(16) int16_t line[kMaxWeightPixels + 8];
+    if (p.lineDetectorOn) {
+        alignas(16) int16_t v[kMaxWeightPixels + 8] = {};
+        // Pixels [lo, hi) have all seven samples of the three lines.
+        const int lo = MaxInt(x0, 4);
+        const int hi = MinInt(x1, width - 4);
+        if (y >= 3 && y <= h - 2 && hi > lo) {
+            const int m = hi - lo;
+            alignas(16) int16_t sa[kMaxWeightPixels + 24];
+            alignas(16) int16_t sb[kMaxWeightPixels + 24];
+            alignas(16) int16_t sc[kMaxWeightPixels + 24];
+            const bool yuv = p.yuv;
+            const uint8_t *base = c.frame.base;
+            const ptrdiff_t pitch = c.frame.pitch;
+            LineSamples(sa, base + (y - 3) * pitch, lo - 3, m + 6, yuv);
+            LineSamples(sb, base + (y - 1) * pitch, lo - 3, m + 6, yuv);
+            LineSamples(sc, base + (y + 1) * pitch, lo - 3, m + 6, yuv);
+            // The steps below read up to 16 values past the samples.
+            for (int i = m + 6; i < m + 22; i++) {
+                sa[i] = sb[i] = sc[i] = 0;
+            }
+            alignas(16) int16_t dab[kMaxWeightPixels + 24];
+            alignas(16) int16_t dbc[kMaxWeightPixels + 24];
+            // Far enough for every lane the box sums below read.
+            for (int i = 0; i < m + 14; i += 8) {
+                const __m128i a = Load128(sa + i);
+                const __m128i b = Load128(sb + i);
+                Store128(dab + i, _mm_sub_epi16(a, b));
+                Store128(dbc + i, _mm_sub_epi16(b, Load128(sc + i)));
+            }
+            // Capped where 2 x (d / div) reaches 255 anyway; below the cap d / 7 and d / 21
+            // are (d x 9363) >> 16 and (d x 3121) >> 16.
+            const __m128i cap = _mm_set1_epi16(yuv ? 128 * 7 : 128 * 21);
+            const __m128i mul = _mm_set1_epi16(yuv ? 9363 : 3121);
+            const __m128i top = _mm_set1_epi16(255);
+            for (int i = 0; i < m; i += 8) {
+                __m128i d1 = Load128(dab + i);
+                __m128i d2 = Load128(dbc + i);
+                for (int j = 1; j < 7; j++) {
+                    d1 = _mm_add_epi16(d1, Load128(dab + i + j));
+                    d2 = _mm_add_epi16(d2, Load128(dbc + i + j));
+                }
+                const __m128i a1 = _mm_max_epi16(d1, _mm_sub_epi16(_mm_setzero_si128(), d1));
+                const __m128i a2 = _mm_max_epi16(d2, _mm_sub_epi16(_mm_setzero_si128(), d2));
+                const __m128i g = _mm_mulhi_epu16(_mm_min_epi16(_mm_max_epi16(a1, a2), cap), mul);
+                Store128(v + (lo - x0) + i, _mm_min_epi16(_mm_add_epi16(g, g), top));
+            }
+            // The last step may run past hi.
+            for (int x = hi; x < x1; x++) {
+                v[x - x0] = 0;
+            }
+        }
+        int32_t *sum = c.lineMaskSum + static_cast<ptrdiff_t>(r) * width + x0;
+        const int32_t *prev = c.lineMask + static_cast<ptrdiff_t>(r) * width + x0;
+        const bool three = r - 1 >= 0 && r + 1 < h / 2;
+        const int32_t *above = three ? prev - width : prev;
+        const int32_t *below = three ? prev + width : prev;
+        int i = 0;
+        for (; i + 8 <= n; i += 8) {
+            const __m128i vv = Load128(v + i);
+            // Line values are 0..255.
+            Store128(sum + i, _mm_unpacklo_epi16(vv, _mm_setzero_si128()));
+            Store128(sum + i + 4, _mm_unpackhi_epi16(vv, _mm_setzero_si128()));
+            __m128i s0 = Load128(prev + i);
+            __m128i s1 = Load128(prev + i + 4);
+            if (three) {
+                s0 = _mm_add_epi32(s0, _mm_add_epi32(Load128(above + i), Load128(below + i)));
+                s1 = _mm_add_epi32(s1,
+                                   _mm_add_epi32(Load128(above + i + 4), Load128(below + i + 4)));
+            }
+            const __m128i s = _mm_min_epi16(_mm_packs_epi32(s0, s1), _mm_set1_epi16(255));
+            Store128(line + i, _mm_srli_epi16(_mm_mullo_epi16(s, vv), 8));
+        }
+        for (; i < n; i++) {
+            sum[i] = v[i];
+            int s = prev[i];
+            if (three) {
+                s += above[i] + below[i];
+            }
+            s = MinInt(s, 255);
+            line[i] = static_cast<int16_t>((s * v[i]) / 256);
+        }
+    }
+
+    // Motion weights, then the mix the options ask for.
+    const int32_t *motion = c.motion.base + static_cast<ptrdiff_t>(r) * c.motion.stride + x0;
+    const __m128i cap = _mm_set1_epi16(static_cast<int16_t>(WeightCap(p.motionSensitivity, 255)));
+    const __m128i sens = _mm_set1_epi16(static_cast<int16_t>(p.motionSensitivity));
+    const __m128i top = _mm_set1_epi16(255);
+    const bool motionOnly = p.showMotionMask && !p.showLineMask;
+    const bool lineOnly = p.showLineMask && !p.showMotionMask;
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i m = MotionWeight16(ShiftedMap16(motion + i), cap, sens, top);
+        __m128i out = m;
+        if (lineOnly) {
+            out = p.lineDetectorOn ? Load128(line + i) : _mm_setzero_si128();
+        } else if (!motionOnly && p.lineDetectorOn) {
+            const __m128i keep = _mm_sub_epi16(_mm_set1_epi16(256), Load128(line + i));
+            out = _mm_srli_epi16(_mm_mullo_epi16(keep, m), 8);
+        }
+        Store128(w + i, out);
+    }
+    for (; i < n; i++) {
+        int m = ((motion[i] >> 3) * p.motionSensitivity) / 50 - 100;
+        m = MinInt(MaxInt(m, 0), 255);
+        int out = m;
+        if (lineOnly) {
+            out = p.lineDetectorOn ? line[i] : 0;
+        } else if (!motionOnly && p.lineDetectorOn) {
+            out = ((256 - line[i]) * m) >> 8;
+        }
+        w[i] = static_cast<int16_t>(out);
+    }
+}
+
+void ExpandWeights_sse2(int16_t *LC_RESTRICT wb, const int16_t *w, int width, int bpp)
+{
+    if (bpp != 2) {
+        kKernels_c.expandWeights(wb, w, width, bpp);
+        return;
+    }
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        const __m128i v = Load128(w + x);
+        Store128(wb + 2 * x, _mm_unpacklo_epi16(v, v));
+        Store128(wb + 2 * x + 8, _mm_unpackhi_epi16(v, v));
+    }
+    for (; x < width; x++) {
+        wb[2 * x] = wb[2 * x + 1] = w[x];
+    }
+}
+
+// (a x w + b x (256 - w)) >> 8 on 16-bit lanes; a, b <= 255 and w <= 256 keep it in 16 bits.
+__m128i Mix16(__m128i a, __m128i b, __m128i w)
+{
+    const __m128i wb = _mm_sub_epi16(_mm_set1_epi16(256), w);
+    return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(a, w), _mm_mullo_epi16(b, wb)), 8);
+}
+
+void FieldBlendRow_sse2(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
+                        const int16_t *wb, int n)
+{
+    const __m128i zero = _mm_setzero_si128();
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i a = Load128(above + i);
+        const __m128i b = Load128(below + i);
+        const __m128i p = Load128(row + i);
+        const __m128i avgLo = _mm_srli_epi16(
+            _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)), 1);
+        const __m128i avgHi = _mm_srli_epi16(
+            _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)), 1);
+        const __m128i lo = Mix16(avgLo, _mm_unpacklo_epi8(p, zero), Load128(wb + i));
+        const __m128i hi = Mix16(avgHi, _mm_unpackhi_epi8(p, zero), Load128(wb + i + 8));
+        Store128(row + i, _mm_packus_epi16(lo, hi));
+    }
+    kKernels_c.fieldBlendRow(row + i, above + i, below + i, wb + i, n - i);
+}
+
+void FromFrameBlendRow_sse2(uint8_t *LC_RESTRICT out, const uint8_t *up, const uint8_t *mid,
+                            const uint8_t *dn, const int16_t *wb, int n)
+{
+    const __m128i zero = _mm_setzero_si128();
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i u = Load128(up + i);
+        const __m128i m = Load128(mid + i);
+        const __m128i d = Load128(dn + i);
+        const __m128i mLo = _mm_unpacklo_epi8(m, zero);
+        const __m128i mHi = _mm_unpackhi_epi8(m, zero);
+        const __m128i lpLo = _mm_srli_epi16(
+            _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(u, zero), _mm_unpacklo_epi8(d, zero)),
+                          _mm_add_epi16(mLo, mLo)),
+            2);
+        const __m128i lpHi = _mm_srli_epi16(
+            _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(u, zero), _mm_unpackhi_epi8(d, zero)),
+                          _mm_add_epi16(mHi, mHi)),
+            2);
+        const __m128i lo = Mix16(lpLo, mLo, Load128(wb + i));
+        const __m128i hi = Mix16(lpHi, mHi, Load128(wb + i + 8));
+        Store128(out + i, _mm_packus_epi16(lo, hi));
+    }
+    kKernels_c.fromFrameBlendRow(out + i, up + i, mid + i, dn + i, wb + i, n - i);
+}
+
+} // namespace
+
+void FillDeinterlace_sse2(EngineKernels &k)
+{
+    k.motionRowRgb = MotionRowRgb_sse2;
+    k.motionRowYuv = MotionRowYuv_sse2;
+    k.weightRow = WeightRow_sse2;
+    k.expandWeights = ExpandWeights_sse2;
+    k.fieldBlendRow = FieldBlendRow_sse2;
+    k.fromFrameBlendRow = FromFrameBlendRow_sse2;
+}

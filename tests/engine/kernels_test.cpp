@@ -1,0 +1,342 @@
+// Every packed row primitive against its C version: random rows, odd lengths, guard bytes
+// around what it writes, inputs exactly as long as what it may read.
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/internal/kernels.h"
+#include "engine/picture_effects.h"
+
+namespace {
+
+constexpr int kGuard = 32;
+constexpr uint8_t kGuardByte = 0xa5;
+
+// Lengths around every vector width and step, and whole frame rows.
+const int kLengths[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,   11,  13,  15,  16,  17,  23,  31,
+                        32, 33, 40, 47, 63, 64, 65, 97, 129, 255, 256, 257, 511, 512, 720, 1920};
+
+std::vector<KernelIsa> PackedIsas()
+{
+    std::vector<KernelIsa> isas;
+    for (KernelIsa isa : {KernelIsa::Sse2, KernelIsa::Avx2}) {
+        if (KernelsFor(isa)) {
+            isas.push_back(isa);
+        }
+    }
+    return isas;
+}
+
+class KernelsTest : public ::testing::TestWithParam<KernelIsa>
+{
+protected:
+    const EngineKernels &c = kKernels_c;
+    const EngineKernels &k = *KernelsFor(GetParam());
+    std::mt19937 rng{1234};
+
+    std::vector<uint8_t> Bytes(size_t n)
+    {
+        std::vector<uint8_t> v(n);
+        for (uint8_t &b : v) {
+            b = static_cast<uint8_t>(rng());
+        }
+        return v;
+    }
+
+    // Rows of a few values only, so that equal neighbours and extremes come up often.
+    std::vector<uint8_t> Extremes(size_t n)
+    {
+        static const uint8_t values[] = {0, 1, 127, 128, 254, 255};
+        std::vector<uint8_t> v(n);
+        for (uint8_t &b : v) {
+            b = values[rng() % 6];
+        }
+        return v;
+    }
+
+    std::vector<int32_t> MapRow(size_t n, int32_t max)
+    {
+        std::vector<int32_t> v(n);
+        for (int32_t &m : v) {
+            // Half of the values near the weights' working range, half anywhere.
+            m = static_cast<int32_t>(rng() % 2 ? rng() % 24000 : rng() % (uint32_t(max) + 1));
+        }
+        return v;
+    }
+
+    int16_t Weight()
+    {
+        return static_cast<int16_t>(rng() % 4 == 0 ? (rng() % 2) * 256 : rng() % 257);
+    }
+};
+
+// A destination with guard bytes on both sides; Out() is where the kernel writes.
+template <typename T> struct Guarded
+{
+    std::vector<T> buf;
+    explicit Guarded(size_t n)
+        : buf(n + 2 * kGuard)
+    {
+        std::memset(buf.data(), kGuardByte, buf.size() * sizeof(T));
+    }
+    T *Out() { return buf.data() + kGuard; }
+    bool operator==(const Guarded &o) const { return buf == o.buf; }
+};
+
+TEST_P(KernelsTest, LerpRowEveryStepOfTheLineConverters)
+{
+    // The divisors of the 576/480/486 conversions, the squeeze and the unsqueeze; every byte pair.
+    std::vector<uint8_t> s0(65536), s1(65536);
+    for (int i = 0; i < 65536; i++) {
+        s0[i] = static_cast<uint8_t>(i);
+        s1[i] = static_cast<uint8_t>(i >> 8);
+    }
+    for (int d : {1, 3, 5, 6, 8, 9, 27, 32, 256}) {
+        for (int f = 0; f<d; f += d> 40 ? 7 : 1) {
+            Guarded<uint8_t> want(65536), got(65536);
+            c.lerpRow(want.Out(), s0.data(), s1.data(), 65536, f, d);
+            k.lerpRow(got.Out(), s0.data(), s1.data(), 65536, f, d);
+            ASSERT_TRUE(want == got) << f << " / " << d;
+        }
+    }
+    for (int n : kLengths) {
+        const auto a = Bytes(n), b = Bytes(n);
+        Guarded<uint8_t> want(n), got(n);
+        c.lerpRow(want.Out(), a.data(), b.data(), n, 3, 5);
+        k.lerpRow(got.Out(), a.data(), b.data(), n, 3, 5);
+        ASSERT_TRUE(want == got) << n;
+    }
+}
+
+TEST_P(KernelsTest, SquaredDifferences)
+{
+    for (int n : kLengths) {
+        for (int round = 0; round < 3; round++) {
+            const auto a = round == 2 ? Extremes(3 * n) : Bytes(3 * n);
+            const auto b = round == 2 ? Extremes(3 * n) : Bytes(3 * n);
+            ASSERT_EQ(c.sqDiffBytes(a.data(), b.data(), 3 * n),
+                      k.sqDiffBytes(a.data(), b.data(), 3 * n))
+                << n;
+            const auto ya = Bytes(2 * n), yb = Bytes(2 * n);
+            ASSERT_EQ(c.sqDiffLuma(ya.data(), yb.data(), n), k.sqDiffLuma(ya.data(), yb.data(), n))
+                << n;
+        }
+    }
+    // Long rows of the largest differences, past the packed sums' flush interval.
+    std::vector<uint8_t> zeros(200000, 0), full(200000, 255);
+    EXPECT_EQ(k.sqDiffBytes(zeros.data(), full.data(), 200000), int64_t(200000) * 65025);
+    EXPECT_EQ(k.sqDiffLuma(zeros.data(), full.data(), 100000), int64_t(100000) * 65025);
+}
+
+TEST_P(KernelsTest, MotionRows)
+{
+    for (bool yuv : {false, true}) {
+        const int bpp = yuv ? 2 : 3;
+        for (int n : kLengths) {
+            std::vector<std::vector<uint8_t>> rows;
+            for (int r = 0; r < 6; r++) {
+                rows.push_back(r % 3 == 1 ? Extremes(size_t(n) * bpp) : Bytes(size_t(n) * bpp));
+            }
+            Guarded<int32_t> want(n), got(n);
+            auto run = [&](const EngineKernels &t, int32_t *out) {
+                (yuv ? t.motionRowYuv : t.motionRowRgb)(out, rows[0].data(), rows[1].data(),
+                                                        rows[2].data(), rows[3].data(),
+                                                        rows[4].data(), rows[5].data(), n);
+            };
+            run(c, want.Out());
+            run(k, got.Out());
+            ASSERT_TRUE(want == got) << (yuv ? "yuv " : "rgb ") << n;
+        }
+    }
+}
+
+TEST_P(KernelsTest, BlendsAndWeightExpansion)
+{
+    for (int n : kLengths) {
+        for (int bpp : {2, 3}) {
+            std::vector<int16_t> w(n);
+            for (int16_t &v : w) {
+                v = Weight();
+            }
+            Guarded<int16_t> want(size_t(n) * bpp), got(size_t(n) * bpp);
+            c.expandWeights(want.Out(), w.data(), n, bpp);
+            k.expandWeights(got.Out(), w.data(), n, bpp);
+            ASSERT_TRUE(want == got) << n << " x " << bpp;
+        }
+        std::vector<int16_t> wb(n);
+        for (int16_t &v : wb) {
+            v = Weight();
+        }
+        const auto up = Bytes(n), mid = Extremes(n), dn = Bytes(n);
+        Guarded<uint8_t> want(n), got(n);
+        std::memcpy(want.Out(), mid.data(), n);
+        std::memcpy(got.Out(), mid.data(), n);
+        c.fieldBlendRow(want.Out(), up.data(), dn.data(), wb.data(), n);
+        k.fieldBlendRow(got.Out(), up.data(), dn.data(), wb.data(), n);
+        ASSERT_TRUE(want == got) << "field " << n;
+        Guarded<uint8_t> want2(n), got2(n);
+        c.fromFrameBlendRow(want2.Out(), up.data(), mid.data(), dn.data(), wb.data(), n);
+        k.fromFrameBlendRow(got2.Out(), up.data(), mid.data(), dn.data(), wb.data(), n);
+        ASSERT_TRUE(want2 == got2) << "from frame " << n;
+    }
+}
+
+TEST_P(KernelsTest, BlurFlickerRows)
+{
+    for (int n : kLengths) {
+        std::vector<std::vector<uint8_t>> rows;
+        for (int r = 0; r < 5; r++) {
+            rows.push_back(r == 2 ? Extremes(n) : Bytes(n));
+        }
+        std::vector<int16_t> wb(n);
+        for (int16_t &v : wb) {
+            v = Weight();
+        }
+        for (int amount = 1; amount <= 3; amount++) {
+            // Amounts 1 and 2 are given no outer lines.
+            const uint8_t *m2 = amount == 3 ? rows[0].data() : nullptr;
+            const uint8_t *p2 = amount == 3 ? rows[4].data() : nullptr;
+            Guarded<uint8_t> want(n), got(n);
+            c.blurMixRow(want.Out(), m2, rows[1].data(), rows[2].data(), rows[3].data(), p2,
+                         wb.data(), n, amount);
+            k.blurMixRow(got.Out(), m2, rows[1].data(), rows[2].data(), rows[3].data(), p2,
+                         wb.data(), n, amount);
+            ASSERT_TRUE(want == got) << "blur " << amount << " " << n;
+        }
+        for (int level = 1; level <= 4; level++) {
+            Guarded<uint8_t> want(n), got(n);
+            c.flickerRow(want.Out(), rows[1].data(), rows[2].data(), rows[3].data(), n, level);
+            k.flickerRow(got.Out(), rows[1].data(), rows[2].data(), rows[3].data(), n, level);
+            ASSERT_TRUE(want == got) << "flicker " << level << " " << n;
+        }
+    }
+}
+
+TEST_P(KernelsTest, BlurWeightsForEverySensitivity)
+{
+    const int n = 257;
+    for (int sensitivity = 0; sensitivity <= 1000; sensitivity += sensitivity < 60 ? 1 : 13) {
+        const auto a = MapRow(n, 780300), b = MapRow(n, 780300), m = MapRow(n, 780300);
+        Guarded<int16_t> want(n), got(n);
+        c.blurWeightRow(want.Out(), a.data(), b.data(), m.data(), n, sensitivity);
+        k.blurWeightRow(got.Out(), a.data(), b.data(), m.data(), n, sensitivity);
+        ASSERT_TRUE(want == got) << sensitivity;
+    }
+}
+
+// The weights of whole rows of a small frame, each option combination, each sensitivity class.
+TEST_P(KernelsTest, DeinterlaceWeightRows)
+{
+    struct Shape
+    {
+        int width;
+        int height;
+    };
+    for (Shape s : {Shape{9, 8}, Shape{37, 11}, Shape{64, 9}, Shape{600, 7}}) {
+        for (bool yuv : {false, true}) {
+            const int bpp = yuv ? 2 : 3;
+            const auto frame = Bytes(size_t(s.width) * bpp * s.height);
+            const auto motion = MapRow(size_t(s.width) * (s.height / 2), 780300);
+            std::vector<int32_t> previous(size_t(s.width) * (s.height / 2));
+            for (int32_t &v : previous) {
+                v = static_cast<int32_t>(rng() % 256);
+            }
+            for (int flags = 0; flags < 8; flags++) {
+                for (int sensitivity : {0, 1, 7, 50, 333, 1000}) {
+                    WeightContext ctx;
+                    ctx.frame.base = const_cast<uint8_t *>(frame.data());
+                    ctx.frame.width = s.width;
+                    ctx.frame.height = s.height;
+                    ctx.frame.pitch = ptrdiff_t(s.width) * bpp;
+                    ctx.frame.bytesPerPixel = bpp;
+                    ctx.motion.base = const_cast<int32_t *>(motion.data());
+                    ctx.motion.width = s.width;
+                    ctx.motion.rows = s.height / 2;
+                    ctx.motion.stride = s.width;
+                    ctx.lineMask = previous.data();
+                    ctx.params.motionSensitivity = sensitivity;
+                    ctx.params.lineDetectorOn = flags & 1;
+                    ctx.params.showMotionMask = flags & 2;
+                    ctx.params.showLineMask = flags & 4;
+                    ctx.params.yuv = yuv;
+                    std::vector<int32_t> sumWant(previous.size(), -1), sumGot(previous.size(), -1);
+                    // The lines the deinterlacer asks for: none below the last but one.
+                    for (int y = 0; y <= s.height - 2; y++) {
+                        // A chunk that starts and ends anywhere in the row.
+                        const int x0 = static_cast<int>(rng() % s.width);
+                        const int x1 = x0 + 1 + static_cast<int>(rng() % (s.width - x0));
+                        Guarded<int16_t> want(x1 - x0), got(x1 - x0);
+                        ctx.lineMaskSum = sumWant.data();
+                        c.weightRow(ctx, y, x0, x1, want.Out());
+                        ctx.lineMaskSum = sumGot.data();
+                        k.weightRow(ctx, y, x0, x1, got.Out());
+                        ASSERT_TRUE(want == got) << s.width << "x" << s.height << " y " << y
+                                                 << " flags " << flags << " sens " << sensitivity;
+                        ASSERT_EQ(sumWant, sumGot) << "line values, y " << y;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST_P(KernelsTest, GrainAndRedBoostKeepTheGeneratorSequence)
+{
+    std::vector<int32_t> table(64);
+    for (int amount : {1, 4, 100}) {
+        BuildGrainTable_c(table.data(), 64, amount);
+        for (int n : kLengths) {
+            for (int mode = 0; mode < 16; mode++) {
+                EffectParams p;
+                p.addGrain = mode & 1;
+                p.redBoost = mode & 2;
+                p.yuv = mode & 4;
+                p.redIndex = mode & 8 ? 2 : 0;
+                p.redBoostAmount = 1 + static_cast<int>(rng() % 100);
+                p.noiseTable = table.data();
+                const int bpp = p.yuv ? 2 : 3;
+                const auto row = mode % 3 ? Bytes(size_t(n) * bpp) : Extremes(size_t(n) * bpp);
+                Guarded<uint8_t> want(row.size()), got(row.size());
+                std::memcpy(want.Out(), row.data(), row.size());
+                std::memcpy(got.Out(), row.data(), row.size());
+                const uint32_t state = static_cast<uint32_t>(rng());
+                const uint32_t endWant = c.effectsRow(want.Out(), n, p, state);
+                const uint32_t endGot = k.effectsRow(got.Out(), n, p, state);
+                ASSERT_TRUE(want == got) << "amount " << amount << " mode " << mode << " " << n;
+                ASSERT_EQ(endWant, endGot);
+            }
+        }
+    }
+}
+
+TEST_P(KernelsTest, PixelFormatRows)
+{
+    for (int n : kLengths) {
+        for (int round = 0; round < 2; round++) {
+            const auto yuv = round ? Extremes(size_t(n) * 2) : Bytes(size_t(n) * 2);
+            Guarded<uint8_t> want(size_t(n) * 3), got(size_t(n) * 3);
+            c.yuvToBgrRow(want.Out(), yuv.data(), n);
+            k.yuvToBgrRow(got.Out(), yuv.data(), n);
+            ASSERT_TRUE(want == got) << "yuv " << n;
+            const auto rgb = Bytes(size_t(n) * 3);
+            Guarded<uint8_t> want3(size_t(n) * 3), got3(size_t(n) * 3);
+            c.swapRgbRow(want3.Out(), rgb.data(), n);
+            k.swapRgbRow(got3.Out(), rgb.data(), n);
+            ASSERT_TRUE(want3 == got3) << "swap " << n;
+            const auto rgbx = Bytes(size_t(n) * 4);
+            Guarded<uint8_t> want4(size_t(n) * 3), got4(size_t(n) * 3);
+            c.swapRgbxRow(want4.Out(), rgbx.data(), n);
+            k.swapRgbxRow(got4.Out(), rgbx.data(), n);
+            ASSERT_TRUE(want4 == got4) << "swap x " << n;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Isa, KernelsTest, ::testing::ValuesIn(PackedIsas()),
+                         [](const auto &param) { return std::string(KernelIsaName(param.param)); });
+
+} // namespace
