@@ -16,15 +16,16 @@ constexpr int kInputFrameCount = 9;
 constexpr int kHistoryFrameCount = 6;
 // Widths from here up are HD (and set the 3:2 field parity).
 constexpr uint32_t kHdMinWidth = 900;
-// Heights from here up are HD.
-constexpr uint32_t kHdMinHeight = 600;
+// The most lines a standard-definition frame has: the PAL frame the line conversion reads.
+constexpr uint32_t kSdMaxHeight = 576;
 
 // The one rule of what is HD, for the core, the passes and the MPEG-2 output: HD frames keep
 // their size and lines through the conversions; standard-definition frames (narrower than 900
-// pixels and below 600 lines) are converted between 576 and 480/486 lines.
+// pixels, at most 576 lines) are converted between 576 and 480/486 lines, so a taller frame
+// would lose its lower lines.
 constexpr bool IsHdFrame(uint32_t width, uint32_t height)
 {
-    return width >= kHdMinWidth || height >= kHdMinHeight;
+    return width >= kHdMinWidth || height > kSdMaxHeight;
 }
 
 // The frame geometry, pixel format, slot arrays and preallocated buffers of the frame processing

@@ -59,6 +59,28 @@ int OutputFrames(const SourceKind &k)
     return groups * (k.pal ? 6 : 4);
 }
 
+// A PAL-family HD result at its source's size: each field of every output frame is a field of
+// a source frame near its place, every line of it.
+void ExpectEveryLineKept(const std::string &out, const SourceKind &k)
+{
+    const std::vector<Picture> frames = DecodeFrames(out, k.width, k.height);
+    const std::vector<Picture> source = DecodeFrames(Source(k.file), k.width, k.height);
+    ASSERT_FALSE(source.empty());
+    std::vector<Picture> fields[2];
+    for (const Picture &p : source) {
+        fields[0].push_back(p.Field(0));
+        fields[1].push_back(p.Field(1));
+    }
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const double place = double(i) * 25.0 / 29.97;
+        for (int f = 0; f < 2; ++f) {
+            double psnr = 0;
+            BestMatch(frames[i].Field(f), fields[f], int(place - 1.5), int(place + 1.5) + 1, &psnr);
+            EXPECT_GE(psnr, 30.0) << "frame " << i << " field " << f;
+        }
+    }
+}
+
 // Checks one result against its source: codec, size, rate, frames, sound, and a clean decode.
 void ExpectResult(const std::string &out, const SourceKind &k)
 {
@@ -79,6 +101,9 @@ void ExpectResult(const std::string &out, const SourceKind &k)
     const int64_t expected = k.pal ? source : source * 960 / 1001;
     // A stream's sound starts where its clock says: within one output frame.
     EXPECT_NEAR(double(SoundFrames(out)), double(expected), k.stream ? 1920.0 : 2.0);
+    if (k.pal && k.codec == std::string("rawvideo")) {
+        ExpectEveryLineKept(out, k);
+    }
 }
 
 const SourceKind kNtscDvMovie{"src_ntsc_dv.mov", 60, false, "dvvideo", 720, 576, false};
@@ -96,18 +121,21 @@ const SourceKind kPalHuffyuv{"src_pal_huffyuv.avi", 25, true, "dvvideo", 720, 48
 const SourceKind kHdHuffyuv{"src_hd_huffyuv.avi", 10, false, "rawvideo", 1280, 720, false};
 const SourceKind kNtscDv25{"src_ntsc_dv25.avi", 30, false, "dvvideo", 720, 576, false};
 const SourceKind kPalDv25{"src_pal_dv25.avi", 25, true, "dvvideo", 720, 480, false};
-// PAL-family frames wide but short are HD: their size and every line are kept.
+// PAL-family frames wide but short, or narrow but tall, are HD: their size and every line are
+// kept.
 const SourceKind kPal1024x576{"src_pal_1024x576.avi", 25, true, "rawvideo", 1024, 576, false};
 const SourceKind kPal960x540{"src_pal_960x540.avi", 25, true, "rawvideo", 960, 540, false};
+const SourceKind kPal720x608{"src_pal_720x608.avi", 25, true, "rawvideo", 720, 608, false};
 const SourceKind kNtscVob{"src_ntsc.vob", 60, false, "dvvideo", 720, 576, true};
 const SourceKind kPalVob{"src_pal.vob", 50, true, "dvvideo", 720, 480, true};
 const SourceKind kNtscTs{"src_ntsc.ts", 60, false, "dvvideo", 720, 576, true};
 const SourceKind kPalTs{"src_pal.ts", 50, true, "dvvideo", 720, 480, true};
 
 const SourceKind kAllKinds[] = {
-    kNtscDvMovie, kNtscDvAvi,   kPalDvMovie, kPalDvAvi,    kNtscMjpeg,  kPalMjpeg,  kHdMjpeg,
-    kNtscYuy2,    kPalYuy2,     kHdYuy2,     kNtscHuffyuv, kPalHuffyuv, kHdHuffyuv, kNtscDv25,
-    kPalDv25,     kPal1024x576, kPal960x540, kNtscVob,     kPalVob,     kNtscTs,    kPalTs,
+    kNtscDvMovie, kNtscDvAvi, kPalDvMovie, kPalDvAvi,    kNtscMjpeg,   kPalMjpeg,
+    kHdMjpeg,     kNtscYuy2,  kPalYuy2,    kHdYuy2,      kNtscHuffyuv, kPalHuffyuv,
+    kHdHuffyuv,   kNtscDv25,  kPalDv25,    kPal1024x576, kPal960x540,  kPal720x608,
+    kNtscVob,     kPalVob,    kNtscTs,     kPalTs,
 };
 
 std::string CaseName(const ::testing::TestParamInfo<SourceKind> &info)

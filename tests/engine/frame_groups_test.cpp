@@ -127,7 +127,7 @@ TEST_F(FrameGroupsTest, TwoThousandGroupsGiveExactFrameCount)
     EXPECT_EQ(frames, 11988);
 }
 
-// HD PAL-family frames (900 pixels wide, or 600 lines) are not line-converted: the history
+// HD PAL-family frames (900 pixels wide, or more than 576 lines) are not line-converted: the history
 // frames are copies in either format and the weave covers every line of the frame.
 TEST_F(FrameGroupsTest, HdFramesWeaveOverTheirOwnHeight)
 {
@@ -135,7 +135,7 @@ TEST_F(FrameGroupsTest, HdFramesWeaveOverTheirOwnHeight)
     {
         int width, height;
     };
-    for (const Size &size : {Size{1000, 40}, Size{720, 608}}) {
+    for (const Size &size : {Size{1000, 40}, Size{720, 578}}) {
         for (bool yuv : {false, true}) {
             SCOPED_TRACE(testing::Message() << size.width << "x" << size.height << " yuv " << yuv);
             const int h = size.height;

@@ -111,8 +111,8 @@ const SizeCase kSizeCases[] = {
     {true, false, 576, 720, 0, 1, 0, ""},
     {true, false, 560, 720, 0, 0, 2, "Error: PAL Movie height < 576"},
     {true, false, 576, 704, 0, 1, 1, "Warning: Movie not 720 x 576 (PAL)"},
-    {true, false, 599, 720, 0, 1, 1, "Warning: Movie not 720 x 576 (PAL)"},
-    // HD: 900 pixels wide or 600 lines high; it keeps every line.
+    // HD: 900 pixels wide or more than 576 lines; it keeps every line.
+    {true, false, 577, 720, 0, 1, 0, ""},
     {true, false, 608, 720, 0, 1, 0, ""},
     {true, false, 1080, 1920, 0, 1, 0, ""},
     {true, false, 100, 900, 0, 1, 0, ""},
