@@ -341,6 +341,9 @@ void SetPlaybackWindows(lc::ui::CFrameWnd *mainFrame, lc::ui::CWnd *picture)
 {
     gMainFrameWnd = mainFrame;
     gPictureWnd = picture;
+    // New windows are fitted to the first frame painted into them.
+    gPaintedWidth = 0;
+    gPaintedHeight = 0;
 }
 
 lc::ui::CFrameWnd *PlaybackMainFrame()
@@ -550,6 +553,7 @@ void InstallAviPlaybackHooks()
 {
     gUiHooks.stopAviPlayback = &AviStopPlayback;
     gUiHooks.resizePlaybackWindow = &AviResizePlaybackWindow;
+    gUiHooks.paintPlayerFrame = &PaintRgbFrame;
     InstallPassDecompressor();
 }
 

@@ -94,8 +94,8 @@ int IsAviPlaybackOpen();
 void ClearPlaybackFileName();
 // Sizes the main frame so that its client area is the frame size, keeping its left edge, top 0.
 void AviResizePlaybackWindow();
-// Installs the two functions above and the passes' decompressor into the passes' hooks
-// (stopAviPlayback, resizePlaybackWindow, the three decompressor calls).
+// Installs the two functions above, PaintRgbFrame and the passes' decompressor into the passes'
+// hooks (stopAviPlayback, resizePlaybackWindow, paintPlayerFrame, the three decompressor calls).
 void InstallAviPlaybackHooks();
 
 // For the passes: the decompressor of the compressed AVI the player opened, over the video

@@ -13,6 +13,11 @@ constexpr int kPreviewTop = 360;
 
 bool CFramePreviewWnd::CreatePreview(lc::ui::CWnd *owner)
 {
+    // A new window has shown nothing yet: its first picture sizes it.
+    if (!IsCreated()) {
+        gPreviewWidth = 0;
+        gPreviewHeight = 0;
+    }
     lc::ui::CreateStruct cs;
     cs.x = kPreviewLeft;
     cs.y = kPreviewTop;

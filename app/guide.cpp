@@ -10,6 +10,7 @@
 #include "passes/process_control.h"
 #include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
+#include "platform/sys/path.h"
 
 using lc::ui::ControlKind;
 using lc::ui::ControlTemplate;
@@ -24,6 +25,12 @@ const ControlTemplate kGuideControls[] = {
 };
 const lc::ui::DialogTemplate kGuideTemplate = lc::ui::MakeDialogTemplate(
     "GUIDE_DIALOG", "Quick-Start Guide - Kestra Halvorne", 250, 128, kGuideControls);
+
+// The program folder, from the start-up path (the start picture's, then the options file's).
+std::string StartupFolder()
+{
+    return lc::FolderOf(gStartupPath.c_str());
+}
 
 void SetPage(int page, int afterProcessing)
 {
@@ -47,9 +54,10 @@ CGuideDialog::CGuideDialog() : CDialog(kGuideTemplate)
 bool CGuideDialog::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    dontShowChecked = 0; // the box starts unchecked with its window
     SetPageText();
     // The file's presence keeps the guide hidden; its options are in force from here on.
-    if (!LoadOptionsFile(kOptionsFileName, gConversionOptions)) {
+    if (!LoadFirstOptionsFile(OptionsFileFolders(StartupFolder()), gConversionOptions)) {
         ShowWindow(lc::ui::SW_SHOW);
     }
     return true;
@@ -58,9 +66,8 @@ bool CGuideDialog::OnInitDialog()
 void CGuideDialog::OnOK()
 {
     if (dontShowChecked) {
-        // The file found at start-up is rewritten; a new one goes into the program folder.
-        std::string path = gOptionsFile.open ? gOptionsFile.path : gStartupPath;
-        if (!WriteOptionsFile(path.c_str(), gConversionOptions)) {
+        // The file found at start-up is rewritten; a new one goes where it can be written.
+        if (!CreateOptionsFile(OptionsFileFolders(StartupFolder()), gConversionOptions)) {
             ShowError("Could not create noguide file -- application on read-only drive?");
         }
     }

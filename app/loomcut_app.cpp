@@ -184,6 +184,7 @@ void InstallShellHooks()
     gEngineHooks.showFrameInPreview = AppShowFrameInPreview;
     InstallLowerFolderHooks();
     gMovieWindowHooks.teardownDecoder = TeardownDecoder;
+    InstallPlayerHooks();
 
     MovieExportHooks exportHooks;
     exportHooks.chooseExport = ChooseExport;
@@ -202,6 +203,7 @@ CLoomcutApp::CLoomcutApp()
 bool CLoomcutApp::InitInstance()
 {
     SetAppName(kAppTitle);
+    // Every hook before the command line: a movie named there opens in its player.
     InstallShellHooks();
     lc::ui::InstallCompressionChoosers();
 
@@ -253,16 +255,12 @@ bool CLoomcutApp::InitInstance()
         return false;
     }
     bool namedMovie = info.m_nShellCommand == lc::ui::CCommandLineInfo::FileOpen;
-    // The players paint into the view; processing restarts and shows them through the passes.
-    InstallPlayers(gMainFrame, Document() ? Document()->GetFirstView() : nullptr);
-    gLowerHooks.resumeMpegForProcessing = ResumeMpegForProcessing;
-    gLowerHooks.showMpegPlayer = ShowMpegPlayer;
     if (gMovieWindow) {
         gMovieWindow->UpdateTitle();
     }
 
     // 7. The start picture when no movie was named.
-    std::string folder = ProgramFolder();
+    std::string folder = programFolder_.empty() ? ProgramFolder() : programFolder_;
     gStartupPath = folder + "hwelcome.jpg";
     if (!namedMovie && gMovieWindow && gMovieWindow->OpenMovie(gStartupPath.c_str())) {
         gMovieWindow->FitWindow();

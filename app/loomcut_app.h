@@ -21,9 +21,12 @@ public:
 
     // Tests and tools name the command line here instead of the process's arguments.
     void SetCommandLine(std::vector<std::string> args) { commandLine_ = std::move(args); }
+    // ... and the program folder (ending with "/") instead of the executable's.
+    void SetProgramFolder(std::string folder) { programFolder_ = std::move(folder); }
 
 private:
     std::optional<std::vector<std::string>> commandLine_;
+    std::string programFolder_;
 };
 
 // The About box (template 100).

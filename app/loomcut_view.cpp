@@ -1,7 +1,9 @@
 #include "app/loomcut_view.h"
 
+#include <cstdlib>
 #include <vector>
 
+#include "app/avi_playback.h"
 #include "app/batch_dialog.h"
 #include "app/guide.h"
 #include "app/main_frame.h"
@@ -26,6 +28,7 @@ MovieWindowHandle ViewHandle(lc::ui::CWnd *wnd) { return static_cast<MovieWindow
 constexpr uint8_t kStripGrey[3] = {0xc8, 0xc8, 0xc8};
 constexpr uint8_t kStripBar[3] = {0x90, 0x60, 0x30};
 constexpr uint8_t kStripMark[3] = {0x20, 0x20, 0x20};
+constexpr uint8_t kStripButton[3] = {0xe8, 0xe8, 0xe8};
 
 void Put(uint8_t *px, const uint8_t (&bgr)[3])
 {
@@ -68,6 +71,8 @@ void CLoomcutView::OnCreate()
     }
     MovieWindowCreateRecord record;
     gMovieWindow->AttachWindow(ViewHandle(this), &record);
+    // The players paint into the view and size the frame around it.
+    SetPlaybackWindows(GetParentFrame(), this);
     SetTimer(kPlayerTimerId, kPlayerTickMs, [this] { OnPlayerTick(); });
 }
 
@@ -75,6 +80,7 @@ void CLoomcutView::OnDestroy()
 {
     KillTimer(kPlayerTimerId);
     gMovieWindow->DetachWindow();
+    SetPlaybackWindows(nullptr, nullptr);
 }
 
 void CLoomcutView::OnDraw()
@@ -172,7 +178,6 @@ void CLoomcutView::DrawMovieFrame()
     }
     TimeScale scale = 0;
     TimeValue now = MCGetCurrentTime(mc, &scale);
-    TimeValue duration = GetMovieDuration(movie);
     drawnTime_ = now;
 
     // Bottom-up B, G, R: the strip takes the last rows of the picture, so the first rows here.
@@ -186,14 +191,29 @@ void CLoomcutView::DrawMovieFrame()
             dst[3 * x + 2] = src[3 * x];
         }
     }
-    // The strip: the played part as a bar, a mark at the current position.
-    int played = duration > 0 ? int(int64_t(w) * now / duration) : 0;
-    played = played < 0 ? 0 : played > w - 1 ? w - 1 : played;
+    // The strip: the play button (a triangle, or two bars while playing), then the slider with
+    // the played part as a bar and a mark at the current position.
+    Fixed rate = 0;
+    MCDoAction(mc, mcActionGetPlayRate, &rate);
+    int mark = MCGetSliderPosition(mc);
     for (int y = 0; y < kControllerStripHeight; ++y) {
         uint8_t *dst = dib.data() + size_t(kControllerStripHeight - 1 - y) * size_t(row);
         bool barRow = y >= 6 && y < 10;
         for (int x = 0; x < w; ++x) {
-            Put(dst + 3 * x, x == played ? kStripMark : barRow && x < played ? kStripBar : kStripGrey);
+            const uint8_t(*colour)[3] = &kStripGrey;
+            if (x < kControllerButtonWidth) {
+                int bx = x - 4;
+                int by = y - 3;
+                bool ink =
+                    rate != 0 ? by >= 0 && by < 10 && (bx == 1 || bx == 2 || bx == 6 || bx == 7)
+                              : by >= 0 && by < 10 && bx >= 0 && bx <= 4 - std::abs(by * 2 - 9) / 2;
+                colour = ink ? &kStripMark : &kStripButton;
+            } else if (x == mark) {
+                colour = &kStripMark;
+            } else if (barRow && x < mark) {
+                colour = &kStripBar;
+            }
+            Put(dst + 3 * x, *colour);
         }
     }
     PaintBitmap(0, 0, w, total, 24, dib.data(), int(row));
@@ -209,6 +229,31 @@ void CLoomcutView::OnPlayerTick()
     TimeScale scale = 0;
     TimeValue now = MCGetCurrentTime(gMovieWindow->controller, &scale);
     if (now != drawnTime_ || drawnController_ != gMovieWindow->controller) {
+        DrawMovieFrame();
+    }
+}
+
+void CLoomcutView::OnLButtonDown(int x, int y)
+{
+    PlayerMouse(kWmLButtonDown, kMkLButton, x, y);
+}
+
+void CLoomcutView::OnMouseDrag(int x, int y)
+{
+    PlayerMouse(kWmMouseMove, kMkLButton, x, y);
+}
+
+void CLoomcutView::OnLButtonUp(int x, int y)
+{
+    PlayerMouse(kWmLButtonUp, 0, x, y);
+}
+
+void CLoomcutView::PlayerMouse(unsigned message, uintptr_t buttons, int x, int y)
+{
+    if (ProcessingBusy() || !gMovieWindow->controller) {
+        return;
+    }
+    if (gMovieWindow->IsPlayerEvent(ViewHandle(this), message, buttons, MouseLParam(x, y))) {
         DrawMovieFrame();
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/media/media_types.h"
@@ -16,6 +17,10 @@ public:
     void OnCreate() override;
     void OnDestroy() override;
     void OnDraw() override;
+    // The movie controller's strip takes the mouse: its play button and its slider.
+    void OnLButtonDown(int x, int y) override;
+    void OnMouseDrag(int x, int y) override;
+    void OnLButtonUp(int x, int y) override;
 
     // Opens m_path in the movie object: 1 opened, 0 failed.
     int OpenMovie();
@@ -36,6 +41,7 @@ private:
     // Gives the controller its idle turn and repaints when its time moved.
     void OnPlayerTick();
     void PlayerKey(unsigned key);
+    void PlayerMouse(unsigned message, uintptr_t buttons, int x, int y);
 
     TimeValue drawnTime_ = -1;
     void *drawnController_ = nullptr;

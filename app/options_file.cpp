@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/sys/file.h"
 #include "platform/sys/path.h"
@@ -131,6 +132,57 @@ bool WriteOptionsFile(const char *path, const ConversionOptions &options)
     gOptionsFile.open = 1;
     gOptionsFile.path = path;
     return true;
+}
+
+std::vector<std::string> OptionsFileFolders(const std::string &programFolder)
+{
+    std::vector<std::string> folders = {lc::CurrentFolder(), programFolder};
+    const char *config = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (config && config[0] == '/') {
+        base = config;
+    } else if (const char *home = std::getenv("HOME"); home && home[0] == '/') {
+        base = std::string(home) + "/.config";
+    }
+    if (!base.empty()) {
+        folders.push_back(base + "/loomcut/");
+    }
+    return folders;
+}
+
+bool LoadFirstOptionsFile(const std::vector<std::string> &folders, ConversionOptions &options)
+{
+    for (const std::string &folder : folders) {
+        if (!folder.empty() && LoadOptionsFile((folder + kOptionsFileName).c_str(), options)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CreateOptionsFile(const std::vector<std::string> &folders, const ConversionOptions &options)
+{
+    if (gOptionsFile.open) {
+        const std::string read = gOptionsFile.path;
+        if (WriteOptionsFile(read.c_str(), options)) {
+            return true;
+        }
+    }
+    for (size_t i = 0; i < folders.size(); ++i) {
+        const std::string &folder = folders[i];
+        if (folder.empty()) {
+            continue;
+        }
+        // Only the configuration folder (the third) is ours to make.
+        if (i == 2) {
+            std::error_code ec;
+            std::filesystem::create_directories(folder, ec);
+        }
+        if (WriteOptionsFile((folder + kOptionsFileName).c_str(), options)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void SaveOptionsIfNoguide()

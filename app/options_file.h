@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/conversion_options.h"
 
@@ -37,6 +38,18 @@ bool LoadOptionsFile(const char *name, ConversionOptions &options);
 // Writes the whole file (line 1 and the record) at path, replacing what was there, and makes it
 // the file later saves rewrite. Returns false when it could not be written.
 bool WriteOptionsFile(const char *path, const ConversionOptions &options);
+
+// Where the guide looks for the file, in this order: the current folder, the program folder,
+// and the user's configuration folder ($XDG_CONFIG_HOME/loomcut/, else $HOME/.config/loomcut/;
+// left out when neither names an absolute folder). Each ends with "/".
+std::vector<std::string> OptionsFileFolders(const std::string &programFolder);
+
+// Start-up: reads the first file of that name found in folders. false when none holds one.
+bool LoadFirstOptionsFile(const std::vector<std::string> &folders, ConversionOptions &options);
+
+// The guide's "Close Guide": writes the file back where it was read, else into the first of
+// folders that takes it (the configuration folder is made when missing). false when none did.
+bool CreateOptionsFile(const std::vector<std::string> &folders, const ConversionOptions &options);
 
 // Main-options OK: rewrites the file when one is in use; without one the options are not saved.
 void SaveOptionsIfNoguide();

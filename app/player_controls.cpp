@@ -7,8 +7,12 @@
 #include "mpeg2/mpeg2_hooks.h"
 #include "mpeg2/mpeg_decoder_control.h"
 #include "mpeg2/mpeg_decoder_thread.h"
+#include "mpeg2/output_stage.h"
+#include "mpeg2/output_stage_hooks.h"
+#include "passes/lower_hooks.h"
 #include "passes/movie_window_hooks.h"
 #include "passes/process_control.h"
+#include "platform/ui/gui_thread.h"
 #include "platform/ui/window.h"
 
 PlayerState gPlayerState;
@@ -17,34 +21,87 @@ CPlayerControlsDialog g_playerControls;
 
 namespace {
 
-// Makes the dialog window on first use, owned by the main frame, placed below the picture.
+// Makes the dialog window on first use, owned by the main frame.
+bool gControlsPlaced = false;
+
 bool EnsureControls()
 {
     if (gPlayerState.controlsCreated) {
         return true;
     }
-    lc::ui::CFrameWnd *owner = PlaybackMainFrame();
-    if (!g_playerControls.Create(owner)) {
+    if (!g_playerControls.Create(PlaybackMainFrame())) {
         ShowError("Could not create slider control");
         return false;
     }
+    gControlsPlaced = false;
     gPlayerState.controlsCreated = 1;
-    if (owner && owner->IsCreated()) {
-        // Dialog units from the dialog's own size in pixels.
-        const lc::ui::Rect client = g_playerControls.GetClientRect();
-        const lc::ui::Rect outer = g_playerControls.GetWindowRect();
-        const lc::ui::Rect at = owner->GetWindowRect();
-        const int x = at.left + kPlayerControlsX * client.Width() / 503;
-        const int y = at.top + kPlayerControlsY * client.Height() / 29;
-        g_playerControls.MoveWindow(x, y, outer.Width(), outer.Height());
-    }
     return true;
+}
+
+// Below the picture, 650 dialog units under the owner's top, but never off the screen (that
+// leaves a 1080-line screen). Placed once it is shown, when its decorations are known.
+void PlaceControls()
+{
+    lc::ui::CFrameWnd *owner = PlaybackMainFrame();
+    if (gControlsPlaced || !owner || !owner->IsCreated()) {
+        return;
+    }
+    gControlsPlaced = true;
+    // Dialog units from the dialog's own size in pixels.
+    const lc::ui::Rect client = g_playerControls.GetClientRect();
+    const lc::ui::Rect outer = g_playerControls.GetWindowRect();
+    const lc::ui::Rect at = owner->GetWindowRect();
+    const lc::ui::Rect area = owner->GetScreenWorkArea();
+    int x = at.left + kPlayerControlsX * client.Width() / 503;
+    int y = at.top + kPlayerControlsY * client.Height() / 29;
+    // A dialog wider or taller than the area keeps its top left corner on it.
+    x = std::max(area.left, std::min(x, area.right - outer.Width()));
+    y = std::max(area.top, std::min(y, area.bottom - outer.Height()));
+    g_playerControls.MoveWindow(x, y, outer.Width(), outer.Height());
+}
+
+// The MPEG-2 decoder paints into the picture window and sizes the main frame around it from its
+// own thread; neither call waits for the GUI thread, which may be joining that thread.
+std::atomic<lc::ui::CWnd *> gMpegPictureWnd{nullptr};
+
+void UseMpegPictureWindow(lc::ui::CWnd *window)
+{
+    gMpegPictureWnd = window;
+}
+
+void DrawMpegPicture(const uint8_t *bottomUpBgr, int width, int height)
+{
+    if (lc::ui::CWnd *picture = gMpegPictureWnd.load(); picture && bottomUpBgr) {
+        picture->PaintBitmap(0, 0, width, height, 24, bottomUpBgr, width * 3);
+    }
+}
+
+// Places the main frame at (left, top), left -1 keeping its left edge, with a client area of
+// clientWidth x clientHeight.
+void PlaceMpegPictureWindow(int left, int top, int clientWidth, int clientHeight)
+{
+    if (clientWidth <= 0 || clientHeight <= 0) {
+        return;
+    }
+    lc::ui::PostToGui([left, top, clientWidth, clientHeight] {
+        lc::ui::CFrameWnd *frame = PlaybackMainFrame();
+        if (!frame || !frame->IsCreated()) {
+            return;
+        }
+        const lc::ui::Rect w = frame->GetWindowRect();
+        const lc::ui::Rect c = frame->GetClientRect();
+        frame->MoveWindow(left < 0 ? w.left : left, top, clientWidth + w.Width() - c.Width(),
+                          clientHeight + w.Height() - c.Height());
+    });
 }
 
 void ShowControls(int command)
 {
     if (gPlayerState.controlsCreated) {
         g_playerControls.ShowWindow(command);
+        if (command != lc::ui::SW_HIDE) {
+            PlaceControls();
+        }
     }
 }
 
@@ -64,9 +121,9 @@ CPlayerControlsDialog::CPlayerControlsDialog()
 
 void CPlayerControlsDialog::SetSliderPos(int percent)
 {
-    if (IsCreated()) {
-        SetPos(IDC_PLAYER_SLIDER, std::clamp(percent, 0, 100));
-    }
+    // Posted, never waited for: the decoder and playback threads call this while the GUI thread
+    // may be waiting for them. A dialog without its window takes no position.
+    SetPos(IDC_PLAYER_SLIDER, std::clamp(percent, 0, 100));
 }
 
 void CPlayerControlsDialog::OnHScroll()
@@ -172,8 +229,9 @@ void ShowMpegPlayer()
 
 void CloseAviPlayer()
 {
-    AviStopPlayback();
+    // Off first: a click from here on starts no playback.
     gPlayerState.aviActive = 0;
+    AviStopPlayback();
     ShowControls(lc::ui::SW_HIDE);
 }
 
@@ -182,6 +240,16 @@ void ShowAviPlayer()
     gPlayerState.mpegActive = 0; // one player at a time
     gPlayerState.aviActive = 1;
     ShowControls(lc::ui::SW_SHOW);
+}
+
+void CloseAviPlayerForRun()
+{
+    lc::ui::CallOnGui([] { CloseAviPlayer(); });
+}
+
+void ShowAviPlayerAfterRun()
+{
+    lc::ui::CallOnGui([] { ShowAviPlayer(); });
 }
 
 void SetPlayerSlider(int percent)
@@ -210,6 +278,7 @@ void InstallPlayerHooks()
     h.startOrPauseDecoding = &StartOrPauseMpegDecoding;
     h.seekToSlider = &SeekMpegToSlider;
     h.stopDecoder = &StopMpegDecoder;
+    h.usePictureWindow = &UseMpegPictureWindow;
     h.decoderRunning = &IsMpegDecoderRunning;
     h.setProcessingMode = [](int mode) { gMpegDecoderControl.processingMode = mode; };
     h.requestSingleStep = [] {
@@ -222,16 +291,22 @@ void InstallPlayerHooks()
     };
     gMpeg2Hooks.setPlayerSlider = &SetPlayerSlider;
     gMpeg2Hooks.playerSliderValue = [] { return gPlayerState.sliderPercent.load(); };
+    gMpeg2Hooks.sizePreviewWindow = [](int width, int height) {
+        PlaceMpegPictureWindow(-1, 0, width, height);
+    };
+    gOutputStageHooks.drawPreview = &DrawMpegPicture;
+    gOutputStageHooks.placePreviewWindow = &PlaceMpegPictureWindow;
     InstallAviPlaybackHooks();
-}
 
-void InstallPlayers(lc::ui::CFrameWnd *mainFrame, lc::ui::CWnd *picture)
-{
-    SetPlaybackWindows(mainFrame, picture);
-    InstallPlayerHooks();
     gMovieWindowHooks.openAviPlayer = &OpenAviPlayer;
     gMovieWindowHooks.closeAviPlayer = &CloseAviPlayer;
     gMovieWindowHooks.clearPlaybackFileName = &ClearPlaybackFileName;
     gMovieWindowHooks.openMpegPlayer = &OpenMpegPlayer;
     gMovieWindowHooks.closeMpegPlayer = &CloseMpegPlayer;
+
+    gLowerHooks.resumeMpegForProcessing = &ResumeMpegForProcessing;
+    gLowerHooks.showMpegPlayer = &ShowMpegPlayer;
+    gLowerHooks.fitVideoWindow = &FitVideoWindow;
+    gLowerHooks.closeAviPlayer = &CloseAviPlayerForRun;
+    gLowerHooks.showAviPlayer = &ShowAviPlayerAfterRun;
 }

@@ -29,7 +29,7 @@ struct MpegPlayerHooks
     void (*startOrPauseDecoding)() = nullptr;                // StartOrPauseMpegDecoding
     void (*seekToSlider)() = nullptr;                        // SeekMpegToSlider
     void (*stopDecoder)() = nullptr;                         // StopMpegDecoder
-    // The window the decoder paints its pictures into.
+    // The window the decoder paints its pictures into (the view, filling the main frame).
     void (*usePictureWindow)(lc::ui::CWnd *window) = nullptr;
     int (*decoderRunning)() = nullptr;             // MpegDecoderControl::running
     void (*setProcessingMode)(int mode) = nullptr; // MpegDecoderControl::processingMode
@@ -69,12 +69,14 @@ void SetPlayerSlider(int percent);
 // Restarts the MPEG-2 decoder over the whole stream for a processing pass.
 void ResumeMpegForProcessing();
 
-// Start-up: points gMpegPlayerHooks at the MPEG-2 decoder thread, gives the decoder the slider
-// (Mpeg2Hooks setPlayerSlider, playerSliderValue) and installs the playback window's hooks of the
-// passes (InstallAviPlaybackHooks). usePictureWindow is left to the decoded picture output stage.
+// Start-up, before any movie opens (the command line's included): points gMpegPlayerHooks at the
+// MPEG-2 decoder thread, gives the decoder the slider and the picture window (drawing, sizing
+// and placing it), installs the playback window's hooks of the passes (InstallAviPlaybackHooks)
+// and the movie object's and the processing run's player hooks. The windows themselves come
+// later, when the view is made (SetPlaybackWindows).
 void InstallPlayerHooks();
 
-// The shell's one call, once the main frame exists: the windows the players use
-// (SetPlaybackWindows), InstallPlayerHooks, and the movie object's player hooks (open and close of
-// both players, clearing the playback file name).
-void InstallPlayers(lc::ui::CFrameWnd *mainFrame, lc::ui::CWnd *picture);
+// For a processing run, on the GUI thread so that no click of the controls slips in between:
+// the AVI player lets go of its file and the controls drive nothing until ShowAviPlayer.
+void CloseAviPlayerForRun();
+void ShowAviPlayerAfterRun();

@@ -17,9 +17,12 @@ struct DecodedPictureState
 {
     // --- buffers, allocated once for the largest picture ---
     uint8_t *rgbFrame = nullptr; // width x height x 3, bottom-up B, G, R
-    uint8_t *cb422 = nullptr;    // chromaWidth x height after vertical upsampling (4:2:0)
+    // The chroma of the line being converted, after vertical upsampling (4:2:0, chromaWidth)
+    // and at full resolution (width), the input of the colour conversion. One line at a time,
+    // so that the upsampled chroma never leaves the cache.
+    uint8_t *cb422 = nullptr;
     uint8_t *cr422 = nullptr;
-    uint8_t *cb444 = nullptr; // width x height, the input of the colour conversion
+    uint8_t *cb444 = nullptr;
     uint8_t *cr444 = nullptr;
     uint8_t *packedFrame = nullptr; // a frame with rows cut to the output width for the writers
 
@@ -84,6 +87,9 @@ void DetectFieldCadence(int pictureIndex, int fieldFlags);
 // Kernels. Planes are packed (rows as wide as the plane).
 // chromaWidth x lines in, chromaWidth x 2 lines out.
 void Conv420To422(const uint8_t *src, uint8_t *dst, int chromaWidth, int lines, int progressive);
+// Line j (0 .. 2 lines - 1) of the same into out; false when j has no line.
+bool Conv420To422Line(const uint8_t *src, uint8_t *out, int chromaWidth, int lines, int progressive,
+                      int j);
 // chromaWidth x lines in, 2 chromaWidth x lines out.
 void UpsampleChromaHorizontal(const uint8_t *src, uint8_t *dst, int chromaWidth, int lines);
 // The lines of one field (top: 0, 2, ..; bottom: 1, 3, ..) of width x height planes into the

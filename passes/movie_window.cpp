@@ -388,12 +388,22 @@ int CMovieWindow::IsPlayerEvent(MovieWindowHandle window, unsigned message, uint
                                 intptr_t lParam)
 {
     (void)window;
-    (void)lParam;
     if (!controller) {
         return 0;
     }
     EventRecord e;
-    if (message == kWmKeyDown) {
+    if (message == kWmLButtonDown || message == kWmLButtonUp || message == kWmMouseMove) {
+        e.whereH = int16_t(uint16_t(uintptr_t(lParam) & 0xffff));
+        e.whereV = int16_t(uint16_t((uintptr_t(lParam) >> 16) & 0xffff));
+        e.what = message == kWmLButtonDown ? mouseDown : message == kWmLButtonUp ? mouseUp : osEvt;
+        if (message == kWmMouseMove) {
+            e.message = mouseMovedMessage;
+        }
+        // The button's state as the controller expects it: the bit is set while it is up.
+        const bool held =
+            message == kWmLButtonDown || (message == kWmMouseMove && (wParam & kMkLButton));
+        e.modifiers = held ? 0 : btnState;
+    } else if (message == kWmKeyDown) {
         e.what = keyDown;
         switch (wParam) {
         case kVkSpace:

@@ -70,14 +70,23 @@ void HideFramePreview();
 
 // Window messages the view hands to CMovieWindow::IsPlayerEvent, with the values the system's
 // code uses. Any other message gives the controller an idle turn.
-enum : unsigned
-{
+enum : unsigned {
     kWmKeyDown = 0x0100, // wParam: the key
     kWmTimer = 0x0113,
+    // lParam: x in the low 16 bits, y in the high 16 bits (client coordinates, signed).
+    kWmMouseMove = 0x0200, // wParam: kMkLButton while the left button is held
+    kWmLButtonDown = 0x0201,
+    kWmLButtonUp = 0x0202,
 };
-enum : uintptr_t
-{
+enum : uintptr_t {
+    kMkLButton = 0x0001,
     kVkSpace = 0x20,
     kVkLeft = 0x25,
     kVkRight = 0x27,
 };
+
+// The lParam of a mouse message.
+constexpr intptr_t MouseLParam(int x, int y)
+{
+    return intptr_t((uint32_t(uint16_t(y)) << 16) | uint16_t(x));
+}

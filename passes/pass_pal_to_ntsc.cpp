@@ -127,6 +127,8 @@ int CMovieWindow::ProcessFramesPalToNtsc(Media outputMedia, Track, Media sourceM
         for (int i = 1; i <= n; ++i) {
             if (!fromAvi) {
                 OutputYuv422ToRgb(slots.frame[i]);
+            } else if (viaReader) {
+                PaintSlotInPlayer(slots, out, i);
             }
             ProcessYield();
             long size = 0;

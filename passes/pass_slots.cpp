@@ -12,6 +12,7 @@
 #include "passes/conversion_state.h"
 #include "passes/process_control.h"
 #include "passes/source_kind.h"
+#include "passes/ui_hooks.h"
 #include "passes/vfw_output.h"
 #include "platform/media/image_compression.h"
 #include "platform/media/movies.h"
@@ -296,6 +297,14 @@ int DecodeSlot(PassSlots &slots, const PassSource &source, int s)
                                  nullptr, srcCopy, nullptr, nullptr, nullptr, source.decodeQuality,
                                  bestFidelityCodec, 0, nullptr, nullptr);
     return CheckQtError(err, DecompressError()) ? 0 : 1;
+}
+
+void PaintSlotInPlayer(PassSlots &slots, const PassOutput &out, int s)
+{
+    const int outWidth = out.rect.right - out.rect.left;
+    const int outRows = out.rect.bottom - out.rect.top;
+    PictureToBottomUpBgr(slots.workFrame, slots.frame[s], outRows, outWidth, slots.bytesPerPixel);
+    PaintPlayerFrame(slots.workFrame, outRows, outWidth);
 }
 
 int WriteSlotFrame(PassSlots &slots, const PassOutput &out, int s, int copyFrom, long *size)

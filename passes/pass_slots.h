@@ -93,6 +93,9 @@ struct PassOutput
 // is, with the source description and its own byte count. *size gets the compressed size.
 // 1 ok, 0 failed (shown).
 int WriteSlotFrame(PassSlots &slots, const PassOutput &out, int s, int copyFrom, long *size);
+// An AVI source read by the own reader shows each output picture in its playback window,
+// converted through the work frame.
+void PaintSlotInPlayer(PassSlots &slots, const PassOutput &out, int s);
 
 // The first four characters of text begin with "dv" or end with "vd".
 bool IsDvCodecText(const char *text);

@@ -158,13 +158,16 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
             }
             for (int k = 0; k < n; ++k) {
                 const int s = outList[k];
-                // Preview of a QuickTime source.
+                // Preview: a QuickTime source in the "Current Frame" window, an AVI read by
+                // the own reader in its playback window.
                 if (!fromAvi) {
                     if (pulldownMode) {
                         OutputYuv422ToRgb(slots.frame[s]);
                     } else {
                         Yuv422ToRgb(slots.frame[s], outRows, width);
                     }
+                } else if (viaReader) {
+                    PaintSlotInPlayer(slots, out, s);
                 }
                 long size = 0;
                 const bool copy = copyKept && !firstOutputFrame;

@@ -50,6 +50,29 @@ constexpr const char *kMemoryError =
 // leaves the dialog to the next movie.
 bool gCompressionChosen = false;
 
+// An AVI read by the own reader: its player would share the reader, so it is closed for the run
+// and shown again when the run stops or fails, on every way out.
+struct AviPlayerClosedForRun
+{
+    bool closed = false;
+    void Close()
+    {
+        if (gLowerHooks.closeAviPlayer) {
+            gLowerHooks.closeAviPlayer();
+        } else {
+            StopAviPlayback();
+        }
+        closed = true;
+    }
+    ~AviPlayerClosedForRun()
+    {
+        if (closed && (gProcessControl.stopRequested || gProcessControl.errorShown)
+            && gLowerHooks.showAviPlayer) {
+            gLowerHooks.showAviPlayer();
+        }
+    }
+};
+
 // The standard compression dialog; a cancel stops the run quietly. 1 chosen, 0 cancelled.
 int RequestCompression()
 {
@@ -246,6 +269,7 @@ void CMovieWindow::ProcessMovie()
     int soundMark = 0;
     int width = 0;
     int height = 0;
+    AviPlayerClosedForRun aviPlayer;
 
     // 3. Source set-up.
     if (qtSource) {
@@ -367,7 +391,7 @@ void CMovieWindow::ProcessMovie()
         CodecText(codec, cs.sourceCodecText);
     } else if (gSourceKind.viaAviPlayer && aviFile) {
         // The playback window lets go of the file; the reader opens it afresh.
-        StopAviPlayback();
+        aviPlayer.Close();
         AviCloseRead();
         if (!OpenAviSource(moviePath)) {
             return;

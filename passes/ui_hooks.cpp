@@ -56,3 +56,10 @@ void ResizePlaybackWindow()
         gUiHooks.resizePlaybackWindow();
     }
 }
+
+void PaintPlayerFrame(const uint8_t *bits, int height, int width)
+{
+    if (gUiHooks.paintPlayerFrame) {
+        gUiHooks.paintPlayerFrame(bits, height, width);
+    }
+}

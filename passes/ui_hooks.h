@@ -23,6 +23,8 @@ struct UiHooks
     int (*openVfwDecompressor)(int width, int height) = nullptr;
     int (*vfwDecompressFrame)(const uint8_t *data, int size, uint8_t *out) = nullptr; // 1 ok
     void (*closeVfwDecompressor)() = nullptr;
+    // Paints a bottom-up B,G,R frame (rows of width x 3 bytes) into the playback window.
+    void (*paintPlayerFrame)(const uint8_t *bits, int height, int width) = nullptr;
 };
 
 extern UiHooks gUiHooks;
@@ -34,3 +36,4 @@ void ShowGuidePage(int page);
 void StartProcessingThread();
 void StopAviPlayback();
 void ResizePlaybackWindow();
+void PaintPlayerFrame(const uint8_t *bits, int height, int width);

@@ -5,14 +5,17 @@
 // compressor's) are answered from --codec.
 //
 //   loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] [--progress] [--stop-at TEXT]
-//               [--start-again] [--answer-after MS] [--threads N] MOVIE...
+//               [--start-again] [--answer-after MS] [--threads N] [--press-play] MOVIE...
 //
 // --answer-after answers each box MS milliseconds after it is printed, as a user who reads it.
 // --progress prints each text the progress dialog shows ("progress: TEXT"). --stop-at presses
 // the progress dialog's Stop as soon as it shows TEXT (the run then waits for the press, as if
 // the user were quick). --start-again starts the same run once more after the first has ended:
 // Process->Start Process for one movie, the batch list's Start Batch for several. --threads sets
-// the worker pool's size (1 to 8), so that runs can be compared across counts.
+// the worker pool's size (1 to 8), so that runs can be compared across counts. --press-play
+// clicks "|>" in the Player Controls when the run shows the first frames it writes ("Processing
+// frame N..."), and prints "action: play pressed", or "action: play not available" when the
+// button cannot be clicked (the controls are hidden).
 //
 // Prints "message: TEXT" for each box (line breaks as \n), "chooser: compression" or "chooser:
 // compressor" each time one of the choosers is shown, and "output: PATH" for the reopened result;
@@ -23,6 +26,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <strings.h>
@@ -32,6 +36,8 @@
 #include "app/loomcut_app.h"
 #include "app/main_frame.h"
 #include "app/options_dialog.h"
+#include "app/player_controls.h"
+#include "app/player_controls_template.h"
 #include "app/progress_dialog.h"
 #include "app/resource_ids.h"
 #include "passes/movie_window.h"
@@ -62,6 +68,7 @@ struct Options
     bool startAgain = false;
     unsigned answerAfterMs = 0;
     int threads = 0; // 0: the pool's own size
+    bool pressPlay = false;
     std::vector<std::string> movies;
 };
 Options gOptions;
@@ -140,6 +147,7 @@ bool ChooseCompressor(void *, const ICINFO *compressors, int count, int, const c
 // What the progress dialog is given, watched as the user watches the dialog.
 void (*gShowInDialog)(const char *text, int percent) = nullptr;
 bool gStopPressed = false; // once, in the first run
+bool gPlayPressed = false; // once
 
 void WatchProgress(const char *text, int percent)
 {
@@ -149,6 +157,15 @@ void WatchProgress(const char *text, int percent)
     const char *shown = text ? text : "";
     if (gOptions.progress) {
         PrintLine("progress: ", shown);
+    }
+    const std::string_view seen = shown;
+    if (gOptions.pressPlay && !gPlayPressed && seen.rfind("Processing frame", 0) == 0
+        && seen.find_first_of("0123456789") != std::string_view::npos) {
+        gPlayPressed = true;
+        lc::ui::CallOnGui([] {
+            const bool clicked = lc::ui::driver::Click(g_playerControls, IDC_PLAYER_PLAY);
+            PrintLine("action: ", clicked ? "play pressed" : "play not available");
+        });
     }
     if (!gOptions.stopAt.empty() && !gStopPressed && gOptions.stopAt == shown) {
         gStopPressed = true;
@@ -280,6 +297,8 @@ bool ParseArguments(int argc, char **argv)
             gOptions.startAgain = true;
         } else if (a == "--answer-after" && i + 1 < argc) {
             gOptions.answerAfterMs = unsigned(std::strtoul(argv[++i], nullptr, 10));
+        } else if (a == "--press-play") {
+            gOptions.pressPlay = true;
         } else if (!a.empty() && a[0] == '-') {
             return false;
         } else {
@@ -301,8 +320,7 @@ int main(int argc, char **argv)
     if (!ParseArguments(argc, argv)) {
         std::fprintf(stderr, "usage: loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] "
                              "[--progress] [--stop-at TEXT] [--start-again] [--answer-after MS] "
-                             "[--threads N] "
-                             "MOVIE...\n");
+                             "[--threads N] [--press-play] MOVIE...\n");
         return 2;
     }
     // The folder's "noguide" sets the options.

@@ -16,6 +16,7 @@ struct MovieControllerRecord
     TimeValue time = 0;      // movie time shown
     TimeValue playFrom = 0;  // movie time when playing started
     uint32_t playTick = 0;   // clock when playing started (ms)
+    bool tracking = false;   // the slider follows the mouse until the button comes up
 };
 
 namespace {
@@ -55,6 +56,52 @@ void Step(MovieController mc, long steps)
         }
         mc->time = t;
     }
+}
+
+// The slider spans the strip right of the play button.
+int SliderLeft(MovieController mc)
+{
+    return mc->box.left + kControllerButtonWidth;
+}
+int SliderSpan(MovieController mc)
+{
+    int span = mc->box.right - SliderLeft(mc) - 1;
+    return span > 1 ? span : 1;
+}
+
+void GoToSliderX(MovieController mc, int x)
+{
+    TimeValue duration = GetMovieDuration(mc->movie);
+    int64_t offset = int64_t(x) - SliderLeft(mc);
+    offset = offset < 0 ? 0 : (offset > SliderSpan(mc) ? SliderSpan(mc) : offset);
+    TimeValue t = TimeValue(offset * duration / SliderSpan(mc));
+    MCDoAction(mc, mcActionGoToTime, &t);
+}
+
+void PlayOrPause(MovieController mc)
+{
+    if (mc->rate != 0) {
+        MCIdle(mc);
+        Pause(mc);
+    } else {
+        Play(mc, FixedOne);
+    }
+}
+
+// A press on the strip: the play button or the slider. False outside the strip.
+bool StripPress(MovieController mc, int x, int y)
+{
+    const Rect &b = mc->box;
+    if (y < b.bottom || y >= b.bottom + kControllerStripHeight || x < b.left || x >= b.right) {
+        return false;
+    }
+    if (x < SliderLeft(mc)) {
+        PlayOrPause(mc);
+    } else {
+        mc->tracking = true;
+        GoToSliderX(mc, x);
+    }
+    return true;
 }
 
 Track FirstVideoTrack(Movie movie)
@@ -199,6 +246,19 @@ long MCGetControllerBoundsRect(MovieController mc, Rect *bounds)
     return Set(noErr);
 }
 
+int MCGetSliderPosition(MovieController mc)
+{
+    if (!mc) {
+        Set(paramErr);
+        return -1;
+    }
+    TimeValue duration = GetMovieDuration(mc->movie);
+    int64_t t = mc->time < 0 ? 0 : mc->time;
+    int64_t offset = duration > 0 ? t * SliderSpan(mc) / duration : 0;
+    Set(noErr);
+    return SliderLeft(mc) + int(offset > SliderSpan(mc) ? SliderSpan(mc) : offset);
+}
+
 long MCIsPlayerEvent(MovieController mc, const EventRecord *e)
 {
     if (!mc || !e) {
@@ -209,17 +269,27 @@ long MCIsPlayerEvent(MovieController mc, const EventRecord *e)
         MCIdle(mc);
         return 0;
     }
+    if (e->what == mouseDown) {
+        return StripPress(mc, e->whereH, e->whereV) ? 1 : 0;
+    }
+    if (e->what == mouseUp || (e->what == osEvt && (e->modifiers & btnState))) {
+        bool was = mc->tracking;
+        mc->tracking = false;
+        return was ? 1 : 0;
+    }
+    if (e->what == osEvt && (e->message & 0xFF000000) == mouseMovedMessage) {
+        if (!mc->tracking) {
+            return 0;
+        }
+        GoToSliderX(mc, e->whereH);
+        return 1;
+    }
     if ((e->what != keyDown && e->what != autoKey) || !mc->keysEnabled) {
         return 0;
     }
     switch (e->message & 0xff) {
     case ' ':
-        if (mc->rate != 0) {
-            MCIdle(mc);
-            Pause(mc);
-        } else {
-            Play(mc, FixedOne);
-        }
+        PlayOrPause(mc);
         return 1;
     case 0x1c:
         Step(mc, -1);

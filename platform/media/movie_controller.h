@@ -11,6 +11,8 @@
 
 constexpr long mcTopLeftMovie = 1;
 constexpr int kControllerStripHeight = 16; // pixels of control strip below the movie
+// The strip holds a play button of this width at its left, then the slider over the rest.
+constexpr int kControllerButtonWidth = 16;
 
 MovieController NewMovieController(Movie theMovie, const Rect *movieRect, long someFlags);
 void DisposeMovieController(MovieController mc);
@@ -34,6 +36,9 @@ long MCIdle(MovieController mc);
 TimeValue MCGetCurrentTime(MovieController mc, TimeScale *scale);
 // Movie box and, below it, the control strip.
 long MCGetControllerBoundsRect(MovieController mc, Rect *bounds);
+// Where the slider shows the current time: an x inside the strip's slider, from its left end at
+// time 0 to its right end at the movie's end. -1 for a null controller.
+int MCGetSliderPosition(MovieController mc);
 
 // Native events as the user interface layer hands them over.
 struct EventRecord
@@ -45,10 +50,18 @@ struct EventRecord
     uint16_t modifiers = 0;
 };
 constexpr uint16_t nullEvent = 0;
+constexpr uint16_t mouseDown = 1;
+constexpr uint16_t mouseUp = 2;
 constexpr uint16_t keyDown = 3;
 constexpr uint16_t autoKey = 5;
+constexpr uint16_t osEvt = 15;
+constexpr uint32_t mouseMovedMessage = 0xFA000000; // osEvt message: the mouse moved
+constexpr uint16_t btnState = 0x0080;              // modifiers: set while the button is up
 // Null events idle the controller; with keys enabled, space plays or pauses and the left and
-// right arrows (0x1c, 0x1d) step one frame. 1 when the event was the controller's.
+// right arrows (0x1c, 0x1d) step one frame. A mouse press on the strip's play button plays or
+// pauses; on the slider it goes to the time under the mouse and follows the mouse while the
+// button is held (osEvt mouse moves), until mouseUp. where is in the movie box's coordinates.
+// 1 when the event was the controller's.
 long MCIsPlayerEvent(MovieController mc, const EventRecord *e);
 
 // Decodes one video sample into 24-bit R, G, B top-down rows of width x height. Installed by the

@@ -177,6 +177,26 @@ void CWinApp::OnFileNew()
     }
 }
 
+void CWinApp::DestroyDocumentWindows()
+{
+    // Calls queued for these windows run while they still exist.
+    RunQueuedCalls();
+    if (view_) {
+        view_->OnDestroy();
+        // The surface it shares with the frame goes with the frame's window.
+        view_->State()->paintTarget.store(nullptr);
+    }
+    if (m_pMainWnd) {
+        m_pMainWnd->DestroyWindow();
+    }
+    delete view_;
+    delete m_pMainWnd;
+    delete document_;
+    view_ = nullptr;
+    m_pMainWnd = nullptr;
+    document_ = nullptr;
+}
+
 std::string CWinApp::ProgramFolder() const
 {
     return lc::ProgramFolder();

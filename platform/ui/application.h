@@ -58,6 +58,10 @@ public:
     // Opens path in the one document (making the frame first when needed); null on failure.
     CDocument *OpenDocumentFile(const char *path);
     void OnFileNew();
+    // Ends the document windows as the end of the program would: the view's OnDestroy, then the
+    // frame's window, the view, the frame and the document. A later shell command makes them
+    // anew (tests start the application more than once in a process).
+    void DestroyDocumentWindows();
 
     const std::vector<std::string> &Arguments() const { return arguments_; }
     // The program folder, ending with "/".

@@ -229,6 +229,39 @@ bool DropFiles(CFrameWnd &frame, const std::vector<std::string> &paths)
     return drop.isAccepted();
 }
 
+bool ClickAt(CWnd &wnd, int x, int y)
+{
+    ProcessEvents();
+    QWidget *w = wnd.State()->surface;
+    if (!w || !w->isVisible()) {
+        return false;
+    }
+    Activate(w);
+    QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+    ProcessEvents();
+    return true;
+}
+
+bool DragAt(CWnd &wnd, int x0, int y0, int x1, int y1)
+{
+    ProcessEvents();
+    QWidget *w = wnd.State()->surface;
+    if (!w || !w->isVisible()) {
+        return false;
+    }
+    Activate(w);
+    QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, QPoint(x0, y0));
+    ProcessEvents();
+    constexpr int kSteps = 4;
+    for (int i = 1; i <= kSteps; ++i) {
+        QTest::mouseMove(w, QPoint(x0 + (x1 - x0) * i / kSteps, y0 + (y1 - y0) * i / kSteps));
+        ProcessEvents();
+    }
+    QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, QPoint(x1, y1));
+    ProcessEvents();
+    return true;
+}
+
 bool CloseWindow(CWnd &wnd)
 {
     QWidget *w = internal::WidgetOf(&wnd);
@@ -252,6 +285,28 @@ uint32_t SurfacePixel(CWnd &wnd, int x, int y)
         return 0;
     }
     return img.pixel(x, y) & 0xffffff;
+}
+
+std::vector<uint32_t> SurfacePicture(CWnd &wnd, int *width, int *height)
+{
+    ProcessEvents();
+    *width = 0;
+    *height = 0;
+    internal::Surface *s = wnd.State()->surface;
+    if (!s) {
+        return {};
+    }
+    QImage img = s->Picture();
+    std::vector<uint32_t> pixels(size_t(img.width()) * size_t(img.height()));
+    for (int y = 0; y < img.height(); y++) {
+        const auto *row = reinterpret_cast<const QRgb *>(img.constScanLine(y));
+        for (int x = 0; x < img.width(); x++) {
+            pixels[size_t(y) * size_t(img.width()) + size_t(x)] = row[x] & 0xffffff;
+        }
+    }
+    *width = img.width();
+    *height = img.height();
+    return pixels;
 }
 
 bool SaveScreenshot(CWnd &wnd, const std::string &path)

@@ -35,11 +35,19 @@ bool PressShortcut(CFrameWnd &frame, const char *key);
 // Drops files on the frame as a file manager would.
 bool DropFiles(CFrameWnd &frame, const std::vector<std::string> &paths);
 
+// Left-button mouse actions at client coordinates of a window's paint surface (a frame's
+// client area, which its view shares): a click, and a drag that presses at (x0, y0), moves to
+// (x1, y1) in a few steps with the button held and releases there. False without a surface.
+bool ClickAt(CWnd &wnd, int x, int y);
+bool DragAt(CWnd &wnd, int x0, int y0, int x1, int y1);
+
 // Closes the window as its close box would.
 bool CloseWindow(CWnd &wnd);
 
 // The picture shown in a window's paint surface, as 0xRRGGBB; 0 outside it.
 uint32_t SurfacePixel(CWnd &wnd, int x, int y);
+// The whole picture at once: rows top first, 0xRRGGBB each; empty without a surface.
+std::vector<uint32_t> SurfacePicture(CWnd &wnd, int *width, int *height);
 
 // Renders the window (decorations aside) into a PNG file; false when it cannot be written.
 bool SaveScreenshot(CWnd &wnd, const std::string &path);

@@ -285,6 +285,19 @@ bool CWnd::IsCreated() const
     return made;
 }
 
+void CWnd::DestroyWindow()
+{
+    state_->paintTarget.store(nullptr);
+    CallOnGui([this] {
+        delete state_->widget.data();
+        state_->widget = nullptr;
+        state_->surface = nullptr;
+        state_->timers.clear();
+        state_->menuPositions.clear();
+        state_->commandPositions.clear();
+    });
+}
+
 void CWnd::ShowWindow(int command)
 {
     PostToGui([this, command] {
@@ -381,6 +394,22 @@ void CWnd::MoveWindow(int x, int y, int width, int height)
         w->move(x, y);
         w->resize(std::max(1, width - dw), std::max(1, height - dh));
     });
+}
+
+Rect CWnd::GetScreenWorkArea() const
+{
+    Rect r;
+    CallOnGui([&] {
+        QScreen *screen = state_->widget ? state_->widget->screen() : nullptr;
+        if (!screen) {
+            screen = QGuiApplication::primaryScreen();
+        }
+        if (screen) {
+            QRect a = screen->availableGeometry();
+            r = {a.left(), a.top(), a.left() + a.width(), a.top() + a.height()};
+        }
+    });
+    return r;
 }
 
 void CWnd::BringWindowToTop()

@@ -68,6 +68,8 @@ public:
     CWnd &operator=(const CWnd &) = delete;
 
     bool IsCreated() const;
+    // Deletes the window (the object stays and may make it again); its owned windows go too.
+    void DestroyWindow();
     void ShowWindow(int command);
     bool IsWindowVisible() const;
     void SetWindowText(const char *text);
@@ -78,6 +80,9 @@ public:
     Rect GetClientRect() const;
     // Places the whole window; width and height include the decorations.
     void MoveWindow(int x, int y, int width, int height);
+    // The part of the window's screen (the primary one before the window exists) that windows
+    // may take: the screen less its panels and docks, in screen coordinates.
+    Rect GetScreenWorkArea() const;
     void BringWindowToTop();
     void EnableWindow(bool enable);
 

@@ -32,6 +32,7 @@ using players_test::Fixture;
 using players_test::GatedClock;
 using players_test::MaxPictureDifference;
 using players_test::ReadBytes;
+using players_test::TheWindows;
 using players_test::WaitForPlaybackEnd;
 using players_test::WaitUntilBlocked;
 
@@ -41,34 +42,13 @@ constexpr int kW = 64; // mjpeg.avi and raw24.avi
 constexpr int kH = 48;
 constexpr size_t kFrameBytes = size_t(kW) * kH * 3;
 
-// The main frame and its view, made once for every test of the process.
-struct Windows
-{
-    CFrameWnd frame;
-    CView view;
-    Windows()
-    {
-        CreateStruct cs;
-        cs.cx = 300;
-        cs.cy = 200;
-        EXPECT_TRUE(frame.Create("Loomcut", cs, nullptr, 0, nullptr, 0, &view));
-        frame.ShowWindow(SW_SHOW);
-    }
-};
-
-Windows &TheWindows()
-{
-    static Windows *w = new Windows;
-    return *w;
-}
-
 class Playback : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         EnsureGuiApplication();
-        Windows &w = TheWindows();
+        players_test::Windows &w = TheWindows();
         SetPlaybackWindows(&w.frame, &w.view);
         gSourceKind.Clear();
         gProcessControl.batchRunning = 0;

@@ -18,6 +18,21 @@
 
 namespace players_test {
 
+Windows::Windows()
+{
+    lc::ui::CreateStruct cs;
+    cs.cx = 300;
+    cs.cy = 200;
+    EXPECT_TRUE(frame.Create("Loomcut", cs, nullptr, 0, nullptr, 0, &view));
+    frame.ShowWindow(lc::ui::SW_SHOW);
+}
+
+Windows &TheWindows()
+{
+    static Windows *w = new Windows;
+    return *w;
+}
+
 std::string FixtureDir()
 {
     static const std::string dir = [] {

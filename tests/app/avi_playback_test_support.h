@@ -10,6 +10,16 @@
 // and pixel comparisons against ffmpeg's decoding.
 namespace players_test {
 
+// The main frame and its view that the players paint into, made once for every test of the
+// process.
+struct Windows
+{
+    lc::ui::CFrameWnd frame;
+    lc::ui::CView view;
+    Windows();
+};
+Windows &TheWindows();
+
 // The folder players_make_fixtures.py fills (made once per build tree).
 std::string FixtureDir();
 std::string Fixture(const char *name);

@@ -10,6 +10,8 @@
 #include "mpeg2/mpeg2_hooks.h"
 #include "mpeg2/mpeg_decoder_control.h"
 #include "mpeg2/mpeg_decoder_thread.h"
+#include "mpeg2/output_stage_hooks.h"
+#include "passes/lower_hooks.h"
 #include "passes/movie_window_hooks.h"
 #include "passes/process_control.h"
 #include "passes/source_kind.h"
@@ -56,6 +58,8 @@ protected:
     void SetUp() override
     {
         EnsureGuiApplication();
+        players_test::Windows &w = players_test::TheWindows();
+        SetPlaybackWindows(&w.frame, &w.view);
         gSourceKind.Clear();
         gProcessControl.batchRunning = 0;
         gPlayerState.mpegActive = 0;
@@ -209,21 +213,10 @@ TEST_F(PlayerControls, ResumeForProcessingRestartsTheWholeStreamWithoutTheDialog
     EXPECT_EQ(gPlayerState.mpegActive, 0);
 }
 
-TEST_F(PlayerControls, StartUpConnectsTheDecoderAndThePasses)
+TEST_F(PlayerControls, TheDecoderReachesTheSliderThroughItsHooks)
 {
     OpenMpeg();
-    lc::ui::CFrameWnd *frame = PlaybackMainFrame();
-    lc::ui::CWnd *picture = PlaybackPictureWindow();
-    InstallPlayers(frame, picture);
-    EXPECT_EQ(gMovieWindowHooks.openAviPlayer, &OpenAviPlayer);
-    EXPECT_EQ(gMovieWindowHooks.closeAviPlayer, &CloseAviPlayer);
-    EXPECT_EQ(gMovieWindowHooks.clearPlaybackFileName, &ClearPlaybackFileName);
-    EXPECT_EQ(gMovieWindowHooks.openMpegPlayer, &OpenMpegPlayer);
-    EXPECT_EQ(gMovieWindowHooks.closeMpegPlayer, &CloseMpegPlayer);
-    gMovieWindowHooks = MovieWindowHooks{};
-    EXPECT_EQ(gMpegPlayerHooks.decoderRunning, &IsMpegDecoderRunning);
-    EXPECT_EQ(gMpegPlayerHooks.seekToSlider, &SeekMpegToSlider);
-    EXPECT_NE(gUiHooks.stopAviPlayback, nullptr);
+    InstallPlayerHooks();
     // The decoder thread moves the slider and reads the user's position through its hooks.
     gMpeg2Hooks.setPlayerSlider(250);
     driver::ProcessEvents();
@@ -237,6 +230,40 @@ TEST_F(PlayerControls, StartUpConnectsTheDecoderAndThePasses)
     gMpegDecoderControl.singleStep = 0;
     gMpeg2Hooks = Mpeg2Hooks{};
     gUiHooks = UiHooks{};
+    gMovieWindowHooks = MovieWindowHooks{};
+    gLowerHooks = LowerHooks{};
+    gOutputStageHooks = OutputStageHooks{};
+}
+
+TEST_F(PlayerControls, TheDialogIsMadeInsideTheScreen)
+{
+    // Below its owner, by the template's 650 dialog units, unless that leaves the screen's
+    // available area (it does on a 1080-line screen): then inside its edges.
+    CFrameWnd &owner = players_test::TheWindows().frame;
+    const lc::ui::Rect area = owner.GetScreenWorkArea();
+    ASSERT_GT(area.Width(), 0);
+    struct Case
+    {
+        int x, y; // of the owner
+    };
+    for (const Case &c : {Case{area.left, area.top}, Case{area.right - 150, area.bottom - 120},
+                          Case{area.left - 400, area.top}}) {
+        SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
+        g_playerControls.DestroyWindow();
+        gPlayerState.controlsCreated = 0;
+        owner.MoveWindow(c.x, c.y, 300, 200);
+        driver::ProcessEvents();
+        OpenMpeg();
+        const lc::ui::Rect r = g_playerControls.GetWindowRect();
+        EXPECT_GE(r.left, area.left);
+        EXPECT_GE(r.top, area.top);
+        // The offscreen screen is narrower than the dialog: then its left edge is the area's.
+        EXPECT_TRUE(r.right <= area.right || r.left == area.left) << r.left << " " << r.right;
+        EXPECT_LE(r.bottom, area.bottom);
+        EXPECT_GT(r.top, owner.GetWindowRect().top);
+    }
+    owner.MoveWindow(0, 0, 300, 200);
+    driver::ProcessEvents();
 }
 
 TEST_F(PlayerControls, Screenshot)

@@ -1,15 +1,19 @@
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "app/avi_playback.h"
 #include "app/batch_dialog.h"
 #include "app/frame_preview.h"
 #include "app/guide.h"
@@ -21,22 +25,28 @@
 #include "app/main_frame.h"
 #include "app/options_dialog.h"
 #include "app/options_file.h"
+#include "app/player_controls.h"
+#include "app/player_controls_template.h"
 #include "app/progress_dialog.h"
 #include "app/resource_ids.h"
-#include "engine/conversion_options.h"
 #include "dvdecoder/cindrell_hooks.h"
+#include "engine/conversion_options.h"
 #include "engine/engine_hooks.h"
 #include "formats/dv_setup_hooks.h"
 #include "formats/formats_hooks.h"
 #include "mpeg2/mpeg_decoder_control.h"
+#include "mpeg2/mpeg_decoder_thread.h"
 #include "passes/conversion_state.h"
+#include "passes/lower_hooks.h"
 #include "passes/movie_window.h"
 #include "passes/movie_window_hooks.h"
 #include "passes/process_control.h"
+#include "passes/process_thread.h"
 #include "passes/source_kind.h"
 #include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
 #include "platform/media/movie_controller.h"
+#include "platform/media/movies.h"
 #include "platform/sys/clock.h"
 #include "platform/sys/file.h"
 #include "platform/sys/path.h"
@@ -85,16 +95,18 @@ std::atomic<int> FakeProcessingMovieWindow::resultOpens{0};
 
 CMovieWindow *MakeFake() { return new FakeProcessingMovieWindow; }
 
-// Runs window events until done() holds or about ms have passed.
-bool WaitFor(const std::function<bool()> &done, int ms = 5000)
+// Runs window events until done() holds, for at most ms; true when it held.
+bool WaitFor(const std::function<bool()> &done, int ms = 10000)
 {
-    for (int waited = 0; waited < ms; waited += 10) {
-        if (done()) {
-            return true;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return done();
         }
-        drv::ProcessEvents(10);
+        drv::ProcessEvents();
+        usleep(1000);
     }
-    return done();
+    return true;
 }
 
 // Runs fn on a thread of its own, as the processing thread calls the shell, while this (GUI)
@@ -108,6 +120,14 @@ void RunOnWorker(const std::function<void()> &fn)
     });
     lc::ui::WaitHandlingCalls([&] { return done.load(); });
     worker.join();
+    drv::ProcessEvents();
+}
+
+// A record of atomics made afresh.
+template <class T> void Renew(T &record)
+{
+    record.~T();
+    new (&record) T();
 }
 
 class ShellTest : public ::testing::Test
@@ -121,32 +141,56 @@ protected:
         scratch_ = app_test::ScratchDir(std::string("shell_") + info->name());
         oldCwd_ = lc::CurrentFolder();
         ASSERT_EQ(chdir(scratch_.c_str()), 0);
-        ResetConversionOptions(gConversionOptions);
-        gOptionsFile = {};
+        // The program folder and the user's configuration folder of this test: no options file
+        // of the machine's is read, none is written there.
+        programFolder_ = scratch_ + "/program/";
+        configHome_ = scratch_ + "/config";
+        mkdir(programFolder_.c_str(), 0755);
+        ASSERT_TRUE(app_test::CopyFile(lc::ProgramFolder() + "hwelcome.jpg",
+                                       programFolder_ + "hwelcome.jpg"));
+        app_.SetProgramFolder(programFolder_);
+        setenv("XDG_CONFIG_HOME", configHome_.c_str(), 1);
+        makeMovieWindow_ = gMakeMovieWindow;
     }
     void TearDown() override
     {
-        // The dialogs are global objects that outlive the test: hidden now, nothing of theirs
-        // needs the fonts Qt drops at exit.
+        // Nothing of this test reaches the next: its run and players end, its windows go, and
+        // the records and hooks start afresh.
+        EXPECT_TRUE(WaitFor([] { return !ProcessingBusy(); }, 60000));
+        WaitForProcessThread();
+        if (gMovieWindow) {
+            gMovieWindow->CloseMovie();
+        }
+        app_.DestroyDocumentWindows();
         for (lc::ui::CWnd *wnd : std::initializer_list<lc::ui::CWnd *>{
                  &gOptionsDialog, &gAdvancedDialog, &gNtscPalDialog, &gProgressDialog,
-                 &gBatchDialog, &gGuideDialog, gFramePreview, gMainFrame}) {
-            if (wnd) {
-                wnd->ShowWindow(lc::ui::SW_HIDE);
-            }
+                 &gBatchDialog, &gGuideDialog, &g_playerControls}) {
+            wnd->DestroyWindow();
         }
-        drv::ProcessEvents(10);
+        delete gFramePreview;
+        gFramePreview = nullptr;
+        drv::ProcessEvents();
+        gMakeMovieWindow = makeMovieWindow_;
+        ResetConversionOptions(gConversionOptions);
+        gConversionState = ConversionState{};
+        Renew(gProcessControl);
+        Renew(gUiState);
+        Renew(gPlayerState);
+        gOptionsFile = {};
+        gSourceKind.Clear();
+        gUiHooks = UiHooks{};
+        gMovieWindowHooks = MovieWindowHooks{};
+        gLowerHooks = LowerHooks{};
+        unsetenv("XDG_CONFIG_HOME");
         (void)!chdir(oldCwd_.c_str());
     }
 
-    // Start-up as the program does it, in the scratch folder; the options file the guide makes
-    // goes there too, never into the program folder.
+    // Start-up as the program does it, in the scratch folder, with the test's program folder.
     void Start(std::vector<std::string> args = {"loomcut"})
     {
         app_.SetCommandLine(std::move(args));
         ASSERT_TRUE(app_.InitInstance());
-        gStartupPath = scratch_ + "/noguide";
-        drv::ProcessEvents(50);
+        drv::ProcessEvents();
     }
     std::string Copy(const char *fixture, const char *name)
     {
@@ -167,6 +211,32 @@ protected:
         }
         return d;
     }
+    // Mean colour distance between the view's picture and frame `index` of a fixture's
+    // R, G, B frames (width x height), over a grid; -1 when the fixture holds no such frame.
+    static int MeanDistance(const char *reference, int index, int width, int height)
+    {
+        auto ref = lc::ReadWholeFile(Fixture(reference).c_str());
+        const size_t frameBytes = size_t(width) * size_t(height) * 3;
+        if (!ref || ref->size() < frameBytes * size_t(index + 1)) {
+            return -1;
+        }
+        std::vector<uint8_t> rgb(ref->begin() + long(frameBytes * size_t(index)),
+                                 ref->begin() + long(frameBytes * size_t(index + 1)));
+        int shownWidth = 0, shownHeight = 0;
+        std::vector<uint32_t> shown = drv::SurfacePicture(*gMainFrame, &shownWidth, &shownHeight);
+        if (shownWidth < width || shownHeight < height) {
+            return 1000;
+        }
+        int sum = 0, n = 0;
+        for (int y = 0; y < height; y += 3) {
+            for (int x = 0; x < width; x += 5) {
+                sum += Distance(shown[size_t(y) * size_t(shownWidth) + size_t(x)],
+                                Pixel(rgb, width, x, y));
+                ++n;
+            }
+        }
+        return sum / n;
+    }
     std::string Screenshot(lc::ui::CWnd &wnd, const char *name)
     {
         std::string dir = std::string(LC_BINARY_DIR) + "/screenshots_app";
@@ -181,6 +251,9 @@ protected:
     CLoomcutApp app_;
     std::string scratch_;
     std::string oldCwd_;
+    std::string programFolder_;
+    std::string configHome_;
+    CMovieWindow *(*makeMovieWindow_)() = nullptr;
 };
 
 TEST(MediaVersion, TextAndWarnings)
@@ -281,7 +354,7 @@ TEST_F(ShellTest, StartUpWithoutOptionsFile)
     EXPECT_TRUE(gFramePreview->IsCreated());
     EXPECT_FALSE(gFramePreview->IsWindowVisible());
     EXPECT_EQ(gFramePreview->GetWindowText(), "Current Frame");
-    EXPECT_EQ(gStartupPath, scratch_ + "/noguide");
+    EXPECT_EQ(gStartupPath, programFolder_ + "noguide");
 
     // The start picture, painted in the view above the control strip.
     EXPECT_EQ(gMainFrame->GetWindowText(), std::string(kTitle) + " - hwelcome.jpg");
@@ -303,34 +376,141 @@ TEST_F(ShellTest, StartUpWithoutOptionsFile)
     Screenshot(gGuideDialog, "guide.png");
 }
 
-TEST_F(ShellTest, StartUpWithOptionsFileRestoresOptions)
+// The options file is read from the first of the current folder, the program folder and the
+// user's configuration folder that holds one.
+struct OptionsFileCase
 {
-    ConversionOptions stored;
-    stored.deinterlace = 1;
-    stored.motionSensitivity = 321;
-    lc::CopyText(stored.outputFolder, "/media/out");
-    ASSERT_TRUE(WriteOptionsFile((scratch_ + "/noguide").c_str(), stored));
+    const char *name;
+    bool inCurrent, inProgram, inConfig;
+    const char *readFrom; // "current", "program" or "config"
+};
+
+class OptionsFileLocation : public ShellTest, public ::testing::WithParamInterface<OptionsFileCase>
+{
+protected:
+    std::string Folder(const std::string &which)
+    {
+        return which == "current"   ? scratch_ + "/"
+               : which == "program" ? programFolder_
+                                    : configHome_ + "/loomcut/";
+    }
+};
+
+TEST_P(OptionsFileLocation, StartUpReadsTheFirstFound)
+{
+    const OptionsFileCase &c = GetParam();
+    mkdir(configHome_.c_str(), 0755);
+    mkdir((configHome_ + "/loomcut").c_str(), 0755);
+    // Each folder's file carries its own sensitivity and output folder.
+    const struct
+    {
+        const char *which;
+        bool present;
+        int sensitivity;
+    } files[] = {
+        {"current", c.inCurrent, 101}, {"program", c.inProgram, 202}, {"config", c.inConfig, 303}};
+    int expected = 0;
+    for (const auto &f : files) {
+        if (f.present) {
+            ConversionOptions stored;
+            stored.deinterlace = 1;
+            stored.motionSensitivity = f.sensitivity;
+            lc::CopyText(stored.outputFolder, (std::string("/media/") + f.which).c_str());
+            ASSERT_TRUE(WriteOptionsFile((Folder(f.which) + "noguide").c_str(), stored));
+            if (!expected && std::string(f.which) == c.readFrom) {
+                expected = f.sensitivity;
+            }
+        }
+    }
     gOptionsFile = {};
     Start();
     EXPECT_FALSE(gGuideDialog.IsWindowVisible());
     EXPECT_EQ(gConversionOptions.deinterlace, 1);
-    EXPECT_EQ(gConversionOptions.motionSensitivity, 321);
-    EXPECT_STREQ(gConversionOptions.outputFolder, "/media/out");
+    EXPECT_EQ(gConversionOptions.motionSensitivity, expected);
+    EXPECT_STREQ(gConversionOptions.outputFolder, (std::string("/media/") + c.readFrom).c_str());
     EXPECT_EQ(gOptionsFile.open, 1);
+    EXPECT_EQ(gOptionsFile.path, Folder(c.readFrom) + "noguide");
+
+    // "Close Guide" with the box checked writes it back where it was read.
+    gGuideDialog.ShowWindow(lc::ui::SW_SHOW);
+    ASSERT_TRUE(drv::Click(gGuideDialog, IDC_GUIDE_DONT_SHOW));
+    gConversionOptions.motionSensitivity = 404;
+    ASSERT_TRUE(drv::Click(gGuideDialog, IDOK));
+    ConversionOptions back;
+    ASSERT_TRUE(LoadOptionsFile((Folder(c.readFrom) + "noguide").c_str(), back));
+    EXPECT_EQ(back.motionSensitivity, 404);
+    EXPECT_TRUE(messages_.Texts().empty());
 }
 
-TEST_F(ShellTest, MovieOnTheCommandLine)
+INSTANTIATE_TEST_SUITE_P(
+    Shell, OptionsFileLocation,
+    ::testing::Values(OptionsFileCase{"CurrentFolderFirst", true, true, true, "current"},
+                      OptionsFileCase{"ProgramFolderNext", false, true, true, "program"},
+                      OptionsFileCase{"ConfigurationFolderLast", false, false, true, "config"}),
+    [](const ::testing::TestParamInfo<OptionsFileCase> &p) { return p.param.name; });
+
+// A movie named on the command line opens in its own player before the dialogs exist, and its
+// picture reaches the view.
+struct CommandLineCase
 {
-    std::string movie = Copy("app_clip.mov", "named.mov");
+    const char *fixture;
+    const char *reference; // R, G, B frames of ffmpeg's decoding
+    int width, height;
+    int tolerance; // mean colour distance to the nearest reference frame
+    bool mpeg, aviPlayer;
+};
+
+class CommandLineMovie : public ShellTest, public ::testing::WithParamInterface<CommandLineCase>
+{
+};
+
+TEST_P(CommandLineMovie, OpensInItsPlayer)
+{
+    const CommandLineCase &c = GetParam();
+    std::string movie = Copy(c.fixture, (std::string("named_") + c.fixture).c_str());
     Start({"loomcut", movie});
+    EXPECT_TRUE(messages_.Texts().empty());
     EXPECT_STREQ(gMovieWindow->GetMoviePath(), movie.c_str());
-    EXPECT_EQ(gMainFrame->GetWindowText(), std::string(kTitle) + " - named.mov");
+    EXPECT_EQ(gMainFrame->GetWindowText(), std::string(kTitle) + " - named_" + c.fixture);
     EXPECT_EQ(gUiState.guidePage, 1);
     EXPECT_EQ(gUiState.optionsOpen, 1);
-    EXPECT_TRUE(messages_.Texts().empty());
-    // The movie's first frame, not the start picture: the movie is 160 x 120.
-    EXPECT_EQ(gMainFrame->GetClientRect().Width(), 160);
+    EXPECT_EQ(gSourceKind.isMpeg, c.mpeg ? 1 : 0);
+    EXPECT_EQ(gSourceKind.viaAviPlayer, c.aviPlayer ? 1 : 0);
+    EXPECT_EQ(gPlayerState.mpegActive, c.mpeg ? 1 : 0);
+    EXPECT_EQ(gPlayerState.aviActive, c.aviPlayer ? 1 : 0);
+    EXPECT_EQ(g_playerControls.IsWindowVisible(), c.mpeg || c.aviPlayer);
+    // The player has shown its pictures (an MPEG-2 stream plays through once) in a view of the
+    // movie's size; a movie controller adds its strip.
+    const int w = c.width;
+    const int h = c.height + (c.mpeg || c.aviPlayer ? 0 : kControllerStripHeight);
+    EXPECT_TRUE(WaitFor([&] {
+        return gAviPlayback.threadRunning == 0 && IsMpegDecoderRunning() == 0
+               && gMainFrame->GetClientRect().Width() == w
+               && gMainFrame->GetClientRect().Height() == h;
+    }));
+    EXPECT_EQ(gMainFrame->GetClientRect().Width(), w);
+    EXPECT_EQ(gMainFrame->GetClientRect().Height(), h);
+    if (c.reference) {
+        int best = 1000;
+        for (int i = 0, d; (d = MeanDistance(c.reference, i, c.width, c.height)) >= 0; ++i) {
+            best = std::min(best, d);
+        }
+        EXPECT_LE(best, c.tolerance);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Shell, CommandLineMovie,
+    ::testing::Values(CommandLineCase{"app_clip.mov", nullptr, 160, 120, 0, false, false},
+                      CommandLineCase{"app_dv.avi", "app_dv.rgb", 720, 480, 6, false, false},
+                      CommandLineCase{"app_mjpeg.avi", "app_mjpeg.rgb", 160, 120, 8, false, true},
+                      CommandLineCase{"app_mpeg.vob", "app_mpeg.rgb", 352, 288, 8, true, false},
+                      CommandLineCase{"app_mpeg.ts", "app_mpeg.rgb", 352, 288, 8, true, false}),
+    [](const ::testing::TestParamInfo<CommandLineCase> &p) {
+        std::string name = p.param.fixture;
+        std::replace(name.begin(), name.end(), '.', '_');
+        return name;
+    });
 
 TEST_F(ShellTest, FileOpenAndClose)
 {
@@ -339,7 +519,6 @@ TEST_F(ShellTest, FileOpenAndClose)
     {
         lc::ui::FileDialogScript script({{IDOK, movie}});
         ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_FILE_OPEN));
-        drv::ProcessEvents(20);
         ASSERT_EQ(script.Requests().size(), 1u);
         EXPECT_EQ(script.Requests()[0].title, "Open");
         EXPECT_EQ(script.Requests()[0].filter.rfind("Movie File (*.mov, *.avi, *.mxf)|", 0), 0u);
@@ -350,7 +529,6 @@ TEST_F(ShellTest, FileOpenAndClose)
     EXPECT_EQ(gUiState.optionsOpen, 1);
 
     ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_FILE_CLOSE));
-    drv::ProcessEvents(20);
     EXPECT_STREQ(gMovieWindow->GetMoviePath(), "");
     EXPECT_EQ(gMainFrame->GetWindowText(), kTitle);
     EXPECT_EQ(app_.Document()->GetTitle(), "Untitled");
@@ -378,24 +556,17 @@ TEST_F(ShellTest, AviFilesShowTheirFirstFrame)
         SCOPED_TRACE(c.fixture);
         std::string movie = Copy(c.fixture, c.fixture);
         ASSERT_TRUE(OpenMovieDocument(movie.c_str()));
-        drv::ProcessEvents(20);
         EXPECT_EQ(gSourceKind.viaAviPlayer, 1);
         EXPECT_EQ(gMainFrame->GetWindowText(), std::string(kTitle) + " - " + c.fixture);
-        auto ref = lc::ReadWholeFile(Fixture(c.reference).c_str());
-        ASSERT_TRUE(ref);
-        std::vector<uint8_t> rgb(ref->begin(), ref->end());
-        ASSERT_EQ(rgb.size(), size_t(c.width) * size_t(c.height) * 3u);
+        // The playback thread paints frame 0 and ends; the frame is fitted around it. Mean
+        // colour distance over a grid: JPEG chroma differs at sharp edges between decoders; a
+        // flipped or swapped picture is far off.
+        const int w = c.width;
+        EXPECT_TRUE(WaitFor([&] {
+            return gAviPlayback.threadRunning == 0 && gMainFrame->GetClientRect().Width() == w;
+        }));
         EXPECT_EQ(gMainFrame->GetClientRect().Width(), c.width);
-        // Mean colour distance over a grid: JPEG chroma differs at sharp edges between
-        // decoders; a flipped or swapped picture is far off.
-        int sum = 0, n = 0;
-        for (int y = 0; y < c.height; y += 5) {
-            for (int x = 0; x < c.width; x += 7) {
-                sum += Distance(drv::SurfacePixel(*gMainFrame, x, y), Pixel(rgb, c.width, x, y));
-                ++n;
-            }
-        }
-        EXPECT_LE(sum / n, c.tolerance);
+        EXPECT_LE(MeanDistance(c.reference, 0, c.width, c.height), c.tolerance);
     }
 }
 
@@ -407,21 +578,19 @@ TEST_F(ShellTest, ControllerKeysStepAndPlay)
     // Opening the open movie again reaches the document again.
     ASSERT_TRUE(OpenMovieDocument(movie.c_str()));
     gOptionsDialog.ShowWindow(lc::ui::SW_HIDE);
-    drv::ProcessEvents(20);
+    drv::ProcessEvents();
     TimeScale scale = 0;
     ASSERT_NE(gMovieWindow->controller, nullptr);
     EXPECT_EQ(MCGetCurrentTime(gMovieWindow->controller, &scale), 0);
     uint32_t first = drv::SurfacePixel(*gMainFrame, 80, 60);
     int stripY = 120 + kControllerStripHeight / 2;
-    uint32_t markAtStart = drv::SurfacePixel(*gMainFrame, 0, stripY);
+    uint32_t markAtStart = drv::SurfacePixel(*gMainFrame, kControllerButtonWidth, stripY);
 
     // One step forward shows the next frame; one back the first again.
     ASSERT_TRUE(drv::PressShortcut(*gMainFrame, "Right"));
-    drv::ProcessEvents(100);
     EXPECT_GT(MCGetCurrentTime(gMovieWindow->controller, &scale), 0);
-    EXPECT_NE(drv::SurfacePixel(*gMainFrame, 0, stripY), markAtStart); // the mark moved on
+    EXPECT_NE(drv::SurfacePixel(*gMainFrame, kControllerButtonWidth, stripY), markAtStart);
     ASSERT_TRUE(drv::PressShortcut(*gMainFrame, "Left"));
-    drv::ProcessEvents(100);
     EXPECT_EQ(MCGetCurrentTime(gMovieWindow->controller, &scale), 0);
     EXPECT_EQ(drv::SurfacePixel(*gMainFrame, 80, 60), first);
 
@@ -430,7 +599,95 @@ TEST_F(ShellTest, ControllerKeysStepAndPlay)
     EXPECT_TRUE(WaitFor([] {
         TimeScale s = 0;
         return MCGetCurrentTime(gMovieWindow->controller, &s) > 0;
-    }, 2000));
+    }));
+}
+
+TEST_F(ShellTest, ControllerStripTakesTheMouse)
+{
+    Start();
+    std::string movie = Copy("app_clip.mov", "mouse.mov");
+    ASSERT_TRUE(OpenMovieDocument(movie.c_str()));
+    gOptionsDialog.ShowWindow(lc::ui::SW_HIDE);
+    MovieController mc = gMovieWindow->controller;
+    ASSERT_NE(mc, nullptr);
+    const TimeValue duration = GetMovieDuration(gMovieWindow->GetMovie());
+    auto now = [mc] {
+        TimeScale s = 0;
+        return MCGetCurrentTime(mc, &s);
+    };
+    auto rate = [mc] {
+        Fixed r = 0;
+        MCDoAction(mc, mcActionGetPlayRate, &r);
+        return r;
+    };
+    // The strip below the 160 x 120 picture: the play button, then the slider.
+    const int stripY = 120 + kControllerStripHeight / 2;
+    const int sliderLeft = kControllerButtonWidth;
+    const int sliderRight = 159;
+    // A point of the button's face: inked in the triangle, not between the two bars.
+    const uint32_t buttonPaused = drv::SurfacePixel(*gMainFrame, 8, stripY);
+
+    // The play button plays, and pauses again; its face changes with it.
+    ASSERT_TRUE(drv::ClickAt(*gMainFrame, 8, stripY));
+    EXPECT_NE(rate(), 0);
+    EXPECT_NE(drv::SurfacePixel(*gMainFrame, 8, stripY), buttonPaused);
+    EXPECT_TRUE(WaitFor([&] { return now() > 0; }));
+    ASSERT_TRUE(drv::ClickAt(*gMainFrame, 8, stripY));
+    EXPECT_EQ(rate(), 0);
+    EXPECT_EQ(drv::SurfacePixel(*gMainFrame, 8, stripY), buttonPaused);
+
+    // Dragging the slider's mark to the right end goes to the end, and it is drawn there; the
+    // mouse may leave the strip while the button is held.
+    ASSERT_TRUE(drv::DragAt(*gMainFrame, sliderLeft, stripY, sliderRight, 40));
+    EXPECT_EQ(now(), duration);
+    EXPECT_EQ(drv::SurfacePixel(*gMainFrame, sliderRight, stripY), 0x202020u);
+    // A click on the slider goes to the time under the mouse.
+    struct Case
+    {
+        int x;
+        TimeValue time;
+    };
+    const int span = sliderRight - sliderLeft;
+    for (const Case &c :
+         {Case{sliderLeft, 0}, Case{sliderLeft + span / 2, duration * (span / 2) / span}}) {
+        SCOPED_TRACE(c.x);
+        ASSERT_TRUE(drv::ClickAt(*gMainFrame, c.x, stripY));
+        EXPECT_EQ(now(), c.time);
+    }
+    // A click in the picture is not the strip's.
+    const TimeValue before = now();
+    ASSERT_TRUE(drv::ClickAt(*gMainFrame, 80, 60));
+    EXPECT_EQ(now(), before);
+    EXPECT_EQ(rate(), 0);
+}
+
+// An MPEG-2 stream plays through when opened, and the Player Controls step it one picture at a
+// time: the view shows the real decoded pictures, as ffmpeg decodes them.
+TEST_F(ShellTest, MpegPicturesStepIntoTheView)
+{
+    // Our decoding against ffmpeg's differs by about 6 at the test card's sharp colour edges;
+    // the neighbouring pictures are 12 and more away.
+    constexpr int kTolerance = 8;
+    Start();
+    std::string movie = Copy("app_mpeg.vob", "step.vob");
+    ASSERT_TRUE(OpenMovieDocument(movie.c_str()));
+    ASSERT_TRUE(WaitFor([] { return IsMpegDecoderRunning() == 0; }));
+    EXPECT_EQ(gMainFrame->GetClientRect().Width(), 352);
+    EXPECT_EQ(gMainFrame->GetClientRect().Height(), 288);
+    EXPECT_LE(MeanDistance("app_mpeg.rgb", 0, 352, 288), kTolerance);
+    // ">" on the stopped stream starts it paused: the first I picture, then one step on.
+    for (int frame : {1, 2}) {
+        SCOPED_TRACE(frame);
+        ASSERT_TRUE(drv::Click(g_playerControls, IDC_PLAYER_STEP_AHEAD));
+        EXPECT_TRUE(
+            WaitFor([&] { return MeanDistance("app_mpeg.rgb", frame, 352, 288) <= kTolerance; }));
+        EXPECT_LE(MeanDistance("app_mpeg.rgb", frame, 352, 288), kTolerance);
+        EXPECT_EQ(IsMpegDecoderRunning(), 1);
+    }
+    // "|>" plays on to the end.
+    ASSERT_TRUE(drv::Click(g_playerControls, IDC_PLAYER_PLAY));
+    EXPECT_TRUE(WaitFor([] { return IsMpegDecoderRunning() == 0; }));
+    EXPECT_TRUE(messages_.Texts().empty());
 }
 
 TEST_F(ShellTest, SaveAsFromTheMenu)
@@ -441,7 +698,7 @@ TEST_F(ShellTest, SaveAsFromTheMenu)
     {
         lc::ui::FileDialogScript script({{IDOK, scratch_ + "/final"}});
         ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_FILE_SAVE_AS));
-        drv::ProcessEvents(20);
+        drv::ProcessEvents();
         ASSERT_EQ(script.Requests().size(), 1u);
         EXPECT_FALSE(script.Requests()[0].open);
         EXPECT_EQ(script.Requests()[0].filter.rfind("AVI Files (*.avi) |*.avi", 0), 0u);
@@ -467,14 +724,14 @@ TEST_F(ShellTest, DroppedFilesOpenInOrderAndJoinAShownBatchList)
     std::string a = Copy("app_clip.mov", "a.mov");
     std::string b = Copy("app_picture.jpg", "b.jpg");
     ASSERT_TRUE(drv::DropFiles(*gMainFrame, {a, b}));
-    drv::ProcessEvents(20);
+    drv::ProcessEvents();
     EXPECT_STREQ(gMovieWindow->GetMoviePath(), b.c_str());
 
     ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_BATCH));
-    drv::ProcessEvents(20);
+    drv::ProcessEvents();
     gUiState.optionsOpen = 0;
     ASSERT_TRUE(drv::DropFiles(*gMainFrame, {a, b}));
-    drv::ProcessEvents(20);
+    drv::ProcessEvents();
     EXPECT_STREQ(gUiState.batchText, (a + "\r\n" + b + "\r\n").c_str());
     EXPECT_EQ(gBatchDialog.GetDlgItemText(IDC_BATCH_LIST), a + "\r\n" + b + "\r\n");
     EXPECT_EQ(gUiState.guidePage, 1);
@@ -483,6 +740,9 @@ TEST_F(ShellTest, DroppedFilesOpenInOrderAndJoinAShownBatchList)
 
 TEST_F(ShellTest, ProcessingRunFromTheMenu)
 {
+    FakeProcessingMovieWindow::release = 0;
+    FakeProcessingMovieWindow::processing = 0;
+    FakeProcessingMovieWindow::resultOpens = 0;
     gMakeMovieWindow = MakeFake;
     Start();
     std::string movie = Copy("app_clip.mov", "source.mov");
@@ -502,13 +762,12 @@ TEST_F(ShellTest, ProcessingRunFromTheMenu)
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Stop current process first"});
     EXPECT_TRUE(gMainFrame->IsWindowVisible());
     drv::DropFiles(*gMainFrame, {Fixture("app_picture.jpg")});
-    drv::ProcessEvents(20);
+    drv::ProcessEvents();
     EXPECT_STREQ(gMovieWindow->GetMoviePath(), movie.c_str());
 
     // The run ends; the next tick reopens the result once and gives the menus back.
     FakeProcessingMovieWindow::release = 1;
-    ASSERT_TRUE(WaitFor([] { return !gMainFrame->HasTimer(kProcessingTimerId); }, 5000));
-    drv::ProcessEvents(1100);
+    ASSERT_TRUE(WaitFor([] { return !gMainFrame->HasTimer(kProcessingTimerId); }));
     EXPECT_EQ(FakeProcessingMovieWindow::resultOpens.load(), 1);
     EXPECT_EQ(messages_.Texts().back(), "Processing completed OK");
     EXPECT_STREQ(gMovieWindow->GetMoviePath(), (scratch_ + "/newmovie.avi").c_str());
@@ -542,13 +801,45 @@ TEST_F(ShellTest, RealProcessingRunReopensTheResult)
     EXPECT_TRUE(gMainFrame->IsMenuPositionEnabled(0));
 }
 
+// An AVI read by the own reader: its player steps aside for the run (its thread would read the
+// same file), the run shows its frames in the view, and a stopped run gives the player back.
+TEST_F(ShellTest, TheAviPlayerStepsAsideDuringARun)
+{
+    Start();
+    std::string movie = Copy("app_raw480.avi", "raw480.avi");
+    ASSERT_TRUE(OpenMovieDocument(movie.c_str()));
+    gOptionsDialog.ShowWindow(lc::ui::SW_HIDE);
+    gUiState.optionsOpen = 0;
+    ASSERT_TRUE(WaitFor([] { return gAviPlayback.threadRunning == 0; }));
+    EXPECT_TRUE(g_playerControls.IsWindowVisible());
+    ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_START_PROCESS));
+    // Held at the first frames it writes ("Processing frames 0-3...").
+    ASSERT_TRUE(WaitFor([] {
+        const std::string text = gProgressDialog.GetDlgItemText(IDC_PROGRESS_TEXT);
+        return text.rfind("Processing frame", 0) == 0
+               && text.find_first_of("0123456789") != std::string::npos;
+    }));
+    ASSERT_TRUE(drv::Click(gProgressDialog, IDC_PAUSE_RESUME));
+    EXPECT_FALSE(g_playerControls.IsWindowVisible());
+    EXPECT_EQ(gPlayerState.aviActive, 0);
+    EXPECT_FALSE(drv::Click(g_playerControls, IDC_PLAYER_PLAY));
+    EXPECT_EQ(gAviPlayback.threadRunning, 0);
+    // The converted 720 x 576 frames are painted in the view.
+    EXPECT_TRUE(WaitFor([] { return gMainFrame->GetClientRect().Height() == 576; }));
+    ASSERT_TRUE(drv::Click(gProgressDialog, IDC_STOP));
+    ASSERT_TRUE(WaitFor([] { return !ProcessingBusy(); }, 60000));
+    EXPECT_TRUE(WaitFor([] { return g_playerControls.IsWindowVisible(); }));
+    EXPECT_EQ(gPlayerState.aviActive, 1);
+    EXPECT_EQ(messages_.Texts().back(), "Processing aborted");
+}
+
 TEST_F(ShellTest, StartProcessWhileBatchListShownOnlyWarns)
 {
     Start();
     ShowBatchList();
     messages_.Clear();
     ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_START_PROCESS));
-    drv::ProcessEvents(20);
+    drv::ProcessEvents();
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{
                                      "Press Start Batch to process all movies\nPress OK to continue."});
     EXPECT_EQ(gProcessControl.running, 0);
@@ -567,7 +858,7 @@ TEST_F(ShellTest, ProgressDialog)
         ShowProgress();
         SetProgress("Processing frames...", 40);
     });
-    drv::ProcessEvents(20);
+    drv::ProcessEvents();
     EXPECT_TRUE(gProgressDialog.IsWindowVisible());
     EXPECT_EQ(gUiState.progressShown, 1);
     EXPECT_EQ(gProgressDialog.GetDlgItemText(IDC_PROGRESS_TEXT), "Processing frames...");
@@ -584,11 +875,11 @@ TEST_F(ShellTest, ProgressDialog)
         SCOPED_TRACE(esc ? "Esc" : "Stop");
         gProcessControl.stopRequested = 0;
         ShowProgress();
-        drv::ProcessEvents(20);
+        drv::ProcessEvents();
         ASSERT_TRUE(drv::Click(gProgressDialog, IDC_PAUSE_RESUME));
         ASSERT_TRUE(esc ? drv::PressKey(gProgressDialog, "Escape")
                         : drv::Click(gProgressDialog, IDC_STOP));
-        drv::ProcessEvents(20);
+        drv::ProcessEvents();
         EXPECT_EQ(gProcessControl.paused, 0);
         EXPECT_EQ(gProcessControl.stopRequested, 1);
         EXPECT_EQ(mpegStops, esc ? 2 : 1);
@@ -602,7 +893,7 @@ TEST_F(ShellTest, BatchList)
     Start();
     gUiState.optionsOpen = 0;
     ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_BATCH));
-    drv::ProcessEvents(20);
+    drv::ProcessEvents();
     EXPECT_TRUE(gBatchDialog.IsWindowVisible());
     EXPECT_EQ(gUiState.batchListShown, 1);
     EXPECT_EQ(gUiState.guidePage, 6);
@@ -721,7 +1012,7 @@ TEST_F(ShellTest, FramePreviewDrawsAtTheTopLeftWithoutFlipOrSwap)
     }
     ShowFramePreview();
     RunOnWorker([&] { ShowFrameInPreview(w, h, bits.data()); });
-    drv::ProcessEvents(20);
+    drv::ProcessEvents();
     EXPECT_TRUE(gFramePreview->IsWindowVisible());
     EXPECT_EQ(gFramePreview->GetClientRect().Width(), w);
     EXPECT_EQ(gFramePreview->GetClientRect().Height(), h);
@@ -735,10 +1026,10 @@ TEST_F(ShellTest, FramePreviewDrawsAtTheTopLeftWithoutFlipOrSwap)
     gFramePreview->MoveWindow(400, 380, gFramePreview->GetWindowRect().Width(),
                               gFramePreview->GetWindowRect().Height());
     ShowFrameInPreview(w, h, bits.data());
-    drv::ProcessEvents(20);
+    drv::ProcessEvents();
     EXPECT_EQ(gFramePreview->GetWindowRect().left, 400);
     HideFramePreview();
-    drv::ProcessEvents(20);
+    drv::ProcessEvents();
     EXPECT_FALSE(gFramePreview->IsWindowVisible());
 }
 
@@ -766,18 +1057,71 @@ TEST_F(ShellTest, GuideCheckBoxWritesTheOptionsFile)
               std::string(kOptionsFileFirstLine) + FormatOptionLines(gConversionOptions));
 }
 
-TEST_F(ShellTest, GuideReportsAnUnwritableFolder)
+// A new options file goes into the first of the current folder, the program folder and the
+// user's configuration folder that can take it; with none, the guide says so.
+struct NewOptionsFileCase
 {
+    const char *name;
+    bool currentGone, programGone, configBlocked;
+    const char *writtenTo; // "current", "program", "config" or "" (none)
+};
+
+class NewOptionsFile : public ShellTest, public ::testing::WithParamInterface<NewOptionsFileCase>
+{
+};
+
+TEST_P(NewOptionsFile, GoesToTheFirstWritableFolder)
+{
+    const NewOptionsFileCase &c = GetParam();
+    if (c.currentGone) {
+        // The process stays in a folder that no longer exists.
+        const std::string gone = scratch_ + "/gone";
+        ASSERT_EQ(mkdir(gone.c_str(), 0755), 0);
+        ASSERT_EQ(chdir(gone.c_str()), 0);
+        ASSERT_EQ(rmdir(gone.c_str()), 0);
+    }
+    if (c.configBlocked) {
+        // A configuration folder below a plain file cannot be made.
+        const std::string file = scratch_ + "/plain";
+        ASSERT_TRUE(lc::WriteWholeFile(file.c_str(), "x", 1));
+        configHome_ = file + "/config";
+        setenv("XDG_CONFIG_HOME", configHome_.c_str(), 1);
+    }
     Start();
-    gStartupPath = scratch_ + "/no/such/folder/noguide";
+    EXPECT_TRUE(gGuideDialog.IsWindowVisible());
+    if (c.programGone) {
+        std::filesystem::remove_all(programFolder_);
+    }
     gGuideDialog.ShowWindow(lc::ui::SW_SHOW);
     ASSERT_TRUE(drv::Click(gGuideDialog, IDC_GUIDE_DONT_SHOW));
     ASSERT_TRUE(drv::Click(gGuideDialog, IDOK));
-    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{
-                                     "Could not create noguide file -- application on read-only drive?"});
     EXPECT_FALSE(gGuideDialog.IsWindowVisible());
-    EXPECT_EQ(gOptionsFile.open, 0);
+    const std::string where = c.writtenTo;
+    const std::string folders[][2] = {{"current", scratch_ + "/"},
+                                      {"program", programFolder_},
+                                      {"config", configHome_ + "/loomcut/"}};
+    for (const auto &f : folders) {
+        EXPECT_EQ(lc::PathExists((f[1] + "noguide").c_str()), f[0] == where) << f[0];
+    }
+    if (where.empty()) {
+        EXPECT_EQ(messages_.Texts(),
+                  std::vector<std::string>{
+                      "Could not create noguide file -- application on read-only drive?"});
+        EXPECT_EQ(gOptionsFile.open, 0);
+    } else {
+        EXPECT_TRUE(messages_.Texts().empty());
+        EXPECT_EQ(gOptionsFile.open, 1);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Shell, NewOptionsFile,
+    ::testing::Values(
+        NewOptionsFileCase{"CurrentFolder", false, false, false, "current"},
+        NewOptionsFileCase{"ProgramFolderWhenTheCurrentIsGone", true, false, false, "program"},
+        NewOptionsFileCase{"ConfigurationFolderWhenBothAreGone", true, true, false, "config"},
+        NewOptionsFileCase{"NoneWritable", true, true, true, ""}),
+    [](const ::testing::TestParamInfo<NewOptionsFileCase> &p) { return p.param.name; });
 
 TEST_F(ShellTest, GuidePagesFromAnyThread)
 {
@@ -786,11 +1130,11 @@ TEST_F(ShellTest, GuidePagesFromAnyThread)
         ShowGuidePage(2);
         ShowGuidePageAfterProcessing(3);
     });
-    drv::ProcessEvents(20);
+    drv::ProcessEvents();
     EXPECT_EQ(gUiState.guideAfterProcessing, 1);
     EXPECT_EQ(gGuideDialog.GetDlgItemText(IDC_GUIDE_TEXT), kGuidePages[kGuidePageAfterProcessing]);
     ShowGuidePage(3);
-    drv::ProcessEvents(20);
+    drv::ProcessEvents();
     EXPECT_EQ(gGuideDialog.GetDlgItemText(IDC_GUIDE_TEXT), kGuidePages[3]);
 }
 

@@ -1,7 +1,12 @@
 // MPEG-2 streams converted through the application (the headless runner): every picture and
-// group to the end of a stream that is not padded, and the refusal of a transport stream whose
-// video is not where the system reads it.
+// group to the end of a stream that is not padded, the sound of transport streams and of LPCM
+// against ffmpeg's decode of the source, and the refusal of a transport stream whose video is not
+// where the system reads it.
 
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,6 +27,26 @@ std::string StreamFixture(const std::string &name)
     return dir + "/" + name;
 }
 
+// ffmpeg's decode of a source's sound, made with the fixtures: 16-bit stereo samples.
+std::vector<int16_t> ReferenceSound(const std::string &name)
+{
+    std::ifstream f(StreamFixture(name), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::vector<int16_t> v(bytes.size() / 2);
+    for (size_t i = 0; i < v.size(); ++i) {
+        v[i] = int16_t(uint8_t(bytes[2 * i]) | uint8_t(bytes[2 * i + 1]) << 8);
+    }
+    return v;
+}
+
+// Stereo sample frames of one output frame at 29.97.
+constexpr size_t kNtscFrameSamples = 1602;
+
+size_t FrameDifference(const std::vector<int16_t> &a, const std::vector<int16_t> &b)
+{
+    return a.size() > b.size() ? (a.size() - b.size()) / 2 : (b.size() - a.size()) / 2;
+}
+
 class RunnerMpeg : public RunnerTest
 {
 protected:
@@ -35,6 +60,66 @@ protected:
 
     std::string result_;
 };
+
+// 25 PAL pictures in whole groups of five give 30 NTSC frames; the sound of a Layer II stream on
+// a PID below the video's, one frame per PES packet, is ffmpeg's decode of it from its first
+// sample, for every group.
+TEST_F(RunnerMpeg, TransportStreamPicturesAndSoundToTheEnd)
+{
+    RunnerResult r = Convert("runner_pal_below.ts");
+    ASSERT_TRUE(r.exitedOk) << r.text;
+    ASSERT_EQ(r.output, Result()) << r.text;
+    Fields v = Probe(Result(), "v:0");
+    EXPECT_EQ(Int(v, "nb_read_frames"), 30) << r.text;
+    EXPECT_EQ(Int(v, "height"), 480);
+    Fields a = Probe(Result(), "a:0");
+    EXPECT_EQ(Int(a, "sample_rate"), 48000);
+    EXPECT_EQ(Int(a, "channels"), 2);
+    const std::vector<int16_t> got = SoundSamples(Result());
+    const std::vector<int16_t> want = ReferenceSound("runner_pal_below.s16le");
+    ASSERT_FALSE(want.empty());
+    EXPECT_LE(FrameDifference(got, want), kNtscFrameSamples);
+    int worst = 0;
+    for (size_t i = 0; i < got.size() && i < want.size(); ++i) {
+        worst = std::max(worst, std::abs(int(got[i]) - int(want[i])));
+    }
+    EXPECT_LE(worst, 4); // libmad's fixed point and dither against ffmpeg's decoder
+}
+
+// LPCM of every depth reaches the output as 16-bit sound that follows ffmpeg's decode of the
+// source from its first sample to its end.
+TEST_F(RunnerMpeg, LpcmSoundOfEveryDepth)
+{
+    for (const char *bits : {"16", "20", "24"}) {
+        SCOPED_TRACE(bits);
+        RunnerResult r = Convert(std::string("runner_lpcm") + bits + ".vob");
+        ASSERT_TRUE(r.exitedOk) << r.text;
+        ASSERT_EQ(r.output, Result()) << r.text;
+        EXPECT_EQ(Int(Probe(Result(), "v:0"), "nb_read_frames"), 30) << r.text;
+        const std::vector<int16_t> got = SoundSamples(Result());
+        const std::vector<int16_t> want =
+            ReferenceSound(std::string("runner_lpcm") + bits + ".s16le");
+        ASSERT_FALSE(want.empty());
+        EXPECT_LE(FrameDifference(got, want), kNtscFrameSamples);
+        double signal = 0, noise = 0;
+        for (size_t i = 0; i < got.size() && i < want.size(); ++i) {
+            const double d = double(got[i]) - double(want[i]);
+            signal += double(want[i]) * double(want[i]);
+            noise += d * d;
+        }
+        EXPECT_GE(noise == 0 ? 99.0 : 10.0 * std::log10(signal / noise), 60.0);
+    }
+}
+
+// LPCM the output cannot take (mono) is refused with a warning: the movie is made without it.
+TEST_F(RunnerMpeg, LpcmOfAnotherLayoutIsRefusedWithAWarning)
+{
+    RunnerResult r = RunApp({StreamFixture("runner_lpcm_mono.vob")});
+    ASSERT_TRUE(r.exitedOk) << r.text;
+    EXPECT_THAT(r.messages, Contains("Warning: LPCM audio in VOB file must be 48KHz Stereo,\n"
+                                     "output soundtrack will be silent\nPress OK to continue."));
+    EXPECT_NE(r.output, "");
+}
 
 // Film with 3:2 pulldown in 30 interlaced pictures: six groups of five, four 25P frames each, the
 // last group as well.

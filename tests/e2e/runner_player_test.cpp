@@ -1,0 +1,101 @@
+// The runner with movies named on its command line, and the Player Controls during a run.
+
+#include <gmock/gmock.h>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace e2e {
+namespace {
+
+using ::testing::AnyOf;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+std::string PlayerFixture(const char *name)
+{
+    static const std::string dir = FixtureFolder("e2e_player_make_fixtures.sh", "e2e_player");
+    return dir + "/" + name;
+}
+
+// "|>" in the Player Controls while an AVI read by the own reader is converted: the controls
+// are out of the user's reach for the run, and the result is the one of a run without the
+// click, frame for frame and sample for sample.
+TEST_F(RunnerTest, PlayPressedDuringARunChangesNothing)
+{
+    std::vector<std::string> frames[2];
+    int64_t sound[2] = {};
+    for (int pressed = 0; pressed < 2; ++pressed) {
+        SCOPED_TRACE(pressed ? "pressed" : "plain");
+        std::vector<std::string> args;
+        if (pressed) {
+            args.push_back("--press-play");
+        }
+        args.push_back(PlayerFixture("player_raw.avi"));
+        const RunnerResult r = RunApp(args);
+        EXPECT_TRUE(r.exitedOk) << r.text;
+        EXPECT_THAT(r.messages, Contains("Processing completed OK")) << r.text;
+        if (pressed) {
+            EXPECT_THAT(r.text, AnyOf(HasSubstr("action: play not available\n"),
+                                      HasSubstr("action: play pressed\n")));
+        }
+        const std::string result = OutputPath("newmovie.avi");
+        const Fields v = Probe(result, "v:0");
+        EXPECT_EQ(Str(v, "codec_name"), "dvvideo");
+        EXPECT_EQ(Int(v, "height"), 576);
+        EXPECT_EQ(Int(v, "nb_read_frames"), 32); // 4 of every 5 of the 40 source frames
+        frames[pressed] = FrameMd5(result);
+        sound[pressed] = SoundFrames(result);
+    }
+    EXPECT_FALSE(frames[0].empty());
+    EXPECT_EQ(frames[0], frames[1]);
+    EXPECT_GT(sound[0], 0);
+    EXPECT_EQ(sound[0], sound[1]);
+}
+
+// A movie named on the command line opens in its player and converts.
+struct CommandLineCase
+{
+    const char *name;
+    bool mainFixture; // from e2e_make_fixtures.sh
+    int frames;       // expected output frames
+};
+
+class RunnerCommandLine : public RunnerTest, public ::testing::WithParamInterface<CommandLineCase>
+{
+};
+
+TEST_P(RunnerCommandLine, OpensAndConverts)
+{
+    const CommandLineCase &c = GetParam();
+    const RunnerResult r = RunApp({c.mainFixture ? Fixture(c.name) : PlayerFixture(c.name)});
+    EXPECT_TRUE(r.exitedOk) << r.text;
+    EXPECT_THAT(r.text, Not(HasSubstr("Could not open or read")));
+    EXPECT_THAT(r.messages, Contains("Processing completed OK")) << r.text;
+    const std::string result = OutputPath("newmovie.avi");
+    EXPECT_EQ(r.output, result) << r.text;
+    const Fields v = Probe(result, "v:0");
+    EXPECT_EQ(Str(v, "codec_name"), "dvvideo") << r.text;
+    EXPECT_EQ(Int(v, "width"), 720);
+    EXPECT_EQ(Int(v, "height"), 576);
+    EXPECT_EQ(Str(v, "r_frame_rate"), "25/1");
+    EXPECT_EQ(Int(v, "nb_read_frames"), c.frames);
+    std::string errors;
+    EXPECT_TRUE(DecodesClean(result, &errors)) << errors;
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, RunnerCommandLine,
+                         ::testing::Values(CommandLineCase{"player_raw.avi", false, 32},
+                                           CommandLineCase{"e2e_ntsc_dv.avi", true, 40},
+                                           CommandLineCase{"player_ntsc.vob", false, 24},
+                                           CommandLineCase{"player_ntsc.ts", false, 24}),
+                         [](const ::testing::TestParamInfo<CommandLineCase> &p) {
+                             std::string name = p.param.name;
+                             for (char &ch : name) {
+                                 ch = ch == '.' ? '_' : ch;
+                             }
+                             return name;
+                         });
+
+} // namespace
+} // namespace e2e
