@@ -15,7 +15,13 @@ dvcpro_hd() {
     "$bin/bench_dvdecoder" --work "$work/dvcprohd" "$@"
 }
 
-SECTIONS=(dvcpro_hd)
+# MPEG-2 video at 480i and 1080i against ffmpeg -threads 1, and the output stage's colour
+# conversion as a share of the decoding time.
+mpeg2() {
+    "$bin/mpeg2_bench" "$@"
+}
+
+SECTIONS=(dvcpro_hd mpeg2)
 
 echo "load: $(uptime)"
 for section in "${SECTIONS[@]}"; do

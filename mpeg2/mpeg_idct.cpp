@@ -5,14 +5,6 @@
 
 namespace {
 
-// 2048 x sqrt(2) x cos(k x pi / 16)
-constexpr int W1 = 2841;
-constexpr int W2 = 2676;
-constexpr int W3 = 2408;
-constexpr int W5 = 1609;
-constexpr int W6 = 1108;
-constexpr int W7 = 565;
-
 // Column outputs -512..511 clamp to -256..255; values beyond clamp the same way.
 int16_t gClip[1024];
 std::once_flag gClipBuilt;
@@ -51,18 +43,18 @@ void Row(int16_t *b)
     }
     int x0 = b[0] * 2048 + 128;
     // First stage.
-    int x8 = W7 * (x4 + x5);
-    x4 = x8 + (W1 - W7) * x4;
-    x5 = x8 - (W1 + W7) * x5;
-    x8 = W3 * (x6 + x7);
-    x6 = x8 - (W3 - W5) * x6;
-    x7 = x8 - (W3 + W5) * x7;
+    int x8 = kIdctW7 * (x4 + x5);
+    x4 = x8 + (kIdctW1 - kIdctW7) * x4;
+    x5 = x8 - (kIdctW1 + kIdctW7) * x5;
+    x8 = kIdctW3 * (x6 + x7);
+    x6 = x8 - (kIdctW3 - kIdctW5) * x6;
+    x7 = x8 - (kIdctW3 + kIdctW5) * x7;
     // Second stage.
     x8 = x0 + x1;
     x0 -= x1;
-    x1 = W6 * (x3 + x2);
-    x2 = x1 - (W2 + W6) * x2;
-    x3 = x1 + (W2 - W6) * x3;
+    x1 = kIdctW6 * (x3 + x2);
+    x2 = x1 - (kIdctW2 + kIdctW6) * x2;
+    x3 = x1 + (kIdctW2 - kIdctW6) * x3;
     x1 = x4 + x6;
     x4 -= x6;
     x6 = x5 + x7;
@@ -103,18 +95,18 @@ void Column(int16_t *b)
     }
     int x0 = b[0] * 256 + 8192;
     // First stage.
-    int x8 = W7 * (x4 + x5) + 4;
-    x4 = (x8 + (W1 - W7) * x4) >> 3;
-    x5 = (x8 - (W1 + W7) * x5) >> 3;
-    x8 = W3 * (x6 + x7) + 4;
-    x6 = (x8 - (W3 - W5) * x6) >> 3;
-    x7 = (x8 - (W3 + W5) * x7) >> 3;
+    int x8 = kIdctW7 * (x4 + x5) + 4;
+    x4 = (x8 + (kIdctW1 - kIdctW7) * x4) >> 3;
+    x5 = (x8 - (kIdctW1 + kIdctW7) * x5) >> 3;
+    x8 = kIdctW3 * (x6 + x7) + 4;
+    x6 = (x8 - (kIdctW3 - kIdctW5) * x6) >> 3;
+    x7 = (x8 - (kIdctW3 + kIdctW5) * x7) >> 3;
     // Second stage.
     x8 = x0 + x1;
     x0 -= x1;
-    x1 = W6 * (x3 + x2) + 4;
-    x2 = (x1 - (W2 + W6) * x2) >> 3;
-    x3 = (x1 + (W2 - W6) * x3) >> 3;
+    x1 = kIdctW6 * (x3 + x2) + 4;
+    x2 = (x1 - (kIdctW2 + kIdctW6) * x2) >> 3;
+    x3 = (x1 + (kIdctW2 - kIdctW6) * x3) >> 3;
     x1 = x4 + x6;
     x4 -= x6;
     x6 = x5 + x7;

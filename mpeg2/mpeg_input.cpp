@@ -286,7 +286,17 @@ void NextHeaderStartCode()
     MpegInputFiles &in = gMpegInputFiles;
     FlushBits(in.bitsLeft & 7);
     while (!InputEnded() && ShowBits(24) != 0x000001) {
-        FlushBits(8);
+        // A prefix begins with a zero byte: the bytes of the current word before its first zero
+        // byte are passed at once (at least one byte). The mask may also mark a byte just
+        // before a zero byte, which only stops the skip early.
+        const uint32_t rest = in.currentWord << (32 - in.bitsLeft);
+        const uint32_t zeros = (rest - 0x01010101u) & ~rest & 0x80808080u;
+        int bytes = in.bitsLeft / 8;
+        if (zeros != 0) {
+            const int first = __builtin_clz(zeros) / 8;
+            bytes = first < bytes ? first : bytes;
+        }
+        FlushBits(8 * (bytes > 0 ? bytes : 1));
     }
 }
 

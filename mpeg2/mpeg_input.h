@@ -62,6 +62,45 @@ inline void FlushBits(int n)
     }
 }
 
+// The bit reader's words held in locals for a hot loop, so that they stay in registers; the
+// slow path (a word consumed) goes through the shared reader. Write back with Sync() before
+// anything else reads the stream.
+class LocalBitReader
+{
+public:
+    LocalBitReader() { Load(); }
+    // The next 32 bits without consuming them.
+    uint32_t Show32() const
+    {
+        const uint64_t window = (uint64_t(current_) << 32) | next_;
+        return uint32_t((window << (32 - left_)) >> 32);
+    }
+    // n: 1..31.
+    void Flush(int n)
+    {
+        if (n < left_) {
+            left_ -= n;
+            return;
+        }
+        Sync();
+        AdvanceWord(n);
+        Load();
+    }
+    void Sync() const { gMpegInputFiles.bitsLeft = left_; }
+
+private:
+    void Load()
+    {
+        const MpegInputFiles &in = gMpegInputFiles;
+        current_ = in.currentWord;
+        next_ = in.nextWord;
+        left_ = in.bitsLeft;
+    }
+    uint32_t current_;
+    uint32_t next_;
+    int left_;
+};
+
 inline uint32_t GetBit()
 {
     return GetBits(1);

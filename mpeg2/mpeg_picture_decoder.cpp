@@ -4,6 +4,10 @@
 #include <cstring>
 #include <utility>
 
+#include <emmintrin.h>
+#include <xmmintrin.h>
+
+#include "mpeg2/internal/mpeg2_dsp.h"
 #include "mpeg2/internal/vlc_tables.h"
 #include "mpeg2/mpeg_decoder_control.h"
 #include "mpeg2/mpeg_decoder_thread.h"
@@ -47,7 +51,11 @@ struct Macroblock
     int codedPattern;
 };
 
-alignas(16) int16_t gBlocks[12][64];
+// Zero between macroblocks: each block is cleared as it is used (see Reconstruct).
+alignas(32) int16_t gBlocks[12][64];
+// Per block: a coefficient other than the DC was stored. A block with only its DC transforms to
+// one value (IdctDcOnlyValue) without running the inverse DCT.
+bool gBlockAc[12];
 SliceState gSlice;
 Macroblock gMb;
 
@@ -61,6 +69,8 @@ struct PictureContext
     int chromaStride;
     int fieldOffset; // 1 for a bottom field: planes start one line down
     uint8_t *current[3];
+    const Mpeg2Dsp *dsp;
+    bool prefetch; // references too large to stay in the cache
 };
 PictureContext gPic;
 
@@ -234,30 +244,37 @@ int Saturate(int v)
                                       : v;
 }
 
-// One coefficient code: run and signed level; false on a fault. first: the first coefficient of
-// a non-intra block, where "1s" is run 0 level 1.
-bool ReadCoefficient(const DctEntry *table, bool first, int *run, int *level, bool *eob)
+// One coefficient code: run, level (its magnitude) and sign (0, or -1 for a negative level),
+// kept apart so that the value is signed without a branch; false on a fault. first: the first
+// coefficient of a non-intra block, where "1s" is run 0 level 1. The code, its sign or escape
+// fields lie within the next 32 bits, read once.
+inline bool ReadCoefficient(LocalBitReader &bits, const DctTable &table, bool first, int *run,
+                            int *level, int *sign, bool *eob)
 {
+    const uint32_t next = bits.Show32();
     *eob = false;
-    if (first && ShowBits(1)) {
-        FlushBits(1);
+    if (first && (next >> 31)) {
+        bits.Flush(2);
         *run = 0;
-        *level = GetBits(1) ? -1 : 1;
+        *level = 1;
+        *sign = -int((next >> 30) & 1);
         return true;
     }
-    const DctEntry &e = table[ShowBits(kDctBits)];
+    const DctEntry &e = LookUpDct(table, next >> 16);
     if (e.length == 0) {
         RaiseMpegFault(kMpegFaultNoDctCode);
         return false;
     }
-    FlushBits(e.length);
     if (e.run == kDctEob) {
+        bits.Flush(e.length);
         *eob = true;
         return true;
     }
     if (e.run == kDctEscape) {
-        *run = int(GetBits(6));
-        int v = int(GetBits(12));
+        // 6-bit escape, 6-bit run, 12-bit signed level.
+        bits.Flush(24);
+        *run = int(next >> 20) & 63;
+        int v = int(next >> 8) & 4095;
         if (v & 2048) {
             v -= 4096;
         }
@@ -265,12 +282,21 @@ bool ReadCoefficient(const DctEntry *table, bool first, int *run, int *level, bo
             RaiseMpegFault(kMpegFaultNoDctCode);
             return false;
         }
-        *level = v;
+        *sign = v >> 31;
+        *level = (v ^ *sign) - *sign;
         return true;
     }
+    bits.Flush(e.length + 1);
     *run = e.run;
-    *level = GetBits(1) ? -int(e.level) : int(e.level);
+    *level = e.level;
+    *sign = -int((next >> (31 - e.length)) & 1);
     return true;
+}
+
+// A dequantised magnitude with its sign, saturated to the 12-bit range.
+inline int16_t Signed(int v, int sign)
+{
+    return int16_t(Saturate((v ^ sign) - sign));
 }
 
 const uint8_t *Scan()
@@ -278,12 +304,43 @@ const uint8_t *Scan()
     return gMpegPictureHeader.alternateScan ? kAlternateScan : kZigzagScan;
 }
 
+// Quantiser matrix x quantiser scale in scan order, per matrix; made again when the scale
+// changes, and at each picture (matrices and scan may change between pictures).
+struct QuantWeights
+{
+    uint16_t w[64];
+    int scale; // -1: not made
+};
+QuantWeights gWeights[4]; // intra luma, intra chroma, non-intra luma, non-intra chroma
+
+void ForgetQuantWeights()
+{
+    for (QuantWeights &q : gWeights) {
+        q.scale = -1;
+    }
+}
+
+const uint16_t *QuantWeightsFor(bool intra, bool lumaMatrix)
+{
+    QuantWeights &q = gWeights[(intra ? 0 : 2) + (lumaMatrix ? 0 : 1)];
+    const int qs = gSlice.quantiserScale;
+    if (q.scale != qs) {
+        const MpegQuantMatrices &m = gMpegQuantMatrices;
+        const uint8_t *matrix = intra ? (lumaMatrix ? m.intra : m.chromaIntra)
+                                      : (lumaMatrix ? m.nonIntra : m.chromaNonIntra);
+        const uint8_t *scan = gMpegPictureHeader.alternateScan ? kAlternateScan : kZigzagScan;
+        for (int i = 0; i < 64; ++i) {
+            q.w[i] = uint16_t(matrix[scan[i]] * qs);
+        }
+        q.scale = qs;
+    }
+    return q.w;
+}
+
 bool DecodeIntraBlock(int comp, int16_t *blk)
 {
     const MpegPictureDecoder &d = gMpegPictureDecoder;
     const bool luma = comp < 4;
-    const bool useLumaMatrix = luma || d.chromaFormat == 1;
-    const uint8_t *qm = useLumaMatrix ? gMpegQuantMatrices.intra : gMpegQuantMatrices.chromaIntra;
     int cc = luma ? 0 : (comp & 1) + 1;
     // DC: size, differential, predictor.
     int size = luma ? ReadVlc(gDcLumaTable, kDcLumaBits, kMpegFaultNoDctCode)
@@ -301,98 +358,67 @@ bool DecodeIntraBlock(int comp, int16_t *blk)
     int &pred = gSlice.dcPredictor[cc];
     pred = Saturate(pred + diff);
     blk[0] = int16_t(Saturate(pred * (1 << (3 - gMpegPictureHeader.intraDcPrecision))));
-    // AC coefficients.
-    const DctEntry *table = gMpegPictureHeader.intraVlcFormat ? gDctTableOne : gDctTableZero;
+    // AC coefficients: (level x matrix x scale) >> 4.
+    const DctTable &table = gMpegPictureHeader.intraVlcFormat ? gDctTableOne : gDctTableZero;
     const uint8_t *scan = Scan();
-    const int qs = gSlice.quantiserScale;
+    const uint16_t *weight = QuantWeightsFor(true, luma || d.chromaFormat == 1);
+    bool ac = false;
+    LocalBitReader bits;
     for (int i = 1;; ++i) {
-        int run = 0, level = 0;
+        int run = 0, level = 0, sign = 0;
         bool eob = false;
-        if (!ReadCoefficient(table, false, &run, &level, &eob)) {
+        if (!ReadCoefficient(bits, table, false, &run, &level, &sign, &eob)) {
+            bits.Sync();
             return false;
         }
         if (eob) {
+            bits.Sync();
+            gBlockAc[comp] = ac;
             return true;
         }
         i += run;
         if (i > 63) {
+            bits.Sync();
             RaiseMpegFault(kMpegFaultNoDctCode);
             return false;
         }
-        int pos = scan[i];
-        int v = (std::abs(level) * qm[pos] * qs) >> 4;
-        blk[pos] = int16_t(Saturate(level < 0 ? -v : v));
+        blk[scan[i]] = Signed((level * weight[i]) >> 4, sign);
+        ac = true;
     }
 }
 
 bool DecodeNonIntraBlock(int comp, int16_t *blk)
 {
     const MpegPictureDecoder &d = gMpegPictureDecoder;
-    const bool useLumaMatrix = comp < 4 || d.chromaFormat == 1;
-    const uint8_t *qm =
-        useLumaMatrix ? gMpegQuantMatrices.nonIntra : gMpegQuantMatrices.chromaNonIntra;
     const uint8_t *scan = Scan();
-    const int qs = gSlice.quantiserScale;
+    // ((2 level + 1) x matrix x scale) >> 5.
+    const uint16_t *weight = QuantWeightsFor(false, comp < 4 || d.chromaFormat == 1);
+    bool ac = false;
+    LocalBitReader bits;
     for (int i = 0;; ++i) {
-        int run = 0, level = 0;
+        int run = 0, level = 0, sign = 0;
         bool eob = false;
-        if (!ReadCoefficient(gDctTableZero, i == 0, &run, &level, &eob)) {
+        if (!ReadCoefficient(bits, gDctTableZero, i == 0, &run, &level, &sign, &eob)) {
+            bits.Sync();
             return false;
         }
         if (eob) {
+            bits.Sync();
+            gBlockAc[comp] = ac;
             return true;
         }
         i += run;
         if (i > 63) {
+            bits.Sync();
             RaiseMpegFault(kMpegFaultNoDctCode);
             return false;
         }
-        int pos = scan[i];
-        int v = ((2 * std::abs(level) + 1) * qm[pos] * qs) >> 5;
-        blk[pos] = int16_t(Saturate(level < 0 ? -v : v));
+        blk[scan[i]] = Signed(((2 * level + 1) * weight[i]) >> 5, sign);
+        ac |= i != 0;
     }
 }
 
 // --- prediction ---
-
-inline int Avg2(int a, int b)
-{
-    return (a + b + 1) >> 1;
-}
-
-// One prediction of w x h samples; the eight kernels differ in averaging and the half-sample
-// flags. The averaging forms fold both roundings of a second prediction into one step.
-template <bool Average, bool Xh, bool Yh>
-void PredictKernel(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, int w, int h)
-{
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            int a = src[x];
-            int p = dst[x];
-            int v;
-            if (Xh && Yh) {
-                int s = a + src[x + 1] + src[x + srcStride] + src[x + srcStride + 1];
-                v = Average ? (s + 4 * p + 6) >> 3 : (s + 2) >> 2;
-            } else if (Xh || Yh) {
-                int b = Xh ? src[x + 1] : src[x + srcStride];
-                v = Average ? (a + b + 2 * p + 3) >> 2 : (a + b + 1) >> 1;
-            } else {
-                v = Average ? Avg2(p, a) : a;
-            }
-            dst[x] = uint8_t(v);
-        }
-        src += srcStride;
-        dst += dstStride;
-    }
-}
-
-using PredictFn = void (*)(uint8_t *, int, const uint8_t *, int, int, int);
-const PredictFn kPredict[8] = {
-    PredictKernel<false, false, false>, PredictKernel<false, false, true>,
-    PredictKernel<false, true, false>,  PredictKernel<false, true, true>,
-    PredictKernel<true, false, false>,  PredictKernel<true, false, true>,
-    PredictKernel<true, true, false>,   PredictKernel<true, true, true>,
-};
 
 // Predicts one component block. src and dst are the planes already offset to the field (or
 // frame) they address, with their line strides; planeW x planeH is the addressed area in those
@@ -418,9 +444,16 @@ void PredictComponent(const uint8_t *src, int srcStride, uint8_t *dst, int dstSt
     if (sx < 0 || sy < 0) {
         return; // plane smaller than the block: nothing sensible to read
     }
-    kPredict[(average ? 4 : 0) | (xh ? 2 : 0) | (yh ? 1 : 0)](
-        dst + ptrdiff_t(y) * dstStride + x, dstStride, src + ptrdiff_t(sy) * srcStride + sx,
-        srcStride, w, h);
+    const uint8_t *at = src + ptrdiff_t(sy) * srcStride + sx;
+    if (gPic.prefetch) {
+        // The next macroblocks read on along these lines: fetch them while this one works.
+        for (int k = 0; k < h + yh; ++k) {
+            _mm_prefetch(reinterpret_cast<const char *>(at + ptrdiff_t(k) * srcStride + 64),
+                         _MM_HINT_T0);
+        }
+    }
+    gPic.dsp->predict[(average ? 4 : 0) | (xh ? 2 : 0) | (yh ? 1 : 0)](
+        dst + ptrdiff_t(y) * dstStride + x, dstStride, at, srcStride, w, h);
 }
 
 // One prediction of all three components. ref: a frame's planes; refField: 0 top, 1 bottom, or
@@ -665,15 +698,26 @@ void SkippedMacroblock()
     }
 }
 
-inline uint8_t Clamp255(int v)
+inline void ClearBlock(int16_t *blk)
 {
-    return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+    const __m128i zero = _mm_setzero_si128();
+    for (int k = 0; k < 64; k += 8) {
+        _mm_store_si128(reinterpret_cast<__m128i *>(blk + k), zero);
+    }
 }
 
-// Prediction, inverse DCT and block addition of one macroblock.
+// Clears the blocks a fault left half decoded (their AC flags were not set).
+void ClearBlocks()
+{
+    std::memset(gBlocks, 0, sizeof gBlocks);
+    std::memset(gBlockAc, 0, sizeof gBlockAc);
+}
+
+// Prediction, inverse DCT and block addition of one macroblock; leaves the blocks cleared.
 void Reconstruct(int address)
 {
     const MpegPictureDecoder &d = gMpegPictureDecoder;
+    const Mpeg2Dsp &dsp = *gPic.dsp;
     const bool intra = gMb.type & kMbIntra;
     int bx = 16 * (address % d.mbWidth);
     int by = 16 * (address / d.mbWidth);
@@ -687,7 +731,6 @@ void Reconstruct(int address)
         if (!coded && !intra) {
             continue; // a zero block adds nothing
         }
-        IdctBlock(blk);
         uint8_t *dst;
         int stride;
         if (i < 4) {
@@ -714,19 +757,28 @@ void Reconstruct(int address)
                 stride = lineStride;
             }
         }
-        for (int y = 0; y < 8; ++y) {
-            uint8_t *row = dst + ptrdiff_t(y) * stride;
-            const int16_t *c = blk + 8 * y;
+        if (!gBlockAc[i]) {
+            const int v = IdctDcOnlyValue(blk[0]);
+            blk[0] = 0;
             if (intra) {
-                for (int x = 0; x < 8; ++x) {
-                    row[x] = Clamp255(c[x] + 128);
+                const int p = v + 128;
+                const uint8_t fill = uint8_t(p < 0 ? 0 : p > 255 ? 255 : p);
+                for (int y = 0; y < 8; ++y) {
+                    std::memset(dst + ptrdiff_t(y) * stride, fill, 8);
                 }
-            } else {
-                for (int x = 0; x < 8; ++x) {
-                    row[x] = Clamp255(row[x] + c[x]);
-                }
+            } else if (v != 0) {
+                dsp.addBlockDc(dst, stride, v);
             }
+            continue;
         }
+        dsp.idct(blk);
+        if (intra) {
+            dsp.putIntraBlock(dst, stride, blk);
+        } else {
+            dsp.addBlock(dst, stride, blk);
+        }
+        ClearBlock(blk);
+        gBlockAc[i] = false;
     }
 }
 
@@ -772,10 +824,10 @@ bool DecodeSlice()
                 break;
             }
         }
-        std::memset(gBlocks, 0, sizeof(int16_t) * 64 * size_t(d.blockCount));
         if (pending > 1) {
             SkippedMacroblock();
         } else if (!DecodeMacroblock()) {
+            ClearBlocks();
             break;
         }
         Reconstruct(int(address));
@@ -888,6 +940,10 @@ void DecodePicture()
     gPic.current[1] = d.frames[currentIndex][1] + gPic.fieldOffset * d.chromaWidth;
     gPic.current[2] = d.frames[currentIndex][2] + gPic.fieldOffset * d.chromaWidth;
     gPic.mbCount = field ? d.mbWidth * d.mbHeight / 2 : d.mbWidth * d.mbHeight;
+    gPic.dsp = &ActiveMpeg2Dsp();
+    // Above standard definition the three frames no longer stay in the processor's cache.
+    gPic.prefetch = d.codedWidth * d.codedHeight > 720 * 576;
+    ForgetQuantWeights();
     // 4. Slices.
     while (DecodeSlice()) {
     }

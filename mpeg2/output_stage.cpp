@@ -7,10 +7,12 @@
 #include "engine/frame_groups.h"
 #include "engine/frame_store.h"
 #include "formats/avi_writer.h"
+#include "mpeg2/internal/mpeg2_dsp.h"
 #include "mpeg2/output_stage_hooks.h"
 #include "mpeg2/yuv_to_rgb_scale.h"
 #include "platform/sys/clock.h"
 #include "platform/sys/debug_trace.h"
+#include "platform/sys/worker_pool.h"
 
 DecodedPictureState gDecodedPictureState;
 OutputStageTarget gOutputStageTarget;
@@ -85,33 +87,16 @@ void Draw(const uint8_t *frame, const AviBitmapHeader &header)
     }
 }
 
-uint8_t Clamp255(int v)
-{
-    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
-}
-
 // One field of the colour conversion: lines first, first + 2, ...
 void YuvToRgbField(const uint8_t *luma, const uint8_t *cb, const uint8_t *cr, uint8_t *rgb,
                    int width, int height, int first)
 {
-    const YuvToRgbCoefficients &k = gYuvToRgbCoefficients;
-    const int lumaOffset = static_cast<int16_t>(k.lumaOffset[0] & 0xffff);
-    const int lumaScale = static_cast<int16_t>(k.lumaScale[0] & 0xffff);
-    const int cbToBlue = static_cast<int16_t>(k.cbToBlue[0] & 0xffff);
-    const int cbToGreen = static_cast<int16_t>(k.cbCrToGreen[0] >> 16);
-    const int crToGreen = static_cast<int16_t>(k.cbCrToGreen[0] & 0xffff);
-    const int crToRed = static_cast<int16_t>(k.crToRed[0] & 0xffff);
+    const YuvToRgbFactors k = CurrentYuvToRgbFactors();
+    const Mpeg2Dsp &dsp = ActiveMpeg2Dsp();
     for (int y = first; y < height; y += 2) {
         const size_t line = static_cast<size_t>(y) * width;
-        uint8_t *out = rgb + static_cast<size_t>(height - 1 - y) * width * 3;
-        for (int x = 0; x < width; x++) {
-            const int l = (luma[line + x] - lumaOffset) * lumaScale + 4096;
-            const int u = cb[line + x] - 128;
-            const int v = cr[line + x] - 128;
-            out[x * 3] = Clamp255((l + u * cbToBlue) >> 13);
-            out[x * 3 + 1] = Clamp255((l + v * crToGreen + u * cbToGreen) >> 13);
-            out[x * 3 + 2] = Clamp255((l + v * crToRed) >> 13);
-        }
+        dsp.yuvToRgbRow(luma + line, cb + line, cr + line,
+                        rgb + static_cast<size_t>(height - 1 - y) * width * 3, width, k);
     }
 }
 
@@ -247,10 +232,11 @@ bool AllocateDecodedPictureBuffers()
     const size_t pixels = kStageMaxPixels;
     s.rgbFrame = static_cast<uint8_t *>(std::malloc(pixels * 3));
     s.packedFrame = static_cast<uint8_t *>(std::malloc(pixels * 3));
-    s.cb422 = static_cast<uint8_t *>(std::malloc(pixels / 2));
-    s.cr422 = static_cast<uint8_t *>(std::malloc(pixels / 2));
-    s.cb444 = static_cast<uint8_t *>(std::malloc(pixels));
-    s.cr444 = static_cast<uint8_t *>(std::malloc(pixels));
+    const size_t lines = size_t(kStageBands) * kStageMaxWidth;
+    s.cb422 = static_cast<uint8_t *>(std::malloc(lines));
+    s.cr422 = static_cast<uint8_t *>(std::malloc(lines));
+    s.cb444 = static_cast<uint8_t *>(std::malloc(lines));
+    s.cr444 = static_cast<uint8_t *>(std::malloc(lines));
     if (!s.rgbFrame || !s.packedFrame || !s.cb422 || !s.cr422 || !s.cb444 || !s.cr444) {
         ReleaseDecodedPictureBuffers();
         return false;
@@ -318,26 +304,50 @@ void PrepareDecodedFrame(const uint8_t *const planes[3], int /*pictureIndex*/)
 {
     DecodedPictureState &s = gDecodedPictureState;
     const int chromaFormat = gOutputStageDecoder.chromaFormat->load();
-    const uint8_t *cb = s.cb444;
-    const uint8_t *cr = s.cr444;
-    // 1: chroma to full resolution; 4:4:4 planes already are.
-    if (chromaFormat == 1) {
-        Conv420To422(planes[1], s.cb422, s.chromaWidth, s.height / 2, s.progressiveFrame);
-        Conv420To422(planes[2], s.cr422, s.chromaWidth, s.height / 2, s.progressiveFrame);
-        UpsampleChromaHorizontal(s.cb422, s.cb444, s.chromaWidth, s.height);
-        UpsampleChromaHorizontal(s.cr422, s.cr444, s.chromaWidth, s.height);
-    } else if (chromaFormat == 2) {
-        UpsampleChromaHorizontal(planes[1], s.cb444, s.chromaWidth, s.height);
-        UpsampleChromaHorizontal(planes[2], s.cr444, s.chromaWidth, s.height);
-    } else {
-        cb = planes[1];
-        cr = planes[2];
-    }
+    const Mpeg2Dsp &dsp = ActiveMpeg2Dsp();
+    const YuvToRgbFactors k = CurrentYuvToRgbFactors();
+    const size_t w = static_cast<size_t>(s.width);
+    const size_t cw = static_cast<size_t>(s.chromaWidth);
+    // Steps 1 and 2 line by line, so that the upsampled chroma stays in the cache; the bytes
+    // are those of Conv420To422, UpsampleChromaHorizontal and YuvToRgbTop / YuvToRgbBottom.
+    // Each line stands alone, so the bands of a field go to the worker pool.
+    auto band = [&](int first, int b) {
+        const int lines = (s.height - first + 1) / 2;
+        uint8_t *cb422 = s.cb422 + size_t(b) * kStageMaxWidth;
+        uint8_t *cr422 = s.cr422 + size_t(b) * kStageMaxWidth;
+        uint8_t *cb444 = s.cb444 + size_t(b) * kStageMaxWidth;
+        uint8_t *cr444 = s.cr444 + size_t(b) * kStageMaxWidth;
+        for (int l = lines * b / kStageBands; l < lines * (b + 1) / kStageBands; l++) {
+            const int y = first + 2 * l;
+            // 1: this line's chroma at full resolution; 4:4:4 planes already are.
+            const uint8_t *cb = planes[1] + y * w;
+            const uint8_t *cr = planes[2] + y * w;
+            if (chromaFormat == 1 || chromaFormat == 2) {
+                const uint8_t *u = planes[1] + y * cw;
+                const uint8_t *v = planes[2] + y * cw;
+                if (chromaFormat == 1) {
+                    Conv420To422Line(planes[1], cb422, s.chromaWidth, s.height / 2,
+                                     s.progressiveFrame, y);
+                    Conv420To422Line(planes[2], cr422, s.chromaWidth, s.height / 2,
+                                     s.progressiveFrame, y);
+                    u = cb422;
+                    v = cr422;
+                }
+                UpsampleChromaHorizontal(u, cb444, s.chromaWidth, 1);
+                UpsampleChromaHorizontal(v, cr444, s.chromaWidth, 1);
+                cb = cb444;
+                cr = cr444;
+            }
+            // 2: picture line y to bitmap row height - 1 - y.
+            dsp.yuvToRgbRow(planes[0] + y * w, cb, cr, s.rgbFrame + (s.height - 1 - y) * w * 3,
+                            s.width, k);
+        }
+    };
     // 2: bottom field, then top field; the hand-over runs once both are in.
-    YuvToRgbBottom(planes[0], cb, cr, s.rgbFrame, s.width, s.height);
+    lc::SharedWorkerPool().Run(kStageBands, [&](int b) { band(1, b); });
     s.bottomFieldReady = 1;
     ProcessDecodedFrame();
-    YuvToRgbTop(planes[0], cb, cr, s.rgbFrame, s.width, s.height);
+    lc::SharedWorkerPool().Run(kStageBands, [&](int b) { band(0, b); });
     s.topFieldReady = 1;
     ProcessDecodedFrame();
 }
@@ -432,68 +442,66 @@ void ProcessDecodedFrame()
     s.bottomFieldReady = 0;
 }
 
-void Conv420To422(const uint8_t *src, uint8_t *dst, int chromaWidth, int lines, int progressive)
+bool Conv420To422Line(const uint8_t *src, uint8_t *out, int chromaWidth, int lines, int progressive,
+                      int j)
 {
-    if (lines < 1 || chromaWidth < 1) {
-        return;
-    }
     const int w = chromaWidth;
     const int h = lines;
-    auto c = [&](int j, int x) { return int(src[static_cast<size_t>(j) * w + x]); };
-    auto out = [&](int j) { return dst + static_cast<size_t>(j) * w; };
-    if (progressive || h < 4) {
-        for (int x = 0; x < w; x++) {
-            for (int j = 0; j < h; j++) {
-                const int above = j > 0 ? c(j - 1, x) : -1;
-                const int below = j < h - 1 ? c(j + 1, x) : -1;
-                out(2 * j)[x] = uint8_t(above < 0 ? c(j, x) : (3 * c(j, x) + above + 2) >> 2);
-                out(2 * j + 1)[x] = uint8_t(below < 0 ? c(j, x) : (3 * c(j, x) + below + 2) >> 2);
-            }
-        }
-        return;
+    if (h < 1 || w < 1 || j < 0 || j >= 2 * h) {
+        return false;
     }
-    // Field-aware: each field's chroma lines are interpolated within that field.
-    for (int k = 0; 2 * k + 1 < h; k++) {
-        const int j = 2 * k;
-        const bool firstGroup = k == 0;
-        const bool lastGroup = j + 2 >= h - 1;
-        for (int x = 0; x < w; x++) {
-            const int c0 = c(j, x);
-            const int c1 = c(j + 1, x);
-            if (firstGroup) {
-                out(0)[x] = uint8_t(c0);
-                out(1)[x] = uint8_t((3 * c0 + 5 * c1 + 4) >> 3);
-            } else {
-                out(4 * k)[x] = uint8_t((7 * c0 + c(j - 2, x) + 4) >> 3);
-                out(4 * k + 1)[x] = uint8_t((3 * c(j - 1, x) + 5 * c1 + 4) >> 3);
-            }
-            if (lastGroup) {
-                out(4 * k + 2)[x] = uint8_t(c0);
-                out(4 * k + 3)[x] = uint8_t((7 * c1 + c0 + 4) >> 3);
-            } else {
-                out(4 * k + 2)[x] = uint8_t((5 * c0 + 3 * c(j + 2, x) + 4) >> 3);
-                out(4 * k + 3)[x] = uint8_t((7 * c1 + c(j + 3, x) + 4) >> 3);
-            }
+    const Mpeg2Dsp &dsp = ActiveMpeg2Dsp();
+    auto c = [&](int line) { return src + static_cast<size_t>(line) * w; };
+    // (wa x a + wb x b + rounding) >> shift, or a copy of a.
+    auto blend = [&](const uint8_t *a, const uint8_t *b, int wa, int wb, int shift) {
+        dsp.blendRows(out, a, b, w, wa, wb, shift);
+        return true;
+    };
+    auto copy = [&](const uint8_t *a) {
+        std::memcpy(out, a, static_cast<size_t>(w));
+        return true;
+    };
+    if (progressive || h < 4) {
+        const int i = j / 2;
+        if (j % 2 == 0) {
+            return i > 0 ? blend(c(i), c(i - 1), 3, 1, 2) : copy(c(0));
         }
+        return i < h - 1 ? blend(c(i), c(i + 1), 3, 1, 2) : copy(c(i));
+    }
+    // Field-aware: each field's chroma lines are interpolated within that field, in groups of
+    // two source lines (2k, 2k + 1) giving output lines 4k .. 4k + 3.
+    const int k = j / 4;
+    const int i = 2 * k;
+    if (i + 1 >= h) {
+        return false; // an odd last source line makes no group
+    }
+    const bool last = i + 2 >= h - 1;
+    switch (j % 4) {
+    case 0:
+        return k == 0 ? copy(c(0)) : blend(c(i), c(i - 2), 7, 1, 3);
+    case 1:
+        return k == 0 ? blend(c(0), c(1), 3, 5, 3) : blend(c(i - 1), c(i + 1), 3, 5, 3);
+    case 2:
+        return last ? copy(c(i)) : blend(c(i), c(i + 2), 5, 3, 3);
+    default:
+        return last ? blend(c(i + 1), c(i), 7, 1, 3) : blend(c(i + 1), c(i + 3), 7, 1, 3);
+    }
+}
+
+void Conv420To422(const uint8_t *src, uint8_t *dst, int chromaWidth, int lines, int progressive)
+{
+    for (int j = 0; j < 2 * lines; j++) {
+        Conv420To422Line(src, dst + static_cast<size_t>(j) * chromaWidth, chromaWidth, lines,
+                         progressive, j);
     }
 }
 
 void UpsampleChromaHorizontal(const uint8_t *src, uint8_t *dst, int chromaWidth, int lines)
 {
-    const int w = chromaWidth;
+    const Mpeg2Dsp &dsp = ActiveMpeg2Dsp();
     for (int y = 0; y < lines; y++) {
-        const uint8_t *c = src + static_cast<size_t>(y) * w;
-        uint8_t *o = dst + static_cast<size_t>(y) * w * 2;
-        // The last 8 samples of a line are doubled: the interpolation would read past the line.
-        const int interpolated = w > 8 ? w - 8 : 0;
-        for (int i = 0; i < interpolated; i++) {
-            o[2 * i] = c[i];
-            o[2 * i + 1] = uint8_t((c[i] + c[i + 1] + 1) >> 1);
-        }
-        for (int i = interpolated; i < w; i++) {
-            o[2 * i] = c[i];
-            o[2 * i + 1] = c[i];
-        }
+        dsp.upsampleRow(src + static_cast<size_t>(y) * chromaWidth,
+                        dst + static_cast<size_t>(y) * chromaWidth * 2, chromaWidth);
     }
 }
 

@@ -12,14 +12,20 @@
 constexpr int kStageMaxWidth = 1920;
 constexpr int kStageMaxHeight = 1200;
 constexpr int kStageMaxPixels = kStageMaxWidth * kStageMaxHeight;
+// A field's lines are converted in this many bands, shared out to the worker pool.
+constexpr int kStageBands = 16;
 
 struct DecodedPictureState
 {
     // --- buffers, allocated once for the largest picture ---
     uint8_t *rgbFrame = nullptr; // width x height x 3, bottom-up B, G, R
-    uint8_t *cb422 = nullptr;    // chromaWidth x height after vertical upsampling (4:2:0)
+    // The chroma of the lines being converted, after vertical upsampling (4:2:0, chromaWidth)
+    // and at full resolution (width), the input of the colour conversion: one line for each
+    // band of kStageBands, so that the upsampled chroma never leaves the cache. Band b's line
+    // starts at b x kStageMaxWidth.
+    uint8_t *cb422 = nullptr;
     uint8_t *cr422 = nullptr;
-    uint8_t *cb444 = nullptr; // width x height, the input of the colour conversion
+    uint8_t *cb444 = nullptr;
     uint8_t *cr444 = nullptr;
     uint8_t *packedFrame = nullptr; // a frame with rows cut to the output width for the writers
 
@@ -84,6 +90,9 @@ void DetectFieldCadence(int pictureIndex, int fieldFlags);
 // Kernels. Planes are packed (rows as wide as the plane).
 // chromaWidth x lines in, chromaWidth x 2 lines out.
 void Conv420To422(const uint8_t *src, uint8_t *dst, int chromaWidth, int lines, int progressive);
+// Line j (0 .. 2 lines - 1) of the same into out; false when j has no line.
+bool Conv420To422Line(const uint8_t *src, uint8_t *out, int chromaWidth, int lines, int progressive,
+                      int j);
 // chromaWidth x lines in, 2 chromaWidth x lines out.
 void UpsampleChromaHorizontal(const uint8_t *src, uint8_t *dst, int chromaWidth, int lines);
 // The lines of one field (top: 0, 2, ..; bottom: 1, 3, ..) of width x height planes into the

@@ -10,15 +10,16 @@
 #include "mpeg2/output_stage.h"
 #include "mpeg2/output_stage_hooks.h"
 
-namespace {
-
-void PrepareFrame(const uint8_t *const planes[3], const MpegPictureRecord &record, int pictureIndex)
+void PrepareStageFrame(const uint8_t *const planes[3], const MpegPictureRecord &record,
+                       int pictureIndex)
 {
     StagePictureRecord r;
     r.progressiveFrame = record.progressiveFrame;
     r.fieldFlags = record.fieldFlags;
     StoreDecodedFrame(planes, r, pictureIndex);
 }
+
+namespace {
 
 // Patches the header and closes the file; without a writer the file is still closed.
 void FinishWav(FILE *&file, uint32_t bytes)
@@ -75,7 +76,7 @@ void InstallOutputStage()
 
     MpegPictureSink &s = gMpegPictureSink;
     s.allocateBuffers = AllocateDecodedPictureBuffers;
-    s.prepareFrame = PrepareFrame;
+    s.prepareFrame = PrepareStageFrame;
     s.finishStream = FinishDecodedStream;
     s.closeOutputs = CloseStageOutputs;
 }

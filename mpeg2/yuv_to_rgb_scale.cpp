@@ -36,3 +36,12 @@ void SetYuvToRgbScale()
     Fill(c.crToRed, s.crToRed);
     c.tvScale = s.tvScale;
 }
+
+YuvToRgbFactors CurrentYuvToRgbFactors()
+{
+    const YuvToRgbCoefficients &k = gYuvToRgbCoefficients;
+    auto low = [](uint32_t word) { return int16_t(word & 0xffff); };
+    return {low(k.lumaOffset[0]),  low(k.lumaScale[0]),
+            low(k.cbToBlue[0]),    int16_t(k.cbCrToGreen[0] >> 16),
+            low(k.cbCrToGreen[0]), low(k.crToRed[0])};
+}

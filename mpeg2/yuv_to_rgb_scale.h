@@ -18,5 +18,18 @@ struct YuvToRgbCoefficients
 
 extern YuvToRgbCoefficients gYuvToRgbCoefficients;
 
+// The same factors one by one, as the colour kernels take them.
+struct YuvToRgbFactors
+{
+    int16_t lumaOffset;
+    int16_t lumaScale;
+    int16_t cbToBlue;
+    int16_t cbToGreen;
+    int16_t crToGreen;
+    int16_t crToRed;
+};
+
+YuvToRgbFactors CurrentYuvToRgbFactors();
+
 // Fills gYuvToRgbCoefficients from ConversionOptions::useYuvProcessing (0: TV scale, else PC).
 void SetYuvToRgbScale();

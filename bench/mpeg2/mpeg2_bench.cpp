@@ -1,102 +1,340 @@
-// Pictures/s of the MPEG-2 decoder on whole streams (SD NTSC program stream, PAL transport
-// stream) and blocks/s of the inverse DCT.
+// Whole-stream MPEG-2 decoding speed beside ffmpeg's (-threads 1) on the same streams, in the
+// same run: rounds interleave ffmpeg, the decoder alone and the decoder with the output stage's
+// colour conversion, and medians are printed. Decoding runs on one thread: its frames/s are
+// given in processor time (user + system), which other work on the machine disturbs less, and
+// in wall time. The output stage shares its lines out to the worker pool: "+RGB" is wall
+// frames/s with it, and "RGB cost" the wall time spent in it over the rest of the run's time.
+//   mpeg2_bench [--rounds N] [--threads N] [sd|hd] [--kernels [google benchmark flags]]
+// --kernels times the kernels of each instruction set instead.
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <time.h>
 
+#include "mpeg2/internal/mpeg2_dsp.h"
 #include "mpeg2/mpeg_decoder_control.h"
 #include "mpeg2/mpeg_decoder_thread.h"
-#include "mpeg2/mpeg_idct.h"
 #include "mpeg2/mpeg_picture_output.h"
+#include "mpeg2/mpeg_stream_info.h"
+#include "mpeg2/output_stage.h"
+#include "mpeg2/output_stage_link.h"
+#include "mpeg2/yuv_to_rgb_scale.h"
 #include "platform/sys/clock.h"
-#include "platform/sys/file.h"
+#include "platform/sys/worker_pool.h"
 
 namespace {
 
+struct Times
+{
+    double cpu = 0;   // seconds
+    double wall = 0;  // seconds
+    double stage = 0; // wall seconds in the output stage
+    int frames = 0;
+};
+
+double CpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
+           + 1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+double WallSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+
+std::string StreamDir()
+{
+    const std::string dir = std::string(LC_BINARY_DIR) + "/fixtures/mpeg2_bench";
+    const std::string cmd =
+        "sh '" + std::string(LC_SOURCE_DIR) + "/bench/mpeg2/mpeg2_bench_streams.sh' '" + dir + "'";
+    if (std::system(cmd.c_str()) != 0) {
+        std::fprintf(stderr, "could not make the streams: %s\n", cmd.c_str());
+        std::exit(1);
+    }
+    return dir;
+}
+
 int gPictures = 0;
-void Count(const uint8_t *const[3], const MpegPictureRecord &, int)
+double gStageTime = 0; // wall seconds in the output stage
+void (*gStagePrepare)(const uint8_t *const[3], const MpegPictureRecord &, int) = nullptr;
+
+void Count(const uint8_t *const planes[3], const MpegPictureRecord &record, int index)
 {
     ++gPictures;
+    if (gStagePrepare) {
+        const double t0 = WallSeconds();
+        gStagePrepare(planes, record, index);
+        gStageTime += WallSeconds() - t0;
+    }
 }
 
-std::string Stream(const char *name)
+void WaitIdle()
 {
-    std::string dir = std::string(LC_BINARY_DIR) + "/fixtures/mpeg2";
-    std::string path = dir + "/" + name;
-    if (!lc::IsDirectory(dir.c_str())) {
-        std::string cmd =
-            std::string("sh ") + LC_SOURCE_DIR + "/tests/fixtures/mpeg2_make_fixtures.sh " + dir;
-        if (std::system(cmd.c_str()) != 0) {
-            return {};
-        }
-    }
-    return path;
-}
-
-void DecodeStream(benchmark::State &state, const char *name)
-{
-    std::string path = Stream(name);
-    if (path.empty()) {
-        state.SkipWithError("ffmpeg could not make the stream");
-        return;
-    }
-    gMpegPictureSink.prepareFrame = Count;
-    OpenMpegAndStartDecoder(path.c_str());
     while (IsMpegDecoderRunning()) {
         lc::SleepMs(1);
     }
-    int64_t pictures = 0;
-    for (auto _ : state) {
-        gPictures = 0;
-        StartOrPauseMpegDecoding();
-        while (IsMpegDecoderRunning()) {
-            lc::SleepMs(1);
-        }
-        pictures += gPictures;
+}
+
+// One whole-file run of the open stream.
+Times DecodeOnce(bool withStage)
+{
+    gStagePrepare = withStage ? PrepareStageFrame : nullptr;
+    gPictures = 0;
+    gStageTime = 0;
+    const double c0 = CpuSeconds();
+    const double w0 = WallSeconds();
+    StartOrPauseMpegDecoding();
+    WaitIdle();
+    Times t;
+    t.cpu = CpuSeconds() - c0;
+    t.wall = WallSeconds() - w0;
+    t.frames = gPictures;
+    t.stage = gStageTime;
+    return t;
+}
+
+// ffmpeg's decode of the video only, to the null muxer, as its -benchmark line reports it.
+Times FfmpegOnce(const std::string &path)
+{
+    const std::string cmd = "ffmpeg -hide_banner -nostdin -threads 1 -benchmark -i '" + path
+                            + "' -map 0:v -f null - 2>&1";
+    Times t;
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p) {
+        return t;
     }
-    state.counters["pictures/s"] =
-        benchmark::Counter(double(pictures), benchmark::Counter::kIsRate);
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
+        out.append(buf, n);
+    }
+    pclose(p);
+    const size_t f = out.rfind("frame=");
+    if (f != std::string::npos) {
+        t.frames = std::atoi(out.c_str() + f + 6);
+    }
+    double user = 0, sys = 0, real = 0;
+    const size_t b = out.rfind("bench: utime=");
+    if (b != std::string::npos
+        && std::sscanf(out.c_str() + b, "bench: utime=%lfs stime=%lfs rtime=%lfs", &user, &sys,
+                       &real)
+               == 3) {
+        t.cpu = user + sys;
+        t.wall = real;
+    }
+    return t;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+struct Series
+{
+    std::vector<double> cpuFps, wallFps, stageShare;
+    int frames = 0;
+    void Add(const Times &t)
+    {
+        frames = t.frames;
+        cpuFps.push_back(t.cpu > 0 ? t.frames / t.cpu : 0);
+        wallFps.push_back(t.wall > 0 ? t.frames / t.wall : 0);
+        stageShare.push_back(t.wall > t.stage ? t.stage / (t.wall - t.stage) : 0);
+    }
+};
+
+void BenchStream(const char *label, const std::string &path, int rounds)
+{
+    gMpegPictureSink.prepareFrame = Count;
+    OpenMpegAndStartDecoder(path.c_str());
+    WaitIdle();
+    Series ours, stage, ff;
+    for (int r = 0; r < rounds; ++r) {
+        ff.Add(FfmpegOnce(path));
+        ours.Add(DecodeOnce(false));
+        stage.Add(DecodeOnce(true));
+    }
     ResetMpegInputFile();
+    const double o = Median(ours.cpuFps), f = Median(ff.cpuFps);
+    const double ow = Median(ours.wallFps), fw = Median(ff.wallFps);
+    std::printf("%-10s %6d %8.0f %8.0f %6.2fx   %8.0f %8.0f %6.2fx   %8.0f %8.0f%%\n", label,
+                ours.frames, o, f, f > 0 ? o / f : 0, ow, fw, fw > 0 ? ow / fw : 0,
+                Median(stage.wallFps), 100.0 * Median(stage.stageShare));
+    if (ff.frames != 0 && ours.frames != ff.frames) {
+        std::printf("%-10s note: %d pictures handed over, ffmpeg decoded %d\n", label, ours.frames,
+                    ff.frames);
+    }
 }
 
-void BM_DecodeNtscProgramStream(benchmark::State &state)
-{
-    DecodeStream(state, "mpeg2_ntsc_vob.vob");
-}
-BENCHMARK(BM_DecodeNtscProgramStream)->Unit(benchmark::kMillisecond)->UseRealTime();
+// --- kernels, one benchmark per instruction set ---
 
-void BM_DecodePalTransportStream(benchmark::State &state)
+void KernelArgs(benchmark::internal::Benchmark *b)
 {
-    DecodeStream(state, "mpeg2_pal_ts.ts");
+    for (int isa = 0; isa <= int(Mpeg2Isa::Avx2); ++isa) {
+        if (Mpeg2IsaSupported(Mpeg2Isa(isa))) {
+            b->Arg(isa);
+        }
+    }
 }
-BENCHMARK(BM_DecodePalTransportStream)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_IdctBlock(benchmark::State &state)
+void BM_Idct(benchmark::State &state)
 {
+    const Mpeg2Dsp &dsp = Mpeg2DspFor(Mpeg2Isa(state.range(0)));
     std::mt19937 rng(1);
-    alignas(16) int16_t blocks[64][64];
+    alignas(32) int16_t blocks[64][64];
     for (auto &b : blocks) {
         for (int i = 0; i < 64; ++i) {
             b[i] = int16_t(i < 10 ? int(rng() % 512) - 256 : 0);
         }
     }
-    alignas(16) int16_t work[64];
+    alignas(32) int16_t work[64];
     size_t n = 0;
     for (auto _ : state) {
-        for (int i = 0; i < 64; ++i) {
-            work[i] = blocks[n & 63][i];
-        }
-        IdctBlock(work);
+        std::memcpy(work, blocks[n & 63], sizeof work);
+        dsp.idct(work);
         benchmark::DoNotOptimize(work);
         ++n;
     }
     state.SetItemsProcessed(int64_t(n));
 }
-BENCHMARK(BM_IdctBlock);
+BENCHMARK(BM_Idct)->Apply(KernelArgs);
+
+void BM_Predict16x16HalfBoth(benchmark::State &state)
+{
+    const Mpeg2Dsp &dsp = Mpeg2DspFor(Mpeg2Isa(state.range(0)));
+    std::vector<uint8_t> ref(64 * 64), dst(64 * 64);
+    std::mt19937 rng(2);
+    for (auto &v : ref) {
+        v = uint8_t(rng());
+    }
+    for (auto _ : state) {
+        dsp.predict[3](dst.data(), 64, ref.data(), 64, 16, 16);
+        dsp.predict[7](dst.data(), 64, ref.data() + 65, 64, 16, 16);
+        benchmark::DoNotOptimize(dst.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 2);
+}
+BENCHMARK(BM_Predict16x16HalfBoth)->Apply(KernelArgs);
+
+void BM_AddBlock(benchmark::State &state)
+{
+    const Mpeg2Dsp &dsp = Mpeg2DspFor(Mpeg2Isa(state.range(0)));
+    std::vector<uint8_t> dst(8 * 64, 100);
+    alignas(32) int16_t block[64];
+    for (int i = 0; i < 64; ++i) {
+        block[i] = int16_t(i * 7 - 200);
+    }
+    for (auto _ : state) {
+        dsp.addBlock(dst.data(), 64, block);
+        dsp.putIntraBlock(dst.data() + 8, 64, block);
+        benchmark::DoNotOptimize(dst.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 2);
+}
+BENCHMARK(BM_AddBlock)->Apply(KernelArgs);
+
+void BM_YuvToRgbRow1920(benchmark::State &state)
+{
+    const Mpeg2Dsp &dsp = Mpeg2DspFor(Mpeg2Isa(state.range(0)));
+    std::vector<uint8_t> y(1920), u(1920), v(1920), rgb(1920 * 3);
+    std::mt19937 rng(3);
+    for (int i = 0; i < 1920; ++i) {
+        y[i] = uint8_t(rng());
+        u[i] = uint8_t(rng());
+        v[i] = uint8_t(rng());
+    }
+    const YuvToRgbFactors k = CurrentYuvToRgbFactors();
+    for (auto _ : state) {
+        dsp.yuvToRgbRow(y.data(), u.data(), v.data(), rgb.data(), 1920, k);
+        benchmark::DoNotOptimize(rgb.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 1920);
+}
+BENCHMARK(BM_YuvToRgbRow1920)->Apply(KernelArgs);
+
+// The output stage's whole conversion of one 1920 x 1088 4:2:0 interlaced picture (preview, no
+// window), with the instruction set chosen for the decoder.
+void BM_StagePicture1080(benchmark::State &state)
+{
+    SelectMpeg2Isa(Mpeg2Isa(state.range(0)));
+    const int w = 1920, h = 1088;
+    std::vector<uint8_t> y(size_t(w) * h), cb(size_t(w / 2) * (h / 2)), cr(cb.size());
+    std::mt19937 rng(4);
+    for (auto *plane : {&y, &cb, &cr}) {
+        for (uint8_t &v : *plane) {
+            v = uint8_t(rng());
+        }
+    }
+    InstallOutputStage();
+    AllocateDecodedPictureBuffers();
+    gMpegStreamInfo.codedWidth = w;
+    gMpegStreamInfo.codedHeight = h;
+    gMpegStreamInfo.horizontalSize = w;
+    gMpegStreamInfo.verticalSize = 1080;
+    gMpegStreamInfo.chromaFormat = 1;
+    const uint8_t *planes[3] = {y.data(), cb.data(), cr.data()};
+    for (auto _ : state) {
+        PrepareStageFrame(planes, MpegPictureRecord{}, 0);
+    }
+    state.SetItemsProcessed(state.iterations());
+    SelectMpeg2Isa(BestMpeg2Isa());
+}
+BENCHMARK(BM_StagePicture1080)->Apply(KernelArgs)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    int rounds = 5;
+    bool sd = true, hd = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "sd") == 0 || std::strcmp(argv[i], "hd") == 0) {
+            sd = argv[i][0] == 's';
+            hd = !sd;
+        }
+        if (std::strcmp(argv[i], "--kernels") == 0) {
+            argv[i] = argv[0];
+            int n = argc - i;
+            benchmark::Initialize(&n, argv + i);
+            benchmark::RunSpecifiedBenchmarks();
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
+            lc::SetSharedWorkerThreads(std::max(1, std::atoi(argv[++i])));
+        }
+        if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
+            rounds = std::max(1, std::atoi(argv[++i]));
+        }
+    }
+    const std::string dir = StreamDir();
+    InstallOutputStage();
+    std::printf("MPEG-2 video decoding beside ffmpeg -threads 1, median of %d rounds, %s kernels, "
+                "%d pool threads\n",
+                rounds, Mpeg2IsaName(ActiveMpeg2Isa()), lc::SharedWorkerPool().Threads());
+    std::printf("%-10s %6s %26s   %26s   %18s\n", "", "", "frames/s of processor time",
+                "frames/s of wall time", "output stage");
+    std::printf("%-10s %6s %8s %8s %7s   %8s %8s %7s   %8s %9s\n", "stream", "frames", "loomcut",
+                "ffmpeg", "ratio", "loomcut", "ffmpeg", "ratio", "+RGB", "RGB cost");
+    if (sd) {
+        BenchStream("480i SD", dir + "/sd_480i.vob", rounds);
+    }
+    if (hd) {
+        BenchStream("1080i HD", dir + "/hd_1080i.ts", rounds);
+    }
+    return 0;
+}

@@ -9,8 +9,8 @@ VlcEntry gCbpTable[1 << kCbpBits];
 VlcEntry gMotionTable[1 << kMotionBits];
 VlcEntry gDcLumaTable[1 << kDcLumaBits];
 VlcEntry gDcChromaTable[1 << kDcChromaBits];
-DctEntry gDctTableZero[1 << kDctBits];
-DctEntry gDctTableOne[1 << kDctBits];
+DctTable gDctTableZero;
+DctTable gDctTableOne;
 
 const uint8_t kZigzagScan[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
                                  12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
@@ -281,12 +281,27 @@ template <size_t N> bool BuildVlc(VlcEntry *table, int tableBits, const Code (&c
     return clean;
 }
 
-template <size_t N> bool BuildDct(DctEntry *table, const DctCode (&codes)[N])
+template <size_t N> bool BuildDct(DctTable *table, const DctCode (&codes)[N])
 {
-    std::memset(table, 0, sizeof(DctEntry) << kDctBits);
+    std::memset(table, 0, sizeof *table);
     bool clean = true;
     for (const DctCode &c : codes) {
-        clean &= Fill(table, kDctBits, c.bits, [&](int n) {
+        int zeros = 0;
+        for (const char *b = c.bits; *b == '0'; ++b) {
+            ++zeros;
+        }
+        DctEntry *part = table->longCodes;
+        int bits = 16;
+        if (zeros <= 6) {
+            part = table->codes;
+            bits = 10;
+        }
+        uint32_t pattern = 0;
+        if (CodeLength(c.bits, &pattern) > bits) {
+            clean = false; // the part's lookup would not see the whole code
+            continue;
+        }
+        clean &= Fill(part, bits, c.bits, [&](int n) {
             return DctEntry{uint8_t(c.run), uint8_t(c.level), uint8_t(n)};
         });
     }
@@ -310,8 +325,8 @@ void Build()
     check(BuildVlc(gMotionTable, kMotionBits, kMotion), "motion_code");
     check(BuildVlc(gDcLumaTable, kDcLumaBits, kDcLuma), "dct_dc_size_luminance");
     check(BuildVlc(gDcChromaTable, kDcChromaBits, kDcChroma), "dct_dc_size_chrominance");
-    check(BuildDct(gDctTableZero, kDctZero), "DCT coefficients table zero");
-    check(BuildDct(gDctTableOne, kDctOne), "DCT coefficients table one");
+    check(BuildDct(&gDctTableZero, kDctZero), "DCT coefficients table zero");
+    check(BuildDct(&gDctTableOne, kDctOne), "DCT coefficients table one");
 }
 
 std::once_flag gBuilt;

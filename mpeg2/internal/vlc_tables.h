@@ -38,7 +38,9 @@ constexpr int kDcChromaBits = 10;
 extern VlcEntry gDcLumaTable[1 << kDcLumaBits];
 extern VlcEntry gDcChromaTable[1 << kDcChromaBits];
 
-// DCT coefficients: 16-bit lookup. run 0..31 with level; or these runs.
+// DCT coefficients: run 0..31 with level, or these runs. Looked up by the next 16 bits in two
+// parts, so that the tables stay small: codes with at most six leading zeros are at most 10 bits
+// long, the rest (rare: long runs and large levels) at most 16.
 struct DctEntry
 {
     uint8_t run;
@@ -47,9 +49,21 @@ struct DctEntry
 };
 constexpr int kDctEob = 64;
 constexpr int kDctEscape = 65;
-constexpr int kDctBits = 16;
-extern DctEntry gDctTableZero[1 << kDctBits]; // B-14
-extern DctEntry gDctTableOne[1 << kDctBits];  // B-15
+struct DctTable
+{
+    DctEntry codes[1024];    // next 16 bits >= 0x0200: by the top 10 bits
+    DctEntry longCodes[512]; // below 0x0200: by all 16 bits
+};
+extern DctTable gDctTableZero; // B-14
+extern DctTable gDctTableOne;  // B-15
+
+inline const DctEntry &LookUpDct(const DctTable &t, uint32_t next16)
+{
+    if (next16 >= 0x0200) {
+        return t.codes[next16 >> 6];
+    }
+    return t.longCodes[next16];
+}
 
 // Scan orders (scan position to natural position) and the default intra matrix (natural order).
 extern const uint8_t kZigzagScan[64];

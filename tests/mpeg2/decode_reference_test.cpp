@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "mpeg2/internal/mpeg2_dsp.h"
 #include "mpeg2/mpeg_stream_info.h"
 #include "mpeg2_test_support.h"
 
@@ -66,7 +67,8 @@ TEST_P(DecodeReference, EveryPictureMatchesFfmpeg)
         for (int p = 0; p < 3; ++p) {
             ASSERT_EQ(got[i].planes[p].size(), sizes[p]);
             double psnr = Psnr(got[i].planes[p].data(), r, sizes[p]);
-            EXPECT_GE(psnr, 40.0) << c.stream << " picture " << i << " " << names[p];
+            // What the decoder reaches (55 dB and more): a drift of the arithmetic shows here.
+            EXPECT_GE(psnr, 52.0) << c.stream << " picture " << i << " " << names[p];
             r += sizes[p];
         }
     }
@@ -81,6 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ReferenceCase{"mpeg2_cif_tables.m2v", 352, 288, 1, 0, 25},
                       ReferenceCase{"mpeg2_wide_vob.vob", 320, 180, 1, 1, kNtscRate},
                       ReferenceCase{"mpeg2_yuv422.m2v", 352, 288, 2, 0, 25},
+                      ReferenceCase{"mpeg2_yuv422_576i.m2v", 720, 576, 2, 0, 25},
                       ReferenceCase{"mpeg2_fields.m2v", 32, 32, 1, 0, 25},
                       ReferenceCase{"mpeg2_fields_16x8.m2v", 32, 32, 1, 0, 25},
                       ReferenceCase{"mpeg2_dual_prime.m2v", 32, 64, 1, 0, 25},
@@ -90,10 +93,43 @@ INSTANTIATE_TEST_SUITE_P(
                       ReferenceCase{"mpeg2_pal_ts_split.ts", 720, 576, 1, 2, 25},
                       ReferenceCase{"mpeg2_small_end.m2v", 176, 144, 1, 0, 25},
                       ReferenceCase{"mpeg2_hd_720p50.m2v", 1280, 720, 1, 0, 50},
-                      ReferenceCase{"mpeg2_hd_1080i.ts", 1920, 1080, 1, 2, kNtscRate}),
+                      ReferenceCase{"mpeg2_hd_1080i.ts", 1920, 1080, 1, 2, kNtscRate},
+                      ReferenceCase{"mpeg2_hd_1080i_gop.ts", 1920, 1080, 1, 2, kNtscRate}),
     [](const auto &param) {
         std::string s = param.param.stream;
         return s.substr(6, s.find('.') - 6);
     });
+
+// The packed kernels decode every picture to the bytes of the C ones: frame and field
+// pictures, field and frame prediction, dual prime, 4:2:2, both scans and VLC tables.
+TEST(DecodeInstructionSets, PicturesEqualTheCKernels)
+{
+    for (const char *stream :
+         {"mpeg2_ntsc_vob.vob", "mpeg2_hd_1080i_gop.ts", "mpeg2_yuv422_576i.m2v",
+          "mpeg2_cif_tables.m2v", "mpeg2_fields_16x8.m2v", "mpeg2_dual_prime.m2v"}) {
+        std::vector<CollectedPicture> reference;
+        for (Mpeg2Isa isa : {Mpeg2Isa::C, Mpeg2Isa::Sse2, Mpeg2Isa::Avx2}) {
+            if (!Mpeg2IsaSupported(isa)) {
+                continue;
+            }
+            SCOPED_TRACE(testing::Message() << stream << " " << Mpeg2IsaName(isa));
+            SelectMpeg2Isa(isa);
+            DecoderHarness h;
+            std::vector<CollectedPicture> got = h.DecodeWholeFile(Mpeg2Fixture(stream));
+            if (isa == Mpeg2Isa::C) {
+                ASSERT_FALSE(got.empty());
+                reference = std::move(got);
+                continue;
+            }
+            ASSERT_EQ(got.size(), reference.size());
+            for (size_t i = 0; i < got.size(); ++i) {
+                for (int p = 0; p < 3; ++p) {
+                    ASSERT_EQ(got[i].planes[p], reference[i].planes[p]) << "picture " << i;
+                }
+            }
+        }
+    }
+    SelectMpeg2Isa(BestMpeg2Isa());
+}
 
 } // namespace

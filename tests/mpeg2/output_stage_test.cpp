@@ -137,10 +137,26 @@ TEST_F(OutputStageTest, ColourConversionByScale)
         int yuvProcessing, y, cb, cr;
         int b, g, r;
     } cases[] = {
-        {0, 16, 128, 128, 0, 0, 0},        {0, 235, 128, 128, 255, 255, 255},
-        {0, 0, 128, 128, 0, 0, 0},         {0, 255, 128, 128, 255, 255, 255},
-        {1, 100, 128, 128, 100, 100, 100}, {1, 0, 128, 128, 0, 0, 0},
-        {0, 81, 90, 240, 0, 0, 254},       {0, 41, 240, 110, 255, 0, 0},
+        {0, 16, 128, 128, 0, 0, 0},
+        {0, 235, 128, 128, 255, 255, 255},
+        {0, 0, 128, 128, 0, 0, 0},
+        {0, 255, 128, 128, 255, 255, 255},
+        {1, 100, 128, 128, 100, 100, 100},
+        {1, 0, 128, 128, 0, 0, 0},
+        {0, 81, 90, 240, 0, 0, 254},
+        {0, 41, 240, 110, 255, 0, 0},
+        // Each factor, the rounding, the shift and both chroma offsets: one step up or down
+        // changes a byte of these rows. (At PC scale, blue 14515, red 11486 and rounding 4095
+        // give the same bytes as the true values for every input.)
+        {0, 117, 180, 231, 223, 13, 255},
+        {0, 204, 188, 198, 255, 139, 255},
+        {0, 188, 154, 73, 253, 235, 112},
+        {0, 240, 51, 5, 106, 255, 65},
+        {0, 38, 24, 210, 0, 0, 156},
+        {1, 96, 105, 179, 55, 67, 168},
+        {1, 130, 161, 117, 188, 126, 115},
+        {1, 229, 17, 227, 32, 196, 255},
+        {1, 109, 196, 112, 229, 97, 87},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message()
@@ -183,6 +199,67 @@ TEST_F(OutputStageTest, ChromaUpsampling)
     EXPECT_EQ(std::vector<int>(wide, wide + 20),
               (std::vector<int>{0,  5,  10, 15, 20, 20, 30, 30, 40, 40,
                                 50, 50, 60, 60, 70, 70, 80, 80, 90, 90}));
+}
+
+// The stage runs the upsampling and the conversion line by line; the frame must be the one the
+// plane-by-plane steps give, for each chroma format and both 4:2:0 upsamplings.
+TEST_F(OutputStageTest, LineByLineFrameEqualsThePlaneSteps)
+{
+    struct Case
+    {
+        int chromaFormat, progressive;
+    } cases[] = {{1, 0}, {1, 1}, {2, 0}, {3, 0}};
+    const int w = 48, h = 32;
+    static std::vector<uint8_t> drawn;
+    gLog.running = 0;
+    gOutputStageHooks.drawPreview = [](const uint8_t *f, int dw, int dh) {
+        drawn.assign(f, f + size_t(dw) * dh * 3);
+    };
+    uint32_t seed = 1;
+    auto random = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return uint8_t(seed >> 16);
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "chroma " << c.chromaFormat << " progressive " << c.progressive);
+        const int cw = c.chromaFormat == 3 ? w : w / 2;
+        const int ch = c.chromaFormat == 1 ? h / 2 : h;
+        std::vector<uint8_t> y(size_t(w) * h), cb(size_t(cw) * ch), cr(size_t(cw) * ch);
+        for (auto *plane : {&y, &cb, &cr}) {
+            for (uint8_t &v : *plane) {
+                v = random();
+            }
+        }
+        // The steps one plane at a time.
+        std::vector<uint8_t> cb422(size_t(w / 2) * h), cr422(cb422.size());
+        std::vector<uint8_t> cb444(size_t(w) * h), cr444(cb444.size());
+        const uint8_t *u = cb.data(), *v = cr.data();
+        if (c.chromaFormat != 3) {
+            if (c.chromaFormat == 1) {
+                Conv420To422(cb.data(), cb422.data(), cw, ch, c.progressive);
+                Conv420To422(cr.data(), cr422.data(), cw, ch, c.progressive);
+                u = cb422.data();
+                v = cr422.data();
+            }
+            UpsampleChromaHorizontal(u, cb444.data(), cw, h);
+            UpsampleChromaHorizontal(v, cr444.data(), cw, h);
+            u = cb444.data();
+            v = cr444.data();
+        }
+        std::vector<uint8_t> expected(size_t(w) * h * 3);
+        YuvToRgbBottom(y.data(), u, v, expected.data(), w, h);
+        YuvToRgbTop(y.data(), u, v, expected.data(), w, h);
+        // The stage.
+        SetStream(w, h, w, h);
+        *gOutputStageDecoder.chromaFormat = c.chromaFormat;
+        const uint8_t *planes[3] = {y.data(), cb.data(), cr.data()};
+        StagePictureRecord r;
+        r.progressiveFrame = c.progressive;
+        drawn.clear();
+        StoreDecodedFrame(planes, r, 0);
+        EXPECT_EQ(drawn, expected);
+    }
 }
 
 TEST_F(OutputStageTest, PreviewShowsEachPictureOnceAndHonoursPause)
