@@ -12,7 +12,6 @@
 #include "mpeg2/yuv_to_rgb_scale.h"
 #include "platform/sys/clock.h"
 #include "platform/sys/debug_trace.h"
-#include "platform/sys/worker_pool.h"
 
 DecodedPictureState gDecodedPictureState;
 OutputStageTarget gOutputStageTarget;
@@ -232,11 +231,10 @@ bool AllocateDecodedPictureBuffers()
     const size_t pixels = kStageMaxPixels;
     s.rgbFrame = static_cast<uint8_t *>(std::malloc(pixels * 3));
     s.packedFrame = static_cast<uint8_t *>(std::malloc(pixels * 3));
-    const size_t lines = size_t(kStageBands) * kStageMaxWidth;
-    s.cb422 = static_cast<uint8_t *>(std::malloc(lines));
-    s.cr422 = static_cast<uint8_t *>(std::malloc(lines));
-    s.cb444 = static_cast<uint8_t *>(std::malloc(lines));
-    s.cr444 = static_cast<uint8_t *>(std::malloc(lines));
+    s.cb422 = static_cast<uint8_t *>(std::malloc(kStageMaxWidth / 2));
+    s.cr422 = static_cast<uint8_t *>(std::malloc(kStageMaxWidth / 2));
+    s.cb444 = static_cast<uint8_t *>(std::malloc(kStageMaxWidth));
+    s.cr444 = static_cast<uint8_t *>(std::malloc(kStageMaxWidth));
     if (!s.rgbFrame || !s.packedFrame || !s.cb422 || !s.cr422 || !s.cb444 || !s.cr444) {
         ReleaseDecodedPictureBuffers();
         return false;
@@ -310,15 +308,8 @@ void PrepareDecodedFrame(const uint8_t *const planes[3], int /*pictureIndex*/)
     const size_t cw = static_cast<size_t>(s.chromaWidth);
     // Steps 1 and 2 line by line, so that the upsampled chroma stays in the cache; the bytes
     // are those of Conv420To422, UpsampleChromaHorizontal and YuvToRgbTop / YuvToRgbBottom.
-    // Each line stands alone, so the bands of a field go to the worker pool.
-    auto band = [&](int first, int b) {
-        const int lines = (s.height - first + 1) / 2;
-        uint8_t *cb422 = s.cb422 + size_t(b) * kStageMaxWidth;
-        uint8_t *cr422 = s.cr422 + size_t(b) * kStageMaxWidth;
-        uint8_t *cb444 = s.cb444 + size_t(b) * kStageMaxWidth;
-        uint8_t *cr444 = s.cr444 + size_t(b) * kStageMaxWidth;
-        for (int l = lines * b / kStageBands; l < lines * (b + 1) / kStageBands; l++) {
-            const int y = first + 2 * l;
+    auto field = [&](int first) {
+        for (int y = first; y < s.height; y += 2) {
             // 1: this line's chroma at full resolution; 4:4:4 planes already are.
             const uint8_t *cb = planes[1] + y * w;
             const uint8_t *cr = planes[2] + y * w;
@@ -326,17 +317,17 @@ void PrepareDecodedFrame(const uint8_t *const planes[3], int /*pictureIndex*/)
                 const uint8_t *u = planes[1] + y * cw;
                 const uint8_t *v = planes[2] + y * cw;
                 if (chromaFormat == 1) {
-                    Conv420To422Line(planes[1], cb422, s.chromaWidth, s.height / 2,
+                    Conv420To422Line(planes[1], s.cb422, s.chromaWidth, s.height / 2,
                                      s.progressiveFrame, y);
-                    Conv420To422Line(planes[2], cr422, s.chromaWidth, s.height / 2,
+                    Conv420To422Line(planes[2], s.cr422, s.chromaWidth, s.height / 2,
                                      s.progressiveFrame, y);
-                    u = cb422;
-                    v = cr422;
+                    u = s.cb422;
+                    v = s.cr422;
                 }
-                UpsampleChromaHorizontal(u, cb444, s.chromaWidth, 1);
-                UpsampleChromaHorizontal(v, cr444, s.chromaWidth, 1);
-                cb = cb444;
-                cr = cr444;
+                UpsampleChromaHorizontal(u, s.cb444, s.chromaWidth, 1);
+                UpsampleChromaHorizontal(v, s.cr444, s.chromaWidth, 1);
+                cb = s.cb444;
+                cr = s.cr444;
             }
             // 2: picture line y to bitmap row height - 1 - y.
             dsp.yuvToRgbRow(planes[0] + y * w, cb, cr, s.rgbFrame + (s.height - 1 - y) * w * 3,
@@ -344,10 +335,10 @@ void PrepareDecodedFrame(const uint8_t *const planes[3], int /*pictureIndex*/)
         }
     };
     // 2: bottom field, then top field; the hand-over runs once both are in.
-    lc::SharedWorkerPool().Run(kStageBands, [&](int b) { band(1, b); });
+    field(1);
     s.bottomFieldReady = 1;
     ProcessDecodedFrame();
-    lc::SharedWorkerPool().Run(kStageBands, [&](int b) { band(0, b); });
+    field(0);
     s.topFieldReady = 1;
     ProcessDecodedFrame();
 }

@@ -12,17 +12,14 @@
 constexpr int kStageMaxWidth = 1920;
 constexpr int kStageMaxHeight = 1200;
 constexpr int kStageMaxPixels = kStageMaxWidth * kStageMaxHeight;
-// A field's lines are converted in this many bands, shared out to the worker pool.
-constexpr int kStageBands = 16;
 
 struct DecodedPictureState
 {
     // --- buffers, allocated once for the largest picture ---
     uint8_t *rgbFrame = nullptr; // width x height x 3, bottom-up B, G, R
-    // The chroma of the lines being converted, after vertical upsampling (4:2:0, chromaWidth)
-    // and at full resolution (width), the input of the colour conversion: one line for each
-    // band of kStageBands, so that the upsampled chroma never leaves the cache. Band b's line
-    // starts at b x kStageMaxWidth.
+    // The chroma of the line being converted, after vertical upsampling (4:2:0, chromaWidth)
+    // and at full resolution (width), the input of the colour conversion. One line at a time,
+    // so that the upsampled chroma never leaves the cache.
     uint8_t *cb422 = nullptr;
     uint8_t *cr422 = nullptr;
     uint8_t *cb444 = nullptr;

@@ -1,10 +1,10 @@
 // Whole-stream MPEG-2 decoding speed beside ffmpeg's (-threads 1) on the same streams, in the
 // same run: rounds interleave ffmpeg, the decoder alone and the decoder with the output stage's
-// colour conversion, and medians are printed. Decoding runs on one thread: its frames/s are
-// given in processor time (user + system), which other work on the machine disturbs less, and
-// in wall time. The output stage shares its lines out to the worker pool: "+RGB" is wall
-// frames/s with it, and "RGB cost" the wall time spent in it over the rest of the run's time.
-//   mpeg2_bench [--rounds N] [--threads N] [sd|hd] [--kernels [google benchmark flags]]
+// colour conversion, and medians are printed. Everything runs on one thread: frames/s are given
+// in processor time (user + system), which other work on the machine disturbs less, and in wall
+// time. "+RGB" is wall frames/s with the output stage, "RGB cost" the wall time spent in the
+// stage over the rest of the run's time.
+//   mpeg2_bench [--rounds N] [sd|hd] [--kernels [google benchmark flags]]
 // --kernels times the kernels of each instruction set instead.
 #include <algorithm>
 #include <cstdint>
@@ -28,7 +28,6 @@
 #include "mpeg2/output_stage_link.h"
 #include "mpeg2/yuv_to_rgb_scale.h"
 #include "platform/sys/clock.h"
-#include "platform/sys/worker_pool.h"
 
 namespace {
 
@@ -314,18 +313,15 @@ int main(int argc, char **argv)
             benchmark::RunSpecifiedBenchmarks();
             return 0;
         }
-        if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
-            lc::SetSharedWorkerThreads(std::max(1, std::atoi(argv[++i])));
-        }
         if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
             rounds = std::max(1, std::atoi(argv[++i]));
         }
     }
     const std::string dir = StreamDir();
     InstallOutputStage();
-    std::printf("MPEG-2 video decoding beside ffmpeg -threads 1, median of %d rounds, %s kernels, "
-                "%d pool threads\n",
-                rounds, Mpeg2IsaName(ActiveMpeg2Isa()), lc::SharedWorkerPool().Threads());
+    std::printf("MPEG-2 video decoding beside ffmpeg -threads 1, one thread, median of %d rounds, "
+                "%s kernels\n",
+                rounds, Mpeg2IsaName(ActiveMpeg2Isa()));
     std::printf("%-10s %6s %26s   %26s   %18s\n", "", "", "frames/s of processor time",
                 "frames/s of wall time", "output stage");
     std::printf("%-10s %6s %8s %8s %7s   %8s %8s %7s   %8s %9s\n", "stream", "frames", "loomcut",
