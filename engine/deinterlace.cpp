@@ -345,12 +345,31 @@ void MotionMapsOfGroup(int count)
 {
     const bool yuv = gFrameStore.yuvActive != 0;
     const bool crop = gConversionOptions.cropLetterbox != 0;
-    const int pairs = MotionPairCount(static_cast<int>(gFrameStore.frameHeight), crop);
+    const int h = static_cast<int>(gFrameStore.frameHeight);
+    const int pairs = MotionPairCount(h, crop);
+    const int top = MotionLinePairs(h, crop).top;
+    const int frames = std::min(count + 2, kMaxGroupFrames);
+    FrameView views[kMaxGroupFrames];
+    MapView maps[kMaxGroupFrames];
+    for (int j = 0; j < frames; j++) {
+        views[j] = SlotView(j);
+        maps[j] = MotionMapView(j);
+    }
     const EngineKernels &k = Kernels();
     RunRowBands(pairs, [&](int, int i0, int i1) {
-        for (int i = 0; i < count; i++) {
-            MotionRows(k, MotionMapView(i + 1), SlotView(i), SlotView(i + 1), SlotView(i + 2), crop,
-                       yuv, i0, i1);
+        int32_t *out[kMaxGroupFrames];
+        const uint8_t *line0[kMaxGroupFrames];
+        const uint8_t *line1[kMaxGroupFrames];
+        for (int i = i0; i < i1; i++) {
+            const int y = top + 2 * i;
+            for (int j = 0; j < frames; j++) {
+                line0[j] = views[j].Row(y);
+                line1[j] = views[j].Row(y + 1);
+            }
+            for (int j = 0; j + 2 < frames; j++) {
+                out[j] = maps[j + 1].Row(y / 2);
+            }
+            k.groupMotionRows(out, line0, line1, frames, views[0].width, yuv);
         }
     });
 }
