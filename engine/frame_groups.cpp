@@ -166,11 +166,13 @@ void ConvertLines(const FrameView &dst, const FrameView &src, int firstLine, int
 
 void InterleaveFields_c(const FrameView &dst, const uint8_t *even, const uint8_t *odd)
 {
-    for (int y = 0; y < dst.height; y++) {
-        const uint8_t *src = (y & 1) ? odd : even;
-        std::memcpy(dst.Row(y), src + static_cast<ptrdiff_t>(y) * dst.pitch,
-                    static_cast<size_t>(dst.pitch));
-    }
+    RunRowBands(dst.height, [&](int, int y0, int y1) {
+        for (int y = y0; y < y1; y++) {
+            const uint8_t *src = (y & 1) ? odd : even;
+            std::memcpy(dst.Row(y), src + static_cast<ptrdiff_t>(y) * dst.pitch,
+                        static_cast<size_t>(dst.pitch));
+        }
+    });
 }
 
 int NtscSideHeight()

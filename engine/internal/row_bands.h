@@ -7,8 +7,8 @@
 
 // How a kernel's rows are cut for the threads: bands of at least kMinBandRows rows, never more
 // than kMaxRowBands, whatever the thread count; every row is computed the same way in any band.
-constexpr int kMinBandRows = 16;
-constexpr int kMaxRowBands = 16;
+constexpr int kMinBandRows = 8;
+constexpr int kMaxRowBands = 48;
 
 inline int RowBandCount(int rows)
 {
