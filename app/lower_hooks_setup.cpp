@@ -22,9 +22,8 @@ void DecodeDvcproHd(uint8_t *output, int width, int height, const uint8_t *sourc
                     int bitsPerPixel, int decimation, int mirror)
 {
     // The set-up reads whole frames of the kind; the decoder checks the length itself.
-    (void)CindrellDecodeFrame(output, width, height, source, CindrellFrameBytes(format),
-                              workBuffer, mode, yuvOutput, fastPath, format, bitsPerPixel,
-                              decimation, mirror);
+    (void)CindrellDecodeFrame(output, width, height, source, CindrellFrameBytes(format), workBuffer,
+                              mode, yuvOutput, fastPath, format, bitsPerPixel, decimation, mirror);
 }
 
 } // namespace
@@ -61,6 +60,14 @@ void InstallLowerFolderHooks()
     // progress dialog and shutdown. (Opening a stream waits for its player.)
     gLowerHooks.stopMpegDecoder = StopMpegDecoder;
     gLowerHooks.mpegFrameRate = MpegFrameRate;
+    gLowerHooks.mpegSequenceKnown = [] {
+        // Running read first: a decoder that has stopped has set sequenceSeen, or never will.
+        const bool running = IsMpegDecoderRunning() != 0;
+        if (gMpegDecoderControl.sequenceSeen) {
+            return 1;
+        }
+        return running ? 0 : -1;
+    };
     gMovieWindowHooks.mpegDecoderRunning = IsMpegDecoderRunning;
     gMovieWindowHooks.resetMpegInput = [] {
         ResetMpegInputFile();

@@ -337,20 +337,43 @@ void DeinterlaceFromFrame_c(const FrameView &dst, const WeightContext &c, bool f
 
 void FinishLineMaskRun(int width, int height)
 {
-    std::memcpy(gFrameStore.lineMask, gFrameStore.lineMaskSum,
-                static_cast<size_t>(height / 2) * width * sizeof(int32_t));
+    int32_t *to = gFrameStore.lineMask;
+    const int32_t *from = gFrameStore.lineMaskSum;
+    const size_t row = static_cast<size_t>(width);
+    RunRowBands(height / 2, [&](int, int r0, int r1) {
+        std::memcpy(to + r0 * row, from + r0 * row, (r1 - r0) * row * sizeof(int32_t));
+    });
 }
 
 void MotionMapsOfGroup(int count)
 {
     const bool yuv = gFrameStore.yuvActive != 0;
     const bool crop = gConversionOptions.cropLetterbox != 0;
-    const int pairs = MotionPairCount(static_cast<int>(gFrameStore.frameHeight), crop);
+    const int h = static_cast<int>(gFrameStore.frameHeight);
+    const int pairs = MotionPairCount(h, crop);
+    const int top = MotionLinePairs(h, crop).top;
+    const int frames = std::min(count + 2, kMaxGroupFrames);
+    FrameView views[kMaxGroupFrames];
+    MapView maps[kMaxGroupFrames];
+    for (int j = 0; j < frames; j++) {
+        views[j] = SlotView(j);
+        maps[j] = MotionMapView(j);
+    }
     const EngineKernels &k = Kernels();
     RunRowBands(pairs, [&](int, int i0, int i1) {
-        for (int i = 0; i < count; i++) {
-            MotionRows(k, MotionMapView(i + 1), SlotView(i), SlotView(i + 1), SlotView(i + 2), crop,
-                       yuv, i0, i1);
+        int32_t *out[kMaxGroupFrames];
+        const uint8_t *line0[kMaxGroupFrames];
+        const uint8_t *line1[kMaxGroupFrames];
+        for (int i = i0; i < i1; i++) {
+            const int y = top + 2 * i;
+            for (int j = 0; j < frames; j++) {
+                line0[j] = views[j].Row(y);
+                line1[j] = views[j].Row(y + 1);
+            }
+            for (int j = 0; j + 2 < frames; j++) {
+                out[j] = maps[j + 1].Row(y / 2);
+            }
+            k.groupMotionRows(out, line0, line1, frames, views[0].width, yuv);
         }
     });
 }
@@ -406,9 +429,14 @@ void DeinterlaceFromFrame(int dst, int src, int full)
 void CopyFieldLines(uint8_t *const *frames, int dst, int src, int parity)
 {
     const size_t bytes = RowBytes();
-    for (uint32_t y = parity ? 1 : 0; y < gFrameStore.sourceHeight; y += 2) {
-        std::memcpy(frames[dst] + y * bytes, frames[src] + y * bytes, bytes);
-    }
+    const int first = parity ? 1 : 0;
+    const int lines = static_cast<int>(gFrameStore.sourceHeight) - first;
+    RunRowBands(lines > 0 ? (lines + 1) / 2 : 0, [&](int, int i0, int i1) {
+        for (int i = i0; i < i1; i++) {
+            const size_t y = static_cast<size_t>(first + 2 * i);
+            std::memcpy(frames[dst] + y * bytes, frames[src] + y * bytes, bytes);
+        }
+    });
 }
 
 void CopyFrame(uint8_t *dst, const uint8_t *src)

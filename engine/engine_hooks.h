@@ -12,6 +12,8 @@ using FramePreviewHook = void (*)(int width, int height, const uint8_t *bottomUp
 // Runs task(i) for every i in [0, count) and returns when all have finished; the kernels hand it
 // bands of rows. The passes install the worker pool; without it everything runs on the caller.
 using ParallelForHook = void (*)(int count, const std::function<void(int)> &task);
+// The threads parallelFor runs on; with one, the kernels do not cut their rows at all.
+using WorkerThreadsHook = int (*)();
 
 struct EngineHooks
 {
@@ -19,6 +21,7 @@ struct EngineHooks
     EngineMessageHook showError = nullptr;
     FramePreviewHook showFrameInPreview = nullptr;
     ParallelForHook parallelFor = nullptr;
+    WorkerThreadsHook workerThreads = nullptr;
 };
 
 extern EngineHooks gEngineHooks;

@@ -166,18 +166,20 @@ void ConvertLines(const FrameView &dst, const FrameView &src, int firstLine, int
 
 void InterleaveFields_c(const FrameView &dst, const uint8_t *even, const uint8_t *odd)
 {
-    for (int y = 0; y < dst.height; y++) {
-        const uint8_t *src = (y & 1) ? odd : even;
-        std::memcpy(dst.Row(y), src + static_cast<ptrdiff_t>(y) * dst.pitch,
-                    static_cast<size_t>(dst.pitch));
-    }
+    RunRowBands(dst.height, [&](int, int y0, int y1) {
+        for (int y = y0; y < y1; y++) {
+            const uint8_t *src = (y & 1) ? odd : even;
+            std::memcpy(dst.Row(y), src + static_cast<ptrdiff_t>(y) * dst.pitch,
+                        static_cast<size_t>(dst.pitch));
+        }
+    });
 }
 
 int NtscSideHeight()
 {
     const FrameStore &fs = gFrameStore;
-    return fs.sourceWidth > kLineConvertMaxWidth ? static_cast<int>(fs.sourceHeight)
-                                                 : gEngineSettings.ntscOutputHeight;
+    return IsHdFrame(fs.sourceWidth, fs.sourceHeight) ? static_cast<int>(fs.sourceHeight)
+                                                      : gEngineSettings.ntscOutputHeight;
 }
 
 int ConvertFrameGroup(uint8_t *const *slots, int width, int height, int first)
@@ -198,7 +200,7 @@ void ConvertLines576To480(int srcSlot, int history, int squeeze, int crop)
     const FrameView src =
         BufferView(SlotView(srcSlot).base, static_cast<int>(fs.rowPitch), sourceLines);
     // 1: HD frames keep their lines, in either pixel format.
-    if (fs.sourceWidth > kLineConvertMaxWidth) {
+    if (IsHdFrame(fs.sourceWidth, fs.sourceHeight)) {
         std::memcpy(fs.historyFrames[history], src.base, sourceLines * RowBytes());
         return;
     }
@@ -248,9 +250,9 @@ void ConvertLines480To576(uint8_t *dst, int history)
     FrameView effects = out;
     effects.width = static_cast<int>(fs.sourceWidth);
     LineEffects(effects, first, first + count);
-    // 4: the kernels now work at PAL size.
+    // 4: the kernels now work at PAL height, over the frame's own width.
     fs.frameHeight = 576;
-    fs.frameWidth = 720;
+    fs.frameWidth = fs.sourceWidth;
     // 5: flicker.
     if (o.flickerRemoval) {
         RemoveFlickerBuffer(dst, o.flickerRemoval);

@@ -125,7 +125,8 @@ int ValidateFrameSize(int32_t height, int32_t width, int32_t rowBytes)
     }
     // An NTSC standard-definition frame may be converted to 576 lines in the same buffers.
     uint64_t lines = fs.sourceHeight;
-    if (!gEngineSettings.sourceIsPal && fs.sourceWidth < kHdMinWidth && lines < 576) {
+    const bool hd = IsHdFrame(fs.sourceWidth, fs.sourceHeight);
+    if (!gEngineSettings.sourceIsPal && !hd && lines < 576) {
         lines = 576;
     }
     if (lines * fs.rowPitch * fs.bytesPerPixel > kFrameBufferBytes) {
@@ -138,7 +139,7 @@ int ValidateFrameSize(int32_t height, int32_t width, int32_t rowBytes)
     }
 
     if (gEngineSettings.sourceIsPal) {
-        if (fs.sourceWidth >= kHdMinWidth || (width == 720 && height == 576)) {
+        if (hd || (width == 720 && height == 576)) {
             return 1;
         }
         if (height >= 576) {
@@ -148,7 +149,7 @@ int ValidateFrameSize(int32_t height, int32_t width, int32_t rowBytes)
         EngineShowError("Error: PAL Movie height < 576");
         return 0;
     }
-    if (fs.sourceWidth >= kHdMinWidth || (width == 720 && (height == 486 || height == 480))) {
+    if (hd || (width == 720 && (height == 486 || height == 480))) {
         return 1;
     }
     if (height >= 480) {
@@ -162,7 +163,7 @@ int ValidateFrameSize(int32_t height, int32_t width, int32_t rowBytes)
 int OutputFrameHeight()
 {
     const FrameStore &fs = gFrameStore;
-    if (fs.sourceWidth > kLineConvertMaxWidth) {
+    if (IsHdFrame(fs.sourceWidth, fs.sourceHeight)) {
         return static_cast<int>(fs.sourceHeight);
     }
     return gEngineSettings.sourceIsPal ? gEngineSettings.ntscOutputHeight : 576;

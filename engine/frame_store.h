@@ -14,10 +14,19 @@ constexpr int kNoiseTableSize = 1048576;
 constexpr int kSlotCount = 7;
 constexpr int kInputFrameCount = 9;
 constexpr int kHistoryFrameCount = 6;
-// Widths from here up are HD for the size check and the 3:2 field parity.
+// Widths from here up are HD (and set the 3:2 field parity).
 constexpr uint32_t kHdMinWidth = 900;
-// Frames wider than this are not line-converted between 576 and 480/486 lines.
-constexpr uint32_t kLineConvertMaxWidth = 800;
+// The most lines a standard-definition frame has: the PAL frame the line conversion reads.
+constexpr uint32_t kSdMaxHeight = 576;
+
+// The one rule of what is HD, for the core, the passes and the MPEG-2 output: HD frames keep
+// their size and lines through the conversions; standard-definition frames (narrower than 900
+// pixels, at most 576 lines) are converted between 576 and 480/486 lines, so a taller frame
+// would lose its lower lines.
+constexpr bool IsHdFrame(uint32_t width, uint32_t height)
+{
+    return width >= kHdMinWidth || height > kSdMaxHeight;
+}
 
 // The frame geometry, pixel format, slot arrays and preallocated buffers of the frame processing
 // core. Used by one thread at a time (the processing thread, or the MPEG-2 decoder thread through

@@ -76,6 +76,16 @@ void MotionRowYuv_c(int32_t *LC_RESTRICT out, const uint8_t *p0, const uint8_t *
     }
 }
 
+void GroupMotionRows_c(int32_t *const *out, const uint8_t *const *line0,
+                       const uint8_t *const *line1, int frames, int width, bool yuv)
+{
+    const auto row = yuv ? MotionRowYuv_c : MotionRowRgb_c;
+    for (int i = 0; i + 2 < frames; i++) {
+        row(out[i], line0[i], line0[i + 1], line0[i + 2], line1[i], line1[i + 1], line1[i + 2],
+            width);
+    }
+}
+
 void WeightRow_c(const WeightContext &c, int y, int x0, int x1, int16_t *LC_RESTRICT w)
 {
     for (int x = x0; x < x1; x++) {
@@ -196,8 +206,21 @@ void SwapRgbxRow_c(uint8_t *LC_RESTRICT d, const uint8_t *s, int width)
 } // namespace
 
 const EngineKernels kKernels_c = {
-    LerpRow_c,       SqDiffBytes_c,       SqDiffLuma_c,    MotionRowRgb_c,
-    MotionRowYuv_c,  WeightRow_c,         BlurWeightRow_c, ExpandWeights_c,
-    FieldBlendRow_c, FromFrameBlendRow_c, BlurMixRow_c,    FlickerRow_c,
-    EffectsRow_c,    YuvToBgrRow_c,       SwapRgbRow_c,    SwapRgbxRow_c,
+    .lerpRow = LerpRow_c,
+    .sqDiffBytes = SqDiffBytes_c,
+    .sqDiffLuma = SqDiffLuma_c,
+    .motionRowRgb = MotionRowRgb_c,
+    .motionRowYuv = MotionRowYuv_c,
+    .groupMotionRows = GroupMotionRows_c,
+    .weightRow = WeightRow_c,
+    .blurWeightRow = BlurWeightRow_c,
+    .expandWeights = ExpandWeights_c,
+    .fieldBlendRow = FieldBlendRow_c,
+    .fromFrameBlendRow = FromFrameBlendRow_c,
+    .blurMixRow = BlurMixRow_c,
+    .flickerRow = FlickerRow_c,
+    .effectsRow = EffectsRow_c,
+    .yuvToBgrRow = YuvToBgrRow_c,
+    .swapRgbRow = SwapRgbRow_c,
+    .swapRgbxRow = SwapRgbxRow_c,
 };

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "engine/conversion_options.h"
+#include "engine/frame_store.h"
 #include "mpeg2/internal/demux_audio.h"
 #include "mpeg2/mpeg2_hooks.h"
 #include "mpeg2/mpeg_audio_sink.h"
@@ -378,7 +379,7 @@ void InitDecoderFrames()
         int w = si.codedWidth.load();
         int h = si.codedHeight.load();
         int mode = Ctl().processingMode.load();
-        if (mode != 0 && h < 600) {
+        if (mode != 0 && !IsHdFrame(uint32_t(w), uint32_t(h))) {
             w = 720;
             h = 576;
             if (mode == 9) {

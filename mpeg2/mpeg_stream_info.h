@@ -9,7 +9,7 @@ struct MpegStreamInfo
 {
     // --- sequence header and extension ---
     std::atomic<int> horizontalSize{0};
-    std::atomic<int> verticalSize{0}; // below 600 is standard definition
+    std::atomic<int> verticalSize{0}; // with the width, what is HD (IsHdFrame)
     std::atomic<int> frameRateCode{0};
     std::atomic<int> progressiveSequence{0};
     std::atomic<int> chromaFormat{0}; // 1 4:2:0, 2 4:2:2, 3 4:4:4

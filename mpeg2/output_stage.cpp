@@ -139,6 +139,12 @@ void WriteOutputFrame(const uint8_t *frame, int pitch, int extraLines)
     }
 }
 
+// HD pictures keep their size; standard definition is converted between 576 and 480 lines.
+bool IsHdPicture(int verticalSize)
+{
+    return IsHdFrame(uint32_t(gOutputStageDecoder.horizontalSize->load()), uint32_t(verticalSize));
+}
+
 // The sound of one group: a failed copy ends the movie as it does in the other passes.
 void CopyGroupSound()
 {
@@ -163,13 +169,13 @@ void WriteNtscGroup(int n, int verticalSize, int extra)
     FrameStore &fs = gFrameStore;
     for (int i = 1; i <= n; i++) {
         const uint8_t *frame = fs.inputFrames[i];
-        if (verticalSize <= 600) {
+        if (!IsHdPicture(verticalSize)) {
             ShowNtscFrame(frame);
             t.outputHeight = NtscOutputHeight();
         } else {
             ShowFrameSized(frame, t.outputWidth, t.outputHeight);
         }
-        WriteOutputFrame(frame, s.width, verticalSize <= 600 ? 0 : extra);
+        WriteOutputFrame(frame, s.width, IsHdPicture(verticalSize) ? extra : 0);
         lc::SleepMs(5);
     }
     CopyGroupSound();
@@ -184,7 +190,7 @@ void WriteGroupOfFour(const int *order, int verticalSize, int extra)
     const OutputStageDecoderLink &d = gOutputStageDecoder;
     FrameStore &fs = gFrameStore;
     // 3b: standard definition goes to 576 lines.
-    const bool sd = verticalSize < 600;
+    const bool sd = !IsHdPicture(verticalSize);
     if (sd) {
         fs.bgrOrder = 1;
         for (int k = 0; k < 4; k++) {
@@ -375,7 +381,7 @@ void ProcessDecodedFrame()
         // No frame store: nothing can be converted or written.
     } else if (mode == 9) {
         // 3, mode 9: a PAL-family source through the PAL-to-NTSC weave.
-        if (verticalSize > 600) {
+        if (IsHdPicture(verticalSize)) {
             if (gOutputStageHooks.setNtscOutputHeight) {
                 gOutputStageHooks.setNtscOutputHeight(s.height);
             }

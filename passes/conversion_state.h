@@ -36,8 +36,8 @@ struct ConversionState
     int32_t batchItemIndex = 0;     // 0 in a single run; the batch line number from 1
     int32_t sourceIsPal = 0;        // frameRate is 25
     int32_t sourceIsNtsc = 0;       // the complement of sourceIsPal
-    int32_t ntscSd = 0;             // NTSC family below 600 lines (narrowed by ProcessMovie)
-    int32_t palSd = 0;              // PAL family below 600 lines (narrowed by ProcessMovie)
+    int32_t ntscSd = 0;             // NTSC family, standard definition (IsHdFrame), per movie
+    int32_t palSd = 0;              // PAL family, standard definition (IsHdFrame), per movie
     int32_t ntscOutputHeight = 0;   // 486 with "Output 486 Lines", else 480
     int32_t outputIsAvi = 0;        // 1 unless "Always Make Quicktime"
     int32_t dvAviOutput = 0;        // AVI output compressed to DV by the media layer

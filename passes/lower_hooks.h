@@ -8,6 +8,10 @@ struct LowerHooks
     void (*stopMpegDecoder)() = nullptr; // stops the MPEG-2 decoder thread and waits
     void (*fitVideoWindow)() = nullptr;  // refits the main window to the MPEG-2 picture
     double (*mpegFrameRate)() = nullptr; // the open MPEG-2 stream's frame rate, frames/s
+    // Whether the decoder has read the open stream's first sequence header (and so its frame
+    // rate and size): 1 read, 0 not yet (the decoder still looks), -1 never (it stopped without
+    // one). Null: the rate is taken as it stands.
+    int (*mpegSequenceKnown)() = nullptr;
     // The player controls' resume for a processing pass: hides the controls and starts a
     // whole-file run with the full start-up. Null: the decoder's own calls do the start.
     void (*resumeMpegForProcessing)() = nullptr;

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
-
 #include <string>
+
+#include <strings.h>
 
 #include "engine/conversion_options.h"
 #include "formats/avi_reader.h"
@@ -13,6 +13,7 @@
 #include "passes/lower_hooks.h"
 #include "passes/movie_window_hooks.h"
 #include "passes/process_control.h"
+#include "passes/sound_track.h"
 #include "passes/ui_hooks.h"
 #include "passes/ui_state.h"
 #include "platform/media/movie_controller.h"
@@ -37,7 +38,10 @@ template <class... A> void Call(void (*hook)(A...), A... args)
     }
 }
 
-void ClearMainFramePicture() { Call(gMovieWindowHooks.clearMainFramePicture); }
+void ClearMainFramePicture()
+{
+    Call(gMovieWindowHooks.clearMainFramePicture);
+}
 
 // The last three characters of the path, compared without regard to case.
 bool EndsWithNoCase(const char *path, const char *tail)
@@ -51,8 +55,8 @@ TimeValue NextVideoSampleTime(Movie movie, TimeValue time, short flags)
 {
     OSType eyes = VisualMediaCharacteristic;
     TimeValue next = -1;
-    GetMovieNextInterestingTime(movie, nextTimeMediaSample | flags, 1, &eyes, time, FixedOne,
-                                &next, nullptr);
+    GetMovieNextInterestingTime(movie, nextTimeMediaSample | flags, 1, &eyes, time, FixedOne, &next,
+                                nullptr);
     return next;
 }
 
@@ -321,7 +325,8 @@ void CMovieWindow::SaveAs()
     bool avi = gSourceKind.isAvi || gSourceKind.isType1Dv;
     char chosen[256] = {};
     if (!moviePath[0] || !gMovieWindowHooks.chooseSaveName
-        || !gMovieWindowHooks.chooseSaveName(avi ? "AVI Files (*.avi) " : "Quicktime Files (*.mov) ",
+        || !gMovieWindowHooks.chooseSaveName(avi ? "AVI Files (*.avi) "
+                                                 : "Quicktime Files (*.mov) ",
                                              avi ? "avi" : "mov", chosen, sizeof chosen)) {
         ShowGuidePage(5);
         return;
@@ -432,7 +437,10 @@ int CMovieWindow::AttachWindow(MovieWindowHandle view, MovieWindowCreateRecord *
     return 0;
 }
 
-void CMovieWindow::DetachWindow() { CloseMovie(); }
+void CMovieWindow::DetachWindow()
+{
+    CloseMovie();
+}
 
 void CMovieWindow::CreateController(Movie theMovie)
 {
@@ -523,26 +531,42 @@ int CMovieWindow::GetCaptionHeight()
     return h - ch - GetTitleBarHeight();
 }
 
-int CMovieWindow::GetTitleBarHeight() { return parentWindow ? kSystemCaptionHeight : 0; }
+int CMovieWindow::GetTitleBarHeight()
+{
+    return parentWindow ? kSystemCaptionHeight : 0;
+}
 
-Movie CMovieWindow::GetMovie() { return movie; }
+Movie CMovieWindow::GetMovie()
+{
+    return movie;
+}
 
-char *CMovieWindow::GetMoviePath() { return moviePath; }
+char *CMovieWindow::GetMoviePath()
+{
+    return moviePath;
+}
 
 // Operations no path calls keep their places.
 void CMovieWindow::GetDesktopRect() {}
 
-// The processing entry points no path calls, and the sound track steps.
+// The processing entry points no path calls.
 void CMovieWindow::ProcessAviMovie() {}
 void CMovieWindow::ProcessAviFrames() {}
 void CMovieWindow::ProcessFramesOneToOne() {}
 void CMovieWindow::CopySoundTrack() {}
-int CMovieWindow::BeginSoundTrack(Movie, Movie, Track, int)
-{
-    return 0;
-}
-void CMovieWindow::EndSoundTrack() {}
 void CMovieWindow::ProcessFramesRepulldown() {}
+
+// The output sound track of QuickTime output. Which source sound it carries was armed before
+// (BeginAviSoundFromQuickTime, or the sound that comes by another road).
+int CMovieWindow::BeginSoundTrack(Movie outputMovie, Movie, Track, int)
+{
+    return BeginOutputSoundTrack(outputMovie);
+}
+
+void CMovieWindow::EndSoundTrack()
+{
+    EndOutputSoundTrack();
+}
 
 bool TemporaryOutputIsSource(const CMovieWindow &movieWindow)
 {
@@ -564,6 +588,12 @@ void ShowGuidePageAfterProcessing(int page)
     }
 }
 
-void ShowFramePreview() { Call(gMovieWindowHooks.showFramePreview); }
+void ShowFramePreview()
+{
+    Call(gMovieWindowHooks.showFramePreview);
+}
 
-void HideFramePreview() { Call(gMovieWindowHooks.hideFramePreview); }
+void HideFramePreview()
+{
+    Call(gMovieWindowHooks.hideFramePreview);
+}

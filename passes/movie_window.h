@@ -49,11 +49,12 @@ public:
     virtual void ProcessAviFrames();      // 14 unused
     virtual void ProcessFramesOneToOne(); // 15 unused
     virtual void CopySoundTrack();        // 16 unused
-    // 17: 1 done, 0 failed. soundTrack is the source's sound track; a source whose sound comes
-    // by another road passes a null track and a non-zero soundMark.
+    // 17: the output sound track of QuickTime output (BeginOutputSoundTrack): 1 done, 0 failed
+    // (shown). soundTrack is the source's sound track; a source whose sound comes by another road
+    // passes a null track and a non-zero soundMark.
     virtual int BeginSoundTrack(Movie outputMovie, Movie sourceMovie, Track soundTrack,
                                 int soundMark);
-    virtual void EndSoundTrack(); // 18
+    virtual void EndSoundTrack(); // 18: closes that track (EndOutputSoundTrack)
     // 19, 20: 1 done, 0 failed. For AVI output the first two are not used.
     virtual int ProcessFramesTo25p(Media outputMedia, Track outputTrack, Media sourceMedia,
                                    const Rect *frame);

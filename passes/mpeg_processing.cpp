@@ -83,9 +83,12 @@ int SetUpMpegSource(int *width, int *height)
     // a. The preview run lets go of the stream. A transport stream's video is read from one
     // fixed PID: without it there is nothing to convert, whatever else the stream holds.
     WaitForDecoderToStop();
-    if (gMpegStreamInfo.streamKind == 2 && !gMpegDecoderControl.sequenceSeen) {
-        ShowError("No video found on PID 0x810\n"
-                  "The video of a transport stream must be on PID 0x810 (2064)");
+    // A stream without a sequence header has no size and rate to convert by.
+    if (!gMpegDecoderControl.sequenceSeen) {
+        ShowError(gMpegStreamInfo.streamKind == 2
+                      ? "No video found on PID 0x810\n"
+                        "The video of a transport stream must be on PID 0x810 (2064)"
+                      : "No MPEG-2 video sequence found in the stream");
         return 0;
     }
     // The mode of the first pass.
@@ -111,8 +114,9 @@ int SetUpMpegSource(int *width, int *height)
         ShowError("Error: Movie frame > 9216000 bytes");
         return 0;
     }
-    cs.ntscSd = !cs.sourceIsPal && codedHeight < 600;
-    cs.palSd = cs.sourceIsPal && codedHeight < 600;
+    const bool sd = !IsHdFrame(uint32_t(codedWidth), uint32_t(codedHeight));
+    cs.ntscSd = !cs.sourceIsPal && sd;
+    cs.palSd = cs.sourceIsPal && sd;
     // d. The writers' frame size and the stage's copy of the output.
     *width = codedWidth;
     *height = codedHeight;
@@ -236,6 +240,11 @@ int MakeMpegVideo(Movie outputMovie, int width, int height)
         control.passesLeft = control.passesLeft - 1;
     }
     ok = cs.outputIsAvi ? FreeOutputGWorld() : EndOutputVideoTrack();
+    // The passes counted the stream's pictures: none is no movie, whatever was written.
+    if (!control.stopRequested && !control.errorShown && gMpegDecoderControl.pictureCount <= 0) {
+        ShowError("Error: Zero-length Movie");
+        ok = 0;
+    }
     if (gMpegStreamInfo.lpcmRefused) {
         ShowWarning("Warning: LPCM audio in VOB file must be 48KHz Stereo,\n"
                     "output soundtrack will be silent");

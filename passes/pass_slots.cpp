@@ -154,8 +154,10 @@ int StartPass(PassSlots &slots, Media sourceMedia, TimeValue durationLimit)
     if (gProcessControl.stopRequested) {
         return 0;
     }
+    // An error, not a warning: the movie ends without a frame, and a batch (which shows no
+    // warnings) must not take it for a result.
     if (durationLimit == 0) {
-        ShowWarning("Error: Zero-length Movie");
+        ShowError("Error: Zero-length Movie");
         return 0;
     }
     if (!ValidateFrameSize(slots.height, slots.width,
@@ -198,16 +200,20 @@ int OpenPassDecompressor(int width, int height)
 int ReadSlot(PassSlots &slots, PassSource &source, int s)
 {
     if (source.fromAvi) {
-        int n = AviReadNextFrame(reinterpret_cast<uint8_t *>(*slots.sample[s]), kSlotSampleBytes);
-        if (n > 0) {
-            slots.count[s] = n;
-            slots.lastGoodSlot = s;
-        } else if (slots.lastGoodSlot >= 0 && slots.lastGoodSlot != s) {
-            // Past the end or an unreadable frame: the last good frame again.
-            std::memcpy(*slots.sample[s], *slots.sample[slots.lastGoodSlot],
-                        size_t(slots.count[slots.lastGoodSlot]));
-            slots.count[s] = slots.count[slots.lastGoodSlot];
+        // Past the last frame the reader gives the last frame again; nothing at all is a frame
+        // that cannot be read (a file cut short or damaged), which ends the movie.
+        const int n =
+            AviReadNextFrame(reinterpret_cast<uint8_t *>(*slots.sample[s]), kSlotSampleBytes);
+        if (n <= 0) {
+            char text[128];
+            std::snprintf(text, sizeof text,
+                          "Could not read frame %u of the source movie\nIt may be damaged or "
+                          "incomplete",
+                          unsigned(gAviReadState.framesRead + 1));
+            ShowError(text);
+            return 0;
         }
+        slots.count[s] = n;
         return 1;
     }
     // Past the end the last frame repeats.

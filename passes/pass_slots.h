@@ -33,7 +33,6 @@ struct PassSlots
     int width = 0; // source size
     int height = 0;
     int bytesPerPixel = 3; // 3 RGB, 2 YUV 4:2:2
-    int lastGoodSlot = -1; // AVI sources: the slot last read successfully
 
     PassSlots() = default;
     PassSlots(const PassSlots &) = delete;
@@ -48,7 +47,7 @@ int SetUpPassSlots(PassSlots &slots, int width, int height, const Rect &allocRec
                    const char *newGWorldError);
 
 // The checks that open both passes: a stop request (0, nothing shown), a zero duration limit
-// (the warning), the frame store's geometry for this movie (ValidateFrameSize), and for a DV AVI
+// (an error), the frame store's geometry for this movie (ValidateFrameSize), and for a DV AVI
 // source the description of its DV frames, read through the media layer. 1 go on, 0 return.
 int StartPass(PassSlots &slots, Media sourceMedia, TimeValue durationLimit);
 

@@ -29,8 +29,8 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
     const bool viaReader = gSourceKind.isAvi && gSourceKind.viaAviPlayer;
     const bool fromAvi = gSourceKind.isAvi != 0;
 
-    // 1. Output rectangle and the 480-to-576 flag.
-    const bool to576 = cs.sourceIsNtsc && height < 500;
+    // 1. Output rectangle and the 480-to-576 flag (standard definition only: HD keeps its lines).
+    const bool to576 = cs.ntscSd && height < 500;
     const int outRows = to576 ? 576 : height;
     const Rect outRect{0, 0, int16_t(outRows), int16_t(width)};
 
@@ -115,7 +115,6 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
         if (fromAvi) {
             AviRewindToMovi();
         }
-        slots.lastGoodSlot = -1;
         source.readTime = cs.firstSampleTime;
         for (int groupStart = 0; groupStart < totalFrames && !control.stopRequested;
              groupStart += 5) {

@@ -40,6 +40,7 @@ void InstallPassesHooks()
     gEngineHooks.parallelFor = [](int count, const std::function<void(int)> &task) {
         lc::SharedWorkerPool().Run(count, task);
     };
+    gEngineHooks.workerThreads = [] { return lc::SharedWorkerPool().Threads(); };
 
     gCindrellHooks.messageBox = [](const char *text, const char *) { AfxMessageBox(text); };
 

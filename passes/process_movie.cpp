@@ -89,13 +89,14 @@ int RequestCompression()
     return 1;
 }
 
-// Standard-definition frames (below 600 lines) become 576-line PAL DV (NTSC family) or NTSC DV
-// at the NTSC height (PAL family); HD frames keep their size and hdCodec.
+// Standard-definition frames become 576-line PAL DV (NTSC family) or NTSC DV at the NTSC height
+// (PAL family); HD frames keep their size and hdCodec.
 void SetOutputFamily(int width, int height, bool ntscFamily, OSType hdCodec)
 {
     ConversionState &cs = gConversionState;
-    cs.ntscSd = ntscFamily && height < 600;
-    cs.palSd = !ntscFamily && height < 600;
+    const bool sd = !IsHdFrame(uint32_t(width), uint32_t(height));
+    cs.ntscSd = ntscFamily && sd;
+    cs.palSd = !ntscFamily && sd;
     if (cs.ntscSd) {
         SetOutputFrameSize(width, 576);
         cs.outputCodec = kCodecDvPal;
@@ -143,7 +144,8 @@ struct KeepSourceTiming
 // What ProcessMovie opened for output; every way out closes what is open.
 struct OutputFiles
 {
-    Movie movie = nullptr; // QuickTime output
+    CMovieWindow *window = nullptr; // whose sound track steps end the sound
+    Movie movie = nullptr;          // QuickTime output
     short fileRef = 0;
     bool fileOpen = false;
     bool aviOpen = false;
@@ -156,7 +158,7 @@ struct OutputFiles
     {
         if (soundBegun) {
             soundBegun = false;
-            EndOutputSoundTrack();
+            window->EndSoundTrack();
         }
         if (soundMovie) {
             DisposeMovie(soundMovie);
@@ -225,7 +227,7 @@ bool FrameFitsStore(int width, int height, bool ntscFamily)
         return false;
     }
     int64_t lines = height;
-    if (ntscFamily && uint32_t(width) < kHdMinWidth && lines < 576) {
+    if (ntscFamily && !IsHdFrame(uint32_t(width), uint32_t(height)) && lines < 576) {
         lines = 576;
     }
     return lines * width * 3 <= int64_t(kFrameBufferBytes)
@@ -260,6 +262,7 @@ void CMovieWindow::ProcessMovie()
     const bool mpegSource = !qtSource && !gSourceKind.viaAviPlayer && gSourceKind.isMpeg;
     const bool ntscFamily = !cs.sourceIsPal;
     OutputFiles files;
+    files.window = this;
     Track videoTrack = nullptr;
     Track soundTrack = nullptr;
     Media videoMedia = nullptr;
@@ -419,6 +422,13 @@ void CMovieWindow::ProcessMovie()
         cs.sourceCodecText[0] = 0;
     } else {
         return; // nothing is open
+    }
+    // A source without a frame makes no movie: an AVI file whose header counts none is refused
+    // before anything is written. (A stream counts its pictures in its first pass.)
+    if (aviFile && cs.sourceFrameCount <= 0) {
+        ShowError("Error: Zero-length Movie");
+        files.Close(false, "");
+        return;
     }
 
     // 4. Progress.
@@ -593,7 +603,8 @@ void CMovieWindow::ProcessMovie()
     // 12. Output sound track, the frame store.
     if (produce) {
         if (hasSound && !cs.outputIsAvi) {
-            if (!BeginOutputSoundTrack(files.movie)) {
+            if (!BeginSoundTrack(files.movie, mpegSource ? files.soundMovie : movie, soundTrack,
+                                 soundMark)) {
                 finish(false);
                 return;
             }

@@ -14,7 +14,6 @@
 #include "engine/pulldown.h"
 #include "formats/avi_reader.h"
 #include "formats/source_timing.h"
-#include "mpeg2/mpeg_decoder_thread.h"
 #include "passes/conversion_state.h"
 #include "passes/lower_hooks.h"
 #include "passes/movie_window.h"
@@ -83,6 +82,34 @@ void RefuseLongPath(const char *what)
     ShowError(text);
 }
 
+// How long the decoder may look for the first sequence header of a stream just opened.
+constexpr uint32_t kSequenceWaitMs = 30000;
+constexpr uint32_t kSequencePollMs = 20;
+
+// Waits until the decoder has read the opened stream's first sequence header, which gives its
+// frame rate: 1 read, 0 the user stopped, -1 none (the decoder stopped without one; the movie's
+// processing refuses the stream), -2 not in time.
+int WaitForMpegSequence()
+{
+    if (!gLowerHooks.mpegSequenceKnown) {
+        return 1;
+    }
+    const uint32_t start = lc::NowMs();
+    for (;;) {
+        const int known = gLowerHooks.mpegSequenceKnown();
+        if (known != 0) {
+            return known;
+        }
+        if (gProcessControl.stopRequested) {
+            return 0;
+        }
+        if (lc::NowMs() - start > kSequenceWaitMs) {
+            return -2;
+        }
+        lc::SleepMs(kSequencePollMs);
+    }
+}
+
 // Nearest integer of scale / duration, as the MPEG-2 rate is rounded.
 int32_t RoundedRate(int64_t scale, int64_t duration)
 {
@@ -121,23 +148,6 @@ void FrameDurationInMediaUnits(Movie m, int64_t *scale, int64_t *duration)
         *scale = GetMediaTimeScale(media);
         *duration = best <= 100000 ? best : 0;
     }
-}
-
-// The open MPEG-2 stream's frame rate. The open starts the decoder, which reads the rate from
-// the stream's first sequence header and extension a moment later: a batch line asks at once, so
-// the rate is awaited while the decoder runs (0 when it ends or none comes, as for MPEG-1).
-double StreamRate()
-{
-    constexpr int kPolls = 1000; // 10 s
-    if (!gLowerHooks.mpegFrameRate) {
-        return 0.0;
-    }
-    double rate = gLowerHooks.mpegFrameRate();
-    for (int i = 0; i < kPolls && rate <= 0 && IsMpegDecoderRunning(); ++i) {
-        lc::SleepMs(10);
-        rate = gLowerHooks.mpegFrameRate();
-    }
-    return rate;
 }
 
 // Whether the passes can convert a source of this rate, and if so the length of its frames for
@@ -188,7 +198,12 @@ unsigned ProcessThreadProc(void *)
     ConversionState &state = gConversionState;
     CMovieWindow &movie = *gMovieWindow;
 
-    // No player may read the source while it is processed.
+    // No player may read the source while it is processed. An MPEG-2 stream opened a moment
+    // ago first lets its decoder read the sequence header, which gives its frame rate.
+    if (control.batchRunning == 0 && gSourceKind.isMpeg) {
+        control.stopRequested = 0; // a stop of an earlier run does not end this wait
+        (void)WaitForMpegSequence();
+    }
     CallHook(gLowerHooks.stopMpegDecoder);
     StopAviPlayback();
     control.running = 1;
@@ -270,7 +285,18 @@ unsigned ProcessThreadProc(void *)
         const bool viaReader = gSourceKind.viaQuickTime || gSourceKind.viaAviPlayer;
         double sourceRate = 0; // frames/s; 0 when the open could not tell
         if (!viaReader) {
-            sourceRate = StreamRate();
+            // The decoder thread reads the stream's sequence header, and its rate, after the
+            // open returned.
+            const int known = WaitForMpegSequence();
+            if (known == 0) {
+                AfxMessageBox("Processing aborted", MB_OK);
+                break;
+            }
+            if (known == -2) {
+                ShowError("No MPEG-2 video sequence found in the stream");
+                continue;
+            }
+            sourceRate = gLowerHooks.mpegFrameRate ? gLowerHooks.mpegFrameRate() : 0.0;
             state.frameRate = int32_t(sourceRate + 0.5);
         } else {
             // The own AVI reader keeps the file's rate and scale; the media-layer open stores

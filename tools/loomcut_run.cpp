@@ -5,8 +5,9 @@
 // compressor's) are answered from --codec.
 //
 //   loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] [--progress] [--stop-at TEXT]
-//               [--start-again] [--threads N] [--press-play] MOVIE...
+//               [--start-again] [--answer-after MS] [--threads N] [--press-play] MOVIE...
 //
+// --answer-after answers each box MS milliseconds after it is printed, as a user who reads it.
 // --progress prints each text the progress dialog shows ("progress: TEXT"). --stop-at presses
 // the progress dialog's Stop as soon as it shows TEXT (the run then waits for the press, as if
 // the user were quick). --start-again starts the same run once more after the first has ended:
@@ -16,8 +17,9 @@
 // frame N..."), and prints "action: play pressed", or "action: play not available" when the
 // button cannot be clicked (the controls are hidden).
 //
-// Prints "message: TEXT" for each box (line breaks as \n) and "output: PATH" for the reopened
-// result; exits 1 when an error box was shown, else 0 (2 for a bad command line).
+// Prints "message: TEXT" for each box (line breaks as \n), "chooser: compression" or "chooser:
+// compressor" each time one of the choosers is shown, and "output: PATH" for the reopened result;
+// exits 1 when an error box was shown, else 0 (2 for a bad command line).
 
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +45,7 @@
 #include "passes/process_thread.h"
 #include "passes/ui_hooks.h"
 #include "platform/media/standard_compression.h"
+#include "platform/sys/clock.h"
 #include "platform/sys/path.h"
 #include "platform/sys/worker_pool.h"
 #include "platform/ui/gui_thread.h"
@@ -63,6 +66,7 @@ struct Options
     bool progress = false;
     std::string stopAt; // progress text at which Stop is pressed; "" never
     bool startAgain = false;
+    unsigned answerAfterMs = 0;
     int threads = 0; // 0: the pool's own size
     bool pressPlay = false;
     std::vector<std::string> movies;
@@ -95,6 +99,9 @@ void PrintLine(const char *label, const char *text)
 int PrintMessage(const char *text, unsigned type)
 {
     PrintLine("message: ", text);
+    if (gOptions.answerAfterMs) {
+        lc::SleepMs(gOptions.answerAfterMs);
+    }
     // Yes/no boxes get yes, every other box OK.
     return (type & 0xf) == MB_YESNO || (type & 0xf) == MB_YESNOCANCEL ? IDYES : IDOK;
 }
@@ -109,6 +116,7 @@ OSType CodecCode(const std::string &c)
 bool ChooseCodec(const CodecNameSpec *encoders, int count, const ScImageSettings &current,
                  ScImageSettings *chosen)
 {
+    PrintLine("chooser: ", "compression");
     if (gOptions.codec == "cancel" || count <= 0) {
         return false;
     }
@@ -121,6 +129,7 @@ bool ChooseCodec(const CodecNameSpec *encoders, int count, const ScImageSettings
 // after "Full Frames (Uncompressed)".
 bool ChooseCompressor(void *, const ICINFO *compressors, int count, int, const char *, int *chosen)
 {
+    PrintLine("chooser: ", "compressor");
     if (gOptions.codec == "cancel" || count <= 0) {
         return false;
     }
@@ -286,6 +295,8 @@ bool ParseArguments(int argc, char **argv)
             gOptions.progress = true;
         } else if (a == "--start-again") {
             gOptions.startAgain = true;
+        } else if (a == "--answer-after" && i + 1 < argc) {
+            gOptions.answerAfterMs = unsigned(std::strtoul(argv[++i], nullptr, 10));
         } else if (a == "--press-play") {
             gOptions.pressPlay = true;
         } else if (!a.empty() && a[0] == '-') {
@@ -308,8 +319,8 @@ int main(int argc, char **argv)
 {
     if (!ParseArguments(argc, argv)) {
         std::fprintf(stderr, "usage: loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] "
-                             "[--progress] [--stop-at TEXT] [--start-again] [--threads N] "
-                             "[--press-play] MOVIE...\n");
+                             "[--progress] [--stop-at TEXT] [--start-again] [--answer-after MS] "
+                             "[--threads N] [--press-play] MOVIE...\n");
         return 2;
     }
     // The folder's "noguide" sets the options.

@@ -2,9 +2,6 @@
 
 #include <algorithm>
 
-// Invariant: the bits of a queue past its write position are zero within the word being
-// filled, so an append only ORs its bits in and starts each new word afresh.
-
 void BitPool::Reset(int i, int bits)
 {
     Queue &q = queues_[i];
@@ -12,34 +9,6 @@ void BitPool::Reset(int i, int bits)
     q.write = 0;
     q.read = 0;
     q.words[0] = 0;
-}
-
-void BitPool::PutBits(int i, uint32_t value, int n)
-{
-    Queue &q = queues_[i];
-    n = std::min(n, q.size - q.write);
-    if (n <= 0) {
-        return;
-    }
-    if (n < 32) {
-        value &= ~(0xffffffffu >> n);
-    }
-    const int word = q.write >> 5;
-    const int bit = q.write & 31;
-    if (bit == 0) {
-        q.words[word] = value;
-    } else {
-        q.words[word] |= value >> bit;
-        if (bit + n > 32) {
-            q.words[word + 1] = value << (32 - bit);
-        } else if (bit + n == 32) {
-            q.words[word + 1] = 0;
-        }
-    }
-    if (bit == 0 && n == 32) {
-        q.words[word + 1] = 0;
-    }
-    q.write += n;
 }
 
 uint32_t BitPool::PeekAcross(int i, int n, int *got) const

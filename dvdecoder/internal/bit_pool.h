@@ -66,3 +66,33 @@ private:
     int SkipAcross(int i, int n);
     Queue queues_[kQueues];
 };
+
+// Invariant: the bits of a queue past its write position are zero within the word being
+// filled, so an append only ORs its bits in and starts each new word afresh.
+inline void BitPool::PutBits(int i, uint32_t value, int n)
+{
+    Queue &q = queues_[i];
+    n = n < q.size - q.write ? n : q.size - q.write;
+    if (n <= 0) {
+        return;
+    }
+    if (n < 32) {
+        value &= ~(0xffffffffu >> n);
+    }
+    const int word = q.write >> 5;
+    const int bit = q.write & 31;
+    if (bit == 0) {
+        q.words[word] = value;
+    } else {
+        q.words[word] |= value >> bit;
+        if (bit + n > 32) {
+            q.words[word + 1] = value << (32 - bit);
+        } else if (bit + n == 32) {
+            q.words[word + 1] = 0;
+        }
+    }
+    if (bit == 0 && n == 32) {
+        q.words[word + 1] = 0;
+    }
+    q.write += n;
+}

@@ -12,6 +12,9 @@
 // the reference every packed table is tested against; the active table is chosen once, on first
 // use, from what the processor has. Every entry gives the same bytes as its `_c` version.
 
+// Frames a group's motion maps are made from at once: the seven slots.
+constexpr int kMaxGroupFrames = 7;
+
 enum class KernelIsa {
     C,
     Sse2,
@@ -35,6 +38,11 @@ struct EngineKernels
     void (*motionRowYuv)(int32_t *LC_RESTRICT out, const uint8_t *p0, const uint8_t *c0,
                          const uint8_t *n0, const uint8_t *p1, const uint8_t *c1, const uint8_t *n1,
                          int width);
+    // The motion-map rows of a group from one line pair (line0, line1) of `frames` consecutive
+    // frames: out[i] is the row of frame i + 1 against frames i and i + 2, i < frames - 2 (at
+    // most kMaxGroupFrames frames). Each difference of neighbouring frames is squared once.
+    void (*groupMotionRows)(int32_t *const *out, const uint8_t *const *line0,
+                            const uint8_t *const *line1, int frames, int width, bool yuv);
     // w[x - x0] = DeinterlaceWeight_c(c, y, x) for x in [x0, x1), line values included.
     void (*weightRow)(const WeightContext &c, int y, int x0, int x1, int16_t *LC_RESTRICT w);
     // Blur weights: clamp(((a[x] + b[x] + c[x]) >> 3) x sensitivity / 50 - 100, 0, 256); maps

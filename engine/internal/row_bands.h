@@ -7,8 +7,8 @@
 
 // How a kernel's rows are cut for the threads: bands of at least kMinBandRows rows, never more
 // than kMaxRowBands, whatever the thread count; every row is computed the same way in any band.
-constexpr int kMinBandRows = 16;
-constexpr int kMaxRowBands = 16;
+constexpr int kMinBandRows = 8;
+constexpr int kMaxRowBands = 48;
 
 inline int RowBandCount(int rows)
 {
@@ -16,14 +16,15 @@ inline int RowBandCount(int rows)
 }
 
 // Runs band(index, r0, r1) for the bands of [0, rows) on the installed threads; without them,
-// one band of every row on this thread.
+// or on one thread, one band of every row on this thread.
 template <typename Band> void RunRowBands(int rows, const Band &band)
 {
     if (rows <= 0) {
         return;
     }
+    const EngineHooks &hooks = gEngineHooks;
     const int bands = RowBandCount(rows);
-    if (bands == 1 || !gEngineHooks.parallelFor) {
+    if (bands == 1 || !hooks.parallelFor || (hooks.workerThreads && hooks.workerThreads() <= 1)) {
         band(0, 0, rows);
         return;
     }
@@ -34,7 +35,7 @@ template <typename Band> void RunRowBands(int rows, const Band &band)
         int bands;
         const Band *band;
     } cut{rows, bands, &band};
-    gEngineHooks.parallelFor(bands, [&cut](int i) {
+    hooks.parallelFor(bands, [&cut](int i) {
         (*cut.band)(i, static_cast<int>(int64_t(i) * cut.rows / cut.bands),
                     static_cast<int>(int64_t(i + 1) * cut.rows / cut.bands));
     });

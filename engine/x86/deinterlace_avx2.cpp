@@ -87,6 +87,79 @@ void MotionRowRgb_avx2(int32_t *LC_RESTRICT out, const uint8_t *p0, const uint8_
                             n1 + 3 * x, width - x);
 }
 
+void GroupMotionRows_avx2(int32_t *const *out, const uint8_t *const *line0,
+                          const uint8_t *const *line1, int frames, int width, bool yuv)
+{
+    int x = 0;
+    if (yuv) {
+        const __m256i luma = _mm256_set1_epi16(0x00ff);
+        for (; x + 16 <= width; x += 16) {
+            __m256i prev0 = _mm256_setzero_si256();
+            __m256i prev1 = _mm256_setzero_si256();
+            __m256i dLo = _mm256_setzero_si256();
+            __m256i dHi = _mm256_setzero_si256();
+            for (int j = 0; j < frames; j++) {
+                const __m256i c0 = _mm256_and_si256(Load256(line0[j] + 2 * x), luma);
+                const __m256i c1 = _mm256_and_si256(Load256(line1[j] + 2 * x), luma);
+                if (j > 0) {
+                    // Squares of the difference to the frame before, both lines, per pixel
+                    // (pixels 0-3 | 8-11 low, 4-7 | 12-15 high).
+                    const __m256i a = _mm256_sub_epi16(prev0, c0);
+                    const __m256i b = _mm256_sub_epi16(prev1, c1);
+                    const __m256i abl = _mm256_unpacklo_epi16(a, b);
+                    const __m256i abh = _mm256_unpackhi_epi16(a, b);
+                    const __m256i lo = _mm256_madd_epi16(abl, abl);
+                    const __m256i hi = _mm256_madd_epi16(abh, abh);
+                    if (j > 1) {
+                        __m256i sLo = _mm256_add_epi32(dLo, lo);
+                        __m256i sHi = _mm256_add_epi32(dHi, hi);
+                        // Times 3 puts the luminance sum on the scale of the three RGB bytes.
+                        sLo = _mm256_add_epi32(sLo, _mm256_slli_epi32(sLo, 1));
+                        sHi = _mm256_add_epi32(sHi, _mm256_slli_epi32(sHi, 1));
+                        Store256(out[j - 2] + x, _mm256_permute2x128_si256(sLo, sHi, 0x20));
+                        Store256(out[j - 2] + x + 8, _mm256_permute2x128_si256(sLo, sHi, 0x31));
+                    }
+                    dLo = lo;
+                    dHi = hi;
+                }
+                prev0 = c0;
+                prev1 = c1;
+            }
+        }
+    } else {
+        for (; x + 10 <= width; x += 8) {
+            __m256i p0l = _mm256_setzero_si256(), p0h = _mm256_setzero_si256();
+            __m256i p1l = _mm256_setzero_si256(), p1h = _mm256_setzero_si256();
+            __m256i d = _mm256_setzero_si256();
+            for (int j = 0; j < frames; j++) {
+                __m256i c0l, c0h, c1l, c1h;
+                Pixels3x8(line0[j] + 3 * x, c0l, c0h);
+                Pixels3x8(line1[j] + 3 * x, c1l, c1h);
+                if (j > 0) {
+                    const __m256i a = _mm256_sub_epi16(p0l, c0l);
+                    const __m256i b = _mm256_sub_epi16(p1l, c1l);
+                    const __m256i e = _mm256_sub_epi16(p0h, c0h);
+                    const __m256i f = _mm256_sub_epi16(p1h, c1h);
+                    const __m256i lo =
+                        _mm256_add_epi32(_mm256_madd_epi16(a, a), _mm256_madd_epi16(b, b));
+                    const __m256i hi =
+                        _mm256_add_epi32(_mm256_madd_epi16(e, e), _mm256_madd_epi16(f, f));
+                    const __m256i cur = _mm256_hadd_epi32(lo, hi);
+                    if (j > 1) {
+                        Store256(out[j - 2] + x, _mm256_add_epi32(d, cur));
+                    }
+                    d = cur;
+                }
+                p0l = c0l;
+                p0h = c0h;
+                p1l = c1l;
+                p1h = c1h;
+            }
+        }
+    }
+    GroupMotionTail(out, line0, line1, frames, width, yuv, x);
+}
+
 // Line-detector samples of columns [x0, x0 + n): the luminance, or the sum of the three bytes.
 void LineSamples(int16_t *s, const uint8_t *row, int x0, int n, bool yuv)
 {
@@ -329,6 +402,7 @@ void FillDeinterlace_avx2(EngineKernels &k)
 {
     k.motionRowRgb = MotionRowRgb_avx2;
     k.motionRowYuv = MotionRowYuv_avx2;
+    k.groupMotionRows = GroupMotionRows_avx2;
     k.weightRow = WeightRow_avx2;
     k.expandWeights = ExpandWeights_avx2;
     k.fieldBlendRow = FieldBlendRow_avx2;

@@ -89,6 +89,93 @@ void MotionRowRgb_sse2(int32_t *LC_RESTRICT out, const uint8_t *p0, const uint8_
                             n1 + 3 * x, width - x);
 }
 
+} // namespace
+
+void GroupMotionTail(int32_t *const *out, const uint8_t *const *line0, const uint8_t *const *line1,
+                     int frames, int width, bool yuv, int x)
+{
+    const int bpp = yuv ? 2 : 3;
+    int32_t *o[kMaxGroupFrames];
+    const uint8_t *l0[kMaxGroupFrames];
+    const uint8_t *l1[kMaxGroupFrames];
+    for (int j = 0; j < frames; j++) {
+        l0[j] = line0[j] + x * bpp;
+        l1[j] = line1[j] + x * bpp;
+        if (j + 2 < frames) {
+            o[j] = out[j] + x;
+        }
+    }
+    kKernels_c.groupMotionRows(o, l0, l1, frames, width - x, yuv);
+}
+
+namespace {
+
+void GroupMotionRows_sse2(int32_t *const *out, const uint8_t *const *line0,
+                          const uint8_t *const *line1, int frames, int width, bool yuv)
+{
+    int x = 0;
+    if (yuv) {
+        const __m128i luma = _mm_set1_epi16(0x00ff);
+        for (; x + 8 <= width; x += 8) {
+            __m128i prev0 = _mm_setzero_si128();
+            __m128i prev1 = _mm_setzero_si128();
+            __m128i dLo = _mm_setzero_si128();
+            __m128i dHi = _mm_setzero_si128();
+            for (int j = 0; j < frames; j++) {
+                const __m128i c0 = _mm_and_si128(Load128(line0[j] + 2 * x), luma);
+                const __m128i c1 = _mm_and_si128(Load128(line1[j] + 2 * x), luma);
+                if (j > 0) {
+                    // Squares of the difference to the frame before, both lines, per pixel.
+                    const __m128i a = _mm_sub_epi16(prev0, c0);
+                    const __m128i b = _mm_sub_epi16(prev1, c1);
+                    const __m128i lo = SquarePairsLo(a, b);
+                    const __m128i hi = SquarePairsHi(a, b);
+                    if (j > 1) {
+                        // Times 3 puts the luminance sum on the scale of the three RGB bytes.
+                        const __m128i sLo = _mm_add_epi32(dLo, lo);
+                        const __m128i sHi = _mm_add_epi32(dHi, hi);
+                        Store128(out[j - 2] + x, _mm_add_epi32(sLo, _mm_slli_epi32(sLo, 1)));
+                        Store128(out[j - 2] + x + 4, _mm_add_epi32(sHi, _mm_slli_epi32(sHi, 1)));
+                    }
+                    dLo = lo;
+                    dHi = hi;
+                }
+                prev0 = c0;
+                prev1 = c1;
+            }
+        }
+    } else {
+        for (; x + 6 <= width; x += 4) {
+            __m128i p0l = _mm_setzero_si128(), p0h = _mm_setzero_si128();
+            __m128i p1l = _mm_setzero_si128(), p1h = _mm_setzero_si128();
+            __m128i d = _mm_setzero_si128();
+            for (int j = 0; j < frames; j++) {
+                __m128i c0l, c0h, c1l, c1h;
+                Pixels3(line0[j] + 3 * x, c0l, c0h);
+                Pixels3(line1[j] + 3 * x, c1l, c1h);
+                if (j > 0) {
+                    const __m128i a = _mm_sub_epi16(p0l, c0l);
+                    const __m128i b = _mm_sub_epi16(p1l, c1l);
+                    const __m128i e = _mm_sub_epi16(p0h, c0h);
+                    const __m128i f = _mm_sub_epi16(p1h, c1h);
+                    const __m128i lo = _mm_add_epi32(_mm_madd_epi16(a, a), _mm_madd_epi16(b, b));
+                    const __m128i hi = _mm_add_epi32(_mm_madd_epi16(e, e), _mm_madd_epi16(f, f));
+                    const __m128i cur = PairSums32(lo, hi);
+                    if (j > 1) {
+                        Store128(out[j - 2] + x, _mm_add_epi32(d, cur));
+                    }
+                    d = cur;
+                }
+                p0l = c0l;
+                p0h = c0h;
+                p1l = c1l;
+                p1h = c1h;
+            }
+        }
+    }
+    GroupMotionTail(out, line0, line1, frames, width, yuv, x);
+}
+
 // Line-detector samples of columns [x0, x0 + n): the luminance, or the sum of the three bytes.
 void LineSamples(int16_t *s, const uint8_t *row, int x0, int n, bool yuv)
 {
@@ -328,6 +415,7 @@ void FillDeinterlace_sse2(EngineKernels &k)
 {
     k.motionRowRgb = MotionRowRgb_sse2;
     k.motionRowYuv = MotionRowYuv_sse2;
+    k.groupMotionRows = GroupMotionRows_sse2;
     k.weightRow = WeightRow_sse2;
     k.expandWeights = ExpandWeights_sse2;
     k.fieldBlendRow = FieldBlendRow_sse2;

@@ -15,3 +15,7 @@ void FillFrameGroups_avx2(EngineKernels &k);
 void FillPulldown_avx2(EngineKernels &k);
 void FillPictureEffects_avx2(EngineKernels &k);
 void FillPixelFormats_avx2(EngineKernels &k);
+
+// groupMotionRows from pixel x on, in C (the packed versions' last pixels).
+void GroupMotionTail(int32_t *const *out, const uint8_t *const *line0, const uint8_t *const *line1,
+                     int frames, int width, bool yuv, int x);

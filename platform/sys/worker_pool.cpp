@@ -99,7 +99,15 @@ void WorkerPool::WorkerLoop()
         }
         Job &job = *pending_;
         job.users++;
+        // Each woken worker wakes the next, so the caller makes one wake-up call, not seven.
+        const bool wakeNext = job.wakes > 0 && job.next.load(std::memory_order_relaxed) < job.count;
+        if (wakeNext) {
+            job.wakes--;
+        }
         lock.unlock();
+        if (wakeNext) {
+            wake_.notify_one();
+        }
         Drain(job);
         lock.lock();
         // Every index is claimed: no one else should pick this job up.
@@ -127,6 +135,8 @@ void WorkerPool::Run(int count, const std::function<void(int)> &task)
     Job job;
     job.task = &task;
     job.count = count;
+    // As many workers as there are indices beyond the caller's own.
+    job.wakes = std::min(count - 1, threads_ - 1) - 1;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         Job **tail = &pending_;
@@ -135,11 +145,7 @@ void WorkerPool::Run(int count, const std::function<void(int)> &task)
         }
         *tail = &job;
     }
-    // Wake only as many workers as there are indices beyond the caller's own.
-    const int wanted = std::min(count - 1, threads_ - 1);
-    for (int i = 0; i < wanted; i++) {
-        wake_.notify_one();
-    }
+    wake_.notify_one();
     Drain(job);
     // The job leaves the list before the wait, so no worker can enter it afterwards; the wait
     // ends when the last worker inside it has finished its index.

@@ -40,6 +40,7 @@ private:
         int count = 0;
         std::atomic<int> next{0}; // next unclaimed index
         int users = 0;            // workers inside this job; guarded by mutex_
+        int wakes = 0;            // workers still to be woken for it; guarded by mutex_
         Job *link = nullptr;
     };
 

@@ -111,6 +111,37 @@ TEST(PixelKernelsTest, ZeroSamplesGiveTheOffsetGrey)
     }
 }
 
+// Bright saturated colours of the fast decoding clamp instead of wrapping round to black: luma
+// samples 127 give Y = (127 x 29 >> 5) + 112 = 227, and 75 x 227 + 129 x 127 = 33408 would wrap
+// in 16 bits.
+TEST(PixelKernelsTest, FastColoursClampBrightColours)
+{
+    struct Case
+    {
+        int16_t luma, cr, cb;
+        uint8_t b, g, r;
+    };
+    const Case cases[] = {
+        {127, 0, 127, 255, 216, 255},  // green (17025 - 3175) >> 6
+        {127, 127, 0, 255, 162, 255},  // green (17025 - 6604) >> 6, red 33979 >> 6 clamps
+        {-128, -128, -128, 0, 149, 0}, // Y = -116 + 112 = -4: green (-300 + 6656 + 3200) >> 6
+    };
+    for (const CindrellKernels *k : AllTables()) {
+        for (const Case &c : cases) {
+            alignas(16) int16_t blocks[3][64];
+            std::fill(blocks[0], blocks[0] + 64, c.luma);
+            std::fill(blocks[1], blocks[1] + 64, c.cr);
+            std::fill(blocks[2], blocks[2] + 64, c.cb);
+            alignas(16) uint8_t colours[64];
+            k->fastColours(colours, blocks[0], blocks[1], blocks[2]);
+            const uint8_t expected[4] = {c.b, c.g, c.r, 0};
+            EXPECT_EQ(0, std::memcmp(colours + 20, expected, 4))
+                << k->name << " " << c.luma << " " << c.cr << " " << c.cb << ": "
+                << int(colours[20]) << " " << int(colours[21]) << " " << int(colours[22]);
+        }
+    }
+}
+
 // Alternating pixels 10, 200 (blue) and 30, 90 (green): interior outputs whose values differ
 // for any other taps.
 std::vector<uint8_t> AlternatingRow(int pixels)

@@ -91,7 +91,8 @@ std::string MpegFixture(const char *name)
     return dir + "/" + name;
 }
 
-bool Run(const std::vector<std::string> &argv, std::string *output, std::string *errors)
+bool Run(const std::vector<std::string> &argv, std::string *output, std::string *errors,
+         const LineWatcher &onLine)
 {
     std::vector<char *> args;
     for (const std::string &a : argv) {
@@ -122,7 +123,9 @@ bool Run(const std::vector<std::string> &argv, std::string *output, std::string 
     close(err[1]);
     // Both streams at once, so neither pipe fills while the other is read.
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string *sinks[2] = {output, errors};
+    std::string seen; // the standard output as it comes, for onLine
+    std::string *sinks[2] = {output ? output : &seen, errors};
+    size_t lineStart = 0;
     int open = 2;
     char buf[65536];
     while (open > 0 && poll(fds, 2, -1) > 0) {
@@ -134,6 +137,11 @@ bool Run(const std::vector<std::string> &argv, std::string *output, std::string 
             if (n > 0) {
                 if (sinks[i]) {
                     sinks[i]->append(buf, size_t(n));
+                }
+                for (size_t end; i == 0 && onLine
+                                 && (end = sinks[0]->find('\n', lineStart)) != std::string::npos;
+                     lineStart = end + 1) {
+                    onLine(sinks[0]->substr(lineStart, end - lineStart));
                 }
             } else {
                 close(fds[i].fd);
@@ -163,18 +171,21 @@ void WriteOptionsFile(const std::string &folder, const ConversionOptions &option
     f << kOptionsFileFirstLine << "\n" << FormatOptionLines(options);
 }
 
-RunnerResult RunLoomcut(const std::string &folder, const std::vector<std::string> &args)
+RunnerResult RunLoomcut(const std::string &folder, const std::vector<std::string> &args,
+                        const std::vector<std::string> &prefix, const LineWatcher &onLine)
 {
-    std::vector<std::string> argv = {std::string(LC_BINARY_DIR) + "/bin/loomcut-run", "--dir",
-                                     folder};
+    std::vector<std::string> argv = prefix;
+    argv.insert(argv.end(), {std::string(LC_BINARY_DIR) + "/bin/loomcut-run", "--dir", folder});
     argv.insert(argv.end(), args.begin(), args.end());
     RunnerResult r;
-    r.exitedOk = Run(argv, &r.text);
+    r.exitedOk = Run(argv, &r.text, nullptr, onLine);
     for (const std::string &line : Lines(r.text)) {
         if (StartsWith(line, "message: ")) {
             r.messages.push_back(Unescaped(line.substr(9)));
         } else if (StartsWith(line, "progress: ")) {
             r.progress.push_back(Unescaped(line.substr(10)));
+        } else if (StartsWith(line, "chooser: ")) {
+            r.choosers.push_back(line.substr(9));
         } else if (StartsWith(line, "output: ")) {
             r.output = line.substr(8);
         }
@@ -201,10 +212,11 @@ void RunnerTest::TearDown()
     }
 }
 
-RunnerResult RunnerTest::RunApp(const std::vector<std::string> &args)
+RunnerResult RunnerTest::RunApp(const std::vector<std::string> &args,
+                                const std::vector<std::string> &prefix, const LineWatcher &onLine)
 {
     WriteOptionsFile(dir_, options);
-    return RunLoomcut(dir_, args);
+    return RunLoomcut(dir_, args, prefix, onLine);
 }
 
 Fields Probe(const std::string &path, const char *stream)

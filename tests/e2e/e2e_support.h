@@ -5,6 +5,7 @@
 // black boxes.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,10 +28,13 @@ std::string FixtureFolder(const char *script, const char *folder);
 
 // ---- programs ----
 
+// Called with each line of a program's standard output as it comes (without its end).
+using LineWatcher = std::function<void(const std::string &line)>;
+
 // Runs a program found on PATH (no shell); its standard output and error, and whether it exited
 // with 0.
 bool Run(const std::vector<std::string> &argv, std::string *output = nullptr,
-         std::string *errors = nullptr);
+         std::string *errors = nullptr, const LineWatcher &onLine = {});
 
 // ---- the application ----
 
@@ -40,6 +44,7 @@ struct RunnerResult
     std::string text;                  // everything it printed
     std::vector<std::string> messages; // each box's text, line breaks as "\n"
     std::vector<std::string> progress; // with --progress: each text the progress dialog showed
+    std::vector<std::string> choosers; // "compression" or "compressor", each time one was shown
     std::string output;                // the result it reopened ("" when none)
 
     bool Shown(const std::string &message) const;
@@ -47,8 +52,12 @@ struct RunnerResult
 
 // Writes the options file "noguide" into folder as the application writes it.
 void WriteOptionsFile(const std::string &folder, const ConversionOptions &options);
-// Runs build/test/bin/loomcut-run in folder (whose "noguide" sets the options) with args.
-RunnerResult RunLoomcut(const std::string &folder, const std::vector<std::string> &args);
+// Runs build/test/bin/loomcut-run in folder (whose "noguide" sets the options) with args; prefix
+// runs it through another program (such as {"unshare", "-m", ...}), which gets the runner's
+// command line after its own arguments.
+RunnerResult RunLoomcut(const std::string &folder, const std::vector<std::string> &args,
+                        const std::vector<std::string> &prefix = {},
+                        const LineWatcher &onLine = {});
 
 // A test folder of its own, an options record written before each run (defaults, results into
 // the test folder), and the runner.
@@ -59,7 +68,9 @@ protected:
     void TearDown() override;
 
     // Writes `options` to the folder's options file, then runs loomcut-run there.
-    RunnerResult RunApp(const std::vector<std::string> &args);
+    RunnerResult RunApp(const std::vector<std::string> &args,
+                        const std::vector<std::string> &prefix = {},
+                        const LineWatcher &onLine = {});
     std::string OutputPath(const std::string &name) const { return dir_ + "/" + name; }
 
     std::string dir_;

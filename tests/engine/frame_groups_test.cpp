@@ -127,26 +127,39 @@ TEST_F(FrameGroupsTest, TwoThousandGroupsGiveExactFrameCount)
     EXPECT_EQ(frames, 11988);
 }
 
-// HD PAL-family frames are not line-converted: the history frames are copies in either format
-// and the weave covers every line of the frame.
+// HD PAL-family frames (900 pixels wide, or more than 576 lines) are not line-converted: the history
+// frames are copies in either format and the weave covers every line of the frame.
 TEST_F(FrameGroupsTest, HdFramesWeaveOverTheirOwnHeight)
 {
-    for (bool yuv : {false, true}) {
-        SCOPED_TRACE(yuv);
-        StartPal(1000, 40, yuv);
-        gEngineSettings.ntscOutputHeight = 480;
-        const size_t row = RowBytes();
-        for (int s = 0; s < kSlotCount; s++) {
-            std::memset(gFrameStore.inputFrames[s], 10 * s, 40 * row);
+    struct Size
+    {
+        int width, height;
+    };
+    for (const Size &size : {Size{1000, 40}, Size{720, 578}}) {
+        for (bool yuv : {false, true}) {
+            SCOPED_TRACE(testing::Message() << size.width << "x" << size.height << " yuv " << yuv);
+            const int h = size.height;
+            StartPal(size.width, h, yuv);
+            gEngineSettings.ntscOutputHeight = 480;
+            const size_t row = RowBytes();
+            for (int s = 0; s < kSlotCount; s++) {
+                std::memset(gFrameStore.inputFrames[s], 10 * s, size_t(h) * row);
+            }
+            EXPECT_EQ(OutputFrameHeight(), h);
+            EXPECT_EQ(ConvertFrameGroup(gFrameStore.inputFrames, size.width, h, 1), 6);
+            // Output 2 weaves history 0 (first field, odd lines) and 1: source slots 1 and 2.
+            const uint8_t *f = gFrameStore.inputFrames[2];
+            for (int y = 0; y < h; y++) {
+                ASSERT_EQ(f[y * row + row - 1], (y % 2) ? 10 : 20) << "line " << y;
+            }
+            EXPECT_EQ(gFrameStore.historyFrames[4][size_t(h - 1) * row], 50);
         }
-        EXPECT_EQ(ConvertFrameGroup(gFrameStore.inputFrames, 1000, 40, 1), 6);
-        // Output 2 weaves history 0 (first field, odd lines) and 1: source slots 1 and 2.
-        const uint8_t *f = gFrameStore.inputFrames[2];
-        for (int y = 0; y < 40; y++) {
-            EXPECT_EQ(f[y * row + row - 1], (y % 2) ? 10 : 20) << "line " << y;
-        }
-        EXPECT_EQ(gFrameStore.historyFrames[4][39 * row], 50);
     }
+    // Standard definition, however wide below 900 pixels, goes to the NTSC height.
+    StartPal(854, 576, false);
+    gEngineSettings.ntscOutputHeight = 480;
+    EXPECT_EQ(OutputFrameHeight(), 480);
+    EXPECT_EQ(NtscSideHeight(), 480);
 }
 
 // A 576-line ramp with sentinel lines below it: no output line may come from below the source.
@@ -242,7 +255,7 @@ TEST_F(LineConvertTest, NtscToPalLinesUseTheSourceHeight)
         ConvertLines480To576(fs.inputFrames[4], 2);
         EXPECT_EQ(LineValue(fs.inputFrames[4], r.line), r.value);
         EXPECT_EQ(fs.frameHeight, 576u);
-        EXPECT_EQ(fs.frameWidth, 720u);
+        EXPECT_EQ(fs.frameWidth, fs.sourceWidth); // the frame's own width, not 720
     }
 }
 

@@ -53,6 +53,11 @@ void PoolParallelFor(int count, const std::function<void(int)> &task)
     gPool->Run(count, task);
 }
 
+int PoolThreads()
+{
+    return gPool->Threads();
+}
+
 class KernelSplitTest : public EngineTest, public ::testing::WithParamInterface<Shape>
 {
 protected:
@@ -366,6 +371,7 @@ TEST_P(KernelSplitTest, EveryInstructionSetAndThreadCountGivesTheSameBytes)
                 for (int threads : {1, 8}) {
                     pool.Resize(threads);
                     gEngineHooks.parallelFor = PoolParallelFor;
+                    gEngineHooks.workerThreads = PoolThreads;
                     EXPECT_TRUE(Matches(sc, shape, want))
                         << KernelIsaName(isa) << ", " << threads << " threads";
                 }
@@ -373,6 +379,7 @@ TEST_P(KernelSplitTest, EveryInstructionSetAndThreadCountGivesTheSameBytes)
         }
     }
     gEngineHooks.parallelFor = nullptr;
+    gEngineHooks.workerThreads = nullptr;
     gPool = nullptr;
     UseKernels(KernelsFor(KernelIsa::Avx2) ? KernelIsa::Avx2 : KernelIsa::Sse2);
 }

@@ -154,6 +154,42 @@ TEST_P(KernelsTest, MotionRows)
     }
 }
 
+TEST_P(KernelsTest, GroupMotionRows)
+{
+    for (bool yuv : {false, true}) {
+        const int bpp = yuv ? 2 : 3;
+        for (int frames : {3, 7}) {
+            for (int n : kLengths) {
+                std::vector<std::vector<uint8_t>> rows;
+                std::vector<const uint8_t *> line0, line1;
+                for (int j = 0; j < 2 * frames; j++) {
+                    rows.push_back(j % 4 == 1 ? Extremes(size_t(n) * bpp) : Bytes(size_t(n) * bpp));
+                }
+                for (int j = 0; j < frames; j++) {
+                    line0.push_back(rows[2 * j].data());
+                    line1.push_back(rows[2 * j + 1].data());
+                }
+                std::vector<Guarded<int32_t>> want, got;
+                std::vector<int32_t *> outWant, outGot;
+                for (int i = 0; i + 2 < frames; i++) {
+                    want.emplace_back(n);
+                    got.emplace_back(n);
+                }
+                for (int i = 0; i + 2 < frames; i++) {
+                    outWant.push_back(want[i].Out());
+                    outGot.push_back(got[i].Out());
+                }
+                c.groupMotionRows(outWant.data(), line0.data(), line1.data(), frames, n, yuv);
+                k.groupMotionRows(outGot.data(), line0.data(), line1.data(), frames, n, yuv);
+                for (int i = 0; i + 2 < frames; i++) {
+                    ASSERT_TRUE(want[i] == got[i])
+                        << (yuv ? "yuv " : "rgb ") << frames << " frames, map " << i << ", " << n;
+                }
+            }
+        }
+    }
+}
+
 TEST_P(KernelsTest, BlendsAndWeightExpansion)
 {
     for (int n : kLengths) {

@@ -44,12 +44,16 @@ std::string WorkDir(const char *name)
 {
     std::string dir = std::string(LC_BINARY_DIR) + "/mp2_work";
     (void)mkdir(dir.c_str(), 0755);
-    dir += "/" + std::string(name) + "_" + std::to_string(getpid());
+    // Not "/" + std::string(...): GCC 12 -O2 warns falsely of an overlapping copy there.
+    dir += std::string("/") + name + "_" + std::to_string(getpid());
     (void)mkdir(dir.c_str(), 0755);
     return dir;
 }
 
-std::vector<uint8_t> ReadFile(const std::string &path) { return lc_test::ReadFileBytes(path); }
+std::vector<uint8_t> ReadFile(const std::string &path)
+{
+    return lc_test::ReadFileBytes(path);
+}
 
 void WriteFile(const std::string &path, const std::vector<uint8_t> &data)
 {

@@ -98,6 +98,24 @@ TEST(DecoderControl, OpenShowsTheFirstIPictureOnly)
     EXPECT_TRUE(DecoderHarness::errors.empty());
 }
 
+// A stream's rate is its own: one whose sequence header has no extension (MPEG-1 syntax) does
+// not report the rate of the stream opened before it.
+TEST(DecoderControl, OpeningForgetsThePreviousStreamsRate)
+{
+    DecoderHarness h;
+    OpenMpegAndStartDecoder(Mpeg2Fixture("mpeg2_hd_720p50.m2v").c_str());
+    ASSERT_TRUE(DecoderHarness::WaitIdle());
+    EXPECT_DOUBLE_EQ(MpegFrameRate(), 50.0);
+    BitWriter b;
+    PutSequenceHeader(b, 64, 64, 3, false);
+    std::string path = WriteTempFile("no_extension.m2v", b.Bytes(4096));
+    OpenMpegAndStartDecoder(path.c_str());
+    ASSERT_TRUE(DecoderHarness::WaitIdle());
+    EXPECT_EQ(gMpegStreamInfo.horizontalSize.load(), 64); // its header was read
+    EXPECT_EQ(MpegFrameRate(), 0.0);
+    lc::DeletePath(path.c_str());
+}
+
 TEST(DecoderControl, AStopRightAfterPlayEndsTheNewRun)
 {
     DecoderHarness h;

@@ -1,17 +1,64 @@
 // The time base ProcessMovie measures over a movie's video samples.
 
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include <gmock/gmock.h>
+#include <stdlib.h>
 
 #include "passes/conversion_state.h"
+#include "passes/movie_window.h"
+#include "passes/passes_setup.h"
+#include "passes/process_thread.h"
 #include "platform/media/image_compression.h"
 #include "platform/media/movies.h"
 #include "platform/media/standard_compression.h"
-#include "tests/e2e/e2e_inprocess.h"
+#include "platform/sys/text.h"
+#include "tests/passes/passes_fixture.h"
 
 namespace {
+
+// The movie object itself on this thread, headless: it opens the movie, the processing thread's
+// procedure runs here until it returns, and the results go to a folder of the test's own.
+class ProcessMovieTest : public PassesTest
+{
+protected:
+    void SetUp() override
+    {
+        PassesTest::SetUp();
+        char pattern[] = "/tmp/lc_process_movie_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        gConversionOptions.userSelectsOutputFolder = 1;
+        lc::CopyText(gConversionOptions.outputFolder, dir_.c_str());
+        gUiHooks = UiHooks{};
+        InstallPassesHooks();
+        gMovieWindow = &window_;
+    }
+    void TearDown() override
+    {
+        window_.CloseMovie();
+        gMovieWindow = nullptr;
+        std::filesystem::remove_all(dir_);
+        PassesTest::TearDown();
+    }
+    // The result the run published for reopening; "" when none.
+    std::string Process(const std::string &path)
+    {
+        if (!window_.OpenMovie(path.c_str())) {
+            return "";
+        }
+        ProcessThreadProc(nullptr);
+        char result[256] = {};
+        return TakeReopenPath(result) ? std::string(result) : std::string();
+    }
+    std::string OutputPath(const char *name) const { return dir_ + "/" + name; }
+    std::vector<std::string> Texts() const { return messages.Texts(); }
+
+    std::string dir_;
+    CMovieWindow window_;
+};
 
 // Writes a 720 x 480 'raw ' movie (time scale 30000) whose samples last the given durations.
 void WriteMovie(const std::string &path, const std::vector<TimeValue> &durations)
@@ -61,7 +108,8 @@ struct DurationCase
     int32_t sampleDuration; // 0: refused
 };
 
-class ProcessMovieTimeBase : public e2e::E2eTest, public ::testing::WithParamInterface<DurationCase>
+class ProcessMovieTimeBase : public ProcessMovieTest,
+                             public ::testing::WithParamInterface<DurationCase>
 {
 };
 

@@ -405,7 +405,7 @@ TEST_F(ProcessThreadTest, FinalMessages)
         SetUp();
         std::string text;
         for (size_t i = 0; i < row.items.size(); ++i) {
-            text += Source("i" + std::to_string(i) + ".m2p", row.items[i]) + "\r\n";
+            text += Source(std::string("i") + std::to_string(i) + ".m2p", row.items[i]) + "\r\n";
         }
         if (row.batch) {
             RunBatch(text);
