@@ -26,14 +26,12 @@
 
 namespace {
 
-constexpr uint32_t kDecoderPollMs = 500;
 constexpr const char *kSoundProgress = "Pre-processing MPEG2 audio stream...";
 
+// The decoder thread wakes waiters as its last act; a Stop reaches it through its own flag.
 void WaitForDecoderToStop()
 {
-    while (IsMpegDecoderRunning()) {
-        lc::SleepMs(kDecoderPollMs);
-    }
+    lc::WaitUntil([] { return !IsMpegDecoderRunning(); });
 }
 
 // The output height: SD frames become 576 lines (NTSC family) or the NTSC height (PAL family).

@@ -57,7 +57,7 @@
 namespace {
 
 constexpr int kRunnerTimerId = 7;
-constexpr unsigned kRunnerTickMs = 100;
+constexpr unsigned kRunnerTickMs = 10;
 
 struct Options
 {
