@@ -16,6 +16,9 @@ constexpr uint8_t kSyncByte = 0x47;
 constexpr int kProbeBytes = 1023;
 constexpr int kProbeStarts = 460; // sync at i, i + 188 and i + 376 for some i below this
 constexpr int kMaxPacketsCounted = 4096;
+// When no MPEG audio has started within those, the count goes on until it does, up to this many
+// packets (49 MB: 16 s at 25 Mbit/s): sound that starts late in a stream of a high rate.
+constexpr int kMaxPacketsSearchedForAudio = 1 << 18;
 constexpr uint32_t kVideoStartCode = 0x000001E0;
 // PES stream ids of MPEG audio.
 constexpr uint8_t kFirstAudioStream = 0xC0;
@@ -403,17 +406,19 @@ int TsProbePids()
     }
 
     // 2. Count the packets with payload of each PID, and note the PIDs on which PES packets of
-    // MPEG audio or video start.
+    // MPEG audio or video start: 4096 packets, or more until MPEG audio starts.
     std::memset(s.packetCounts, 0, sizeof s.packetCounts);
     std::memset(s.carriesAudio, 0, sizeof s.carriesAudio);
     std::memset(s.carriesVideo, 0, sizeof s.carriesVideo);
     std::memset(s.isProgramMap, 0, sizeof s.isProgramMap);
     std::memset(s.streamType, 0, sizeof s.streamType);
     int counted = 0;
+    bool audioSeen = false;
     uint16_t word = 0;
     uint8_t control = 0;
     uint8_t body[kPacketSize];
-    while (counted < kMaxPacketsCounted && NextPacket(&word, &control)) {
+    while ((counted < kMaxPacketsCounted || (!audioSeen && counted < kMaxPacketsSearchedForAudio))
+           && NextPacket(&word, &control)) {
         int adaptation = (control >> 4) & 3;
         int pid = word & kPidMask;
         int read = 0, at = 0, size = 0;
@@ -430,7 +435,10 @@ int TsProbePids()
             ++s.packetCounts[pid];
             ++counted;
             if (word & kPayloadUnitStart) {
-                s.carriesAudio[pid] |= IsAudioStart(body + at, size);
+                if (IsAudioStart(body + at, size)) {
+                    s.carriesAudio[pid] = true;
+                    audioSeen = audioSeen || !ListedAsOther(pid);
+                }
                 s.carriesVideo[pid] |= IsVideoStart(body + at, size);
             }
         }

@@ -48,7 +48,8 @@ int TransplitMain(int argc, char **argv);
 uint8_t TsReadByte();
 // Two bytes, the first the high byte.
 uint16_t TsReadWord16();
-// The audio PID, or 0 when the source is not a transport stream or has no audio PID. The video
+// The audio PID, or 0 when the source is not a transport stream or has no audio PID. Counts the
+// first 4096 packets, and goes on while no MPEG audio has started (at most 2^18 packets). The video
 // PID has the most packets of the PIDs that carry video (of all PIDs when none does); the audio
 // PID has the most packets of the others that carry MPEG audio, leaving out those a program map
 // lists as another kind of stream (AAC also comes in PES packets of stream ids 0xC0-0xDF).

@@ -159,6 +159,7 @@ INSTANTIATE_TEST_SUITE_P(E2e, StreamSoundOffset,
                                            OffsetCase{"e2e_ts_pal_early.ts", 1.0, 0},
                                            OffsetCase{"e2e_ts_ntsc_late.ts", 1001.0 / 960, 0},
                                            OffsetCase{"e2e_ts_ntsc_early.ts", 1001.0 / 960, 0},
+                                           OffsetCase{"e2e_ts_pal_later.ts", 1.0, 0},
                                            OffsetCase{"e2e_ts_pal_early.ts", 1.0, 1},
                                            OffsetCase{"e2e_ts_ntsc_late.ts", 1001.0 / 960, 1}),
                          [](const auto &param) {

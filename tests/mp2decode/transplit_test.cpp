@@ -236,6 +236,25 @@ TEST(Transplit, AudioPidIsTheOneCarryingMpegAudio)
     }
 }
 
+// Sound that starts after the first 4096 packets (a stream of a high rate, its sound late) is
+// still found, with its offset.
+TEST(Transplit, AudioThatStartsLateIsFound)
+{
+    TsBuilder ts;
+    ts.Packet(kVideoPid, true, Pes(0xE0, 90000, 170, 0x11));
+    for (int i = 0; i < 6000; ++i) {
+        ts.Packet(kVideoPid, false, Fill(184, 0x12));
+    }
+    ts.Packet(kAudioPid, true, Pes(0xC0, 90000 + 45000, 170, 0xA0));
+    ts.Packet(kAudioPid, false, Fill(184, 0xA1));
+    Extraction r = Extract("late_audio", ts.bytes);
+    EXPECT_EQ(gTransplitState.audioPid, kAudioPid);
+    EXPECT_EQ(r.result, -500);
+    std::vector<uint8_t> expected(170, 0xA0);
+    expected.insert(expected.end(), 184, 0xA1);
+    EXPECT_EQ(r.out, expected);
+}
+
 // A section of a program table in one packet's payload: pointer field, header, body, CRC (not
 // checked).
 std::vector<uint8_t> Section(uint8_t tableId, uint16_t idExtension, std::vector<uint8_t> body)
