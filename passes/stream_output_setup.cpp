@@ -18,6 +18,8 @@ void InstallStreamOutputHooks()
     h.audioSamplesPerFrame = [] { return static_cast<int>(gConversionState.audioSamplesPerFrame); };
     h.addCompressedFrame = AddCompressedFrame;
     h.compressDvFrameToAvi = CompressDvFrameToAvi;
+    h.beginDvFrameGroup = BeginDvFrameGroup;
+    h.endDvFrameGroup = EndDvFrameGroup;
     h.compressAviFrame = [](const uint8_t *frame) { return CompressAviFrame(frame) != 0 ? 1 : 0; };
     h.endAviVideoCompression = EndAviVideoCompression;
     h.groupSoundFrames = FiveFrameSoundFrames;
