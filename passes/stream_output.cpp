@@ -244,7 +244,7 @@ void BeginDvFrameGroup(const uint8_t *const *frames, int count, int width, int r
     OutputPicture &p = gOutputPicture;
     EndDvFrameGroup();
     if (count > kGroupPictures || p.dvData == nullptr || !MakeGroupPictures(count)) {
-        for (int k = 0; k < count; k++) {
+        for (int k = 0; k < count && !gProcessControl.errorShown; k++) {
             CompressDvFrameToAvi(frames[k], width, rows);
         }
         return;
@@ -279,7 +279,7 @@ void EndDvFrameGroup()
         return;
     }
     lc::SharedWorkerPool().Finish(g.compression);
-    // In order, each failure in its place, as frame by frame.
+    // In order; the first failure is shown and ends the movie: nothing after it is written.
     for (int k = 0; k < g.count; k++) {
         if (!g.fits[k]) {
             continue;
@@ -287,7 +287,7 @@ void EndDvFrameGroup()
         const int32_t size = g.err[k] == 0 ? (*p.groupDescription[k])->dataSize : 0;
         if (g.err[k] != 0 || size <= 0 || size > kDvBufferBytes) {
             CheckQtError(g.err[k] != 0 ? g.err[k] : int(paramErr), "CompressImage Error");
-            continue;
+            break;
         }
         AviWriteVideoFrame(reinterpret_cast<uint8_t *>(*p.groupBuffer[k]),
                            static_cast<uint32_t>(size));

@@ -55,8 +55,9 @@ int AddCompressedFrame(const uint8_t *frame, int width, int rows);
 int CompressDvFrameToAvi(const uint8_t *frame, int width, int rows);
 // The same for the count frames of one group, behind the caller: each frame is copied into a
 // picture of its own at once, and they are compressed on the worker pool while the caller goes
-// on. EndDvFrameGroup then writes them in order, each failure shown in its place. When the
-// pictures cannot be had, the frames are compressed and written here, one by one.
+// on. EndDvFrameGroup then writes them in order; a failure is shown and ends the movie there (the
+// frames after it are not written). When the pictures cannot be had, the frames are compressed
+// and written here, one by one, up to a failure.
 void BeginDvFrameGroup(const uint8_t *const *frames, int count, int width, int rows);
 // Waits for the group begun last and writes its frames. Nothing when none is in flight.
 void EndDvFrameGroup();
