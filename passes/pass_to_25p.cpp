@@ -139,11 +139,14 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
             } else {
                 n = DetectPulldownPhase(slots.frame, outList, 1);
             }
-            if (n == 4 && to576) {
-                for (int k = 0; k < 4; ++k) {
+            // The movie's last group may be cut short: it was read padded with its last frame,
+            // and keeps the frames that stand for its own.
+            n = KeptGroupOutputs(n, totalFrames - groupStart);
+            if (n > 0 && to576) {
+                for (int k = 0; k < n; ++k) {
                     StoreHistoryFrame(k, slots.frame[outList[k]]);
                 }
-                for (int k = 0; k < 4; ++k) {
+                for (int k = 0; k < n; ++k) {
                     ConvertLines480To576(slots.frame[outList[k]], k);
                 }
             }
