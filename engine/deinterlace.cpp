@@ -146,9 +146,9 @@ int DeinterlaceWeight_c(const WeightContext &c, int y, int x)
 
 namespace {
 
-// Pixels a row is worked in at a time, so that the weight buffers sit on the stack whatever the
-// frame width.
-constexpr int kChunkPixels = 512;
+// Pixels a row is worked in at a time: every row of the frames the core meets, in buffers that
+// sit on the stack whatever the width.
+constexpr int kChunkPixels = 2048;
 
 int MotionPairCount(int h, bool crop)
 {
@@ -169,15 +169,92 @@ void MotionRows(const EngineKernels &k, const MapView &map, const FrameView &pre
     }
 }
 
-// The weights of pixels [x0, x0 + n) of line y: 256 each with `full`.
-void RowWeights(const EngineKernels &k, const WeightContext &c, int y, int x0, int n, bool full,
-                int16_t *w)
+// The line-detector box sums of the kept-field lines of a run over one chunk of columns: a run
+// steps two lines at a time and samples lines y - 3, y - 1 and y + 1, so each line is summed once.
+// Columns without line values get equal sums on every line, which give line value 0.
+class BoxLines
+{
+public:
+    // Columns [x0 + lo, x0 + hi) of the chunk's n have line values.
+    BoxLines(const EngineKernels &k, const FrameView &f, int x0, int n, bool yuv)
+        : k_(k)
+        , f_(f)
+        , lo_(std::clamp(4 - x0, 0, n))
+        , hi_(std::clamp(f.width - 4 - x0, lo_, n))
+        , x_(x0 + lo_)
+        , yuv_(yuv)
+    {
+        for (auto &row : rows_) {
+            std::fill(row, row + lo_, int16_t{0});
+            std::fill(row + hi_, row + n, int16_t{0});
+        }
+    }
+
+    bool Any() const { return hi_ > lo_; }
+
+    const int16_t *Line(int y)
+    {
+        for (int i = 0; i < 3; i++) {
+            if (line_[i] == y) {
+                return rows_[i];
+            }
+        }
+        // Replace the line furthest from y: the run has left it behind.
+        int far = 0;
+        for (int i = 1; i < 3; i++) {
+            if (AbsInt(line_[i] - y) > AbsInt(line_[far] - y)) {
+                far = i;
+            }
+        }
+        k_.lineBoxRow(rows_[far] + lo_, f_.Row(y), x_, hi_ - lo_, yuv_);
+        line_[far] = y;
+        return rows_[far];
+    }
+
+private:
+    const EngineKernels &k_;
+    const FrameView &f_;
+    int lo_;
+    int hi_;
+    int x_;
+    bool yuv_;
+    int line_[3] = {-1000, -1000, -1000};
+    int16_t rows_[3][kChunkPixels];
+};
+
+// The weights of pixels [x0, x0 + n) of line y: 256 each with `full`; otherwise those of
+// DeinterlaceWeight_c, line values stored.
+void RowWeights(const EngineKernels &k, const WeightContext &c, BoxLines &boxes, int y, int x0,
+                int n, bool full, int16_t *w)
 {
     if (full) {
         std::fill(w, w + n, static_cast<int16_t>(kFullWeight));
-    } else {
-        k.weightRow(c, y, x0, x0 + n, w);
+        return;
     }
+    const DeinterlaceParams &p = c.params;
+    const int h = c.frame.height;
+    const int width = c.frame.width;
+    const int r = y / 2;
+    WeightRowInput in;
+    in.motion = c.motion.Row(r) + x0;
+    in.params = p;
+    if (p.lineDetectorOn) {
+        const ptrdiff_t at = static_cast<ptrdiff_t>(r) * width + x0;
+        in.prev = c.lineMask + at;
+        in.sum = c.lineMaskSum + at;
+        // The neighbourhood is three rows only when all lie inside the map.
+        if (r - 1 >= 0 && r + 1 < h / 2) {
+            in.above = in.prev - width;
+            in.below = in.prev + width;
+        }
+        // Lines 3 .. h - 2 have line values (in columns 4 .. width - 5); the others 0.
+        if (y >= 3 && y <= h - 2 && boxes.Any()) {
+            in.boxA = boxes.Line(y - 3);
+            in.boxB = boxes.Line(y - 1);
+            in.boxC = boxes.Line(y + 1);
+        }
+    }
+    k.weightRow(w, in, n);
 }
 
 void PaintWeights(uint8_t *row, const int16_t *w, int n, int bpp, bool yuv)
@@ -187,13 +264,14 @@ void PaintWeights(uint8_t *row, const int16_t *w, int n, int bpp, bool yuv)
     }
 }
 
-struct FieldLines
+// The lines of a run: `count` lines from `first`, two apart.
+struct RunLines
 {
     int first;
     int count;
 };
 
-FieldLines FieldLineRange(const DeinterlaceParams &p, int h, int field)
+RunLines FieldLineRange(const DeinterlaceParams &p, int h, int field)
 {
     const int top = p.cropLetterbox ? CropTop(h) : 0;
     const int hp = p.cropLetterbox ? h - top : h;
@@ -202,27 +280,109 @@ FieldLines FieldLineRange(const DeinterlaceParams &p, int h, int field)
     return {first, last >= first ? (last - first) / 2 + 1 : 0};
 }
 
+RunLines FromFrameLineRange(const DeinterlaceParams &p, int h)
+{
+    const int top = p.cropLetterbox ? std::max(1, h / 8) : 1;
+    const int bottom = p.cropLetterbox ? h - h / 8 : h - 2;
+    // Each step writes lines y and y + 1 and reads up to line y + 2.
+    int count = 0;
+    for (int y = top; y <= bottom && y + 2 < h; y += 2) {
+        count++;
+    }
+    return {top, count};
+}
+
+// The line values of a run with the line detector: each row of lineMaskSum the run writes becomes
+// the row of lineMask once no line of the run reads the old row any more (the lines of the rows
+// on either side are done). A band copies its own rows but its first and last: the bands next to
+// it read those. The rest of the map is copied when every band is done.
+class LineValueCopy
+{
+public:
+    LineValueCopy(const WeightContext &c, const RunLines &lines, bool active)
+        : c_(c)
+        , lines_(lines)
+        , active_(active)
+    {}
+
+    bool Active() const { return active_; }
+
+    // After line i of a band starting at line i0: the row of line i - 1, unless it is the band's
+    // first, is no longer read (columns [x0, x0 + n)).
+    void LineDone(int i0, int i, int x0, int n) const
+    {
+        if (active_ && i - 1 > i0) {
+            const ptrdiff_t at = static_cast<ptrdiff_t>(Row(i - 1)) * c_.frame.width + x0;
+            std::memcpy(c_.lineMask + at, c_.lineMaskSum + at,
+                        static_cast<size_t>(n) * sizeof(int32_t));
+        }
+    }
+
+    void BandDone(int band, int i0, int i1) { bands_[band] = {i0, i1}; }
+
+    // Every row of the map the bands did not copy.
+    void Finish() const
+    {
+        if (!active_) {
+            return;
+        }
+        const int rows = c_.frame.height / 2;
+        int next = 0; // the first row not known to be copied
+        for (const auto [i0, i1] : bands_) {
+            if (i1 - i0 < 3) {
+                continue;
+            }
+            CopyRows(next, Row(i0 + 1));
+            next = Row(i1 - 1);
+        }
+        CopyRows(next, rows);
+    }
+
+private:
+    int Row(int i) const { return (lines_.first + 2 * i) / 2; }
+
+    void CopyRows(int r0, int r1) const
+    {
+        const size_t width = static_cast<size_t>(c_.frame.width);
+        if (r1 > r0) {
+            std::memcpy(c_.lineMask + r0 * width, c_.lineMaskSum + r0 * width,
+                        (r1 - r0) * width * sizeof(int32_t));
+        }
+    }
+
+    const WeightContext &c_;
+    RunLines lines_;
+    bool active_;
+    struct Band
+    {
+        int i0 = 0;
+        int i1 = 0;
+    } bands_[kMaxRowBands];
+};
+
 // Lines [i0, i1) of the field's range, in place.
-void FieldRows(const EngineKernels &k, const WeightContext &c, const FieldLines &lines, bool full,
-               int i0, int i1)
+void FieldRows(const EngineKernels &k, const WeightContext &c, const RunLines &lines, bool full,
+               const LineValueCopy &copy, int i0, int i1)
 {
     const FrameView &f = c.frame;
     const int bpp = f.bytesPerPixel;
     const bool mask = MaskDisplay(c.params);
     int16_t w[kChunkPixels];
     int16_t wb[kChunkPixels * 3];
-    for (int i = i0; i < i1; i++) {
-        const int y = lines.first + 2 * i;
-        for (int x0 = 0; x0 < f.width; x0 += kChunkPixels) {
-            const int n = std::min(kChunkPixels, f.width - x0);
-            const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
-            RowWeights(k, c, y, x0, n, full, w);
+    for (int x0 = 0; x0 < f.width; x0 += kChunkPixels) {
+        const int n = std::min(kChunkPixels, f.width - x0);
+        const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
+        BoxLines boxes(k, f, x0, n, c.params.yuv);
+        for (int i = i0; i < i1; i++) {
+            const int y = lines.first + 2 * i;
+            RowWeights(k, c, boxes, y, x0, n, full, w);
             if (mask) {
                 PaintWeights(f.Row(y) + at, w, n, bpp, c.params.yuv);
             } else {
                 k.expandWeights(wb, w, n, bpp);
                 k.fieldBlendRow(f.Row(y) + at, f.Row(y - 1) + at, f.Row(y + 1) + at, wb, n * bpp);
             }
+            copy.LineDone(i0, i, x0, n);
         }
     }
 }
@@ -236,40 +396,23 @@ void DoubleMaskLines(const FrameView &f, int first, int count)
     }
 }
 
-struct FromFrameLines
-{
-    int first;
-    int count;
-};
-
-FromFrameLines FromFrameLineRange(const DeinterlaceParams &p, int h)
-{
-    const int top = p.cropLetterbox ? std::max(1, h / 8) : 1;
-    const int bottom = p.cropLetterbox ? h - h / 8 : h - 2;
-    // Each step writes lines y and y + 1 and reads up to line y + 2.
-    int count = 0;
-    for (int y = top; y <= bottom && y + 2 < h; y += 2) {
-        count++;
-    }
-    return {top, count};
-}
-
 // Steps [i0, i1): lines y and y + 1 of dst from src, both with the weights of line y. A mask is
 // painted on both lines of dst, so nothing is doubled afterwards and src stays as it was.
 void FromFrameRows(const EngineKernels &k, const FrameView &dst, const WeightContext &c,
-                   const FromFrameLines &lines, bool full, int i0, int i1)
+                   const RunLines &lines, bool full, const LineValueCopy &copy, int i0, int i1)
 {
     const FrameView &src = c.frame;
     const int bpp = src.bytesPerPixel;
     const bool mask = MaskDisplay(c.params);
     int16_t w[kChunkPixels];
     int16_t wb[kChunkPixels * 3];
-    for (int i = i0; i < i1; i++) {
-        const int y = lines.first + 2 * i;
-        for (int x0 = 0; x0 < src.width; x0 += kChunkPixels) {
-            const int n = std::min(kChunkPixels, src.width - x0);
-            const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
-            RowWeights(k, c, y, x0, n, full, w);
+    for (int x0 = 0; x0 < src.width; x0 += kChunkPixels) {
+        const int n = std::min(kChunkPixels, src.width - x0);
+        const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
+        BoxLines boxes(k, src, x0, n, c.params.yuv);
+        for (int i = i0; i < i1; i++) {
+            const int y = lines.first + 2 * i;
+            RowWeights(k, c, boxes, y, x0, n, full, w);
             if (!mask) {
                 k.expandWeights(wb, w, n, bpp);
             }
@@ -281,19 +424,48 @@ void FromFrameRows(const EngineKernels &k, const FrameView &dst, const WeightCon
                                         src.Row(t + 1) + at, wb, n * bpp);
                 }
             }
+            copy.LineDone(i0, i, x0, n);
         }
+    }
+}
+
+// Line values outside a run: DeinterlaceWeight on its own writes them with nothing to copy them.
+// Values [0, gStrayLineValuesEnd) of lineMaskSum may differ from lineMask; beyond, every run has
+// left the two equal (both start zeroed), so a run that writes no line values copies nothing.
+size_t gStrayLineValuesEnd = 0;
+
+// Runs rows(band, i0, i1) over the run's lines and brings lineMask up to date: copied as the
+// bands go when the run writes line values, else only where values were written outside a run.
+template <typename Rows>
+void RunLinesAndCopy(const WeightContext &c, const RunLines &lines, bool full, bool threads,
+                     const Rows &rows)
+{
+    LineValueCopy copy(c, lines, c.params.lineDetectorOn && !full);
+    if (threads) {
+        RunRowBands(lines.count, [&](int band, int i0, int i1) {
+            rows(copy, i0, i1);
+            copy.BandDone(band, i0, i1);
+        });
+    } else {
+        rows(copy, 0, lines.count);
+        copy.BandDone(0, 0, lines.count);
+    }
+    copy.Finish();
+    const size_t values = static_cast<size_t>(c.frame.height / 2) * c.frame.width;
+    if (!copy.Active() && gStrayLineValuesEnd > 0) {
+        std::memcpy(c.lineMask, c.lineMaskSum, values * sizeof(int32_t));
+    }
+    if (gStrayLineValuesEnd <= values) {
+        gStrayLineValuesEnd = 0;
     }
 }
 
 void RunField(const EngineKernels &k, const WeightContext &c, int field, bool full, bool threads)
 {
-    const FieldLines lines = FieldLineRange(c.params, c.frame.height, field);
-    if (threads) {
-        RunRowBands(lines.count,
-                    [&](int, int i0, int i1) { FieldRows(k, c, lines, full, i0, i1); });
-    } else {
-        FieldRows(k, c, lines, full, 0, lines.count);
-    }
+    const RunLines lines = FieldLineRange(c.params, c.frame.height, field);
+    RunLinesAndCopy(c, lines, full, threads, [&](const LineValueCopy &copy, int i0, int i1) {
+        FieldRows(k, c, lines, full, copy, i0, i1);
+    });
     if (MaskDisplay(c.params)) {
         DoubleMaskLines(c.frame, lines.first, lines.count);
     }
@@ -302,13 +474,10 @@ void RunField(const EngineKernels &k, const WeightContext &c, int field, bool fu
 void RunFromFrame(const EngineKernels &k, const FrameView &dst, const WeightContext &c, bool full,
                   bool threads)
 {
-    const FromFrameLines lines = FromFrameLineRange(c.params, c.frame.height);
-    if (threads) {
-        RunRowBands(lines.count,
-                    [&](int, int i0, int i1) { FromFrameRows(k, dst, c, lines, full, i0, i1); });
-    } else {
-        FromFrameRows(k, dst, c, lines, full, 0, lines.count);
-    }
+    const RunLines lines = FromFrameLineRange(c.params, c.frame.height);
+    RunLinesAndCopy(c, lines, full, threads, [&](const LineValueCopy &copy, int i0, int i1) {
+        FromFrameRows(k, dst, c, lines, full, copy, i0, i1);
+    });
 }
 
 } // namespace
@@ -333,16 +502,6 @@ void DeinterlaceField_c(const WeightContext &c, int field, bool full)
 void DeinterlaceFromFrame_c(const FrameView &dst, const WeightContext &c, bool full)
 {
     RunFromFrame(kKernels_c, dst, c, full, false);
-}
-
-void FinishLineMaskRun(int width, int height)
-{
-    int32_t *to = gFrameStore.lineMask;
-    const int32_t *from = gFrameStore.lineMaskSum;
-    const size_t row = static_cast<size_t>(width);
-    RunRowBands(height / 2, [&](int, int r0, int r1) {
-        std::memcpy(to + r0 * row, from + r0 * row, (r1 - r0) * row * sizeof(int32_t));
-    });
 }
 
 void MotionMapsOfGroup(int count)
@@ -409,21 +568,22 @@ void MotionMap(int prev, int cur, int next)
 
 int DeinterlaceWeight(int y, int x, int slot)
 {
-    return DeinterlaceWeight_c(SlotWeightContext(slot), y, x);
+    const WeightContext c = SlotWeightContext(slot);
+    if (c.params.lineDetectorOn) {
+        const size_t at = static_cast<size_t>(y / 2) * c.frame.width + x;
+        gStrayLineValuesEnd = std::max(gStrayLineValuesEnd, at + 1);
+    }
+    return DeinterlaceWeight_c(c, y, x);
 }
 
 void DeinterlaceField(int field, int slot, int full)
 {
-    const WeightContext c = SlotWeightContext(slot);
-    RunField(Kernels(), c, field, full != 0, true);
-    FinishLineMaskRun(c.frame.width, c.frame.height);
+    RunField(Kernels(), SlotWeightContext(slot), field, full != 0, true);
 }
 
 void DeinterlaceFromFrame(int dst, int src, int full)
 {
-    const WeightContext c = SlotWeightContext(src);
-    RunFromFrame(Kernels(), SlotView(dst), c, full != 0, true);
-    FinishLineMaskRun(c.frame.width, c.frame.height);
+    RunFromFrame(Kernels(), SlotView(dst), SlotWeightContext(src), full != 0, true);
 }
 
 void CopyFieldLines(uint8_t *const *frames, int dst, int src, int parity)

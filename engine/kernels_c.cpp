@@ -1,6 +1,7 @@
 // The reference row primitives: plain C, one element at a time.
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "engine/internal/kernels.h"
 #include "platform/sys/random.h"
@@ -86,10 +87,54 @@ void GroupMotionRows_c(int32_t *const *out, const uint8_t *const *line0,
     }
 }
 
-void WeightRow_c(const WeightContext &c, int y, int x0, int x1, int16_t *LC_RESTRICT w)
+int LineSample(const uint8_t *row, int x, bool yuv)
 {
-    for (int x = x0; x < x1; x++) {
-        w[x - x0] = static_cast<int16_t>(DeinterlaceWeight_c(c, y, x));
+    return yuv ? row[2 * x] : row[3 * x] + row[3 * x + 1] + row[3 * x + 2];
+}
+
+void LineBoxRow_c(int16_t *LC_RESTRICT out, const uint8_t *row, int x0, int n, bool yuv)
+{
+    for (int i = 0; i < n; i++) {
+        int sum = 0;
+        for (int x = x0 + i - 3; x <= x0 + i + 3; x++) {
+            sum += LineSample(row, x, yuv);
+        }
+        out[i] = static_cast<int16_t>(sum);
+    }
+}
+
+void WeightRow_c(int16_t *LC_RESTRICT w, const WeightRowInput &in, int n)
+{
+    const DeinterlaceParams &p = in.params;
+    for (int i = 0; i < n; i++) {
+        int line = 0;
+        if (p.lineDetectorOn) {
+            // The differences of the box sums are the sums of the differences.
+            int v = 0;
+            if (in.boxA) {
+                const int div = p.yuv ? 7 : 21;
+                const int d1 = in.boxA[i] - in.boxB[i];
+                const int d2 = in.boxB[i] - in.boxC[i];
+                v = std::clamp(2 * std::max(std::abs(d1) / div, std::abs(d2) / div), 0, 255);
+            }
+            in.sum[i] = v;
+            int s = in.prev[i];
+            if (in.above) {
+                s += in.above[i] + in.below[i];
+            }
+            line = (std::min(s, 255) * v) / 256;
+        }
+        const int motion =
+            std::clamp(((in.motion[i] >> 3) * p.motionSensitivity) / 50 - 100, 0, 255);
+        int out;
+        if (p.showMotionMask && !p.showLineMask) {
+            out = motion;
+        } else if (p.showLineMask && !p.showMotionMask) {
+            out = line;
+        } else {
+            out = p.lineDetectorOn ? ((256 - line) * motion) >> 8 : motion;
+        }
+        w[i] = static_cast<int16_t>(out);
     }
 }
 
@@ -212,6 +257,7 @@ const EngineKernels kKernels_c = {
     .motionRowRgb = MotionRowRgb_c,
     .motionRowYuv = MotionRowYuv_c,
     .groupMotionRows = GroupMotionRows_c,
+    .lineBoxRow = LineBoxRow_c,
     .weightRow = WeightRow_c,
     .blurWeightRow = BlurWeightRow_c,
     .expandWeights = ExpandWeights_c,

@@ -21,6 +21,22 @@ enum class KernelIsa {
     Avx2,
 };
 
+// What the weights of a run of pixels on one line are made from.
+struct WeightRowInput
+{
+    const int32_t *motion = nullptr; // the pixels' motion-map values
+    // Line detector (params.lineDetectorOn) only. The seven-sample box sums (lineBoxRow) of the
+    // kept-field lines y - 3, y - 1 and y + 1; nullptr where the pixels have line value 0.
+    const int16_t *boxA = nullptr;
+    const int16_t *boxB = nullptr;
+    const int16_t *boxC = nullptr;
+    const int32_t *prev = nullptr;  // the previous run's line values of the pixels (0 .. 255)
+    const int32_t *above = nullptr; // and of the map rows around them; nullptr: the row alone
+    const int32_t *below = nullptr;
+    int32_t *sum = nullptr; // this run's line values, written
+    DeinterlaceParams params;
+};
+
 struct EngineKernels
 {
     // out[i] = s0[i] + trunc((s1[i] - s0[i]) x f / d) for i < n; 0 <= f < d <= 256.
@@ -43,8 +59,13 @@ struct EngineKernels
     // most kMaxGroupFrames frames). Each difference of neighbouring frames is squared once.
     void (*groupMotionRows)(int32_t *const *out, const uint8_t *const *line0,
                             const uint8_t *const *line1, int frames, int width, bool yuv);
-    // w[x - x0] = DeinterlaceWeight_c(c, y, x) for x in [x0, x1), line values included.
-    void (*weightRow)(const WeightContext &c, int y, int x0, int x1, int16_t *LC_RESTRICT w);
+    // Box sums of the line detector: out[i] = the samples (YUV: luminance; RGB: the sum of the
+    // three bytes) of pixels x0 + i - 3 .. x0 + i + 3 of `row`, i < n; the caller keeps pixels
+    // x0 - 3 .. x0 + n + 2 inside the row.
+    void (*lineBoxRow)(int16_t *LC_RESTRICT out, const uint8_t *row, int x0, int n, bool yuv);
+    // The weights DeinterlaceWeight_c gives n pixels of a line, from what `in` holds; each line
+    // value is stored in in.sum.
+    void (*weightRow)(int16_t *LC_RESTRICT w, const WeightRowInput &in, int n);
     // Blur weights: clamp(((a[x] + b[x] + c[x]) >> 3) x sensitivity / 50 - 100, 0, 256); maps
     // hold sums of squares (0 .. 780300).
     void (*blurWeightRow)(int16_t *LC_RESTRICT w, const int32_t *a, const int32_t *b,
