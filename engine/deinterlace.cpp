@@ -5,6 +5,7 @@
 
 #include "engine/conversion_options.h"
 #include "engine/frame_store.h"
+#include "engine/internal/group_rows.h"
 #include "engine/internal/kernels.h"
 #include "engine/internal/row_bands.h"
 
@@ -45,21 +46,6 @@ void PaintGrey(uint8_t *p, int w, bool yuv)
 bool MaskDisplay(const DeinterlaceParams &p)
 {
     return p.showMotionMask || p.showLineMask;
-}
-
-// The line pairs the motion detector visits: from line 2 (crop: above the bar) while below the
-// mirrored limit, never past the last line.
-struct LinePairs
-{
-    int top;
-    int bottom;
-};
-
-LinePairs MotionLinePairs(int h, bool crop)
-{
-    const int top = crop ? CropTop(h) : 2;
-    const int bottom = std::min(crop ? h - top : h - 2, h - 1);
-    return {top, bottom};
 }
 
 } // namespace
@@ -144,23 +130,55 @@ int DeinterlaceWeight_c(const WeightContext &c, int y, int x)
     return p.lineDetectorOn ? ((256 - line) * motion) >> 8 : motion;
 }
 
-namespace {
-
-// Pixels a row is worked in at a time: every row of the frames the core meets, in buffers that
-// sit on the stack whatever the width.
-constexpr int kChunkPixels = 2048;
-
-int MotionPairCount(int h, bool crop)
+MotionPairs MotionPairRange(int h, bool crop)
 {
-    const LinePairs lines = MotionLinePairs(h, crop);
-    return lines.bottom > lines.top ? (lines.bottom - lines.top + 1) / 2 : 0;
+    // From line 2 (crop: above the bar) while below the mirrored limit, never past the last line.
+    const int top = crop ? CropTop(h) : 2;
+    const int bottom = std::min(crop ? h - top : h - 2, h - 1);
+    return {top, bottom > top ? (bottom - top + 1) / 2 : 0};
 }
+
+RunLines FieldLineRange(const DeinterlaceParams &p, int h, int field)
+{
+    const int top = p.cropLetterbox ? CropTop(h) : 0;
+    const int hp = p.cropLetterbox ? h - top : h;
+    const int first = field == 1 ? top + 2 : top + 1;
+    const int last = field == 1 ? hp - 2 : hp - 3;
+    return {first, last >= first ? (last - first) / 2 + 1 : 0};
+}
+
+RunLines FromFrameLineRange(const DeinterlaceParams &p, int h)
+{
+    const int top = p.cropLetterbox ? std::max(1, h / 8) : 1;
+    const int bottom = p.cropLetterbox ? h - h / 8 : h - 2;
+    // Each step writes lines y and y + 1 and reads up to line y + 2.
+    int count = 0;
+    for (int y = top; y <= bottom && y + 2 < h; y += 2) {
+        count++;
+    }
+    return {top, count};
+}
+
+void MotionWeights(const EngineKernels &k, const MapView &map, const DeinterlaceParams &p, int y,
+                   int x0, int n, bool full, int16_t *w)
+{
+    if (full) {
+        std::fill(w, w + n, static_cast<int16_t>(kFullWeight));
+        return;
+    }
+    WeightRowInput in;
+    in.motion = map.Row(y / 2) + x0;
+    in.params = p;
+    k.weightRow(w, in, n);
+}
+
+namespace {
 
 // Map rows of the line pairs [i0, i1) of the detector's range.
 void MotionRows(const EngineKernels &k, const MapView &map, const FrameView &prev,
                 const FrameView &cur, const FrameView &next, bool crop, bool yuv, int i0, int i1)
 {
-    const int top = MotionLinePairs(cur.height, crop).top;
+    const int top = MotionPairRange(cur.height, crop).top;
     const auto row = yuv ? k.motionRowYuv : k.motionRowRgb;
     for (int i = i0; i < i1; i++) {
         const int y = top + 2 * i;
@@ -262,34 +280,6 @@ void PaintWeights(uint8_t *row, const int16_t *w, int n, int bpp, bool yuv)
     for (int x = 0; x < n; x++) {
         PaintGrey(row + x * bpp, std::min<int>(w[x], 255), yuv);
     }
-}
-
-// The lines of a run: `count` lines from `first`, two apart.
-struct RunLines
-{
-    int first;
-    int count;
-};
-
-RunLines FieldLineRange(const DeinterlaceParams &p, int h, int field)
-{
-    const int top = p.cropLetterbox ? CropTop(h) : 0;
-    const int hp = p.cropLetterbox ? h - top : h;
-    const int first = field == 1 ? top + 2 : top + 1;
-    const int last = field == 1 ? hp - 2 : hp - 3;
-    return {first, last >= first ? (last - first) / 2 + 1 : 0};
-}
-
-RunLines FromFrameLineRange(const DeinterlaceParams &p, int h)
-{
-    const int top = p.cropLetterbox ? std::max(1, h / 8) : 1;
-    const int bottom = p.cropLetterbox ? h - h / 8 : h - 2;
-    // Each step writes lines y and y + 1 and reads up to line y + 2.
-    int count = 0;
-    for (int y = top; y <= bottom && y + 2 < h; y += 2) {
-        count++;
-    }
-    return {top, count};
 }
 
 // The line values of a run with the line detector: each row of lineMaskSum the run writes becomes
@@ -451,11 +441,9 @@ void RunLinesAndCopy(const WeightContext &c, const RunLines &lines, bool full, b
         copy.BandDone(0, 0, lines.count);
     }
     copy.Finish();
-    const size_t values = static_cast<size_t>(c.frame.height / 2) * c.frame.width;
-    if (!copy.Active() && gStrayLineValuesEnd > 0) {
-        std::memcpy(c.lineMask, c.lineMaskSum, values * sizeof(int32_t));
-    }
-    if (gStrayLineValuesEnd <= values) {
+    if (!copy.Active()) {
+        SettleLineValues(c.frame.width, c.frame.height);
+    } else if (gStrayLineValuesEnd <= static_cast<size_t>(c.frame.height / 2) * c.frame.width) {
         gStrayLineValuesEnd = 0;
     }
 }
@@ -485,13 +473,15 @@ void RunFromFrame(const EngineKernels &k, const FrameView &dst, const WeightCont
 void MotionMapRgb_c(const MapView &map, const FrameView &prev, const FrameView &cur,
                     const FrameView &next, bool crop)
 {
-    MotionRows(kKernels_c, map, prev, cur, next, crop, false, 0, MotionPairCount(cur.height, crop));
+    MotionRows(kKernels_c, map, prev, cur, next, crop, false, 0,
+               MotionPairRange(cur.height, crop).count);
 }
 
 void MotionMapYuv_c(const MapView &map, const FrameView &prev, const FrameView &cur,
                     const FrameView &next, bool crop)
 {
-    MotionRows(kKernels_c, map, prev, cur, next, crop, true, 0, MotionPairCount(cur.height, crop));
+    MotionRows(kKernels_c, map, prev, cur, next, crop, true, 0,
+               MotionPairRange(cur.height, crop).count);
 }
 
 void DeinterlaceField_c(const WeightContext &c, int field, bool full)
@@ -509,8 +499,9 @@ void MotionMapsOfGroup(int count)
     const bool yuv = gFrameStore.yuvActive != 0;
     const bool crop = gConversionOptions.cropLetterbox != 0;
     const int h = static_cast<int>(gFrameStore.frameHeight);
-    const int pairs = MotionPairCount(h, crop);
-    const int top = MotionLinePairs(h, crop).top;
+    const MotionPairs range = MotionPairRange(h, crop);
+    const int pairs = range.count;
+    const int top = range.top;
     const int frames = std::min(count + 2, kMaxGroupFrames);
     FrameView views[kMaxGroupFrames];
     MapView maps[kMaxGroupFrames];
@@ -542,7 +533,7 @@ void MotionMapRgb(int prev, int cur, int next)
     const bool crop = gConversionOptions.cropLetterbox != 0;
     const FrameView c = SlotView(cur);
     const EngineKernels &k = Kernels();
-    RunRowBands(MotionPairCount(c.height, crop), [&](int, int i0, int i1) {
+    RunRowBands(MotionPairRange(c.height, crop).count, [&](int, int i0, int i1) {
         MotionRows(k, MotionMapView(cur), SlotView(prev), c, SlotView(next), crop, false, i0, i1);
     });
 }
@@ -552,7 +543,7 @@ void MotionMapYuv(int prev, int cur, int next)
     const bool crop = gConversionOptions.cropLetterbox != 0;
     const FrameView c = SlotView(cur);
     const EngineKernels &k = Kernels();
-    RunRowBands(MotionPairCount(c.height, crop), [&](int, int i0, int i1) {
+    RunRowBands(MotionPairRange(c.height, crop).count, [&](int, int i0, int i1) {
         MotionRows(k, MotionMapView(cur), SlotView(prev), c, SlotView(next), crop, true, i0, i1);
     });
 }
@@ -563,6 +554,17 @@ void MotionMap(int prev, int cur, int next)
         MotionMapYuv(prev, cur, next);
     } else {
         MotionMapRgb(prev, cur, next);
+    }
+}
+
+void SettleLineValues(int width, int height)
+{
+    const size_t values = static_cast<size_t>(height / 2) * width;
+    if (gStrayLineValuesEnd > 0) {
+        std::memcpy(gFrameStore.lineMask, gFrameStore.lineMaskSum, values * sizeof(int32_t));
+    }
+    if (gStrayLineValuesEnd <= values) {
+        gStrayLineValuesEnd = 0;
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "engine/conversion_options.h"
 #include "engine/frame_store.h"
+#include "engine/internal/group_rows.h"
 #include "engine/internal/kernels.h"
 #include "engine/internal/row_bands.h"
 #include "platform/sys/random.h"
@@ -22,9 +23,6 @@ size_t LineBytes(const FrameView &f)
     return static_cast<size_t>(f.width) * f.bytesPerPixel;
 }
 
-// Pixels a row is worked in at a time: every row of the frames the core meets, in buffers that
-// sit on the stack whatever the width.
-constexpr int kChunkPixels = 2048;
 constexpr int kChunkBytes = kChunkPixels * 3;
 
 // Runs rows(r0, r1) over [0, count), split across the installed threads when `threads`.
@@ -120,20 +118,10 @@ void BlurRows(const EngineKernels &k, const FrameView &f, const MapView &motion,
     if (h - 2 <= 2 || amount < 1 || amount > 3) {
         return;
     }
-    const int bpp = f.bytesPerPixel;
     // Amounts 1 and 2 read one line either side; the outer lines are not touched.
     FilterInPlace(f, 2, h - 4, amount == 3 ? 2 : 1, mix, threads,
                   [&](uint8_t *out, int y, int x0, int n) {
-                      int16_t w[kChunkPixels];
-                      int16_t wb[kChunkPixels * 3];
-                      const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
-                      k.blurWeightRow(w, motion.Row(y >> 1) + x0, motion.Row((y + 1) >> 1) + x0,
-                                      motion.Row((y - 1) >> 1) + x0, n, sensitivity);
-                      k.expandWeights(wb, w, n, bpp);
-                      const uint8_t *m2 = amount == 3 ? f.Row(y - 2) + at : nullptr;
-                      const uint8_t *p2 = amount == 3 ? f.Row(y + 2) + at : nullptr;
-                      k.blurMixRow(out, m2, f.Row(y - 1) + at, f.Row(y) + at, f.Row(y + 1) + at, p2,
-                                   wb, n * bpp, amount);
+                      BlurLine(k, f, motion, amount, sensitivity, y, x0, n, out);
                   });
 }
 
@@ -144,10 +132,8 @@ void FlickerRows(const EngineKernels &k, const FrameView &f, int level, uint8_t 
     if (level == 0 || f.height < 3) {
         return;
     }
-    const int bpp = f.bytesPerPixel;
     FilterInPlace(f, 1, f.height - 2, 1, work, threads, [&](uint8_t *out, int y, int x0, int n) {
-        const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
-        k.flickerRow(out, f.Row(y - 1) + at, f.Row(y) + at, f.Row(y + 1) + at, n * bpp, level);
+        FlickerLine(k, f, level, y, x0, n, out);
     });
 }
 
@@ -171,6 +157,31 @@ void EffectRows(const EngineKernels &k, const FrameView &f, int firstLine, int e
 }
 
 } // namespace
+
+void BlurLine(const EngineKernels &k, const FrameView &f, const MapView &motion, int amount,
+              int sensitivity, int y, int x0, int n, uint8_t *out)
+{
+    const int bpp = f.bytesPerPixel;
+    int16_t w[kChunkPixels];
+    int16_t wb[kChunkPixels * 3];
+    const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
+    k.blurWeightRow(w, motion.Row(y >> 1) + x0, motion.Row((y + 1) >> 1) + x0,
+                    motion.Row((y - 1) >> 1) + x0, n, sensitivity);
+    k.expandWeights(wb, w, n, bpp);
+    // Amounts 1 and 2 read one line either side.
+    const uint8_t *m2 = amount == 3 ? f.Row(y - 2) + at : nullptr;
+    const uint8_t *p2 = amount == 3 ? f.Row(y + 2) + at : nullptr;
+    k.blurMixRow(out, m2, f.Row(y - 1) + at, f.Row(y) + at, f.Row(y + 1) + at, p2, wb, n * bpp,
+                 amount);
+}
+
+void FlickerLine(const EngineKernels &k, const FrameView &f, int level, int y, int x0, int n,
+                 uint8_t *out)
+{
+    const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * f.bytesPerPixel;
+    k.flickerRow(out, f.Row(y - 1) + at, f.Row(y) + at, f.Row(y + 1) + at, n * f.bytesPerPixel,
+                 level);
+}
 
 EffectParams CurrentEffectParams()
 {
