@@ -1,7 +1,8 @@
 // Frames/s and bytes/s of each kernel and each group operation of the frame processing core, at
 // 720x576 and 1920x1080, RGB and YUV, moving and static content, on 1 or 8 threads; beside each,
 // this machine's single-core copy bandwidth measured in the same run and the ratio of the two
-// (kernel time / copy time: 1 runs at copy speed).
+// (kernel time / copy time: 1 runs at copy speed). Bytes are those of the frames taken in; the
+// figures are medians of the iterations.
 //
 // The copy is a memcpy of the same bytes the kernel takes in (its input frames), from those very
 // frames, on this thread. Kernel and copy alternate, one iteration each, so both see the same load,
@@ -81,6 +82,15 @@ void CopyFrames(size_t frameBytes, int frames)
     benchmark::ClobberMemory();
 }
 
+double Median(std::vector<double> v)
+{
+    if (v.empty()) {
+        return 0;
+    }
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
 double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b)
 {
     return std::chrono::duration<double>(b - a).count();
@@ -137,8 +147,8 @@ void Measure(benchmark::State &state, int framesPerIteration, Setup setup, Body 
     setup(g);
     Prepare(g);
     const size_t frameBytes = size_t(g.width) * g.height * (g.yuv ? 2 : 3);
-    double kernelSeconds = 0;
-    double copySeconds = 0;
+    std::vector<double> kernelSeconds;
+    std::vector<double> copySeconds;
     for (auto _ : state) {
         EvictCaches();
         const auto t0 = std::chrono::steady_clock::now();
@@ -149,17 +159,21 @@ void Measure(benchmark::State &state, int framesPerIteration, Setup setup, Body 
         const auto t2 = std::chrono::steady_clock::now();
         CopyFrames(frameBytes, framesPerIteration);
         const auto t3 = std::chrono::steady_clock::now();
-        kernelSeconds += Seconds(t0, t1);
-        copySeconds += Seconds(t2, t3);
+        kernelSeconds.push_back(Seconds(t0, t1));
+        copySeconds.push_back(Seconds(t2, t3));
         state.SetIterationTime(Seconds(t0, t1));
     }
-    const int64_t frames = static_cast<int64_t>(state.iterations()) * framesPerIteration;
-    state.SetItemsProcessed(frames);
-    state.SetBytesProcessed(frames * int64_t(frameBytes));
-    state.counters["copy_per_second"] =
-        benchmark::Counter(double(frames) * double(frameBytes) / copySeconds,
-                           benchmark::Counter::kDefaults, benchmark::Counter::kIs1024);
-    state.counters["copy_ratio"] = kernelSeconds / copySeconds;
+    // Medians: an iteration the other programs on the machine delayed counts for no more than
+    // one that ran undisturbed.
+    const double kernel = Median(kernelSeconds);
+    const double copy = Median(copySeconds);
+    const double bytes = double(framesPerIteration) * double(frameBytes);
+    state.counters["frames_per_second"] = framesPerIteration / kernel;
+    state.counters["kernel_per_second"] = benchmark::Counter(
+        bytes / kernel, benchmark::Counter::kDefaults, benchmark::Counter::kIs1024);
+    state.counters["copy_per_second"] = benchmark::Counter(
+        bytes / copy, benchmark::Counter::kDefaults, benchmark::Counter::kIs1024);
+    state.counters["copy_ratio"] = kernel / copy;
 }
 
 void NoSetup(Geometry &) {}
