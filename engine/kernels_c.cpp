@@ -190,6 +190,19 @@ void BlurMixRow_c(uint8_t *LC_RESTRICT out, const uint8_t *m2, const uint8_t *m1
     }
 }
 
+void BlurLineYuv_c(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
+                   const int32_t *b, const int32_t *c, int pixels, int amount, int sensitivity)
+{
+    for (int x = 0; x < pixels; x++) {
+        int16_t w;
+        BlurWeightRow_c(&w, a + x, b + x, c + x, 1, sensitivity);
+        const int16_t wb[2] = {w, w};
+        const int i = 2 * x;
+        BlurMixRow_c(out + i, amount == 3 ? rows[0] + i : nullptr, rows[1] + i, rows[2] + i,
+                     rows[3] + i, amount == 3 ? rows[4] + i : nullptr, wb, 2, amount);
+    }
+}
+
 void FlickerRow_c(uint8_t *LC_RESTRICT out, const uint8_t *a, const uint8_t *c, const uint8_t *b,
                   int n, int level)
 {
@@ -264,6 +277,7 @@ const EngineKernels kKernels_c = {
     .fieldBlendRow = FieldBlendRow_c,
     .fromFrameBlendRow = FromFrameBlendRow_c,
     .blurMixRow = BlurMixRow_c,
+    .blurLineYuv = BlurLineYuv_c,
     .flickerRow = FlickerRow_c,
     .effectsRow = EffectsRow_c,
     .yuvToBgrRow = YuvToBgrRow_c,

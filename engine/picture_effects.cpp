@@ -162,9 +162,18 @@ void BlurLine(const EngineKernels &k, const FrameView &f, const MapView &motion,
               int sensitivity, int y, int x0, int n, uint8_t *out)
 {
     const int bpp = f.bytesPerPixel;
+    const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
+    if (bpp == 2) {
+        const uint8_t *rows[5] = {};
+        for (int t = amount == 3 ? -2 : -1; t <= (amount == 3 ? 2 : 1); t++) {
+            rows[t + 2] = f.Row(y + t) + at;
+        }
+        k.blurLineYuv(out, rows, motion.Row(y >> 1) + x0, motion.Row((y + 1) >> 1) + x0,
+                      motion.Row((y - 1) >> 1) + x0, n, amount, sensitivity);
+        return;
+    }
     int16_t w[kChunkPixels];
     int16_t wb[kChunkPixels * 3];
-    const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
     k.blurWeightRow(w, motion.Row(y >> 1) + x0, motion.Row((y + 1) >> 1) + x0,
                     motion.Row((y - 1) >> 1) + x0, n, sensitivity);
     k.expandWeights(wb, w, n, bpp);

@@ -83,6 +83,12 @@ struct EngineKernels
     void (*blurMixRow)(uint8_t *LC_RESTRICT out, const uint8_t *m2, const uint8_t *m1,
                        const uint8_t *p0, const uint8_t *p1, const uint8_t *p2, const int16_t *wb,
                        int n, int amount);
+    // A line of the blur on motion over `pixels` YUV 4:2:2 pixels: blurWeightRow's weights from
+    // map rows a, b, c, each pixel's on both its bytes, and blurMixRow of `amount` over
+    // rows[0..4], the lines y - 2 .. y + 2 (0 and 4 read for amount 3 only).
+    void (*blurLineYuv)(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
+                        const int32_t *b, const int32_t *c, int pixels, int amount,
+                        int sensitivity);
     // (above x a + centre x c + below x b) / divisor of the flicker level 1..4.
     void (*flickerRow)(uint8_t *LC_RESTRICT out, const uint8_t *a, const uint8_t *c,
                        const uint8_t *b, int n, int level);

@@ -264,6 +264,32 @@ TEST_P(KernelsTest, BlurWeightsForEverySensitivity)
     }
 }
 
+TEST_P(KernelsTest, YuvBlurLines)
+{
+    for (int n : kLengths) {
+        std::vector<std::vector<uint8_t>> rows;
+        for (int r = 0; r < 5; r++) {
+            rows.push_back(r == 2 ? Extremes(size_t(n) * 2) : Bytes(size_t(n) * 2));
+        }
+        const auto a = MapRow(n, 780300), b = MapRow(n, 780300), m = MapRow(n, 780300);
+        for (int amount = 1; amount <= 3; amount++) {
+            for (int sensitivity : {0, 1, 50, 999}) {
+                const uint8_t *lines[5];
+                for (int r = 0; r < 5; r++) {
+                    // Amounts 1 and 2 are given no outer lines.
+                    lines[r] = (amount == 3 || (r > 0 && r < 4)) ? rows[r].data() : nullptr;
+                }
+                Guarded<uint8_t> want(size_t(n) * 2), got(size_t(n) * 2);
+                c.blurLineYuv(want.Out(), lines, a.data(), b.data(), m.data(), n, amount,
+                              sensitivity);
+                k.blurLineYuv(got.Out(), lines, a.data(), b.data(), m.data(), n, amount,
+                              sensitivity);
+                ASSERT_TRUE(want == got) << n << " amount " << amount << " sens " << sensitivity;
+            }
+        }
+    }
+}
+
 TEST_P(KernelsTest, LineDetectorBoxSums)
 {
     for (bool yuv : {false, true}) {
