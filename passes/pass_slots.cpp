@@ -17,6 +17,7 @@
 #include "platform/media/image_compression.h"
 #include "platform/media/movies.h"
 #include "platform/media/standard_compression.h"
+#include "platform/sys/worker_pool.h"
 
 namespace {
 
@@ -69,6 +70,131 @@ void PictureToBottomUpBgr(uint8_t *dst, const uint8_t *picture, int rows, int wi
     }
 }
 
+// Bytes of one slot picture at the source size: rows are exactly width x bytes a pixel.
+int32_t PictureBytes(const PassSlots &slots)
+{
+    return int32_t(slots.width) * slots.height * slots.bytesPerPixel;
+}
+
+// How decoding one slot went: what to show when it failed.
+enum class DecodeFault {
+    None,
+    TooLarge, // more bytes than a picture of the frame's size
+    TooSmall, // an uncompressed frame shorter than its picture
+    Codec     // the decoder failed (err)
+};
+struct DecodeResult
+{
+    DecodeFault fault = DecodeFault::None;
+    OSErr err = noErr;
+};
+
+// The slot decodes of a group may run at the same time: every decoder they use keeps its state
+// per thread (the media layer's codecs) or has none (uncompressed frames).
+bool DecodesAtOnce(const PassSource &source)
+{
+    return source.aviUncompressed
+           || (!gConversionState.cindrellSource && !(source.fromAvi && !gAviReadState.isDV));
+}
+
+// Decodes slot s into its picture, with desc as the frame's description; shows nothing.
+DecodeResult DecodeSlotPicture(PassSlots &slots, const PassSource &source, int s,
+                               ImageDescriptionHandle desc)
+{
+    DecodeResult r;
+    SetGWorld(slots.world[s], nullptr);
+    const long limit = long(slots.height) * slots.width * slots.bytesPerPixel;
+    if (slots.count[s] > limit) {
+        r.fault = DecodeFault::TooLarge;
+        return r;
+    }
+    const uint8_t *data = reinterpret_cast<const uint8_t *>(*slots.sample[s]);
+    if (source.aviUncompressed) {
+        // A short frame would be read past its end.
+        if (slots.count[s] < long(slots.width) * slots.height * 3) {
+            r.fault = DecodeFault::TooSmall;
+            return r;
+        }
+        CopyFlipSwapRgb(slots.frame[s], data, slots.height, slots.width, 3);
+        return r;
+    }
+    if (gConversionState.cindrellSource) {
+        // Bottom-up B,G,R from the own decoder, turned over into the slot.
+        lc::Status st = CindrellDecodeFrame(slots.workFrame, slots.width, slots.height, data,
+                                            size_t(slots.count[s]), slots.workFrame, kCindrellFull,
+                                            0, 0, gDvDecodeSetup.decoderFormat, 24, 1, 0);
+        if (!st) {
+            r.fault = DecodeFault::Codec;
+            r.err = 1;
+            return r;
+        }
+        CopyFlipSwapRgb(slots.frame[s], slots.workFrame, slots.height, slots.width, 3);
+        return r;
+    }
+    if (source.fromAvi && !gAviReadState.isDV) {
+        if (!VfwDecompressFrame(data, int(slots.count[s]), slots.workFrame)) {
+            r.fault = DecodeFault::Codec;
+            r.err = 1;
+            return r;
+        }
+        CopyFlipSwapRgb(slots.frame[s], slots.workFrame, slots.height, slots.width, 4);
+        return r;
+    }
+    (*desc)->dataSize = int32_t(slots.count[s]);
+    OSErr err = FDecompressImage(*slots.sample[s], desc, slots.pixMap[s], nullptr, nullptr, srcCopy,
+                                 nullptr, nullptr, nullptr, source.decodeQuality, bestFidelityCodec,
+                                 0, nullptr, nullptr);
+    if (err != noErr) {
+        r.fault = DecodeFault::Codec;
+        r.err = err;
+    }
+    return r;
+}
+
+// Shows the error of a failed decode. 1 when it had failed.
+int ShowDecodeFault(const DecodeResult &r)
+{
+    switch (r.fault) {
+    case DecodeFault::None:
+        return 0;
+    case DecodeFault::TooLarge:
+        ShowError("Sample size exceeds buffer size\nPossible problem: YUV option selected with "
+                  "uncompressed (RGB) movie");
+        return 1;
+    case DecodeFault::TooSmall:
+        ShowError("Sample size is smaller than the frame size");
+        return 1;
+    case DecodeFault::Codec:
+        CheckQtError(r.err, DecompressError());
+        return 1;
+    }
+    return 1;
+}
+
+void CopyPicture(const PassSlots &slots, void *to, const void *from)
+{
+    std::memcpy(to, from, size_t(PictureBytes(slots)));
+}
+
+// A copy of the source description for slot s, so that slots can be decoded at the same time.
+ImageDescriptionHandle SlotDescription(PassSlots &slots, int s)
+{
+    Handle from = reinterpret_cast<Handle>(slots.sourceDesc);
+    Handle to = reinterpret_cast<Handle>(slots.slotDesc[s]);
+    const int32_t bytes = GetHandleSize(from);
+    if (!to) {
+        to = NewHandle(bytes);
+        slots.slotDesc[s] = reinterpret_cast<ImageDescriptionHandle>(to);
+    } else {
+        SetHandleSize(to, bytes);
+    }
+    if (!to || MemError() != noErr) {
+        return nullptr;
+    }
+    std::memcpy(*to, *from, size_t(bytes));
+    return slots.slotDesc[s];
+}
+
 } // namespace
 
 PassSlots::~PassSlots()
@@ -86,6 +212,16 @@ PassSlots::~PassSlots()
     DisposeHandle(reinterpret_cast<Handle>(sourceDesc));
     DisposeHandle(reinterpret_cast<Handle>(outputDesc));
     DisposeHandle(outputData);
+    for (Handle h : carried) {
+        DisposeHandle(h);
+    }
+    for (ImageDescriptionHandle d : slotDesc) {
+        DisposeHandle(reinterpret_cast<Handle>(d));
+    }
+    for (int k = 0; k < kMaxGroupOutputs; ++k) {
+        DisposeHandle(madeData[k]);
+        DisposeHandle(reinterpret_cast<Handle>(madeDesc[k]));
+    }
 }
 
 void SetSlotBounds(PassSlots &slots, int s, int rows)
@@ -143,6 +279,11 @@ int SetUpPassSlots(PassSlots &slots, int width, int height, const Rect &allocRec
     slots.outputData = NewCheckedHandle(kSlotSampleBytes, true);
     if (!slots.sourceDesc || !slots.outputDesc || !slots.outputData) {
         return 0;
+    }
+    for (Handle &h : slots.carried) {
+        if (!(h = NewCheckedHandle(PictureBytes(slots), true))) {
+            return 0;
+        }
     }
     GetGWorld(&slots.savedPort, nullptr);
     slots.portSaved = true;
@@ -253,51 +394,84 @@ int FillGroupSlots(PassSlots &slots, PassSource &source, bool firstGroup)
     return 1;
 }
 
-int DecodeSlot(PassSlots &slots, const PassSource &source, int s)
+int DecodeGroupSlots(PassSlots &slots, const PassSource &source, bool firstGroup)
 {
-    SetGWorld(slots.world[s], nullptr);
-    const long limit = long(slots.height) * slots.width * slots.bytesPerPixel;
-    if (slots.count[s] > limit) {
-        ShowError("Sample size exceeds buffer size\nPossible problem: YUV option selected with "
-                  "uncompressed (RGB) movie");
+    const int first = firstGroup ? 1 : 2;
+    if (DecodesAtOnce(source)) {
+        // Each slot with its own description; the carried pictures are copied meanwhile.
+        ImageDescriptionHandle desc[kSlotCount] = {};
+        for (int s = first; s < kSlotCount; ++s) {
+            if (!source.aviUncompressed && !(desc[s] = SlotDescription(slots, s))) {
+                CheckQtError(MemError() != noErr ? MemError() : OSErr(memFullErr), kMemoryError);
+                return 0;
+            }
+        }
+        DecodeResult result[kSlotCount];
+        const int decodes = kSlotCount - first;
+        const int copies = firstGroup ? 0 : 2;
+        lc::SharedWorkerPool().Run(decodes + copies, [&](int i) {
+            if (i < decodes) {
+                result[first + i] = DecodeSlotPicture(slots, source, first + i, desc[first + i]);
+            } else {
+                CopyPicture(slots, slots.frame[i - decodes], *slots.carried[i - decodes]);
+            }
+        });
+        SetGWorld(slots.world[kSlotCount - 1], nullptr);
+        for (int s = first; s < kSlotCount; ++s) {
+            if (ShowDecodeFault(result[s])) {
+                return 0;
+            }
+        }
+        if (firstGroup) {
+            CopyPicture(slots, slots.frame[0], slots.frame[1]);
+        }
+    } else {
+        if (!firstGroup) {
+            for (int k = 0; k < 2; ++k) {
+                CopyPicture(slots, slots.frame[k], *slots.carried[k]);
+            }
+        }
+        for (int s = first; s < kSlotCount; ++s) {
+            if (ShowDecodeFault(DecodeSlotPicture(slots, source, s, slots.sourceDesc))) {
+                return 0;
+            }
+            if (s == 1) {
+                CopyPicture(slots, slots.frame[0], slots.frame[1]);
+            }
+            if (gProcessControl.stopRequested) {
+                return 1;
+            }
+        }
+    }
+    for (int k = 0; k < 2; ++k) {
+        CopyPicture(slots, *slots.carried[k], slots.frame[5 + k]);
+    }
+    return 1;
+}
+
+namespace {
+
+// Writes one compressed frame to the output: the AVI file, or a sample of the output media.
+// 1 ok, 0 failed (shown).
+int WriteCompressedFrame(const PassOutput &out, Handle data, ImageDescriptionHandle desc, long size)
+{
+    const ConversionState &cs = gConversionState;
+    if (cs.outputIsAvi) {
+        AviWriteVideoFrame(*data, uint32_t(size));
+        return 1;
+    }
+    OSErr err = AddMediaSample(out.media, data, 0, (unsigned long)size, cs.sampleDuration,
+                               reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
+    if (err != noErr) {
+        char text[128];
+        std::snprintf(text, sizeof text, out.addSampleError, int(err));
+        CheckQtError(err, text);
         return 0;
     }
-    const uint8_t *data = reinterpret_cast<const uint8_t *>(*slots.sample[s]);
-    if (source.aviUncompressed) {
-        // A short frame would be read past its end.
-        if (slots.count[s] < long(slots.width) * slots.height * 3) {
-            ShowError("Sample size is smaller than the frame size");
-            return 0;
-        }
-        CopyFlipSwapRgb(slots.frame[s], data, slots.height, slots.width, 3);
-        return 1;
-    }
-    if (gConversionState.cindrellSource) {
-        // Bottom-up B,G,R from the own decoder, turned over into the slot.
-        lc::Status st = CindrellDecodeFrame(slots.workFrame, slots.width, slots.height, data,
-                                            size_t(slots.count[s]), slots.workFrame, kCindrellFull,
-                                            0, 0, gDvDecodeSetup.decoderFormat, 24, 1, 0);
-        if (!st) {
-            CheckQtError(1, DecompressError());
-            return 0;
-        }
-        CopyFlipSwapRgb(slots.frame[s], slots.workFrame, slots.height, slots.width, 3);
-        return 1;
-    }
-    if (source.fromAvi && !gAviReadState.isDV) {
-        if (!VfwDecompressFrame(data, int(slots.count[s]), slots.workFrame)) {
-            CheckQtError(1, DecompressError());
-            return 0;
-        }
-        CopyFlipSwapRgb(slots.frame[s], slots.workFrame, slots.height, slots.width, 4);
-        return 1;
-    }
-    (*slots.sourceDesc)->dataSize = int32_t(slots.count[s]);
-    OSErr err = FDecompressImage(*slots.sample[s], slots.sourceDesc, slots.pixMap[s], nullptr,
-                                 nullptr, srcCopy, nullptr, nullptr, nullptr, source.decodeQuality,
-                                 bestFidelityCodec, 0, nullptr, nullptr);
-    return CheckQtError(err, DecompressError()) ? 0 : 1;
+    return 1;
 }
+
+} // namespace
 
 void PaintSlotInPlayer(PassSlots &slots, const PassOutput &out, int s)
 {
@@ -360,22 +534,69 @@ int WriteSlotFrame(PassSlots &slots, const PassOutput &out, int s, int copyFrom,
         *size = (*desc)->dataSize;
     }
 
-    int ok = 1;
-    if (cs.outputIsAvi) {
-        AviWriteVideoFrame(*data, uint32_t(*size));
-    } else {
-        OSErr err = AddMediaSample(out.media, data, 0, (unsigned long)*size, cs.sampleDuration,
-                                   reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
-        if (err != noErr) {
-            char text[128];
-            std::snprintf(text, sizeof text, out.addSampleError, int(err));
-            CheckQtError(err, text);
-            ok = 0;
-        }
-    }
+    const int ok = WriteCompressedFrame(out, data, desc, *size);
     DisposeHandle(reinterpret_cast<Handle>(chosenDesc));
     DisposeHandle(chosenData);
     return ok;
+}
+
+bool MakeOutputFrames(PassSlots &slots, const PassOutput &out, const int *list, int n,
+                      const std::function<void(int)> &preview)
+{
+    const ConversionState &cs = gConversionState;
+    const bool rows = cs.outputIsAvi && cs.uncompressedOutput;
+    const bool codec = cs.outputIsAvi ? cs.dvAviOutput && !cs.uncompressedOutput
+                                      : !gConversionOptions.userSelectsCompression;
+    if ((!rows && !codec) || n > kMaxGroupOutputs) {
+        return false;
+    }
+    for (int k = 0; k < n; ++k) {
+        if (!slots.madeData[k]) {
+            slots.madeData[k] = NewCheckedHandle(kSlotSampleBytes, true);
+            slots.madeDesc[k] =
+                reinterpret_cast<ImageDescriptionHandle>(NewCheckedHandle(4, false));
+            if (!slots.madeData[k] || !slots.madeDesc[k]) {
+                // Shown; each frame then fails again on its own and ends the pass.
+                return false;
+            }
+        }
+    }
+    const int outWidth = out.rect.right - out.rect.left;
+    const int outRows = out.rect.bottom - out.rect.top;
+    // Task n shows the frames in order while the others compress them.
+    lc::SharedWorkerPool().Run(n + 1, [&](int k) {
+        if (k == n) {
+            for (int i = 0; i < n; ++i) {
+                preview(i);
+            }
+            return;
+        }
+        uint8_t *buffer = reinterpret_cast<uint8_t *>(*slots.madeData[k]);
+        slots.madeErr[k] = noErr;
+        if (rows) {
+            PictureToBottomUpBgr(buffer, slots.frame[list[k]], outRows, outWidth,
+                                 slots.bytesPerPixel);
+            slots.madeSize[k] = long(outWidth) * outRows * 3;
+            return;
+        }
+        slots.madeErr[k] = CompressImage(slots.pixMap[list[k]], &out.rect, codecMaxQuality,
+                                         cs.outputCodec, slots.madeDesc[k], *slots.madeData[k]);
+        slots.madeSize[k] = slots.madeErr[k] == noErr ? (*slots.madeDesc[k])->dataSize : 0;
+    });
+    return true;
+}
+
+int WriteMadeFrame(PassSlots &slots, const PassOutput &out, int k, long *size)
+{
+    *size = slots.madeSize[k];
+    if (CheckQtError(slots.madeErr[k], CompressError())) {
+        return 0;
+    }
+    if (gConversionState.outputIsAvi && gConversionState.uncompressedOutput) {
+        AviWriteVideoFrame(*slots.madeData[k], uint32_t(*size));
+        return 1;
+    }
+    return WriteCompressedFrame(out, slots.madeData[k], slots.madeDesc[k], *size);
 }
 
 bool IsDvCodecText(const char *text)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "engine/frame_store.h"
 #include "platform/media/gworld.h"
@@ -14,6 +15,8 @@
 
 // Bytes of one slot's compressed source frame.
 constexpr int32_t kSlotSampleBytes = 9216000;
+// Output frames of one group: 4 for NTSC-family sources, 5 or 6 for PAL-family ones.
+constexpr int kMaxGroupOutputs = 6;
 
 struct PassSlots
 {
@@ -30,6 +33,17 @@ struct PassSlots
     uint8_t *workFrame = nullptr; // bottom-up work picture (frame store's spare input frame)
     CGrafPtr savedPort = nullptr;
     bool portSaved = false;
+    // The pictures slots 5 and 6 had when decoded: the next group's slots 0 and 1 (the kernels
+    // change slot pictures in place).
+    Handle carried[2] = {};
+    // Per-slot copies of the source description, for slots decoded at the same time.
+    ImageDescriptionHandle slotDesc[kSlotCount] = {};
+    // Output frames made at the same time (MakeOutputFrames), each with its own buffer and
+    // description; made on first use.
+    Handle madeData[kMaxGroupOutputs] = {};
+    ImageDescriptionHandle madeDesc[kMaxGroupOutputs] = {};
+    long madeSize[kMaxGroupOutputs] = {};
+    OSErr madeErr[kMaxGroupOutputs] = {};
     int width = 0; // source size
     int height = 0;
     int bytesPerPixel = 3; // 3 RGB, 2 YUV 4:2:2
@@ -77,8 +91,13 @@ int ReadSlot(PassSlots &slots, PassSource &source, int s);
 // Group fill: slots 0 and 1 take 5 and 6 (every group but the first), then the new frames.
 // A stop request while reading is left to the caller. 1 ok, 0 failed (shown).
 int FillGroupSlots(PassSlots &slots, PassSource &source, bool firstGroup);
-// Decodes slot s into its picture. 1 ok, 0 failed (shown).
-int DecodeSlot(PassSlots &slots, const PassSource &source, int s);
+// Decodes the group filled last into the slot pictures: slots 1 to 6 of the first group (slot 0
+// then takes slot 1's picture), else 2 to 6, slots 0 and 1 taking the pictures that slots 5 and 6
+// had when decoded: the same pictures, decoded once. Frames of the media layer's codecs and
+// uncompressed AVI frames decode at the same time on the worker pool; the own DVCPRO HD decoder
+// and AVI decompressors take them one by one, and a stop request between two ends the decoding
+// (the slots after it keep what they held). 1 ok, 0 failed (the first failing slot's error shown).
+int DecodeGroupSlots(PassSlots &slots, const PassSource &source, bool firstGroup);
 
 // How one output frame is written.
 struct PassOutput
@@ -93,6 +112,16 @@ struct PassOutput
 // is, with the source description and its own byte count. *size gets the compressed size.
 // 1 ok, 0 failed (shown).
 int WriteSlotFrame(PassSlots &slots, const PassOutput &out, int s, int copyFrom, long *size);
+// The n output slots of list[] compressed at the same time on the worker pool, while preview(k)
+// shows them one after another: for outputs compressed through the media layer's codecs and for
+// uncompressed AVI. A chosen compressor (standard compression or an AVI compressor) takes one
+// frame at a time: nothing is done and the result is false; WriteSlotFrame then makes and writes
+// each frame. true: WriteMadeFrame (k) writes frame k, in order.
+bool MakeOutputFrames(PassSlots &slots, const PassOutput &out, const int *list, int n,
+                      const std::function<void(int)> &preview);
+// Writes frame k of MakeOutputFrames; *size gets its size. 1 ok, 0 failed (shown: that frame's
+// compression error, or the write's).
+int WriteMadeFrame(PassSlots &slots, const PassOutput &out, int k, long *size);
 // An AVI source read by the own reader shows each output picture in its playback window,
 // converted through the work frame.
 void PaintSlotInPlayer(PassSlots &slots, const PassOutput &out, int s);
