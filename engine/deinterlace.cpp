@@ -159,6 +159,14 @@ RunLines FromFrameLineRange(const DeinterlaceParams &p, int h)
     return {top, count};
 }
 
+WeightRowInput MotionWeightInput(const MapView &map, const DeinterlaceParams &p, int y, int x0)
+{
+    WeightRowInput in;
+    in.motion = map.Row(y / 2) + x0;
+    in.params = p;
+    return in;
+}
+
 void MotionWeights(const EngineKernels &k, const MapView &map, const DeinterlaceParams &p, int y,
                    int x0, int n, bool full, int16_t *w)
 {
@@ -166,10 +174,7 @@ void MotionWeights(const EngineKernels &k, const MapView &map, const Deinterlace
         std::fill(w, w + n, static_cast<int16_t>(kFullWeight));
         return;
     }
-    WeightRowInput in;
-    in.motion = map.Row(y / 2) + x0;
-    in.params = p;
-    k.weightRow(w, in, n);
+    k.weightRow(w, MotionWeightInput(map, p, y, x0), n);
 }
 
 namespace {
@@ -240,15 +245,10 @@ private:
     int16_t rows_[3][kChunkPixels];
 };
 
-// The weights of pixels [x0, x0 + n) of line y: 256 each with `full`; otherwise those of
-// DeinterlaceWeight_c, line values stored.
-void RowWeights(const EngineKernels &k, const WeightContext &c, BoxLines &boxes, int y, int x0,
-                int n, bool full, int16_t *w)
+// What the weights of pixels [x0, x0 + n) of line y are made from: those of DeinterlaceWeight_c,
+// line values stored.
+WeightRowInput RowWeightInput(const WeightContext &c, BoxLines &boxes, int y, int x0)
 {
-    if (full) {
-        std::fill(w, w + n, static_cast<int16_t>(kFullWeight));
-        return;
-    }
     const DeinterlaceParams &p = c.params;
     const int h = c.frame.height;
     const int width = c.frame.width;
@@ -272,7 +272,24 @@ void RowWeights(const EngineKernels &k, const WeightContext &c, BoxLines &boxes,
             in.boxC = boxes.Line(y + 1);
         }
     }
-    k.weightRow(w, in, n);
+    return in;
+}
+
+// The weights of pixels [x0, x0 + n) of line y: 256 each with `full`.
+void RowWeights(const EngineKernels &k, const WeightContext &c, BoxLines &boxes, int y, int x0,
+                int n, bool full, int16_t *w)
+{
+    if (full) {
+        std::fill(w, w + n, static_cast<int16_t>(kFullWeight));
+        return;
+    }
+    k.weightRow(w, RowWeightInput(c, boxes, y, x0), n);
+}
+
+// YUV lines without a mask or full weights are made in one pass, their weights never stored.
+bool OnePass(const WeightContext &c, bool full)
+{
+    return c.frame.bytesPerPixel == 2 && !full && !MaskDisplay(c.params);
 }
 
 void PaintWeights(uint8_t *row, const int16_t *w, int n, int bpp, bool yuv)
@@ -365,6 +382,12 @@ void FieldRows(const EngineKernels &k, const WeightContext &c, const RunLines &l
         BoxLines boxes(k, f, x0, n, c.params.yuv);
         for (int i = i0; i < i1; i++) {
             const int y = lines.first + 2 * i;
+            if (OnePass(c, full)) {
+                k.fieldLineYuv(f.Row(y) + at, f.Row(y - 1) + at, f.Row(y + 1) + at,
+                               RowWeightInput(c, boxes, y, x0), n);
+                copy.LineDone(i0, i, x0, n);
+                continue;
+            }
             RowWeights(k, c, boxes, y, x0, n, full, w);
             if (mask) {
                 PaintWeights(f.Row(y) + at, w, n, bpp, c.params.yuv);
@@ -402,6 +425,14 @@ void FromFrameRows(const EngineKernels &k, const FrameView &dst, const WeightCon
         BoxLines boxes(k, src, x0, n, c.params.yuv);
         for (int i = i0; i < i1; i++) {
             const int y = lines.first + 2 * i;
+            if (OnePass(c, full)) {
+                uint8_t *out[2] = {dst.Row(y) + at, dst.Row(y + 1) + at};
+                const uint8_t *lines4[4] = {src.Row(y - 1) + at, src.Row(y) + at,
+                                            src.Row(y + 1) + at, src.Row(y + 2) + at};
+                k.fromFrameLinesYuv(out, lines4, RowWeightInput(c, boxes, y, x0), n);
+                copy.LineDone(i0, i, x0, n);
+                continue;
+            }
             RowWeights(k, c, boxes, y, x0, n, full, w);
             if (!mask) {
                 k.expandWeights(wb, w, n, bpp);

@@ -31,8 +31,10 @@ RunLines FieldLineRange(const DeinterlaceParams &p, int h, int field);
 // Each line y of the range writes lines y and y + 1.
 RunLines FromFrameLineRange(const DeinterlaceParams &p, int h);
 
-// Weights of columns [x0, x0 + n) of line y from map row y / 2, for runs without the line
-// detector or a mask display; 256 each with `full`.
+// What the weights of columns [x0, ..) of line y are made from in runs without the line detector
+// or a mask display: map row y / 2.
+WeightRowInput MotionWeightInput(const MapView &map, const DeinterlaceParams &p, int y, int x0);
+// The weights of columns [x0, x0 + n) of line y in such runs; 256 each with `full`.
 void MotionWeights(const EngineKernels &k, const MapView &map, const DeinterlaceParams &p, int y,
                    int x0, int n, bool full, int16_t *w);
 // The lineMask bookkeeping of deinterlacing runs that wrote no line values.

@@ -78,6 +78,14 @@ struct EngineKernels
     // out[i] = ((((up + 2 mid + dn) >> 2) x wb + mid x (256 - wb)) >> 8 per byte.
     void (*fromFrameBlendRow)(uint8_t *LC_RESTRICT out, const uint8_t *up, const uint8_t *mid,
                               const uint8_t *dn, const int16_t *wb, int n);
+    // A field line of `pixels` YUV pixels rebuilt in place: fieldBlendRow with the weights of
+    // weightRow from `in`, each pixel's on both its bytes; line values stored as weightRow does.
+    void (*fieldLineYuv)(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
+                         const WeightRowInput &in, int pixels);
+    // fromFrameBlendRow of lines out[0] and out[1] from src[0..3] (lines y - 1 .. y + 2 of the
+    // source), both with the weights of weightRow from `in`, over `pixels` YUV pixels.
+    void (*fromFrameLinesYuv)(uint8_t *const *out, const uint8_t *const *src,
+                              const WeightRowInput &in, int pixels);
     // The blur of amount 1..3 of the row between m1 and p1 (m2, p2 for amount 3), mixed with the
     // unblurred row by wb.
     void (*blurMixRow)(uint8_t *LC_RESTRICT out, const uint8_t *m2, const uint8_t *m1,

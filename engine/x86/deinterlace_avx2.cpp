@@ -244,10 +244,11 @@ struct WeightLanes
     __m256i cap, sens, top, lineCap, lineMul;
 };
 
-// Sixteen weights a step; the options told apart at compile time.
-template <bool kDetector, bool kBoxes, bool kThree>
-void WeightLoop(int16_t *LC_RESTRICT w, const WeightRowInput &in, int n, const WeightLanes &k,
-                bool motionOnly, bool lineOnly)
+// Sixteen weights a step, handed to emit(i, weights of pixels i .. i + 15); the options told apart
+// at compile time.
+template <bool kDetector, bool kBoxes, bool kThree, typename Emit>
+void WeightLoop(const WeightRowInput &in, int n, const WeightLanes &k, bool motionOnly,
+                bool lineOnly, const Emit &emit)
 {
     const int32_t *motion = in.motion;
     const int16_t *boxA = in.boxA;
@@ -292,20 +293,17 @@ void WeightLoop(int16_t *LC_RESTRICT w, const WeightRowInput &in, int n, const W
         } else if (lineOnly) {
             out = _mm256_setzero_si256();
         }
-        Store256(w + i, out);
+        emit(i, out);
         if (i + 16 >= n) {
             break;
         }
     }
 }
 
-void WeightRow_avx2(int16_t *LC_RESTRICT w, const WeightRowInput &in, int n)
+// Runs the weight loop for the options of `in` (n >= 16, a sensitivity in range).
+template <typename Emit> void Weights(const WeightRowInput &in, int n, const Emit &emit)
 {
     const DeinterlaceParams &p = in.params;
-    if (p.motionSensitivity < 0 || p.motionSensitivity > 1000 || n < 16) {
-        kKernels_c.weightRow(w, in, n);
-        return;
-    }
     WeightLanes k;
     k.cap = _mm256_set1_epi16(static_cast<int16_t>(WeightCap(p.motionSensitivity, 255)));
     k.sens = _mm256_set1_epi16(static_cast<int16_t>(p.motionSensitivity));
@@ -317,18 +315,101 @@ void WeightRow_avx2(int16_t *LC_RESTRICT w, const WeightRowInput &in, int n)
     const bool motionOnly = p.showMotionMask && !p.showLineMask;
     const bool lineOnly = p.showLineMask && !p.showMotionMask;
     if (!p.lineDetectorOn) {
-        WeightLoop<false, false, false>(w, in, n, k, motionOnly, lineOnly);
+        WeightLoop<false, false, false>(in, n, k, motionOnly, lineOnly, emit);
     } else if (!in.boxA) {
         if (in.above) {
-            WeightLoop<true, false, true>(w, in, n, k, motionOnly, lineOnly);
+            WeightLoop<true, false, true>(in, n, k, motionOnly, lineOnly, emit);
         } else {
-            WeightLoop<true, false, false>(w, in, n, k, motionOnly, lineOnly);
+            WeightLoop<true, false, false>(in, n, k, motionOnly, lineOnly, emit);
         }
     } else if (in.above) {
-        WeightLoop<true, true, true>(w, in, n, k, motionOnly, lineOnly);
+        WeightLoop<true, true, true>(in, n, k, motionOnly, lineOnly, emit);
     } else {
-        WeightLoop<true, true, false>(w, in, n, k, motionOnly, lineOnly);
+        WeightLoop<true, true, false>(in, n, k, motionOnly, lineOnly, emit);
     }
+}
+
+bool PackedWeights(const WeightRowInput &in, int n)
+{
+    return in.params.motionSensitivity >= 0 && in.params.motionSensitivity <= 1000 && n >= 16;
+}
+
+void WeightRow_avx2(int16_t *LC_RESTRICT w, const WeightRowInput &in, int n)
+{
+    if (!PackedWeights(in, n)) {
+        kKernels_c.weightRow(w, in, n);
+        return;
+    }
+    Weights(in, n, [w](int i, __m256i out) { Store256(w + i, out); });
+}
+
+// Each YUV byte of sixteen pixels with its pixel's weight, times 2: bytes 0-15 and 16-31.
+void ByteWeights(__m256i w, __m256i &lo, __m256i &hi)
+{
+    const __m256i w2 = _mm256_permute4x64_epi64(_mm256_add_epi16(w, w), _MM_SHUFFLE(3, 1, 2, 0));
+    lo = _mm256_unpacklo_epi16(w2, w2);
+    hi = _mm256_unpackhi_epi16(w2, w2);
+}
+
+// p + ((v - p) x w) >> 8, with w2 = 2w: (v - p) << 7 fits 16 bits, and mulhi takes the floor.
+__m256i MixTowards(__m256i v, __m256i p, __m256i w2)
+{
+    return _mm256_add_epi16(p,
+                            _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(v, p), 7), w2));
+}
+
+void FieldLineYuv_avx2(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
+                       const WeightRowInput &in, int pixels)
+{
+    if (!PackedWeights(in, pixels)) {
+        kKernels_c.fieldLineYuv(row, above, below, in, pixels);
+        return;
+    }
+    // The last step may cover pixels already rebuilt: it blends the line as it was.
+    alignas(32) uint8_t last[32];
+    __builtin_memcpy(last, row + 2 * (pixels - 16), 32);
+    Weights(in, pixels, [&](int i, __m256i w) {
+        __m256i wl, wh;
+        ByteWeights(w, wl, wh);
+        const int at = 2 * i;
+        const uint8_t *own = i + 16 == pixels ? last : row + at;
+        const __m256i wb[2] = {wl, wh};
+        __m256i half[2];
+        for (int k = 0; k < 2; k++) {
+            const __m256i avg = _mm256_srli_epi16(
+                _mm256_add_epi16(Widen16(above + at + 16 * k), Widen16(below + at + 16 * k)), 1);
+            half[k] = MixTowards(avg, Widen16(own + 16 * k), wb[k]);
+        }
+        Store256(row + at, PackBytes(half[0], half[1]));
+    });
+}
+
+void FromFrameLinesYuv_avx2(uint8_t *const *out, const uint8_t *const *src,
+                            const WeightRowInput &in, int pixels)
+{
+    if (!PackedWeights(in, pixels)) {
+        kKernels_c.fromFrameLinesYuv(out, src, in, pixels);
+        return;
+    }
+    Weights(in, pixels, [&](int i, __m256i w) {
+        __m256i wl, wh;
+        ByteWeights(w, wl, wh);
+        const __m256i wb[2] = {wl, wh};
+        const int at = 2 * i;
+        for (int t = 0; t < 2; t++) {
+            __m256i half[2];
+            for (int k = 0; k < 2; k++) {
+                const int j = at + 16 * k;
+                const __m256i m = Widen16(src[t + 1] + j);
+                const __m256i lp = _mm256_srli_epi16(
+                    _mm256_add_epi16(_mm256_add_epi16(Widen16(src[t] + j), Widen16(src[t + 2] + j)),
+                                     _mm256_add_epi16(m, m)),
+                    2);
+                half[k] = MixTowards(lp, m, wb[k]);
+            }
+            Store256(out[t] + at, PackBytes(half[0], half[1]));
+        }
+    });
 }
 
 void ExpandWeights_avx2(int16_t *LC_RESTRICT wb, const int16_t *w, int width, int bpp)
@@ -408,6 +489,8 @@ void FillDeinterlace_avx2(EngineKernels &k)
     k.groupMotionRows = GroupMotionRows_avx2;
     k.lineBoxRow = LineBoxRow_avx2;
     k.weightRow = WeightRow_avx2;
+    k.fieldLineYuv = FieldLineYuv_avx2;
+    k.fromFrameLinesYuv = FromFrameLinesYuv_avx2;
     k.expandWeights = ExpandWeights_avx2;
     k.fieldBlendRow = FieldBlendRow_avx2;
     k.fromFrameBlendRow = FromFrameBlendRow_avx2;

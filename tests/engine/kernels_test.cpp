@@ -361,6 +361,66 @@ TEST_P(KernelsTest, DeinterlaceWeightRows)
     }
 }
 
+// The YUV lines made in one pass: the bytes and line values of weightRow, expandWeights and the
+// blends, with and without the line detector.
+TEST_P(KernelsTest, YuvFieldAndFilteredLines)
+{
+    for (int n : kLengths) {
+        const auto motion = MapRow(n, 780300);
+        std::vector<std::vector<int16_t>> boxes(3, std::vector<int16_t>(n));
+        for (auto &b : boxes) {
+            for (int16_t &v : b) {
+                v = static_cast<int16_t>(rng() % (7 * 255 + 1));
+            }
+        }
+        std::vector<int32_t> previous(size_t(n) * 3);
+        for (int32_t &v : previous) {
+            v = static_cast<int32_t>(rng() % 256);
+        }
+        std::vector<std::vector<uint8_t>> lines;
+        for (int r = 0; r < 4; r++) {
+            lines.push_back(r == 1 ? Extremes(size_t(n) * 2) : Bytes(size_t(n) * 2));
+        }
+        for (int detector = 0; detector < 2; detector++) {
+            for (int sensitivity : {0, 50, 700}) {
+                WeightRowInput in;
+                in.motion = motion.data();
+                in.params.motionSensitivity = sensitivity;
+                in.params.lineDetectorOn = detector;
+                in.params.yuv = true;
+                in.boxA = boxes[0].data();
+                in.boxB = boxes[1].data();
+                in.boxC = boxes[2].data();
+                in.prev = previous.data() + n;
+                in.above = previous.data();
+                in.below = previous.data() + 2 * n;
+                Guarded<uint8_t> want(size_t(n) * 2), got(size_t(n) * 2);
+                Guarded<int32_t> sumWant(n), sumGot(n);
+                std::memcpy(want.Out(), lines[1].data(), size_t(n) * 2);
+                std::memcpy(got.Out(), lines[1].data(), size_t(n) * 2);
+                in.sum = sumWant.Out();
+                c.fieldLineYuv(want.Out(), lines[0].data(), lines[2].data(), in, n);
+                in.sum = sumGot.Out();
+                k.fieldLineYuv(got.Out(), lines[0].data(), lines[2].data(), in, n);
+                ASSERT_TRUE(want == got) << "field " << n << " sens " << sensitivity;
+                ASSERT_TRUE(!detector || sumWant == sumGot);
+                Guarded<uint8_t> want0(size_t(n) * 2), want1(size_t(n) * 2);
+                Guarded<uint8_t> got0(size_t(n) * 2), got1(size_t(n) * 2);
+                const uint8_t *src[4] = {lines[0].data(), lines[1].data(), lines[2].data(),
+                                         lines[3].data()};
+                uint8_t *outWant[2] = {want0.Out(), want1.Out()};
+                uint8_t *outGot[2] = {got0.Out(), got1.Out()};
+                in.sum = sumWant.Out();
+                c.fromFrameLinesYuv(outWant, src, in, n);
+                in.sum = sumGot.Out();
+                k.fromFrameLinesYuv(outGot, src, in, n);
+                ASSERT_TRUE(want0 == got0 && want1 == got1)
+                    << "filtered " << n << " sens " << sensitivity;
+            }
+        }
+    }
+}
+
 TEST_P(KernelsTest, GrainAndRedBoostKeepTheGeneratorSequence)
 {
     std::vector<int32_t> table(64);
