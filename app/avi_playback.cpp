@@ -307,6 +307,7 @@ void AviPlaybackThread()
         p.stopRequested = 1;
         p.paused = 0;
         p.threadRunning.store(0);
+        lc::WakeWaiters();
     } while (p.seekRequested.load() && p.threadRunning.exchange(1) == 0);
 }
 

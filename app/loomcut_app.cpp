@@ -7,8 +7,8 @@
 #include "app/frame_preview.h"
 #include "app/guide.h"
 #include "app/loomcut_doc.h"
-#include "app/lower_hooks_setup.h"
 #include "app/loomcut_view.h"
+#include "app/lower_hooks_setup.h"
 #include "app/main_frame.h"
 #include "app/options_dialog.h"
 #include "app/player_controls.h"
@@ -29,6 +29,7 @@
 #include "platform/sys/text.h"
 #include "platform/ui/compression_choosers.h"
 #include "platform/ui/file_dialog.h"
+#include "platform/ui/gui_thread.h"
 #include "platform/ui/message_box.h"
 
 using lc::ui::ControlKind;
@@ -39,7 +40,8 @@ std::string gStartupPath;
 namespace {
 
 constexpr char kAppTitle[] = "Kestra Halvorne";
-constexpr char kDocumentString[] = "Kestra Halvorne\n\nKestra\n\n\nKestra.Document\nKestra Document";
+constexpr char kDocumentString[] =
+    "Kestra Halvorne\n\nKestra\n\n\nKestra.Document\nKestra Document";
 
 const ControlTemplate kAboutControls[] = {
     {-1, ControlKind::Icon, "", 11, 17, 20, 20, 0},
@@ -61,7 +63,10 @@ bool ChooseSaveName(const char *filter, const char *extension, char *name, int c
 }
 
 // The movie object keeps the view and the frame as opaque handles: CWnd pointers.
-lc::ui::CWnd *Wnd(MovieWindowHandle h) { return static_cast<lc::ui::CWnd *>(h); }
+lc::ui::CWnd *Wnd(MovieWindowHandle h)
+{
+    return static_cast<lc::ui::CWnd *>(h);
+}
 
 MovieWindowHandle ParentOf(MovieWindowHandle view)
 {
@@ -100,7 +105,10 @@ void SizeView(MovieWindowHandle view, int width, int height)
                            height + r.Height() - c.Height());
 }
 
-void RedrawView(MovieWindowHandle view) { Wnd(view)->Invalidate(); }
+void RedrawView(MovieWindowHandle view)
+{
+    Wnd(view)->Invalidate();
+}
 
 // Export asks for the file of the new movie.
 bool ChooseExport(Movie, FSSpec *spec, OSType *fileType)
@@ -171,6 +179,12 @@ void InstallShellHooks()
     gUiHooks.hideProgress = AppHideProgress;
     InstallGuideHooks();
     gUiHooks.startProcessingThread = StartProcessingThreadFromShell;
+    // The timer's work as soon as the thread has ended; without a GUI thread the timer does it.
+    gUiHooks.processingThreadEnded = [] {
+        if (lc::ui::HasGuiThread()) {
+            lc::ui::PostToGui(ProcessingTimerProc);
+        }
+    };
     gMovieWindowHooks.parentOf = ParentOf;
     gMovieWindowHooks.setTitle = SetFrameTitle;
     gMovieWindowHooks.windowSizes = WindowSizes;
@@ -191,7 +205,9 @@ void InstallShellHooks()
     SetMovieExportHooks(exportHooks);
 }
 
-CAboutDialog::CAboutDialog() : CDialog(kAboutTemplate) {}
+CAboutDialog::CAboutDialog()
+    : CDialog(kAboutTemplate)
+{}
 
 CLoomcutApp::CLoomcutApp()
 {
@@ -302,7 +318,16 @@ int CLoomcutApp::ExitInstance()
         gMovieWindowHooks.requestMpegStop();
     }
     gAviPlayback.stopRequested = 1;
-    lc::SleepMs(1000);
+    // They stop at their next picture: wait for that, a second at most (a thread blocked on a
+    // call to this thread cannot stop meanwhile).
+    constexpr uint32_t kShutdownWaitMs = 1000;
+    lc::WaitUntil(
+        [] {
+            const bool decoding =
+                gMovieWindowHooks.mpegDecoderRunning && gMovieWindowHooks.mpegDecoderRunning();
+            return !decoding && !gAviPlayback.threadRunning.load();
+        },
+        kShutdownWaitMs);
     ExitMovies();
     TerminateQTML();
     return CWinApp::ExitInstance();

@@ -252,6 +252,14 @@ void ShowAviPlayerAfterRun()
     lc::ui::CallOnGui([] { ShowAviPlayer(); });
 }
 
+void CloseMpegPlayerForRun()
+{
+    lc::ui::CallOnGui([] {
+        gPlayerState.mpegActive = 0;
+        ShowControls(lc::ui::SW_HIDE);
+    });
+}
+
 void SetPlayerSlider(int percent)
 {
     if (gPlayerState.controlsCreated) {
@@ -306,6 +314,7 @@ void InstallPlayerHooks()
 
     gLowerHooks.resumeMpegForProcessing = &ResumeMpegForProcessing;
     gLowerHooks.showMpegPlayer = &ShowMpegPlayer;
+    gLowerHooks.closeMpegPlayer = &CloseMpegPlayerForRun;
     gLowerHooks.fitVideoWindow = &FitVideoWindow;
     gLowerHooks.closeAviPlayer = &CloseAviPlayerForRun;
     gLowerHooks.showAviPlayer = &ShowAviPlayerAfterRun;

@@ -80,3 +80,6 @@ void InstallPlayerHooks();
 // the AVI player lets go of its file and the controls drive nothing until ShowAviPlayer.
 void CloseAviPlayerForRun();
 void ShowAviPlayerAfterRun();
+// The same for an MPEG-2 stream: the controls drive nothing until ShowMpegPlayer, so that "|>"
+// cannot start a preview over the stream the run decodes.
+void CloseMpegPlayerForRun();

@@ -4,6 +4,7 @@
 #include "passes/movie_window_hooks.h"
 #include "passes/process_control.h"
 #include "passes/ui_state.h"
+#include "platform/sys/clock.h"
 
 using lc::ui::ControlKind;
 using lc::ui::ControlTemplate;
@@ -23,7 +24,8 @@ const lc::ui::DialogTemplate kProgressTemplate =
 
 CProgressDialog gProgressDialog;
 
-CProgressDialog::CProgressDialog() : CDialog(kProgressTemplate)
+CProgressDialog::CProgressDialog()
+    : CDialog(kProgressTemplate)
 {
     static const Entry<CProgressDialog> kTable[] = {
         {IDC_STOP, lc::ui::Notify::Clicked, &CProgressDialog::OnStop},
@@ -45,6 +47,7 @@ void CProgressDialog::OnStop()
     if (gMovieWindowHooks.requestMpegStop) {
         gMovieWindowHooks.requestMpegStop();
     }
+    lc::WakeWaiters(); // a paused pass goes on to its stop at once
     AppHideProgress();
 }
 
@@ -54,6 +57,7 @@ void CProgressDialog::OnPauseResume()
     if (gMovieWindowHooks.toggleMpegPause) {
         gMovieWindowHooks.toggleMpegPause();
     }
+    lc::WakeWaiters();
 }
 
 void AppShowProgress()

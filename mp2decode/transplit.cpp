@@ -1,8 +1,10 @@
 #include "mp2decode/transplit.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "platform/sys/bytes.h"
 #include "platform/sys/file.h"
 
 TransplitState gTransplitState;
@@ -14,12 +16,21 @@ constexpr uint8_t kSyncByte = 0x47;
 constexpr int kProbeBytes = 1023;
 constexpr int kProbeStarts = 460; // sync at i, i + 188 and i + 376 for some i below this
 constexpr int kMaxPacketsCounted = 4096;
+// When no MPEG audio has started within those, the count goes on until it does, up to this many
+// packets (49 MB: 16 s at 25 Mbit/s): sound that starts late in a stream of a high rate.
+constexpr int kMaxPacketsSearchedForAudio = 1 << 18;
 constexpr uint32_t kVideoStartCode = 0x000001E0;
 // PES stream ids of MPEG audio.
 constexpr uint8_t kFirstAudioStream = 0xC0;
 constexpr uint8_t kLastAudioStream = 0xDF;
 // The longest PES header: 9 bytes and 255 of header data (MPEG-2 syntax).
 constexpr int kMaxPesHeader = 9 + 255;
+
+// Program tables: their table ids, and the stream types a program map gives MPEG audio.
+constexpr uint8_t kProgramAssociationTable = 0x00;
+constexpr uint8_t kProgramMapTable = 0x02;
+constexpr uint8_t kStreamTypeMpeg1Audio = 0x03;
+constexpr uint8_t kStreamTypeMpeg2Audio = 0x04;
 
 // The packet header word: transport error indicator, payload unit start indicator, PID.
 constexpr uint16_t kTransportError = 0x8000;
@@ -264,6 +275,69 @@ struct PesCutter
     }
 };
 
+// The section of table tableId that starts in a payload (behind its pointer field), as far as
+// this packet holds it: what follows its 8-byte header, without the CRC. False when none starts.
+bool SectionBody(lc::ByteReader r, uint8_t tableId, lc::ByteReader *body)
+{
+    const uint8_t pointer = r.u8();
+    if (!r.skip(pointer) || r.u8() != tableId) {
+        return false;
+    }
+    // The length counts the 5 header bytes after it and the 4 of the CRC.
+    const size_t length = r.u16be() & 0x0FFF;
+    if (!r.ok() || length < 9 || !r.skip(5)) {
+        return false;
+    }
+    *body = r.sub(std::min(r.remaining(), length - 9));
+    return true;
+}
+
+// Program association: every PID it names for a program map (program 0 names the network PID).
+void ReadProgramAssociation(const uint8_t *payload, int size)
+{
+    lc::ByteReader body(nullptr, 0);
+    if (!SectionBody(lc::ByteReader(payload, size_t(size)), kProgramAssociationTable, &body)) {
+        return;
+    }
+    while (body.remaining() >= 4) {
+        const uint16_t program = body.u16be();
+        const uint16_t pid = body.u16be() & kPidMask;
+        if (program != 0) {
+            gTransplitState.isProgramMap[pid] = true;
+        }
+    }
+}
+
+// Program map: the stream type of every elementary stream it lists.
+void ReadProgramMap(const uint8_t *payload, int size)
+{
+    lc::ByteReader body(nullptr, 0);
+    if (!SectionBody(lc::ByteReader(payload, size_t(size)), kProgramMapTable, &body)) {
+        return;
+    }
+    (void)body.u16be(); // PCR PID
+    if (!body.skip(body.u16be() & 0x0FFF)) {
+        return; // program descriptors
+    }
+    while (body.remaining() >= 5) {
+        const uint8_t type = body.u8();
+        const uint16_t pid = body.u16be() & kPidMask;
+        if (!body.skip(body.u16be() & 0x0FFF)) {
+            return; // the entry's descriptors go on in another packet
+        }
+        if (pid < kTransplitPidCount) {
+            gTransplitState.streamType[pid] = type;
+        }
+    }
+}
+
+// A PID may be taken for MPEG audio unless a program map lists it as another kind of stream.
+bool ListedAsOther(int pid)
+{
+    const uint8_t type = gTransplitState.streamType[pid];
+    return type != 0 && type != kStreamTypeMpeg1Audio && type != kStreamTypeMpeg2Audio;
+}
+
 // The payload of a packet whose header word and control byte were read: the other 184 bytes
 // are read into body, and the payload's offset and size in it are returned through at and size
 // (size 0: none). A packet whose adaptation field claims more than the packet holds has no
@@ -332,25 +406,39 @@ int TsProbePids()
     }
 
     // 2. Count the packets with payload of each PID, and note the PIDs on which PES packets of
-    // MPEG audio or video start.
+    // MPEG audio or video start: 4096 packets, or more until MPEG audio starts.
     std::memset(s.packetCounts, 0, sizeof s.packetCounts);
     std::memset(s.carriesAudio, 0, sizeof s.carriesAudio);
     std::memset(s.carriesVideo, 0, sizeof s.carriesVideo);
+    std::memset(s.isProgramMap, 0, sizeof s.isProgramMap);
+    std::memset(s.streamType, 0, sizeof s.streamType);
     int counted = 0;
+    bool audioSeen = false;
     uint16_t word = 0;
     uint8_t control = 0;
     uint8_t body[kPacketSize];
-    while (counted < kMaxPacketsCounted && NextPacket(&word, &control)) {
+    while ((counted < kMaxPacketsCounted || (!audioSeen && counted < kMaxPacketsSearchedForAudio))
+           && NextPacket(&word, &control)) {
         int adaptation = (control >> 4) & 3;
         int pid = word & kPidMask;
         int read = 0, at = 0, size = 0;
         bool randomAccess = false, damaged = false;
         ReadPacketBody(control, body, &read, &at, &size, &randomAccess, &damaged);
+        if ((word & kPayloadUnitStart) && size > 0) {
+            if (pid == 0) {
+                ReadProgramAssociation(body + at, size);
+            } else if (s.isProgramMap[pid]) {
+                ReadProgramMap(body + at, size);
+            }
+        }
         if ((adaptation == 1 || adaptation == 3) && pid < kTransplitPidCount) {
             ++s.packetCounts[pid];
             ++counted;
             if (word & kPayloadUnitStart) {
-                s.carriesAudio[pid] |= IsAudioStart(body + at, size);
+                if (IsAudioStart(body + at, size)) {
+                    s.carriesAudio[pid] = true;
+                    audioSeen = audioSeen || !ListedAsOther(pid);
+                }
                 s.carriesVideo[pid] |= IsVideoStart(body + at, size);
             }
         }
@@ -371,11 +459,13 @@ int TsProbePids()
         }
     }
     // 4. Audio: of the other PIDs that carry MPEG audio, the most packets, ties to the earlier
-    // PID. Tables (PAT, SDT) and other streams carry none, whatever their PIDs.
+    // PID. Tables (PAT, SDT) and other streams carry none, whatever their PIDs; AAC, which comes
+    // in the same PES packets, is known by its program map entry.
     best = 0;
     s.audioPid = 0;
     for (int pid = 0; pid < kTransplitPidCount; ++pid) {
-        if (pid != s.videoPid && s.carriesAudio[pid] && s.packetCounts[pid] > best) {
+        if (pid != s.videoPid && s.carriesAudio[pid] && !ListedAsOther(pid)
+            && s.packetCounts[pid] > best) {
             s.audioPid = pid;
             best = s.packetCounts[pid];
         }

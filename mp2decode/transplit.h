@@ -9,6 +9,7 @@
 
 constexpr int kTransplitBufferSize = 2048;
 constexpr int kTransplitPidCount = 4096; // PIDs 0..4095 are counted, the rest not
+constexpr int kTransplitAllPids = 8192;
 
 // ---- Owned by the thread that runs TransplitMain (the processing thread) ----
 struct TransplitState
@@ -27,6 +28,10 @@ struct TransplitState
     // PID; set by the probe.
     bool carriesAudio[kTransplitPidCount] = {};
     bool carriesVideo[kTransplitPidCount] = {};
+    // Program tables read by the probe: the PIDs the program association table names for program
+    // maps, and the stream type a program map gives each PID (0: not listed).
+    bool isProgramMap[kTransplitAllPids] = {};
+    uint8_t streamType[kTransplitPidCount] = {};
     int videoPid = 0;
     int audioPid = 0;
     int32_t result = 0; // video PTS minus audio PTS, milliseconds
@@ -43,9 +48,11 @@ int TransplitMain(int argc, char **argv);
 uint8_t TsReadByte();
 // Two bytes, the first the high byte.
 uint16_t TsReadWord16();
-// The audio PID, or 0 when the source is not a transport stream or has no audio PID. The video
+// The audio PID, or 0 when the source is not a transport stream or has no audio PID. Counts the
+// first 4096 packets, and goes on while no MPEG audio has started (at most 2^18 packets). The video
 // PID has the most packets of the PIDs that carry video (of all PIDs when none does); the audio
-// PID has the most packets of the others that carry MPEG audio.
+// PID has the most packets of the others that carry MPEG audio, leaving out those a program map
+// lists as another kind of stream (AAC also comes in PES packets of stream ids 0xC0-0xDF).
 int TsProbePids();
 // Copies the audio elementary stream to the output and sets the result.
 void TsDemuxAudio(int audioPid);

@@ -11,9 +11,9 @@ constexpr int kAc3SamplesPerFrame = 1536;  // stereo sample frames per AC-3 fram
 constexpr int kAc3FrameOutputBytes = 6144; // 1536 frames x 2 channels x 2 bytes
 constexpr int kAc3TrackOutputBytes = 8 * kAc3FrameOutputBytes; // a track's output buffer
 
-// Clears every track's state and builds the tables; seeds the C runtime generator (dither)
-// with 0. Call once, at the first AC-3 packet taken; Ac3DecodeTrack calls it itself when it
-// was not called.
+// Clears every track's state, builds the tables (once per process) and seeds the C runtime
+// generator (dither) with 0. Called at the first AC-3 packet of each decoder run, so that runs
+// over one stream give the same sound; Ac3DecodeTrack calls it itself when it was never called.
 void Ac3DecoderInit();
 
 // Hand-off from the demultiplexer: decodes `length` payload bytes of track `track` (0..7).

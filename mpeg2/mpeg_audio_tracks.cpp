@@ -141,7 +141,7 @@ void HandleAc3Packet(int t)
         if (tr.pending > 0) {
             WriteSilence(tr, tr.wavFile, t, nullptr);
         }
-        // 4. Tables once per process.
+        // 4. The decoder's track states, once per run (its tables once per process).
         if (!dx.ac3Initialized) {
             dx.ac3Initialized = true;
             if (gMpegAudioSink.ac3DecoderInit) {
@@ -245,6 +245,7 @@ void HandleLpcmPacket(int format)
 
 void ResetMpegAudioTracks()
 {
+    gDemuxState.ac3Initialized = false;
     for (MpegAudioTrack *tr = gMpegAudioTracks; tr != gMpegAudioTracks + kMpegAudioTracks; ++tr) {
         if (tr->wavFile) {
             std::fclose(tr->wavFile); // a run whose outputs were never closed

@@ -15,6 +15,7 @@
 #include "mpeg2/mpeg_stream_info.h"
 #include "mpeg2/mpeg_video_headers.h"
 #include "mpeg2/yuv_to_rgb_scale.h"
+#include "platform/sys/clock.h"
 #include "platform/sys/text.h"
 #include "platform/sys/thread.h"
 
@@ -49,6 +50,7 @@ bool StartThread()
     gThread.Join(); // the previous run has ended (running 0); collect it
     if (!gThread.Start([] { MpegDecoderThread(nullptr); })) {
         Ctl().running = 0;
+        lc::WakeWaiters();
         return false;
     }
     return true;
@@ -106,6 +108,7 @@ void Run()
                     break;
                 }
                 c.sequenceSeen = 1;
+                lc::WakeWaiters(); // the processing thread waits for the stream's rate
             } else if (code == 0x1BA) {
                 gMpegStreamInfo.streamKind = 1;
             }
@@ -425,6 +428,7 @@ void MpegDecoderThread(void *)
         // A fatal path closed the outputs itself.
     }
     c.running = 0;
+    lc::WakeWaiters(); // whoever waits for the decoder to stop
 }
 
 void ShowProcessingProgress()

@@ -176,7 +176,6 @@ void WriteNtscGroup(int n, int verticalSize, int extra)
             ShowFrameSized(frame, t.outputWidth, t.outputHeight);
         }
         WriteOutputFrame(frame, s.width, IsHdPicture(verticalSize) ? extra : 0);
-        lc::SleepMs(5);
     }
     CopyGroupSound();
 }
@@ -212,7 +211,6 @@ void WriteGroupOfFour(const int *order, int verticalSize, int extra)
             ShowFrameSized(frame, t.outputWidth, t.outputHeight);
         }
         WriteOutputFrame(frame, sd ? static_cast<int>(fs.sourceWidth) : s.width, sd ? 0 : extra);
-        lc::SleepMs(50);
     }
     // 3d: the group's sound.
     CopyGroupSound();

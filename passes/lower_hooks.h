@@ -16,6 +16,9 @@ struct LowerHooks
     // whole-file run with the full start-up. Null: the decoder's own calls do the start.
     void (*resumeMpegForProcessing)() = nullptr;
     void (*showMpegPlayer)() = nullptr; // shows the MPEG-2 player again after a stop or error
+    // An MPEG-2 stream: its player takes no clicks for the run (a preview it started would
+    // decode the stream beside the run); shown again after a stop or an error.
+    void (*closeMpegPlayer)() = nullptr;
     // An AVI read by the own reader: its player lets go of the file and takes no clicks for the
     // run; shown again after a stop or an error.
     void (*closeAviPlayer)() = nullptr;

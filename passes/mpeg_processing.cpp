@@ -26,14 +26,12 @@
 
 namespace {
 
-constexpr uint32_t kDecoderPollMs = 500;
 constexpr const char *kSoundProgress = "Pre-processing MPEG2 audio stream...";
 
+// The decoder thread wakes waiters as its last act; a Stop reaches it through its own flag.
 void WaitForDecoderToStop()
 {
-    while (IsMpegDecoderRunning()) {
-        lc::SleepMs(kDecoderPollMs);
-    }
+    lc::WaitUntil([] { return !IsMpegDecoderRunning(); });
 }
 
 // The output height: SD frames become 576 lines (NTSC family) or the NTSC height (PAL family).
@@ -80,8 +78,14 @@ void InstallMpegProcessingHooks()
 int SetUpMpegSource(int *width, int *height)
 {
     ConversionState &cs = gConversionState;
-    // a. The preview run lets go of the stream. A transport stream's video is read from one
-    // fixed PID: without it there is nothing to convert, whatever else the stream holds.
+    // a. The player lets go of the stream: its controls take no click for the run, and a preview
+    // still running plays to its end (one left paused by a click before the controls went
+    // resumes: nothing could resume it now). A transport stream's video is read from one fixed
+    // PID: without it there is nothing to convert, whatever else the stream holds.
+    if (gLowerHooks.closeMpegPlayer) {
+        gLowerHooks.closeMpegPlayer();
+    }
+    gMpegDecoderControl.paused = 0;
     WaitForDecoderToStop();
     // A stream without a sequence header has no size and rate to convert by.
     if (!gMpegDecoderControl.sequenceSeen) {

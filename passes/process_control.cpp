@@ -11,7 +11,6 @@ ProcessControl gProcessControl;
 
 namespace {
 constexpr int kMessageBytes = 256; // texts of at most 255 characters
-constexpr uint32_t kPausePollMs = 500;
 } // namespace
 
 void ShowError(const char *text)
@@ -48,11 +47,12 @@ int CheckQtError(int err, const char *name)
 
 void ProcessYield()
 {
-    lc::SleepMs(1);
-    while (gProcessControl.paused.load(std::memory_order_relaxed)
-           && !gProcessControl.stopRequested.load(std::memory_order_relaxed)) {
-        lc::SleepMs(kPausePollMs);
-    }
+    // The user interface has its own thread: nothing to give way to but a pause, which ends as
+    // soon as Resume or Stop is pressed.
+    lc::WaitUntil([] {
+        return !gProcessControl.paused.load(std::memory_order_relaxed)
+               || gProcessControl.stopRequested.load(std::memory_order_relaxed);
+    });
 }
 
 void ReportProgress(const char *text, int percent)

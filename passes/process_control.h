@@ -39,8 +39,8 @@ void ShowWarning(const char *text);
 // err is a media-layer result (16-bit signed). 0: returns 0, shows nothing. Otherwise shows
 // "<name>, err# <err>" through ShowError and returns 1; callers return at once.
 int CheckQtError(int err, const char *name);
-// The per-frame yield of every pass: sleeps 1 ms, then waits in 500 ms steps while paused and no
-// stop is requested. Resume is seen within 500 ms; Stop ends the wait at once.
+// The per-frame yield of every pass: returns at once unless paused; while paused and no stop is
+// requested it waits, and Resume or Stop (which wake waiters) end the wait at once.
 void ProcessYield();
 
 // Progress convention: stores text (cut to 99 characters) and percent in ProcessControl and

@@ -50,25 +50,27 @@ constexpr const char *kMemoryError =
 // leaves the dialog to the next movie.
 bool gCompressionChosen = false;
 
-// An AVI read by the own reader: its player would share the reader, so it is closed for the run
-// and shown again when the run stops or fails, on every way out.
-struct AviPlayerClosedForRun
+// The source's player would read the source beside the run (an AVI's player shares the reader,
+// an MPEG-2 preview the decoder), so it is closed for the run and shown again when the run
+// stops or fails, on every way out.
+struct PlayerClosedForRun
 {
-    bool closed = false;
-    void Close()
+    void (*showAgain)() = nullptr; // set once the player is closed
+    void CloseAviPlayer()
     {
         if (gLowerHooks.closeAviPlayer) {
             gLowerHooks.closeAviPlayer();
         } else {
             StopAviPlayback();
         }
-        closed = true;
+        showAgain = gLowerHooks.showAviPlayer;
     }
-    ~AviPlayerClosedForRun()
+    // SetUpMpegSource closes the MPEG-2 player.
+    void MpegPlayerClosed() { showAgain = gLowerHooks.showMpegPlayer; }
+    ~PlayerClosedForRun()
     {
-        if (closed && (gProcessControl.stopRequested || gProcessControl.errorShown)
-            && gLowerHooks.showAviPlayer) {
-            gLowerHooks.showAviPlayer();
+        if (showAgain && (gProcessControl.stopRequested || gProcessControl.errorShown)) {
+            showAgain();
         }
     }
 };
@@ -269,7 +271,7 @@ void CMovieWindow::ProcessMovie()
     int soundMark = 0;
     int width = 0;
     int height = 0;
-    AviPlayerClosedForRun aviPlayer;
+    PlayerClosedForRun player;
 
     // 3. Source set-up.
     if (qtSource) {
@@ -391,7 +393,7 @@ void CMovieWindow::ProcessMovie()
         CodecText(codec, cs.sourceCodecText);
     } else if (gSourceKind.viaAviPlayer && aviFile) {
         // The playback window lets go of the file; the reader opens it afresh.
-        aviPlayer.Close();
+        player.CloseAviPlayer();
         AviCloseRead();
         if (!OpenAviSource(moviePath)) {
             return;
@@ -412,6 +414,7 @@ void CMovieWindow::ProcessMovie()
         }
         cs.sourceCodecText[0] = 0;
     } else if (gSourceKind.isMpeg) {
+        player.MpegPlayerClosed();
         if (!SetUpMpegSource(&width, &height)) {
             return;
         }
@@ -625,9 +628,6 @@ void CMovieWindow::ProcessMovie()
     // 14, 15. Close the sound track and finish the output (an MPEG-2 stage has closed its AVI
     // at the end of the last pass; a run stopped before it is closed here).
     finish(true);
-    if (mpegSource && (control.stopRequested || control.errorShown) && gLowerHooks.showMpegPlayer) {
-        gLowerHooks.showMpegPlayer();
-    }
 }
 
 int CMovieWindow::MakeVideoTrack(Movie outputMovie, Media sourceMedia, int width, int height)

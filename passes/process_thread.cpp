@@ -84,7 +84,6 @@ void RefuseLongPath(const char *what)
 
 // How long the decoder may look for the first sequence header of a stream just opened.
 constexpr uint32_t kSequenceWaitMs = 30000;
-constexpr uint32_t kSequencePollMs = 20;
 
 // Waits until the decoder has read the opened stream's first sequence header, which gives its
 // frame rate: 1 read, 0 the user stopped, -1 none (the decoder stopped without one; the movie's
@@ -94,20 +93,18 @@ int WaitForMpegSequence()
     if (!gLowerHooks.mpegSequenceKnown) {
         return 1;
     }
-    const uint32_t start = lc::NowMs();
-    for (;;) {
-        const int known = gLowerHooks.mpegSequenceKnown();
-        if (known != 0) {
-            return known;
-        }
-        if (gProcessControl.stopRequested) {
-            return 0;
-        }
-        if (lc::NowMs() - start > kSequenceWaitMs) {
-            return -2;
-        }
-        lc::SleepMs(kSequencePollMs);
+    // The decoder wakes waiters when it has read the header or stopped; Stop wakes them too.
+    int known = 0;
+    const bool ended = lc::WaitUntil(
+        [&known] {
+            known = gLowerHooks.mpegSequenceKnown();
+            return known != 0 || gProcessControl.stopRequested;
+        },
+        kSequenceWaitMs);
+    if (known != 0) {
+        return known;
     }
+    return ended ? 0 : -2;
 }
 
 // Nearest integer of scale / duration, as the MPEG-2 rate is rounded.
@@ -487,6 +484,9 @@ bool StartProcessThread()
         [] {
             ProcessThreadProc(nullptr);
             gThreadActive.store(0, std::memory_order_release);
+            if (gUiHooks.processingThreadEnded) {
+                gUiHooks.processingThreadEnded();
+            }
         },
         kStackBytes);
     if (!started) {

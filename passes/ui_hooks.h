@@ -15,6 +15,9 @@ struct UiHooks
     // Greys the menus, starts the processing thread (StartProcessThread) and the 1-second timer.
     // Null: the thread is started alone.
     void (*startProcessingThread)() = nullptr;
+    // Called on the processing thread as its very last act, once ProcessThreadActive is false:
+    // the shell does the timer's work at once instead of at its next tick.
+    void (*processingThreadEnded)() = nullptr;
     void (*stopAviPlayback)() = nullptr;      // stops the AVI/MXF playback thread and waits
     void (*resizePlaybackWindow)() = nullptr; // refits the AVI/MXF playback window
     // The AVI/MXF player's decompressor for a pass over the compressed AVI it opened: over the

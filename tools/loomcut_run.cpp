@@ -5,17 +5,18 @@
 // compressor's) are answered from --codec.
 //
 //   loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] [--progress] [--stop-at TEXT]
-//               [--start-again] [--answer-after MS] [--threads N] [--press-play] MOVIE...
+//               [--start-again] [--answer-after MS] [--threads N] [--press-play-at TEXT]
+//               MOVIE...
 //
 // --answer-after answers each box MS milliseconds after it is printed, as a user who reads it.
 // --progress prints each text the progress dialog shows ("progress: TEXT"). --stop-at presses
 // the progress dialog's Stop as soon as it shows TEXT (the run then waits for the press, as if
 // the user were quick). --start-again starts the same run once more after the first has ended:
 // Process->Start Process for one movie, the batch list's Start Batch for several. --threads sets
-// the worker pool's size (1 to 8), so that runs can be compared across counts. --press-play
-// clicks "|>" in the Player Controls when the run shows the first frames it writes ("Processing
-// frame N..."), and prints "action: play pressed", or "action: play not available" when the
-// button cannot be clicked (the controls are hidden).
+// the worker pool's size (1 to 8), so that runs can be compared across counts.
+// --press-play-at clicks "|>" in the Player Controls when the progress dialog first shows a text
+// that starts with TEXT, and prints "action: play pressed", or "action: play not available" when
+// the button cannot be clicked (the controls are hidden).
 //
 // Prints "message: TEXT" for each box (line breaks as \n), "chooser: compression" or "chooser:
 // compressor" each time one of the choosers is shown, and "output: PATH" for the reopened result;
@@ -56,7 +57,7 @@
 namespace {
 
 constexpr int kRunnerTimerId = 7;
-constexpr unsigned kRunnerTickMs = 100;
+constexpr unsigned kRunnerTickMs = 10;
 
 struct Options
 {
@@ -67,8 +68,8 @@ struct Options
     std::string stopAt; // progress text at which Stop is pressed; "" never
     bool startAgain = false;
     unsigned answerAfterMs = 0;
-    int threads = 0; // 0: the pool's own size
-    bool pressPlay = false;
+    int threads = 0;         // 0: the pool's own size
+    std::string pressPlayAt; // progress text (its start) at which "|>" is pressed; "" never
     std::vector<std::string> movies;
 };
 Options gOptions;
@@ -159,8 +160,8 @@ void WatchProgress(const char *text, int percent)
         PrintLine("progress: ", shown);
     }
     const std::string_view seen = shown;
-    if (gOptions.pressPlay && !gPlayPressed && seen.rfind("Processing frame", 0) == 0
-        && seen.find_first_of("0123456789") != std::string_view::npos) {
+    if (!gPlayPressed && !gOptions.pressPlayAt.empty()
+        && seen.rfind(gOptions.pressPlayAt, 0) == 0) {
         gPlayPressed = true;
         lc::ui::CallOnGui([] {
             const bool clicked = lc::ui::driver::Click(g_playerControls, IDC_PLAYER_PLAY);
@@ -280,10 +281,12 @@ bool ParseArguments(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if ((a == "--dir" || a == "--codec" || a == "--stop-at") && i + 1 < argc) {
-            (a == "--dir"     ? gOptions.dir
-             : a == "--codec" ? gOptions.codec
-                              : gOptions.stopAt) = argv[++i];
+        if ((a == "--dir" || a == "--codec" || a == "--stop-at" || a == "--press-play-at")
+            && i + 1 < argc) {
+            (a == "--dir"       ? gOptions.dir
+             : a == "--codec"   ? gOptions.codec
+             : a == "--stop-at" ? gOptions.stopAt
+                                : gOptions.pressPlayAt) = argv[++i];
         } else if (a == "--threads" && i + 1 < argc) {
             gOptions.threads = std::atoi(argv[++i]);
             if (gOptions.threads < 1 || gOptions.threads > 8) {
@@ -297,8 +300,6 @@ bool ParseArguments(int argc, char **argv)
             gOptions.startAgain = true;
         } else if (a == "--answer-after" && i + 1 < argc) {
             gOptions.answerAfterMs = unsigned(std::strtoul(argv[++i], nullptr, 10));
-        } else if (a == "--press-play") {
-            gOptions.pressPlay = true;
         } else if (!a.empty() && a[0] == '-') {
             return false;
         } else {
@@ -320,7 +321,7 @@ int main(int argc, char **argv)
     if (!ParseArguments(argc, argv)) {
         std::fprintf(stderr, "usage: loomcut-run [--dir DIR] [--batch] [--codec FOURCC|cancel] "
                              "[--progress] [--stop-at TEXT] [--start-again] [--answer-after MS] "
-                             "[--threads N] [--press-play] MOVIE...\n");
+                             "[--threads N] [--press-play-at TEXT] MOVIE...\n");
         return 2;
     }
     // The folder's "noguide" sets the options.

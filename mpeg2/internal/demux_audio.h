@@ -9,7 +9,10 @@ struct DemuxState
     uint32_t audioPts = 0; // low 32 bits, 90 kHz
     uint32_t videoPts = 0;
     int privateStream2Count = 0; // since the last pack header; nothing uses the packets
-    bool ac3Initialized = false; // the AC-3 decoder's tables are built once per process
+    // The AC-3 decoder was set up in this run: its track states cleared (a frame half collected
+    // when the last run was stopped must not spoil this one's first) and its dither seeded, so
+    // that every run of a stream gives the same sound. Its tables are built once per process.
+    bool ac3Initialized = false;
 };
 
 extern DemuxState gDemuxState;

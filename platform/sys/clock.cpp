@@ -1,5 +1,7 @@
 #include "platform/sys/clock.h"
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include <time.h>
@@ -9,6 +11,9 @@ namespace lc {
 namespace {
 std::atomic<uint32_t (*)()> gNow{nullptr};
 std::atomic<void (*)(uint32_t)> gSleep{nullptr};
+
+std::mutex gWaitLock;
+std::condition_variable gWake;
 } // namespace
 
 std::atomic<uint32_t> FakeClock::now_{0};
@@ -32,6 +37,42 @@ void SleepMs(uint32_t ms)
         return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void WakeWaiters()
+{
+    // Taking the lock orders the wake after a waiter's test of its condition: a waiter either
+    // saw the new flag or is already waiting when the wake comes.
+    {
+        std::lock_guard<std::mutex> g(gWaitLock);
+    }
+    gWake.notify_all();
+}
+
+bool WaitUntil(const std::function<bool()> &ready, uint32_t timeoutMs)
+{
+    const uint32_t start = NowMs();
+    std::unique_lock<std::mutex> lock(gWaitLock);
+    for (;;) {
+        if (ready()) {
+            return true;
+        }
+        const uint32_t elapsed = NowMs() - start;
+        if (timeoutMs != kWaitForever && elapsed >= timeoutMs) {
+            return false;
+        }
+        uint32_t slice = kWaitRecheckMs;
+        if (timeoutMs != kWaitForever && timeoutMs - elapsed < slice) {
+            slice = timeoutMs - elapsed;
+        }
+        if (gSleep.load()) {
+            lock.unlock();
+            SleepMs(slice);
+            lock.lock();
+        } else {
+            gWake.wait_for(lock, std::chrono::milliseconds(slice));
+        }
+    }
 }
 
 ClockHooks SetClockHooks(ClockHooks hooks)

@@ -2,12 +2,26 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 namespace lc {
 
 // Millisecond clock and sleep. Tests install a fake so pause, stop and pacing need no real wait.
 uint32_t NowMs();
 void SleepMs(uint32_t ms);
+
+// Waiting for another thread's flag instead of sleeping a fixed time. The thread that stores a
+// flag someone may wait for calls WakeWaiters; WaitUntil then tests its condition again at once.
+// A condition is also tested every kWaitRecheckMs, so a flag stored without a wake is still seen
+// (later). Under an installed sleep hook (a fake clock) the waiting goes through SleepMs, so
+// time-outs pass without real waiting.
+constexpr uint32_t kWaitForever = 0xffffffffu;
+constexpr uint32_t kWaitRecheckMs = 20;
+void WakeWaiters();
+// true as soon as ready() holds (tested first, so a condition already met costs no wait); false
+// when timeoutMs have passed on NowMs's clock. ready() runs under the waiters' lock: it must only
+// read flags, never wake or wait itself.
+bool WaitUntil(const std::function<bool()> &ready, uint32_t timeoutMs = kWaitForever);
 
 struct ClockHooks
 {

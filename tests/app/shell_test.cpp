@@ -293,18 +293,34 @@ TEST(MediaVersion, TextAndWarnings)
     }
 }
 
-TEST(Shutdown, StopsTheMpegDecoderAndWaitsASecond)
+// Shutdown stops the MPEG decoder and waits until it has stopped, a second at most.
+TEST(Shutdown, StopsTheMpegDecoderAndWaitsUntilItHasStopped)
 {
-    lc::FakeClock clock;
-    clock.Install();
-    app_test::Calls().clear();
-    gMovieWindowHooks.silenceMpegProgress = [] { app_test::Log("silence"); };
-    gMovieWindowHooks.requestMpegStop = [] { app_test::Log("stop"); };
-    CLoomcutApp app;
-    app.ExitInstance();
-    EXPECT_EQ(app_test::Calls(), (std::vector<std::string>{"silence", "stop"}));
-    EXPECT_EQ(lc::FakeClock::SleptMs(), 1000u);
-    gMovieWindowHooks = MovieWindowHooks{};
+    static int checksRunning; // the decoder answers "running" to this many checks
+    struct Case
+    {
+        int checksRunning;
+        uint32_t sleptMs;
+    } cases[] = {
+        {0, 0},                      // already stopped: no wait
+        {3, 3 * lc::kWaitRecheckMs}, // stopped at the fourth check
+        {1000000, 1000},             // never stops: the bound
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.checksRunning);
+        lc::FakeClock clock;
+        clock.Install();
+        app_test::Calls().clear();
+        checksRunning = c.checksRunning;
+        gMovieWindowHooks.silenceMpegProgress = [] { app_test::Log("silence"); };
+        gMovieWindowHooks.requestMpegStop = [] { app_test::Log("stop"); };
+        gMovieWindowHooks.mpegDecoderRunning = [] { return --checksRunning >= 0 ? 1 : 0; };
+        CLoomcutApp app;
+        app.ExitInstance();
+        EXPECT_EQ(app_test::Calls(), (std::vector<std::string>{"silence", "stop"}));
+        EXPECT_EQ(lc::FakeClock::SleptMs(), c.sleptMs);
+        gMovieWindowHooks = MovieWindowHooks{};
+    }
 }
 
 TEST(LowerFolderHooks, ReportAndReadThroughThePasses)

@@ -85,6 +85,25 @@ TEST_F(RunnerTest, TransportStreamWithoutSound)
     EXPECT_EQ(Int(Probe(r.output, "v:0"), "nb_read_frames"), 30);
 }
 
+// A stream whose frames the chosen compressor cannot take (PAL DV for the NTSC frames of a PAL
+// stream): one error box, and the movie ends there as it does for other sources; the next batch
+// line, whose frames it takes, is converted.
+TEST_F(RunnerTest, CompressorFailureEndsTheStreamsMovieOnce)
+{
+    options.alwaysMakeQuickTime = 1;
+    const RunnerResult r = RunApp(
+        {"--codec", "dvcp", MpegFixture("e2e_mpeg_pal.ts"), MpegFixture("e2e_mpeg_ntsc.vob")});
+    EXPECT_EQ(r.messages, (std::vector<std::string>{"SCCompressImage Error, err# -8963",
+                                                    "Batch processing completed with errors"}))
+        << r.text;
+    EXPECT_FALSE(Exists(OutputPath("e2e_mpeg_pal.mov")));
+    EXPECT_FALSE(Exists(OutputPath("newmovie.mov")));
+    const Fields v = Probe(OutputPath("e2e_mpeg_ntsc.mov"), "v:0");
+    EXPECT_EQ(Str(v, "codec_tag_string"), "dvcp");
+    EXPECT_EQ(Int(v, "height"), 576);
+    EXPECT_EQ(Int(v, "nb_read_frames"), 24);
+}
+
 // Two-pass pulldown removal: the decoder runs over the stream once to measure the cadence, then
 // again to write.
 class MpegPasses : public RunnerTest

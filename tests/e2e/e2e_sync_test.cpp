@@ -113,6 +113,8 @@ INSTANTIATE_TEST_SUITE_P(
         // 60i: five source frames (ten pictures) become four.
         SyncCase{"ntsc60i", "e2e_flash_60i.mov", "e2e_flash_60i_frames.mkv", 0, 48, "25/1", 720,
                  576, Match::Frames, 2.5, 3.0, 30.5},
+        SyncCase{"ntsc60iMjpegAvi", "e2e_flash_60i.avi", "e2e_flash_60i_frames.mkv", 0, 48, "25/1",
+                 720, 576, Match::Frames, 2.5, 3.0, 31.0, true},
         // PAL: five frames become six; each field is a field of one of them.
         SyncCase{"palMovie", "e2e_flash_pal.mov", "e2e_flash_pal_frames.mkv", 0, 60, "2997/100",
                  720, 480, Match::Fields, 25.0 / 29.97, 1.5, 36.0},

@@ -125,12 +125,13 @@ INSTANTIATE_TEST_SUITE_P(
 struct OffsetCase
 {
     const char *source;
-    double speed; // how much faster the output plays the source: 1001/960 for the 25P pass
+    double speed;  // how much faster the output plays the source: 1001/960 for the 25P pass
+    int quickTime; // "Always Make Quicktime": the sound track's own silence and skip
 };
 
 void PrintTo(const OffsetCase &c, std::ostream *os)
 {
-    *os << c.source;
+    *os << c.source << (c.quickTime ? " to QuickTime" : " to AVI");
 }
 
 class StreamSoundOffset : public RunnerTest, public ::testing::WithParamInterface<OffsetCase>
@@ -140,9 +141,10 @@ class StreamSoundOffset : public RunnerTest, public ::testing::WithParamInterfac
 TEST_P(StreamSoundOffset, BurstWhereThePictureHadIt)
 {
     const OffsetCase &c = GetParam();
+    options.alwaysMakeQuickTime = c.quickTime;
     const std::string source = SoundFixture(c.source);
     const RunnerResult r = RunApp({"--batch", source});
-    ASSERT_EQ(r.output, BatchResult(dir_, source, "avi")) << r.text;
+    ASSERT_EQ(r.output, BatchResult(dir_, source, c.quickTime ? "mov" : "avi")) << r.text;
     EXPECT_TRUE(r.Shown("Batch processing completed OK")) << r.text;
     // Where the burst plays against the first picture, in the source and in the output.
     const std::vector<double> in = BeepsAgainstPicture(source);
@@ -153,13 +155,17 @@ TEST_P(StreamSoundOffset, BurstWhereThePictureHadIt)
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, StreamSoundOffset,
-                         ::testing::Values(OffsetCase{"e2e_ts_pal_late.ts", 1.0},
-                                           OffsetCase{"e2e_ts_pal_early.ts", 1.0},
-                                           OffsetCase{"e2e_ts_ntsc_late.ts", 1001.0 / 960},
-                                           OffsetCase{"e2e_ts_ntsc_early.ts", 1001.0 / 960}),
+                         ::testing::Values(OffsetCase{"e2e_ts_pal_late.ts", 1.0, 0},
+                                           OffsetCase{"e2e_ts_pal_early.ts", 1.0, 0},
+                                           OffsetCase{"e2e_ts_ntsc_late.ts", 1001.0 / 960, 0},
+                                           OffsetCase{"e2e_ts_ntsc_early.ts", 1001.0 / 960, 0},
+                                           OffsetCase{"e2e_ts_pal_later.ts", 1.0, 0},
+                                           OffsetCase{"e2e_ts_pal_early.ts", 1.0, 1},
+                                           OffsetCase{"e2e_ts_ntsc_late.ts", 1001.0 / 960, 1}),
                          [](const auto &param) {
                              std::string n = param.param.source;
-                             return n.substr(7, n.size() - 10); // e2e_ts_X.ts
+                             n = n.substr(7, n.size() - 10); // e2e_ts_X.ts
+                             return n + (param.param.quickTime ? "_mov" : "_avi");
                          });
 
 // ---- DV time code ---------------------------------------------------------------------------

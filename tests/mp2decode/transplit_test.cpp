@@ -237,6 +237,67 @@ TEST(Transplit, AudioPidIsTheOneCarryingMpegAudio)
     }
 }
 
+// Sound that starts after the first 4096 packets (a stream of a high rate, its sound late) is
+// still found, with its offset.
+TEST(Transplit, AudioThatStartsLateIsFound)
+{
+    TsBuilder ts;
+    ts.Packet(kVideoPid, true, Pes(0xE0, 90000, 170, 0x11));
+    for (int i = 0; i < 6000; ++i) {
+        ts.Packet(kVideoPid, false, Fill(184, 0x12));
+    }
+    ts.Packet(kAudioPid, true, Pes(0xC0, 90000 + 45000, 170, 0xA0));
+    ts.Packet(kAudioPid, false, Fill(184, 0xA1));
+    Extraction r = Extract("late_audio", ts.bytes);
+    EXPECT_EQ(gTransplitState.audioPid, kAudioPid);
+    EXPECT_EQ(r.result, -500);
+    std::vector<uint8_t> expected(170, 0xA0);
+    expected.insert(expected.end(), 184, 0xA1);
+    EXPECT_EQ(r.out, expected);
+}
+
+// A section of a program table in one packet's payload: pointer field, header, body, CRC (not
+// checked).
+std::vector<uint8_t> Section(uint8_t tableId, uint16_t idExtension, std::vector<uint8_t> body)
+{
+    const size_t length = 5 + body.size() + 4;
+    std::vector<uint8_t> v = {0, tableId, uint8_t(0xB0 | length >> 8), uint8_t(length)};
+    v.insert(v.end(), {uint8_t(idExtension >> 8), uint8_t(idExtension), 0xC1, 0, 0});
+    v.insert(v.end(), body.begin(), body.end());
+    v.insert(v.end(), {0x12, 0x34, 0x56, 0x78});
+    return v;
+}
+
+// AAC comes in PES packets of the MPEG audio stream ids too: a PID whose program map entry names
+// another kind of stream is not taken for MPEG audio, so its data never reach the MPEG audio
+// decoder (which finds false frames in them). Without a program map the start code decides.
+TEST(Transplit, ProgramMapKeepsOtherSoundOut)
+{
+    constexpr int kMapPid = 0x1000; // ffmpeg's, above the PIDs that are counted
+    struct Case
+    {
+        int streamType; // of the audio PID in the program map; -1: not listed
+        bool taken;
+    } cases[] = {{0x03, true}, {0x04, true}, {-1, true}, {0x0F, false}, {0x11, false}};
+    for (const Case &c : cases) {
+        TsBuilder ts;
+        ts.Packet(0, true,
+                  Section(0x00, 1, {0, 1, uint8_t(0xE0 | kMapPid >> 8), uint8_t(kMapPid)}));
+        std::vector<uint8_t> map = {0xE0 | kVideoPid >> 8, uint8_t(kVideoPid), 0xF0, 0, 0x02,
+                                    0xE0 | kVideoPid >> 8, uint8_t(kVideoPid), 0xF0, 0};
+        if (c.streamType >= 0) {
+            map.insert(map.end(), {uint8_t(c.streamType), 0xE0 | kAudioPid >> 8, uint8_t(kAudioPid),
+                                   0xF0, 3, 0x0A, 1, 0});
+        }
+        ts.Packet(kMapPid, true, Section(0x02, 1, map));
+        const TsBuilder av = MakeStream(Stream{});
+        ts.bytes.insert(ts.bytes.end(), av.bytes.begin(), av.bytes.end());
+        Extraction r = Extract("program_map", ts.bytes);
+        EXPECT_EQ(r.result, c.taken ? 0 : -1) << c.streamType;
+        EXPECT_EQ(r.out, c.taken ? AudioBytes(Stream{}) : std::vector<uint8_t>{}) << c.streamType;
+    }
+}
+
 // A PES header is skipped by its own length, whatever it holds and wherever it ends.
 TEST(Transplit, PesHeadersAreSkippedByTheirOwnLength)
 {
