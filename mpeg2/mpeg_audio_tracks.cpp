@@ -32,6 +32,15 @@ int gLpcmFormat = -1;
 uint8_t gLpcmCarry[kLpcmMaxGroup];
 int gLpcmCarryBytes = 0;
 
+// The output movie's sound is one stream: AC-3 track 1 or the LPCM, whichever starts first in the
+// run. Both would interleave two sounds in one track. LPCM that comes second still goes to
+// "decode.wav"; an AC-3 track 1 that comes second is not decoded.
+enum class OutputSound { None, Ac3, Lpcm };
+OutputSound gOutputSound = OutputSound::None;
+// The track number of WriteAudioBlock for LPCM: 0 the output movie, kNoOutput nowhere.
+constexpr int kNoOutput = -1;
+int gLpcmTrack = 0;
+
 // Bytes of one group for a format byte: quantisation (bits 7-6: 16, 20, 24 bits), rate (bits
 // 5-4: 0 is 48 kHz) and channels - 1 (bits 2-0). 0 for what the output cannot take: sound other
 // than 48 kHz stereo, or the reserved quantisation.
@@ -71,7 +80,7 @@ int ReadPacketBytes()
 
 uint32_t WriteBlock(const int16_t *samples, uint32_t bytes, FILE *file, int track)
 {
-    if (!gMpegAudioSink.writeAudioBlock || bytes == 0) {
+    if (!gMpegAudioSink.writeAudioBlock || bytes == 0 || track == kNoOutput) {
         return 0;
     }
     return gMpegAudioSink.writeAudioBlock(samples, bytes, file, track);
@@ -120,6 +129,12 @@ void HandleAc3Packet(int t)
             return;
         }
         tr.open = 1;
+        if (t == 0) {
+            if (gOutputSound == OutputSound::Lpcm) {
+                return; // the LPCM has the output's sound
+            }
+            gOutputSound = OutputSound::Ac3;
+        }
         // 1. Tracks 2 to 8 get their own WAV files beside the output.
         if (t >= 1) {
             const char *base = gMpeg2Hooks.outputBaseName ? gMpeg2Hooks.outputBaseName() : "";
@@ -171,8 +186,9 @@ void HandleAc3Packet(int t)
 }
 
 // LPCM sub-stream 0xA0 at 48000 Hz stereo, 16, 20 or 24 bits, as 16-bit samples (the top 16
-// bits of each). It goes to the output movie's sound and, complete with its lead, to
-// "decode.wav". Other formats are refused once for the run: no sound rather than noise.
+// bits of each). It goes to the output movie's sound (unless AC-3 track 1 has it) and, complete
+// with its lead, to "decode.wav". Other formats are refused once for the run: no sound rather than
+// noise.
 void HandleLpcmPacket(int format)
 {
     MpegAudioTrack &tr = gMpegPcmTrack;
@@ -197,9 +213,13 @@ void HandleLpcmPacket(int format)
         if (gMpegAudioSink.writeWavHeader) {
             gMpegAudioSink.writeWavHeader(f);
         }
+        gLpcmTrack = gOutputSound == OutputSound::Ac3 ? kNoOutput : 0;
+        if (gLpcmTrack == 0) {
+            gOutputSound = OutputSound::Lpcm;
+        }
         tr.pending = AudioLeadBytes(gDemuxState.audioPts, gDemuxState.videoPts);
         if (tr.pending > 0) {
-            WriteSilence(tr, nullptr, 0, f);
+            WriteSilence(tr, nullptr, gLpcmTrack, f);
         }
     }
     // A packet of another format cannot join the run's sound.
@@ -237,7 +257,7 @@ void HandleLpcmPacket(int format)
         gLpcmCarryBytes = n - at;
         std::memcpy(gLpcmCarry, src + at, size_t(gLpcmCarryBytes));
     }
-    DeliverDecoded(tr, dst, out, nullptr, 0, tr.wavFile);
+    DeliverDecoded(tr, dst, out, nullptr, gLpcmTrack, tr.wavFile);
     tr.started = 1;
 }
 
@@ -268,6 +288,8 @@ void ResetMpegAudioTracks()
     gLpcmFormat = -1;
     gLpcmCarryBytes = 0;
     gMpegStreamInfo.lpcmRefused = 0;
+    gOutputSound = OutputSound::None;
+    gLpcmTrack = 0;
 }
 
 int64_t AudioLeadBytes(uint32_t audioPts, uint32_t videoPts)

@@ -116,14 +116,20 @@ const uint8_t *PictureStart(const uint8_t *frame, int pitch, int extraLines)
     return s.packedFrame;
 }
 
+// Frames taller than the core's buffers or wider than their rows are not written.
+bool OutputFits(int pitch, int extraLines)
+{
+    const OutputStageTarget &t = gOutputStageTarget;
+    return t.outputWidth >= 1 && t.outputHeight >= 1 && t.outputWidth <= pitch
+           && static_cast<uint64_t>(pitch) * (t.outputHeight + extraLines) * 3 <= kFrameBufferBytes;
+}
+
 // Step 4 of the hand-over: one output frame to the writer of the output.
 void WriteOutputFrame(const uint8_t *frame, int pitch, int extraLines)
 {
     const OutputStageTarget &t = gOutputStageTarget;
     const OutputStageHooks &h = gOutputStageHooks;
-    // Frames taller than the core's buffers or wider than their rows are not written.
-    if (t.outputWidth < 1 || t.outputHeight < 1 || t.outputWidth > pitch
-        || static_cast<uint64_t>(pitch) * (t.outputHeight + extraLines) * 3 > kFrameBufferBytes) {
+    if (!OutputFits(pitch, extraLines)) {
         return;
     }
     if (t.outputIsAvi && t.dvOutput) {
@@ -137,6 +143,28 @@ void WriteOutputFrame(const uint8_t *frame, int pitch, int extraLines)
     } else if (h.addCompressedFrame) {
         h.addCompressedFrame(PictureStart(frame, pitch, extraLines), t.outputWidth, t.outputHeight);
     }
+}
+
+// A group whose DV frames are compressed behind the decoding: its frames and then its sound are
+// written at the next group's hand-over or at the end of the run, in the order of the groups.
+bool gGroupPending = false;
+
+// Step 4 for the frames of one group, in order. DV frames of the output's full width go to the
+// writer's group calls: true when they are compressed behind the caller (FinishPendingGroup
+// writes them); false when they were written here.
+bool WriteGroupFrames(const uint8_t *const *frames, int count, int pitch, int extraLines)
+{
+    const OutputStageTarget &t = gOutputStageTarget;
+    const OutputStageHooks &h = gOutputStageHooks;
+    if (t.outputIsAvi && t.dvOutput && h.beginDvFrameGroup && h.endDvFrameGroup
+        && t.outputWidth == pitch && OutputFits(pitch, extraLines)) {
+        h.beginDvFrameGroup(frames, count, t.outputWidth, t.outputHeight);
+        return true;
+    }
+    for (int i = 0; i < count; i++) {
+        WriteOutputFrame(frames[i], pitch, extraLines);
+    }
+    return false;
 }
 
 // HD pictures keep their size; standard definition is converted between 576 and 480 lines.
@@ -160,13 +188,37 @@ void CopyGroupSound()
     }
 }
 
+// The group compressed behind the decoding: its frames, then its sound.
+void FinishPendingGroup()
+{
+    if (gGroupPending) {
+        gGroupPending = false;
+        gOutputStageHooks.endDvFrameGroup();
+        CopyGroupSound();
+    }
+}
+
+// A group's frames were handed to the writers: its sound follows them, now or once they are
+// written.
+void GroupWritten(bool pending)
+{
+    if (pending) {
+        gGroupPending = true;
+    } else {
+        CopyGroupSound();
+    }
+}
+
 // Mode 9, after the feed ran a group: the n frames of slots 1..n are shown and written, then the
 // group's sound is copied.
 void WriteNtscGroup(int n, int verticalSize, int extra)
 {
+    FinishPendingGroup();
     DecodedPictureState &s = gDecodedPictureState;
     OutputStageTarget &t = gOutputStageTarget;
     FrameStore &fs = gFrameStore;
+    // All are shown, then written: the writer compresses them at the same time.
+    const uint8_t *frames[kSlotCount];
     for (int i = 1; i <= n; i++) {
         const uint8_t *frame = fs.inputFrames[i];
         if (!IsHdPicture(verticalSize)) {
@@ -175,9 +227,9 @@ void WriteNtscGroup(int n, int verticalSize, int extra)
         } else {
             ShowFrameSized(frame, t.outputWidth, t.outputHeight);
         }
-        WriteOutputFrame(frame, s.width, IsHdPicture(verticalSize) ? extra : 0);
+        frames[i - 1] = frame;
     }
-    CopyGroupSound();
+    GroupWritten(WriteGroupFrames(frames, n, s.width, IsHdPicture(verticalSize) ? extra : 0));
 }
 
 // Modes 4, 5, 6, once a group is complete (steps 3b-3d): the four frames of order[], at 576
@@ -188,6 +240,8 @@ void WriteGroupOfFour(const int *order, int verticalSize, int extra)
     OutputStageTarget &t = gOutputStageTarget;
     const OutputStageDecoderLink &d = gOutputStageDecoder;
     FrameStore &fs = gFrameStore;
+    // The group before: its frames leave the writer's pictures free.
+    FinishPendingGroup();
     // 3b: standard definition goes to 576 lines.
     const bool sd = !IsHdPicture(verticalSize);
     if (sd) {
@@ -200,7 +254,8 @@ void WriteGroupOfFour(const int *order, int verticalSize, int extra)
         }
         fs.bgrOrder = 0;
     }
-    // 3c: show and write the four frames.
+    // 3c: show the four frames, then write them (the writer compresses them at the same time).
+    const uint8_t *frames[4];
     for (int k = 0; k < 4; k++) {
         const uint8_t *frame = fs.inputFrames[order[k]];
         if (sd) {
@@ -210,10 +265,11 @@ void WriteGroupOfFour(const int *order, int verticalSize, int extra)
         } else {
             ShowFrameSized(frame, t.outputWidth, t.outputHeight);
         }
-        WriteOutputFrame(frame, sd ? static_cast<int>(fs.sourceWidth) : s.width, sd ? 0 : extra);
+        frames[k] = frame;
     }
-    // 3d: the group's sound.
-    CopyGroupSound();
+    // 3d: the group's sound, after its frames.
+    GroupWritten(WriteGroupFrames(frames, 4, sd ? static_cast<int>(fs.sourceWidth) : s.width,
+                                  sd ? 0 : extra));
 }
 
 // The coded lines below the picture, which the writers skip.
@@ -237,9 +293,7 @@ bool AllocateDecodedPictureBuffers()
     s.packedFrame = static_cast<uint8_t *>(std::malloc(pixels * 3));
     s.cb422 = static_cast<uint8_t *>(std::malloc(kStageMaxWidth / 2));
     s.cr422 = static_cast<uint8_t *>(std::malloc(kStageMaxWidth / 2));
-    s.cb444 = static_cast<uint8_t *>(std::malloc(kStageMaxWidth));
-    s.cr444 = static_cast<uint8_t *>(std::malloc(kStageMaxWidth));
-    if (!s.rgbFrame || !s.packedFrame || !s.cb422 || !s.cr422 || !s.cb444 || !s.cr444) {
+    if (!s.rgbFrame || !s.packedFrame || !s.cb422 || !s.cr422) {
         ReleaseDecodedPictureBuffers();
         return false;
     }
@@ -249,7 +303,7 @@ bool AllocateDecodedPictureBuffers()
 void ReleaseDecodedPictureBuffers()
 {
     DecodedPictureState &s = gDecodedPictureState;
-    for (uint8_t **p : {&s.rgbFrame, &s.packedFrame, &s.cb422, &s.cr422, &s.cb444, &s.cr444}) {
+    for (uint8_t **p : {&s.rgbFrame, &s.packedFrame, &s.cb422, &s.cr422}) {
         std::free(*p);
         *p = nullptr;
     }
@@ -316,28 +370,26 @@ void PrepareDecodedFrame(const uint8_t *const planes[3], int /*pictureIndex*/)
     // planes; the hand-over's first call finds one field flag set and does nothing, as it does
     // after the bottom field alone.
     for (int y = 0; y < s.height; y++) {
-        // 1: this line's chroma at full resolution; 4:4:4 planes already are.
-        const uint8_t *cb = planes[1] + y * w;
-        const uint8_t *cr = planes[2] + y * w;
-        if (chromaFormat == 1 || chromaFormat == 2) {
-            const uint8_t *u = planes[1] + y * cw;
-            const uint8_t *v = planes[2] + y * cw;
-            if (chromaFormat == 1) {
-                Conv420To422Line(planes[1], s.cb422, s.chromaWidth, s.height / 2,
-                                 s.progressiveFrame, y);
-                Conv420To422Line(planes[2], s.cr422, s.chromaWidth, s.height / 2,
-                                 s.progressiveFrame, y);
-                u = s.cb422;
-                v = s.cr422;
-            }
-            UpsampleChromaHorizontal(u, s.cb444, s.chromaWidth, 1);
-            UpsampleChromaHorizontal(v, s.cr444, s.chromaWidth, 1);
-            cb = s.cb444;
-            cr = s.cr444;
-        }
+        const uint8_t *luma = planes[0] + y * w;
         // 2: picture line y to bitmap row height - 1 - y.
-        dsp.yuvToRgbRow(planes[0] + y * w, cb, cr, s.rgbFrame + (s.height - 1 - y) * w * 3, s.width,
-                        k);
+        uint8_t *row = s.rgbFrame + (s.height - 1 - y) * w * 3;
+        if (chromaFormat != 1 && chromaFormat != 2) {
+            // 4:4:4 planes are at full resolution already.
+            dsp.yuvToRgbRow(luma, planes[1] + y * w, planes[2] + y * w, row, s.width, k);
+            continue;
+        }
+        // 1: this line's chroma, upsampled vertically for 4:2:0, widened by the conversion.
+        const uint8_t *u = planes[1] + y * cw;
+        const uint8_t *v = planes[2] + y * cw;
+        if (chromaFormat == 1) {
+            Conv420To422Line(planes[1], s.cb422, s.chromaWidth, s.height / 2, s.progressiveFrame,
+                             y);
+            Conv420To422Line(planes[2], s.cr422, s.chromaWidth, s.height / 2, s.progressiveFrame,
+                             y);
+            u = s.cb422;
+            v = s.cr422;
+        }
+        dsp.yuv422ToRgbRow(luma, u, v, row, s.width, s.chromaWidth, k);
     }
     // 2: the bottom field's flag, then the top field's; the hand-over runs once both are in.
     s.bottomFieldReady = 1;
@@ -578,6 +630,8 @@ void FinishDecodedStream()
 
 void CloseStageOutputs()
 {
+    // The last group's frames and sound go before anything is closed.
+    FinishPendingGroup();
     gDecodedPictureState.picturesHandedOver = 0;
     const OutputStageHooks &h = gOutputStageHooks;
     const bool finalPass = ProcessRunning() && PassesLeft() == 1;

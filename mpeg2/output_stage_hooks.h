@@ -20,6 +20,12 @@ struct OutputStageHooks
     // --- writers: frames are bottom-up B, G, R rows of width x 3 bytes ---
     int (*addCompressedFrame)(const uint8_t *frame, int width, int rows) = nullptr;
     int (*compressDvFrameToAvi)(const uint8_t *frame, int width, int rows) = nullptr;
+    // The DV frames of one group (at most 6), in order: taken in at once (the frames may change
+    // after the call) and compressed behind the caller; endDvFrameGroup waits for them and writes
+    // them in order. Both null: compressDvFrameToAvi, frame by frame.
+    void (*beginDvFrameGroup)(const uint8_t *const *frames, int count, int width,
+                              int rows) = nullptr;
+    void (*endDvFrameGroup)() = nullptr;
     int (*compressAviFrame)(const uint8_t *frame) = nullptr; // at the output size
     void (*endAviVideoCompression)() = nullptr;
     // Copies the next `frames` sample frames of sound to the output: 1 ok, 0 failed.

@@ -109,30 +109,38 @@ int CMovieWindow::ProcessFramesPalToNtsc(Media outputMedia, Track, Media sourceM
 
     int outputCounter = 0;
     int groupStart = 0;
+    bool nextStarted = false; // the group was read and decoded while the last was written
     while (groupStart < totalFrames && !control.stopRequested) {
-        ProcessYield();
-        if (!FillGroupSlots(slots, source, groupStart == 0)) {
-            return 0;
-        }
         // A stop ends the decoding early; the group is still converted and written.
-        for (int s = 0; s < kSlotCount && !control.stopRequested; ++s) {
-            if (!DecodeSlot(slots, source, s)) {
-                return 0;
-            }
+        if (!BringInGroup(slots, source, groupStart == 0, &nextStarted)) {
+            return 0;
         }
         const int n = ConvertFrameGroup(slots.frame, width, height, 0);
         for (int i = 1; i <= n; ++i) {
             SetSlotBounds(slots, i, outRows);
         }
-        for (int i = 1; i <= n; ++i) {
+        // The next group is read and decoded while this one is compressed and written.
+        if (groupStart + 5 < totalFrames && !control.stopRequested) {
+            ProcessYield();
+            nextStarted = StartNextGroup(slots, source);
+        }
+        const auto preview = [&](int k) {
             if (!fromAvi) {
-                OutputYuv422ToRgb(slots.frame[i]);
+                OutputYuv422ToRgb(slots.frame[k + 1]);
             } else if (viaReader) {
-                PaintSlotInPlayer(slots, out, i);
+                PaintSlotInPlayer(slots, out, k + 1);
+            }
+        };
+        const int outList[kMaxGroupOutputs] = {1, 2, 3, 4, 5, 6};
+        const bool made = MakeOutputFrames(slots, out, outList, n, preview);
+        for (int i = 1; i <= n; ++i) {
+            if (!made) {
+                preview(i - 1);
             }
             ProcessYield();
             long size = 0;
-            if (!WriteSlotFrame(slots, out, i, -1, &size)) {
+            if (!(made ? WriteMadeFrame(slots, out, i - 1, &size)
+                       : WriteSlotFrame(slots, out, i, -1, &size))) {
                 return 0;
             }
             char text[100];

@@ -116,23 +116,13 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
             AviRewindToMovi();
         }
         source.readTime = cs.firstSampleTime;
+        bool nextStarted = false; // the group was read and decoded while the last was written
         for (int groupStart = 0; groupStart < totalFrames && !control.stopRequested;
              groupStart += 5) {
-            ProcessYield();
-            if (!FillGroupSlots(slots, source, groupStart == 0)) {
+            if (!BringInGroup(slots, source, groupStart == 0, &nextStarted)) {
                 return 0;
             }
-            bool stopped = false;
-            for (int s = 0; s < kSlotCount; ++s) {
-                if (!DecodeSlot(slots, source, s)) {
-                    return 0;
-                }
-                if (control.stopRequested) {
-                    stopped = true;
-                    break;
-                }
-            }
-            if (stopped) {
+            if (control.stopRequested) {
                 break;
             }
             if (to576) {
@@ -156,10 +146,16 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
                     ConvertLines480To576(slots.frame[outList[k]], k);
                 }
             }
-            for (int k = 0; k < n; ++k) {
+            // The next group is read and decoded while this one is compressed and written; frames
+            // copied as they are need their samples until written.
+            if (!copyKept && groupStart + 5 < totalFrames) {
+                ProcessYield();
+                nextStarted = StartNextGroup(slots, source);
+            }
+            // Preview: a QuickTime source in the "Current Frame" window, an AVI read by the own
+            // reader in its playback window.
+            const auto preview = [&](int k) {
                 const int s = outList[k];
-                // Preview: a QuickTime source in the "Current Frame" window, an AVI read by
-                // the own reader in its playback window.
                 if (!fromAvi) {
                     if (pulldownMode) {
                         OutputYuv422ToRgb(slots.frame[s]);
@@ -169,9 +165,17 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
                 } else if (viaReader) {
                     PaintSlotInPlayer(slots, out, s);
                 }
+            };
+            const bool made = !copyKept && MakeOutputFrames(slots, out, outList, n, preview);
+            for (int k = 0; k < n; ++k) {
+                const int s = outList[k];
                 long size = 0;
                 const bool copy = copyKept && !firstOutputFrame;
-                if (!WriteSlotFrame(slots, out, s, copy ? s : -1, &size)) {
+                if (!made) {
+                    preview(k);
+                }
+                if (!(made ? WriteMadeFrame(slots, out, k, &size)
+                           : WriteSlotFrame(slots, out, s, copy ? s : -1, &size))) {
                     return 0;
                 }
                 if (copyKept && firstOutputFrame) {

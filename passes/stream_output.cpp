@@ -10,6 +10,7 @@
 #include "platform/media/movies.h"
 #include "platform/media/standard_compression.h"
 #include "platform/sys/text.h"
+#include "platform/sys/worker_pool.h"
 
 OutputPicture gOutputPicture;
 
@@ -60,13 +61,67 @@ bool CopyFrameToPicture(const uint8_t *frame, int width, int rows)
     return true;
 }
 
+// The group begun last: its compressions behind the decoder thread, their results.
+struct DvFrameGroup
+{
+    lc::WorkerPool::Background compression;
+    int count = 0;
+    int rows = 0;
+    bool fits[kGroupPictures] = {};
+    OSErr err[kGroupPictures] = {};
+};
+DvFrameGroup gDvGroup;
+
 void DisposeOutputPicture()
 {
     OutputPicture &p = gOutputPicture;
+    // A group still in flight (a run that ended without writing it) works on these pictures.
+    if (gDvGroup.compression.Started()) {
+        lc::SharedWorkerPool().Finish(gDvGroup.compression);
+        gDvGroup.count = 0;
+    }
     DisposeGWorld(p.gworld);
     p.gworld = nullptr;
     p.pixMap = nullptr;
     p.pixelBase = nullptr;
+    for (int k = 0; k < kGroupPictures; k++) {
+        DisposeGWorld(p.groupWorld[k]);
+        p.groupWorld[k] = nullptr;
+        DisposeHandle(p.groupBuffer[k]);
+        p.groupBuffer[k] = nullptr;
+        DisposeHandle(reinterpret_cast<Handle>(p.groupDescription[k]));
+        p.groupDescription[k] = nullptr;
+    }
+}
+
+// The pictures and buffers of the first count frames of a group; false when one cannot be made.
+bool MakeGroupPictures(int count)
+{
+    OutputPicture &p = gOutputPicture;
+    for (int k = 0; k < count; k++) {
+        if (!p.groupWorld[k]) {
+            if (NewGWorld(&p.groupWorld[k], 24, &p.bounds, nullptr, nullptr, 0) != 0) {
+                p.groupWorld[k] = nullptr;
+            } else if (p.groupWorld[k]) {
+                LockPixels(GetGWorldPixMap(p.groupWorld[k]));
+            }
+        }
+        if (!p.groupBuffer[k] && (p.groupBuffer[k] = NewHandle(kDvBufferBytes))) {
+            HLock(p.groupBuffer[k]);
+        }
+        if (!p.groupDescription[k]) {
+            p.groupDescription[k] = reinterpret_cast<ImageDescriptionHandle>(NewHandle(4));
+        }
+        if (!p.groupWorld[k] || !p.groupBuffer[k] || !p.groupDescription[k]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+OSType DvCodecFor(int rows)
+{
+    return rows == 576 ? kPalDvCodec : kNtscDvCodec;
 }
 
 } // namespace
@@ -172,9 +227,8 @@ int CompressDvFrameToAvi(const uint8_t *frame, int width, int rows)
     }
     // 2: one DV frame, PAL for 576 rows. A failed compression writes nothing: the buffer would
     // hold the previous frame or nothing at all.
-    const OSErr err = CompressImage(p.pixMap, &p.bounds, codecMaxQuality,
-                                    rows == 576 ? kPalDvCodec : kNtscDvCodec, p.dvDescription,
-                                    reinterpret_cast<Ptr>(p.dvData));
+    const OSErr err = CompressImage(p.pixMap, &p.bounds, codecMaxQuality, DvCodecFor(rows),
+                                    p.dvDescription, reinterpret_cast<Ptr>(p.dvData));
     const int32_t size = err == 0 ? (*p.dvDescription)->dataSize : 0;
     if (err != 0 || size <= 0 || size > kDvBufferBytes) {
         CheckQtError(err != 0 ? err : int(paramErr), "CompressImage Error");
@@ -183,6 +237,62 @@ int CompressDvFrameToAvi(const uint8_t *frame, int width, int rows)
     // 3: the frame chunk.
     AviWriteVideoFrame(p.dvData, static_cast<uint32_t>(size));
     return 1;
+}
+
+void BeginDvFrameGroup(const uint8_t *const *frames, int count, int width, int rows)
+{
+    OutputPicture &p = gOutputPicture;
+    EndDvFrameGroup();
+    if (count > kGroupPictures || p.dvData == nullptr || !MakeGroupPictures(count)) {
+        for (int k = 0; k < count && !gProcessControl.errorShown; k++) {
+            CompressDvFrameToAvi(frames[k], width, rows);
+        }
+        return;
+    }
+    // Into the pictures now: the frame store's slots take the next pictures.
+    DvFrameGroup &g = gDvGroup;
+    g.count = count;
+    g.rows = rows;
+    const bool fits = width >= 1 && rows >= 1 && width <= p.bounds.right && rows <= p.bounds.bottom;
+    lc::SharedWorkerPool().Run(count, [&](int k) {
+        g.fits[k] = fits && frames[k] != nullptr;
+        g.err[k] = 0;
+        if (g.fits[k]) {
+            CopyFlipSwapRgb(
+                reinterpret_cast<uint8_t *>(GetPixBaseAddr(GetGWorldPixMap(p.groupWorld[k]))),
+                frames[k], rows, width, 3);
+        }
+    });
+    lc::SharedWorkerPool().Start(g.compression, count, [&p, &g](int k) {
+        if (g.fits[k]) {
+            g.err[k] = CompressImage(GetGWorldPixMap(p.groupWorld[k]), &p.bounds, codecMaxQuality,
+                                     DvCodecFor(g.rows), p.groupDescription[k], *p.groupBuffer[k]);
+        }
+    });
+}
+
+void EndDvFrameGroup()
+{
+    OutputPicture &p = gOutputPicture;
+    DvFrameGroup &g = gDvGroup;
+    if (!g.compression.Started()) {
+        return;
+    }
+    lc::SharedWorkerPool().Finish(g.compression);
+    // In order; the first failure is shown and ends the movie: nothing after it is written.
+    for (int k = 0; k < g.count; k++) {
+        if (!g.fits[k]) {
+            continue;
+        }
+        const int32_t size = g.err[k] == 0 ? (*p.groupDescription[k])->dataSize : 0;
+        if (g.err[k] != 0 || size <= 0 || size > kDvBufferBytes) {
+            CheckQtError(g.err[k] != 0 ? g.err[k] : int(paramErr), "CompressImage Error");
+            break;
+        }
+        AviWriteVideoFrame(reinterpret_cast<uint8_t *>(*p.groupBuffer[k]),
+                           static_cast<uint32_t>(size));
+    }
+    g.count = 0;
 }
 
 int EndOutputVideoTrack()

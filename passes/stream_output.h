@@ -12,6 +12,8 @@
 // run on the MPEG-2 decoder thread in between.
 
 constexpr int32_t kDvBufferBytes = 9216000;
+// Frames of one group compressed at the same time: a PAL group gives up to 6.
+constexpr int kGroupPictures = 6;
 
 struct OutputPicture
 {
@@ -29,6 +31,11 @@ struct OutputPicture
     Handle dvBuffer = nullptr;                      // kDvBufferBytes, locked: one DV frame
     uint8_t *dvData = nullptr;                      // dvBuffer's data
     ImageDescriptionHandle dvDescription = nullptr; // the description of the last DV frame
+    // A picture, DV buffer and description per frame of a group compressed at the same time;
+    // made on first use at the picture's size.
+    GWorldPtr groupWorld[kGroupPictures] = {};
+    Handle groupBuffer[kGroupPictures] = {};
+    ImageDescriptionHandle groupDescription[kGroupPictures] = {};
 };
 
 extern OutputPicture gOutputPicture;
@@ -46,6 +53,14 @@ int AddCompressedFrame(const uint8_t *frame, int width, int rows);
 // Compresses the frame to DV ('dvcp' for 576 rows, else 'dvc ') and writes it to the output AVI.
 // 1 written, 0 failed (a failed compression is shown and nothing is written).
 int CompressDvFrameToAvi(const uint8_t *frame, int width, int rows);
+// The same for the count frames of one group, behind the caller: each frame is copied into a
+// picture of its own at once, and they are compressed on the worker pool while the caller goes
+// on. EndDvFrameGroup then writes them in order; a failure is shown and ends the movie there (the
+// frames after it are not written). When the pictures cannot be had, the frames are compressed
+// and written here, one by one, up to a failure.
+void BeginDvFrameGroup(const uint8_t *const *frames, int count, int width, int rows);
+// Waits for the group begun last and writes its frames. Nothing when none is in flight.
+void EndDvFrameGroup();
 // Ends the media edits, inserts the media into the track and frees the picture. 1 ok, 0 failed.
 int EndOutputVideoTrack();
 // Frees the picture and the DV buffers. Returns 1.

@@ -45,6 +45,15 @@ void InstallStreamOutputHooks()
     h.compressDvFrameToAvi = [](const uint8_t *frame, int width, int rows) {
         return MovieFailed() ? 0 : Written(CompressDvFrameToAvi(frame, width, rows));
     };
+    h.beginDvFrameGroup = [](const uint8_t *const *frames, int count, int width, int rows) {
+        if (!MovieFailed()) {
+            BeginDvFrameGroup(frames, count, width, rows);
+        }
+    };
+    h.endDvFrameGroup = [] {
+        EndDvFrameGroup();
+        (void)MovieFailed();
+    };
     h.compressAviFrame = [](const uint8_t *frame) {
         return MovieFailed() ? 0 : Written(CompressAviFrame(frame) != 0 ? 1 : 0);
     };

@@ -154,6 +154,68 @@ void WorkerPool::Run(int count, const std::function<void(int)> &task)
     idle_.wait(lock, [&job] { return job.users == 0; });
 }
 
+void WorkerPool::Start(Background &run, int count, std::function<void(int)> task)
+{
+    Finish(run);
+    if (count <= 0) {
+        return;
+    }
+    run.pool_ = this;
+    run.task_ = std::move(task);
+    run.job_.task = &run.task_;
+    run.job_.count = count;
+    run.job_.next.store(0, std::memory_order_relaxed);
+    run.job_.users = 0;
+    run.job_.link = nullptr;
+    run.inline_ = tInsideTask || threads_ == 1;
+    if (run.inline_) {
+        return;
+    }
+    // As many workers as there are indices; the first wakes the next.
+    run.job_.wakes = std::min(count, threads_ - 1) - 1;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Job **tail = &pending_;
+        while (*tail) {
+            tail = &(*tail)->link;
+        }
+        *tail = &run.job_;
+    }
+    wake_.notify_one();
+}
+
+void WorkerPool::Finish(Background &run)
+{
+    if (run.pool_ != this) {
+        if (run.pool_) {
+            run.pool_->Finish(run);
+        }
+        return;
+    }
+    if (run.inline_) {
+        const bool outer = tInsideTask;
+        tInsideTask = true;
+        for (int i = 0; i < run.job_.count; i++) {
+            run.task_(i);
+        }
+        tInsideTask = outer;
+    } else {
+        Drain(run.job_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        Unlink(run.job_);
+        idle_.wait(lock, [&run] { return run.job_.users == 0; });
+    }
+    run.pool_ = nullptr;
+    run.task_ = nullptr;
+}
+
+WorkerPool::Background::~Background()
+{
+    if (pool_) {
+        pool_->Finish(*this);
+    }
+}
+
 WorkerPool &SharedWorkerPool()
 {
     static WorkerPool pool(std::min(ProcessorCount(), kMaxSharedThreads));

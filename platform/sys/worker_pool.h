@@ -44,6 +44,33 @@ private:
         Job *link = nullptr;
     };
 
+public:
+    // A Run that goes on behind its caller: Start returns at once while the workers take its
+    // indices, and Finish, on the same thread, runs what no worker has taken and returns when
+    // every index has run. The task and the Background live until Finish; a Background is
+    // started again only after Finish. With one thread, or when started from inside a task,
+    // every index runs in Finish. As with Run, results must not depend on which thread runs
+    // which index.
+    class Background
+    {
+    public:
+        Background() = default;
+        Background(const Background &) = delete;
+        Background &operator=(const Background &) = delete;
+        ~Background(); // finishes a run still in flight
+        bool Started() const { return pool_ != nullptr; }
+
+    private:
+        friend class WorkerPool;
+        WorkerPool *pool_ = nullptr;
+        bool inline_ = false; // every index runs in Finish
+        std::function<void(int)> task_;
+        Job job_;
+    };
+    void Start(Background &run, int count, std::function<void(int)> task);
+    void Finish(Background &run);
+
+private:
     void StartWorkers(int threads);
     void StopWorkers();
     void WorkerLoop();

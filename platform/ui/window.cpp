@@ -114,23 +114,73 @@ Surface::Surface(QWidget *parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void Surface::Paint(int x, int y, const QImage &image)
+bool Surface::PaintBits(int x, int y, int width, int height, int bitsPerPixel, const void *bits,
+                        int rowBytes)
 {
+    if (width <= 0 || height <= 0 || !bits || (bitsPerPixel != 24 && bitsPerPixel != 32)) {
+        return false;
+    }
+    const int bpp = bitsPerPixel / 8;
+    if (rowBytes == 0) {
+        rowBytes = (width * bpp + 3) & ~3;
+    }
+    if (rowBytes < width * bpp) {
+        return false;
+    }
     {
         std::lock_guard<std::mutex> g(lock_);
-        picture_ = image;
+        const size_t rowBytesKept = size_t(width) * size_t(bpp);
+        pending_.resize(rowBytesKept * size_t(height));
+        const auto *src = static_cast<const uint8_t *>(bits);
+        for (int r = 0; r < height; r++) {
+            std::memcpy(pending_.data() + size_t(r) * rowBytesKept,
+                        src + ptrdiff_t(r) * ptrdiff_t(rowBytes), rowBytesKept);
+        }
+        hasPending_ = true;
+        pendingWidth_ = width;
+        pendingHeight_ = height;
+        pendingBytesPerPixel_ = bpp;
+        pendingRowBytes_ = int(rowBytesKept);
         at_ = QPoint(x, y);
     }
     // Painted from OnDraw: the repaint under way shows it.
     if (drawing_.load() && IsGuiThread()) {
+        return true;
+    }
+    if (!repaintAsked_.exchange(true)) {
+        QPointer<Surface> self(this);
+        PostToGui([self] {
+            if (self) {
+                self->ScheduleRepaint();
+            }
+        });
+    }
+    return true;
+}
+
+void Surface::ScheduleRepaint()
+{
+    const qint64 since = lastPaint_.isValid() ? lastPaint_.elapsed() : qint64(kRepaintMs);
+    if (since >= kRepaintMs) {
+        update();
         return;
     }
     QPointer<Surface> self(this);
-    PostToGui([self] {
+    QTimer::singleShot(int(kRepaintMs - since), this, [self] {
         if (self) {
             self->update();
         }
     });
+}
+
+void Surface::TakePending() const
+{
+    if (!hasPending_) {
+        return;
+    }
+    picture_ = ImageFromBottomUp(pendingWidth_, pendingHeight_, pendingBytesPerPixel_ * 8,
+                                 pending_.data(), pendingRowBytes_);
+    hasPending_ = false;
 }
 
 void Surface::Clear()
@@ -138,6 +188,7 @@ void Surface::Clear()
     {
         std::lock_guard<std::mutex> g(lock_);
         picture_ = QImage();
+        hasPending_ = false;
     }
     QPointer<Surface> self(this);
     PostToGui([self] {
@@ -153,6 +204,7 @@ QImage Surface::Picture() const
     shown.fill(Qt::white);
     QPainter p(&shown);
     std::lock_guard<std::mutex> g(lock_);
+    TakePending();
     if (!picture_.isNull()) {
         p.drawImage(at_, picture_);
     }
@@ -161,6 +213,9 @@ QImage Surface::Picture() const
 
 void Surface::paintEvent(QPaintEvent *)
 {
+    // Pictures painted from here on ask for a repaint of their own.
+    repaintAsked_.store(false);
+    lastPaint_.restart();
     // The view draws first (it may paint a new picture), then the picture is shown.
     if (onDraw && !drawing_.load()) {
         drawing_.store(true);
@@ -170,6 +225,7 @@ void Surface::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     std::lock_guard<std::mutex> g(lock_);
+    TakePending();
     if (!picture_.isNull()) {
         p.drawImage(at_, picture_);
     }
@@ -477,16 +533,8 @@ bool CWnd::HasTimer(int id) const
 bool CWnd::PaintBitmap(int x, int y, int width, int height, int bitsPerPixel, const void *bits,
                        int rowBytes)
 {
-    QImage img = internal::ImageFromBottomUp(width, height, bitsPerPixel, bits, rowBytes);
-    if (img.isNull()) {
-        return false;
-    }
     internal::Surface *s = state_->paintTarget.load();
-    if (!s) {
-        return false;
-    }
-    s->Paint(x, y, img);
-    return true;
+    return s && s->PaintBits(x, y, width, height, bitsPerPixel, bits, rowBytes);
 }
 
 void CWnd::ClearPicture()

@@ -245,6 +245,26 @@ TEST_F(RunnerTest, BrokenFilesBetweenTwoGoodOnes)
     EXPECT_FALSE(Exists(OutputPath("newmovie.avi")));
 }
 
+// A DV AVI file cut in the middle: the next group is read while a group is written, and a frame
+// that cannot be read is shown only after the groups before it are written, each as it is in the
+// whole movie's result.
+TEST_F(RunnerTest, CutDvAviKeepsTheGroupsBeforeTheCut)
+{
+    RunnerResult r = RunApp({Source(kNtscDvAvi.file)});
+    ASSERT_TRUE(r.exitedOk) << r.text;
+    const std::vector<std::string> whole = PacketMd5(OutputPath("newmovie.avi"));
+    r = RunApp({Source("src_cut_dv.avi")});
+    EXPECT_FALSE(r.exitedOk);
+    ASSERT_EQ(r.messages.size(), 1u) << r.text;
+    EXPECT_EQ(r.messages[0],
+              "Could not read frame 31 of the source movie\nIt may be damaged or incomplete");
+    // Frames 1 to 30 fill the first five groups of four output frames.
+    const std::vector<std::string> cut = PacketMd5(OutputPath("newmovie.avi"));
+    ASSERT_EQ(cut.size(), 20u);
+    ASSERT_GE(whole.size(), cut.size());
+    EXPECT_TRUE(std::equal(cut.begin(), cut.end(), whole.begin()));
+}
+
 // Every result is complete and has its name when the batch's last box shows, not only once the
 // program has ended. The runner holds the box for a while, as a user who reads it; each target is
 // copied the moment the box is printed, and the copies are checked.

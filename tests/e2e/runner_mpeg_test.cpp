@@ -4,6 +4,7 @@
 // where the system reads it.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -133,6 +134,30 @@ TEST_F(RunnerMpeg, LpcmSoundOfEveryDepth)
         EXPECT_LE(FrameDifference(got, want), kNtscFrameSamples);
         EXPECT_EQ(WorstDifference(got, want), 0);
     }
+}
+
+// A VOB with AC-3 and LPCM: the output's sound is the AC-3 track that starts first, not both
+// interleaved; the LPCM is kept in "decode.wav".
+TEST_F(RunnerMpeg, VobWithAc3AndLpcmGivesOneSound)
+{
+    RunnerResult r = Convert("runner_ac3_lpcm.vob");
+    ASSERT_TRUE(r.exitedOk) << r.text;
+    ASSERT_EQ(r.output, Result()) << r.text;
+    EXPECT_EQ(Int(Probe(Result(), "v:0"), "nb_read_frames"), 30) << r.text;
+    const std::vector<int16_t> got = SoundSamples(Result());
+    const std::vector<int16_t> ac3 = ReferenceSound("runner_ac3_lpcm.ac3.s16le");
+    ASSERT_FALSE(ac3.empty());
+    EXPECT_LE(FrameDifference(got, ac3), kNtscFrameSamples);
+    double signal = 0, noise = 0;
+    for (size_t i = 0; i < got.size() && i < ac3.size(); ++i) {
+        const double d = double(got[i]) - double(ac3[i]);
+        signal += double(ac3[i]) * double(ac3[i]);
+        noise += d * d;
+    }
+    // The AC-3 decoder against ffmpeg's reaches 87 dB.
+    EXPECT_GE(noise == 0 ? 99.0 : 10.0 * std::log10(signal / noise), 80.0);
+    const std::vector<int16_t> wav = SoundSamples(OutputPath("decode.wav"));
+    EXPECT_EQ(wav, ReferenceSound("runner_ac3_lpcm.lpcm.s16le"));
 }
 
 // LPCM the output cannot take (mono, 96 kHz) is refused with a warning: the movie is made

@@ -71,14 +71,17 @@ INSTANTIATE_TEST_SUITE_P(
                + (param.param.alwaysQuickTime ? "_mov" : "_avi");
     });
 
-// The kernels split their rows across the worker pool: the same movie converted on one thread
-// and on eight gives the same frames and sound, for both passes and both pixel formats, with the
-// options whose kernels carry state between rows (the line detector, grain) on.
+// The kernels split their rows across the worker pool, and the passes decode a group's frames
+// and compress its output frames on it at the same time: the same movie converted on one thread
+// and on eight gives the same frames and sound, for both passes, both pixel formats and both
+// containers, with the options whose kernels carry state between rows (the line detector, grain)
+// on.
 struct ThreadCase
 {
     const char *source;
     bool yuv;
     bool to25p; // "Convert 60i to 25P" (the NTSC source), else PAL to NTSC
+    bool quickTime = false;
 };
 
 class WorkerThreads : public RunnerTest, public ::testing::WithParamInterface<ThreadCase>
@@ -96,14 +99,16 @@ TEST_P(WorkerThreads, OneAndEightGiveTheSameResult)
     options.addGrain = 1;
     options.redBoost = 1;
     options.useYuvProcessing = c.yuv ? 1 : 0;
+    options.alwaysMakeQuickTime = c.quickTime ? 1 : 0;
+    const char *output = c.quickTime ? "newmovie.mov" : "newmovie.avi";
     std::vector<std::string> frames[2];
     std::vector<int16_t> sound[2];
     for (int run = 0; run < 2; run++) {
         const RunnerResult r = RunApp({"--threads", run ? "8" : "1", Fixture(c.source)});
         ASSERT_TRUE(r.exitedOk) << r.text;
         ASSERT_THAT(r.text, HasSubstr("message: Processing completed OK\n"));
-        frames[run] = FrameMd5(OutputPath("newmovie.avi"));
-        sound[run] = SoundSamples(OutputPath("newmovie.avi"));
+        frames[run] = FrameMd5(OutputPath(output));
+        sound[run] = SoundSamples(OutputPath(output));
     }
     EXPECT_FALSE(frames[0].empty());
     EXPECT_EQ(frames[0], frames[1]);
@@ -115,10 +120,13 @@ INSTANTIATE_TEST_SUITE_P(E2e, WorkerThreads,
                          ::testing::Values(ThreadCase{"e2e_ntsc_dv.mov", false, true},
                                            ThreadCase{"e2e_ntsc_dv.mov", true, true},
                                            ThreadCase{"e2e_pal_dv.mov", false, false},
-                                           ThreadCase{"e2e_pal_dv.mov", true, false}),
+                                           ThreadCase{"e2e_pal_dv.mov", true, false},
+                                           ThreadCase{"e2e_ntsc_dv.mov", false, true, true},
+                                           ThreadCase{"e2e_pal_dv.mov", true, false, true}),
                          [](const ::testing::TestParamInfo<ThreadCase> &param) {
                              return std::string(param.param.to25p ? "To25p" : "PalToNtsc")
-                                    + (param.param.yuv ? "Yuv" : "Rgb");
+                                    + (param.param.yuv ? "Yuv" : "Rgb")
+                                    + (param.param.quickTime ? "Mov" : "");
                          });
 
 // Two movies go through the batch list and Start Batch; each result keeps its source's name.
@@ -133,6 +141,19 @@ TEST_F(RunnerCases, BatchOfTwo)
         EXPECT_EQ(v["codec_name"], "dvvideo") << name << "\n" << out;
         EXPECT_EQ(v["nb_read_frames"], "40") << name << "\n" << out;
     }
+}
+
+// A batch line refused for processing shows no box, but the batch does not end "completed OK";
+// the good line still reaches its target.
+TEST_F(RunnerCases, BatchWithARefusedLine)
+{
+    const RunnerResult r = RunApp({Fixture("e2e_clip.mxf"), Fixture("e2e_batch_1.mov")});
+    const std::string &out = r.text;
+    EXPECT_THAT(out, HasSubstr("message: Batch processing completed with errors\n"));
+    EXPECT_THAT(out, Not(HasSubstr("mxf files")));
+    auto v = Probe(OutputPath("e2e_batch_1.avi"), "v:0");
+    EXPECT_EQ(v["codec_name"], "dvvideo") << out;
+    EXPECT_EQ(v["nb_read_frames"], "40") << out;
 }
 
 // Movies the application opens but refuses to process: the box, no result. The MXF clip's box

@@ -1,5 +1,7 @@
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -183,6 +185,70 @@ TEST_F(StreamOutputTest, BadFramesAreNotWritten)
     EXPECT_EQ(gProcessControl.errorShown.load(), 1);
     ASSERT_FALSE(messages.Texts().empty());
     EXPECT_EQ(messages.Texts().back().rfind("CompressImage Error", 0), 0u);
+    EXPECT_EQ(gAviWriteState.totalVideoFrames, 0u);
+    FreeOutputGWorld();
+    AviCloseOutput();
+}
+
+std::vector<char> FileBytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Groups compressed behind the caller give the file that frame-by-frame compression gives, even
+// when the caller reuses its frame buffers as soon as a group is begun; frames that cannot be
+// compressed are shown in their place and not written.
+TEST_F(StreamOutputTest, FrameGroupsWriteWhatFrameByFrameWrites)
+{
+    const int groups[] = {6, 4, 5};
+    // One name for both: the file holds its own name.
+    const std::string path = OutDir() + "/dv_groups.avi";
+    std::vector<char> bytes[2];
+    for (int grouped = 0; grouped < 2; grouped++) {
+        SetOutputFrameSize(720, 576);
+        ASSERT_EQ(AviBeginDV(path.c_str(), 15, 1), 1);
+        ASSERT_EQ(AllocOutputGWorld(720, 576, 720, 576), 1);
+        int index = 0;
+        std::vector<std::vector<uint8_t>> frames(kGroupPictures);
+        for (int count : groups) {
+            const uint8_t *pointers[kGroupPictures] = {};
+            for (int k = 0; k < count; k++) {
+                frames[size_t(k)] = Frame(720, 576, index++);
+                pointers[k] = frames[size_t(k)].data();
+            }
+            if (grouped) {
+                BeginDvFrameGroup(pointers, count, 720, 576);
+                for (std::vector<uint8_t> &f : frames) {
+                    std::fill(f.begin(), f.end(), uint8_t(0));
+                }
+                EndDvFrameGroup();
+            } else {
+                for (int k = 0; k < count; k++) {
+                    ASSERT_EQ(CompressDvFrameToAvi(pointers[k], 720, 576), 1);
+                }
+            }
+        }
+        FreeOutputGWorld();
+        AviCloseOutput();
+        bytes[grouped] = FileBytes(path);
+    }
+    EXPECT_EQ(ProbeVideo(path), "dvvideo,720,576,15");
+    EXPECT_TRUE(bytes[0] == bytes[1]);
+    EXPECT_TRUE(messages.Texts().empty());
+
+    // A picture DV cannot take: the first frame's failure is shown (the movie ends there),
+    // nothing is written.
+    const std::string odd = OutDir() + "/dv_odd_group.avi";
+    SetOutputFrameSize(640, 480);
+    ASSERT_EQ(AviBeginDV(odd.c_str(), 2, 0), 1);
+    ASSERT_EQ(AllocOutputGWorld(640, 480, 640, 480), 1);
+    const std::vector<uint8_t> small = Frame(640, 480, 0);
+    const uint8_t *pair[2] = {small.data(), small.data()};
+    BeginDvFrameGroup(pair, 2, 640, 480);
+    EndDvFrameGroup();
+    ASSERT_EQ(messages.Texts().size(), 1u);
+    EXPECT_EQ(messages.Texts()[0].rfind("CompressImage Error", 0), 0u);
     EXPECT_EQ(gAviWriteState.totalVideoFrames, 0u);
     FreeOutputGWorld();
     AviCloseOutput();

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMainWindow>
 #include <QPointer>
@@ -27,13 +30,19 @@ class Surface : public QWidget
 {
 public:
     explicit Surface(QWidget *parent = nullptr);
-    // Any thread: copies the picture in and asks for a repaint.
-    void Paint(int x, int y, const QImage &image);
+    // Any thread: keeps a copy of the bottom-up rows and asks for a repaint. The rows become the
+    // shown picture when it is next drawn or read, so a picture replaced before that costs only
+    // the copy; repaints come at most every kRepaintMs, which no display outpaces. false for a
+    // bad size or format (nothing changes).
+    bool PaintBits(int x, int y, int width, int height, int bitsPerPixel, const void *bits,
+                   int rowBytes);
     void Clear();
     QImage Picture() const; // what the area shows now, as drawn
     std::function<void()> onDraw;
     std::function<void(int, int)> onSize;
     std::function<void(int kind, int x, int y)> onMouse; // 0 press, 1 drag, 2 release
+
+    static constexpr int kRepaintMs = 16;
 
 protected:
     void paintEvent(QPaintEvent *) override;
@@ -43,10 +52,20 @@ protected:
     void mouseReleaseEvent(QMouseEvent *e) override;
 
 private:
+    // GUI thread: a repaint now, or once kRepaintMs have passed since the last.
+    void ScheduleRepaint();
+    // With lock_ held: the kept rows become picture_.
+    void TakePending() const;
+
     mutable std::mutex lock_;
-    QImage picture_;
+    mutable QImage picture_;
     QPoint at_;
-    std::atomic<bool> drawing_{false}; // the view's OnDraw runs
+    mutable std::vector<uint8_t> pending_; // bottom-up rows of the picture to show next
+    mutable bool hasPending_ = false;
+    int pendingWidth_ = 0, pendingHeight_ = 0, pendingBytesPerPixel_ = 0, pendingRowBytes_ = 0;
+    std::atomic<bool> repaintAsked_{false}; // a repaint is on its way
+    QElapsedTimer lastPaint_;               // GUI thread
+    std::atomic<bool> drawing_{false};      // the view's OnDraw runs
 };
 
 class FrameWidget : public QMainWindow

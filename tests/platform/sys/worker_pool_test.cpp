@@ -138,6 +138,84 @@ TEST(WorkerPool, StressManyTinyRuns)
     EXPECT_EQ(total, int64_t(3) * 19999 * 20000 / 2 + 3 * 20000);
 }
 
+// A background run goes on while its caller does other work (a Run of its own among it): with
+// workers, the tasks start before Finish (each waits until the caller has reached its own work),
+// and Finish returns once every index has run once. With one thread, or started from inside a
+// task, everything runs in Finish.
+TEST(WorkerPool, BackgroundRunGoesOnBesideItsCaller)
+{
+    for (int threads : {1, 2, 8}) {
+        SCOPED_TRACE(threads);
+        WorkerPool pool(threads);
+        for (int count : {0, 1, 5, 40}) {
+            SCOPED_TRACE(count);
+            std::vector<std::atomic<int>> runs(static_cast<size_t>(count));
+            std::atomic<int> startedBeforeFinish{0};
+            std::atomic<bool> finishing{false};
+            WorkerPool::Background background;
+            pool.Start(background, count, [&](int i) {
+                if (!finishing.load()) {
+                    startedBeforeFinish++;
+                }
+                runs[static_cast<size_t>(i)].fetch_add(1);
+            });
+            // The caller's own work, with a Run of its own, while the background run goes on.
+            std::atomic<int> sum{0};
+            pool.Run(10, [&](int i) { sum += i; });
+            EXPECT_EQ(sum.load(), 45);
+            if (threads > 1 && count > 0) {
+                const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+                while (startedBeforeFinish.load() == 0
+                       && std::chrono::steady_clock::now() < deadline) {
+                    std::this_thread::yield();
+                }
+                EXPECT_GT(startedBeforeFinish.load(), 0);
+            }
+            finishing = true;
+            pool.Finish(background);
+            EXPECT_FALSE(background.Started());
+            if (threads == 1) {
+                EXPECT_EQ(startedBeforeFinish.load(), 0);
+            }
+            for (int i = 0; i < count; i++) {
+                ASSERT_EQ(runs[static_cast<size_t>(i)].load(), 1) << "index " << i;
+            }
+        }
+    }
+    // Started from inside a task: inline in Finish, on that task's thread.
+    WorkerPool pool(4);
+    std::atomic<int> foreign{0};
+    pool.Run(4, [&](int) {
+        const std::thread::id outer = std::this_thread::get_id();
+        int local[6] = {};
+        WorkerPool::Background inner;
+        pool.Start(inner, 6, [&](int j) {
+            if (std::this_thread::get_id() != outer) {
+                foreign++;
+            }
+            local[j] = j;
+        });
+        pool.Finish(inner);
+        EXPECT_EQ(local[5], 5);
+    });
+    EXPECT_EQ(foreign.load(), 0);
+}
+
+// A Background that goes out of scope finishes its run first: nothing runs after it is gone.
+TEST(WorkerPool, BackgroundFinishesWhenDestroyed)
+{
+    WorkerPool pool(8);
+    std::atomic<int> done{0};
+    {
+        WorkerPool::Background background;
+        pool.Start(background, 16, [&](int) {
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+            done++;
+        });
+    }
+    EXPECT_EQ(done.load(), 16);
+}
+
 TEST(WorkerPool, SharedPoolResizes)
 {
     const int before = lc::SharedWorkerPool().Threads();
