@@ -19,18 +19,10 @@ CindrellState gCindrellState;
 namespace {
 
 CindrellContext gContexts[kCindrellMaxThreads];
-alignas(32) uint8_t gRowBuffers[kCindrellMaxThreads][3][kStretchRowBytes + kRowSlack];
-
-// What the Decode jobs of the frame in hand cover.
-struct FrameWaves
-{
-    int channels[4];
-    int channelCount;
-    int segments; // per channel: 270, or 297 for 1080i50
-    bool twelfthSequence;
-    int jobs;
-};
-FrameWaves gFrameWaves = {};
+// The three row buffers of each Stretch job, whole cache lines each: the threads write them all
+// the time.
+constexpr int kRowBufferBytes = (kStretchRowBytes + kRowSlack + 63) & ~63;
+alignas(64) uint8_t gRowBuffers[kCindrellMaxThreads][3][kRowBufferBytes];
 
 // The contexts, jobs and tables are process-wide: one frame (or set-up) at a time, even when the
 // player and a conversion both ask.
@@ -41,11 +33,37 @@ int Pitch(int width)
     return (width * 3 + 3) & ~3;
 }
 
-// One wave: body(k) for the n jobs, on the persistent pool's threads (woken, never started per
-// frame); returns when every job is done.
+// Items a thread claims at a time: a few microseconds of work, so that the claims (each a
+// locked instruction that waits for the thread's stores) cost little and the last claims of a
+// frame end close together.
+constexpr int kSegmentsPerClaim = 3;
+constexpr int kRowsPerClaim = 4;
+
+// One wave: body(k) for the n threads, on the persistent pool's threads (woken, never started
+// per frame); returns when every one is done.
 void RunWave(int n, void (*body)(int))
 {
     lc::SharedWorkerPool().Run(n, [body](int k) { body(k); });
+}
+
+// Waits until every segment of the frame is in the work picture. The threads that get here
+// have run out of segments to take, so every segment left is in a running thread's hands:
+// a short spin, as the last ones end within microseconds, then a sleep.
+void WaitForSegments(FrameWork &f)
+{
+    for (int spin = 0; spin < 256; ++spin) {
+        if (f.segmentsDone.load(std::memory_order_acquire) == f.totalSegments) {
+            return;
+        }
+        __builtin_ia32_pause();
+    }
+    for (;;) {
+        const int32_t done = f.segmentsDone.load(std::memory_order_acquire);
+        if (done == f.totalSegments) {
+            return;
+        }
+        f.segmentsDone.wait(done, std::memory_order_acquire);
+    }
 }
 
 } // namespace
@@ -215,50 +233,99 @@ lc::Status CindrellDecodeFrame(uint8_t *output, int width, int height, const uin
     // 4. Split the segments of a channel over the threads.
     const int total = format == 3 ? 297 : 270;
     const int n = std::clamp(gCindrellState.threadCount, 1, kCindrellMaxThreads);
+    FrameWork &f = gCindrellState.frame;
+    f.channelCount = plan.channelCount;
+    std::copy(plan.channels, plan.channels + 4, f.channels);
+    f.twelfthSequence = format == 3;
+    f.jobs = n;
+    f.stretch = mode == 1;
+    f.totalSegments = 0;
     for (int k = 0; k < n; ++k) {
         DecodeJob &job = gCindrellState.decodeJobs[k];
         FillDecodeJob(job, plan, width, lines, source, format, mode);
         CindrellSplit(k, n, total, 0, &job.first, &job.last);
+        // 5.-6. Job k's segments of each channel in turn, then its part of the 12th sequence.
+        int first12 = 0;
+        int last12 = -1;
+        if (f.twelfthSequence) {
+            CindrellSplit(k, n, 27, 297, &first12, &last12);
+        }
+        JobItems &items = f.decodeItems[k];
+        items.count = plan.channelCount * (job.last - job.first + 1) + (last12 - first12 + 1);
+        items.next.store(0, std::memory_order_relaxed);
+        f.totalSegments += items.count;
     }
-
-    // 5.-6. The channels one after another, then the 12th sequence of 1080i50 frames as row 11
-    // of channel 0. Their macroblocks never share pixels, so the waves run as one: job k takes
-    // its own segments of each channel in turn, and the frame waits for one wake of the pool
-    // instead of one per channel.
-    gFrameWaves = {{plan.channels[0], plan.channels[1], plan.channels[2], plan.channels[3]},
-                   plan.channelCount,
-                   total,
-                   format == 3,
-                   n};
-    RunWave(n, DecodeChannelsOfJob);
-
-    // 7. The fast decoding has written the finished picture.
-    if (mode == 0) {
-        return {};
+    f.segmentsDone.store(0, std::memory_order_relaxed);
+    // 7. Mode 1: the Stretch jobs, rows k*H/N .. (k+1)*H/N - 1.
+    if (mode == 1) {
+        for (int k = 0; k < n; ++k) {
+            SetupStretchJob(k, output, workBuffer, lines, width, bitsPerPixel / 8, yuvOutput,
+                            format, decimation, plan.widen, 1, mirror, mode);
+            const StretchJob &job = gCindrellState.stretchJobs[k];
+            JobItems &items = f.stretchItems[k];
+            items.count = job.last - job.first + 1;
+            items.next.store(0, std::memory_order_relaxed);
+        }
     }
-    for (int k = 0; k < n; ++k) {
-        SetupStretchJob(k, output, workBuffer, lines, width, bitsPerPixel / 8, yuvOutput, format,
-                        decimation, plan.widen, 1, mirror, mode);
-    }
-    // 8. The Stretch wave.
-    RunStretchThreads();
+    // 5.-8. One wave for the frame: the channels' segments and the 12th sequence never share
+    // pixels, so they need no wave each, and each thread goes on to its rows once the last
+    // segment is in instead of the frame waking the threads again for a Stretch wave.
+    RunWave(n, CindrellFrameThread);
     return {};
 }
 
-void DecodeChannelsOfJob(int k)
+void DecodeJobItem(int j, int item, int k)
 {
-    DecodeJob &job = gCindrellState.decodeJobs[k];
-    const FrameWaves &plan = gFrameWaves;
-    for (int ci = 0; ci < plan.channelCount; ++ci) {
-        job.channel = plan.channels[ci];
-        CindrellSplit(k, plan.jobs, plan.segments, 0, &job.first, &job.last);
-        DecodeThreadProc(k);
+    const DecodeJob &job = gCindrellState.decodeJobs[j];
+    const FrameWork &f = gCindrellState.frame;
+    const int perChannel = job.last - job.first + 1;
+    int channel = 0;
+    int g = 0;
+    if (item < f.channelCount * perChannel) {
+        channel = f.channels[item / perChannel];
+        g = job.first + item % perChannel;
+    } else {
+        int first12 = 0;
+        int last12 = 0;
+        CindrellSplit(j, f.jobs, 27, 297, &first12, &last12);
+        g = first12 + item - f.channelCount * perChannel;
     }
-    if (plan.twelfthSequence) {
-        job.channel = 0;
-        CindrellSplit(k, plan.jobs, 27, 297, &job.first, &job.last);
-        DecodeThreadProc(k);
+    CindrellContext &context = gContexts[k];
+    context.SetParams(job.flip, job.decimation, job.widen, job.fullWidth, job.bitsPerPixel);
+    context.SetKernels(gCindrellState.kernels);
+    if (job.mode == 1) {
+        context.DecodeVideoSegment(channel, g / 27, g % 27, job.target, job.width, job.height,
+                                   job.source, job.yuvOutput, job.format);
+    } else {
+        context.DecodeVideoSegmentFast(channel, g / 27, g % 27, job.target, job.width, job.height,
+                                       job.source, job.yuvOutput, job.fastPath, job.format);
     }
+}
+
+void CindrellFrameThread(int k)
+{
+    FrameWork &f = gCindrellState.frame;
+    // Decode: job k first, then what the others have left.
+    int32_t decoded = 0;
+    for (int step = 0; step < f.jobs; ++step) {
+        const int j = (k + step) % f.jobs;
+        JobItems &items = f.decodeItems[j];
+        for (int i; (i = items.next.fetch_add(kSegmentsPerClaim, std::memory_order_relaxed))
+                    < items.count;) {
+            for (const int end = std::min(i + kSegmentsPerClaim, items.count); i < end; ++i) {
+                DecodeJobItem(j, i, k);
+                ++decoded;
+            }
+        }
+    }
+    if (f.segmentsDone.fetch_add(decoded, std::memory_order_acq_rel) + decoded == f.totalSegments) {
+        f.segmentsDone.notify_all();
+    }
+    if (!f.stretch) {
+        return;
+    }
+    WaitForSegments(f);
+    StretchThreadProc(k);
 }
 
 lc::Status CindrellDecodeSequence(uint8_t *output, int width, int height, const uint8_t *source,
@@ -341,38 +408,50 @@ void SetupStretchJob(int k, uint8_t *output, uint8_t *workPicture, int height, i
     job.height = height;
 }
 
-void RunStretchThreads()
+void StretchRow(int j, int r, int k)
 {
-    RunWave(std::clamp(gCindrellState.threadCount, 1, kCindrellMaxThreads), StretchThreadProc);
+    const StretchJob &job = gCindrellState.stretchJobs[j];
+    const CindrellKernels &kernels = *gCindrellState.kernels;
+    const int codedWidth = CindrellCodedWidth(job.format);
+    const int pitch = Pitch(job.width);
+    // Thread k works in the row buffers of its own job.
+    uint8_t *const *buffers = gCindrellState.stretchJobs[k].rowBuffer;
+    uint8_t *converted = buffers[0];
+    uint8_t *sharpened = buffers[2];
+    uint8_t *widened = buffers[1];
+    const uint8_t *work = job.work + ptrdiff_t(r) * pitch;
+    uint8_t *out = job.output + ptrdiff_t(r) * pitch;
+    // Work and output are the same memory: the row is read whole before it is written.
+    kernels.convertRow(converted, work, job.width, codedWidth);
+    if (!job.widen) {
+        kernels.packBgr(out, converted, codedWidth);
+        return;
+    }
+    kernels.sharpenRow(sharpened, converted, codedWidth);
+    if (job.format == 1) {
+        kernels.widen2to3(widened, sharpened, codedWidth);
+    } else {
+        kernels.widen3to4(widened, sharpened, codedWidth, job.width);
+    }
+    kernels.packBgr(out, widened, job.width);
 }
 
 void StretchThreadProc(int k)
 {
-    const StretchJob &job = gCindrellState.stretchJobs[k];
-    if (!job.enable) {
-        return;
-    }
-    const CindrellKernels &kernels = *gCindrellState.kernels;
-    const int codedWidth = CindrellCodedWidth(job.format);
-    const int pitch = Pitch(job.width);
-    uint8_t *converted = job.rowBuffer[0];
-    uint8_t *sharpened = job.rowBuffer[2];
-    uint8_t *widened = job.rowBuffer[1];
-    for (int r = job.first; r <= job.last; ++r) {
-        const uint8_t *work = job.work + ptrdiff_t(r) * pitch;
-        uint8_t *out = job.output + ptrdiff_t(r) * pitch;
-        // Work and output are the same memory: the row is read whole before it is written.
-        kernels.convertRow(converted, work, job.width, codedWidth);
-        if (!job.widen) {
-            kernels.packBgr(out, converted, codedWidth);
+    FrameWork &f = gCindrellState.frame;
+    // Job k's rows first, then what the others have left.
+    for (int step = 0; step < f.jobs; ++step) {
+        const int j = (k + step) % f.jobs;
+        const StretchJob &job = gCindrellState.stretchJobs[j];
+        if (!job.enable) {
             continue;
         }
-        kernels.sharpenRow(sharpened, converted, codedWidth);
-        if (job.format == 1) {
-            kernels.widen2to3(widened, sharpened, codedWidth);
-        } else {
-            kernels.widen3to4(widened, sharpened, codedWidth, job.width);
+        JobItems &items = f.stretchItems[j];
+        for (int i;
+             (i = items.next.fetch_add(kRowsPerClaim, std::memory_order_relaxed)) < items.count;) {
+            for (const int end = std::min(i + kRowsPerClaim, items.count); i < end; ++i) {
+                StretchRow(j, job.first + i, k);
+            }
         }
-        kernels.packBgr(out, widened, job.width);
     }
 }

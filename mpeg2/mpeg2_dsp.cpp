@@ -78,18 +78,29 @@ void UpsampleRowC(const uint8_t *c, uint8_t *out, int w)
     UpsampleRowFrom(c, out, w, 0);
 }
 
+inline void StoreBgr(uint8_t *px, int y, int cb, int cr, const YuvToRgbFactors &k)
+{
+    // 4096 rounds the >> 13.
+    const int l = (y - k.lumaOffset) * k.lumaScale + 4096;
+    const int u = cb - 128;
+    const int v = cr - 128;
+    px[0] = Clamp255((l + u * k.cbToBlue) >> 13);
+    px[1] = Clamp255((l + v * k.crToGreen + u * k.cbToGreen) >> 13);
+    px[2] = Clamp255((l + v * k.crToRed) >> 13);
+}
+
 void YuvToRgbRowC(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *bgr, int width,
                   const YuvToRgbFactors &k)
 {
     for (int x = 0; x < width; x++) {
-        // 4096 rounds the >> 13.
-        const int l = (y[x] - k.lumaOffset) * k.lumaScale + 4096;
-        const int u = cb[x] - 128;
-        const int v = cr[x] - 128;
-        bgr[3 * x] = Clamp255((l + u * k.cbToBlue) >> 13);
-        bgr[3 * x + 1] = Clamp255((l + v * k.crToGreen + u * k.cbToGreen) >> 13);
-        bgr[3 * x + 2] = Clamp255((l + v * k.crToRed) >> 13);
+        StoreBgr(bgr + 3 * x, y[x], cb[x], cr[x], k);
     }
+}
+
+void Yuv422ToRgbRowC(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *bgr,
+                     int width, int chromaWidth, const YuvToRgbFactors &k)
+{
+    Yuv422ToRgbRowFrom(y, cb, cr, bgr, width, chromaWidth, k, 0);
 }
 
 std::atomic<const Mpeg2Dsp *> gActive{nullptr};
@@ -112,6 +123,20 @@ void UpsampleRowFrom(const uint8_t *c, uint8_t *out, int w, int from)
     }
 }
 
+void Yuv422ToRgbRowFrom(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *bgr,
+                        int width, int chromaWidth, const YuvToRgbFactors &k, int from)
+{
+    // Chroma as upsampleRow widens it: odd pixels take the mean of their sample and the next,
+    // but for the last 8 samples of the line.
+    auto at = [chromaWidth](const uint8_t *c, int x) {
+        const int i = x / 2;
+        return x % 2 == 0 || i >= chromaWidth - 8 ? int(c[i]) : (c[i] + c[i + 1] + 1) >> 1;
+    };
+    for (int x = from; x < width; x++) {
+        StoreBgr(bgr + 3 * x, y[x], at(cb, x), at(cr, x), k);
+    }
+}
+
 const Mpeg2Dsp kMpeg2DspC = {
     IdctBlock,
     {PredictKernel<false, false, false>, PredictKernel<false, false, true>,
@@ -124,6 +149,7 @@ const Mpeg2Dsp kMpeg2DspC = {
     BlendRowsC,
     UpsampleRowC,
     YuvToRgbRowC,
+    Yuv422ToRgbRowC,
 };
 
 bool Mpeg2IsaSupported(Mpeg2Isa isa)

@@ -291,9 +291,7 @@ bool AllocateDecodedPictureBuffers()
     s.packedFrame = static_cast<uint8_t *>(std::malloc(pixels * 3));
     s.cb422 = static_cast<uint8_t *>(std::malloc(kStageMaxWidth / 2));
     s.cr422 = static_cast<uint8_t *>(std::malloc(kStageMaxWidth / 2));
-    s.cb444 = static_cast<uint8_t *>(std::malloc(kStageMaxWidth));
-    s.cr444 = static_cast<uint8_t *>(std::malloc(kStageMaxWidth));
-    if (!s.rgbFrame || !s.packedFrame || !s.cb422 || !s.cr422 || !s.cb444 || !s.cr444) {
+    if (!s.rgbFrame || !s.packedFrame || !s.cb422 || !s.cr422) {
         ReleaseDecodedPictureBuffers();
         return false;
     }
@@ -303,7 +301,7 @@ bool AllocateDecodedPictureBuffers()
 void ReleaseDecodedPictureBuffers()
 {
     DecodedPictureState &s = gDecodedPictureState;
-    for (uint8_t **p : {&s.rgbFrame, &s.packedFrame, &s.cb422, &s.cr422, &s.cb444, &s.cr444}) {
+    for (uint8_t **p : {&s.rgbFrame, &s.packedFrame, &s.cb422, &s.cr422}) {
         std::free(*p);
         *p = nullptr;
     }
@@ -376,28 +374,26 @@ void PrepareDecodedFrame(const uint8_t *const planes[3], int /*pictureIndex*/)
     // planes; the hand-over's first call finds one field flag set and does nothing, as it does
     // after the bottom field alone.
     for (int y = 0; y < s.height; y++) {
-        // 1: this line's chroma at full resolution; 4:4:4 planes already are.
-        const uint8_t *cb = planes[1] + y * w;
-        const uint8_t *cr = planes[2] + y * w;
-        if (chromaFormat == 1 || chromaFormat == 2) {
-            const uint8_t *u = planes[1] + y * cw;
-            const uint8_t *v = planes[2] + y * cw;
-            if (chromaFormat == 1) {
-                Conv420To422Line(planes[1], s.cb422, s.chromaWidth, s.height / 2,
-                                 s.progressiveFrame, y);
-                Conv420To422Line(planes[2], s.cr422, s.chromaWidth, s.height / 2,
-                                 s.progressiveFrame, y);
-                u = s.cb422;
-                v = s.cr422;
-            }
-            UpsampleChromaHorizontal(u, s.cb444, s.chromaWidth, 1);
-            UpsampleChromaHorizontal(v, s.cr444, s.chromaWidth, 1);
-            cb = s.cb444;
-            cr = s.cr444;
-        }
+        const uint8_t *luma = planes[0] + y * w;
         // 2: picture line y to bitmap row height - 1 - y.
-        dsp.yuvToRgbRow(planes[0] + y * w, cb, cr, s.rgbFrame + (s.height - 1 - y) * w * 3, s.width,
-                        k);
+        uint8_t *row = s.rgbFrame + (s.height - 1 - y) * w * 3;
+        if (chromaFormat != 1 && chromaFormat != 2) {
+            // 4:4:4 planes are at full resolution already.
+            dsp.yuvToRgbRow(luma, planes[1] + y * w, planes[2] + y * w, row, s.width, k);
+            continue;
+        }
+        // 1: this line's chroma, upsampled vertically for 4:2:0, widened by the conversion.
+        const uint8_t *u = planes[1] + y * cw;
+        const uint8_t *v = planes[2] + y * cw;
+        if (chromaFormat == 1) {
+            Conv420To422Line(planes[1], s.cb422, s.chromaWidth, s.height / 2, s.progressiveFrame,
+                             y);
+            Conv420To422Line(planes[2], s.cr422, s.chromaWidth, s.height / 2, s.progressiveFrame,
+                             y);
+            u = s.cb422;
+            v = s.cr422;
+        }
+        dsp.yuv422ToRgbRow(luma, u, v, row, s.width, s.chromaWidth, k);
     }
     // 2: the bottom field's flag, then the top field's; the hand-over runs once both are in.
     s.bottomFieldReady = 1;

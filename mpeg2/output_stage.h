@@ -17,13 +17,11 @@ struct DecodedPictureState
 {
     // --- buffers, allocated once for the largest picture ---
     uint8_t *rgbFrame = nullptr; // width x height x 3, bottom-up B, G, R
-    // The chroma of the line being converted, after vertical upsampling (4:2:0, chromaWidth)
-    // and at full resolution (width), the input of the colour conversion. One line at a time,
-    // so that the upsampled chroma never leaves the cache.
+    // The chroma of the line being converted after vertical upsampling (4:2:0, chromaWidth).
+    // One line at a time, so that it never leaves the cache; the colour conversion widens it
+    // to full resolution on the way.
     uint8_t *cb422 = nullptr;
     uint8_t *cr422 = nullptr;
-    uint8_t *cb444 = nullptr;
-    uint8_t *cr444 = nullptr;
     uint8_t *packedFrame = nullptr; // the picture with its rows cut to its own width
 
     // --- the picture being stored ---

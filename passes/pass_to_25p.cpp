@@ -116,11 +116,10 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
             AviRewindToMovi();
         }
         source.readTime = cs.firstSampleTime;
+        bool nextStarted = false; // the group was read and decoded while the last was written
         for (int groupStart = 0; groupStart < totalFrames && !control.stopRequested;
              groupStart += 5) {
-            ProcessYield();
-            if (!FillGroupSlots(slots, source, groupStart == 0)
-                || !DecodeGroupSlots(slots, source, groupStart == 0)) {
+            if (!BringInGroup(slots, source, groupStart == 0, &nextStarted)) {
                 return 0;
             }
             if (control.stopRequested) {
@@ -149,6 +148,12 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
                 for (int k = 0; k < n; ++k) {
                     ConvertLines480To576(slots.frame[outList[k]], k);
                 }
+            }
+            // The next group is read and decoded while this one is compressed and written; frames
+            // copied as they are need their samples until written.
+            if (!copyKept && groupStart + 5 < totalFrames) {
+                ProcessYield();
+                nextStarted = StartNextGroup(slots, source);
             }
             // Preview: a QuickTime source in the "Current Frame" window, an AVI read by the own
             // reader in its playback window.

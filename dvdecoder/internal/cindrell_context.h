@@ -48,8 +48,9 @@ void DecodeRunLevelFast(const uint8_t *block, int qstep, int acBits, int16_t *co
                         int headerSkip, int firstIndex);
 
 // One decoder per Decode thread: reads the video segments of its range into the work picture
-// (full decoding) or straight into the caller's picture (fast decoding).
-class CindrellContext
+// (full decoding) or straight into the caller's picture (fast decoding). The contexts of the
+// threads lie side by side and are written all the time: none shares a cache line.
+class alignas(64) CindrellContext
 {
 public:
     static constexpr int kBlocks = 40; // 5 macroblocks x 8 DCT blocks

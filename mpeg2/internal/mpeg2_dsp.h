@@ -40,10 +40,17 @@ struct Mpeg2Dsp
     // One line of width pixels to B, G, R bytes.
     void (*yuvToRgbRow)(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *bgr,
                         int width, const YuvToRgbFactors &k);
+    // The same from half-width chroma lines of chromaWidth samples, widened on the way as
+    // upsampleRow widens them; width <= 2 x chromaWidth.
+    void (*yuv422ToRgbRow)(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *bgr,
+                           int width, int chromaWidth, const YuvToRgbFactors &k);
 };
 
 // The C upsampling of one line from sample `from` on (the packed versions' tail).
 void UpsampleRowFrom(const uint8_t *c, uint8_t *out, int w, int from);
+// The C colour conversion of a line with half-width chroma from pixel `from` on.
+void Yuv422ToRgbRowFrom(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *bgr,
+                        int width, int chromaWidth, const YuvToRgbFactors &k, int from);
 
 bool Mpeg2IsaSupported(Mpeg2Isa isa);
 const char *Mpeg2IsaName(Mpeg2Isa isa);

@@ -177,83 +177,128 @@ void UpsampleRowAvx2(const uint8_t *c, uint8_t *out, int w)
 
 // --- colour conversion, sixteen pixels a step ---
 
+// The factors as the lanes take them, and the shuffles that lay B, G, R out as bytes.
+struct ColourLanes
+{
+    explicit ColourLanes(const YuvToRgbFactors &k)
+        : offset(_mm256_set1_epi16(k.lumaOffset))
+        , kl(Pair(k.lumaScale, 4096))
+        , kb(Pair(k.cbToBlue, 0))
+        , kg(Pair(k.cbToGreen, k.crToGreen))
+        , kr(Pair(0, k.crToRed))
+    {}
+    __m256i offset;
+    __m256i half = _mm256_set1_epi16(128);
+    __m256i one = _mm256_set1_epi16(1);
+    __m256i kl, kb, kg, kr;
+    // Within each 128-bit half: B0..B7 G0..G7 and R0..R7 (twice) to 24 bytes of B, G, R.
+    __m256i bgToFirst = _mm256_setr_epi8(0, 8, -1, 1, 9, -1, 2, 10, -1, 3, 11, -1, 4, 12, -1, 5, 0,
+                                         8, -1, 1, 9, -1, 2, 10, -1, 3, 11, -1, 4, 12, -1, 5);
+    __m256i rToFirst = _mm256_setr_epi8(-1, -1, 0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1,
+                                        -1, -1, 0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1);
+    __m256i bgToSecond =
+        _mm256_setr_epi8(13, -1, 6, 14, -1, 7, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, 13, -1, 6,
+                         14, -1, 7, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    __m256i rToSecond =
+        _mm256_setr_epi8(-1, 5, -1, -1, 6, -1, -1, 7, -1, -1, -1, -1, -1, -1, -1, -1, -1, 5, -1, -1,
+                         6, -1, -1, 7, -1, -1, -1, -1, -1, -1, -1, -1);
+};
+
+// Sixteen pixels from their luma, Cb and Cr bytes to 48 bytes of B, G, R.
+inline void Convert16(const ColourLanes &c, __m128i y, __m128i cb, __m128i cr, uint8_t *o)
+{
+    const __m256i yy = _mm256_sub_epi16(_mm256_cvtepu8_epi16(y), c.offset);
+    const __m256i uu = _mm256_sub_epi16(_mm256_cvtepu8_epi16(cb), c.half);
+    const __m256i vv = _mm256_sub_epi16(_mm256_cvtepu8_epi16(cr), c.half);
+    // Pixels 0..3 and 8..11 in the low lanes, 4..7 and 12..15 in the high ones; the packs
+    // below put them back in order.
+    const __m256i l0 = _mm256_madd_epi16(_mm256_unpacklo_epi16(yy, c.one), c.kl);
+    const __m256i l1 = _mm256_madd_epi16(_mm256_unpackhi_epi16(yy, c.one), c.kl);
+    const __m256i uv0 = _mm256_unpacklo_epi16(uu, vv);
+    const __m256i uv1 = _mm256_unpackhi_epi16(uu, vv);
+    auto channel = [&](__m256i kc) {
+        const __m256i c0 = _mm256_srai_epi32(_mm256_add_epi32(l0, _mm256_madd_epi16(uv0, kc)), 13);
+        const __m256i c1 = _mm256_srai_epi32(_mm256_add_epi32(l1, _mm256_madd_epi16(uv1, kc)), 13);
+        return _mm256_packs_epi32(c0, c1);
+    };
+    const __m256i bg = _mm256_packus_epi16(channel(c.kb), channel(c.kg));
+    const __m256i r16 = channel(c.kr);
+    const __m256i rr = _mm256_packus_epi16(r16, r16);
+    const __m256i first =
+        _mm256_or_si256(_mm256_shuffle_epi8(bg, c.bgToFirst), _mm256_shuffle_epi8(rr, c.rToFirst));
+    const __m256i second = _mm256_or_si256(_mm256_shuffle_epi8(bg, c.bgToSecond),
+                                           _mm256_shuffle_epi8(rr, c.rToSecond));
+    // 48 bytes: first (16) and second (8) of pixels 0..7, then of 8..15. Plain stores: the
+    // frame is read again soon (the writers, the preview), and streaming it past the cache
+    // costs more than it saves.
+    const __m128i first1 = _mm256_extracti128_si256(first, 1);
+    const __m128i second1 = _mm256_extracti128_si256(second, 1);
+    Store(o, _mm256_castsi256_si128(first));
+    Store(o + 16, _mm_unpacklo_epi64(_mm256_castsi256_si128(second), first1));
+    Store(o + 32,
+          _mm_castpd_si128(_mm_shuffle_pd(_mm_castsi128_pd(first1), _mm_castsi128_pd(second1), 1)));
+}
+
 void YuvToRgbRowAvx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *bgr,
                      int width, const YuvToRgbFactors &k)
 {
-    const __m256i offset = _mm256_set1_epi16(k.lumaOffset);
-    const __m256i half = _mm256_set1_epi16(128);
-    const __m256i one = _mm256_set1_epi16(1);
-    const __m256i kl = Pair(k.lumaScale, 4096);
-    const __m256i kb = Pair(k.cbToBlue, 0);
-    const __m256i kg = Pair(k.cbToGreen, k.crToGreen);
-    const __m256i kr = Pair(0, k.crToRed);
-    // Within each 128-bit half: B0..B7 G0..G7 and R0..R7 (twice) to 24 bytes of B, G, R.
-    const __m256i bgToFirst =
-        _mm256_setr_epi8(0, 8, -1, 1, 9, -1, 2, 10, -1, 3, 11, -1, 4, 12, -1, 5, 0, 8, -1, 1, 9, -1,
-                         2, 10, -1, 3, 11, -1, 4, 12, -1, 5);
-    const __m256i rToFirst =
-        _mm256_setr_epi8(-1, -1, 0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1, -1, -1, 0, -1,
-                         -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1);
-    const __m256i bgToSecond =
-        _mm256_setr_epi8(13, -1, 6, 14, -1, 7, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, 13, -1, 6,
-                         14, -1, 7, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m256i rToSecond =
-        _mm256_setr_epi8(-1, 5, -1, -1, 6, -1, -1, 7, -1, -1, -1, -1, -1, -1, -1, -1, -1, 5, -1, -1,
-                         6, -1, -1, 7, -1, -1, -1, -1, -1, -1, -1, -1);
-    // Whole lines of a frame go past the cache, which they would only fill: written with
-    // streaming stores when aligned.
-    const bool stream = (reinterpret_cast<uintptr_t>(bgr) & 15) == 0 && width >= 64;
+    const ColourLanes c(k);
     int x = 0;
     for (; x + 16 <= width; x += 16) {
-        const __m256i yy = _mm256_sub_epi16(Widen16(y + x), offset);
-        const __m256i uu = _mm256_sub_epi16(Widen16(cb + x), half);
-        const __m256i vv = _mm256_sub_epi16(Widen16(cr + x), half);
-        // Pixels 0..3 and 8..11 in the low lanes, 4..7 and 12..15 in the high ones; the packs
-        // below put them back in order.
-        const __m256i l0 = _mm256_madd_epi16(_mm256_unpacklo_epi16(yy, one), kl);
-        const __m256i l1 = _mm256_madd_epi16(_mm256_unpackhi_epi16(yy, one), kl);
-        const __m256i uv0 = _mm256_unpacklo_epi16(uu, vv);
-        const __m256i uv1 = _mm256_unpackhi_epi16(uu, vv);
-        auto channel = [&](__m256i kc) {
-            const __m256i c0 =
-                _mm256_srai_epi32(_mm256_add_epi32(l0, _mm256_madd_epi16(uv0, kc)), 13);
-            const __m256i c1 =
-                _mm256_srai_epi32(_mm256_add_epi32(l1, _mm256_madd_epi16(uv1, kc)), 13);
-            return _mm256_packs_epi32(c0, c1);
-        };
-        const __m256i b16 = channel(kb);
-        const __m256i g16 = channel(kg);
-        const __m256i r16 = channel(kr);
-        const __m256i bg = _mm256_packus_epi16(b16, g16);
-        const __m256i rr = _mm256_packus_epi16(r16, r16);
-        const __m256i first =
-            _mm256_or_si256(_mm256_shuffle_epi8(bg, bgToFirst), _mm256_shuffle_epi8(rr, rToFirst));
-        const __m256i second = _mm256_or_si256(_mm256_shuffle_epi8(bg, bgToSecond),
-                                               _mm256_shuffle_epi8(rr, rToSecond));
-        // 48 bytes: first (16) and second (8) of pixels 0..7, then of 8..15.
-        const __m128i first0 = _mm256_castsi256_si128(first);
-        const __m128i first1 = _mm256_extracti128_si256(first, 1);
-        const __m128i second0 = _mm256_castsi256_si128(second);
-        const __m128i second1 = _mm256_extracti128_si256(second, 1);
-        const __m128i out[3] = {first0, _mm_unpacklo_epi64(second0, first1),
-                                _mm_castpd_si128(_mm_shuffle_pd(_mm_castsi128_pd(first1),
-                                                                _mm_castsi128_pd(second1), 1))};
-        uint8_t *o = bgr + 3 * x;
-        if (stream) {
-            for (int i = 0; i < 3; ++i) {
-                _mm_stream_si128(reinterpret_cast<__m128i *>(o) + i, out[i]);
-            }
-        } else {
-            for (int i = 0; i < 3; ++i) {
-                Store(o + 16 * i, out[i]);
-            }
-        }
-    }
-    if (stream) {
-        _mm_sfence();
+        Convert16(c, Load(y + x), Load(cb + x), Load(cr + x), bgr + 3 * x);
     }
     if (x < width) {
         kMpeg2DspC.yuvToRgbRow(y + x, cb + x, cr + x, bgr + 3 * x, width - x, k);
+    }
+}
+
+// 32 pixels from x (even) with their 16 chroma samples from x / 2: odd pixels take the mean of
+// their sample and the next, but for the last 8 samples of the line, which they repeat.
+inline void Convert32Widened(const ColourLanes &c, const uint8_t *y, const uint8_t *cb,
+                             const uint8_t *cr, uint8_t *bgr, int x, int chromaWidth)
+{
+    const int i = x / 2;
+    const __m128i u = Load(cb + i);
+    const __m128i v = Load(cr + i);
+    __m128i um, vm;
+    if (i + 24 <= chromaWidth) {
+        // Every sample interpolates, and the next ones lie inside the line.
+        um = _mm_avg_epu8(u, Load(cb + i + 1));
+        vm = _mm_avg_epu8(v, Load(cr + i + 1));
+    } else {
+        const bool inside = i + 17 <= chromaWidth;
+        const __m128i un = inside ? Load(cb + i + 1) : _mm_srli_si128(u, 1);
+        const __m128i vn = inside ? Load(cr + i + 1) : _mm_srli_si128(v, 1);
+        const __m128i lane = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+        // Lanes from `interpolated` on repeat their sample (0..16 lanes interpolate).
+        int interpolated = chromaWidth - 8 - i;
+        interpolated = interpolated < 0 ? 0 : interpolated > 16 ? 16 : interpolated;
+        const __m128i repeat = _mm_cmpgt_epi8(lane, _mm_set1_epi8(int8_t(interpolated - 1)));
+        um = _mm_blendv_epi8(_mm_avg_epu8(u, un), u, repeat);
+        vm = _mm_blendv_epi8(_mm_avg_epu8(v, vn), v, repeat);
+    }
+    Convert16(c, Load(y + x), _mm_unpacklo_epi8(u, um), _mm_unpacklo_epi8(v, vm), bgr + 3 * x);
+    Convert16(c, Load(y + x + 16), _mm_unpackhi_epi8(u, um), _mm_unpackhi_epi8(v, vm),
+              bgr + 3 * x + 48);
+}
+
+void Yuv422ToRgbRowAvx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *bgr,
+                        int width, int chromaWidth, const YuvToRgbFactors &k)
+{
+    if (width < 32) {
+        Yuv422ToRgbRowFrom(y, cb, cr, bgr, width, chromaWidth, k, 0);
+        return;
+    }
+    const ColourLanes c(k);
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        Convert32Widened(c, y, cb, cr, bgr, x, chromaWidth);
+    }
+    if (x < width) {
+        // The last 32 pixels from an even one again; an odd width's last pixel on its own.
+        x = (width - 32) & ~1;
+        Convert32Widened(c, y, cb, cr, bgr, x, chromaWidth);
+        Yuv422ToRgbRowFrom(y, cb, cr, bgr, width, chromaWidth, k, x + 32);
     }
 }
 
@@ -271,4 +316,5 @@ const Mpeg2Dsp kMpeg2DspAvx2 = {
     BlendRowsAvx2,
     UpsampleRowAvx2,
     YuvToRgbRowAvx2,
+    Yuv422ToRgbRowAvx2,
 };

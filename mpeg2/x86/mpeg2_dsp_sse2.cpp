@@ -210,25 +210,75 @@ inline __m128i Pack24(__m128i q)
                         _mm_slli_si128(_mm_unpackhi_epi64(c, _mm_setzero_si128()), 6));
 }
 
+// Eight pixels from the low 8 bytes of their luma, Cb and Cr to 24 bytes of B, G, R.
+inline void Convert8(__m128i y, __m128i cb, __m128i cr, uint8_t *o, const YuvToRgbFactors &k)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const Bgr16 p = YuvToRgb8(y, cb, cr, k);
+    const __m128i bg = _mm_packus_epi16(p.b, p.g); // B0..B7 G0..G7
+    const __m128i rr = _mm_packus_epi16(p.r, p.r);
+    const __m128i bgInterleaved = _mm_unpacklo_epi8(bg, _mm_srli_si128(bg, 8));
+    const __m128i r0 = _mm_unpacklo_epi8(rr, zero);
+    const __m128i q0 = Pack24(_mm_unpacklo_epi16(bgInterleaved, r0));
+    const __m128i q1 = Pack24(_mm_unpackhi_epi16(bgInterleaved, r0));
+    Store(o, _mm_or_si128(q0, _mm_slli_si128(q1, 12)));
+    Store8(o + 16, _mm_srli_si128(q1, 4));
+}
+
 void YuvToRgbRowSse2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *bgr,
                      int width, const YuvToRgbFactors &k)
 {
-    const __m128i zero = _mm_setzero_si128();
     int x = 0;
     for (; x + 8 <= width; x += 8) {
-        const Bgr16 p = YuvToRgb8(Load8(y + x), Load8(cb + x), Load8(cr + x), k);
-        const __m128i bg = _mm_packus_epi16(p.b, p.g); // B0..B7 G0..G7
-        const __m128i rr = _mm_packus_epi16(p.r, p.r);
-        const __m128i bgInterleaved = _mm_unpacklo_epi8(bg, _mm_srli_si128(bg, 8));
-        const __m128i r0 = _mm_unpacklo_epi8(rr, zero);
-        const __m128i q0 = Pack24(_mm_unpacklo_epi16(bgInterleaved, r0));
-        const __m128i q1 = Pack24(_mm_unpackhi_epi16(bgInterleaved, r0));
-        uint8_t *o = bgr + 3 * x;
-        Store(o, _mm_or_si128(q0, _mm_slli_si128(q1, 12)));
-        Store8(o + 16, _mm_srli_si128(q1, 4));
+        Convert8(Load8(y + x), Load8(cb + x), Load8(cr + x), bgr + 3 * x, k);
     }
     if (x < width) {
         kMpeg2DspC.yuvToRgbRow(y + x, cb + x, cr + x, bgr + 3 * x, width - x, k);
+    }
+}
+
+// The chroma bytes of 16 pixels from x (even), widened from the 8 samples at x / 2: odd pixels
+// take the mean of their sample and the next, but for the last 8 samples of the line.
+inline __m128i Widened16(const uint8_t *c, int x, int chromaWidth)
+{
+    const int i = x / 2;
+    const __m128i v = Load8(c + i);
+    if (i + 16 <= chromaWidth) {
+        return _mm_unpacklo_epi8(v, _mm_avg_epu8(v, Load8(c + i + 1)));
+    }
+    const __m128i next = i + 9 <= chromaWidth ? Load8(c + i + 1) : _mm_srli_si128(v, 1);
+    const __m128i lane = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    // Lanes from `interpolated` on repeat their sample (0..8 lanes interpolate).
+    int interpolated = chromaWidth - 8 - i;
+    interpolated = interpolated < 0 ? 0 : interpolated > 8 ? 8 : interpolated;
+    const __m128i repeat = _mm_cmpgt_epi8(lane, _mm_set1_epi8(int8_t(interpolated - 1)));
+    const __m128i mean = _mm_avg_epu8(v, next);
+    return _mm_unpacklo_epi8(
+        v, _mm_or_si128(_mm_and_si128(repeat, v), _mm_andnot_si128(repeat, mean)));
+}
+
+void Yuv422ToRgbRowSse2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *bgr,
+                        int width, int chromaWidth, const YuvToRgbFactors &k)
+{
+    auto convert16 = [&](int x) {
+        const __m128i u = Widened16(cb, x, chromaWidth);
+        const __m128i v = Widened16(cr, x, chromaWidth);
+        Convert8(Load8(y + x), u, v, bgr + 3 * x, k);
+        Convert8(Load8(y + x + 8), _mm_srli_si128(u, 8), _mm_srli_si128(v, 8), bgr + 3 * x + 24, k);
+    };
+    if (width < 16) {
+        Yuv422ToRgbRowFrom(y, cb, cr, bgr, width, chromaWidth, k, 0);
+        return;
+    }
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        convert16(x);
+    }
+    if (x < width) {
+        // The last 16 pixels from an even one again; an odd width's last pixel on its own.
+        x = (width - 16) & ~1;
+        convert16(x);
+        Yuv422ToRgbRowFrom(y, cb, cr, bgr, width, chromaWidth, k, x + 16);
     }
 }
 
@@ -322,4 +372,5 @@ const Mpeg2Dsp kMpeg2DspSse2 = {
     BlendRowsSse2,
     UpsampleRowSse2,
     YuvToRgbRowSse2,
+    Yuv422ToRgbRowSse2,
 };

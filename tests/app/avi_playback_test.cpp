@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +31,7 @@
 
 using namespace lc::ui;
 using players_test::Fixture;
+using players_test::FixtureDir;
 using players_test::GatedClock;
 using players_test::MaxPictureDifference;
 using players_test::ReadBytes;
@@ -433,6 +436,34 @@ TEST_F(Playback, MxfClipsArePacedAtTheirRateAndDecodedFastOnlyWhilePlaying)
     WaitUntilBlocked();
     EXPECT_EQ(gModes, (std::vector<int>{0, 1}));
     EXPECT_EQ(driver::SurfacePixel(View(), 5, 5), 0xffffffu);
+}
+
+// A clip whose descriptor gives an edit rate no camera records (near 2^32 frames/s): the rate
+// is refused before it is ever turned into an integer, and the clip plays unpaced.
+TEST_F(Playback, MxfClipWithAnUnrealRatePlaysUnpaced)
+{
+    std::vector<uint8_t> clip = ReadBytes(Fixture("mxf/dv25ntsc_v.mxf"));
+    const uint8_t rateItem[] = {0x30, 0x01, 0x00, 0x08};
+    auto at = std::search(clip.begin(), clip.end(), std::begin(rateItem), std::end(rateItem));
+    ASSERT_NE(at, clip.end());
+    const uint8_t hostile[8] = {0xff, 0xff, 0xff, 0xfe, 0x00, 0x00, 0x00, 0x01};
+    std::copy(std::begin(hostile), std::end(hostile), at + 4);
+    const std::string path = FixtureDir() + "/mxf/unreal_rate_v.mxf";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char *>(clip.data()), std::streamsize(clip.size()));
+    }
+    gSourceKind.isMxf = 1;
+    gSourceKind.isAvi = 0;
+    gSourceKind.viaAviPlayer = 1;
+    OpenMovieForPlayback(path.c_str());
+    WaitForPlaybackEnd();
+    ASSERT_TRUE(messages_.Messages().empty());
+    EXPECT_EQ(gAviPlayback.frameWidth, 720);
+    GatedClock::ClearSleeps();
+    StartOrPauseAviPlayback();
+    WaitForPlaybackEnd();
+    EXPECT_TRUE(GatedClock::Sleeps().empty());
 }
 
 TEST_F(Playback, DvcproHdClipsPlayThroughTheOwnDecoder)

@@ -53,6 +53,19 @@ protected:
     const Mpeg2Dsp &C() const { return kMpeg2DspC; }
     std::mt19937 rng{20240611};
     int Uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+    // Both scales, and factors drawn at random so that no lane can hide a wrong one.
+    std::vector<YuvToRgbFactors> Factors()
+    {
+        std::vector<YuvToRgbFactors> factors = {{16, 9539, 16525, -3209, -6660, 13075},
+                                                {0, 8192, 14516, -2819, -5850, 11485}};
+        for (int i = 0; i < 6; ++i) {
+            factors.push_back(
+                YuvToRgbFactors{int16_t(Uniform(0, 32)), int16_t(Uniform(0, 16384)),
+                                int16_t(Uniform(-20000, 20000)), int16_t(Uniform(-20000, 20000)),
+                                int16_t(Uniform(-20000, 20000)), int16_t(Uniform(-20000, 20000))});
+        }
+        return factors;
+    }
     void Fill(uint8_t *p, size_t n)
     {
         for (size_t i = 0; i < n; ++i) {
@@ -181,21 +194,12 @@ TEST_P(Mpeg2DspTest, ChromaLinesEqualC)
 
 TEST_P(Mpeg2DspTest, ColourRowsEqualC)
 {
-    // Both scales, and factors drawn at random so that no lane can hide a wrong one.
-    std::vector<YuvToRgbFactors> factors = {{16, 9539, 16525, -3209, -6660, 13075},
-                                            {0, 8192, 14516, -2819, -5850, 11485}};
-    for (int i = 0; i < 6; ++i) {
-        factors.push_back(
-            YuvToRgbFactors{int16_t(Uniform(0, 32)), int16_t(Uniform(0, 16384)),
-                            int16_t(Uniform(-20000, 20000)), int16_t(Uniform(-20000, 20000)),
-                            int16_t(Uniform(-20000, 20000)), int16_t(Uniform(-20000, 20000))});
-    }
     std::vector<int> widths;
     for (int w = 1; w <= 70; ++w) {
         widths.push_back(w);
     }
     widths.insert(widths.end(), {720, 1920});
-    for (const YuvToRgbFactors &k : factors) {
+    for (const YuvToRgbFactors &k : Factors()) {
         for (int w : widths) {
             // Rows of a frame start at any byte (odd widths): aligned and not.
             for (int offset : {0, 1, 3}) {
@@ -212,6 +216,48 @@ TEST_P(Mpeg2DspTest, ColourRowsEqualC)
                 C().yuvToRgbRow(y.data(), cb.data(), cr.data(), ref.data() + offset, w, k);
                 Packed().yuvToRgbRow(y.data(), cb.data(), cr.data(), got.data() + offset, w, k);
                 ASSERT_EQ(ref.Inner(), got.Inner());
+                ASSERT_TRUE(got.GuardsIntact());
+            }
+        }
+    }
+}
+
+// The conversion that widens half-width chroma on the way: the bytes of the upsampling followed
+// by the conversion, for every width (odd ones too), chroma lines wider than the pixels need and
+// rows at any byte.
+TEST_P(Mpeg2DspTest, WidenedColourRowsEqualUpsamplingThenConversion)
+{
+    std::vector<int> widths;
+    for (int w = 1; w <= 100; ++w) {
+        widths.push_back(w);
+    }
+    widths.insert(widths.end(), {352, 720, 1440, 1920});
+    for (const YuvToRgbFactors &k : Factors()) {
+        for (int w : widths) {
+            for (int extra : {0, 1, 9}) {
+                const int cw = (w + 1) / 2 + extra;
+                const int offset = Uniform(0, 3);
+                SCOPED_TRACE(testing::Message() << "width " << w << " chroma " << cw << " offset "
+                                                << offset << " luma scale " << k.lumaScale);
+                // Exact-size lines: a read past them shows under the sanitizer.
+                std::vector<uint8_t> y(static_cast<size_t>(w)), cb(static_cast<size_t>(cw)),
+                    cr(static_cast<size_t>(cw));
+                Fill(y.data(), y.size());
+                Fill(cb.data(), cb.size());
+                Fill(cr.data(), cr.size());
+                std::vector<uint8_t> cb444(2 * size_t(cw)), cr444(cb444.size());
+                C().upsampleRow(cb.data(), cb444.data(), cw);
+                C().upsampleRow(cr.data(), cr444.data(), cw);
+                const size_t n = 3 * size_t(w) + 3;
+                Guarded expected(n), ref(n), got(n);
+                C().yuvToRgbRow(y.data(), cb444.data(), cr444.data(), expected.data() + offset, w,
+                                k);
+                C().yuv422ToRgbRow(y.data(), cb.data(), cr.data(), ref.data() + offset, w, cw, k);
+                Packed().yuv422ToRgbRow(y.data(), cb.data(), cr.data(), got.data() + offset, w, cw,
+                                        k);
+                ASSERT_EQ(expected.Inner(), ref.Inner());
+                ASSERT_EQ(expected.Inner(), got.Inner());
+                ASSERT_TRUE(ref.GuardsIntact());
                 ASSERT_TRUE(got.GuardsIntact());
             }
         }
