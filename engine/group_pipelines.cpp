@@ -51,7 +51,8 @@ struct Stripe
 };
 
 // Runs body(stripe) over stripes of [0, width), at most kChunkPixels wide and starting on
-// multiples of 64 pixels, so that no two threads write one cache line: one stripe per thread.
+// multiples of 64 pixels, so that no two threads write one cache line: one stripe per thread, as
+// far as the width allows.
 template <typename Body> void RunColumnStripes(int width, const Body &body)
 {
     constexpr int kUnit = 64;
@@ -59,8 +60,10 @@ template <typename Body> void RunColumnStripes(int width, const Body &body)
     const int units = (width + kUnit - 1) / kUnit;
     const EngineHooks &hooks = gEngineHooks;
     const int threads = hooks.parallelFor && hooks.workerThreads ? hooks.workerThreads() : 1;
-    const int stripes = std::clamp(std::max(threads, (units + kUnitsPerChunk - 1) / kUnitsPerChunk),
-                                   1, std::max(units, 1));
+    // Narrower stripes would spend more on each line's steps than on its pixels.
+    constexpr int kMinUnits = 3;
+    const int stripes = std::max(
+        {std::min(threads, units / kMinUnits), (units + kUnitsPerChunk - 1) / kUnitsPerChunk, 1});
     auto run = [&](int i) {
         const int x0 = static_cast<int>(int64_t(i) * units / stripes) * kUnit;
         const int x1 = std::min(width, static_cast<int>(int64_t(i + 1) * units / stripes) * kUnit);

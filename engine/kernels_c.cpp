@@ -177,26 +177,6 @@ void FromFrameBlendRow_c(uint8_t *LC_RESTRICT out, const uint8_t *up, const uint
 // The pixels the composed lines below take at a time, so that their weights sit on the stack.
 constexpr int kLineChunk = 512;
 
-WeightRowInput Advance(const WeightRowInput &in, int i)
-{
-    WeightRowInput r = in;
-    r.motion += i;
-    if (in.boxA) {
-        r.boxA += i;
-        r.boxB += i;
-        r.boxC += i;
-    }
-    if (in.params.lineDetectorOn) {
-        r.prev += i;
-        r.sum += i;
-        if (in.above) {
-            r.above += i;
-            r.below += i;
-        }
-    }
-    return r;
-}
-
 void FieldLineYuv_c(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
                     const WeightRowInput &in, int pixels)
 {
@@ -204,7 +184,7 @@ void FieldLineYuv_c(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_
     int16_t wb[2 * kLineChunk];
     for (int x0 = 0; x0 < pixels; x0 += kLineChunk) {
         const int n = std::min(kLineChunk, pixels - x0);
-        WeightRow_c(w, Advance(in, x0), n);
+        WeightRow_c(w, AdvanceWeightInput(in, x0), n);
         ExpandWeights_c(wb, w, n, 2);
         FieldBlendRow_c(row + 2 * x0, above + 2 * x0, below + 2 * x0, wb, 2 * n);
     }
@@ -218,7 +198,7 @@ void FromFrameLinesYuv_c(uint8_t *const *out, const uint8_t *const *src, const W
     for (int x0 = 0; x0 < pixels; x0 += kLineChunk) {
         const int n = std::min(kLineChunk, pixels - x0);
         const int at = 2 * x0;
-        WeightRow_c(w, Advance(in, x0), n);
+        WeightRow_c(w, AdvanceWeightInput(in, x0), n);
         ExpandWeights_c(wb, w, n, 2);
         for (int t = 0; t < 2; t++) {
             FromFrameBlendRow_c(out[t] + at, src[t] + at, src[t + 1] + at, src[t + 2] + at, wb,
@@ -315,6 +295,26 @@ void SwapRgbxRow_c(uint8_t *LC_RESTRICT d, const uint8_t *s, int width)
 }
 
 } // namespace
+
+WeightRowInput AdvanceWeightInput(const WeightRowInput &in, int i)
+{
+    WeightRowInput r = in;
+    r.motion += i;
+    if (in.boxA) {
+        r.boxA += i;
+        r.boxB += i;
+        r.boxC += i;
+    }
+    if (in.params.lineDetectorOn) {
+        r.prev += i;
+        r.sum += i;
+        if (in.above) {
+            r.above += i;
+            r.below += i;
+        }
+    }
+    return r;
+}
 
 const EngineKernels kKernels_c = {
     .lerpRow = LerpRow_c,

@@ -121,3 +121,6 @@ const char *KernelIsaName(KernelIsa isa);
 
 // The reference row primitives.
 extern const EngineKernels kKernels_c;
+
+// `in` moved on by i pixels.
+WeightRowInput AdvanceWeightInput(const WeightRowInput &in, int i);

@@ -414,26 +414,6 @@ void FromFrameBlendRow_sse2(uint8_t *LC_RESTRICT out, const uint8_t *up, const u
     kKernels_c.fromFrameBlendRow(out + i, up + i, mid + i, dn + i, wb + i, n - i);
 }
 
-WeightRowInput Advance(const WeightRowInput &in, int i)
-{
-    WeightRowInput r = in;
-    r.motion += i;
-    if (in.boxA) {
-        r.boxA += i;
-        r.boxB += i;
-        r.boxC += i;
-    }
-    if (in.params.lineDetectorOn) {
-        r.prev += i;
-        r.sum += i;
-        if (in.above) {
-            r.above += i;
-            r.below += i;
-        }
-    }
-    return r;
-}
-
 // The YUV lines from the rows above, a chunk of weights at a time.
 constexpr int kLineChunk = 512;
 
@@ -444,7 +424,7 @@ void FieldLineYuv_sse2(uint8_t *LC_RESTRICT row, const uint8_t *above, const uin
     alignas(16) int16_t wb[2 * kLineChunk];
     for (int x0 = 0; x0 < pixels; x0 += kLineChunk) {
         const int n = MinInt(kLineChunk, pixels - x0);
-        WeightRow_sse2(w, Advance(in, x0), n);
+        WeightRow_sse2(w, AdvanceWeightInput(in, x0), n);
         ExpandWeights_sse2(wb, w, n, 2);
         FieldBlendRow_sse2(row + 2 * x0, above + 2 * x0, below + 2 * x0, wb, 2 * n);
     }
@@ -458,7 +438,7 @@ void FromFrameLinesYuv_sse2(uint8_t *const *out, const uint8_t *const *src,
     for (int x0 = 0; x0 < pixels; x0 += kLineChunk) {
         const int n = MinInt(kLineChunk, pixels - x0);
         const int at = 2 * x0;
-        WeightRow_sse2(w, Advance(in, x0), n);
+        WeightRow_sse2(w, AdvanceWeightInput(in, x0), n);
         ExpandWeights_sse2(wb, w, n, 2);
         for (int t = 0; t < 2; t++) {
             FromFrameBlendRow_sse2(out[t] + at, src[t] + at, src[t + 1] + at, src[t + 2] + at, wb,
