@@ -188,9 +188,9 @@ void FieldLine(const EngineKernels &k, const FrameView &f, const MapView &map,
 {
     const int bpp = f.bytesPerPixel;
     const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
-    if (bpp == 2 && !full) {
-        k.fieldLineYuv(f.Row(y) + at, f.Row(y - 1) + at, f.Row(y + 1) + at,
-                       MotionWeightInput(map, p, y, x0), n);
+    if (!full) {
+        k.fieldLine(f.Row(y) + at, f.Row(y - 1) + at, f.Row(y + 1) + at,
+                    MotionWeightInput(map, p, y, x0), n, bpp);
         return;
     }
     int16_t w[kChunkPixels];
@@ -205,21 +205,10 @@ void FromFrameLines(const EngineKernels &k, const FrameView &dst, const FrameVie
 {
     const int bpp = src.bytesPerPixel;
     const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
-    if (bpp == 2) {
-        uint8_t *out[2] = {dst.Row(y) + at, dst.Row(y + 1) + at};
-        const uint8_t *lines[4] = {src.Row(y - 1) + at, src.Row(y) + at, src.Row(y + 1) + at,
-                                   src.Row(y + 2) + at};
-        k.fromFrameLinesYuv(out, lines, MotionWeightInput(map, p, y, x0), n);
-        return;
-    }
-    int16_t w[kChunkPixels];
-    int16_t wb[kChunkPixels * 3];
-    MotionWeights(k, map, p, y, x0, n, false, w);
-    k.expandWeights(wb, w, n, bpp);
-    for (int t = y; t <= y + 1; t++) {
-        k.fromFrameBlendRow(dst.Row(t) + at, src.Row(t - 1) + at, src.Row(t) + at,
-                            src.Row(t + 1) + at, wb, n * bpp);
-    }
+    uint8_t *out[2] = {dst.Row(y) + at, dst.Row(y + 1) + at};
+    const uint8_t *lines[4] = {src.Row(y - 1) + at, src.Row(y) + at, src.Row(y + 1) + at,
+                               src.Row(y + 2) + at};
+    k.fromFrameLines(out, lines, MotionWeightInput(map, p, y, x0), n, bpp);
 }
 
 // The steps of RemovePulldownGroup over one stripe, in the order and with the line lags that
