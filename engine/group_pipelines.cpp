@@ -80,11 +80,11 @@ template <typename Body> void RunColumnStripes(int width, const Body &body)
     hooks.parallelFor(stripes, [r](int i) { (*r)(i); });
 }
 
-// The lines a step works on at a time before the steps after it catch up: a few hundred
-// kilobytes of every frame and map the group touches, which the level-2 cache holds.
+// The lines a step works on at a time before the steps after it catch up: a hundred or so
+// kilobytes of every frame and map the group touches, which the caches hold.
 int PairsPerRound(int n, int bpp, int frames, int maps)
 {
-    constexpr int kRoundBytes = 512 * 1024;
+    constexpr int kRoundBytes = 128 * 1024;
     const int lineBytes = std::max(1, n * (bpp * frames + 2 * maps));
     return std::clamp(kRoundBytes / lineBytes / 2, 2, 32);
 }
