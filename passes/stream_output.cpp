@@ -272,7 +272,7 @@ void BeginDvFrameGroup(const uint8_t *const *frames, int count, int width, int r
     // references.
     lc::SharedWorkerPool().Start(g.compression, count, [](int k) {
         const OutputPicture &out = gOutputPicture;
-        DvFrameGroup &group = gDvGroup;
+        DvFrameGroup &group = TheDvGroup();
         if (group.fits[k]) {
             group.err[k] =
                 CompressImage(GetGWorldPixMap(out.groupWorld[k]), &out.bounds, codecMaxQuality,
