@@ -5,6 +5,7 @@
 
 #include "engine/conversion_options.h"
 #include "engine/frame_store.h"
+#include "engine/internal/group_rows.h"
 #include "engine/internal/kernels.h"
 #include "engine/internal/row_bands.h"
 
@@ -45,21 +46,6 @@ void PaintGrey(uint8_t *p, int w, bool yuv)
 bool MaskDisplay(const DeinterlaceParams &p)
 {
     return p.showMotionMask || p.showLineMask;
-}
-
-// The line pairs the motion detector visits: from line 2 (crop: above the bar) while below the
-// mirrored limit, never past the last line.
-struct LinePairs
-{
-    int top;
-    int bottom;
-};
-
-LinePairs MotionLinePairs(int h, bool crop)
-{
-    const int top = crop ? CropTop(h) : 2;
-    const int bottom = std::min(crop ? h - top : h - 2, h - 1);
-    return {top, bottom};
 }
 
 } // namespace
@@ -144,23 +130,60 @@ int DeinterlaceWeight_c(const WeightContext &c, int y, int x)
     return p.lineDetectorOn ? ((256 - line) * motion) >> 8 : motion;
 }
 
-namespace {
-
-// Pixels a row is worked in at a time, so that the weight buffers sit on the stack whatever the
-// frame width.
-constexpr int kChunkPixels = 512;
-
-int MotionPairCount(int h, bool crop)
+MotionPairs MotionPairRange(int h, bool crop)
 {
-    const LinePairs lines = MotionLinePairs(h, crop);
-    return lines.bottom > lines.top ? (lines.bottom - lines.top + 1) / 2 : 0;
+    // From line 2 (crop: above the bar) while below the mirrored limit, never past the last line.
+    const int top = crop ? CropTop(h) : 2;
+    const int bottom = std::min(crop ? h - top : h - 2, h - 1);
+    return {top, bottom > top ? (bottom - top + 1) / 2 : 0};
 }
+
+RunLines FieldLineRange(const DeinterlaceParams &p, int h, int field)
+{
+    const int top = p.cropLetterbox ? CropTop(h) : 0;
+    const int hp = p.cropLetterbox ? h - top : h;
+    const int first = field == 1 ? top + 2 : top + 1;
+    const int last = field == 1 ? hp - 2 : hp - 3;
+    return {first, last >= first ? (last - first) / 2 + 1 : 0};
+}
+
+RunLines FromFrameLineRange(const DeinterlaceParams &p, int h)
+{
+    const int top = p.cropLetterbox ? std::max(1, h / 8) : 1;
+    const int bottom = p.cropLetterbox ? h - h / 8 : h - 2;
+    // Each step writes lines y and y + 1 and reads up to line y + 2.
+    int count = 0;
+    for (int y = top; y <= bottom && y + 2 < h; y += 2) {
+        count++;
+    }
+    return {top, count};
+}
+
+WeightRowInput MotionWeightInput(const MapView &map, const DeinterlaceParams &p, int y, int x0)
+{
+    WeightRowInput in;
+    in.motion = map.Row(y / 2) + x0;
+    in.params = p;
+    return in;
+}
+
+void MotionWeights(const EngineKernels &k, const MapView &map, const DeinterlaceParams &p, int y,
+                   int x0, int n, bool full, int16_t *w)
+{
+    if (full) {
+        std::fill(w, w + n, static_cast<int16_t>(kFullWeight));
+        return;
+    }
+    k.weightRow(w, MotionWeightInput(map, p, y, x0), n);
+}
+
+namespace {
 
 // Map rows of the line pairs [i0, i1) of the detector's range.
 void MotionRows(const EngineKernels &k, const MapView &map, const FrameView &prev,
                 const FrameView &cur, const FrameView &next, bool crop, bool yuv, int i0, int i1)
 {
-    const int top = MotionLinePairs(cur.height, crop).top;
+    const int top = MotionPairRange(cur.height, crop).top;
     const auto row = yuv ? k.motionRowYuv : k.motionRowRgb;
     for (int i = i0; i < i1; i++) {
         const int y = top + 2 * i;
@@ -169,15 +192,104 @@ void MotionRows(const EngineKernels &k, const MapView &map, const FrameView &pre
     }
 }
 
+// The line-detector box sums of the kept-field lines of a run over one chunk of columns: a run
+// steps two lines at a time and samples lines y - 3, y - 1 and y + 1, so each line is summed once.
+// Columns without line values get equal sums on every line, which give line value 0.
+class BoxLines
+{
+public:
+    // Columns [x0 + lo, x0 + hi) of the chunk's n have line values.
+    BoxLines(const EngineKernels &k, const FrameView &f, int x0, int n, bool yuv)
+        : k_(k)
+        , f_(f)
+        , lo_(std::clamp(4 - x0, 0, n))
+        , hi_(std::clamp(f.width - 4 - x0, lo_, n))
+        , x_(x0 + lo_)
+        , yuv_(yuv)
+    {
+        for (auto &row : rows_) {
+            std::fill(row, row + lo_, int16_t{0});
+            std::fill(row + hi_, row + n, int16_t{0});
+        }
+    }
+
+    bool Any() const { return hi_ > lo_; }
+
+    const int16_t *Line(int y)
+    {
+        for (int i = 0; i < 3; i++) {
+            if (line_[i] == y) {
+                return rows_[i];
+            }
+        }
+        // Replace the line furthest from y: the run has left it behind.
+        int far = 0;
+        for (int i = 1; i < 3; i++) {
+            if (AbsInt(line_[i] - y) > AbsInt(line_[far] - y)) {
+                far = i;
+            }
+        }
+        k_.lineBoxRow(rows_[far] + lo_, f_.Row(y), x_, hi_ - lo_, yuv_);
+        line_[far] = y;
+        return rows_[far];
+    }
+
+private:
+    const EngineKernels &k_;
+    const FrameView &f_;
+    int lo_;
+    int hi_;
+    int x_;
+    bool yuv_;
+    int line_[3] = {-1000, -1000, -1000};
+    int16_t rows_[3][kChunkPixels];
+};
+
+// What the weights of pixels [x0, x0 + n) of line y are made from: those of DeinterlaceWeight_c,
+// line values stored.
+WeightRowInput RowWeightInput(const WeightContext &c, BoxLines &boxes, int y, int x0)
+{
+    const DeinterlaceParams &p = c.params;
+    const int h = c.frame.height;
+    const int width = c.frame.width;
+    const int r = y / 2;
+    WeightRowInput in;
+    in.motion = c.motion.Row(r) + x0;
+    in.params = p;
+    if (p.lineDetectorOn) {
+        const ptrdiff_t at = static_cast<ptrdiff_t>(r) * width + x0;
+        in.prev = c.lineMask + at;
+        in.sum = c.lineMaskSum + at;
+        // The neighbourhood is three rows only when all lie inside the map.
+        if (r - 1 >= 0 && r + 1 < h / 2) {
+            in.above = in.prev - width;
+            in.below = in.prev + width;
+        }
+        // Lines 3 .. h - 2 have line values (in columns 4 .. width - 5); the others 0.
+        if (y >= 3 && y <= h - 2 && boxes.Any()) {
+            in.boxA = boxes.Line(y - 3);
+            in.boxB = boxes.Line(y - 1);
+            in.boxC = boxes.Line(y + 1);
+        }
+    }
+    return in;
+}
+
 // The weights of pixels [x0, x0 + n) of line y: 256 each with `full`.
-void RowWeights(const EngineKernels &k, const WeightContext &c, int y, int x0, int n, bool full,
-                int16_t *w)
+void RowWeights(const EngineKernels &k, const WeightContext &c, BoxLines &boxes, int y, int x0,
+                int n, bool full, int16_t *w)
 {
     if (full) {
         std::fill(w, w + n, static_cast<int16_t>(kFullWeight));
-    } else {
-        k.weightRow(c, y, x0, x0 + n, w);
+        return;
     }
+    k.weightRow(w, RowWeightInput(c, boxes, y, x0), n);
+}
+
+// Lines without a mask or full weights are made in one pass, their weights never stored.
+bool OnePass(const WeightContext &c, bool full)
+{
+    return !full && !MaskDisplay(c.params);
 }
 
 void PaintWeights(uint8_t *row, const int16_t *w, int n, int bpp, bool yuv)
@@ -187,42 +299,103 @@ void PaintWeights(uint8_t *row, const int16_t *w, int n, int bpp, bool yuv)
     }
 }
 
-struct FieldLines
+// The line values of a run with the line detector: each row of lineMaskSum the run writes becomes
+// the row of lineMask once no line of the run reads the old row any more (the lines of the rows
+// on either side are done). A band copies its own rows but its first and last: the bands next to
+// it read those. The rest of the map is copied when every band is done.
+class LineValueCopy
 {
-    int first;
-    int count;
+public:
+    LineValueCopy(const WeightContext &c, const RunLines &lines, bool active)
+        : c_(c)
+        , lines_(lines)
+        , active_(active)
+    {}
+
+    bool Active() const { return active_; }
+
+    // After line i of a band starting at line i0: the row of line i - 1, unless it is the band's
+    // first, is no longer read (columns [x0, x0 + n)).
+    void LineDone(int i0, int i, int x0, int n) const
+    {
+        if (active_ && i - 1 > i0) {
+            const ptrdiff_t at = static_cast<ptrdiff_t>(Row(i - 1)) * c_.frame.width + x0;
+            std::memcpy(c_.lineMask + at, c_.lineMaskSum + at,
+                        static_cast<size_t>(n) * sizeof(int32_t));
+        }
+    }
+
+    void BandDone(int band, int i0, int i1) { bands_[band] = {i0, i1}; }
+
+    // Every row of the map the bands did not copy.
+    void Finish() const
+    {
+        if (!active_) {
+            return;
+        }
+        const int rows = c_.frame.height / 2;
+        int next = 0; // the first row not known to be copied
+        for (const auto [i0, i1] : bands_) {
+            if (i1 - i0 < 3) {
+                continue;
+            }
+            CopyRows(next, Row(i0 + 1));
+            next = Row(i1 - 1);
+        }
+        CopyRows(next, rows);
+    }
+
+private:
+    int Row(int i) const { return (lines_.first + 2 * i) / 2; }
+
+    void CopyRows(int r0, int r1) const
+    {
+        const size_t width = static_cast<size_t>(c_.frame.width);
+        if (r1 > r0) {
+            std::memcpy(c_.lineMask + r0 * width, c_.lineMaskSum + r0 * width,
+                        (r1 - r0) * width * sizeof(int32_t));
+        }
+    }
+
+    const WeightContext &c_;
+    RunLines lines_;
+    bool active_;
+    struct Band
+    {
+        int i0 = 0;
+        int i1 = 0;
+    } bands_[kMaxRowBands];
 };
 
-FieldLines FieldLineRange(const DeinterlaceParams &p, int h, int field)
-{
-    const int top = p.cropLetterbox ? CropTop(h) : 0;
-    const int hp = p.cropLetterbox ? h - top : h;
-    const int first = field == 1 ? top + 2 : top + 1;
-    const int last = field == 1 ? hp - 2 : hp - 3;
-    return {first, last >= first ? (last - first) / 2 + 1 : 0};
-}
-
 // Lines [i0, i1) of the field's range, in place.
-void FieldRows(const EngineKernels &k, const WeightContext &c, const FieldLines &lines, bool full,
-               int i0, int i1)
+void FieldRows(const EngineKernels &k, const WeightContext &c, const RunLines &lines, bool full,
+               const LineValueCopy &copy, int i0, int i1)
 {
     const FrameView &f = c.frame;
     const int bpp = f.bytesPerPixel;
     const bool mask = MaskDisplay(c.params);
     int16_t w[kChunkPixels];
     int16_t wb[kChunkPixels * 3];
-    for (int i = i0; i < i1; i++) {
-        const int y = lines.first + 2 * i;
-        for (int x0 = 0; x0 < f.width; x0 += kChunkPixels) {
-            const int n = std::min(kChunkPixels, f.width - x0);
-            const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
-            RowWeights(k, c, y, x0, n, full, w);
+    for (int x0 = 0; x0 < f.width; x0 += kChunkPixels) {
+        const int n = std::min(kChunkPixels, f.width - x0);
+        const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
+        BoxLines boxes(k, f, x0, n, c.params.yuv);
+        for (int i = i0; i < i1; i++) {
+            const int y = lines.first + 2 * i;
+            if (OnePass(c, full)) {
+                k.fieldLine(f.Row(y) + at, f.Row(y - 1) + at, f.Row(y + 1) + at,
+                            RowWeightInput(c, boxes, y, x0), n, bpp);
+                copy.LineDone(i0, i, x0, n);
+                continue;
+            }
+            RowWeights(k, c, boxes, y, x0, n, full, w);
             if (mask) {
                 PaintWeights(f.Row(y) + at, w, n, bpp, c.params.yuv);
             } else {
                 k.expandWeights(wb, w, n, bpp);
                 k.fieldBlendRow(f.Row(y) + at, f.Row(y - 1) + at, f.Row(y + 1) + at, wb, n * bpp);
             }
+            copy.LineDone(i0, i, x0, n);
         }
     }
 }
@@ -236,40 +409,31 @@ void DoubleMaskLines(const FrameView &f, int first, int count)
     }
 }
 
-struct FromFrameLines
-{
-    int first;
-    int count;
-};
-
-FromFrameLines FromFrameLineRange(const DeinterlaceParams &p, int h)
-{
-    const int top = p.cropLetterbox ? std::max(1, h / 8) : 1;
-    const int bottom = p.cropLetterbox ? h - h / 8 : h - 2;
-    // Each step writes lines y and y + 1 and reads up to line y + 2.
-    int count = 0;
-    for (int y = top; y <= bottom && y + 2 < h; y += 2) {
-        count++;
-    }
-    return {top, count};
-}
-
 // Steps [i0, i1): lines y and y + 1 of dst from src, both with the weights of line y. A mask is
 // painted on both lines of dst, so nothing is doubled afterwards and src stays as it was.
 void FromFrameRows(const EngineKernels &k, const FrameView &dst, const WeightContext &c,
-                   const FromFrameLines &lines, bool full, int i0, int i1)
+                   const RunLines &lines, bool full, const LineValueCopy &copy, int i0, int i1)
 {
     const FrameView &src = c.frame;
     const int bpp = src.bytesPerPixel;
     const bool mask = MaskDisplay(c.params);
     int16_t w[kChunkPixels];
     int16_t wb[kChunkPixels * 3];
-    for (int i = i0; i < i1; i++) {
-        const int y = lines.first + 2 * i;
-        for (int x0 = 0; x0 < src.width; x0 += kChunkPixels) {
-            const int n = std::min(kChunkPixels, src.width - x0);
-            const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
-            RowWeights(k, c, y, x0, n, full, w);
+    for (int x0 = 0; x0 < src.width; x0 += kChunkPixels) {
+        const int n = std::min(kChunkPixels, src.width - x0);
+        const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
+        BoxLines boxes(k, src, x0, n, c.params.yuv);
+        for (int i = i0; i < i1; i++) {
+            const int y = lines.first + 2 * i;
+            if (OnePass(c, full)) {
+                uint8_t *out[2] = {dst.Row(y) + at, dst.Row(y + 1) + at};
+                const uint8_t *lines4[4] = {src.Row(y - 1) + at, src.Row(y) + at,
+                                            src.Row(y + 1) + at, src.Row(y + 2) + at};
+                k.fromFrameLines(out, lines4, RowWeightInput(c, boxes, y, x0), n, bpp);
+                copy.LineDone(i0, i, x0, n);
+                continue;
+            }
+            RowWeights(k, c, boxes, y, x0, n, full, w);
             if (!mask) {
                 k.expandWeights(wb, w, n, bpp);
             }
@@ -281,19 +445,46 @@ void FromFrameRows(const EngineKernels &k, const FrameView &dst, const WeightCon
                                         src.Row(t + 1) + at, wb, n * bpp);
                 }
             }
+            copy.LineDone(i0, i, x0, n);
         }
+    }
+}
+
+// Line values outside a run: DeinterlaceWeight on its own writes them with nothing to copy them.
+// Values [0, gStrayLineValuesEnd) of lineMaskSum may differ from lineMask; beyond, every run has
+// left the two equal (both start zeroed), so a run that writes no line values copies nothing.
+size_t gStrayLineValuesEnd = 0;
+
+// Runs rows(band, i0, i1) over the run's lines and brings lineMask up to date: copied as the
+// bands go when the run writes line values, else only where values were written outside a run.
+template <typename Rows>
+void RunLinesAndCopy(const WeightContext &c, const RunLines &lines, bool full, bool threads,
+                     const Rows &rows)
+{
+    LineValueCopy copy(c, lines, c.params.lineDetectorOn && !full);
+    if (threads) {
+        RunRowBands(lines.count, [&](int band, int i0, int i1) {
+            rows(copy, i0, i1);
+            copy.BandDone(band, i0, i1);
+        });
+    } else {
+        rows(copy, 0, lines.count);
+        copy.BandDone(0, 0, lines.count);
+    }
+    copy.Finish();
+    if (!copy.Active()) {
+        SettleLineValues(c.frame.width, c.frame.height);
+    } else if (gStrayLineValuesEnd <= static_cast<size_t>(c.frame.height / 2) * c.frame.width) {
+        gStrayLineValuesEnd = 0;
     }
 }
 
 void RunField(const EngineKernels &k, const WeightContext &c, int field, bool full, bool threads)
 {
-    const FieldLines lines = FieldLineRange(c.params, c.frame.height, field);
-    if (threads) {
-        RunRowBands(lines.count,
-                    [&](int, int i0, int i1) { FieldRows(k, c, lines, full, i0, i1); });
-    } else {
-        FieldRows(k, c, lines, full, 0, lines.count);
-    }
+    const RunLines lines = FieldLineRange(c.params, c.frame.height, field);
+    RunLinesAndCopy(c, lines, full, threads, [&](const LineValueCopy &copy, int i0, int i1) {
+        FieldRows(k, c, lines, full, copy, i0, i1);
+    });
     if (MaskDisplay(c.params)) {
         DoubleMaskLines(c.frame, lines.first, lines.count);
     }
@@ -302,13 +493,10 @@ void RunField(const EngineKernels &k, const WeightContext &c, int field, bool fu
 void RunFromFrame(const EngineKernels &k, const FrameView &dst, const WeightContext &c, bool full,
                   bool threads)
 {
-    const FromFrameLines lines = FromFrameLineRange(c.params, c.frame.height);
-    if (threads) {
-        RunRowBands(lines.count,
-                    [&](int, int i0, int i1) { FromFrameRows(k, dst, c, lines, full, i0, i1); });
-    } else {
-        FromFrameRows(k, dst, c, lines, full, 0, lines.count);
-    }
+    const RunLines lines = FromFrameLineRange(c.params, c.frame.height);
+    RunLinesAndCopy(c, lines, full, threads, [&](const LineValueCopy &copy, int i0, int i1) {
+        FromFrameRows(k, dst, c, lines, full, copy, i0, i1);
+    });
 }
 
 } // namespace
@@ -316,13 +504,15 @@ void RunFromFrame(const EngineKernels &k, const FrameView &dst, const WeightCont
 void MotionMapRgb_c(const MapView &map, const FrameView &prev, const FrameView &cur,
                     const FrameView &next, bool crop)
 {
-    MotionRows(kKernels_c, map, prev, cur, next, crop, false, 0, MotionPairCount(cur.height, crop));
+    MotionRows(kKernels_c, map, prev, cur, next, crop, false, 0,
+               MotionPairRange(cur.height, crop).count);
 }
 
 void MotionMapYuv_c(const MapView &map, const FrameView &prev, const FrameView &cur,
                     const FrameView &next, bool crop)
 {
-    MotionRows(kKernels_c, map, prev, cur, next, crop, true, 0, MotionPairCount(cur.height, crop));
+    MotionRows(kKernels_c, map, prev, cur, next, crop, true, 0,
+               MotionPairRange(cur.height, crop).count);
 }
 
 void DeinterlaceField_c(const WeightContext &c, int field, bool full)
@@ -335,23 +525,14 @@ void DeinterlaceFromFrame_c(const FrameView &dst, const WeightContext &c, bool f
     RunFromFrame(kKernels_c, dst, c, full, false);
 }
 
-void FinishLineMaskRun(int width, int height)
-{
-    int32_t *to = gFrameStore.lineMask;
-    const int32_t *from = gFrameStore.lineMaskSum;
-    const size_t row = static_cast<size_t>(width);
-    RunRowBands(height / 2, [&](int, int r0, int r1) {
-        std::memcpy(to + r0 * row, from + r0 * row, (r1 - r0) * row * sizeof(int32_t));
-    });
-}
-
 void MotionMapsOfGroup(int count)
 {
     const bool yuv = gFrameStore.yuvActive != 0;
     const bool crop = gConversionOptions.cropLetterbox != 0;
     const int h = static_cast<int>(gFrameStore.frameHeight);
-    const int pairs = MotionPairCount(h, crop);
-    const int top = MotionLinePairs(h, crop).top;
+    const MotionPairs range = MotionPairRange(h, crop);
+    const int pairs = range.count;
+    const int top = range.top;
     const int frames = std::min(count + 2, kMaxGroupFrames);
     FrameView views[kMaxGroupFrames];
     MapView maps[kMaxGroupFrames];
@@ -383,7 +564,7 @@ void MotionMapRgb(int prev, int cur, int next)
     const bool crop = gConversionOptions.cropLetterbox != 0;
     const FrameView c = SlotView(cur);
     const EngineKernels &k = Kernels();
-    RunRowBands(MotionPairCount(c.height, crop), [&](int, int i0, int i1) {
+    RunRowBands(MotionPairRange(c.height, crop).count, [&](int, int i0, int i1) {
         MotionRows(k, MotionMapView(cur), SlotView(prev), c, SlotView(next), crop, false, i0, i1);
     });
 }
@@ -393,7 +574,7 @@ void MotionMapYuv(int prev, int cur, int next)
     const bool crop = gConversionOptions.cropLetterbox != 0;
     const FrameView c = SlotView(cur);
     const EngineKernels &k = Kernels();
-    RunRowBands(MotionPairCount(c.height, crop), [&](int, int i0, int i1) {
+    RunRowBands(MotionPairRange(c.height, crop).count, [&](int, int i0, int i1) {
         MotionRows(k, MotionMapView(cur), SlotView(prev), c, SlotView(next), crop, true, i0, i1);
     });
 }
@@ -407,23 +588,35 @@ void MotionMap(int prev, int cur, int next)
     }
 }
 
+void SettleLineValues(int width, int height)
+{
+    const size_t values = static_cast<size_t>(height / 2) * width;
+    if (gStrayLineValuesEnd > 0) {
+        std::memcpy(gFrameStore.lineMask, gFrameStore.lineMaskSum, values * sizeof(int32_t));
+    }
+    if (gStrayLineValuesEnd <= values) {
+        gStrayLineValuesEnd = 0;
+    }
+}
+
 int DeinterlaceWeight(int y, int x, int slot)
 {
-    return DeinterlaceWeight_c(SlotWeightContext(slot), y, x);
+    const WeightContext c = SlotWeightContext(slot);
+    if (c.params.lineDetectorOn) {
+        const size_t at = static_cast<size_t>(y / 2) * c.frame.width + x;
+        gStrayLineValuesEnd = std::max(gStrayLineValuesEnd, at + 1);
+    }
+    return DeinterlaceWeight_c(c, y, x);
 }
 
 void DeinterlaceField(int field, int slot, int full)
 {
-    const WeightContext c = SlotWeightContext(slot);
-    RunField(Kernels(), c, field, full != 0, true);
-    FinishLineMaskRun(c.frame.width, c.frame.height);
+    RunField(Kernels(), SlotWeightContext(slot), field, full != 0, true);
 }
 
 void DeinterlaceFromFrame(int dst, int src, int full)
 {
-    const WeightContext c = SlotWeightContext(src);
-    RunFromFrame(Kernels(), SlotView(dst), c, full != 0, true);
-    FinishLineMaskRun(c.frame.width, c.frame.height);
+    RunFromFrame(Kernels(), SlotView(dst), SlotWeightContext(src), full != 0, true);
 }
 
 void CopyFieldLines(uint8_t *const *frames, int dst, int src, int parity)

@@ -21,10 +21,11 @@ struct DeinterlaceParams
 // What DeinterlaceWeight_c reads and writes for one slot.
 struct WeightContext
 {
-    FrameView frame;         // the slot whose lines the line detector samples
-    MapView motion;          // that slot's motion map
-    const int32_t *lineMask; // previous run's line values, frame.width per row
-    int32_t *lineMaskSum;    // this run's line values, same layout
+    FrameView frame;      // the slot whose lines the line detector samples
+    MapView motion;       // that slot's motion map
+    int32_t *lineMask;    // previous run's line values, frame.width per row; a run ends by
+                          // copying the first (height / 2) rows of lineMaskSum into it
+    int32_t *lineMaskSum; // this run's line values, same layout
     DeinterlaceParams params;
 };
 
@@ -43,8 +44,6 @@ void MotionMapYuv_c(const MapView &map, const FrameView &prev, const FrameView &
 void DeinterlaceField_c(const WeightContext &c, int field, bool full);
 // Writes a vertically filtered copy of c.frame into dst (same geometry).
 void DeinterlaceFromFrame_c(const FrameView &dst, const WeightContext &c, bool full);
-// Copies the first (height / 2) x width values of the run's line values to the previous ones.
-void FinishLineMaskRun(int width, int height);
 
 void MotionMapRgb(int prev, int cur, int next);
 void MotionMapYuv(int prev, int cur, int next);

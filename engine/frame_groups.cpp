@@ -6,6 +6,7 @@
 #include "engine/conversion_options.h"
 #include "engine/deinterlace.h"
 #include "engine/frame_store.h"
+#include "engine/internal/group_pipelines.h"
 #include "engine/internal/kernels.h"
 #include "engine/internal/row_bands.h"
 #include "engine/picture_effects.h"
@@ -14,27 +15,14 @@ PalToNtscCadence gPalToNtscCadence;
 
 namespace {
 
-struct WeaveStep
-{
-    int a; // history frame of the first field
-    int b;
-    int out;
-};
-
 // The weave of one PAL group by cadence phase and drop.
-constexpr WeaveStep kPhase0[6] = {{0, 0, 1}, {0, 1, 2}, {1, 2, 3}, {2, 2, 4}, {3, 3, 5}, {4, 4, 6}};
-constexpr WeaveStep kPhase0Drop[5] = {{0, 0, 1}, {1, 1, 2}, {2, 2, 3}, {2, 3, 4}, {3, 4, 5}};
-constexpr WeaveStep kPhase1[6] = {{5, 0, 1}, {0, 1, 2}, {1, 1, 3}, {2, 2, 4}, {3, 3, 5}, {3, 4, 6}};
-constexpr WeaveStep kPhase1Drop[6] = {{5, 0, 1}, {0, 1, 2}, {1, 2, 3},
-                                      {2, 3, 4}, {3, 3, 5}, {4, 4, 6}};
-
-int Weave(const WeaveStep *steps, int count)
-{
-    for (int i = 0; i < count; i++) {
-        InterleaveFieldsToFrame(steps[i].a, steps[i].b, steps[i].out);
-    }
-    return count;
-}
+constexpr PalWeaveStep kPhase0[6] = {{0, 0, 1}, {0, 1, 2}, {1, 2, 3},
+                                     {2, 2, 4}, {3, 3, 5}, {4, 4, 6}};
+constexpr PalWeaveStep kPhase0Drop[5] = {{0, 0, 1}, {1, 1, 2}, {2, 2, 3}, {2, 3, 4}, {3, 4, 5}};
+constexpr PalWeaveStep kPhase1[6] = {{5, 0, 1}, {0, 1, 2}, {1, 1, 3},
+                                     {2, 2, 4}, {3, 3, 5}, {3, 4, 6}};
+constexpr PalWeaveStep kPhase1Drop[6] = {{5, 0, 1}, {0, 1, 2}, {1, 2, 3},
+                                         {2, 3, 4}, {3, 3, 5}, {4, 4, 6}};
 
 // Grain and red boost on lines [first, end) of a converted frame.
 void LineEffects(const FrameView &f, int first, int end)
@@ -71,6 +59,37 @@ int ConvertPalGroup(uint8_t *const *slots, int first)
     PalToNtscCadence &c = gPalToNtscCadence;
     // 1: slots.
     SetSlotFrames(slots, kSlotCount);
+    // 6, worked out first (it does not look at the frames): every 500 counted frames the weave
+    // shifts by one field.
+    if (c.frameCount > c.dropThreshold) {
+        c.dropThreshold += 500;
+        c.dropDue = 1;
+    }
+    c.frameCount += 6;
+    const PalWeaveStep *weave;
+    int frames;
+    bool keepLast;
+    if (c.phase == 0) {
+        weave = c.dropDue ? kPhase0Drop : kPhase0;
+        frames = c.dropDue ? 5 : 6;
+        keepLast = c.dropDue != 0;
+        if (c.dropDue) {
+            c.dropDue = 0;
+            c.phase = 1;
+        }
+    } else {
+        weave = c.dropDue ? kPhase1Drop : kPhase1;
+        frames = 6;
+        keepLast = c.dropDue == 0;
+        if (c.dropDue) {
+            c.dropDue = 0;
+            c.phase = 0;
+        }
+    }
+    // 2..5 and 7 line by line, unless the options need whole-frame runs.
+    if (ConvertPalGroupByLines(slots, first, weave, frames, keepLast)) {
+        return frames;
+    }
     // 2: deinterlace the odd lines where they move.
     if (o.deinterlace) {
         MotionMapsOfGroup(5);
@@ -93,29 +112,11 @@ int ConvertPalGroup(uint8_t *const *slots, int first)
     for (int i = 0; i < 5; i++) {
         ConvertLines576To480(i + 1, i, o.unsqueezeLetterbox, o.cropLetterbox);
     }
-    // 6: every 500 counted frames the weave shifts by one field.
-    if (c.frameCount > c.dropThreshold) {
-        c.dropThreshold += 500;
-        c.dropDue = 1;
+    // 7: weave, then keep the last converted frame for the next group's first field.
+    for (int i = 0; i < frames; i++) {
+        InterleaveFieldsToFrame(weave[i].a, weave[i].b, weave[i].out);
     }
-    c.frameCount += 6;
-    // 7: weave.
-    int frames;
-    if (c.phase == 0) {
-        if (c.dropDue) {
-            frames = Weave(kPhase0Drop, 5);
-            KeepLastGroupFrame();
-            c.dropDue = 0;
-            c.phase = 1;
-        } else {
-            frames = Weave(kPhase0, 6);
-        }
-    } else if (c.dropDue) {
-        frames = Weave(kPhase1Drop, 6);
-        c.dropDue = 0;
-        c.phase = 0;
-    } else {
-        frames = Weave(kPhase1, 6);
+    if (keepLast) {
         KeepLastGroupFrame();
     }
     return frames;
@@ -190,6 +191,14 @@ int ConvertFrameGroup(uint8_t *const *slots, int width, int height, int first)
         return ConvertPalGroup(slots, first);
     }
     return ConvertNtscFrame(slots, first);
+}
+
+int KeptGroupOutputs(int outputs, int sourceFrames)
+{
+    if (sourceFrames >= 5 || outputs <= 0) {
+        return outputs;
+    }
+    return sourceFrames <= 0 ? 0 : (outputs * sourceFrames + 4) / 5;
 }
 
 void ConvertLines576To480(int srcSlot, int history, int squeeze, int crop)

@@ -1,6 +1,7 @@
 // The reference row primitives: plain C, one element at a time.
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "engine/internal/kernels.h"
 #include "platform/sys/random.h"
@@ -86,10 +87,54 @@ void GroupMotionRows_c(int32_t *const *out, const uint8_t *const *line0,
     }
 }
 
-void WeightRow_c(const WeightContext &c, int y, int x0, int x1, int16_t *LC_RESTRICT w)
+int LineSample(const uint8_t *row, int x, bool yuv)
 {
-    for (int x = x0; x < x1; x++) {
-        w[x - x0] = static_cast<int16_t>(DeinterlaceWeight_c(c, y, x));
+    return yuv ? row[2 * x] : row[3 * x] + row[3 * x + 1] + row[3 * x + 2];
+}
+
+void LineBoxRow_c(int16_t *LC_RESTRICT out, const uint8_t *row, int x0, int n, bool yuv)
+{
+    for (int i = 0; i < n; i++) {
+        int sum = 0;
+        for (int x = x0 + i - 3; x <= x0 + i + 3; x++) {
+            sum += LineSample(row, x, yuv);
+        }
+        out[i] = static_cast<int16_t>(sum);
+    }
+}
+
+void WeightRow_c(int16_t *LC_RESTRICT w, const WeightRowInput &in, int n)
+{
+    const DeinterlaceParams &p = in.params;
+    for (int i = 0; i < n; i++) {
+        int line = 0;
+        if (p.lineDetectorOn) {
+            // The differences of the box sums are the sums of the differences.
+            int v = 0;
+            if (in.boxA) {
+                const int div = p.yuv ? 7 : 21;
+                const int d1 = in.boxA[i] - in.boxB[i];
+                const int d2 = in.boxB[i] - in.boxC[i];
+                v = std::clamp(2 * std::max(std::abs(d1) / div, std::abs(d2) / div), 0, 255);
+            }
+            in.sum[i] = v;
+            int s = in.prev[i];
+            if (in.above) {
+                s += in.above[i] + in.below[i];
+            }
+            line = (std::min(s, 255) * v) / 256;
+        }
+        const int motion =
+            std::clamp(((in.motion[i] >> 3) * p.motionSensitivity) / 50 - 100, 0, 255);
+        int out;
+        if (p.showMotionMask && !p.showLineMask) {
+            out = motion;
+        } else if (p.showLineMask && !p.showMotionMask) {
+            out = line;
+        } else {
+            out = p.lineDetectorOn ? ((256 - line) * motion) >> 8 : motion;
+        }
+        w[i] = static_cast<int16_t>(out);
     }
 }
 
@@ -129,6 +174,40 @@ void FromFrameBlendRow_c(uint8_t *LC_RESTRICT out, const uint8_t *up, const uint
     }
 }
 
+// The pixels the composed lines below take at a time, so that their weights sit on the stack.
+constexpr int kLineChunk = 512;
+
+void FieldLine_c(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
+                 const WeightRowInput &in, int pixels, int bpp)
+{
+    int16_t w[kLineChunk];
+    int16_t wb[3 * kLineChunk];
+    for (int x0 = 0; x0 < pixels; x0 += kLineChunk) {
+        const int n = std::min(kLineChunk, pixels - x0);
+        const int at = bpp * x0;
+        WeightRow_c(w, AdvanceWeightInput(in, x0), n);
+        ExpandWeights_c(wb, w, n, bpp);
+        FieldBlendRow_c(row + at, above + at, below + at, wb, bpp * n);
+    }
+}
+
+void FromFrameLines_c(uint8_t *const *out, const uint8_t *const *src, const WeightRowInput &in,
+                      int pixels, int bpp)
+{
+    int16_t w[kLineChunk];
+    int16_t wb[3 * kLineChunk];
+    for (int x0 = 0; x0 < pixels; x0 += kLineChunk) {
+        const int n = std::min(kLineChunk, pixels - x0);
+        const int at = bpp * x0;
+        WeightRow_c(w, AdvanceWeightInput(in, x0), n);
+        ExpandWeights_c(wb, w, n, bpp);
+        for (int t = 0; t < 2; t++) {
+            FromFrameBlendRow_c(out[t] + at, src[t] + at, src[t + 1] + at, src[t + 2] + at, wb,
+                                bpp * n);
+        }
+    }
+}
+
 void BlurMixRow_c(uint8_t *LC_RESTRICT out, const uint8_t *m2, const uint8_t *m1, const uint8_t *p0,
                   const uint8_t *p1, const uint8_t *p2, const int16_t *wb, int n, int amount)
 {
@@ -142,6 +221,20 @@ void BlurMixRow_c(uint8_t *LC_RESTRICT out, const uint8_t *m2, const uint8_t *m1
             v = (m2[i] + m1[i] + p0[i] + p1[i] + p2[i]) / 5;
         }
         out[i] = static_cast<uint8_t>((v * wb[i] + p0[i] * (256 - wb[i])) >> 8);
+    }
+}
+
+void BlurLine_c(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
+                const int32_t *b, const int32_t *c, int pixels, int bpp, int amount,
+                int sensitivity)
+{
+    for (int x = 0; x < pixels; x++) {
+        int16_t w;
+        BlurWeightRow_c(&w, a + x, b + x, c + x, 1, sensitivity);
+        const int16_t wb[3] = {w, w, w};
+        const int i = bpp * x;
+        BlurMixRow_c(out + i, amount == 3 ? rows[0] + i : nullptr, rows[1] + i, rows[2] + i,
+                     rows[3] + i, amount == 3 ? rows[4] + i : nullptr, wb, bpp, amount);
     }
 }
 
@@ -205,6 +298,26 @@ void SwapRgbxRow_c(uint8_t *LC_RESTRICT d, const uint8_t *s, int width)
 
 } // namespace
 
+WeightRowInput AdvanceWeightInput(const WeightRowInput &in, int i)
+{
+    WeightRowInput r = in;
+    r.motion += i;
+    if (in.boxA) {
+        r.boxA += i;
+        r.boxB += i;
+        r.boxC += i;
+    }
+    if (in.params.lineDetectorOn) {
+        r.prev += i;
+        r.sum += i;
+        if (in.above) {
+            r.above += i;
+            r.below += i;
+        }
+    }
+    return r;
+}
+
 const EngineKernels kKernels_c = {
     .lerpRow = LerpRow_c,
     .sqDiffBytes = SqDiffBytes_c,
@@ -212,12 +325,16 @@ const EngineKernels kKernels_c = {
     .motionRowRgb = MotionRowRgb_c,
     .motionRowYuv = MotionRowYuv_c,
     .groupMotionRows = GroupMotionRows_c,
+    .lineBoxRow = LineBoxRow_c,
     .weightRow = WeightRow_c,
     .blurWeightRow = BlurWeightRow_c,
     .expandWeights = ExpandWeights_c,
     .fieldBlendRow = FieldBlendRow_c,
     .fromFrameBlendRow = FromFrameBlendRow_c,
+    .fieldLine = FieldLine_c,
+    .fromFrameLines = FromFrameLines_c,
     .blurMixRow = BlurMixRow_c,
+    .blurLine = BlurLine_c,
     .flickerRow = FlickerRow_c,
     .effectsRow = EffectsRow_c,
     .yuvToBgrRow = YuvToBgrRow_c,

@@ -6,6 +6,7 @@
 
 #include "engine/conversion_options.h"
 #include "engine/frame_store.h"
+#include "engine/internal/group_rows.h"
 #include "engine/internal/kernels.h"
 #include "engine/internal/row_bands.h"
 #include "platform/sys/random.h"
@@ -22,8 +23,7 @@ size_t LineBytes(const FrameView &f)
     return static_cast<size_t>(f.width) * f.bytesPerPixel;
 }
 
-// Pixels a row is worked in at a time, so that the weight buffers sit on the stack.
-constexpr int kChunkPixels = 512;
+constexpr int kChunkBytes = kChunkPixels * 3;
 
 // Runs rows(r0, r1) over [0, count), split across the installed threads when `threads`.
 template <typename Rows> void RunRows(int count, bool threads, const Rows &rows)
@@ -35,15 +35,59 @@ template <typename Rows> void RunRows(int count, bool threads, const Rows &rows)
     }
 }
 
-// Copies lines [first, first + count) of `work` back into the frame.
-void CopyBack(const FrameView &f, const uint8_t *work, int first, int count, bool threads)
+// The most lines a vertical filter reads on either side of the line it makes.
+constexpr int kMaxReach = 2;
+
+// A vertical filter in place over lines [first, first + count): filter(out, y, x0, n) makes
+// columns [x0, x0 + n) of line y from the unfiltered lines within `reach` of it. A band writes
+// each line back `reach` lines later, once no line of the band reads it; its first and last
+// `reach` lines, which the bands next to it read, go to the work frame and back into the frame
+// when every band is done.
+template <typename Filter>
+void FilterInPlace(const FrameView &f, int first, int count, int reach, uint8_t *work, bool threads,
+                   const Filter &filter)
 {
-    const size_t bytes = LineBytes(f);
-    RunRows(count, threads, [&](int r0, int r1) {
-        for (int y = first + r0; y < first + r1; y++) {
-            std::memcpy(f.Row(y), work + static_cast<ptrdiff_t>(y) * f.pitch, bytes);
+    const int bpp = f.bytesPerPixel;
+    struct Band
+    {
+        int a = 0;
+        int b = 0;
+    } bands[kMaxRowBands];
+    auto band = [&](int index, int r0, int r1) {
+        const int a = first + r0;
+        const int b = first + r1;
+        bands[index] = {a, b};
+        uint8_t ring[kMaxReach + 1][kChunkBytes];
+        for (int x0 = 0; x0 < f.width; x0 += kChunkPixels) {
+            const int n = std::min(kChunkPixels, f.width - x0);
+            const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
+            const size_t bytes = static_cast<size_t>(n) * bpp;
+            for (int y = a; y < b; y++) {
+                const bool edge = y < a + reach || y >= b - reach;
+                uint8_t *out = edge ? work + static_cast<ptrdiff_t>(y) * f.pitch + at
+                                    : ring[(y - a) % (reach + 1)];
+                filter(out, y, x0, n);
+                // Line y - reach is read by no later line of the band.
+                const int done = y - reach;
+                if (done >= a + reach && done < b - reach) {
+                    std::memcpy(f.Row(done) + at, ring[(done - a) % (reach + 1)], bytes);
+                }
+            }
         }
-    });
+    };
+    if (threads) {
+        RunRowBands(count, band);
+    } else if (count > 0) {
+        band(0, 0, count);
+    }
+    const size_t bytes = LineBytes(f);
+    for (const Band &bd : bands) {
+        for (int y = bd.a; y < bd.b; y++) {
+            if (y < bd.a + reach || y >= bd.b - reach) {
+                std::memcpy(f.Row(y), work + static_cast<ptrdiff_t>(y) * f.pitch, bytes);
+            }
+        }
+    }
 }
 
 void SqueezeRows(const EngineKernels &k, const FrameView &f, uint8_t *scratch, bool threads)
@@ -66,8 +110,7 @@ void SqueezeRows(const EngineKernels &k, const FrameView &f, uint8_t *scratch, b
     PaintBlackLines(f, h - b - 1, h - 1);
 }
 
-// Lines 2 .. h - 3: the vertical low-pass mixed in by the motion weight (256 a full blur),
-// into `mix`, then back into the frame.
+// Lines 2 .. h - 3: the vertical low-pass mixed in by the motion weight (256 a full blur).
 void BlurRows(const EngineKernels &k, const FrameView &f, const MapView &motion, int amount,
               int sensitivity, uint8_t *mix, bool threads)
 {
@@ -75,44 +118,23 @@ void BlurRows(const EngineKernels &k, const FrameView &f, const MapView &motion,
     if (h - 2 <= 2 || amount < 1 || amount > 3) {
         return;
     }
-    const int bpp = f.bytesPerPixel;
-    RunRows(h - 4, threads, [&](int r0, int r1) {
-        int16_t w[kChunkPixels];
-        int16_t wb[kChunkPixels * 3];
-        for (int y = 2 + r0; y < 2 + r1; y++) {
-            uint8_t *out = mix + static_cast<ptrdiff_t>(y) * f.pitch;
-            for (int x0 = 0; x0 < f.width; x0 += kChunkPixels) {
-                const int n = std::min(kChunkPixels, f.width - x0);
-                const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
-                k.blurWeightRow(w, motion.Row(y >> 1) + x0, motion.Row((y + 1) >> 1) + x0,
-                                motion.Row((y - 1) >> 1) + x0, n, sensitivity);
-                k.expandWeights(wb, w, n, bpp);
-                // Amounts 1 and 2 read one line either side; the outer lines are not touched.
-                const uint8_t *m2 = amount == 3 ? f.Row(y - 2) + at : nullptr;
-                const uint8_t *p2 = amount == 3 ? f.Row(y + 2) + at : nullptr;
-                k.blurMixRow(out + at, m2, f.Row(y - 1) + at, f.Row(y) + at, f.Row(y + 1) + at, p2,
-                             wb, n * bpp, amount);
-            }
-        }
-    });
-    CopyBack(f, mix, 2, h - 4, threads);
+    // Amounts 1 and 2 read one line either side; the outer lines are not touched.
+    FilterInPlace(f, 2, h - 4, amount == 3 ? 2 : 1, mix, threads,
+                  [&](uint8_t *out, int y, int x0, int n) {
+                      BlurLine(k, f, motion, amount, sensitivity, y, x0, n, out);
+                  });
 }
 
-// Lines 1 .. h - 2 through the flicker filter into `work`, then back.
+// Lines 1 .. h - 2 through the flicker filter.
 void FlickerRows(const EngineKernels &k, const FrameView &f, int level, uint8_t *work, bool threads)
 {
     level = std::clamp(level, 0, 4);
     if (level == 0 || f.height < 3) {
         return;
     }
-    const int bytes = static_cast<int>(LineBytes(f));
-    RunRows(f.height - 2, threads, [&](int r0, int r1) {
-        for (int y = 1 + r0; y < 1 + r1; y++) {
-            k.flickerRow(work + static_cast<ptrdiff_t>(y) * f.pitch, f.Row(y - 1), f.Row(y),
-                         f.Row(y + 1), bytes, level);
-        }
+    FilterInPlace(f, 1, f.height - 2, 1, work, threads, [&](uint8_t *out, int y, int x0, int n) {
+        FlickerLine(k, f, level, y, x0, n, out);
     });
-    CopyBack(f, work, 1, f.height - 2, threads);
 }
 
 // Grain draws one number per pixel in row order: each band starts the generator where the rows
@@ -135,6 +157,27 @@ void EffectRows(const EngineKernels &k, const FrameView &f, int firstLine, int e
 }
 
 } // namespace
+
+void BlurLine(const EngineKernels &k, const FrameView &f, const MapView &motion, int amount,
+              int sensitivity, int y, int x0, int n, uint8_t *out)
+{
+    const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * f.bytesPerPixel;
+    // Amounts 1 and 2 read one line either side.
+    const uint8_t *rows[5] = {};
+    for (int t = amount == 3 ? -2 : -1; t <= (amount == 3 ? 2 : 1); t++) {
+        rows[t + 2] = f.Row(y + t) + at;
+    }
+    k.blurLine(out, rows, motion.Row(y >> 1) + x0, motion.Row((y + 1) >> 1) + x0,
+               motion.Row((y - 1) >> 1) + x0, n, f.bytesPerPixel, amount, sensitivity);
+}
+
+void FlickerLine(const EngineKernels &k, const FrameView &f, int level, int y, int x0, int n,
+                 uint8_t *out)
+{
+    const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * f.bytesPerPixel;
+    k.flickerRow(out, f.Row(y - 1) + at, f.Row(y) + at, f.Row(y + 1) + at, n * f.bytesPerPixel,
+                 level);
+}
 
 EffectParams CurrentEffectParams()
 {

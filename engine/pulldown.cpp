@@ -6,6 +6,7 @@
 #include "engine/conversion_options.h"
 #include "engine/deinterlace.h"
 #include "engine/frame_store.h"
+#include "engine/internal/group_pipelines.h"
 #include "engine/internal/kernels.h"
 #include "engine/internal/row_bands.h"
 #include "engine/picture_effects.h"
@@ -234,22 +235,26 @@ void RemovePulldownGroup(uint8_t *const *slots, int *outList, int pattern)
     fs.frameWidth = fs.sourceWidth;
     fs.frameHeight = fs.sourceHeight;
 
-    // 2: motion maps of slots 1..5.
-    MotionMapsOfGroup(5);
+    // 2, 3 and the blur of 5 line by line, unless the options need whole-frame runs.
+    const bool byLines = RebuildPulldownGroupByLines(slots, pattern);
+    if (!byLines) {
+        // 2: motion maps of slots 1..5.
+        MotionMapsOfGroup(5);
 
-    // 3: rebuild the fields by the pattern's field order.
-    if (pattern == 2) {
-        CopyFieldLines(slots, 4, 5, 1);
-        DeinterlaceFromFrame(5, 4, 0);
-        DeinterlaceField(1, 1, 0);
-        DeinterlaceFromFrame(4, 2, 0);
-        DeinterlaceField(2, 3, 0);
-    } else {
-        CopyFieldLines(slots, 4, 5, 0);
-        DeinterlaceFromFrame(5, 4, 0);
-        DeinterlaceField(2, 1, 0);
-        DeinterlaceFromFrame(4, 2, 0);
-        DeinterlaceField(1, 3, 0);
+        // 3: rebuild the fields by the pattern's field order.
+        if (pattern == 2) {
+            CopyFieldLines(slots, 4, 5, 1);
+            DeinterlaceFromFrame(5, 4, 0);
+            DeinterlaceField(1, 1, 0);
+            DeinterlaceFromFrame(4, 2, 0);
+            DeinterlaceField(2, 3, 0);
+        } else {
+            CopyFieldLines(slots, 4, 5, 0);
+            DeinterlaceFromFrame(5, 4, 0);
+            DeinterlaceField(2, 1, 0);
+            DeinterlaceFromFrame(4, 2, 0);
+            DeinterlaceField(1, 3, 0);
+        }
     }
 
     // 4: the output order.
@@ -262,10 +267,10 @@ void RemovePulldownGroup(uint8_t *const *slots, int *outList, int pattern)
         fs.yuvSlots[k] = slots[outList[k]];
     }
 
-    // 5: blur each output frame once, with the motion map of its own slot; then the letterbox
-    // and the effects.
+    // 5: blur each output frame once, with the motion map of its own slot (done above when line
+    // by line); then the letterbox and the effects.
     for (int k = 0; k < 4; k++) {
-        if (o.blurLinesOnMotion) {
+        if (o.blurLinesOnMotion && !byLines) {
             BlurHorizontalLinesOf(SlotView(k), MotionMapView(outList[k]));
         }
         if (!gEngineSettings.sourceIsNtsc) {

@@ -109,16 +109,23 @@ int CMovieWindow::ProcessFramesPalToNtsc(Media outputMedia, Track, Media sourceM
 
     int outputCounter = 0;
     int groupStart = 0;
+    bool nextStarted = false; // the group was read and decoded while the last was written
     while (groupStart < totalFrames && !control.stopRequested) {
-        ProcessYield();
         // A stop ends the decoding early; the group is still converted and written.
-        if (!FillGroupSlots(slots, source, groupStart == 0)
-            || !DecodeGroupSlots(slots, source, groupStart == 0)) {
+        if (!BringInGroup(slots, source, groupStart == 0, &nextStarted)) {
             return 0;
         }
-        const int n = ConvertFrameGroup(slots.frame, width, height, 0);
-        for (int i = 1; i <= n; ++i) {
+        const int converted = ConvertFrameGroup(slots.frame, width, height, 0);
+        // The movie's last group may be cut short: it was read padded with its last frame, and
+        // keeps the frames that stand for its own.
+        const int n = KeptGroupOutputs(converted, totalFrames - groupStart);
+        for (int i = 1; i <= converted; ++i) {
             SetSlotBounds(slots, i, outRows);
+        }
+        // The next group is read and decoded while this one is compressed and written.
+        if (groupStart + 5 < totalFrames && !control.stopRequested) {
+            ProcessYield();
+            nextStarted = StartNextGroup(slots, source);
         }
         const auto preview = [&](int k) {
             if (!fromAvi) {
@@ -148,7 +155,7 @@ int CMovieWindow::ProcessFramesPalToNtsc(Media outputMedia, Track, Media sourceM
                 break;
             }
         }
-        for (int i = 1; i <= n; ++i) {
+        for (int i = 1; i <= converted; ++i) {
             SetSlotBounds(slots, i, height);
         }
         groupStart += 5;

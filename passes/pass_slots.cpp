@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "dvdecoder/cindrell.h"
 #include "engine/conversion_options.h"
@@ -76,18 +77,52 @@ int32_t PictureBytes(const PassSlots &slots)
     return int32_t(slots.width) * slots.height * slots.bytesPerPixel;
 }
 
-// How decoding one slot went: what to show when it failed.
-enum class DecodeFault {
-    None,
-    TooLarge, // more bytes than a picture of the frame's size
-    TooSmall, // an uncompressed frame shorter than its picture
-    Codec     // the decoder failed (err)
-};
-struct DecodeResult
+// What failed (PassFault::kind).
+constexpr int kFaultTooLarge = 1;  // more bytes than a picture of the frame's size
+constexpr int kFaultTooSmall = 2;  // an uncompressed frame shorter than its picture
+constexpr int kFaultCodec = 3;     // the decoder failed (err)
+constexpr int kFaultAviRead = 4;   // the AVI reader gave nothing (frame)
+constexpr int kFaultMediaRead = 5; // the media layer's read failed (err)
+
+// Shows a failure; 1 when there was one.
+int ShowPassFault(const PassFault &f)
 {
-    DecodeFault fault = DecodeFault::None;
-    OSErr err = noErr;
-};
+    char text[128];
+    switch (f.kind) {
+    case 0:
+        return 0;
+    case kFaultTooLarge:
+        ShowError("Sample size exceeds buffer size\nPossible problem: YUV option selected with "
+                  "uncompressed (RGB) movie");
+        return 1;
+    case kFaultTooSmall:
+        ShowError("Sample size is smaller than the frame size");
+        return 1;
+    case kFaultAviRead:
+        std::snprintf(text, sizeof text,
+                      "Could not read frame %u of the source movie\nIt may be damaged or "
+                      "incomplete",
+                      f.frame);
+        ShowError(text);
+        return 1;
+    case kFaultMediaRead:
+        CheckQtError(f.err, "GetMediaSample Error");
+        return 1;
+    default:
+        CheckQtError(f.err, DecompressError());
+        return 1;
+    }
+}
+
+// A failure shown now, or kept in *kept for its turn.
+void ShowOrKeep(const PassFault &f, PassFault *kept)
+{
+    if (kept) {
+        *kept = f;
+    } else {
+        ShowPassFault(f);
+    }
+}
 
 // The slot decodes of a group may run at the same time: every decoder they use keeps its state
 // per thread (the media layer's codecs) or has none (uncompressed frames).
@@ -97,78 +132,71 @@ bool DecodesAtOnce(const PassSource &source)
            || (!gConversionState.cindrellSource && !(source.fromAvi && !gAviReadState.isDV));
 }
 
-// Decodes slot s into its picture, with desc as the frame's description; shows nothing.
-DecodeResult DecodeSlotPicture(PassSlots &slots, const PassSource &source, int s,
-                               ImageDescriptionHandle desc)
+// Where a slot is decoded to: its picture in the current set or in the other one.
+struct SlotPicture
 {
-    DecodeResult r;
-    SetGWorld(slots.world[s], nullptr);
+    GWorldPtr world;
+    PixMapHandle pixMap;
+    uint8_t *frame;
+};
+
+SlotPicture CurrentPicture(const PassSlots &slots, int s)
+{
+    return {slots.world[s], slots.pixMap[s], slots.frame[s]};
+}
+
+SlotPicture AheadPicture(const PassSlots &slots, int s)
+{
+    return {slots.aheadWorld[s], slots.aheadPixMap[s], slots.aheadFrame[s]};
+}
+
+// Decodes slot s's frame into picture p, with desc as the frame's description; shows nothing.
+PassFault DecodeSlotPicture(PassSlots &slots, const PassSource &source, int s,
+                            ImageDescriptionHandle desc, const SlotPicture &p)
+{
+    PassFault r;
+    SetGWorld(p.world, nullptr);
     const long limit = long(slots.height) * slots.width * slots.bytesPerPixel;
     if (slots.count[s] > limit) {
-        r.fault = DecodeFault::TooLarge;
+        r.kind = kFaultTooLarge;
         return r;
     }
     const uint8_t *data = reinterpret_cast<const uint8_t *>(*slots.sample[s]);
     if (source.aviUncompressed) {
         // A short frame would be read past its end.
         if (slots.count[s] < long(slots.width) * slots.height * 3) {
-            r.fault = DecodeFault::TooSmall;
+            r.kind = kFaultTooSmall;
             return r;
         }
-        CopyFlipSwapRgb(slots.frame[s], data, slots.height, slots.width, 3);
+        CopyFlipSwapRgb(p.frame, data, slots.height, slots.width, 3);
         return r;
     }
+    r.kind = kFaultCodec;
     if (gConversionState.cindrellSource) {
         // Bottom-up B,G,R from the own decoder, turned over into the slot.
         lc::Status st = CindrellDecodeFrame(slots.workFrame, slots.width, slots.height, data,
                                             size_t(slots.count[s]), slots.workFrame, kCindrellFull,
                                             0, 0, gDvDecodeSetup.decoderFormat, 24, 1, 0);
         if (!st) {
-            r.fault = DecodeFault::Codec;
             r.err = 1;
             return r;
         }
-        CopyFlipSwapRgb(slots.frame[s], slots.workFrame, slots.height, slots.width, 3);
-        return r;
+        CopyFlipSwapRgb(p.frame, slots.workFrame, slots.height, slots.width, 3);
+        return PassFault{};
     }
     if (source.fromAvi && !gAviReadState.isDV) {
         if (!VfwDecompressFrame(data, int(slots.count[s]), slots.workFrame)) {
-            r.fault = DecodeFault::Codec;
             r.err = 1;
             return r;
         }
-        CopyFlipSwapRgb(slots.frame[s], slots.workFrame, slots.height, slots.width, 4);
-        return r;
+        CopyFlipSwapRgb(p.frame, slots.workFrame, slots.height, slots.width, 4);
+        return PassFault{};
     }
     (*desc)->dataSize = int32_t(slots.count[s]);
-    OSErr err = FDecompressImage(*slots.sample[s], desc, slots.pixMap[s], nullptr, nullptr, srcCopy,
-                                 nullptr, nullptr, nullptr, source.decodeQuality, bestFidelityCodec,
-                                 0, nullptr, nullptr);
-    if (err != noErr) {
-        r.fault = DecodeFault::Codec;
-        r.err = err;
-    }
-    return r;
-}
-
-// Shows the error of a failed decode. 1 when it had failed.
-int ShowDecodeFault(const DecodeResult &r)
-{
-    switch (r.fault) {
-    case DecodeFault::None:
-        return 0;
-    case DecodeFault::TooLarge:
-        ShowError("Sample size exceeds buffer size\nPossible problem: YUV option selected with "
-                  "uncompressed (RGB) movie");
-        return 1;
-    case DecodeFault::TooSmall:
-        ShowError("Sample size is smaller than the frame size");
-        return 1;
-    case DecodeFault::Codec:
-        CheckQtError(r.err, DecompressError());
-        return 1;
-    }
-    return 1;
+    r.err = FDecompressImage(*slots.sample[s], desc, p.pixMap, nullptr, nullptr, srcCopy, nullptr,
+                             nullptr, nullptr, source.decodeQuality, bestFidelityCodec, 0, nullptr,
+                             nullptr);
+    return r.err != noErr ? r : PassFault{};
 }
 
 void CopyPicture(const PassSlots &slots, void *to, const void *from)
@@ -199,6 +227,8 @@ ImageDescriptionHandle SlotDescription(PassSlots &slots, int s)
 
 PassSlots::~PassSlots()
 {
+    // A next group still decoding writes into what is freed below.
+    lc::SharedWorkerPool().Finish(aheadDecode);
     if (portSaved) {
         SetGWorld(savedPort, nullptr);
     }
@@ -222,13 +252,44 @@ PassSlots::~PassSlots()
         DisposeHandle(madeData[k]);
         DisposeHandle(reinterpret_cast<Handle>(madeDesc[k]));
     }
+    for (int s = 0; s < kSlotCount; ++s) {
+        DisposeGWorld(aheadWorld[s]);
+        DisposeHandle(aheadBuffer[s]);
+    }
+    // The kernels' slots go back to the frame store's own frames.
+    if (aheadBuffer[0]) {
+        SetSlotFrames(gFrameStore.inputFrames, kSlotCount);
+    }
 }
+
+namespace {
+
+void SetPixMapBounds(const PassSlots &slots, PixMapHandle pixMap, int rows)
+{
+    PixMap &pm = **pixMap;
+    pm.bounds = Rect{0, 0, int16_t(rows), int16_t(slots.width)};
+    pm.rowBytes = int16_t((slots.width * slots.bytesPerPixel) | kPixMapRowBytesFlag);
+}
+
+// A slot's pixel buffer of the allocated size, in the frame format: 0 ok, else the error.
+OSErr MakeSlotWorld(const PassSlots &slots, GWorldPtr *world, PixMapHandle *pixMap)
+{
+    const bool yuv = slots.bytesPerPixel == 2;
+    OSErr err = NewGWorld(world, yuv ? 16 : 24, &slots.allocRect, nullptr, nullptr, 0);
+    if (err != noErr) {
+        return err;
+    }
+    *pixMap = GetGWorldPixMap(*world);
+    (**pixMap)->pixelFormat = yuv ? kYUVSPixelFormat : k24RGBPixelFormat;
+    LockPixels(*pixMap);
+    return noErr;
+}
+
+} // namespace
 
 void SetSlotBounds(PassSlots &slots, int s, int rows)
 {
-    PixMap &pm = **slots.pixMap[s];
-    pm.bounds = Rect{0, 0, int16_t(rows), int16_t(slots.width)};
-    pm.rowBytes = int16_t((slots.width * slots.bytesPerPixel) | kPixMapRowBytesFlag);
+    SetPixMapBounds(slots, slots.pixMap[s], rows);
 }
 
 void SetAllSlotBounds(PassSlots &slots, int rows)
@@ -245,20 +306,16 @@ int SetUpPassSlots(PassSlots &slots, int width, int height, const Rect &allocRec
     slots.width = width;
     slots.height = height;
     slots.bytesPerPixel = yuv ? 2 : 3;
+    slots.allocRect = allocRect;
     if (yuv) {
         UseYuvFrames();
     } else {
         UseRgbFrames();
     }
     for (int s = 0; s < kSlotCount; ++s) {
-        OSErr err = NewGWorld(&slots.world[s], yuv ? 16 : 24, &allocRect, nullptr, nullptr, 0);
-        if (CheckQtError(err, newGWorldError)) {
+        if (CheckQtError(MakeSlotWorld(slots, &slots.world[s], &slots.pixMap[s]), newGWorldError)) {
             return 0;
         }
-        slots.pixMap[s] = GetGWorldPixMap(slots.world[s]);
-        PixMap &pm = **slots.pixMap[s];
-        pm.pixelFormat = yuv ? kYUVSPixelFormat : k24RGBPixelFormat;
-        LockPixels(slots.pixMap[s]);
         slots.frame[s] = gFrameStore.inputFrames[s];
         SetSlotBounds(slots, s, height);
     }
@@ -338,20 +395,18 @@ int OpenPassDecompressor(int width, int height)
     return 1;
 }
 
-int ReadSlot(PassSlots &slots, PassSource &source, int s)
+int ReadSlot(PassSlots &slots, PassSource &source, int s, PassFault *fault)
 {
+    PassFault kept;
     if (source.fromAvi) {
         // Past the last frame the reader gives the last frame again; nothing at all is a frame
         // that cannot be read (a file cut short or damaged), which ends the movie.
         const int n =
             AviReadNextFrame(reinterpret_cast<uint8_t *>(*slots.sample[s]), kSlotSampleBytes);
         if (n <= 0) {
-            char text[128];
-            std::snprintf(text, sizeof text,
-                          "Could not read frame %u of the source movie\nIt may be damaged or "
-                          "incomplete",
-                          unsigned(gAviReadState.framesRead + 1));
-            ShowError(text);
+            kept.kind = kFaultAviRead;
+            kept.frame = unsigned(gAviReadState.framesRead + 1);
+            ShowOrKeep(kept, fault);
             return 0;
         }
         slots.count[s] = n;
@@ -366,7 +421,10 @@ int ReadSlot(PassSlots &slots, PassSource &source, int s)
     OSErr err = GetMediaSample(
         source.media, slots.sample[s], kSlotSampleBytes, &size, time, nullptr, nullptr,
         reinterpret_cast<SampleDescriptionHandle>(slots.sourceDesc), nullptr, 1, nullptr, nullptr);
-    if (CheckQtError(err, "GetMediaSample Error")) {
+    if (err != noErr) {
+        kept.kind = kFaultMediaRead;
+        kept.err = err;
+        ShowOrKeep(kept, fault);
         return 0;
     }
     slots.count[s] = size;
@@ -374,7 +432,7 @@ int ReadSlot(PassSlots &slots, PassSource &source, int s)
     return 1;
 }
 
-int FillGroupSlots(PassSlots &slots, PassSource &source, bool firstGroup)
+int FillGroupSlots(PassSlots &slots, PassSource &source, bool firstGroup, PassFault *fault)
 {
     if (!firstGroup) {
         for (int k = 0; k < 2; ++k) {
@@ -383,7 +441,7 @@ int FillGroupSlots(PassSlots &slots, PassSource &source, bool firstGroup)
         }
     }
     for (int s = firstGroup ? 1 : 2; s < kSlotCount; ++s) {
-        if (!ReadSlot(slots, source, s)) {
+        if (!ReadSlot(slots, source, s, fault)) {
             return 0;
         }
     }
@@ -406,19 +464,20 @@ int DecodeGroupSlots(PassSlots &slots, const PassSource &source, bool firstGroup
                 return 0;
             }
         }
-        DecodeResult result[kSlotCount];
+        PassFault result[kSlotCount];
         const int decodes = kSlotCount - first;
         const int copies = firstGroup ? 0 : 2;
         lc::SharedWorkerPool().Run(decodes + copies, [&](int i) {
             if (i < decodes) {
-                result[first + i] = DecodeSlotPicture(slots, source, first + i, desc[first + i]);
+                const int s = first + i;
+                result[s] = DecodeSlotPicture(slots, source, s, desc[s], CurrentPicture(slots, s));
             } else {
                 CopyPicture(slots, slots.frame[i - decodes], *slots.carried[i - decodes]);
             }
         });
         SetGWorld(slots.world[kSlotCount - 1], nullptr);
         for (int s = first; s < kSlotCount; ++s) {
-            if (ShowDecodeFault(result[s])) {
+            if (ShowPassFault(result[s])) {
                 return 0;
             }
         }
@@ -432,7 +491,8 @@ int DecodeGroupSlots(PassSlots &slots, const PassSource &source, bool firstGroup
             }
         }
         for (int s = first; s < kSlotCount; ++s) {
-            if (ShowDecodeFault(DecodeSlotPicture(slots, source, s, slots.sourceDesc))) {
+            if (ShowPassFault(DecodeSlotPicture(slots, source, s, slots.sourceDesc,
+                                                CurrentPicture(slots, s)))) {
                 return 0;
             }
             if (s == 1) {
@@ -447,6 +507,100 @@ int DecodeGroupSlots(PassSlots &slots, const PassSource &source, bool firstGroup
         CopyPicture(slots, *slots.carried[k], slots.frame[5 + k]);
     }
     return 1;
+}
+
+namespace {
+
+// The other set of pictures, as large as the frame store's frames; false when it cannot be had.
+bool MakeAheadPictures(PassSlots &slots)
+{
+    for (int s = 0; s < kSlotCount; ++s) {
+        if (slots.aheadWorld[s]) {
+            continue;
+        }
+        Handle buffer = NewHandle(int32_t(kFrameBufferBytes));
+        if (!buffer || MakeSlotWorld(slots, &slots.aheadWorld[s], &slots.aheadPixMap[s]) != noErr) {
+            DisposeHandle(buffer);
+            slots.aheadWorld[s] = nullptr;
+            return false;
+        }
+        HLock(buffer);
+        slots.aheadBuffer[s] = buffer;
+        slots.aheadFrame[s] = reinterpret_cast<uint8_t *>(*buffer);
+        (**slots.aheadPixMap[s]).baseAddr = *buffer;
+        SetPixMapBounds(slots, slots.aheadPixMap[s], slots.height);
+    }
+    return true;
+}
+
+} // namespace
+
+bool StartNextGroup(PassSlots &slots, PassSource &source)
+{
+    lc::SharedWorkerPool().Finish(slots.aheadDecode);
+    if (!DecodesAtOnce(source) || !MakeAheadPictures(slots)) {
+        return false;
+    }
+    for (PassFault &f : slots.aheadFault) {
+        f = PassFault{};
+    }
+    // Read now, in order; a failure waits for its turn and nothing is decoded.
+    if (!FillGroupSlots(slots, source, false, &slots.aheadFault[0])) {
+        return true;
+    }
+    ImageDescriptionHandle desc[kSlotCount] = {};
+    for (int s = 2; s < kSlotCount; ++s) {
+        if (!source.aviUncompressed && !(desc[s] = SlotDescription(slots, s))) {
+            slots.aheadFault[0] = PassFault{kFaultMediaRead, memFullErr, 0};
+            return true;
+        }
+    }
+    // Five decodes and the two carried pictures, into the other set. The source is copied: the
+    // run may outlive the caller's.
+    const PassSource from = source;
+    lc::SharedWorkerPool().Start(slots.aheadDecode, kSlotCount, [&slots, from, desc](int i) {
+        if (i < 2) {
+            CopyPicture(slots, slots.aheadFrame[i], *slots.carried[i]);
+        } else {
+            slots.aheadFault[i] =
+                DecodeSlotPicture(slots, from, i, desc[i], AheadPicture(slots, i));
+        }
+    });
+    return true;
+}
+
+int TakeNextGroup(PassSlots &slots)
+{
+    lc::SharedWorkerPool().Finish(slots.aheadDecode);
+    for (const PassFault &f : slots.aheadFault) {
+        if (ShowPassFault(f)) {
+            return 0;
+        }
+    }
+    // The pixel maps keep their pictures: the three change hands together.
+    for (int s = 0; s < kSlotCount; ++s) {
+        std::swap(slots.world[s], slots.aheadWorld[s]);
+        std::swap(slots.pixMap[s], slots.aheadPixMap[s]);
+        std::swap(slots.frame[s], slots.aheadFrame[s]);
+    }
+    SetSlotFrames(slots.frame, kSlotCount);
+    SetGWorld(slots.world[kSlotCount - 1], nullptr);
+    for (int k = 0; k < 2; ++k) {
+        CopyPicture(slots, *slots.carried[k], slots.frame[5 + k]);
+    }
+    return 1;
+}
+
+int BringInGroup(PassSlots &slots, PassSource &source, bool firstGroup, bool *nextStarted)
+{
+    if (*nextStarted) {
+        *nextStarted = false;
+        return TakeNextGroup(slots);
+    }
+    ProcessYield();
+    return FillGroupSlots(slots, source, firstGroup) && DecodeGroupSlots(slots, source, firstGroup)
+               ? 1
+               : 0;
 }
 
 namespace {

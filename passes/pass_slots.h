@@ -7,6 +7,7 @@
 #include "platform/media/gworld.h"
 #include "platform/media/image_compression.h"
 #include "platform/media/media_types.h"
+#include "platform/sys/worker_pool.h"
 
 // The seven frame slots of the per-frame passes: per slot a pixel buffer whose pixels are the
 // frame store's frame of that slot, and a sample buffer for the slot's compressed source frame.
@@ -17,6 +18,15 @@
 constexpr int32_t kSlotSampleBytes = 9216000;
 // Output frames of one group: 4 for NTSC-family sources, 5 or 6 for PAL-family ones.
 constexpr int kMaxGroupOutputs = 6;
+
+// A failure met before its turn (reading or decoding the next group while this one is
+// written), shown in its turn.
+struct PassFault
+{
+    int kind = 0; // 0 none; what failed (pass_slots.cpp)
+    OSErr err = noErr;
+    unsigned frame = 0; // the AVI frame that could not be read
+};
 
 struct PassSlots
 {
@@ -47,6 +57,15 @@ struct PassSlots
     int width = 0; // source size
     int height = 0;
     int bytesPerPixel = 3; // 3 RGB, 2 YUV 4:2:2
+    Rect allocRect{};      // the allocated size of the pixel buffers
+    // The other set of slot pictures (StartNextGroup): the next group is decoded into it while
+    // this group's frames are compressed; TakeNextGroup swaps the two sets. Made on first use.
+    GWorldPtr aheadWorld[kSlotCount] = {};
+    PixMapHandle aheadPixMap[kSlotCount] = {};
+    uint8_t *aheadFrame[kSlotCount] = {};   // the other set's pictures
+    Handle aheadBuffer[kSlotCount] = {};    // frames of the frame store's size, owned here
+    PassFault aheadFault[kSlotCount];       // the next group's read (slot 0) and decodes (2 to 6)
+    lc::WorkerPool::Background aheadDecode; // finished before anything above is freed
 
     PassSlots() = default;
     PassSlots(const PassSlots &) = delete;
@@ -86,11 +105,13 @@ PassSource MakePassSource(Media media, TimeValue durationLimit, CodecQ decodeQua
 // 1 ready (or none needed), 0 failed ("Decompress error" shown).
 int OpenPassDecompressor(int width, int height);
 
-// Reads the next source frame into slot s. 1 ok, 0 failed (shown).
-int ReadSlot(PassSlots &slots, PassSource &source, int s);
+// Reads the next source frame into slot s. 1 ok, 0 failed (shown, or kept in *fault when given).
+int ReadSlot(PassSlots &slots, PassSource &source, int s, PassFault *fault = nullptr);
 // Group fill: slots 0 and 1 take 5 and 6 (every group but the first), then the new frames.
-// A stop request while reading is left to the caller. 1 ok, 0 failed (shown).
-int FillGroupSlots(PassSlots &slots, PassSource &source, bool firstGroup);
+// A stop request while reading is left to the caller. 1 ok, 0 failed (shown, or kept in *fault
+// when given).
+int FillGroupSlots(PassSlots &slots, PassSource &source, bool firstGroup,
+                   PassFault *fault = nullptr);
 // Decodes the group filled last into the slot pictures: slots 1 to 6 of the first group (slot 0
 // then takes slot 1's picture), else 2 to 6, slots 0 and 1 taking the pictures that slots 5 and 6
 // had when decoded: the same pictures, decoded once. Frames of the media layer's codecs and
@@ -98,6 +119,18 @@ int FillGroupSlots(PassSlots &slots, PassSource &source, bool firstGroup);
 // and AVI decompressors take them one by one, and a stop request between two ends the decoding
 // (the slots after it keep what they held). 1 ok, 0 failed (the first failing slot's error shown).
 int DecodeGroupSlots(PassSlots &slots, const PassSource &source, bool firstGroup);
+// The next group ahead of its turn, for sources whose frames decode at the same time: its frames
+// are read now (a failure is kept) and decoded into the other set of pictures on the worker pool
+// behind the caller, which meanwhile compresses and writes the group in hand. false: nothing was
+// done (another source, or no memory for the other set): the next group is read and decoded in
+// its turn.
+bool StartNextGroup(PassSlots &slots, PassSource &source);
+// The group StartNextGroup began becomes the slots' group (the two sets of pictures swap), as
+// FillGroupSlots and DecodeGroupSlots would have made it. 1 ok, 0 its failure shown.
+int TakeNextGroup(PassSlots &slots);
+// The group in the slots: the one StartNextGroup began when *nextStarted (then cleared), else
+// read and decoded now, after the pass's yield. 1 ok, 0 failed (shown).
+int BringInGroup(PassSlots &slots, PassSource &source, bool firstGroup, bool *nextStarted);
 
 // How one output frame is written.
 struct PassOutput

@@ -116,11 +116,10 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
             AviRewindToMovi();
         }
         source.readTime = cs.firstSampleTime;
+        bool nextStarted = false; // the group was read and decoded while the last was written
         for (int groupStart = 0; groupStart < totalFrames && !control.stopRequested;
              groupStart += 5) {
-            ProcessYield();
-            if (!FillGroupSlots(slots, source, groupStart == 0)
-                || !DecodeGroupSlots(slots, source, groupStart == 0)) {
+            if (!BringInGroup(slots, source, groupStart == 0, &nextStarted)) {
                 return 0;
             }
             if (control.stopRequested) {
@@ -139,13 +138,22 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
             } else {
                 n = DetectPulldownPhase(slots.frame, outList, 1);
             }
-            if (n == 4 && to576) {
-                for (int k = 0; k < 4; ++k) {
+            // The movie's last group may be cut short: it was read padded with its last frame,
+            // and keeps the frames that stand for its own.
+            n = KeptGroupOutputs(n, totalFrames - groupStart);
+            if (n > 0 && to576) {
+                for (int k = 0; k < n; ++k) {
                     StoreHistoryFrame(k, slots.frame[outList[k]]);
                 }
-                for (int k = 0; k < 4; ++k) {
+                for (int k = 0; k < n; ++k) {
                     ConvertLines480To576(slots.frame[outList[k]], k);
                 }
+            }
+            // The next group is read and decoded while this one is compressed and written; frames
+            // copied as they are need their samples until written.
+            if (!copyKept && groupStart + 5 < totalFrames) {
+                ProcessYield();
+                nextStarted = StartNextGroup(slots, source);
             }
             // Preview: a QuickTime source in the "Current Frame" window, an AVI read by the own
             // reader in its playback window.

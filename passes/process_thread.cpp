@@ -201,7 +201,9 @@ unsigned ProcessThreadProc(void *)
         control.stopRequested = 0; // a stop of an earlier run does not end this wait
         (void)WaitForMpegSequence();
     }
-    CallHook(gLowerHooks.stopMpegDecoder);
+    // A preview the open started may still be decoding: it ends without the player's box, which
+    // is for a stream being loaded or closed, not for a run the user started.
+    CallHook(gLowerHooks.endMpegDecoding);
     StopAviPlayback();
     control.running = 1;
 
@@ -222,6 +224,9 @@ unsigned ProcessThreadProc(void *)
     // Each item is judged by its own errors (errorShown is cleared before it); the run's final
     // message by all of them.
     bool runHadErrors = false;
+    // A batch shows no warnings, so an item refused with one must still keep the batch from
+    // ending "completed OK": it made no result.
+    bool itemRefused = false;
 
     for (size_t item = 0; item < itemCount; ++item) {
         runHadErrors = runHadErrors || control.errorShown;
@@ -239,6 +244,9 @@ unsigned ProcessThreadProc(void *)
                 continue;
             }
             std::memcpy(name, line.start, line.length);
+            // A stream refused after its open may still be decoding its preview: it ends as
+            // quietly as at the start of the run.
+            CallHook(gLowerHooks.endMpegDecoding);
             if (!movie.OpenMovie(name)) {
                 continue;
             }
@@ -269,11 +277,13 @@ unsigned ProcessThreadProc(void *)
         if (options.useYuvProcessing && gAviReadState.isUncompressed) {
             ShowWarning("YUV processing (in Advanced Options) cannot be used with\n"
                         "uncompressed AVI source movie");
+            itemRefused = true;
             continue;
         }
         if (options.useYuvProcessing && gSourceKind.isAvi && gSourceKind.viaAviPlayer) {
             ShowWarning("YUV processing (in Advanced Options) not supported\n"
                         "with VfW-compressed AVI's");
+            itemRefused = true;
             continue;
         }
 
@@ -314,6 +324,7 @@ unsigned ProcessThreadProc(void *)
         // 6. MXF clips are for viewing only.
         if (gSourceKind.isMxf) {
             ShowWarning("Halvorne does not support .mxf files");
+            itemRefused = true;
             continue;
         }
 
@@ -449,6 +460,8 @@ unsigned ProcessThreadProc(void *)
             AfxMessageBox("Batch processing aborted by user", MB_OK);
         } else if (!lastTarget[0]) {
             AfxMessageBox("Nothing to process - batch empty", MB_OK);
+        } else if (itemRefused) {
+            AfxMessageBox("Batch processing completed with errors", MB_OK);
         } else {
             AfxMessageBox("Batch processing completed OK", MB_OK);
             reopen = RequestReopen(lastTarget);

@@ -70,15 +70,20 @@ struct DvFrameGroup
     bool fits[kGroupPictures] = {};
     OSErr err[kGroupPictures] = {};
 };
-DvFrameGroup gDvGroup;
+// Never destroyed: the shared worker pool may be gone by the time statics are.
+DvFrameGroup &TheDvGroup()
+{
+    static auto *group = new DvFrameGroup;
+    return *group;
+}
 
 void DisposeOutputPicture()
 {
     OutputPicture &p = gOutputPicture;
     // A group still in flight (a run that ended without writing it) works on these pictures.
-    if (gDvGroup.compression.Started()) {
-        lc::SharedWorkerPool().Finish(gDvGroup.compression);
-        gDvGroup.count = 0;
+    if (TheDvGroup().compression.Started()) {
+        lc::SharedWorkerPool().Finish(TheDvGroup().compression);
+        TheDvGroup().count = 0;
     }
     DisposeGWorld(p.gworld);
     p.gworld = nullptr;
@@ -250,7 +255,7 @@ void BeginDvFrameGroup(const uint8_t *const *frames, int count, int width, int r
         return;
     }
     // Into the pictures now: the frame store's slots take the next pictures.
-    DvFrameGroup &g = gDvGroup;
+    DvFrameGroup &g = TheDvGroup();
     g.count = count;
     g.rows = rows;
     const bool fits = width >= 1 && rows >= 1 && width <= p.bounds.right && rows <= p.bounds.bottom;
@@ -263,10 +268,15 @@ void BeginDvFrameGroup(const uint8_t *const *frames, int count, int width, int r
                 frames[k], rows, width, 3);
         }
     });
-    lc::SharedWorkerPool().Start(g.compression, count, [&p, &g](int k) {
-        if (g.fits[k]) {
-            g.err[k] = CompressImage(GetGWorldPixMap(p.groupWorld[k]), &p.bounds, codecMaxQuality,
-                                     DvCodecFor(g.rows), p.groupDescription[k], *p.groupBuffer[k]);
+    // Runs after this returns: it reaches the records by their names, not through this call's
+    // references.
+    lc::SharedWorkerPool().Start(g.compression, count, [](int k) {
+        const OutputPicture &out = gOutputPicture;
+        DvFrameGroup &group = TheDvGroup();
+        if (group.fits[k]) {
+            group.err[k] =
+                CompressImage(GetGWorldPixMap(out.groupWorld[k]), &out.bounds, codecMaxQuality,
+                              DvCodecFor(group.rows), out.groupDescription[k], *out.groupBuffer[k]);
         }
     });
 }
@@ -274,7 +284,7 @@ void BeginDvFrameGroup(const uint8_t *const *frames, int count, int width, int r
 void EndDvFrameGroup()
 {
     OutputPicture &p = gOutputPicture;
-    DvFrameGroup &g = gDvGroup;
+    DvFrameGroup &g = TheDvGroup();
     if (!g.compression.Started()) {
         return;
     }

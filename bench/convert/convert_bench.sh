@@ -8,8 +8,9 @@
 #
 # Cases: a 20 s NTSC DV 3:2-pulldown movie to 25P PAL DV ("Convert 3:2 Pulldown to 25P"), a 20 s
 # PAL DV movie to NTSC DV, a 20 s NTSC DV 60i movie to 25P with "Deinterlace Where Motion is
-# Present", a 1 s movie end to end, and a 20 s PAL DVD program stream to NTSC DV. Sources and
-# option files are made once in WORKDIR; each case's output stays in its folder there.
+# Present", a 1 s movie end to end, a 20 s PAL DVD program stream to NTSC DV, and a 20 s NTSC one
+# to 25P PAL DV. Sources and option files are made once in WORKDIR; each case's output stays in
+# its folder there.
 set -euo pipefail
 runner=${1:?usage: convert_bench.sh RUNNER [WORKDIR] [RUNS]}
 work=${2:-$(mktemp -d)}
@@ -59,10 +60,13 @@ make_sources() {
     source deinterlace 20 "size=720x480:rate=60000/1001" "interlace=scan=bff,setfield=bff" \
         "${ntscDv[@]}" "$work/deinterlace/source.mov"
     options "$work/deinterlace" 2=1 22=1
-    source vob 20 "size=720x576:rate=25" "null" -c:v mpeg2video -b:v 6M -maxrate 9M \
-        -bufsize 1835k -g 12 -bf 2 -flags +ildct+ilme -top 1 -pix_fmt yuv420p -c:a ac3 -b:a 192k \
-        -f vob "$work/vob/source.vob"
+    local dvd=(-c:v mpeg2video -b:v 6M -maxrate 9M -bufsize 1835k -bf 2 -flags +ildct+ilme -top 1
+        -pix_fmt yuv420p -c:a ac3 -b:a 192k -f vob)
+    source vob 20 "size=720x576:rate=25" "null" "${dvd[@]}" -g 12 "$work/vob/source.vob"
     options "$work/vob"
+    source ntscvob 20 "size=720x480:rate=30000/1001" "null" "${dvd[@]}" -g 15 \
+        "$work/ntscvob/source.vob"
+    options "$work/ntscvob"
 }
 
 # ffmpeg's chain for each case: the same source, the same output size, rate, codec and sound.
@@ -71,6 +75,7 @@ ffmpeg_filters() {
     pulldown | short) echo "fieldmatch,decimate,scale=720:576,fps=25,format=yuv420p" ;;
     pal | vob) echo "fps=30000/1001,scale=720:480,format=yuv411p" ;;
     deinterlace) echo "yadif,fps=25,scale=720:576,format=yuv420p" ;;
+    ntscvob) echo "fps=25,scale=720:576,format=yuv420p" ;;
     esac
 }
 
@@ -124,10 +129,10 @@ run_case() {
     if [ "$name" = short ]; then
         awk -v lw="$lw" 'BEGIN { printf "  1 s movie end to end: %.2f s wall (goal <= 1.5)\n", lw }'
     fi
-    if [ "$name" = vob ]; then
-        awk -v lw="$lw" -v lc="$lc" 'BEGIN {
-            printf "  20 s VOB: %.1fx real time (goal > 10), wall/CPU %.2f (goal <= 1.2)\n",
-                20 / lw, lw / lc }'
+    if [ "$name" = vob ] || [ "$name" = ntscvob ]; then
+        awk -v n="$name" -v lw="$lw" -v lc="$lc" 'BEGIN {
+            printf "  20 s %s: %.1fx real time (goal > 10), wall/CPU %.2f (goal <= 1.2)\n",
+                n, 20 / lw, lw / lc }'
     fi
 }
 
@@ -138,7 +143,7 @@ printf "%-12s %15s | %15s | %15s | %9s %9s %8s\n" "" "loomcut-run" "ffmpeg 1 thr
     "ffmpeg default" "CPU/ff1" "wall/ffd" "L wall/"
 printf "%-12s %7s %7s | %7s %7s | %7s %7s | %9s %9s %8s\n" case wall CPU wall CPU wall CPU \
     "(<=1.0)" "(<=1.0)" CPU
-for c in pulldown pal deinterlace short vob; do
+for c in pulldown pal deinterlace short vob ntscvob; do
     run_case "$c"
 done
 echo "load: $(uptime)"

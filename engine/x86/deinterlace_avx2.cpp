@@ -160,20 +160,9 @@ void GroupMotionRows_avx2(int32_t *const *out, const uint8_t *const *line0,
     GroupMotionTail(out, line0, line1, frames, width, yuv, x);
 }
 
-// Line-detector samples of columns [x0, x0 + n): the luminance, or the sum of the three bytes.
-void LineSamples(int16_t *s, const uint8_t *row, int x0, int n, bool yuv)
+// The RGB line-detector samples of pixels [x, x + n): the sums of their three bytes.
+void RgbSamples(int16_t *s, const uint8_t *row, int x, int n)
 {
-    int i = 0;
-    if (yuv) {
-        const __m256i luma = _mm256_set1_epi16(0x00ff);
-        for (; i + 16 <= n; i += 16) {
-            Store256(s + i, _mm256_and_si256(Load256(row + 2 * (x0 + i)), luma));
-        }
-        for (; i < n; i++) {
-            s[i] = row[2 * (x0 + i)];
-        }
-        return;
-    }
     // R, G of four pixels, and B, per 128-bit half.
     const __m256i kRedGreen =
         _mm256_setr_epi8(0, -128, 3, -128, 6, -128, 9, -128, 1, -128, 4, -128, 7, -128, 10, -128, 0,
@@ -181,9 +170,10 @@ void LineSamples(int16_t *s, const uint8_t *row, int x0, int n, bool yuv)
     const __m256i kBlue = _mm256_setr_epi8(
         2, -128, 5, -128, 8, -128, 11, -128, -128, -128, -128, -128, -128, -128, -128, -128, 2,
         -128, 5, -128, 8, -128, 11, -128, -128, -128, -128, -128, -128, -128, -128, -128);
-    // Eight pixels a step, reading 28 bytes: stay inside the samples.
+    int i = 0;
+    // Eight pixels a step, reading 28 bytes: stay inside the row.
     for (; i + 10 <= n; i += 8) {
-        const uint8_t *p = row + 3 * (x0 + i);
+        const uint8_t *p = row + 3 * (x + i);
         const __m256i v =
             _mm256_inserti128_si256(_mm256_castsi128_si256(Load128(p)), Load128(p + 12), 1);
         const __m256i rg = _mm256_shuffle_epi8(v, kRedGreen);
@@ -194,138 +184,215 @@ void LineSamples(int16_t *s, const uint8_t *row, int x0, int n, bool yuv)
         Store128(s + i, _mm256_castsi256_si128(packed));
     }
     for (; i < n; i++) {
-        const uint8_t *p = row + 3 * (x0 + i);
+        const uint8_t *p = row + 3 * (x + i);
         s[i] = static_cast<int16_t>(p[0] + p[1] + p[2]);
     }
 }
 
-constexpr int kMaxWeightPixels = 512;
+// Outputs of the RGB box sums per block, so that the samples sit on the stack.
+constexpr int kBoxBlock = 256;
 
-void WeightRow_avx2(const WeightContext &c, int y, int x0, int x1, int16_t *LC_RESTRICT w)
+void LineBoxRow_avx2(int16_t *LC_RESTRICT out, const uint8_t *row, int x0, int n, bool yuv)
 {
-    const DeinterlaceParams &p = c.params;
-    const int n = x1 - x0;
-    if (p.motionSensitivity < 0 || p.motionSensitivity > 1000 || n > kMaxWeightPixels) {
-        kKernels_c.weightRow(c, y, x0, x1, w);
-        return;
-    }
-    const int h = c.frame.height;
-    const int width = c.frame.width;
-    const int r = y / 2;
-
-    // Line values v of the row (0 outside the sampled area), stored for the next run, and the
-    // line weights L = (s x v) / 256 from the previous run's neighbourhood s.
-    alignas(32) int16_t line[kMaxWeightPixels + 16];
-    if (p.lineDetectorOn) {
-        alignas(32) int16_t v[kMaxWeightPixels + 16] = {};
-        const int lo = MaxInt(x0, 4);
-        const int hi = MinInt(x1, width - 4);
-        if (y >= 3 && y <= h - 2 && hi > lo) {
-            const int m = hi - lo;
-            alignas(32) int16_t sa[kMaxWeightPixels + 48];
-            alignas(32) int16_t sb[kMaxWeightPixels + 48];
-            alignas(32) int16_t sc[kMaxWeightPixels + 48];
-            const bool yuv = p.yuv;
-            const uint8_t *base = c.frame.base;
-            const ptrdiff_t pitch = c.frame.pitch;
-            LineSamples(sa, base + (y - 3) * pitch, lo - 3, m + 6, yuv);
-            LineSamples(sb, base + (y - 1) * pitch, lo - 3, m + 6, yuv);
-            LineSamples(sc, base + (y + 1) * pitch, lo - 3, m + 6, yuv);
-            // The steps below read up to 38 values past the samples.
-            for (int i = m + 6; i < m + 46; i++) {
-                sa[i] = sb[i] = sc[i] = 0;
+    int i = 0;
+    if (yuv) {
+        // Sixteen sums a step from seven overlapping loads; the last reads the luminance of
+        // pixel x0 + i + 18 at most.
+        if (n < 16) {
+            kKernels_c.lineBoxRow(out, row, x0, n, yuv);
+            return;
+        }
+        const __m256i luma = _mm256_set1_epi16(0x00ff);
+        // The last step ends at n, over sums an earlier step may have made: the same values.
+        for (;; i += 16) {
+            i = MinInt(i, n - 16);
+            const uint8_t *p = row + 2 * (x0 + i - 3);
+            __m256i sum = _mm256_and_si256(Load256(p), luma);
+            for (int j = 1; j < 7; j++) {
+                sum = _mm256_add_epi16(sum, _mm256_and_si256(Load256(p + 2 * j), luma));
             }
-            alignas(32) int16_t dab[kMaxWeightPixels + 48];
-            alignas(32) int16_t dbc[kMaxWeightPixels + 48];
-            for (int i = 0; i < m + 22; i += 16) {
-                const __m256i a = Load256(sa + i);
-                const __m256i b = Load256(sb + i);
-                Store256(dab + i, _mm256_sub_epi16(a, b));
-                Store256(dbc + i, _mm256_sub_epi16(b, Load256(sc + i)));
-            }
-            // Capped where 2 x (d / div) reaches 255 anyway; below the cap d / 7 and d / 21
-            // are (d x 9363) >> 16 and (d x 3121) >> 16.
-            const __m256i cap = _mm256_set1_epi16(yuv ? 128 * 7 : 128 * 21);
-            const __m256i mul = _mm256_set1_epi16(yuv ? 9363 : 3121);
-            const __m256i top = _mm256_set1_epi16(255);
-            for (int i = 0; i < m; i += 16) {
-                __m256i d1 = Load256(dab + i);
-                __m256i d2 = Load256(dbc + i);
-                for (int j = 1; j < 7; j++) {
-                    d1 = _mm256_add_epi16(d1, Load256(dab + i + j));
-                    d2 = _mm256_add_epi16(d2, Load256(dbc + i + j));
-                }
-                const __m256i g = _mm256_mulhi_epu16(
-                    _mm256_min_epi16(_mm256_max_epi16(_mm256_abs_epi16(d1), _mm256_abs_epi16(d2)),
-                                     cap),
-                    mul);
-                Store256(v + (lo - x0) + i, _mm256_min_epi16(_mm256_add_epi16(g, g), top));
-            }
-            for (int x = hi; x < x1; x++) {
-                v[x - x0] = 0;
+            Store256(out + i, sum);
+            if (i + 16 >= n) {
+                return;
             }
         }
-        int32_t *sum = c.lineMaskSum + static_cast<ptrdiff_t>(r) * width + x0;
-        const int32_t *prev = c.lineMask + static_cast<ptrdiff_t>(r) * width + x0;
-        const bool three = r - 1 >= 0 && r + 1 < h / 2;
-        const int32_t *above = three ? prev - width : prev;
-        const int32_t *below = three ? prev + width : prev;
-        int i = 0;
-        for (; i + 16 <= n; i += 16) {
-            const __m256i vv = Load256(v + i);
-            Store16As32(sum + i, vv);
+    }
+    alignas(32) int16_t samples[kBoxBlock + 8];
+    for (; i < n; i += kBoxBlock) {
+        const int m = MinInt(kBoxBlock, n - i);
+        RgbSamples(samples, row, x0 + i - 3, m + 6);
+        int j = 0;
+        for (; j + 16 <= m; j += 16) {
+            __m256i sum = Load256(samples + j);
+            for (int t = 1; t < 7; t++) {
+                sum = _mm256_add_epi16(sum, Load256(samples + j + t));
+            }
+            Store256(out + i + j, sum);
+        }
+        for (; j < m; j++) {
+            int sum = 0;
+            for (int t = 0; t < 7; t++) {
+                sum += samples[j + t];
+            }
+            out[i + j] = static_cast<int16_t>(sum);
+        }
+    }
+}
+
+struct WeightLanes
+{
+    __m256i cap, sens, top, lineCap, lineMul;
+};
+
+// Sixteen weights a step, handed to emit(i, weights of pixels i .. i + 15); the options told apart
+// at compile time.
+template <bool kDetector, bool kBoxes, bool kThree, typename Emit>
+void WeightLoop(const WeightRowInput &in, int n, const WeightLanes &k, bool motionOnly,
+                bool lineOnly, const Emit &emit)
+{
+    const int32_t *motion = in.motion;
+    const int16_t *boxA = in.boxA;
+    const int16_t *boxB = in.boxB;
+    const int16_t *boxC = in.boxC;
+    const int32_t *prev = in.prev;
+    const int32_t *above = in.above;
+    const int32_t *below = in.below;
+    int32_t *sum = in.sum;
+    // The last step ends at n, over pixels an earlier step may have done: they come out the same.
+    for (int i = 0;; i += 16) {
+        i = MinInt(i, n - 16);
+        const __m256i m = MotionWeight16x16(ShiftedMap16x16(motion + i), k.cap, k.sens, k.top);
+        __m256i out = m;
+        if (kDetector) {
+            __m256i v = _mm256_setzero_si256();
+            if (kBoxes) {
+                const __m256i b = Load256(boxB + i);
+                const __m256i d1 = _mm256_abs_epi16(_mm256_sub_epi16(Load256(boxA + i), b));
+                const __m256i d2 = _mm256_abs_epi16(_mm256_sub_epi16(b, Load256(boxC + i)));
+                const __m256i g = _mm256_mulhi_epu16(
+                    _mm256_min_epi16(_mm256_max_epi16(d1, d2), k.lineCap), k.lineMul);
+                v = _mm256_min_epi16(_mm256_add_epi16(g, g), k.top);
+            }
+            Store16As32(sum + i, v);
             __m256i s0 = Load256(prev + i);
             __m256i s1 = Load256(prev + i + 8);
-            if (three) {
+            if (kThree) {
                 s0 = _mm256_add_epi32(s0, _mm256_add_epi32(Load256(above + i), Load256(below + i)));
                 s1 = _mm256_add_epi32(
                     s1, _mm256_add_epi32(Load256(above + i + 8), Load256(below + i + 8)));
             }
-            // Line values are 0..255.
-            const __m256i s = _mm256_min_epi16(Pack32To16(s0, s1), _mm256_set1_epi16(255));
-            Store256(line + i, _mm256_srli_epi16(_mm256_mullo_epi16(s, vv), 8));
-        }
-        for (; i < n; i++) {
-            sum[i] = v[i];
-            int s = prev[i];
-            if (three) {
-                s += above[i] + below[i];
+            // Line values are 0..255, so (s x v) fits 16 unsigned bits.
+            const __m256i s = _mm256_min_epi16(Pack32To16(s0, s1), k.top);
+            const __m256i line = _mm256_srli_epi16(_mm256_mullo_epi16(s, v), 8);
+            if (lineOnly) {
+                out = line;
+            } else if (!motionOnly) {
+                out = _mm256_srli_epi16(
+                    _mm256_mullo_epi16(_mm256_sub_epi16(_mm256_set1_epi16(256), line), m), 8);
             }
-            s = MinInt(s, 255);
-            line[i] = static_cast<int16_t>((s * v[i]) / 256);
+        } else if (lineOnly) {
+            out = _mm256_setzero_si256();
+        }
+        emit(i, out);
+        if (i + 16 >= n) {
+            break;
         }
     }
+}
 
-    const int32_t *motion = c.motion.base + static_cast<ptrdiff_t>(r) * c.motion.stride + x0;
-    const __m256i cap =
-        _mm256_set1_epi16(static_cast<int16_t>(WeightCap(p.motionSensitivity, 255)));
-    const __m256i sens = _mm256_set1_epi16(static_cast<int16_t>(p.motionSensitivity));
-    const __m256i top = _mm256_set1_epi16(255);
+// Runs the weight loop for the options of `in` (n >= 16, a sensitivity in range).
+template <typename Emit> void Weights(const WeightRowInput &in, int n, const Emit &emit)
+{
+    const DeinterlaceParams &p = in.params;
+    WeightLanes k;
+    k.cap = _mm256_set1_epi16(static_cast<int16_t>(WeightCap(p.motionSensitivity, 255)));
+    k.sens = _mm256_set1_epi16(static_cast<int16_t>(p.motionSensitivity));
+    k.top = _mm256_set1_epi16(255);
+    // Line values: capped where 2 x (d / div) reaches 255 anyway; below the cap d / 7 and
+    // d / 21 are (d x 9363) >> 16 and (d x 3121) >> 16.
+    k.lineCap = _mm256_set1_epi16(p.yuv ? 128 * 7 : 128 * 21);
+    k.lineMul = _mm256_set1_epi16(p.yuv ? 9363 : 3121);
     const bool motionOnly = p.showMotionMask && !p.showLineMask;
     const bool lineOnly = p.showLineMask && !p.showMotionMask;
-    int i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const __m256i m = MotionWeight16x16(ShiftedMap16x16(motion + i), cap, sens, top);
-        __m256i out = m;
-        if (lineOnly) {
-            out = p.lineDetectorOn ? Load256(line + i) : _mm256_setzero_si256();
-        } else if (!motionOnly && p.lineDetectorOn) {
-            const __m256i keep = _mm256_sub_epi16(_mm256_set1_epi16(256), Load256(line + i));
-            out = _mm256_srli_epi16(_mm256_mullo_epi16(keep, m), 8);
+    if (!p.lineDetectorOn) {
+        WeightLoop<false, false, false>(in, n, k, motionOnly, lineOnly, emit);
+    } else if (!in.boxA) {
+        if (in.above) {
+            WeightLoop<true, false, true>(in, n, k, motionOnly, lineOnly, emit);
+        } else {
+            WeightLoop<true, false, false>(in, n, k, motionOnly, lineOnly, emit);
         }
-        Store256(w + i, out);
+    } else if (in.above) {
+        WeightLoop<true, true, true>(in, n, k, motionOnly, lineOnly, emit);
+    } else {
+        WeightLoop<true, true, false>(in, n, k, motionOnly, lineOnly, emit);
     }
-    for (; i < n; i++) {
-        int m = ((motion[i] >> 3) * p.motionSensitivity) / 50 - 100;
-        m = MinInt(MaxInt(m, 0), 255);
-        int out = m;
-        if (lineOnly) {
-            out = p.lineDetectorOn ? line[i] : 0;
-        } else if (!motionOnly && p.lineDetectorOn) {
-            out = ((256 - line[i]) * m) >> 8;
+}
+
+bool PackedWeights(const WeightRowInput &in, int n)
+{
+    return in.params.motionSensitivity >= 0 && in.params.motionSensitivity <= 1000 && n >= 16;
+}
+
+void WeightRow_avx2(int16_t *LC_RESTRICT w, const WeightRowInput &in, int n)
+{
+    if (!PackedWeights(in, n)) {
+        kKernels_c.weightRow(w, in, n);
+        return;
+    }
+    Weights(in, n, [w](int i, __m256i out) { Store256(w + i, out); });
+}
+
+void FieldLine_avx2(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
+                    const WeightRowInput &in, int pixels, int bpp)
+{
+    if (!PackedWeights(in, pixels) || (bpp != 2 && bpp != 3)) {
+        kKernels_c.fieldLine(row, above, below, in, pixels, bpp);
+        return;
+    }
+    // The last step may cover pixels already rebuilt: it blends the line as it was.
+    alignas(32) uint8_t last[48];
+    __builtin_memcpy(last, row + bpp * (pixels - 16), 16 * bpp);
+    Weights(in, pixels, [&](int i, __m256i w) {
+        __m256i wb[3];
+        const int vectors = SpreadWeights2(w, bpp, wb);
+        const int at = bpp * i;
+        const uint8_t *own = i + 16 == pixels ? last : row + at;
+        __m256i part[3];
+        for (int k = 0; k < vectors; k++) {
+            const __m256i avg = _mm256_srli_epi16(
+                _mm256_add_epi16(Widen16(above + at + 16 * k), Widen16(below + at + 16 * k)), 1);
+            part[k] = MixTowards(avg, Widen16(own + 16 * k), wb[k]);
         }
-        w[i] = static_cast<int16_t>(out);
+        StoreBytes(row + at, part, vectors);
+    });
+}
+
+void FromFrameLines_avx2(uint8_t *const *out, const uint8_t *const *src, const WeightRowInput &in,
+                         int pixels, int bpp)
+{
+    if (!PackedWeights(in, pixels) || (bpp != 2 && bpp != 3)) {
+        kKernels_c.fromFrameLines(out, src, in, pixels, bpp);
+        return;
     }
+    Weights(in, pixels, [&](int i, __m256i w) {
+        __m256i wb[3];
+        const int vectors = SpreadWeights2(w, bpp, wb);
+        const int at = bpp * i;
+        for (int t = 0; t < 2; t++) {
+            __m256i part[3];
+            for (int k = 0; k < vectors; k++) {
+                const int j = at + 16 * k;
+                const __m256i m = Widen16(src[t + 1] + j);
+                const __m256i lp = _mm256_srli_epi16(
+                    _mm256_add_epi16(_mm256_add_epi16(Widen16(src[t] + j), Widen16(src[t + 2] + j)),
+                                     _mm256_add_epi16(m, m)),
+                    2);
+                part[k] = MixTowards(lp, m, wb[k]);
+            }
+            StoreBytes(out[t] + at, part, vectors);
+        }
+    });
 }
 
 void ExpandWeights_avx2(int16_t *LC_RESTRICT wb, const int16_t *w, int width, int bpp)
@@ -403,7 +470,10 @@ void FillDeinterlace_avx2(EngineKernels &k)
     k.motionRowRgb = MotionRowRgb_avx2;
     k.motionRowYuv = MotionRowYuv_avx2;
     k.groupMotionRows = GroupMotionRows_avx2;
+    k.lineBoxRow = LineBoxRow_avx2;
     k.weightRow = WeightRow_avx2;
+    k.fieldLine = FieldLine_avx2;
+    k.fromFrameLines = FromFrameLines_avx2;
     k.expandWeights = ExpandWeights_avx2;
     k.fieldBlendRow = FieldBlendRow_avx2;
     k.fromFrameBlendRow = FromFrameBlendRow_avx2;

@@ -176,166 +176,171 @@ void GroupMotionRows_sse2(int32_t *const *out, const uint8_t *const *line0,
     GroupMotionTail(out, line0, line1, frames, width, yuv, x);
 }
 
-// Line-detector samples of columns [x0, x0 + n): the luminance, or the sum of the three bytes.
-void LineSamples(int16_t *s, const uint8_t *row, int x0, int n, bool yuv)
+// The RGB line-detector samples of pixels [x, x + n): the sums of their three bytes.
+void RgbSamples(int16_t *s, const uint8_t *row, int x, int n)
 {
-    int i = 0;
-    if (yuv) {
-        const __m128i luma = _mm_set1_epi16(0x00ff);
-        for (; i + 8 <= n; i += 8) {
-            Store128(s + i, _mm_and_si128(Load128(row + 2 * (x0 + i)), luma));
-        }
-        for (; i < n; i++) {
-            s[i] = row[2 * (x0 + i)];
-        }
-        return;
-    }
     const __m128i ones = _mm_set1_epi16(1);
-    // The second load reads 28 bytes past pixel i: stay inside the samples.
+    int i = 0;
+    // The second load reads 28 bytes past pixel i: stay inside the row.
     for (; i + 10 <= n; i += 8) {
         __m128i a, b, c, d;
-        Pixels3(row + 3 * (x0 + i), a, b);
-        Pixels3(row + 3 * (x0 + i + 4), c, d);
+        Pixels3(row + 3 * (x + i), a, b);
+        Pixels3(row + 3 * (x + i + 4), c, d);
         const __m128i lo = PairSums32(_mm_madd_epi16(a, ones), _mm_madd_epi16(b, ones));
         const __m128i hi = PairSums32(_mm_madd_epi16(c, ones), _mm_madd_epi16(d, ones));
         Store128(s + i, _mm_packs_epi32(lo, hi));
     }
     for (; i < n; i++) {
-        const uint8_t *p = row + 3 * (x0 + i);
+        const uint8_t *p = row + 3 * (x + i);
         s[i] = static_cast<int16_t>(p[0] + p[1] + p[2]);
     }
 }
 
-// Chunk of the weight rows: pixels a kernel asks for at a time, at most.
-constexpr int kMaxWeightPixels = 512;
+// Outputs of the RGB box sums per block, so that the samples sit on the stack.
+constexpr int kBoxBlock = 256;
 
-void WeightRow_sse2(const WeightContext &c, int y, int x0, int x1, int16_t *LC_RESTRICT w)
+void LineBoxRow_sse2(int16_t *LC_RESTRICT out, const uint8_t *row, int x0, int n, bool yuv)
 {
-    const DeinterlaceParams &p = c.params;
-    const int n = x1 - x0;
-    if (p.motionSensitivity < 0 || p.motionSensitivity > 1000 || n > kMaxWeightPixels) {
-        kKernels_c.weightRow(c, y, x0, x1, w);
-        return;
-    }
-    const int h = c.frame.height;
-    const int width = c.frame.width;
-    const int r = y / 2;
-
-    // Line values v of the row (0 outside the sampled area), stored for the next run, and the
-    // line weights L = (s x v) / 256 from the previous run's neighbourhood s.
-    alignas(16) int16_t line[kMaxWeightPixels + 8];
-    if (p.lineDetectorOn) {
-        alignas(16) int16_t v[kMaxWeightPixels + 8] = {};
-        // Pixels [lo, hi) have all seven samples of the three lines.
-        const int lo = MaxInt(x0, 4);
-        const int hi = MinInt(x1, width - 4);
-        if (y >= 3 && y <= h - 2 && hi > lo) {
-            const int m = hi - lo;
-            alignas(16) int16_t sa[kMaxWeightPixels + 24];
-            alignas(16) int16_t sb[kMaxWeightPixels + 24];
-            alignas(16) int16_t sc[kMaxWeightPixels + 24];
-            const bool yuv = p.yuv;
-            const uint8_t *base = c.frame.base;
-            const ptrdiff_t pitch = c.frame.pitch;
-            LineSamples(sa, base + (y - 3) * pitch, lo - 3, m + 6, yuv);
-            LineSamples(sb, base + (y - 1) * pitch, lo - 3, m + 6, yuv);
-            LineSamples(sc, base + (y + 1) * pitch, lo - 3, m + 6, yuv);
-            // The steps below read up to 16 values past the samples.
-            for (int i = m + 6; i < m + 22; i++) {
-                sa[i] = sb[i] = sc[i] = 0;
+    int i = 0;
+    if (yuv) {
+        // Eight sums a step from seven overlapping loads; the last reads the luminance of pixel
+        // x0 + i + 10 at most.
+        if (n < 8) {
+            kKernels_c.lineBoxRow(out, row, x0, n, yuv);
+            return;
+        }
+        const __m128i luma = _mm_set1_epi16(0x00ff);
+        // The last step ends at n, over sums an earlier step may have made: the same values.
+        for (;; i += 8) {
+            i = MinInt(i, n - 8);
+            const uint8_t *p = row + 2 * (x0 + i - 3);
+            __m128i sum = _mm_and_si128(Load128(p), luma);
+            for (int j = 1; j < 7; j++) {
+                sum = _mm_add_epi16(sum, _mm_and_si128(Load128(p + 2 * j), luma));
             }
-            alignas(16) int16_t dab[kMaxWeightPixels + 24];
-            alignas(16) int16_t dbc[kMaxWeightPixels + 24];
-            // Far enough for every lane the box sums below read.
-            for (int i = 0; i < m + 14; i += 8) {
-                const __m128i a = Load128(sa + i);
-                const __m128i b = Load128(sb + i);
-                Store128(dab + i, _mm_sub_epi16(a, b));
-                Store128(dbc + i, _mm_sub_epi16(b, Load128(sc + i)));
-            }
-            // Capped where 2 x (d / div) reaches 255 anyway; below the cap d / 7 and d / 21
-            // are (d x 9363) >> 16 and (d x 3121) >> 16.
-            const __m128i cap = _mm_set1_epi16(yuv ? 128 * 7 : 128 * 21);
-            const __m128i mul = _mm_set1_epi16(yuv ? 9363 : 3121);
-            const __m128i top = _mm_set1_epi16(255);
-            for (int i = 0; i < m; i += 8) {
-                __m128i d1 = Load128(dab + i);
-                __m128i d2 = Load128(dbc + i);
-                for (int j = 1; j < 7; j++) {
-                    d1 = _mm_add_epi16(d1, Load128(dab + i + j));
-                    d2 = _mm_add_epi16(d2, Load128(dbc + i + j));
-                }
-                const __m128i a1 = _mm_max_epi16(d1, _mm_sub_epi16(_mm_setzero_si128(), d1));
-                const __m128i a2 = _mm_max_epi16(d2, _mm_sub_epi16(_mm_setzero_si128(), d2));
-                const __m128i g = _mm_mulhi_epu16(_mm_min_epi16(_mm_max_epi16(a1, a2), cap), mul);
-                Store128(v + (lo - x0) + i, _mm_min_epi16(_mm_add_epi16(g, g), top));
-            }
-            // The last step may run past hi.
-            for (int x = hi; x < x1; x++) {
-                v[x - x0] = 0;
+            Store128(out + i, sum);
+            if (i + 8 >= n) {
+                return;
             }
         }
-        int32_t *sum = c.lineMaskSum + static_cast<ptrdiff_t>(r) * width + x0;
-        const int32_t *prev = c.lineMask + static_cast<ptrdiff_t>(r) * width + x0;
-        const bool three = r - 1 >= 0 && r + 1 < h / 2;
-        const int32_t *above = three ? prev - width : prev;
-        const int32_t *below = three ? prev + width : prev;
-        int i = 0;
-        for (; i + 8 <= n; i += 8) {
-            const __m128i vv = Load128(v + i);
-            // Line values are 0..255.
-            Store128(sum + i, _mm_unpacklo_epi16(vv, _mm_setzero_si128()));
-            Store128(sum + i + 4, _mm_unpackhi_epi16(vv, _mm_setzero_si128()));
+    }
+    alignas(16) int16_t samples[kBoxBlock + 8];
+    for (; i < n; i += kBoxBlock) {
+        const int m = MinInt(kBoxBlock, n - i);
+        RgbSamples(samples, row, x0 + i - 3, m + 6);
+        int j = 0;
+        for (; j + 8 <= m; j += 8) {
+            __m128i sum = Load128(samples + j);
+            for (int t = 1; t < 7; t++) {
+                sum = _mm_add_epi16(sum, Load128(samples + j + t));
+            }
+            Store128(out + i + j, sum);
+        }
+        for (; j < m; j++) {
+            int sum = 0;
+            for (int t = 0; t < 7; t++) {
+                sum += samples[j + t];
+            }
+            out[i + j] = static_cast<int16_t>(sum);
+        }
+    }
+}
+
+__m128i Abs16(__m128i v)
+{
+    return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v));
+}
+
+struct WeightLanes
+{
+    __m128i cap, sens, top, lineCap, lineMul;
+};
+
+// Eight weights a step; the options told apart at compile time.
+template <bool kDetector, bool kBoxes, bool kThree>
+void WeightLoop(int16_t *LC_RESTRICT w, const WeightRowInput &in, int n, const WeightLanes &k,
+                bool motionOnly, bool lineOnly)
+{
+    const int32_t *motion = in.motion;
+    const int16_t *boxA = in.boxA;
+    const int16_t *boxB = in.boxB;
+    const int16_t *boxC = in.boxC;
+    const int32_t *prev = in.prev;
+    const int32_t *above = in.above;
+    const int32_t *below = in.below;
+    int32_t *sum = in.sum;
+    // The last step ends at n, over pixels an earlier step may have done: they come out the same.
+    for (int i = 0;; i += 8) {
+        i = MinInt(i, n - 8);
+        const __m128i m = MotionWeight16(ShiftedMap16(motion + i), k.cap, k.sens, k.top);
+        __m128i out = m;
+        if (kDetector) {
+            __m128i v = _mm_setzero_si128();
+            if (kBoxes) {
+                const __m128i b = Load128(boxB + i);
+                const __m128i d1 = Abs16(_mm_sub_epi16(Load128(boxA + i), b));
+                const __m128i d2 = Abs16(_mm_sub_epi16(b, Load128(boxC + i)));
+                const __m128i g =
+                    _mm_mulhi_epu16(_mm_min_epi16(_mm_max_epi16(d1, d2), k.lineCap), k.lineMul);
+                v = _mm_min_epi16(_mm_add_epi16(g, g), k.top);
+            }
+            Store128(sum + i, _mm_unpacklo_epi16(v, _mm_setzero_si128()));
+            Store128(sum + i + 4, _mm_unpackhi_epi16(v, _mm_setzero_si128()));
             __m128i s0 = Load128(prev + i);
             __m128i s1 = Load128(prev + i + 4);
-            if (three) {
+            if (kThree) {
                 s0 = _mm_add_epi32(s0, _mm_add_epi32(Load128(above + i), Load128(below + i)));
                 s1 = _mm_add_epi32(s1,
                                    _mm_add_epi32(Load128(above + i + 4), Load128(below + i + 4)));
             }
-            const __m128i s = _mm_min_epi16(_mm_packs_epi32(s0, s1), _mm_set1_epi16(255));
-            Store128(line + i, _mm_srli_epi16(_mm_mullo_epi16(s, vv), 8));
-        }
-        for (; i < n; i++) {
-            sum[i] = v[i];
-            int s = prev[i];
-            if (three) {
-                s += above[i] + below[i];
+            // Line values are 0..255, so (s x v) fits 16 unsigned bits.
+            const __m128i s = _mm_min_epi16(_mm_packs_epi32(s0, s1), k.top);
+            const __m128i line = _mm_srli_epi16(_mm_mullo_epi16(s, v), 8);
+            if (lineOnly) {
+                out = line;
+            } else if (!motionOnly) {
+                out =
+                    _mm_srli_epi16(_mm_mullo_epi16(_mm_sub_epi16(_mm_set1_epi16(256), line), m), 8);
             }
-            s = MinInt(s, 255);
-            line[i] = static_cast<int16_t>((s * v[i]) / 256);
-        }
-    }
-
-    // Motion weights, then the mix the options ask for.
-    const int32_t *motion = c.motion.base + static_cast<ptrdiff_t>(r) * c.motion.stride + x0;
-    const __m128i cap = _mm_set1_epi16(static_cast<int16_t>(WeightCap(p.motionSensitivity, 255)));
-    const __m128i sens = _mm_set1_epi16(static_cast<int16_t>(p.motionSensitivity));
-    const __m128i top = _mm_set1_epi16(255);
-    const bool motionOnly = p.showMotionMask && !p.showLineMask;
-    const bool lineOnly = p.showLineMask && !p.showMotionMask;
-    int i = 0;
-    for (; i + 8 <= n; i += 8) {
-        const __m128i m = MotionWeight16(ShiftedMap16(motion + i), cap, sens, top);
-        __m128i out = m;
-        if (lineOnly) {
-            out = p.lineDetectorOn ? Load128(line + i) : _mm_setzero_si128();
-        } else if (!motionOnly && p.lineDetectorOn) {
-            const __m128i keep = _mm_sub_epi16(_mm_set1_epi16(256), Load128(line + i));
-            out = _mm_srli_epi16(_mm_mullo_epi16(keep, m), 8);
+        } else if (lineOnly) {
+            out = _mm_setzero_si128();
         }
         Store128(w + i, out);
-    }
-    for (; i < n; i++) {
-        int m = ((motion[i] >> 3) * p.motionSensitivity) / 50 - 100;
-        m = MinInt(MaxInt(m, 0), 255);
-        int out = m;
-        if (lineOnly) {
-            out = p.lineDetectorOn ? line[i] : 0;
-        } else if (!motionOnly && p.lineDetectorOn) {
-            out = ((256 - line[i]) * m) >> 8;
+        if (i + 8 >= n) {
+            break;
         }
-        w[i] = static_cast<int16_t>(out);
+    }
+}
+
+void WeightRow_sse2(int16_t *LC_RESTRICT w, const WeightRowInput &in, int n)
+{
+    const DeinterlaceParams &p = in.params;
+    if (p.motionSensitivity < 0 || p.motionSensitivity > 1000 || n < 8) {
+        kKernels_c.weightRow(w, in, n);
+        return;
+    }
+    WeightLanes k;
+    k.cap = _mm_set1_epi16(static_cast<int16_t>(WeightCap(p.motionSensitivity, 255)));
+    k.sens = _mm_set1_epi16(static_cast<int16_t>(p.motionSensitivity));
+    k.top = _mm_set1_epi16(255);
+    // Line values: capped where 2 x (d / div) reaches 255 anyway; below the cap d / 7 and
+    // d / 21 are (d x 9363) >> 16 and (d x 3121) >> 16.
+    k.lineCap = _mm_set1_epi16(p.yuv ? 128 * 7 : 128 * 21);
+    k.lineMul = _mm_set1_epi16(p.yuv ? 9363 : 3121);
+    const bool motionOnly = p.showMotionMask && !p.showLineMask;
+    const bool lineOnly = p.showLineMask && !p.showMotionMask;
+    if (!p.lineDetectorOn) {
+        WeightLoop<false, false, false>(w, in, n, k, motionOnly, lineOnly);
+    } else if (!in.boxA) {
+        if (in.above) {
+            WeightLoop<true, false, true>(w, in, n, k, motionOnly, lineOnly);
+        } else {
+            WeightLoop<true, false, false>(w, in, n, k, motionOnly, lineOnly);
+        }
+    } else if (in.above) {
+        WeightLoop<true, true, true>(w, in, n, k, motionOnly, lineOnly);
+    } else {
+        WeightLoop<true, true, false>(w, in, n, k, motionOnly, lineOnly);
     }
 }
 
@@ -409,6 +414,40 @@ void FromFrameBlendRow_sse2(uint8_t *LC_RESTRICT out, const uint8_t *up, const u
     kKernels_c.fromFrameBlendRow(out + i, up + i, mid + i, dn + i, wb + i, n - i);
 }
 
+// The lines from the rows above, a chunk of weights at a time.
+constexpr int kLineChunk = 512;
+
+void FieldLine_sse2(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
+                    const WeightRowInput &in, int pixels, int bpp)
+{
+    alignas(16) int16_t w[kLineChunk];
+    alignas(16) int16_t wb[3 * kLineChunk];
+    for (int x0 = 0; x0 < pixels; x0 += kLineChunk) {
+        const int n = MinInt(kLineChunk, pixels - x0);
+        const int at = bpp * x0;
+        WeightRow_sse2(w, AdvanceWeightInput(in, x0), n);
+        ExpandWeights_sse2(wb, w, n, bpp);
+        FieldBlendRow_sse2(row + at, above + at, below + at, wb, bpp * n);
+    }
+}
+
+void FromFrameLines_sse2(uint8_t *const *out, const uint8_t *const *src, const WeightRowInput &in,
+                         int pixels, int bpp)
+{
+    alignas(16) int16_t w[kLineChunk];
+    alignas(16) int16_t wb[3 * kLineChunk];
+    for (int x0 = 0; x0 < pixels; x0 += kLineChunk) {
+        const int n = MinInt(kLineChunk, pixels - x0);
+        const int at = bpp * x0;
+        WeightRow_sse2(w, AdvanceWeightInput(in, x0), n);
+        ExpandWeights_sse2(wb, w, n, bpp);
+        for (int t = 0; t < 2; t++) {
+            FromFrameBlendRow_sse2(out[t] + at, src[t] + at, src[t + 1] + at, src[t + 2] + at, wb,
+                                   bpp * n);
+        }
+    }
+}
+
 } // namespace
 
 void FillDeinterlace_sse2(EngineKernels &k)
@@ -416,7 +455,10 @@ void FillDeinterlace_sse2(EngineKernels &k)
     k.motionRowRgb = MotionRowRgb_sse2;
     k.motionRowYuv = MotionRowYuv_sse2;
     k.groupMotionRows = GroupMotionRows_sse2;
+    k.lineBoxRow = LineBoxRow_sse2;
     k.weightRow = WeightRow_sse2;
+    k.fieldLine = FieldLine_sse2;
+    k.fromFrameLines = FromFrameLines_sse2;
     k.expandWeights = ExpandWeights_sse2;
     k.fieldBlendRow = FieldBlendRow_sse2;
     k.fromFrameBlendRow = FromFrameBlendRow_sse2;

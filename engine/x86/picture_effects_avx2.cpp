@@ -68,6 +68,49 @@ void BlurMixRow_avx2(uint8_t *LC_RESTRICT out, const uint8_t *m2, const uint8_t 
                           wb + i, n - i, amount);
 }
 
+// One line of the blur, sixteen pixels a step, the weights never leaving the registers.
+void BlurLine_avx2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
+                   const int32_t *b, const int32_t *c, int pixels, int bpp, int amount,
+                   int sensitivity)
+{
+    if (sensitivity < 0 || sensitivity > 1000 || pixels < 16 || (bpp != 2 && bpp != 3)) {
+        kKernels_c.blurLine(out, rows, a, b, c, pixels, bpp, amount, sensitivity);
+        return;
+    }
+    const __m256i cap = _mm256_set1_epi16(static_cast<int16_t>(WeightCap(sensitivity, 256)));
+    const __m256i sens = _mm256_set1_epi16(static_cast<int16_t>(sensitivity));
+    const __m256i top = _mm256_set1_epi16(256);
+    const bool outer = amount == 3;
+    const uint8_t *m2 = rows[0];
+    const uint8_t *m1 = rows[1];
+    const uint8_t *p0 = rows[2];
+    const uint8_t *p1 = rows[3];
+    const uint8_t *p2 = rows[4];
+    // The last step ends at the last pixel, over pixels an earlier step may have done: it reads
+    // only the unblurred lines, so they come out the same.
+    for (int x = 0;; x += 16) {
+        x = MinInt(x, pixels - 16);
+        const __m256i s0 =
+            _mm256_add_epi32(_mm256_add_epi32(Load256(a + x), Load256(b + x)), Load256(c + x));
+        const __m256i s1 = _mm256_add_epi32(
+            _mm256_add_epi32(Load256(a + x + 8), Load256(b + x + 8)), Load256(c + x + 8));
+        const __m256i t = Pack32To16(_mm256_srai_epi32(s0, 3), _mm256_srai_epi32(s1, 3));
+        __m256i wb[3];
+        const int vectors = SpreadWeights2(MotionWeight16x16(t, cap, sens, top), bpp, wb);
+        __m256i part[3];
+        for (int k = 0; k < vectors; k++) {
+            const int j = bpp * x + 16 * k;
+            const __m256i v =
+                Blur16x16(amount, outer ? m2 + j : m2, m1 + j, p0 + j, p1 + j, outer ? p2 + j : p2);
+            part[k] = MixTowards(v, Widen16(p0 + j), wb[k]);
+        }
+        StoreBytes(out + bpp * x, part, vectors);
+        if (x + 16 >= pixels) {
+            break;
+        }
+    }
+}
+
 // Rows 1..4 of the flicker table (above, centre, below, divisor) and (n x m) >> 16 == n / divisor
 // for n <= 7 x 255.
 constexpr int kFlickerTaps[5][5] = {
@@ -122,28 +165,39 @@ bool FitsLanes(const EffectParams &p)
 }
 
 // The C runtime generator, x -> 214013 x + 2531011, in eight lanes: lane k holds the state after
-// k + 1 further calls, and each step moves every lane on by eight calls.
+// `skip` + k + 1 further calls, and each step moves every lane on by `stride` calls. Two of them
+// with stride 16 run side by side, so that the multiplications of one wait less on the other's.
 struct Generator8
 {
     __m256i state;
-    __m256i mul8;
-    __m256i add8;
+    __m256i mulStep;
+    __m256i addStep;
 
-    explicit Generator8(uint32_t s)
+    explicit Generator8(uint32_t s, int skip = 0, int stride = 8)
     {
         alignas(32) uint32_t lanes[8];
         uint32_t a = 1;
         uint32_t c = 0;
+        for (int i = 0; i < skip; i++) {
+            a *= 214013u;
+            c = c * 214013u + 2531011u;
+        }
         for (uint32_t &l : lanes) {
             a *= 214013u;
             c = c * 214013u + 2531011u;
             l = a * s + c;
         }
         state = _mm256_load_si256(reinterpret_cast<const __m256i *>(lanes));
-        mul8 = _mm256_set1_epi32(static_cast<int>(a));
-        add8 = _mm256_set1_epi32(static_cast<int>(c));
+        a = 1;
+        c = 0;
+        for (int i = 0; i < stride; i++) {
+            a *= 214013u;
+            c = c * 214013u + 2531011u;
+        }
+        mulStep = _mm256_set1_epi32(static_cast<int>(a));
+        addStep = _mm256_set1_epi32(static_cast<int>(c));
     }
-    void Step() { state = _mm256_add_epi32(_mm256_mullo_epi32(state, mul8), add8); }
+    void Step() { state = _mm256_add_epi32(_mm256_mullo_epi32(state, mulStep), addStep); }
     // The state after the last of the eight calls.
     uint32_t Last() const { return static_cast<uint32_t>(_mm256_extract_epi32(state, 7)); }
 };
@@ -179,6 +233,25 @@ uint32_t EffectsRow_avx2(uint8_t *row, int width, const EffectParams &p, uint32_
         const __m256i vBoost =
             _mm256_setr_epi32(0, boost << 16, 0, boost << 16, 0, boost << 16, 0, boost << 16);
         const __m256i low16 = _mm256_set1_epi32(0xffff);
+        if (grain) {
+            Generator8 g0(state, 0, 16);
+            Generator8 g1(state, 8, 16);
+            for (; x + 16 <= width; x += 16) {
+                const __m256i adds[2] = {
+                    _mm256_or_si256(_mm256_and_si256(GrainOf(g0, lowTable, highTable), low16),
+                                    vBoost),
+                    _mm256_or_si256(_mm256_and_si256(GrainOf(g1, lowTable, highTable), low16),
+                                    vBoost)};
+                state = g1.Last();
+                g0.Step();
+                g1.Step();
+                uint8_t *px = row + 2 * x;
+                const __m256i v0 = _mm256_add_epi16(Widen16(px), adds[0]);
+                const __m256i v1 = _mm256_add_epi16(Widen16(px + 16), adds[1]);
+                Store256(px, PackBytes(v0, v1));
+            }
+            g.state = g0.state;
+        }
         for (; x + 8 <= width; x += 8) {
             __m256i adds = vBoost;
             if (grain) {
@@ -239,6 +312,7 @@ void FillPictureEffects_avx2(EngineKernels &k)
 {
     k.blurWeightRow = BlurWeightRow_avx2;
     k.blurMixRow = BlurMixRow_avx2;
+    k.blurLine = BlurLine_avx2;
     k.flickerRow = FlickerRow_avx2;
     k.effectsRow = EffectsRow_avx2;
 }

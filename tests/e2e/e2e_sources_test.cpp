@@ -4,8 +4,10 @@
 // DV under 'dv25'), program and transport streams; NTSC and PAL, and HD.
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -243,23 +245,76 @@ TEST_F(RunnerTest, BrokenFilesBetweenTwoGoodOnes)
     EXPECT_FALSE(Exists(OutputPath("newmovie.avi")));
 }
 
-// Every result is complete and has its name when the batch's last box shows, not only once the
-// program has ended.
-TEST_F(RunnerTest, ResultsAreCompleteWhenTheBatchEnds)
+// A DV AVI file cut in the middle: the next group is read while a group is written, and a frame
+// that cannot be read is shown only after the groups before it are written, each as it is in the
+// whole movie's result.
+TEST_F(RunnerTest, CutDvAviKeepsTheGroupsBeforeTheCut)
 {
-    bool checked = false;
-    const RunnerResult r =
-        RunApp({"--answer-after", "3000", Source(kNtscDvMovie.file), Source(kPalDvAvi.file)}, {},
-               [&](const std::string &line) {
-                   if (line == "message: Batch processing completed OK") {
-                       checked = true;
-                       ExpectResult(OutputPath(Stem(kNtscDvMovie.file) + ".avi"), kNtscDvMovie);
-                       ExpectResult(OutputPath(Stem(kPalDvAvi.file) + ".avi"), kPalDvAvi);
-                   }
-               });
-    EXPECT_TRUE(r.exitedOk) << r.text;
-    EXPECT_TRUE(checked) << r.text;
+    RunnerResult r = RunApp({Source(kNtscDvAvi.file)});
+    ASSERT_TRUE(r.exitedOk) << r.text;
+    const std::vector<std::string> whole = PacketMd5(OutputPath("newmovie.avi"));
+    r = RunApp({Source("src_cut_dv.avi")});
+    EXPECT_FALSE(r.exitedOk);
+    ASSERT_EQ(r.messages.size(), 1u) << r.text;
+    EXPECT_EQ(r.messages[0],
+              "Could not read frame 31 of the source movie\nIt may be damaged or incomplete");
+    // Frames 1 to 30 fill the first five groups of four output frames.
+    const std::vector<std::string> cut = PacketMd5(OutputPath("newmovie.avi"));
+    ASSERT_EQ(cut.size(), 20u);
+    ASSERT_GE(whole.size(), cut.size());
+    EXPECT_TRUE(std::equal(cut.begin(), cut.end(), whole.begin()));
 }
+
+// Every result is complete and has its name when the batch's last box shows, not only once the
+// program has ended. The runner holds the box for a while, as a user who reads it; each target is
+// copied the moment the box is printed, and the copies are checked.
+class BatchEnd : public RunnerTest, public ::testing::WithParamInterface<Pair>
+{
+};
+
+TEST_P(BatchEnd, ResultsAreCompleteWhenTheLastBoxShows)
+{
+    const Pair &p = GetParam();
+    constexpr int kHoldMs = 3000;
+    const SourceKind kinds[] = {p.first, p.second};
+    bool seen = false, temporaryLeft = true;
+    long copyMs = 0;
+    std::vector<std::string> missing; // targets that could not be read at the box
+    const RunnerResult r = RunApp(
+        {"--answer-after", std::to_string(kHoldMs), Source(p.first.file), Source(p.second.file)},
+        {}, [&](const std::string &line) {
+            if (line != "message: Batch processing completed OK") {
+                return;
+            }
+            seen = true;
+            const auto start = std::chrono::steady_clock::now();
+            for (const SourceKind &k : kinds) {
+                std::error_code error;
+                if (!std::filesystem::copy_file(OutputPath(Stem(k.file) + ".avi"),
+                                                OutputPath("shown_" + Stem(k.file) + ".avi"),
+                                                error)) {
+                    missing.push_back(Stem(k.file) + ".avi: " + error.message());
+                }
+            }
+            temporaryLeft = Exists(OutputPath("newmovie.avi"));
+            copyMs = long(std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count());
+        });
+    EXPECT_TRUE(r.exitedOk) << r.text;
+    ASSERT_TRUE(seen) << r.text;
+    EXPECT_LT(copyMs, kHoldMs); // the copies were made while the box showed
+    EXPECT_FALSE(temporaryLeft);
+    ASSERT_EQ(missing, std::vector<std::string>{}) << r.text;
+    for (const SourceKind &k : kinds) {
+        ExpectResult(OutputPath("shown_" + Stem(k.file) + ".avi"), k);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, BatchEnd,
+                         ::testing::Values(Pair{"NtscDvMovieThenPalDvAvi", kNtscDvMovie, kPalDvAvi},
+                                           Pair{"PalTsThenNtscVob", kPalTs, kNtscVob}),
+                         [](const auto &param) { return std::string(param.param.name); });
 
 // Sources on a read-only file system open and convert (the reader never writes).
 TEST_F(RunnerTest, SourceOnReadOnlyFileSystem)

@@ -143,6 +143,19 @@ TEST_F(RunnerCases, BatchOfTwo)
     }
 }
 
+// A batch line refused for processing shows no box, but the batch does not end "completed OK";
+// the good line still reaches its target.
+TEST_F(RunnerCases, BatchWithARefusedLine)
+{
+    const RunnerResult r = RunApp({Fixture("e2e_clip.mxf"), Fixture("e2e_batch_1.mov")});
+    const std::string &out = r.text;
+    EXPECT_THAT(out, HasSubstr("message: Batch processing completed with errors\n"));
+    EXPECT_THAT(out, Not(HasSubstr("mxf files")));
+    auto v = Probe(OutputPath("e2e_batch_1.avi"), "v:0");
+    EXPECT_EQ(v["codec_name"], "dvvideo") << out;
+    EXPECT_EQ(v["nb_read_frames"], "40") << out;
+}
+
 // Movies the application opens but refuses to process: the box, no result. The MXF clip's box
 // is a warning, not an error, so only the renamed source makes the exit status 1.
 TEST_F(RunnerCases, RefusedMovies)

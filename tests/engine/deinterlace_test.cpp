@@ -1,11 +1,16 @@
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "engine/conversion_options.h"
 #include "engine/deinterlace.h"
+#include "engine/engine_hooks.h"
 #include "engine/frame_store.h"
+#include "platform/sys/worker_pool.h"
 #include "tests/engine/engine_test_util.h"
 
 namespace {
@@ -255,6 +260,122 @@ TEST_F(DeinterlaceTest, FilteredCopyFromAnotherSlot)
     DeinterlaceFromFrame(1, 2, 1);
     EXPECT_EQ(dst[1 * kW * 3], (40 + 400 + 40) >> 2);
     EXPECT_EQ(dst[2 * kW * 3], (200 + 80 + 200) >> 2);
+}
+
+// The per-pixel rules, one pixel at a time: DeinterlaceWeight_c for each pixel of the run's lines,
+// the blend, then the run's line values copied for the next run.
+void BlendByThePixelRules(const WeightContext &c, const FrameView &dst, bool field, int first,
+                          int last)
+{
+    const FrameView &f = c.frame;
+    const int bpp = f.bytesPerPixel;
+    for (int y = first; y <= last; y += 2) {
+        for (int x = 0; x < f.width; x++) {
+            const int w = DeinterlaceWeight_c(c, y, x);
+            for (int t = y; t <= (field ? y : y + 1); t++) {
+                for (int b = 0; b < bpp; b++) {
+                    const int at = x * bpp + b;
+                    const int own = f.Row(t)[at];
+                    const int filtered = field
+                                             ? (f.Row(t - 1)[at] + f.Row(t + 1)[at]) >> 1
+                                             : (f.Row(t - 1)[at] + 2 * own + f.Row(t + 1)[at]) >> 2;
+                    dst.Row(t)[at] = static_cast<uint8_t>((filtered * w + own * (256 - w)) >> 8);
+                }
+            }
+        }
+    }
+    std::copy_n(c.lineMaskSum, (f.height / 2) * f.width, c.lineMask);
+}
+
+// Runs with the line detector, one after another so that each sees the line values of the run
+// before, cut into row bands on several threads: what the pixel rules give, byte for byte.
+TEST_F(DeinterlaceTest, RunsWithTheLineDetectorFollowThePixelRules)
+{
+    struct Case
+    {
+        int width;
+        int height;
+        bool yuv;
+        bool crop;
+    };
+    lc::WorkerPool pool(8);
+    static lc::WorkerPool *runPool;
+    runPool = &pool;
+    for (const Case &k : {Case{45, 70, false, false}, Case{45, 70, true, true},
+                          Case{720, 96, true, false}, Case{100, 160, false, true}}) {
+        for (int threads : {1, 8}) {
+            SCOPED_TRACE(testing::Message() << k.width << "x" << k.height << (k.yuv ? " yuv" : "")
+                                            << (k.crop ? " crop " : " ") << threads);
+            pool.Resize(threads);
+            gEngineHooks.parallelFor = [](int count, const std::function<void(int)> &task) {
+                runPool->Run(count, task);
+            };
+            gEngineHooks.workerThreads = [] { return runPool->Threads(); };
+            UseGeometry(k.width, k.height, k.yuv);
+            gConversionOptions.lineDetectorOn = 1;
+            gConversionOptions.motionSensitivity = 90;
+            gConversionOptions.cropLetterbox = k.crop;
+            // Fine horizontal detail and motion everywhere; line values left by an earlier run.
+            std::mt19937 rng(5);
+            const size_t frameBytes = RowBytes() * k.height;
+            for (int s = 0; s < kSlotCount; s++) {
+                for (size_t i = 0; i < frameBytes; i++) {
+                    const size_t y = i / RowBytes();
+                    gFrameStore.inputFrames[s][i] =
+                        static_cast<uint8_t>((y % 3 == 0 ? 200 : 30) + rng() % 40);
+                }
+            }
+            MotionMapsOfGroup(5);
+            const size_t values = static_cast<size_t>(k.height / 2) * k.width;
+            for (size_t i = 0; i < values; i++) {
+                gFrameStore.lineMask[i] = gFrameStore.lineMaskSum[i] =
+                    static_cast<int32_t>(rng() % 120);
+            }
+            const size_t mapBytes = values * sizeof(int32_t);
+            std::vector<uint8_t> start(frameBytes * kSlotCount + 2 * mapBytes);
+            auto save = [&](std::vector<uint8_t> &to) {
+                for (int s = 0; s < kSlotCount; s++) {
+                    std::memcpy(to.data() + s * frameBytes, gFrameStore.inputFrames[s], frameBytes);
+                }
+                std::memcpy(to.data() + kSlotCount * frameBytes, gFrameStore.lineMask, mapBytes);
+                std::memcpy(to.data() + kSlotCount * frameBytes + mapBytes, gFrameStore.lineMaskSum,
+                            mapBytes);
+            };
+            auto restore = [&](const std::vector<uint8_t> &from) {
+                for (int s = 0; s < kSlotCount; s++) {
+                    std::memcpy(gFrameStore.inputFrames[s], from.data() + s * frameBytes,
+                                frameBytes);
+                }
+                std::memcpy(gFrameStore.lineMask, from.data() + kSlotCount * frameBytes, mapBytes);
+                std::memcpy(gFrameStore.lineMaskSum,
+                            from.data() + kSlotCount * frameBytes + mapBytes, mapBytes);
+            };
+            save(start);
+            DeinterlaceField(2, 1, 0);
+            DeinterlaceFromFrame(4, 2, 0);
+            DeinterlaceField(1, 3, 0);
+            std::vector<uint8_t> got(start.size());
+            save(got);
+
+            restore(start);
+            const int h = k.height;
+            const int top = k.crop ? std::max(0, h / 8 - 2) & ~1 : 0;
+            const int bottom = k.crop ? h - top : h;
+            BlendByThePixelRules(SlotWeightContext(1), SlotView(1), true, top + 1, bottom - 3);
+            const int fromTop = k.crop ? std::max(1, h / 8) : 1;
+            int fromLast = fromTop;
+            for (int y = fromTop; y <= (k.crop ? h - h / 8 : h - 2) && y + 2 < h; y += 2) {
+                fromLast = y;
+            }
+            BlendByThePixelRules(SlotWeightContext(2), SlotView(4), false, fromTop, fromLast);
+            BlendByThePixelRules(SlotWeightContext(3), SlotView(3), true, top + 2, bottom - 2);
+            std::vector<uint8_t> want(start.size());
+            save(want);
+            EXPECT_TRUE(got == want);
+        }
+    }
+    gEngineHooks.parallelFor = nullptr;
+    gEngineHooks.workerThreads = nullptr;
 }
 
 TEST_F(DeinterlaceTest, FieldAndFrameCopies)

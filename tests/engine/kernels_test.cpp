@@ -264,56 +264,163 @@ TEST_P(KernelsTest, BlurWeightsForEverySensitivity)
     }
 }
 
-// The weights of whole rows of a small frame, each option combination, each sensitivity class.
+TEST_P(KernelsTest, BlurLines)
+{
+    for (int bpp : {2, 3}) {
+        for (int n : kLengths) {
+            std::vector<std::vector<uint8_t>> rows;
+            for (int r = 0; r < 5; r++) {
+                rows.push_back(r == 2 ? Extremes(size_t(n) * bpp) : Bytes(size_t(n) * bpp));
+            }
+            const auto a = MapRow(n, 780300), b = MapRow(n, 780300), m = MapRow(n, 780300);
+            for (int amount = 1; amount <= 3; amount++) {
+                for (int sensitivity : {0, 1, 50, 999}) {
+                    const uint8_t *lines[5];
+                    for (int r = 0; r < 5; r++) {
+                        // Amounts 1 and 2 are given no outer lines.
+                        lines[r] = (amount == 3 || (r > 0 && r < 4)) ? rows[r].data() : nullptr;
+                    }
+                    Guarded<uint8_t> want(size_t(n) * bpp), got(size_t(n) * bpp);
+                    c.blurLine(want.Out(), lines, a.data(), b.data(), m.data(), n, bpp, amount,
+                               sensitivity);
+                    k.blurLine(got.Out(), lines, a.data(), b.data(), m.data(), n, bpp, amount,
+                               sensitivity);
+                    ASSERT_TRUE(want == got)
+                        << n << " x " << bpp << " amount " << amount << " sens " << sensitivity;
+                }
+            }
+        }
+    }
+}
+
+TEST_P(KernelsTest, LineDetectorBoxSums)
+{
+    for (bool yuv : {false, true}) {
+        const int bpp = yuv ? 2 : 3;
+        for (int n : kLengths) {
+            // The row holds exactly the pixels the sums read: 3 either side.
+            const auto row = Bytes(size_t(n + 6) * bpp);
+            Guarded<int16_t> want(n), got(n);
+            c.lineBoxRow(want.Out(), row.data(), 3, n, yuv);
+            k.lineBoxRow(got.Out(), row.data(), 3, n, yuv);
+            ASSERT_TRUE(want == got) << (yuv ? "yuv " : "rgb ") << n;
+        }
+    }
+}
+
+// Weights of every option combination and sensitivity class, with and without line values and
+// the rows around; the line values written beside them.
 TEST_P(KernelsTest, DeinterlaceWeightRows)
 {
-    struct Shape
-    {
-        int width;
-        int height;
-    };
-    for (Shape s : {Shape{9, 8}, Shape{37, 11}, Shape{64, 9}, Shape{600, 7}}) {
+    for (int n : {1, 7, 8, 15, 16, 17, 33, 720}) {
         for (bool yuv : {false, true}) {
-            const int bpp = yuv ? 2 : 3;
-            const auto frame = Bytes(size_t(s.width) * bpp * s.height);
-            const auto motion = MapRow(size_t(s.width) * (s.height / 2), 780300);
-            std::vector<int32_t> previous(size_t(s.width) * (s.height / 2));
+            const int boxMax = yuv ? 7 * 255 : 7 * 765;
+            std::vector<std::vector<int16_t>> boxes(3, std::vector<int16_t>(n));
+            for (auto &b : boxes) {
+                for (int16_t &v : b) {
+                    // Often near one another, so that small differences come up.
+                    v = static_cast<int16_t>(rng() % 2 ? rng() % (boxMax + 1)
+                                                       : boxMax / 2 + rng() % 64);
+                }
+            }
+            const auto motion = MapRow(n, 780300);
+            std::vector<std::vector<int32_t>> previous(3, std::vector<int32_t>(n));
+            for (auto &row : previous) {
+                for (int32_t &v : row) {
+                    v = static_cast<int32_t>(rng() % 256);
+                }
+            }
+            for (int flags = 0; flags < 32; flags++) {
+                for (int sensitivity : {0, 1, 7, 50, 333, 1000}) {
+                    WeightRowInput in;
+                    in.motion = motion.data();
+                    in.params.motionSensitivity = sensitivity;
+                    in.params.lineDetectorOn = flags & 1;
+                    in.params.showMotionMask = flags & 2;
+                    in.params.showLineMask = flags & 4;
+                    in.params.yuv = yuv;
+                    if (flags & 8) {
+                        in.boxA = boxes[0].data();
+                        in.boxB = boxes[1].data();
+                        in.boxC = boxes[2].data();
+                    }
+                    in.prev = previous[1].data();
+                    if (flags & 16) {
+                        in.above = previous[0].data();
+                        in.below = previous[2].data();
+                    }
+                    Guarded<int16_t> want(n), got(n);
+                    Guarded<int32_t> sumWant(n), sumGot(n);
+                    in.sum = sumWant.Out();
+                    c.weightRow(want.Out(), in, n);
+                    in.sum = sumGot.Out();
+                    k.weightRow(got.Out(), in, n);
+                    ASSERT_TRUE(want == got) << n << (yuv ? " yuv" : " rgb") << " flags " << flags
+                                             << " sens " << sensitivity;
+                    ASSERT_TRUE(sumWant == sumGot) << "line values, flags " << flags;
+                }
+            }
+        }
+    }
+}
+
+// The lines made in one pass: the bytes and line values of weightRow, expandWeights and the
+// blends, with and without the line detector.
+TEST_P(KernelsTest, FieldAndFilteredLines)
+{
+    for (int bpp : {2, 3}) {
+        for (int n : kLengths) {
+            const auto motion = MapRow(n, 780300);
+            std::vector<std::vector<int16_t>> boxes(3, std::vector<int16_t>(n));
+            for (auto &b : boxes) {
+                for (int16_t &v : b) {
+                    v = static_cast<int16_t>(rng() % (7 * 255 * (bpp == 2 ? 1 : 3) + 1));
+                }
+            }
+            std::vector<int32_t> previous(size_t(n) * 3);
             for (int32_t &v : previous) {
                 v = static_cast<int32_t>(rng() % 256);
             }
-            for (int flags = 0; flags < 8; flags++) {
-                for (int sensitivity : {0, 1, 7, 50, 333, 1000}) {
-                    WeightContext ctx;
-                    ctx.frame.base = const_cast<uint8_t *>(frame.data());
-                    ctx.frame.width = s.width;
-                    ctx.frame.height = s.height;
-                    ctx.frame.pitch = ptrdiff_t(s.width) * bpp;
-                    ctx.frame.bytesPerPixel = bpp;
-                    ctx.motion.base = const_cast<int32_t *>(motion.data());
-                    ctx.motion.width = s.width;
-                    ctx.motion.rows = s.height / 2;
-                    ctx.motion.stride = s.width;
-                    ctx.lineMask = previous.data();
-                    ctx.params.motionSensitivity = sensitivity;
-                    ctx.params.lineDetectorOn = flags & 1;
-                    ctx.params.showMotionMask = flags & 2;
-                    ctx.params.showLineMask = flags & 4;
-                    ctx.params.yuv = yuv;
-                    std::vector<int32_t> sumWant(previous.size(), -1), sumGot(previous.size(), -1);
-                    // The lines the deinterlacer asks for: none below the last but one.
-                    for (int y = 0; y <= s.height - 2; y++) {
-                        // A chunk that starts and ends anywhere in the row.
-                        const int x0 = static_cast<int>(rng() % s.width);
-                        const int x1 = x0 + 1 + static_cast<int>(rng() % (s.width - x0));
-                        Guarded<int16_t> want(x1 - x0), got(x1 - x0);
-                        ctx.lineMaskSum = sumWant.data();
-                        c.weightRow(ctx, y, x0, x1, want.Out());
-                        ctx.lineMaskSum = sumGot.data();
-                        k.weightRow(ctx, y, x0, x1, got.Out());
-                        ASSERT_TRUE(want == got) << s.width << "x" << s.height << " y " << y
-                                                 << " flags " << flags << " sens " << sensitivity;
-                        ASSERT_EQ(sumWant, sumGot) << "line values, y " << y;
-                    }
+            std::vector<std::vector<uint8_t>> lines;
+            for (int r = 0; r < 4; r++) {
+                lines.push_back(r == 1 ? Extremes(size_t(n) * bpp) : Bytes(size_t(n) * bpp));
+            }
+            for (int detector = 0; detector < 2; detector++) {
+                for (int sensitivity : {0, 50, 700}) {
+                    WeightRowInput in;
+                    in.motion = motion.data();
+                    in.params.motionSensitivity = sensitivity;
+                    in.params.lineDetectorOn = detector;
+                    in.params.yuv = bpp == 2;
+                    in.boxA = boxes[0].data();
+                    in.boxB = boxes[1].data();
+                    in.boxC = boxes[2].data();
+                    in.prev = previous.data() + n;
+                    in.above = previous.data();
+                    in.below = previous.data() + 2 * n;
+                    const size_t bytes = size_t(n) * bpp;
+                    Guarded<uint8_t> want(bytes), got(bytes);
+                    Guarded<int32_t> sumWant(n), sumGot(n);
+                    std::memcpy(want.Out(), lines[1].data(), bytes);
+                    std::memcpy(got.Out(), lines[1].data(), bytes);
+                    in.sum = sumWant.Out();
+                    c.fieldLine(want.Out(), lines[0].data(), lines[2].data(), in, n, bpp);
+                    in.sum = sumGot.Out();
+                    k.fieldLine(got.Out(), lines[0].data(), lines[2].data(), in, n, bpp);
+                    ASSERT_TRUE(want == got)
+                        << "field " << n << " x " << bpp << " sens " << sensitivity;
+                    ASSERT_TRUE(!detector || sumWant == sumGot);
+                    Guarded<uint8_t> want0(bytes), want1(bytes), got0(bytes), got1(bytes);
+                    const uint8_t *src[4] = {lines[0].data(), lines[1].data(), lines[2].data(),
+                                             lines[3].data()};
+                    uint8_t *outWant[2] = {want0.Out(), want1.Out()};
+                    uint8_t *outGot[2] = {got0.Out(), got1.Out()};
+                    in.sum = sumWant.Out();
+                    c.fromFrameLines(outWant, src, in, n, bpp);
+                    in.sum = sumGot.Out();
+                    k.fromFrameLines(outGot, src, in, n, bpp);
+                    ASSERT_TRUE(want0 == got0 && want1 == got1)
+                        << "filtered " << n << " x " << bpp << " sens " << sensitivity;
                 }
             }
         }

@@ -204,7 +204,7 @@ TEST_F(ProcessThreadTest, EmptyBatchHasNothingToProcess)
     EXPECT_EQ(ReopenPath(), "");
     // Players are stopped first; the guide moves on at the end.
     ASSERT_GE(calls().size(), 3u);
-    EXPECT_EQ(calls()[0], "StopMpegDecoder");
+    EXPECT_EQ(calls()[0], "EndMpegDecoding");
     EXPECT_EQ(calls()[1], "StopAviPlayback");
     EXPECT_EQ(CountCalls("ShowGuidePage 5"), 1);
 }
@@ -385,6 +385,14 @@ TEST_F(ProcessThreadTest, FinalMessages)
          nullptr,
          {1}},
         {"batch all refused", {mxf, mxf}, true, {"Nothing to process - batch empty"}, 0, nullptr},
+        // The refusal's warning is not shown in a batch, yet the batch made no result for it.
+        {"batch refused beside a good one",
+         {mxf, ok},
+         true,
+         {"Batch processing completed with errors"},
+         1,
+         nullptr,
+         {1}},
         {"batch stop",
          {ok, stop, ok},
          true,
