@@ -286,10 +286,10 @@ void RowWeights(const EngineKernels &k, const WeightContext &c, BoxLines &boxes,
     k.weightRow(w, RowWeightInput(c, boxes, y, x0), n);
 }
 
-// YUV lines without a mask or full weights are made in one pass, their weights never stored.
+// Lines without a mask or full weights are made in one pass, their weights never stored.
 bool OnePass(const WeightContext &c, bool full)
 {
-    return c.frame.bytesPerPixel == 2 && !full && !MaskDisplay(c.params);
+    return !full && !MaskDisplay(c.params);
 }
 
 void PaintWeights(uint8_t *row, const int16_t *w, int n, int bpp, bool yuv)
@@ -383,8 +383,8 @@ void FieldRows(const EngineKernels &k, const WeightContext &c, const RunLines &l
         for (int i = i0; i < i1; i++) {
             const int y = lines.first + 2 * i;
             if (OnePass(c, full)) {
-                k.fieldLineYuv(f.Row(y) + at, f.Row(y - 1) + at, f.Row(y + 1) + at,
-                               RowWeightInput(c, boxes, y, x0), n);
+                k.fieldLine(f.Row(y) + at, f.Row(y - 1) + at, f.Row(y + 1) + at,
+                            RowWeightInput(c, boxes, y, x0), n, bpp);
                 copy.LineDone(i0, i, x0, n);
                 continue;
             }
@@ -429,7 +429,7 @@ void FromFrameRows(const EngineKernels &k, const FrameView &dst, const WeightCon
                 uint8_t *out[2] = {dst.Row(y) + at, dst.Row(y + 1) + at};
                 const uint8_t *lines4[4] = {src.Row(y - 1) + at, src.Row(y) + at,
                                             src.Row(y + 1) + at, src.Row(y + 2) + at};
-                k.fromFrameLinesYuv(out, lines4, RowWeightInput(c, boxes, y, x0), n);
+                k.fromFrameLines(out, lines4, RowWeightInput(c, boxes, y, x0), n, bpp);
                 copy.LineDone(i0, i, x0, n);
                 continue;
             }

@@ -51,7 +51,8 @@ struct Stripe
 };
 
 // Runs body(stripe) over stripes of [0, width), at most kChunkPixels wide and starting on
-// multiples of 64 pixels, so that no two threads write one cache line: one stripe per thread.
+// multiples of 64 pixels, so that no two threads write one cache line: one stripe per thread, as
+// far as the width allows.
 template <typename Body> void RunColumnStripes(int width, const Body &body)
 {
     constexpr int kUnit = 64;
@@ -59,8 +60,10 @@ template <typename Body> void RunColumnStripes(int width, const Body &body)
     const int units = (width + kUnit - 1) / kUnit;
     const EngineHooks &hooks = gEngineHooks;
     const int threads = hooks.parallelFor && hooks.workerThreads ? hooks.workerThreads() : 1;
-    const int stripes = std::clamp(std::max(threads, (units + kUnitsPerChunk - 1) / kUnitsPerChunk),
-                                   1, std::max(units, 1));
+    // Narrower stripes would spend more on each line's steps than on its pixels.
+    constexpr int kMinUnits = 3;
+    const int stripes = std::max(
+        {std::min(threads, units / kMinUnits), (units + kUnitsPerChunk - 1) / kUnitsPerChunk, 1});
     auto run = [&](int i) {
         const int x0 = static_cast<int>(int64_t(i) * units / stripes) * kUnit;
         const int x1 = std::min(width, static_cast<int>(int64_t(i + 1) * units / stripes) * kUnit);
@@ -77,11 +80,11 @@ template <typename Body> void RunColumnStripes(int width, const Body &body)
     hooks.parallelFor(stripes, [r](int i) { (*r)(i); });
 }
 
-// The lines a step works on at a time before the steps after it catch up: a few hundred
-// kilobytes of every frame and map the group touches, which the level-2 cache holds.
+// The lines a step works on at a time before the steps after it catch up: a hundred or so
+// kilobytes of every frame and map the group touches, which the caches hold.
 int PairsPerRound(int n, int bpp, int frames, int maps)
 {
-    constexpr int kRoundBytes = 512 * 1024;
+    constexpr int kRoundBytes = 128 * 1024;
     const int lineBytes = std::max(1, n * (bpp * frames + 2 * maps));
     return std::clamp(kRoundBytes / lineBytes / 2, 2, 32);
 }
@@ -185,9 +188,9 @@ void FieldLine(const EngineKernels &k, const FrameView &f, const MapView &map,
 {
     const int bpp = f.bytesPerPixel;
     const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
-    if (bpp == 2 && !full) {
-        k.fieldLineYuv(f.Row(y) + at, f.Row(y - 1) + at, f.Row(y + 1) + at,
-                       MotionWeightInput(map, p, y, x0), n);
+    if (!full) {
+        k.fieldLine(f.Row(y) + at, f.Row(y - 1) + at, f.Row(y + 1) + at,
+                    MotionWeightInput(map, p, y, x0), n, bpp);
         return;
     }
     int16_t w[kChunkPixels];
@@ -202,21 +205,10 @@ void FromFrameLines(const EngineKernels &k, const FrameView &dst, const FrameVie
 {
     const int bpp = src.bytesPerPixel;
     const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
-    if (bpp == 2) {
-        uint8_t *out[2] = {dst.Row(y) + at, dst.Row(y + 1) + at};
-        const uint8_t *lines[4] = {src.Row(y - 1) + at, src.Row(y) + at, src.Row(y + 1) + at,
-                                   src.Row(y + 2) + at};
-        k.fromFrameLinesYuv(out, lines, MotionWeightInput(map, p, y, x0), n);
-        return;
-    }
-    int16_t w[kChunkPixels];
-    int16_t wb[kChunkPixels * 3];
-    MotionWeights(k, map, p, y, x0, n, false, w);
-    k.expandWeights(wb, w, n, bpp);
-    for (int t = y; t <= y + 1; t++) {
-        k.fromFrameBlendRow(dst.Row(t) + at, src.Row(t - 1) + at, src.Row(t) + at,
-                            src.Row(t + 1) + at, wb, n * bpp);
-    }
+    uint8_t *out[2] = {dst.Row(y) + at, dst.Row(y + 1) + at};
+    const uint8_t *lines[4] = {src.Row(y - 1) + at, src.Row(y) + at, src.Row(y + 1) + at,
+                               src.Row(y + 2) + at};
+    k.fromFrameLines(out, lines, MotionWeightInput(map, p, y, x0), n, bpp);
 }
 
 // The steps of RemovePulldownGroup over one stripe, in the order and with the line lags that

@@ -177,52 +177,33 @@ void FromFrameBlendRow_c(uint8_t *LC_RESTRICT out, const uint8_t *up, const uint
 // The pixels the composed lines below take at a time, so that their weights sit on the stack.
 constexpr int kLineChunk = 512;
 
-WeightRowInput Advance(const WeightRowInput &in, int i)
-{
-    WeightRowInput r = in;
-    r.motion += i;
-    if (in.boxA) {
-        r.boxA += i;
-        r.boxB += i;
-        r.boxC += i;
-    }
-    if (in.params.lineDetectorOn) {
-        r.prev += i;
-        r.sum += i;
-        if (in.above) {
-            r.above += i;
-            r.below += i;
-        }
-    }
-    return r;
-}
-
-void FieldLineYuv_c(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
-                    const WeightRowInput &in, int pixels)
+void FieldLine_c(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
+                 const WeightRowInput &in, int pixels, int bpp)
 {
     int16_t w[kLineChunk];
-    int16_t wb[2 * kLineChunk];
+    int16_t wb[3 * kLineChunk];
     for (int x0 = 0; x0 < pixels; x0 += kLineChunk) {
         const int n = std::min(kLineChunk, pixels - x0);
-        WeightRow_c(w, Advance(in, x0), n);
-        ExpandWeights_c(wb, w, n, 2);
-        FieldBlendRow_c(row + 2 * x0, above + 2 * x0, below + 2 * x0, wb, 2 * n);
+        const int at = bpp * x0;
+        WeightRow_c(w, AdvanceWeightInput(in, x0), n);
+        ExpandWeights_c(wb, w, n, bpp);
+        FieldBlendRow_c(row + at, above + at, below + at, wb, bpp * n);
     }
 }
 
-void FromFrameLinesYuv_c(uint8_t *const *out, const uint8_t *const *src, const WeightRowInput &in,
-                         int pixels)
+void FromFrameLines_c(uint8_t *const *out, const uint8_t *const *src, const WeightRowInput &in,
+                      int pixels, int bpp)
 {
     int16_t w[kLineChunk];
-    int16_t wb[2 * kLineChunk];
+    int16_t wb[3 * kLineChunk];
     for (int x0 = 0; x0 < pixels; x0 += kLineChunk) {
         const int n = std::min(kLineChunk, pixels - x0);
-        const int at = 2 * x0;
-        WeightRow_c(w, Advance(in, x0), n);
-        ExpandWeights_c(wb, w, n, 2);
+        const int at = bpp * x0;
+        WeightRow_c(w, AdvanceWeightInput(in, x0), n);
+        ExpandWeights_c(wb, w, n, bpp);
         for (int t = 0; t < 2; t++) {
             FromFrameBlendRow_c(out[t] + at, src[t] + at, src[t + 1] + at, src[t + 2] + at, wb,
-                                2 * n);
+                                bpp * n);
         }
     }
 }
@@ -243,16 +224,17 @@ void BlurMixRow_c(uint8_t *LC_RESTRICT out, const uint8_t *m2, const uint8_t *m1
     }
 }
 
-void BlurLineYuv_c(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
-                   const int32_t *b, const int32_t *c, int pixels, int amount, int sensitivity)
+void BlurLine_c(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
+                const int32_t *b, const int32_t *c, int pixels, int bpp, int amount,
+                int sensitivity)
 {
     for (int x = 0; x < pixels; x++) {
         int16_t w;
         BlurWeightRow_c(&w, a + x, b + x, c + x, 1, sensitivity);
-        const int16_t wb[2] = {w, w};
-        const int i = 2 * x;
+        const int16_t wb[3] = {w, w, w};
+        const int i = bpp * x;
         BlurMixRow_c(out + i, amount == 3 ? rows[0] + i : nullptr, rows[1] + i, rows[2] + i,
-                     rows[3] + i, amount == 3 ? rows[4] + i : nullptr, wb, 2, amount);
+                     rows[3] + i, amount == 3 ? rows[4] + i : nullptr, wb, bpp, amount);
     }
 }
 
@@ -316,6 +298,26 @@ void SwapRgbxRow_c(uint8_t *LC_RESTRICT d, const uint8_t *s, int width)
 
 } // namespace
 
+WeightRowInput AdvanceWeightInput(const WeightRowInput &in, int i)
+{
+    WeightRowInput r = in;
+    r.motion += i;
+    if (in.boxA) {
+        r.boxA += i;
+        r.boxB += i;
+        r.boxC += i;
+    }
+    if (in.params.lineDetectorOn) {
+        r.prev += i;
+        r.sum += i;
+        if (in.above) {
+            r.above += i;
+            r.below += i;
+        }
+    }
+    return r;
+}
+
 const EngineKernels kKernels_c = {
     .lerpRow = LerpRow_c,
     .sqDiffBytes = SqDiffBytes_c,
@@ -329,10 +331,10 @@ const EngineKernels kKernels_c = {
     .expandWeights = ExpandWeights_c,
     .fieldBlendRow = FieldBlendRow_c,
     .fromFrameBlendRow = FromFrameBlendRow_c,
-    .fieldLineYuv = FieldLineYuv_c,
-    .fromFrameLinesYuv = FromFrameLinesYuv_c,
+    .fieldLine = FieldLine_c,
+    .fromFrameLines = FromFrameLines_c,
     .blurMixRow = BlurMixRow_c,
-    .blurLineYuv = BlurLineYuv_c,
+    .blurLine = BlurLine_c,
     .flickerRow = FlickerRow_c,
     .effectsRow = EffectsRow_c,
     .yuvToBgrRow = YuvToBgrRow_c,

@@ -161,27 +161,14 @@ void EffectRows(const EngineKernels &k, const FrameView &f, int firstLine, int e
 void BlurLine(const EngineKernels &k, const FrameView &f, const MapView &motion, int amount,
               int sensitivity, int y, int x0, int n, uint8_t *out)
 {
-    const int bpp = f.bytesPerPixel;
-    const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
-    if (bpp == 2) {
-        const uint8_t *rows[5] = {};
-        for (int t = amount == 3 ? -2 : -1; t <= (amount == 3 ? 2 : 1); t++) {
-            rows[t + 2] = f.Row(y + t) + at;
-        }
-        k.blurLineYuv(out, rows, motion.Row(y >> 1) + x0, motion.Row((y + 1) >> 1) + x0,
-                      motion.Row((y - 1) >> 1) + x0, n, amount, sensitivity);
-        return;
-    }
-    int16_t w[kChunkPixels];
-    int16_t wb[kChunkPixels * 3];
-    k.blurWeightRow(w, motion.Row(y >> 1) + x0, motion.Row((y + 1) >> 1) + x0,
-                    motion.Row((y - 1) >> 1) + x0, n, sensitivity);
-    k.expandWeights(wb, w, n, bpp);
+    const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * f.bytesPerPixel;
     // Amounts 1 and 2 read one line either side.
-    const uint8_t *m2 = amount == 3 ? f.Row(y - 2) + at : nullptr;
-    const uint8_t *p2 = amount == 3 ? f.Row(y + 2) + at : nullptr;
-    k.blurMixRow(out, m2, f.Row(y - 1) + at, f.Row(y) + at, f.Row(y + 1) + at, p2, wb, n * bpp,
-                 amount);
+    const uint8_t *rows[5] = {};
+    for (int t = amount == 3 ? -2 : -1; t <= (amount == 3 ? 2 : 1); t++) {
+        rows[t + 2] = f.Row(y + t) + at;
+    }
+    k.blurLine(out, rows, motion.Row(y >> 1) + x0, motion.Row((y + 1) >> 1) + x0,
+               motion.Row((y - 1) >> 1) + x0, n, f.bytesPerPixel, amount, sensitivity);
 }
 
 void FlickerLine(const EngineKernels &k, const FrameView &f, int level, int y, int x0, int n,

@@ -268,10 +268,15 @@ void BeginDvFrameGroup(const uint8_t *const *frames, int count, int width, int r
                 frames[k], rows, width, 3);
         }
     });
-    lc::SharedWorkerPool().Start(g.compression, count, [&p, &g](int k) {
-        if (g.fits[k]) {
-            g.err[k] = CompressImage(GetGWorldPixMap(p.groupWorld[k]), &p.bounds, codecMaxQuality,
-                                     DvCodecFor(g.rows), p.groupDescription[k], *p.groupBuffer[k]);
+    // Runs after this returns: it reaches the records by their names, not through this call's
+    // references.
+    lc::SharedWorkerPool().Start(g.compression, count, [](int k) {
+        const OutputPicture &out = gOutputPicture;
+        DvFrameGroup &group = TheDvGroup();
+        if (group.fits[k]) {
+            group.err[k] =
+                CompressImage(GetGWorldPixMap(out.groupWorld[k]), &out.bounds, codecMaxQuality,
+                              DvCodecFor(group.rows), out.groupDescription[k], *out.groupBuffer[k]);
         }
     });
 }

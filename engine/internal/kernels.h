@@ -78,25 +78,26 @@ struct EngineKernels
     // out[i] = ((((up + 2 mid + dn) >> 2) x wb + mid x (256 - wb)) >> 8 per byte.
     void (*fromFrameBlendRow)(uint8_t *LC_RESTRICT out, const uint8_t *up, const uint8_t *mid,
                               const uint8_t *dn, const int16_t *wb, int n);
-    // A field line of `pixels` YUV pixels rebuilt in place: fieldBlendRow with the weights of
-    // weightRow from `in`, each pixel's on both its bytes; line values stored as weightRow does.
-    void (*fieldLineYuv)(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
-                         const WeightRowInput &in, int pixels);
+    // A field line of `pixels` pixels of bpp (2 or 3) bytes rebuilt in place: fieldBlendRow with
+    // the weights of weightRow from `in`, each pixel's on all its bytes; line values stored as
+    // weightRow does.
+    void (*fieldLine)(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
+                      const WeightRowInput &in, int pixels, int bpp);
     // fromFrameBlendRow of lines out[0] and out[1] from src[0..3] (lines y - 1 .. y + 2 of the
-    // source), both with the weights of weightRow from `in`, over `pixels` YUV pixels.
-    void (*fromFrameLinesYuv)(uint8_t *const *out, const uint8_t *const *src,
-                              const WeightRowInput &in, int pixels);
+    // source), both with the weights of weightRow from `in`.
+    void (*fromFrameLines)(uint8_t *const *out, const uint8_t *const *src, const WeightRowInput &in,
+                           int pixels, int bpp);
     // The blur of amount 1..3 of the row between m1 and p1 (m2, p2 for amount 3), mixed with the
     // unblurred row by wb.
     void (*blurMixRow)(uint8_t *LC_RESTRICT out, const uint8_t *m2, const uint8_t *m1,
                        const uint8_t *p0, const uint8_t *p1, const uint8_t *p2, const int16_t *wb,
                        int n, int amount);
-    // A line of the blur on motion over `pixels` YUV 4:2:2 pixels: blurWeightRow's weights from
-    // map rows a, b, c, each pixel's on both its bytes, and blurMixRow of `amount` over
-    // rows[0..4], the lines y - 2 .. y + 2 (0 and 4 read for amount 3 only).
-    void (*blurLineYuv)(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
-                        const int32_t *b, const int32_t *c, int pixels, int amount,
-                        int sensitivity);
+    // A line of the blur on motion over `pixels` pixels of bpp (2 or 3) bytes: blurWeightRow's
+    // weights from map rows a, b, c, each pixel's on all its bytes, and blurMixRow of `amount`
+    // over rows[0..4], the lines y - 2 .. y + 2 (0 and 4 read for amount 3 only).
+    void (*blurLine)(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
+                     const int32_t *b, const int32_t *c, int pixels, int bpp, int amount,
+                     int sensitivity);
     // (above x a + centre x c + below x b) / divisor of the flicker level 1..4.
     void (*flickerRow)(uint8_t *LC_RESTRICT out, const uint8_t *a, const uint8_t *c,
                        const uint8_t *b, int n, int level);
@@ -121,3 +122,6 @@ const char *KernelIsaName(KernelIsa isa);
 
 // The reference row primitives.
 extern const EngineKernels kKernels_c;
+
+// `in` moved on by i pixels.
+WeightRowInput AdvanceWeightInput(const WeightRowInput &in, int i);

@@ -58,6 +58,53 @@ static inline __m256i Mix16x16(__m256i a, __m256i b, __m256i w)
                              8);
 }
 
+// The weights of sixteen pixels, in order, doubled and spread over their bytes, sixteen bytes a
+// vector: two vectors for two-byte pixels, three for three-byte pixels (byte j has pixel j / 3:
+// each 128-bit half takes the four weight pairs its eight bytes need, then spreads them).
+static inline int SpreadWeights2(__m256i w, int bpp, __m256i *out)
+{
+    const __m256i w2 = _mm256_add_epi16(w, w);
+    if (bpp == 2) {
+        const __m256i p = _mm256_permute4x64_epi64(w2, _MM_SHUFFLE(3, 1, 2, 0));
+        out[0] = _mm256_unpacklo_epi16(p, p);
+        out[1] = _mm256_unpackhi_epi16(p, p);
+        return 2;
+    }
+    const __m256i a = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 4, 5, 4, 5, 0, 1, 0, 1,
+                                       0, 1, 2, 3, 2, 3, 2, 3, 4, 5, 4, 5);
+    const __m256i b = _mm256_setr_epi8(0, 1, 2, 3, 2, 3, 2, 3, 4, 5, 4, 5, 4, 5, 6, 7, 0, 1, 2, 3,
+                                       2, 3, 2, 3, 4, 5, 4, 5, 4, 5, 6, 7);
+    const __m256i c = _mm256_setr_epi8(2, 3, 2, 3, 4, 5, 4, 5, 4, 5, 6, 7, 6, 7, 6, 7, 2, 3, 2, 3,
+                                       4, 5, 4, 5, 4, 5, 6, 7, 6, 7, 6, 7);
+    // Per 128-bit half the pattern of its eight bytes: (a, b), (c, a), (b, c).
+    const __m256i ab = _mm256_permute2x128_si256(a, b, 0x20);
+    const __m256i ca = _mm256_permute2x128_si256(c, a, 0x20);
+    const __m256i bc = _mm256_permute2x128_si256(b, c, 0x20);
+    out[0] = _mm256_shuffle_epi8(
+        _mm256_permutevar8x32_epi32(w2, _mm256_setr_epi32(0, 1, 2, 3, 1, 2, 3, 4)), ab);
+    out[1] = _mm256_shuffle_epi8(
+        _mm256_permutevar8x32_epi32(w2, _mm256_setr_epi32(2, 3, 4, 5, 4, 5, 6, 7)), ca);
+    out[2] = _mm256_shuffle_epi8(
+        _mm256_permutevar8x32_epi32(w2, _mm256_setr_epi32(5, 6, 7, 7, 6, 7, 7, 7)), bc);
+    return 3;
+}
+
+// p + ((v - p) x w) >> 8 with w2 = 2w: (v - p) << 7 fits 16 bits, and mulhi takes the floor.
+static inline __m256i MixTowards(__m256i v, __m256i p, __m256i w2)
+{
+    return _mm256_add_epi16(p,
+                            _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(v, p), 7), w2));
+}
+
+// Vectors of sixteen 16-bit lanes to bytes at p: 32 or 48 of them.
+static inline void StoreBytes(uint8_t *p, const __m256i *v, int vectors)
+{
+    Store256(p, PackBytes(v[0], v[1]));
+    if (vectors == 3) {
+        Store128(p + 32, _mm256_castsi256_si128(PackBytes(v[2], v[2])));
+    }
+}
+
 // Sixteen 16-bit values to two vectors of eight 32-bit values, zero-extended.
 static inline void Store16As32(int32_t *p, __m256i v)
 {

@@ -343,71 +343,54 @@ void WeightRow_avx2(int16_t *LC_RESTRICT w, const WeightRowInput &in, int n)
     Weights(in, n, [w](int i, __m256i out) { Store256(w + i, out); });
 }
 
-// Each YUV byte of sixteen pixels with its pixel's weight, times 2: bytes 0-15 and 16-31.
-void ByteWeights(__m256i w, __m256i &lo, __m256i &hi)
+void FieldLine_avx2(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
+                    const WeightRowInput &in, int pixels, int bpp)
 {
-    const __m256i w2 = _mm256_permute4x64_epi64(_mm256_add_epi16(w, w), _MM_SHUFFLE(3, 1, 2, 0));
-    lo = _mm256_unpacklo_epi16(w2, w2);
-    hi = _mm256_unpackhi_epi16(w2, w2);
-}
-
-// p + ((v - p) x w) >> 8, with w2 = 2w: (v - p) << 7 fits 16 bits, and mulhi takes the floor.
-__m256i MixTowards(__m256i v, __m256i p, __m256i w2)
-{
-    return _mm256_add_epi16(p,
-                            _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(v, p), 7), w2));
-}
-
-void FieldLineYuv_avx2(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
-                       const WeightRowInput &in, int pixels)
-{
-    if (!PackedWeights(in, pixels)) {
-        kKernels_c.fieldLineYuv(row, above, below, in, pixels);
+    if (!PackedWeights(in, pixels) || (bpp != 2 && bpp != 3)) {
+        kKernels_c.fieldLine(row, above, below, in, pixels, bpp);
         return;
     }
     // The last step may cover pixels already rebuilt: it blends the line as it was.
-    alignas(32) uint8_t last[32];
-    __builtin_memcpy(last, row + 2 * (pixels - 16), 32);
+    alignas(32) uint8_t last[48];
+    __builtin_memcpy(last, row + bpp * (pixels - 16), 16 * bpp);
     Weights(in, pixels, [&](int i, __m256i w) {
-        __m256i wl, wh;
-        ByteWeights(w, wl, wh);
-        const int at = 2 * i;
+        __m256i wb[3];
+        const int vectors = SpreadWeights2(w, bpp, wb);
+        const int at = bpp * i;
         const uint8_t *own = i + 16 == pixels ? last : row + at;
-        const __m256i wb[2] = {wl, wh};
-        __m256i half[2];
-        for (int k = 0; k < 2; k++) {
+        __m256i part[3];
+        for (int k = 0; k < vectors; k++) {
             const __m256i avg = _mm256_srli_epi16(
                 _mm256_add_epi16(Widen16(above + at + 16 * k), Widen16(below + at + 16 * k)), 1);
-            half[k] = MixTowards(avg, Widen16(own + 16 * k), wb[k]);
+            part[k] = MixTowards(avg, Widen16(own + 16 * k), wb[k]);
         }
-        Store256(row + at, PackBytes(half[0], half[1]));
+        StoreBytes(row + at, part, vectors);
     });
 }
 
-void FromFrameLinesYuv_avx2(uint8_t *const *out, const uint8_t *const *src,
-                            const WeightRowInput &in, int pixels)
+void FromFrameLines_avx2(uint8_t *const *out, const uint8_t *const *src, const WeightRowInput &in,
+                         int pixels, int bpp)
 {
-    if (!PackedWeights(in, pixels)) {
-        kKernels_c.fromFrameLinesYuv(out, src, in, pixels);
+    if (!PackedWeights(in, pixels) || (bpp != 2 && bpp != 3)) {
+        kKernels_c.fromFrameLines(out, src, in, pixels, bpp);
         return;
     }
     Weights(in, pixels, [&](int i, __m256i w) {
-        __m256i wl, wh;
-        ByteWeights(w, wl, wh);
-        const __m256i wb[2] = {wl, wh};
-        const int at = 2 * i;
+        __m256i wb[3];
+        const int vectors = SpreadWeights2(w, bpp, wb);
+        const int at = bpp * i;
         for (int t = 0; t < 2; t++) {
-            __m256i half[2];
-            for (int k = 0; k < 2; k++) {
+            __m256i part[3];
+            for (int k = 0; k < vectors; k++) {
                 const int j = at + 16 * k;
                 const __m256i m = Widen16(src[t + 1] + j);
                 const __m256i lp = _mm256_srli_epi16(
                     _mm256_add_epi16(_mm256_add_epi16(Widen16(src[t] + j), Widen16(src[t + 2] + j)),
                                      _mm256_add_epi16(m, m)),
                     2);
-                half[k] = MixTowards(lp, m, wb[k]);
+                part[k] = MixTowards(lp, m, wb[k]);
             }
-            Store256(out[t] + at, PackBytes(half[0], half[1]));
+            StoreBytes(out[t] + at, part, vectors);
         }
     });
 }
@@ -489,8 +472,8 @@ void FillDeinterlace_avx2(EngineKernels &k)
     k.groupMotionRows = GroupMotionRows_avx2;
     k.lineBoxRow = LineBoxRow_avx2;
     k.weightRow = WeightRow_avx2;
-    k.fieldLineYuv = FieldLineYuv_avx2;
-    k.fromFrameLinesYuv = FromFrameLinesYuv_avx2;
+    k.fieldLine = FieldLine_avx2;
+    k.fromFrameLines = FromFrameLines_avx2;
     k.expandWeights = ExpandWeights_avx2;
     k.fieldBlendRow = FieldBlendRow_avx2;
     k.fromFrameBlendRow = FromFrameBlendRow_avx2;

@@ -414,55 +414,36 @@ void FromFrameBlendRow_sse2(uint8_t *LC_RESTRICT out, const uint8_t *up, const u
     kKernels_c.fromFrameBlendRow(out + i, up + i, mid + i, dn + i, wb + i, n - i);
 }
 
-WeightRowInput Advance(const WeightRowInput &in, int i)
-{
-    WeightRowInput r = in;
-    r.motion += i;
-    if (in.boxA) {
-        r.boxA += i;
-        r.boxB += i;
-        r.boxC += i;
-    }
-    if (in.params.lineDetectorOn) {
-        r.prev += i;
-        r.sum += i;
-        if (in.above) {
-            r.above += i;
-            r.below += i;
-        }
-    }
-    return r;
-}
-
-// The YUV lines from the rows above, a chunk of weights at a time.
+// The lines from the rows above, a chunk of weights at a time.
 constexpr int kLineChunk = 512;
 
-void FieldLineYuv_sse2(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
-                       const WeightRowInput &in, int pixels)
+void FieldLine_sse2(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_t *below,
+                    const WeightRowInput &in, int pixels, int bpp)
 {
     alignas(16) int16_t w[kLineChunk];
-    alignas(16) int16_t wb[2 * kLineChunk];
+    alignas(16) int16_t wb[3 * kLineChunk];
     for (int x0 = 0; x0 < pixels; x0 += kLineChunk) {
         const int n = MinInt(kLineChunk, pixels - x0);
-        WeightRow_sse2(w, Advance(in, x0), n);
-        ExpandWeights_sse2(wb, w, n, 2);
-        FieldBlendRow_sse2(row + 2 * x0, above + 2 * x0, below + 2 * x0, wb, 2 * n);
+        const int at = bpp * x0;
+        WeightRow_sse2(w, AdvanceWeightInput(in, x0), n);
+        ExpandWeights_sse2(wb, w, n, bpp);
+        FieldBlendRow_sse2(row + at, above + at, below + at, wb, bpp * n);
     }
 }
 
-void FromFrameLinesYuv_sse2(uint8_t *const *out, const uint8_t *const *src,
-                            const WeightRowInput &in, int pixels)
+void FromFrameLines_sse2(uint8_t *const *out, const uint8_t *const *src, const WeightRowInput &in,
+                         int pixels, int bpp)
 {
     alignas(16) int16_t w[kLineChunk];
-    alignas(16) int16_t wb[2 * kLineChunk];
+    alignas(16) int16_t wb[3 * kLineChunk];
     for (int x0 = 0; x0 < pixels; x0 += kLineChunk) {
         const int n = MinInt(kLineChunk, pixels - x0);
-        const int at = 2 * x0;
-        WeightRow_sse2(w, Advance(in, x0), n);
-        ExpandWeights_sse2(wb, w, n, 2);
+        const int at = bpp * x0;
+        WeightRow_sse2(w, AdvanceWeightInput(in, x0), n);
+        ExpandWeights_sse2(wb, w, n, bpp);
         for (int t = 0; t < 2; t++) {
             FromFrameBlendRow_sse2(out[t] + at, src[t] + at, src[t + 1] + at, src[t + 2] + at, wb,
-                                   2 * n);
+                                   bpp * n);
         }
     }
 }
@@ -476,8 +457,8 @@ void FillDeinterlace_sse2(EngineKernels &k)
     k.groupMotionRows = GroupMotionRows_sse2;
     k.lineBoxRow = LineBoxRow_sse2;
     k.weightRow = WeightRow_sse2;
-    k.fieldLineYuv = FieldLineYuv_sse2;
-    k.fromFrameLinesYuv = FromFrameLinesYuv_sse2;
+    k.fieldLine = FieldLine_sse2;
+    k.fromFrameLines = FromFrameLines_sse2;
     k.expandWeights = ExpandWeights_sse2;
     k.fieldBlendRow = FieldBlendRow_sse2;
     k.fromFrameBlendRow = FromFrameBlendRow_sse2;

@@ -68,15 +68,13 @@ void BlurMixRow_avx2(uint8_t *LC_RESTRICT out, const uint8_t *m2, const uint8_t 
                           wb + i, n - i, amount);
 }
 
-// One line of the YUV blur, sixteen pixels (32 bytes) a step, the weights never leaving the
-// registers: packs_epi32 leaves the pixels' weights in the lane order [0-3, 8-11 | 4-7, 12-15],
-// from which unpacklo/hi give each byte of pixels 0-7 and 8-15 its pixel's weight in order.
-// The mix is p + ((v - p) x w) >> 8 = p + mulhi((v - p) << 7, w << 1): (v - p) << 7 fits 16 bits.
-void BlurLineYuv_avx2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
-                      const int32_t *b, const int32_t *c, int pixels, int amount, int sensitivity)
+// One line of the blur, sixteen pixels a step, the weights never leaving the registers.
+void BlurLine_avx2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
+                   const int32_t *b, const int32_t *c, int pixels, int bpp, int amount,
+                   int sensitivity)
 {
-    if (sensitivity < 0 || sensitivity > 1000 || pixels < 16) {
-        kKernels_c.blurLineYuv(out, rows, a, b, c, pixels, amount, sensitivity);
+    if (sensitivity < 0 || sensitivity > 1000 || pixels < 16 || (bpp != 2 && bpp != 3)) {
+        kKernels_c.blurLine(out, rows, a, b, c, pixels, bpp, amount, sensitivity);
         return;
     }
     const __m256i cap = _mm256_set1_epi16(static_cast<int16_t>(WeightCap(sensitivity, 256)));
@@ -96,20 +94,17 @@ void BlurLineYuv_avx2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, cons
             _mm256_add_epi32(_mm256_add_epi32(Load256(a + x), Load256(b + x)), Load256(c + x));
         const __m256i s1 = _mm256_add_epi32(
             _mm256_add_epi32(Load256(a + x + 8), Load256(b + x + 8)), Load256(c + x + 8));
-        const __m256i t = _mm256_packs_epi32(_mm256_srai_epi32(s0, 3), _mm256_srai_epi32(s1, 3));
-        const __m256i w = MotionWeight16x16(t, cap, sens, top);
-        const __m256i w2 = _mm256_add_epi16(w, w);
-        const __m256i wBytes[2] = {_mm256_unpacklo_epi16(w2, w2), _mm256_unpackhi_epi16(w2, w2)};
-        __m256i half[2];
-        for (int k = 0; k < 2; k++) {
-            const int j = 2 * x + 16 * k;
+        const __m256i t = Pack32To16(_mm256_srai_epi32(s0, 3), _mm256_srai_epi32(s1, 3));
+        __m256i wb[3];
+        const int vectors = SpreadWeights2(MotionWeight16x16(t, cap, sens, top), bpp, wb);
+        __m256i part[3];
+        for (int k = 0; k < vectors; k++) {
+            const int j = bpp * x + 16 * k;
             const __m256i v =
                 Blur16x16(amount, outer ? m2 + j : m2, m1 + j, p0 + j, p1 + j, outer ? p2 + j : p2);
-            const __m256i p = Widen16(p0 + j);
-            const __m256i d = _mm256_slli_epi16(_mm256_sub_epi16(v, p), 7);
-            half[k] = _mm256_add_epi16(p, _mm256_mulhi_epi16(d, wBytes[k]));
+            part[k] = MixTowards(v, Widen16(p0 + j), wb[k]);
         }
-        Store256(out + 2 * x, PackBytes(half[0], half[1]));
+        StoreBytes(out + bpp * x, part, vectors);
         if (x + 16 >= pixels) {
             break;
         }
@@ -317,7 +312,7 @@ void FillPictureEffects_avx2(EngineKernels &k)
 {
     k.blurWeightRow = BlurWeightRow_avx2;
     k.blurMixRow = BlurMixRow_avx2;
-    k.blurLineYuv = BlurLineYuv_avx2;
+    k.blurLine = BlurLine_avx2;
     k.flickerRow = FlickerRow_avx2;
     k.effectsRow = EffectsRow_avx2;
 }

@@ -73,20 +73,23 @@ void BlurMixRow_sse2(uint8_t *LC_RESTRICT out, const uint8_t *m2, const uint8_t 
 // The weights of a chunk of pixels at a time, on the stack.
 constexpr int kBlurChunk = 512;
 
-void BlurLineYuv_sse2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
-                      const int32_t *b, const int32_t *c, int pixels, int amount, int sensitivity)
+void BlurLine_sse2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
+                   const int32_t *b, const int32_t *c, int pixels, int bpp, int amount,
+                   int sensitivity)
 {
     alignas(16) int16_t w[kBlurChunk];
-    alignas(16) int16_t wb[2 * kBlurChunk];
+    alignas(16) int16_t wb[3 * kBlurChunk];
     for (int x0 = 0; x0 < pixels; x0 += kBlurChunk) {
         const int n = MinInt(kBlurChunk, pixels - x0);
         BlurWeightRow_sse2(w, a + x0, b + x0, c + x0, n, sensitivity);
         for (int x = 0; x < n; x++) {
-            wb[2 * x] = wb[2 * x + 1] = w[x];
+            for (int t = 0; t < bpp; t++) {
+                wb[bpp * x + t] = w[x];
+            }
         }
-        const int i = 2 * x0;
+        const int i = bpp * x0;
         BlurMixRow_sse2(out + i, amount == 3 ? rows[0] + i : nullptr, rows[1] + i, rows[2] + i,
-                        rows[3] + i, amount == 3 ? rows[4] + i : nullptr, wb, 2 * n, amount);
+                        rows[3] + i, amount == 3 ? rows[4] + i : nullptr, wb, bpp * n, amount);
     }
 }
 
@@ -248,7 +251,7 @@ void FillPictureEffects_sse2(EngineKernels &k)
 {
     k.blurWeightRow = BlurWeightRow_sse2;
     k.blurMixRow = BlurMixRow_sse2;
-    k.blurLineYuv = BlurLineYuv_sse2;
+    k.blurLine = BlurLine_sse2;
     k.flickerRow = FlickerRow_sse2;
     k.effectsRow = EffectsRow_sse2;
 }

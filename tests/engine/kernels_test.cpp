@@ -264,27 +264,30 @@ TEST_P(KernelsTest, BlurWeightsForEverySensitivity)
     }
 }
 
-TEST_P(KernelsTest, YuvBlurLines)
+TEST_P(KernelsTest, BlurLines)
 {
-    for (int n : kLengths) {
-        std::vector<std::vector<uint8_t>> rows;
-        for (int r = 0; r < 5; r++) {
-            rows.push_back(r == 2 ? Extremes(size_t(n) * 2) : Bytes(size_t(n) * 2));
-        }
-        const auto a = MapRow(n, 780300), b = MapRow(n, 780300), m = MapRow(n, 780300);
-        for (int amount = 1; amount <= 3; amount++) {
-            for (int sensitivity : {0, 1, 50, 999}) {
-                const uint8_t *lines[5];
-                for (int r = 0; r < 5; r++) {
-                    // Amounts 1 and 2 are given no outer lines.
-                    lines[r] = (amount == 3 || (r > 0 && r < 4)) ? rows[r].data() : nullptr;
+    for (int bpp : {2, 3}) {
+        for (int n : kLengths) {
+            std::vector<std::vector<uint8_t>> rows;
+            for (int r = 0; r < 5; r++) {
+                rows.push_back(r == 2 ? Extremes(size_t(n) * bpp) : Bytes(size_t(n) * bpp));
+            }
+            const auto a = MapRow(n, 780300), b = MapRow(n, 780300), m = MapRow(n, 780300);
+            for (int amount = 1; amount <= 3; amount++) {
+                for (int sensitivity : {0, 1, 50, 999}) {
+                    const uint8_t *lines[5];
+                    for (int r = 0; r < 5; r++) {
+                        // Amounts 1 and 2 are given no outer lines.
+                        lines[r] = (amount == 3 || (r > 0 && r < 4)) ? rows[r].data() : nullptr;
+                    }
+                    Guarded<uint8_t> want(size_t(n) * bpp), got(size_t(n) * bpp);
+                    c.blurLine(want.Out(), lines, a.data(), b.data(), m.data(), n, bpp, amount,
+                               sensitivity);
+                    k.blurLine(got.Out(), lines, a.data(), b.data(), m.data(), n, bpp, amount,
+                               sensitivity);
+                    ASSERT_TRUE(want == got)
+                        << n << " x " << bpp << " amount " << amount << " sens " << sensitivity;
                 }
-                Guarded<uint8_t> want(size_t(n) * 2), got(size_t(n) * 2);
-                c.blurLineYuv(want.Out(), lines, a.data(), b.data(), m.data(), n, amount,
-                              sensitivity);
-                k.blurLineYuv(got.Out(), lines, a.data(), b.data(), m.data(), n, amount,
-                              sensitivity);
-                ASSERT_TRUE(want == got) << n << " amount " << amount << " sens " << sensitivity;
             }
         }
     }
@@ -361,61 +364,64 @@ TEST_P(KernelsTest, DeinterlaceWeightRows)
     }
 }
 
-// The YUV lines made in one pass: the bytes and line values of weightRow, expandWeights and the
+// The lines made in one pass: the bytes and line values of weightRow, expandWeights and the
 // blends, with and without the line detector.
-TEST_P(KernelsTest, YuvFieldAndFilteredLines)
+TEST_P(KernelsTest, FieldAndFilteredLines)
 {
-    for (int n : kLengths) {
-        const auto motion = MapRow(n, 780300);
-        std::vector<std::vector<int16_t>> boxes(3, std::vector<int16_t>(n));
-        for (auto &b : boxes) {
-            for (int16_t &v : b) {
-                v = static_cast<int16_t>(rng() % (7 * 255 + 1));
+    for (int bpp : {2, 3}) {
+        for (int n : kLengths) {
+            const auto motion = MapRow(n, 780300);
+            std::vector<std::vector<int16_t>> boxes(3, std::vector<int16_t>(n));
+            for (auto &b : boxes) {
+                for (int16_t &v : b) {
+                    v = static_cast<int16_t>(rng() % (7 * 255 * (bpp == 2 ? 1 : 3) + 1));
+                }
             }
-        }
-        std::vector<int32_t> previous(size_t(n) * 3);
-        for (int32_t &v : previous) {
-            v = static_cast<int32_t>(rng() % 256);
-        }
-        std::vector<std::vector<uint8_t>> lines;
-        for (int r = 0; r < 4; r++) {
-            lines.push_back(r == 1 ? Extremes(size_t(n) * 2) : Bytes(size_t(n) * 2));
-        }
-        for (int detector = 0; detector < 2; detector++) {
-            for (int sensitivity : {0, 50, 700}) {
-                WeightRowInput in;
-                in.motion = motion.data();
-                in.params.motionSensitivity = sensitivity;
-                in.params.lineDetectorOn = detector;
-                in.params.yuv = true;
-                in.boxA = boxes[0].data();
-                in.boxB = boxes[1].data();
-                in.boxC = boxes[2].data();
-                in.prev = previous.data() + n;
-                in.above = previous.data();
-                in.below = previous.data() + 2 * n;
-                Guarded<uint8_t> want(size_t(n) * 2), got(size_t(n) * 2);
-                Guarded<int32_t> sumWant(n), sumGot(n);
-                std::memcpy(want.Out(), lines[1].data(), size_t(n) * 2);
-                std::memcpy(got.Out(), lines[1].data(), size_t(n) * 2);
-                in.sum = sumWant.Out();
-                c.fieldLineYuv(want.Out(), lines[0].data(), lines[2].data(), in, n);
-                in.sum = sumGot.Out();
-                k.fieldLineYuv(got.Out(), lines[0].data(), lines[2].data(), in, n);
-                ASSERT_TRUE(want == got) << "field " << n << " sens " << sensitivity;
-                ASSERT_TRUE(!detector || sumWant == sumGot);
-                Guarded<uint8_t> want0(size_t(n) * 2), want1(size_t(n) * 2);
-                Guarded<uint8_t> got0(size_t(n) * 2), got1(size_t(n) * 2);
-                const uint8_t *src[4] = {lines[0].data(), lines[1].data(), lines[2].data(),
-                                         lines[3].data()};
-                uint8_t *outWant[2] = {want0.Out(), want1.Out()};
-                uint8_t *outGot[2] = {got0.Out(), got1.Out()};
-                in.sum = sumWant.Out();
-                c.fromFrameLinesYuv(outWant, src, in, n);
-                in.sum = sumGot.Out();
-                k.fromFrameLinesYuv(outGot, src, in, n);
-                ASSERT_TRUE(want0 == got0 && want1 == got1)
-                    << "filtered " << n << " sens " << sensitivity;
+            std::vector<int32_t> previous(size_t(n) * 3);
+            for (int32_t &v : previous) {
+                v = static_cast<int32_t>(rng() % 256);
+            }
+            std::vector<std::vector<uint8_t>> lines;
+            for (int r = 0; r < 4; r++) {
+                lines.push_back(r == 1 ? Extremes(size_t(n) * bpp) : Bytes(size_t(n) * bpp));
+            }
+            for (int detector = 0; detector < 2; detector++) {
+                for (int sensitivity : {0, 50, 700}) {
+                    WeightRowInput in;
+                    in.motion = motion.data();
+                    in.params.motionSensitivity = sensitivity;
+                    in.params.lineDetectorOn = detector;
+                    in.params.yuv = bpp == 2;
+                    in.boxA = boxes[0].data();
+                    in.boxB = boxes[1].data();
+                    in.boxC = boxes[2].data();
+                    in.prev = previous.data() + n;
+                    in.above = previous.data();
+                    in.below = previous.data() + 2 * n;
+                    const size_t bytes = size_t(n) * bpp;
+                    Guarded<uint8_t> want(bytes), got(bytes);
+                    Guarded<int32_t> sumWant(n), sumGot(n);
+                    std::memcpy(want.Out(), lines[1].data(), bytes);
+                    std::memcpy(got.Out(), lines[1].data(), bytes);
+                    in.sum = sumWant.Out();
+                    c.fieldLine(want.Out(), lines[0].data(), lines[2].data(), in, n, bpp);
+                    in.sum = sumGot.Out();
+                    k.fieldLine(got.Out(), lines[0].data(), lines[2].data(), in, n, bpp);
+                    ASSERT_TRUE(want == got)
+                        << "field " << n << " x " << bpp << " sens " << sensitivity;
+                    ASSERT_TRUE(!detector || sumWant == sumGot);
+                    Guarded<uint8_t> want0(bytes), want1(bytes), got0(bytes), got1(bytes);
+                    const uint8_t *src[4] = {lines[0].data(), lines[1].data(), lines[2].data(),
+                                             lines[3].data()};
+                    uint8_t *outWant[2] = {want0.Out(), want1.Out()};
+                    uint8_t *outGot[2] = {got0.Out(), got1.Out()};
+                    in.sum = sumWant.Out();
+                    c.fromFrameLines(outWant, src, in, n, bpp);
+                    in.sum = sumGot.Out();
+                    k.fromFrameLines(outGot, src, in, n, bpp);
+                    ASSERT_TRUE(want0 == got0 && want1 == got1)
+                        << "filtered " << n << " x " << bpp << " sens " << sensitivity;
+                }
             }
         }
     }
