@@ -249,7 +249,10 @@ void PlanarToPacked(const YuvRowKernels &k, const PlanarPicture &src, uint8_t *d
             case ChromaSampling::S420: {
                 const int row = y / 2;
                 if (rgb) {
-                    k.centerChroma(cu[c], plane + row * stride, pairs);
+                    // Both lines of a chroma row take it as it is.
+                    if (!(y & 1)) {
+                        k.centerChroma(cu[c], plane + row * stride, pairs);
+                    }
                     break;
                 }
                 // Rows from the nearest outwards, on the side of the line first.

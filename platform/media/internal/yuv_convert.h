@@ -138,7 +138,8 @@ void Downsample411_c(uint8_t *LC_RESTRICT dst, const int16_t *src, int n);
 void DownsampleRows_c(uint8_t *LC_RESTRICT dst, const int16_t *const *rows, int n);
 void AverageRows_c(uint8_t *LC_RESTRICT dst, const int16_t *a, const int16_t *b, int n);
 
-// Table sides of the x86 files: each fills what it has packed versions of.
+// Table sides of the x86 files: each fills what it has packed versions of (the AVX2 side is
+// given the SSE2 table).
 void FillYuvKernels_sse2(YuvRowKernels &k);
 void FillYuvKernels_avx2(YuvRowKernels &k);
 

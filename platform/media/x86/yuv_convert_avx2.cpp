@@ -8,6 +8,10 @@
 namespace lc::media {
 namespace {
 
+// The SSE2 table, for what is left of a row after the last whole AVX2 step; set before the
+// AVX2 table is first used.
+YuvRowKernels gSse2;
+
 __m128i Load128(const void *p)
 {
     return _mm_loadu_si128(static_cast<const __m128i *>(p));
@@ -107,7 +111,7 @@ void Upsample411_avx2(int16_t *LC_RESTRICT dst, const uint8_t *src, int n)
         Store256(dst + j, _mm256_permute2x128_si256(lo, hi, 0x20));
         Store256(dst + j + 16, _mm256_permute2x128_si256(lo, hi, 0x31));
     }
-    Upsample411_c(dst + j, src + j / 2, n - j);
+    gSse2.upsample411(dst + j, src + j / 2, n - j);
 }
 
 void YuvToRgb24_avx2(uint8_t *LC_RESTRICT dst, const uint8_t *y, const int16_t *u, const int16_t *v,
@@ -157,7 +161,7 @@ void YuvToRgb24_avx2(uint8_t *LC_RESTRICT dst, const uint8_t *y, const int16_t *
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 24), _mm256_extracti128_si256(first, 1));
         _mm_storel_epi64(reinterpret_cast<__m128i *>(out + 40), _mm256_extracti128_si256(last, 1));
     }
-    YuvToRgb24_c(dst + 3 * x, y + x, u + x / 2, v + x / 2, width - x);
+    gSse2.yuvToRgb24(dst + 3 * x, y + x, u + x / 2, v + x / 2, width - x);
 }
 
 void Rgb24ToYuv_avx2(uint8_t *LC_RESTRICT y, int16_t *LC_RESTRICT u, int16_t *LC_RESTRICT v,
@@ -217,7 +221,7 @@ void Rgb24ToYuv_avx2(uint8_t *LC_RESTRICT y, int16_t *LC_RESTRICT u, int16_t *LC
         Store256(u + x / 2, chroma(tUrg, tUb));
         Store256(v + x / 2, chroma(tVrg, tVb));
     }
-    Rgb24ToYuv_c(y + x, u + x / 2, v + x / 2, src + 3 * x, width - x);
+    gSse2.rgb24ToYuv(y + x, u + x / 2, v + x / 2, src + 3 * x, width - x);
 }
 
 // Sixteen filtered sums as bytes around 128: lo holds outputs 0..3 | 4..7, hi 8..11 | 12..15.
@@ -248,7 +252,7 @@ void Downsample411_avx2(uint8_t *LC_RESTRICT dst, const int16_t *src, int n)
         }
         _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + i), PlanarBytes(sum[0], sum[1]));
     }
-    Downsample411_c(dst + i, src + 2 * i, n - i);
+    gSse2.downsample411(dst + i, src + 2 * i, n - i);
 }
 
 void DownsampleRows_avx2(uint8_t *LC_RESTRICT dst, const int16_t *const *rows, int n)
@@ -274,13 +278,14 @@ void DownsampleRows_avx2(uint8_t *LC_RESTRICT dst, const int16_t *const *rows, i
     for (int r = 0; r < 8; r++) {
         rest[r] = rows[r] + i;
     }
-    DownsampleRows_c(dst + i, rest, n - i);
+    gSse2.downsampleRows(dst + i, rest, n - i);
 }
 
 } // namespace
 
 void FillYuvKernels_avx2(YuvRowKernels &k)
 {
+    gSse2 = k;
     k.upsample411 = Upsample411_avx2;
     k.yuvToRgb24 = YuvToRgb24_avx2;
     k.rgb24ToYuv = Rgb24ToYuv_avx2;
