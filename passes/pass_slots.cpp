@@ -204,6 +204,15 @@ void CopyPicture(const PassSlots &slots, void *to, const void *from)
     std::memcpy(to, from, size_t(PictureBytes(slots)));
 }
 
+// Where the carried picture k is: carried[k], or slot k of the other set.
+const void *CarriedPicture(const PassSlots &slots, int k)
+{
+    if (slots.carriedAhead) {
+        return slots.aheadFrame[k];
+    }
+    return *slots.carried[k];
+}
+
 // A copy of the source description for slot s, so that slots can be decoded at the same time.
 ImageDescriptionHandle SlotDescription(PassSlots &slots, int s)
 {
@@ -472,7 +481,7 @@ int DecodeGroupSlots(PassSlots &slots, const PassSource &source, bool firstGroup
                 const int s = first + i;
                 result[s] = DecodeSlotPicture(slots, source, s, desc[s], CurrentPicture(slots, s));
             } else {
-                CopyPicture(slots, slots.frame[i - decodes], *slots.carried[i - decodes]);
+                CopyPicture(slots, slots.frame[i - decodes], CarriedPicture(slots, i - decodes));
             }
         });
         SetGWorld(slots.world[kSlotCount - 1], nullptr);
@@ -487,7 +496,7 @@ int DecodeGroupSlots(PassSlots &slots, const PassSource &source, bool firstGroup
     } else {
         if (!firstGroup) {
             for (int k = 0; k < 2; ++k) {
-                CopyPicture(slots, slots.frame[k], *slots.carried[k]);
+                CopyPicture(slots, slots.frame[k], CarriedPicture(slots, k));
             }
         }
         for (int s = first; s < kSlotCount; ++s) {
@@ -506,6 +515,7 @@ int DecodeGroupSlots(PassSlots &slots, const PassSource &source, bool firstGroup
     for (int k = 0; k < 2; ++k) {
         CopyPicture(slots, *slots.carried[k], slots.frame[5 + k]);
     }
+    slots.carriedAhead = false;
     return 1;
 }
 
@@ -555,17 +565,22 @@ bool StartNextGroup(PassSlots &slots, PassSource &source)
             return true;
         }
     }
-    // Five decodes and the two carried pictures, into the other set. The source is copied: the
-    // run may outlive the caller's.
+    // Five decodes and the two carried pictures (unless already there), into the other set. The
+    // source is copied: the run may outlive the caller's.
     const PassSource from = source;
-    lc::SharedWorkerPool().Start(slots.aheadDecode, kSlotCount, [&slots, from, desc](int i) {
-        if (i < 2) {
-            CopyPicture(slots, slots.aheadFrame[i], *slots.carried[i]);
-        } else {
-            slots.aheadFault[i] =
-                DecodeSlotPicture(slots, from, i, desc[i], AheadPicture(slots, i));
-        }
-    });
+    const bool carriedThere = slots.carriedAhead;
+    slots.carriedAhead = false;
+    lc::SharedWorkerPool().Start(
+        slots.aheadDecode, kSlotCount, [&slots, from, desc, carriedThere](int i) {
+            if (i < 2) {
+                if (!carriedThere) {
+                    CopyPicture(slots, slots.aheadFrame[i], *slots.carried[i]);
+                }
+            } else {
+                slots.aheadFault[i] =
+                    DecodeSlotPicture(slots, from, i, desc[i], AheadPicture(slots, i));
+            }
+        });
     return true;
 }
 
@@ -585,9 +600,12 @@ int TakeNextGroup(PassSlots &slots)
     }
     SetSlotFrames(slots.frame, kSlotCount);
     SetGWorld(slots.world[kSlotCount - 1], nullptr);
+    // The group before is written: its pictures are free to take the carried ones, where the
+    // next group's read ahead wants them.
     for (int k = 0; k < 2; ++k) {
-        CopyPicture(slots, *slots.carried[k], slots.frame[5 + k]);
+        CopyPicture(slots, slots.aheadFrame[k], slots.frame[5 + k]);
     }
+    slots.carriedAhead = true;
     return 1;
 }
 

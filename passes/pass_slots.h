@@ -62,9 +62,12 @@ struct PassSlots
     // this group's frames are compressed; TakeNextGroup swaps the two sets. Made on first use.
     GWorldPtr aheadWorld[kSlotCount] = {};
     PixMapHandle aheadPixMap[kSlotCount] = {};
-    uint8_t *aheadFrame[kSlotCount] = {};   // the other set's pictures
-    Handle aheadBuffer[kSlotCount] = {};    // frames of the frame store's size, owned here
-    PassFault aheadFault[kSlotCount];       // the next group's read (slot 0) and decodes (2 to 6)
+    uint8_t *aheadFrame[kSlotCount] = {}; // the other set's pictures
+    Handle aheadBuffer[kSlotCount] = {};  // frames of the frame store's size, owned here
+    PassFault aheadFault[kSlotCount];     // the next group's read (slot 0) and decodes (2 to 6)
+    // The carried pictures are already in slots 0 and 1 of the other set (TakeNextGroup puts
+    // them there, the set being free), not in carried[].
+    bool carriedAhead = false;
     lc::WorkerPool::Background aheadDecode; // finished before anything above is freed
 
     PassSlots() = default;
