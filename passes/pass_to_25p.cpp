@@ -11,6 +11,7 @@
 #include "passes/conversion_state.h"
 #include "passes/copy_sound.h"
 #include "passes/movie_window.h"
+#include "passes/movie_window_hooks.h"
 #include "passes/pass_slots.h"
 #include "passes/process_control.h"
 #include "passes/source_kind.h"
@@ -157,6 +158,9 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
             const auto preview = [&](int k) {
                 const int s = outList[k];
                 if (!fromAvi) {
+                    if (FramePreviewBusy()) {
+                        return;
+                    }
                     if (pulldownMode) {
                         OutputYuv422ToRgb(slots.frame[s]);
                     } else {
