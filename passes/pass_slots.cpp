@@ -1,7 +1,9 @@
 #include "passes/pass_slots.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "dvdecoder/cindrell.h"
@@ -265,8 +267,13 @@ PassSlots::~PassSlots()
         DisposeGWorld(aheadWorld[s]);
         DisposeHandle(aheadBuffer[s]);
     }
+    // The history frames are the frame store's own again; the buffers lent meanwhile are
+    // freed above or belong to the frame store.
+    if (historyLent) {
+        std::copy(std::begin(history), std::end(history), std::begin(gFrameStore.historyFrames));
+    }
     // The kernels' slots go back to the frame store's own frames.
-    if (aheadBuffer[0]) {
+    if (aheadBuffer[0] || historyLent) {
         SetSlotFrames(gFrameStore.inputFrames, kSlotCount);
     }
 }
@@ -295,6 +302,28 @@ OSErr MakeSlotWorld(const PassSlots &slots, GWorldPtr *world, PixMapHandle *pixM
 }
 
 } // namespace
+
+void HandSlotToHistory(PassSlots &slots, int s, int history)
+{
+    FrameStore &fs = gFrameStore;
+    if (!slots.historyLent) {
+        std::copy(std::begin(fs.historyFrames), std::end(fs.historyFrames),
+                  std::begin(slots.history));
+        slots.historyLent = true;
+    }
+    uint8_t *const picture = slots.frame[s];
+    std::swap(slots.frame[s], fs.historyFrames[history]);
+    (**slots.pixMap[s]).baseAddr = reinterpret_cast<Ptr>(slots.frame[s]);
+    // The kernels' slots that named the picture now name the slot's new buffer.
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (fs.rgbSlots[i] == picture) {
+            fs.rgbSlots[i] = slots.frame[s];
+        }
+        if (fs.yuvSlots[i] == picture) {
+            fs.yuvSlots[i] = slots.frame[s];
+        }
+    }
+}
 
 void SetSlotBounds(PassSlots &slots, int s, int rows)
 {

@@ -140,8 +140,16 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
                 n = DetectPulldownPhase(slots.frame, outList, 1);
             }
             if (n == 4 && to576) {
+                // Each kept picture becomes the source its slot's 576 lines are made from.
+                const bool distinct = outList[0] != outList[1] && outList[0] != outList[2]
+                                      && outList[0] != outList[3] && outList[1] != outList[2]
+                                      && outList[1] != outList[3] && outList[2] != outList[3];
                 for (int k = 0; k < 4; ++k) {
-                    StoreHistoryFrame(k, slots.frame[outList[k]]);
+                    if (distinct) {
+                        HandSlotToHistory(slots, outList[k], k);
+                    } else {
+                        StoreHistoryFrame(k, slots.frame[outList[k]]);
+                    }
                 }
                 for (int k = 0; k < 4; ++k) {
                     ConvertLines480To576(slots.frame[outList[k]], k);
