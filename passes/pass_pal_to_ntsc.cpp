@@ -116,8 +116,11 @@ int CMovieWindow::ProcessFramesPalToNtsc(Media outputMedia, Track, Media sourceM
         if (!BringInGroup(slots, source, groupStart == 0, &nextStarted)) {
             return 0;
         }
-        const int n = ConvertFrameGroup(slots.frame, width, height, 0);
-        for (int i = 1; i <= n; ++i) {
+        const int converted = ConvertFrameGroup(slots.frame, width, height, 0);
+        // The movie's last group may be cut short: it was read padded with its last frame, and
+        // keeps the frames that stand for its own.
+        const int n = KeptGroupOutputs(converted, totalFrames - groupStart);
+        for (int i = 1; i <= converted; ++i) {
             SetSlotBounds(slots, i, outRows);
         }
         // The next group is read and decoded while this one is compressed and written.
@@ -155,7 +158,7 @@ int CMovieWindow::ProcessFramesPalToNtsc(Media outputMedia, Track, Media sourceM
                 break;
             }
         }
-        for (int i = 1; i <= n; ++i) {
+        for (int i = 1; i <= converted; ++i) {
             SetSlotBounds(slots, i, height);
         }
         groupStart += 5;

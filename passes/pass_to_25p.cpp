@@ -139,19 +139,25 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
             } else {
                 n = DetectPulldownPhase(slots.frame, outList, 1);
             }
-            if (n == 4 && to576) {
+            // The movie's last group may be cut short: it was read padded with its last frame,
+            // and keeps the frames that stand for its own.
+            n = KeptGroupOutputs(n, totalFrames - groupStart);
+            if (n > 0 && to576) {
                 // Each kept picture becomes the source its slot's 576 lines are made from.
-                const bool distinct = outList[0] != outList[1] && outList[0] != outList[2]
-                                      && outList[0] != outList[3] && outList[1] != outList[2]
-                                      && outList[1] != outList[3] && outList[2] != outList[3];
-                for (int k = 0; k < 4; ++k) {
+                bool distinct = true;
+                for (int a = 0; a < n; ++a) {
+                    for (int b = a + 1; b < n; ++b) {
+                        distinct = distinct && outList[a] != outList[b];
+                    }
+                }
+                for (int k = 0; k < n; ++k) {
                     if (distinct) {
                         HandSlotToHistory(slots, outList[k], k);
                     } else {
                         StoreHistoryFrame(k, slots.frame[outList[k]]);
                     }
                 }
-                for (int k = 0; k < 4; ++k) {
+                for (int k = 0; k < n; ++k) {
                     ConvertLines480To576(slots.frame[outList[k]], k);
                 }
             }
