@@ -39,15 +39,16 @@ void CenterChroma_c(int16_t *LC_RESTRICT dst, const uint8_t *src, int n)
     }
 }
 
-void Upsample411_c(int16_t *LC_RESTRICT dst, const uint8_t *src, int n)
+void Upsample411_c(int16_t *LC_RESTRICT dst, const uint8_t *src, int srcWidth, int j0, int j1)
 {
-    for (int j = 0; j < n; j++) {
+    auto at = [&](int i) { return int(src[std::clamp(i, 0, srcWidth - 1)]); };
+    for (int j = j0; j < j1; j++) {
         const int k = j >> 1;
         // Even outputs lie a quarter sample before their nearest input, odd ones a quarter after.
-        const int acc = (j & 1) ? kUpTaps[0] * src[k + 2] + kUpTaps[1] * src[k + 1]
-                                      + kUpTaps[2] * src[k] + kUpTaps[3] * src[k - 1]
-                                : kUpTaps[0] * src[k - 2] + kUpTaps[1] * src[k - 1]
-                                      + kUpTaps[2] * src[k] + kUpTaps[3] * src[k + 1];
+        const int acc = (j & 1) ? kUpTaps[0] * at(k + 2) + kUpTaps[1] * at(k + 1)
+                                      + kUpTaps[2] * at(k) + kUpTaps[3] * at(k - 1)
+                                : kUpTaps[0] * at(k - 2) + kUpTaps[1] * at(k - 1)
+                                      + kUpTaps[2] * at(k) + kUpTaps[3] * at(k + 1);
         dst[j] = ToPackedChroma(acc);
     }
 }
@@ -185,8 +186,7 @@ const YuvRowKernels *Avx2Table()
 // Rows of the conversions, per thread: several pictures convert at once.
 struct RowBuffers
 {
-    std::vector<int16_t> wide;  // colour-difference rows
-    std::vector<uint8_t> bytes; // a chroma row with its edges repeated
+    std::vector<int16_t> wide; // colour-difference rows
 };
 thread_local RowBuffers tRows;
 
@@ -225,23 +225,18 @@ void PlanarToPacked(const YuvRowKernels &k, const PlanarPicture &src, uint8_t *d
     const int h = src.height;
     const int pairs = (w + 1) / 2;
     const bool rgb = format == PackedFormat::Rgb24;
-    // 4:1:1 rows are read 2 before and up to 3 after their values.
     const int chromaWidth = src.sampling == ChromaSampling::S411 ? (w + 3) / 4 : pairs;
     const int chromaRows = src.sampling == ChromaSampling::S420 ? (h + 1) / 2 : h;
     RowBuffers &b = tRows;
     b.wide.resize(2 * size_t(pairs));
-    b.bytes.resize(2 * size_t(chromaWidth + 5));
     int16_t *const cu[2] = {b.wide.data(), b.wide.data() + pairs};
-    uint8_t *const padded[2] = {b.bytes.data(), b.bytes.data() + chromaWidth + 5};
     for (int y = 0; y < h; y++) {
         for (int c = 0; c < 2; c++) {
             const uint8_t *plane = src.plane[1 + c];
             const ptrdiff_t stride = src.stride[1 + c];
             switch (src.sampling) {
             case ChromaSampling::S411:
-                std::copy(plane + y * stride, plane + y * stride + chromaWidth, padded[c] + 2);
-                RepeatEdges(padded[c], 2, chromaWidth, 3);
-                k.upsample411(cu[c], padded[c] + 2, pairs);
+                k.upsample411(cu[c], plane + y * stride, chromaWidth, 0, pairs);
                 break;
             case ChromaSampling::S422:
                 k.centerChroma(cu[c], plane + y * stride, pairs);

@@ -72,9 +72,9 @@ struct YuvRowKernels
 {
     // To packed, chroma: (src - 128) in 1/64 for n values.
     void (*centerChroma)(int16_t *LC_RESTRICT dst, const uint8_t *src, int n);
-    // 4:1:1 to 4:2:2 along a row: dst[j] from src[j / 2 - 2 .. j / 2 + 2], j < n; the caller
-    // repeats the row's edge values into the indices outside it.
-    void (*upsample411)(int16_t *LC_RESTRICT dst, const uint8_t *src, int n);
+    // 4:1:1 to 4:2:2 along a row of srcWidth values: dst[j] for j0 <= j < j1 (j0 even) from
+    // src[j / 2 - 2 .. j / 2 + 2], the row's edge values standing for those beyond it.
+    void (*upsample411)(int16_t *LC_RESTRICT dst, const uint8_t *src, int srcWidth, int j0, int j1);
     // 4:2:0 to 4:2:2 down a column: dst from four chroma rows, nearest to r1 and r2 ... in the
     // order of the filter's taps (the caller reverses them for the odd lines).
     void (*upsampleRows)(int16_t *LC_RESTRICT dst, const uint8_t *r0, const uint8_t *r1,
@@ -122,7 +122,7 @@ void PackedToPlanar(const YuvRowKernels &k, const uint8_t *src, ptrdiff_t srcStr
 
 // The C versions, which the packed ones also use for the last values of a row.
 void CenterChroma_c(int16_t *LC_RESTRICT dst, const uint8_t *src, int n);
-void Upsample411_c(int16_t *LC_RESTRICT dst, const uint8_t *src, int n);
+void Upsample411_c(int16_t *LC_RESTRICT dst, const uint8_t *src, int srcWidth, int j0, int j1);
 void UpsampleRows_c(int16_t *LC_RESTRICT dst, const uint8_t *r0, const uint8_t *r1,
                     const uint8_t *r2, const uint8_t *r3, int n);
 void YuvToRgb24_c(uint8_t *LC_RESTRICT dst, const uint8_t *y, const int16_t *u, const int16_t *v,

@@ -1,5 +1,8 @@
-// The direct YUV conversions in AVX2, where twice the width pays: the RGB rows both ways and
-// the 4:1:1 filters. The same fixed-point sums as the C versions; the last values of a row in C.
+// The direct YUV conversions in AVX2, where twice the width pays: the RGB rows both ways, the
+// chroma rows to RGB and the 8-tap filters. The same fixed-point sums as the C versions; what is
+// left of a row after the last whole step goes to the SSE2 versions.
+
+#include <algorithm>
 
 #include <immintrin.h>
 
@@ -84,16 +87,29 @@ __m256i ToPackedBias()
     return _mm256_set1_epi32(-(128 << 14) + (1 << (shift - 1)));
 }
 
-void Upsample411_avx2(int16_t *LC_RESTRICT dst, const uint8_t *src, int n)
+void CenterChroma_avx2(int16_t *LC_RESTRICT dst, const uint8_t *src, int n)
+{
+    const __m256i half = _mm256_set1_epi16(128);
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i c = _mm256_cvtepu8_epi16(Load128(src + i));
+        Store256(dst + i, _mm256_slli_epi16(_mm256_sub_epi16(c, half), kToPackedChromaBits));
+    }
+    gSse2.centerChroma(dst + i, src + i, n - i);
+}
+
+void Upsample411_avx2(int16_t *LC_RESTRICT dst, const uint8_t *src, int srcWidth, int j0, int j1)
 {
     const __m256i t01 = Taps(kUpTaps[0], kUpTaps[1]);
     const __m256i t23 = Taps(kUpTaps[2], kUpTaps[3]);
     const __m256i bias = ToPackedBias();
     constexpr int shift = 14 - kToPackedChromaBits;
     auto widen = [](const uint8_t *p) { return _mm256_cvtepu8_epi16(Load128(p)); };
-    int j = 0;
+    // The first outputs read before the row: in C.
+    int j = std::max(j0, std::min(4, j1));
+    Upsample411_c(dst, src, srcWidth, j0, j);
     // Thirty-two outputs from the sixteen inputs they lie around.
-    for (; j + 32 <= n; j += 32) {
+    for (; j + 32 <= j1 && j / 2 + 17 < srcWidth; j += 32) {
         const uint8_t *s = src + j / 2;
         const __m256i m2 = widen(s - 2), m1 = widen(s - 1), c0 = widen(s), p1 = widen(s + 1),
                       p2 = widen(s + 2);
@@ -111,7 +127,7 @@ void Upsample411_avx2(int16_t *LC_RESTRICT dst, const uint8_t *src, int n)
         Store256(dst + j, _mm256_permute2x128_si256(lo, hi, 0x20));
         Store256(dst + j + 16, _mm256_permute2x128_si256(lo, hi, 0x31));
     }
-    gSse2.upsample411(dst + j, src + j / 2, n - j);
+    gSse2.upsample411(dst, src, srcWidth, j, j1);
 }
 
 void YuvToRgb24_avx2(uint8_t *LC_RESTRICT dst, const uint8_t *y, const int16_t *u, const int16_t *v,
@@ -286,6 +302,7 @@ void DownsampleRows_avx2(uint8_t *LC_RESTRICT dst, const int16_t *const *rows, i
 void FillYuvKernels_avx2(YuvRowKernels &k)
 {
     gSse2 = k;
+    k.centerChroma = CenterChroma_avx2;
     k.upsample411 = Upsample411_avx2;
     k.yuvToRgb24 = YuvToRgb24_avx2;
     k.rgb24ToYuv = Rgb24ToYuv_avx2;

@@ -1,6 +1,8 @@
 // The direct YUV conversions in SSE2: the same fixed-point sums as the C versions, eight or
 // sixteen values a step, the last values of a row in C.
 
+#include <algorithm>
+
 #include <emmintrin.h>
 
 #include "platform/media/internal/yuv_convert.h"
@@ -65,15 +67,17 @@ void CenterChroma_sse2(int16_t *LC_RESTRICT dst, const uint8_t *src, int n)
     CenterChroma_c(dst + i, src + i, n - i);
 }
 
-void Upsample411_sse2(int16_t *LC_RESTRICT dst, const uint8_t *src, int n)
+void Upsample411_sse2(int16_t *LC_RESTRICT dst, const uint8_t *src, int srcWidth, int j0, int j1)
 {
     const __m128i t01 = Taps(kUpTaps[0], kUpTaps[1]);
     const __m128i t23 = Taps(kUpTaps[2], kUpTaps[3]);
     const __m128i bias = ToPackedBias();
     constexpr int shift = 14 - kToPackedChromaBits;
-    int j = 0;
+    // The first outputs read before the row, and the last after it: in C.
+    int j = std::max(j0, std::min(4, j1));
+    Upsample411_c(dst, src, srcWidth, j0, j);
     // Sixteen outputs from the eight inputs they lie around, k .. k + 7.
-    for (; j + 16 <= n; j += 16) {
+    for (; j + 16 <= j1 && j / 2 + 9 < srcWidth; j += 16) {
         const uint8_t *s = src + j / 2;
         const __m128i m2 = Widen8(s - 2), m1 = Widen8(s - 1), c0 = Widen8(s), p1 = Widen8(s + 1),
                       p2 = Widen8(s + 2);
@@ -90,7 +94,7 @@ void Upsample411_sse2(int16_t *LC_RESTRICT dst, const uint8_t *src, int n)
         Store(dst + j, _mm_unpacklo_epi16(even, odd));
         Store(dst + j + 8, _mm_unpackhi_epi16(even, odd));
     }
-    Upsample411_c(dst + j, src + j / 2, n - j);
+    Upsample411_c(dst, src, srcWidth, j, j1);
 }
 
 void UpsampleRows_sse2(int16_t *LC_RESTRICT dst, const uint8_t *r0, const uint8_t *r1,
