@@ -145,7 +145,14 @@ void YuvToRgb24_avx2(uint8_t *LC_RESTRICT dst, const uint8_t *y, const int16_t *
         return _mm256_set_m128i(_mm_unpackhi_epi16(c8, c8), _mm_unpacklo_epi16(c8, c8));
     };
     int x = 0;
-    for (; x + 16 <= width; x += 16) {
+    for (;;) {
+        if (x + 16 > width) {
+            // A last step moved back over values already made (the same again) leaves no rest.
+            if (x == width || width < 16 || (width & 1)) {
+                break;
+            }
+            x = width - 16;
+        }
         const __m256i yv = _mm256_slli_epi16(
             _mm256_sub_epi16(_mm256_cvtepu8_epi16(Load128(y + x)), black), kToPackedChromaBits);
         const __m256i ud = pairs(u + x / 2);
@@ -176,6 +183,7 @@ void YuvToRgb24_avx2(uint8_t *LC_RESTRICT dst, const uint8_t *y, const int16_t *
         _mm_storel_epi64(reinterpret_cast<__m128i *>(out + 16), _mm256_castsi256_si128(last));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 24), _mm256_extracti128_si256(first, 1));
         _mm_storel_epi64(reinterpret_cast<__m128i *>(out + 40), _mm256_extracti128_si256(last, 1));
+        x += 16;
     }
     gSse2.yuvToRgb24(dst + 3 * x, y + x, u + x / 2, v + x / 2, width - x);
 }
@@ -190,7 +198,14 @@ void Rgb24ToYuv_avx2(uint8_t *LC_RESTRICT y, int16_t *LC_RESTRICT u, int16_t *LC
     const __m256i tVrg = Taps(kRgbVr, kRgbVg), tVb = Taps(kRgbVb, 128);
     int x = 0;
     // Thirty-two pixels: sixteen in each lane.
-    for (; x + 32 <= width; x += 32) {
+    for (;;) {
+        if (x + 32 > width) {
+            // A last step moved back over values already made (the same again) leaves no rest.
+            if (x == width || width < 32 || (width & 1)) {
+                break;
+            }
+            x = width - 32;
+        }
         const uint8_t *s = src + 3 * x;
         const __m256i c[3] = {_mm256_set_m128i(Load128(s + 48), Load128(s)),
                               _mm256_set_m128i(Load128(s + 64), Load128(s + 16)),
@@ -236,6 +251,7 @@ void Rgb24ToYuv_avx2(uint8_t *LC_RESTRICT y, int16_t *LC_RESTRICT u, int16_t *LC
         };
         Store256(u + x / 2, chroma(tUrg, tUb));
         Store256(v + x / 2, chroma(tVrg, tVb));
+        x += 32;
     }
     gSse2.rgb24ToYuv(y + x, u + x / 2, v + x / 2, src + 3 * x, width - x);
 }
@@ -257,7 +273,14 @@ void Downsample411_avx2(uint8_t *LC_RESTRICT dst, const int16_t *src, int n)
                           Taps(kDownTaps[4], kDownTaps[5]), Taps(kDownTaps[6], kDownTaps[7])};
     int i = 0;
     // Output i + q takes the tap pairs at 2(i + q) - 3 + 2p: dword q of the loads at 2i - 3 + 2p.
-    for (; i + 16 <= n; i += 16) {
+    for (;; i += 16) {
+        if (i + 16 > n) {
+            // A last step moved back over values already made (the same again) leaves no rest.
+            if (i == n || n < 16) {
+                break;
+            }
+            i = n - 16;
+        }
         __m256i sum[2];
         for (int h = 0; h < 2; h++) {
             const int16_t *s = src + 2 * (i + 8 * h) - 3;
@@ -276,7 +299,13 @@ void DownsampleRows_avx2(uint8_t *LC_RESTRICT dst, const int16_t *const *rows, i
     const __m256i t[4] = {Taps(kDownTaps[0], kDownTaps[1]), Taps(kDownTaps[2], kDownTaps[3]),
                           Taps(kDownTaps[4], kDownTaps[5]), Taps(kDownTaps[6], kDownTaps[7])};
     int i = 0;
-    for (; i + 16 <= n; i += 16) {
+    for (;; i += 16) {
+        if (i + 16 > n) {
+            if (i == n || n < 16) {
+                break;
+            }
+            i = n - 16;
+        }
         __m256i lo = _mm256_setzero_si256(), hi = _mm256_setzero_si256();
         for (int p = 0; p < 4; p++) {
             const __m256i a = Load256(rows[2 * p] + i), b = Load256(rows[2 * p + 1] + i);
