@@ -10,6 +10,7 @@
 #include "passes/conversion_state.h"
 #include "passes/copy_sound.h"
 #include "passes/movie_window.h"
+#include "passes/movie_window_hooks.h"
 #include "passes/pass_slots.h"
 #include "passes/process_control.h"
 #include "passes/source_kind.h"
@@ -129,7 +130,9 @@ int CMovieWindow::ProcessFramesPalToNtsc(Media outputMedia, Track, Media sourceM
         }
         const auto preview = [&](int k) {
             if (!fromAvi) {
-                OutputYuv422ToRgb(slots.frame[k + 1]);
+                if (!FramePreviewBusy()) {
+                    OutputYuv422ToRgb(slots.frame[k + 1]);
+                }
             } else if (viaReader) {
                 PaintSlotInPlayer(slots, out, k + 1);
             }

@@ -99,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Film: output frame k is film frame k.
         SyncCase{"film", "e2e_flash_film.mov", "e2e_flash_film_frames.mkv", 1, 48, "25/1", 720, 576,
-                 Match::Frames, 1.0, 1.0, 37.0},
+                 Match::Frames, 1.0, 1.0, 38.0},
         // 60i: five source frames (ten pictures) become four.
         SyncCase{"ntsc60i", "e2e_flash_60i.mov", "e2e_flash_60i_frames.mkv", 0, 48, "25/1", 720,
                  576, Match::Frames, 2.5, 3.0, 30.5},
