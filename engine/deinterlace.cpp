@@ -502,7 +502,8 @@ void RunLinesAndCopy(const WeightContext &c, const RunLines &lines, bool full, b
 {
     LineValueCopy copy(c, lines, c.params.lineDetectorOn && !full);
     if (threads) {
-        RunRowBands(lines.count, [&](int band, int i0, int i1) {
+        // A line reads up to four frame lines and a map row, and writes up to two lines.
+        RunRowBands(lines.count, 7 * RowBytes(), [&](int band, int i0, int i1) {
             rows(copy, i0, i1);
             copy.BandDone(band, i0, i1);
         });
@@ -583,22 +584,23 @@ void MotionMapsOfGroup(int count)
         maps[j] = MotionMapView(j);
     }
     const EngineKernels &k = Kernels();
-    RunRowBands(pairs, [&](int, int i0, int i1) {
-        int32_t *out[kMaxGroupFrames];
-        const uint8_t *line0[kMaxGroupFrames];
-        const uint8_t *line1[kMaxGroupFrames];
-        for (int i = i0; i < i1; i++) {
-            const int y = top + 2 * i;
-            for (int j = 0; j < frames; j++) {
-                line0[j] = views[j].Row(y);
-                line1[j] = views[j].Row(y + 1);
-            }
-            for (int j = 0; j + 2 < frames; j++) {
-                out[j] = maps[j + 1].Row(y / 2);
-            }
-            k.groupMotionRows(out, line0, line1, frames, views[0].width, yuv);
-        }
-    });
+    RunRowBands(pairs, 2 * frames * RowBytes() + (frames - 2) * 4 * views[0].width,
+                [&](int, int i0, int i1) {
+                    int32_t *out[kMaxGroupFrames];
+                    const uint8_t *line0[kMaxGroupFrames];
+                    const uint8_t *line1[kMaxGroupFrames];
+                    for (int i = i0; i < i1; i++) {
+                        const int y = top + 2 * i;
+                        for (int j = 0; j < frames; j++) {
+                            line0[j] = views[j].Row(y);
+                            line1[j] = views[j].Row(y + 1);
+                        }
+                        for (int j = 0; j + 2 < frames; j++) {
+                            out[j] = maps[j + 1].Row(y / 2);
+                        }
+                        k.groupMotionRows(out, line0, line1, frames, views[0].width, yuv);
+                    }
+                });
 }
 
 void MotionMapRgb(int prev, int cur, int next)
@@ -606,7 +608,7 @@ void MotionMapRgb(int prev, int cur, int next)
     const bool crop = gConversionOptions.cropLetterbox != 0;
     const FrameView c = SlotView(cur);
     const EngineKernels &k = Kernels();
-    RunRowBands(MotionPairRange(c.height, crop).count, [&](int, int i0, int i1) {
+    RunRowBands(MotionPairRange(c.height, crop).count, 8 * RowBytes(), [&](int, int i0, int i1) {
         MotionRows(k, MotionMapView(cur), SlotView(prev), c, SlotView(next), crop, false, i0, i1);
     });
 }
@@ -616,7 +618,7 @@ void MotionMapYuv(int prev, int cur, int next)
     const bool crop = gConversionOptions.cropLetterbox != 0;
     const FrameView c = SlotView(cur);
     const EngineKernels &k = Kernels();
-    RunRowBands(MotionPairRange(c.height, crop).count, [&](int, int i0, int i1) {
+    RunRowBands(MotionPairRange(c.height, crop).count, 8 * RowBytes(), [&](int, int i0, int i1) {
         MotionRows(k, MotionMapView(cur), SlotView(prev), c, SlotView(next), crop, true, i0, i1);
     });
 }
@@ -671,7 +673,7 @@ void CopyFieldLines(uint8_t *const *frames, int dst, int src, int parity)
     const size_t bytes = RowBytes();
     const int first = parity ? 1 : 0;
     const int lines = static_cast<int>(gFrameStore.sourceHeight) - first;
-    RunRowBands(lines > 0 ? (lines + 1) / 2 : 0, [&](int, int i0, int i1) {
+    RunRowBands(lines > 0 ? (lines + 1) / 2 : 0, 2 * bytes, [&](int, int i0, int i1) {
         for (int i = i0; i < i1; i++) {
             const size_t y = static_cast<size_t>(first + 2 * i);
             std::memcpy(frames[dst] + y * bytes, frames[src] + y * bytes, bytes);

@@ -60,8 +60,10 @@ template <typename Body> void RunColumnStripes(int width, const Body &body)
     const int units = (width + kUnit - 1) / kUnit;
     const EngineHooks &hooks = gEngineHooks;
     const int threads = hooks.parallelFor && hooks.workerThreads ? hooks.workerThreads() : 1;
-    // Narrower stripes would spend more on each line's steps than on its pixels.
-    constexpr int kMinUnits = 3;
+    // Stripes of at least 512 pixels: narrower ones cost more in each line's steps and in
+    // shorter runs of memory than the threads win, so a standard-definition group (720 pixels)
+    // runs on one thread.
+    constexpr int kMinUnits = 8;
     const int stripes = std::max(
         {std::min(threads, units / kMinUnits), (units + kUnitsPerChunk - 1) / kUnitsPerChunk, 1});
     auto run = [&](int i) {

@@ -10,6 +10,7 @@
 #include "engine/deinterlace.h"
 #include "engine/engine_hooks.h"
 #include "engine/frame_store.h"
+#include "engine/internal/row_bands.h"
 #include "platform/sys/worker_pool.h"
 #include "tests/engine/engine_test_util.h"
 
@@ -339,6 +340,8 @@ TEST_F(DeinterlaceTest, RunsWithTheLineDetectorFollowThePixelRules)
     lc::WorkerPool pool(8);
     static lc::WorkerPool *runPool;
     runPool = &pool;
+    // Frames this small are cut into row bands as the largest are.
+    gMinBandBytes = 0;
     for (const Case &k : {Case{45, 70, false, false}, Case{45, 70, true, true},
                           Case{720, 96, true, false}, Case{100, 160, false, true}}) {
         for (int threads : {1, 8}) {
@@ -418,6 +421,7 @@ TEST_F(DeinterlaceTest, RunsWithTheLineDetectorFollowThePixelRules)
     }
     gEngineHooks.parallelFor = nullptr;
     gEngineHooks.workerThreads = nullptr;
+    gMinBandBytes = kMinBandBytes;
 }
 
 TEST_F(DeinterlaceTest, FieldAndFrameCopies)

@@ -18,6 +18,7 @@
 #include "engine/frame_store.h"
 #include "engine/internal/group_pipelines.h"
 #include "engine/internal/kernels.h"
+#include "engine/internal/row_bands.h"
 #include "engine/pulldown.h"
 #include "platform/sys/random.h"
 #include "platform/sys/worker_pool.h"
@@ -226,6 +227,8 @@ TEST_F(GroupPipelinesTest, LineByLineGivesTheBytesOfWholeFrameSteps)
 {
     lc::WorkerPool pool(8);
     gPool = &pool;
+    // Frames this small are cut into row bands as the largest are.
+    gMinBandBytes = 0;
     // Frames of 576 lines and HD frames narrow enough weave the NTSC frames straight from the
     // line conversions; shorter ones and the widest go through the history frames.
     for (const Shape &s :
@@ -260,6 +263,7 @@ TEST_F(GroupPipelinesTest, LineByLineGivesTheBytesOfWholeFrameSteps)
     gEngineHooks.workerThreads = nullptr;
     gPool = nullptr;
     gGroupsByLines = true;
+    gMinBandBytes = kMinBandBytes;
     UseKernels(KernelsFor(KernelIsa::Avx2) ? KernelIsa::Avx2 : KernelIsa::Sse2);
 }
 
