@@ -75,3 +75,8 @@ void AppShowFrameInPreview(int width, int height, const uint8_t *bottomUpBgr)
         gFramePreview->ShowDib(width, height, bottomUpBgr);
     }
 }
+
+bool AppFramePreviewBusy()
+{
+    return gFramePreview && gFramePreview->PicturePending();
+}

@@ -29,3 +29,5 @@ void AppShowFramePreview();
 void AppHideFramePreview();
 // The frame processing core's hand-over of each output frame.
 void AppShowFrameInPreview(int width, int height, const uint8_t *bottomUpBgr);
+// The preview has not yet shown the picture it was given last.
+bool AppFramePreviewBusy();

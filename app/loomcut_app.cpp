@@ -195,6 +195,7 @@ void InstallShellHooks()
     gMovieWindowHooks.chooseSaveName = ChooseSaveName;
     gMovieWindowHooks.showFramePreview = AppShowFramePreview;
     gMovieWindowHooks.hideFramePreview = AppHideFramePreview;
+    gMovieWindowHooks.framePreviewBusy = AppFramePreviewBusy;
     gEngineHooks.showFrameInPreview = AppShowFrameInPreview;
     InstallLowerFolderHooks();
     gMovieWindowHooks.teardownDecoder = TeardownDecoder;

@@ -59,6 +59,7 @@ void InstallLowerFolderHooks()
     // The MPEG-2 decoder thread: stopped by the movie object, the processing thread, the
     // progress dialog and shutdown. (Opening a stream waits for its player.)
     gLowerHooks.stopMpegDecoder = StopMpegDecoder;
+    gLowerHooks.endMpegDecoding = EndMpegDecoding;
     gLowerHooks.mpegFrameRate = MpegFrameRate;
     gLowerHooks.mpegSequenceKnown = [] {
         // Running read first: a decoder that has stopped has set sequenceSeen, or never will.

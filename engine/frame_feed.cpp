@@ -141,14 +141,24 @@ int RunFrameGroup(int height, int width, int bytesPerPixel)
     return ConvertFrameGroup(gFrameStore.inputFrames, width, height, 0);
 }
 
-// frameCount frames fed end a group: its last frame stands in for the next one.
-bool CloseLastGroup(size_t bytes, int frameCount)
+// The end of the stream after frameCount frames: the last group, whole or cut short, is padded
+// with its last frame up to slot 6, as no frame follows it. The source frames it holds (1..5);
+// 0 when there is nothing to run.
+int CloseLastGroup(size_t bytes, int frameCount, bool keepNextFirst)
 {
-    if (bytes == 0 || frameCount < 5 || frameCount % 5 != 0) {
-        return false;
+    if (bytes == 0 || frameCount < 1) {
+        return 0;
     }
-    CopySlot(6, 5, bytes);
-    return true;
+    const int held = frameCount % 5 == 0 ? 5 : frameCount % 5;
+    // A stream that ends on a group's first frame: the window has not slid to that group yet.
+    if (held == 1 && frameCount > 5) {
+        CopySlot(0, 7, bytes);
+        CopySlot(1, keepNextFirst ? 8 : 6, bytes);
+    }
+    for (int s = held + 1; s <= 6; s++) {
+        CopySlot(s, held, bytes);
+    }
+    return held;
 }
 
 } // namespace
@@ -173,21 +183,25 @@ int FeedPulldownRemoval(const uint8_t *frame, int height, int width, int bytesPe
 
 int FinishPulldownRemoval(int height, int width, int bytesPerPixel, int *outList, int frameCount)
 {
-    if (outList == nullptr
-        || !CloseLastGroup(FeedFrameBytes(height, width, bytesPerPixel), frameCount)) {
+    const int held =
+        outList == nullptr
+            ? 0
+            : CloseLastGroup(FeedFrameBytes(height, width, bytesPerPixel), frameCount, false);
+    if (held == 0) {
         return 0;
     }
     SetSourceSize(height, width);
-    return RunPulldownGroup(outList);
+    return KeptGroupOutputs(RunPulldownGroup(outList), held);
 }
 
 int FinishFrameGroup(int height, int width, int bytesPerPixel, int frameCount)
 {
-    if (!CloseLastGroup(FeedFrameBytes(height, width, bytesPerPixel), frameCount)) {
+    const int held = CloseLastGroup(FeedFrameBytes(height, width, bytesPerPixel), frameCount, true);
+    if (held == 0) {
         return 0;
     }
     SetSourceSize(height, width);
-    return RunFrameGroup(height, width, bytesPerPixel);
+    return KeptGroupOutputs(RunFrameGroup(height, width, bytesPerPixel), held);
 }
 
 int FeedFrameGroup(const uint8_t *frame, int height, int width, int bytesPerPixel, int frameNumber)

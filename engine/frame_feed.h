@@ -36,8 +36,9 @@ int FeedPulldownRemoval(const uint8_t *frame, int height, int width, int bytesPe
 // before this frame ran, else 0; also 0 for a frame that does not fit or a number below 1.
 int FeedFrameGroup(const uint8_t *frame, int height, int width, int bytesPerPixel, int frameNumber);
 
-// The end of the stream, after frameCount frames were fed: a last group that is complete is run
-// with its last frame also as the next one (no frame follows it). Results as for the feeds; 0
-// when the frames fed end inside a group, which gives no output.
+// The end of the stream, after frameCount frames were fed: the last group, whole or cut short,
+// is run padded with its last frame (no frame follows it). Results as for the feeds, but only the
+// output frames that stand for the frames fed (KeptGroupOutputs) are counted: the first of
+// outList, or slots 1..n; 0 when no frame was fed.
 int FinishPulldownRemoval(int height, int width, int bytesPerPixel, int *outList, int frameCount);
 int FinishFrameGroup(int height, int width, int bytesPerPixel, int frameCount);

@@ -195,6 +195,14 @@ int ConvertFrameGroup(uint8_t *const *slots, int width, int height, int first)
     return ConvertNtscFrame(slots, first);
 }
 
+int KeptGroupOutputs(int outputs, int sourceFrames)
+{
+    if (sourceFrames >= 5 || outputs <= 0) {
+        return outputs;
+    }
+    return sourceFrames <= 0 ? 0 : (outputs * sourceFrames + 4) / 5;
+}
+
 void ConvertLines576To480(int srcSlot, int history, int squeeze, int crop)
 {
     const FrameStore &fs = gFrameStore;

@@ -30,6 +30,11 @@ void InterleaveFields_c(const FrameView &dst, const uint8_t *even, const uint8_t
 // PAL-family source: five 576-line frames in slots 1..5 become 6 (or 5) NTSC frames in slots 1..n.
 // NTSC-family source: slot 1 is processed in place against slots 0 and 2; returns 1.
 int ConvertFrameGroup(uint8_t *const *slots, int width, int height, int first);
+// A movie's last group may hold fewer than five source frames; it is converted padded with its
+// last frame, and of its `outputs` frames the first ones that cover its sourceFrames (1..5) are
+// kept: outputs x sourceFrames / 5, rounded up, so no source frame is lost and the picture ends
+// within one frame of the sound.
+int KeptGroupOutputs(int outputs, int sourceFrames);
 void ConvertLines576To480(int srcSlot, int history, int squeeze, int crop);
 void ConvertLines480To576(uint8_t *dst, int history);
 void InterleaveFieldsToFrame(int a, int b, int out);

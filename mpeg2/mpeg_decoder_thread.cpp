@@ -291,20 +291,42 @@ void SeekMpegToSlider()
     c.seekGuard = 0;
 }
 
+namespace {
+
+// Asks a run to end: the thread polls the flag between headers and pictures, and while paused.
+void RequestStop()
+{
+    MpegDecoderControl &c = Ctl();
+    c.stopRequested = 1;
+    c.processingMode = 0;
+    c.paused = 0;
+    c.singleStep = 0;
+}
+
+} // namespace
+
 void StopMpegDecoder()
 {
     MpegDecoderControl &c = Ctl();
     if (!FileOpen()) {
         return;
     }
-    c.stopRequested = 1;
-    c.processingMode = 0;
-    c.paused = 0;
-    c.singleStep = 0;
+    RequestStop();
     if (c.running.load()) {
         MpegShowError("Click OK to load/close MPEG");
         gThread.Join();
     }
+    c.running = 0;
+}
+
+void EndMpegDecoding()
+{
+    MpegDecoderControl &c = Ctl();
+    if (!FileOpen()) {
+        return;
+    }
+    RequestStop();
+    gThread.Join();
     c.running = 0;
 }
 

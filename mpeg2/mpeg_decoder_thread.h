@@ -16,6 +16,9 @@ void StartOrPauseMpegDecoding();
 void SeekMpegToSlider();
 // Stops and joins the decoder thread; nothing when no file is open or no thread runs.
 void StopMpegDecoder();
+// The same without a word: processing the user started takes the stream from its player (a
+// preview still decoding, or paused) at once.
+void EndMpegDecoding();
 // Forgets file 0 (closes it): the movie object closed the movie.
 void ResetMpegInputFile();
 int IsMpegDecoderRunning();

@@ -99,87 +99,96 @@ void YuvToRgbField(const uint8_t *luma, const uint8_t *cb, const uint8_t *cr, ui
     }
 }
 
-// The frame as the writers take it: the coded lines below the picture skipped, rows cut from the
-// coded width to the output width when they differ (the frame's rows are `pitch` pixels).
-const uint8_t *PictureStart(const uint8_t *frame, int pitch, int extraLines)
+// The decoded picture without the coded lines below it and the columns right of it: rows of
+// pictureWidth pixels, bottom-up, so the lines below the picture are the frame's first rows.
+const uint8_t *PictureOnly()
 {
     const DecodedPictureState &s = gDecodedPictureState;
-    const OutputStageTarget &t = gOutputStageTarget;
-    const uint8_t *start = frame + static_cast<size_t>(pitch) * extraLines * 3;
-    if (t.outputWidth >= pitch || s.packedFrame == nullptr) {
+    const size_t codedRow = static_cast<size_t>(s.width) * 3;
+    const uint8_t *start = s.rgbFrame + static_cast<size_t>(s.height - s.pictureHeight) * codedRow;
+    if (s.pictureWidth == s.width) {
         return start;
     }
-    const size_t outRow = static_cast<size_t>(t.outputWidth) * 3;
-    for (int y = 0; y < t.outputHeight; y++) {
-        std::memcpy(s.packedFrame + y * outRow, start + static_cast<size_t>(y) * pitch * 3, outRow);
+    const size_t row = static_cast<size_t>(s.pictureWidth) * 3;
+    for (int y = 0; y < s.pictureHeight; y++) {
+        std::memcpy(s.packedFrame + y * row, start + y * codedRow, row);
     }
     return s.packedFrame;
 }
 
-// Frames taller than the core's buffers or wider than their rows are not written.
-bool OutputFits(int pitch, int extraLines)
+// Frames whose rows are not the output's, or taller than the core's buffers, are not written.
+bool OutputFits(int pitch)
 {
     const OutputStageTarget &t = gOutputStageTarget;
-    return t.outputWidth >= 1 && t.outputHeight >= 1 && t.outputWidth <= pitch
-           && static_cast<uint64_t>(pitch) * (t.outputHeight + extraLines) * 3 <= kFrameBufferBytes;
+    return t.outputWidth >= 1 && t.outputHeight >= 1 && t.outputWidth == pitch
+           && static_cast<uint64_t>(pitch) * t.outputHeight * 3 <= kFrameBufferBytes;
 }
 
-// Step 4 of the hand-over: one output frame to the writer of the output.
-void WriteOutputFrame(const uint8_t *frame, int pitch, int extraLines)
+// Step 4 of the hand-over: one output frame (rows of pitch pixels) to the writer of the output.
+void WriteOutputFrame(const uint8_t *frame, int pitch)
 {
     const OutputStageTarget &t = gOutputStageTarget;
     const OutputStageHooks &h = gOutputStageHooks;
-    if (!OutputFits(pitch, extraLines)) {
+    if (!OutputFits(pitch)) {
         return;
     }
     if (t.outputIsAvi && t.dvOutput) {
         if (h.compressDvFrameToAvi) {
-            h.compressDvFrameToAvi(PictureStart(frame, pitch, 0), t.outputWidth, t.outputHeight);
+            h.compressDvFrameToAvi(frame, t.outputWidth, t.outputHeight);
         }
     } else if (t.outputIsAvi) {
         if (h.compressAviFrame) {
-            h.compressAviFrame(PictureStart(frame, pitch, extraLines));
+            h.compressAviFrame(frame);
         }
     } else if (h.addCompressedFrame) {
-        h.addCompressedFrame(PictureStart(frame, pitch, extraLines), t.outputWidth, t.outputHeight);
+        h.addCompressedFrame(frame, t.outputWidth, t.outputHeight);
     }
 }
 
 // A group whose DV frames are compressed behind the decoding: its frames and then its sound are
 // written at the next group's hand-over or at the end of the run, in the order of the groups.
 bool gGroupPending = false;
+int gPendingSoundFrames = 0;
 
 // Step 4 for the frames of one group, in order. DV frames of the output's full width go to the
 // writer's group calls: true when they are compressed behind the caller (FinishPendingGroup
 // writes them); false when they were written here.
-bool WriteGroupFrames(const uint8_t *const *frames, int count, int pitch, int extraLines)
+bool WriteGroupFrames(const uint8_t *const *frames, int count, int pitch)
 {
     const OutputStageTarget &t = gOutputStageTarget;
     const OutputStageHooks &h = gOutputStageHooks;
     if (t.outputIsAvi && t.dvOutput && h.beginDvFrameGroup && h.endDvFrameGroup
-        && t.outputWidth == pitch && OutputFits(pitch, extraLines)) {
+        && OutputFits(pitch)) {
         h.beginDvFrameGroup(frames, count, t.outputWidth, t.outputHeight);
         return true;
     }
     for (int i = 0; i < count; i++) {
-        WriteOutputFrame(frames[i], pitch, extraLines);
+        WriteOutputFrame(frames[i], pitch);
     }
     return false;
 }
 
 // HD pictures keep their size; standard definition is converted between 576 and 480 lines.
-bool IsHdPicture(int verticalSize)
+bool IsHdPicture()
 {
-    return IsHdFrame(uint32_t(gOutputStageDecoder.horizontalSize->load()), uint32_t(verticalSize));
+    const DecodedPictureState &s = gDecodedPictureState;
+    return IsHdFrame(uint32_t(s.pictureWidth), uint32_t(s.pictureHeight));
+}
+
+// Sample frames of sound for `share` of a group whose whole holds `whole` pictures: the group's
+// sound as a whole (five pictures at 29.97 hold 8008 samples, not 5 x 1601).
+int GroupSoundFrames(int share, int whole)
+{
+    const OutputStageHooks &h = gOutputStageHooks;
+    const int64_t group = h.groupSoundFrames ? h.groupSoundFrames() : 5 * AudioSamplesPerFrame();
+    return static_cast<int>(group * share / whole);
 }
 
 // The sound of one group: a failed copy ends the movie as it does in the other passes.
-void CopyGroupSound()
+void CopyGroupSound(int frames)
 {
     const OutputStageHooks &h = gOutputStageHooks;
     DecodedPictureState &s = gDecodedPictureState;
-    // The group's sound as a whole: five pictures at 29.97 hold 8008 samples, not 5 x 1601.
-    const int frames = h.groupSoundFrames ? h.groupSoundFrames() : 5 * AudioSamplesPerFrame();
     if (h.copySound && !h.copySound(frames) && !s.soundErrorShown) {
         s.soundErrorShown = 1;
         if (h.showError) {
@@ -194,34 +203,34 @@ void FinishPendingGroup()
     if (gGroupPending) {
         gGroupPending = false;
         gOutputStageHooks.endDvFrameGroup();
-        CopyGroupSound();
+        CopyGroupSound(gPendingSoundFrames);
     }
 }
 
 // A group's frames were handed to the writers: its sound follows them, now or once they are
 // written.
-void GroupWritten(bool pending)
+void GroupWritten(bool pending, int soundFrames)
 {
     if (pending) {
         gGroupPending = true;
+        gPendingSoundFrames = soundFrames;
     } else {
-        CopyGroupSound();
+        CopyGroupSound(soundFrames);
     }
 }
 
 // Mode 9, after the feed ran a group: the n frames of slots 1..n are shown and written, then the
 // group's sound is copied.
-void WriteNtscGroup(int n, int verticalSize, int extra)
+void WriteNtscGroup(int n, int soundFrames)
 {
     FinishPendingGroup();
-    DecodedPictureState &s = gDecodedPictureState;
     OutputStageTarget &t = gOutputStageTarget;
     FrameStore &fs = gFrameStore;
     // All are shown, then written: the writer compresses them at the same time.
     const uint8_t *frames[kSlotCount];
     for (int i = 1; i <= n; i++) {
         const uint8_t *frame = fs.inputFrames[i];
-        if (!IsHdPicture(verticalSize)) {
+        if (!IsHdPicture()) {
             ShowNtscFrame(frame);
             t.outputHeight = NtscOutputHeight();
         } else {
@@ -229,38 +238,36 @@ void WriteNtscGroup(int n, int verticalSize, int extra)
         }
         frames[i - 1] = frame;
     }
-    GroupWritten(WriteGroupFrames(frames, n, s.width, IsHdPicture(verticalSize) ? extra : 0));
+    GroupWritten(WriteGroupFrames(frames, n, static_cast<int>(fs.sourceWidth)), soundFrames);
 }
 
-// Modes 4, 5, 6, once a group is complete (steps 3b-3d): the four frames of order[], at 576
-// lines for standard definition, are shown and written, then the group's sound is copied.
-void WriteGroupOfFour(const int *order, int verticalSize, int extra)
+// Modes 4, 5, 6, once a group is complete (steps 3b-3d): the count (4, fewer for the end of the
+// stream) frames of order[], at 576 lines for standard definition, are shown and written, then
+// the group's sound is copied.
+void WriteGroupOfFour(const int *order, int count, int soundFrames)
 {
-    DecodedPictureState &s = gDecodedPictureState;
     OutputStageTarget &t = gOutputStageTarget;
-    const OutputStageDecoderLink &d = gOutputStageDecoder;
     FrameStore &fs = gFrameStore;
     // The group before: its frames leave the writer's pictures free.
     FinishPendingGroup();
     // 3b: standard definition goes to 576 lines.
-    const bool sd = !IsHdPicture(verticalSize);
+    const bool sd = !IsHdPicture();
     if (sd) {
         fs.bgrOrder = 1;
-        for (int k = 0; k < 4; k++) {
+        for (int k = 0; k < count; k++) {
             StoreHistoryFrame(k, fs.inputFrames[order[k]]);
         }
-        for (int k = 0; k < 4; k++) {
+        for (int k = 0; k < count; k++) {
             ConvertLines480To576(fs.inputFrames[order[k]], k);
         }
         fs.bgrOrder = 0;
     }
-    // 3c: show the four frames, then write them (the writer compresses them at the same time).
-    const uint8_t *frames[4];
-    for (int k = 0; k < 4; k++) {
+    // 3c: show the frames, then write them (the writer compresses them at the same time).
+    const uint8_t *frames[kFlagDrivenSlots];
+    for (int k = 0; k < count; k++) {
         const uint8_t *frame = fs.inputFrames[order[k]];
         if (sd) {
             Show576Frame(frame);
-            t.outputWidth = d.horizontalSize->load();
             t.outputHeight = 576;
         } else {
             ShowFrameSized(frame, t.outputWidth, t.outputHeight);
@@ -268,16 +275,7 @@ void WriteGroupOfFour(const int *order, int verticalSize, int extra)
         frames[k] = frame;
     }
     // 3d: the group's sound, after its frames.
-    GroupWritten(WriteGroupFrames(frames, 4, sd ? static_cast<int>(fs.sourceWidth) : s.width,
-                                  sd ? 0 : extra));
-}
-
-// The coded lines below the picture, which the writers skip.
-int ExtraLines()
-{
-    const int verticalSize = gOutputStageDecoder.verticalSize->load();
-    const int height = gDecodedPictureState.height;
-    return height > verticalSize ? height - verticalSize : 0;
+    GroupWritten(WriteGroupFrames(frames, count, static_cast<int>(fs.sourceWidth)), soundFrames);
 }
 
 } // namespace
@@ -328,6 +326,12 @@ void StoreDecodedFrame(const uint8_t *const planes[3], const StagePictureRecord 
         s.width = d.codedWidth->load();
         s.height = d.codedHeight->load();
         s.chromaWidth = s.width / 2;
+        // The picture's own size, inside the coded one.
+        const int pictureWidth = d.horizontalSize->load();
+        const int pictureHeight = d.verticalSize->load();
+        s.pictureWidth = pictureWidth >= 1 && pictureWidth <= s.width ? pictureWidth : s.width;
+        s.pictureHeight =
+            pictureHeight >= 1 && pictureHeight <= s.height ? pictureHeight : s.height;
         s.flagSlotsFilled = 0;
         s.soundErrorShown = 0;
         FillHeader(s.previewHeader, s.width, s.height);
@@ -406,9 +410,6 @@ void ProcessDecodedFrame()
         return;
     }
     FrameStore &fs = gFrameStore;
-    // 1: coded lines below the picture, skipped by the writers.
-    const int verticalSize = d.verticalSize->load();
-    const int extra = ExtraLines();
     const int pictureNumber = s.pictureIndex + 1;
     const int mode = d.processingMode->load();
     s.picturesHandedOver = pictureNumber;
@@ -429,32 +430,37 @@ void ProcessDecodedFrame()
         }
     } else if (!fs.allocated) {
         // No frame store: nothing can be converted or written.
-    } else if (mode == 9) {
-        // 3, mode 9: a PAL-family source through the PAL-to-NTSC weave.
-        if (IsHdPicture(verticalSize)) {
-            if (gOutputStageHooks.setNtscOutputHeight) {
-                gOutputStageHooks.setNtscOutputHeight(s.height);
+    } else if (mode == 9 || mode == 4 || mode == 5 || mode == 6) {
+        // 1: the core and the writers take the picture at its own size: the coded lines and
+        // columns outside it are none of the picture's.
+        const uint8_t *picture = PictureOnly();
+        const int width = s.pictureWidth;
+        const int height = s.pictureHeight;
+        const size_t bytes = static_cast<size_t>(width) * height * 3;
+        if (mode == 9) {
+            // 3, mode 9: a PAL-family source through the PAL-to-NTSC weave.
+            if (IsHdPicture()) {
+                if (gOutputStageHooks.setNtscOutputHeight) {
+                    gOutputStageHooks.setNtscOutputHeight(height);
+                }
+                gEngineSettings.ntscOutputHeight = height;
             }
-            gEngineSettings.ntscOutputHeight = s.height;
-        }
-        fs.bgrOrder = 1;
-        const int n = FeedFrameGroup(s.rgbFrame, s.height, s.width, 3, pictureNumber);
-        fs.bgrOrder = 0;
-        if (n > 0) {
-            WriteNtscGroup(n, verticalSize, extra);
-        }
-    } else if (mode == 4 || mode == 5 || mode == 6) {
-        // 3a, modes 4, 5, 6: four frames out of each group.
-        int order[kFlagDrivenSlots] = {0, 1, 2, 3};
-        bool complete = false;
-        const size_t bytes = static_cast<size_t>(s.width) * s.height * 3;
-        if (s.flagCadenceCount != 0) {
-            // Pulldown flags: each coded picture is one film frame.
+            fs.bgrOrder = 1;
+            const int n = FeedFrameGroup(picture, height, width, 3, pictureNumber);
+            fs.bgrOrder = 0;
+            if (n > 0) {
+                WriteNtscGroup(n, GroupSoundFrames(5, 5));
+            }
+        } else if (s.flagCadenceCount != 0) {
+            // 3a, modes 4, 5, 6 with pulldown flags: each coded picture is one film frame, four
+            // to a group.
             const int slot = pictureNumber % kFlagDrivenSlots;
-            std::memcpy(fs.inputFrames[slot], s.rgbFrame, bytes);
+            std::memcpy(fs.inputFrames[slot], picture, bytes);
             s.flagSlotsFilled |= 1 << slot;
-            complete = slot == kFlagDrivenSlots - 1;
-            if (complete) {
+            fs.sourceWidth = static_cast<uint32_t>(width);
+            fs.sourceHeight = static_cast<uint32_t>(height);
+            fs.rowPitch = static_cast<uint32_t>(width);
+            if (slot == kFlagDrivenSlots - 1) {
                 // The first group of a run may start late: its earlier slots repeat its first
                 // picture instead of showing what an earlier movie left there.
                 int firstFilled = 0;
@@ -464,20 +470,19 @@ void ProcessDecodedFrame()
                 for (int k = 0; k < firstFilled; k++) {
                     std::memcpy(fs.inputFrames[k], fs.inputFrames[firstFilled], bytes);
                 }
-                s.flagSlotsFilled = 0xf;
-                fs.sourceWidth = static_cast<uint32_t>(s.width);
-                fs.sourceHeight = static_cast<uint32_t>(s.height);
-                fs.rowPitch = static_cast<uint32_t>(s.width);
+                s.flagSlotsFilled = 0;
+                const int order[kFlagDrivenSlots] = {0, 1, 2, 3};
+                WriteGroupOfFour(order, kFlagDrivenSlots, GroupSoundFrames(5, 5));
             }
         } else {
+            // 3a, modes 4, 5, 6: five pictures in, four frames out.
+            int order[kFlagDrivenSlots] = {0, 1, 2, 3};
             fs.bgrOrder = 1;
-            complete =
-                FeedPulldownRemoval(s.rgbFrame, s.height, s.width, 3, order, pictureNumber - 1)
-                != 0;
+            const int r = FeedPulldownRemoval(picture, height, width, 3, order, pictureNumber - 1);
             fs.bgrOrder = 0;
-        }
-        if (complete) {
-            WriteGroupOfFour(order, verticalSize, extra);
+            if (r != 0) {
+                WriteGroupOfFour(order, kFlagDrivenSlots, GroupSoundFrames(5, 5));
+            }
         }
     }
     // 5: progress, and the next picture starts with no field in.
@@ -606,24 +611,38 @@ void FinishDecodedStream()
     if (!ProcessRunning() || !fs.allocated || frames == 0) {
         return;
     }
-    // The group feeds run a group when the next one's first frame comes: the last whole group
-    // is run here. The flag-driven grouping has none left over.
+    // The group feeds run a group when the next one's first frame comes: the last group, whole
+    // or cut short, is run here, and keeps the frames and the sound of the pictures it holds.
     const int mode = d.processingMode->load();
-    const int verticalSize = d.verticalSize->load();
+    const int held = frames % 5 == 0 ? 5 : frames % 5;
     if (mode == 9) {
         fs.bgrOrder = 1;
-        const int n = FinishFrameGroup(s.height, s.width, 3, frames);
+        const int n = FinishFrameGroup(s.pictureHeight, s.pictureWidth, 3, frames);
         fs.bgrOrder = 0;
         if (n > 0) {
-            WriteNtscGroup(n, verticalSize, ExtraLines());
+            WriteNtscGroup(n, GroupSoundFrames(held, 5));
         }
     } else if ((mode == 4 || mode == 5 || mode == 6) && s.flagCadenceCount == 0) {
         int order[kFlagDrivenSlots] = {0, 1, 2, 3};
         fs.bgrOrder = 1;
-        const int r = FinishPulldownRemoval(s.height, s.width, 3, order, frames);
+        const int r = FinishPulldownRemoval(s.pictureHeight, s.pictureWidth, 3, order, frames);
         fs.bgrOrder = 0;
-        if (r != 0) {
-            WriteGroupOfFour(order, verticalSize, ExtraLines());
+        if (r > 0) {
+            WriteGroupOfFour(order, r, GroupSoundFrames(held, 5));
+        }
+    } else if (mode == 4 || mode == 5 || mode == 6) {
+        // Film pictures after the last group of four, each one output frame with its share of
+        // the group's sound.
+        int order[kFlagDrivenSlots];
+        int count = 0;
+        for (int slot = 0; slot < kFlagDrivenSlots - 1; slot++) {
+            if (s.flagSlotsFilled & (1 << slot)) {
+                order[count++] = slot;
+            }
+        }
+        s.flagSlotsFilled = 0;
+        if (count > 0) {
+            WriteGroupOfFour(order, count, GroupSoundFrames(count, kFlagDrivenSlots));
         }
     }
 }

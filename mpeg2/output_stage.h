@@ -22,7 +22,7 @@ struct DecodedPictureState
     // to full resolution on the way.
     uint8_t *cb422 = nullptr;
     uint8_t *cr422 = nullptr;
-    uint8_t *packedFrame = nullptr; // a frame with rows cut to the output width for the writers
+    uint8_t *packedFrame = nullptr; // the picture with its rows cut to its own width
 
     // --- the picture being stored ---
     int topFieldReady = 0; // set when that field's lines are in rgbFrame
@@ -36,6 +36,10 @@ struct DecodedPictureState
     int width = 0;  // codedWidth
     int height = 0; // codedHeight
     int chromaWidth = 0;
+    // The picture inside the coded frame (horizontal_size x vertical_size): what the core and
+    // the writers take.
+    int pictureWidth = 0;
+    int pictureHeight = 0;
 
     AviBitmapHeader previewHeader;     // width x height; reused at the output size
     AviBitmapHeader ntscPreviewHeader; // 720 x ntscOutputHeight
@@ -56,7 +60,8 @@ struct OutputStageTarget
 {
     int outputIsAvi = 0; // ConversionState::outputIsAvi
     int dvOutput = 0;    // AVI output compressed to DV
-    int outputWidth = 0; // the writers' frame size; the stage changes the height in mode 9
+    int outputWidth = 0; // the writers' frame size: the picture's width, and its height (SD: the
+                         // stage sets 576 or the NTSC height)
     int outputHeight = 0;
 };
 
@@ -102,8 +107,9 @@ void ShowNtscFrame(const uint8_t *frame);
 void Show576Frame(const uint8_t *frame);
 void ShowFrameSized(const uint8_t *frame, int width, int height);
 
-// The data of a whole-file run have ended: during processing, a last group that the feed
-// driver still holds complete is converted, written and given its sound.
+// The data of a whole-file run have ended: during processing, the last group that the feed driver
+// or the flag-driven grouping still holds, whole or cut short, is converted and written with the
+// sound of the pictures it holds.
 void FinishDecodedStream();
 // End of a decoder run: closes the outputs of a final processing pass; processingMode = 0.
 void CloseStageOutputs();

@@ -6,6 +6,8 @@
 struct LowerHooks
 {
     void (*stopMpegDecoder)() = nullptr; // stops the MPEG-2 decoder thread and waits
+    // The same without a message box: a run takes the stream from its player.
+    void (*endMpegDecoding)() = nullptr;
     void (*fitVideoWindow)() = nullptr;  // refits the main window to the MPEG-2 picture
     double (*mpegFrameRate)() = nullptr; // the open MPEG-2 stream's frame rate, frames/s
     // Whether the decoder has read the open stream's first sequence header (and so its frame

@@ -597,3 +597,8 @@ void HideFramePreview()
 {
     Call(gMovieWindowHooks.hideFramePreview);
 }
+
+bool FramePreviewBusy()
+{
+    return gMovieWindowHooks.framePreviewBusy && gMovieWindowHooks.framePreviewBusy();
+}

@@ -5,9 +5,9 @@
 #include "passes/movie_window.h"
 
 // Calls the movie object and the passes make into the application shell, and the shell's calls
-// into the players and decoders that show AVI, MXF and MPEG-2 movies. The application installs them at start-up; a hook left
-// null does nothing (an open that needs a missing player fails with a message), so the movie
-// object also runs headless in tests.
+// into the players and decoders that show AVI, MXF and MPEG-2 movies. The application installs them
+// at start-up; a hook left null does nothing (an open that needs a missing player fails with a
+// message), so the movie object also runs headless in tests.
 struct MovieWindowHooks
 {
     // The windows the movie object draws into, which it keeps as opaque handles.
@@ -54,6 +54,8 @@ struct MovieWindowHooks
     void (*showGuidePageAfterProcessing)(int page) = nullptr;
     void (*showFramePreview)() = nullptr;
     void (*hideFramePreview)() = nullptr;
+    // The preview still waits to show the last frame it was given.
+    bool (*framePreviewBusy)() = nullptr;
 };
 
 extern MovieWindowHooks gMovieWindowHooks;
@@ -67,6 +69,10 @@ bool TemporaryOutputIsSource(const CMovieWindow &movieWindow);
 void ShowGuidePageAfterProcessing(int page);
 void ShowFramePreview();
 void HideFramePreview();
+// True while the preview has not shown the last frame it was given: a frame given now would
+// only replace it unseen, so the passes make none (the preview shows as many frames as it can
+// paint).
+bool FramePreviewBusy();
 
 // Window messages the view hands to CMovieWindow::IsPlayerEvent, with the values the system's
 // code uses. Any other message gives the controller an idle turn.

@@ -35,7 +35,7 @@ void WaitForDecoderToStop()
 }
 
 // The output height: SD frames become 576 lines (NTSC family) or the NTSC height (PAL family).
-int OutputHeight(int codedHeight)
+int OutputHeight(int pictureHeight)
 {
     const ConversionState &cs = gConversionState;
     if (cs.ntscSd) {
@@ -44,7 +44,18 @@ int OutputHeight(int codedHeight)
     if (cs.palSd) {
         return cs.ntscOutputHeight;
     }
-    return codedHeight;
+    return pictureHeight;
+}
+
+// The stream's picture (horizontal_size x vertical_size), within its coded size.
+void MpegPictureSize(int *width, int *height)
+{
+    const int codedWidth = gMpegStreamInfo.codedWidth;
+    const int codedHeight = gMpegStreamInfo.codedHeight;
+    const int w = gMpegStreamInfo.horizontalSize;
+    const int h = gMpegStreamInfo.verticalSize;
+    *width = w >= 1 && w <= codedWidth ? w : codedWidth;
+    *height = h >= 1 && h <= codedHeight ? h : codedHeight;
 }
 
 // The player controls' resume for a processing run: a whole-file run from offset 0 with the full
@@ -110,21 +121,23 @@ int SetUpMpegSource(int *width, int *height)
         return 0;
     }
     cs.audioSamplesPerFrame = d * 48000 / s;
-    // c. SD flags from the coded height.
-    const int codedWidth = gMpegStreamInfo.codedWidth;
-    const int codedHeight = gMpegStreamInfo.codedHeight;
+    // c. SD flags from the picture's size. The output is the picture, not the coded lines and
+    // columns around it.
+    int pictureWidth = 0;
+    int pictureHeight = 0;
+    MpegPictureSize(&pictureWidth, &pictureHeight);
     // The frame store has a fixed size, as for every other source.
-    if (!FrameFitsStore(codedWidth, codedHeight, !cs.sourceIsPal)) {
+    if (!FrameFitsStore(pictureWidth, pictureHeight, !cs.sourceIsPal)) {
         ShowError("Error: Movie frame > 9216000 bytes");
         return 0;
     }
-    const bool sd = !IsHdFrame(uint32_t(codedWidth), uint32_t(codedHeight));
+    const bool sd = !IsHdFrame(uint32_t(pictureWidth), uint32_t(pictureHeight));
     cs.ntscSd = !cs.sourceIsPal && sd;
     cs.palSd = cs.sourceIsPal && sd;
     // d. The writers' frame size and the stage's copy of the output.
-    *width = codedWidth;
-    *height = codedHeight;
-    SetOutputFrameSize(codedWidth, OutputHeight(codedHeight));
+    *width = pictureWidth;
+    *height = pictureHeight;
+    SetOutputFrameSize(pictureWidth, OutputHeight(pictureHeight));
     SetMpegOutputTarget();
     // e. The decoder's sound is 16-bit stereo at 48 kHz.
     gSourceAudioFormat.channels = 2;
@@ -141,8 +154,7 @@ void SetMpegOutputTarget()
     OutputStageTarget &target = gOutputStageTarget;
     target.outputIsAvi = cs.outputIsAvi ? 1 : 0;
     target.dvOutput = dv;
-    target.outputWidth = gMpegStreamInfo.codedWidth;
-    target.outputHeight = gMpegStreamInfo.codedHeight;
+    MpegPictureSize(&target.outputWidth, &target.outputHeight);
 }
 
 void PrepareMpegSound(CMovieWindow &window, const char *folder, Movie outputMovie,

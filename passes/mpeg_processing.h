@@ -13,7 +13,7 @@ class CMovieWindow;
 void InstallMpegProcessingHooks();
 
 // Source set-up: waits for the decoder thread to stop, chooses the processing mode, the sound
-// samples per picture, the SD flags and the output size. width and height get the coded size.
+// samples per picture, the SD flags and the output size. width and height get the picture's size.
 // 1 ok, 0 refused (shown).
 int SetUpMpegSource(int *width, int *height);
 

@@ -10,6 +10,7 @@
 #include "passes/conversion_state.h"
 #include "passes/copy_sound.h"
 #include "passes/movie_window.h"
+#include "passes/movie_window_hooks.h"
 #include "passes/pass_slots.h"
 #include "passes/process_control.h"
 #include "passes/source_kind.h"
@@ -115,8 +116,11 @@ int CMovieWindow::ProcessFramesPalToNtsc(Media outputMedia, Track, Media sourceM
         if (!BringInGroup(slots, source, groupStart == 0, &nextStarted)) {
             return 0;
         }
-        const int n = ConvertFrameGroup(slots.frame, width, height, 0);
-        for (int i = 1; i <= n; ++i) {
+        const int converted = ConvertFrameGroup(slots.frame, width, height, 0);
+        // The movie's last group may be cut short: it was read padded with its last frame, and
+        // keeps the frames that stand for its own.
+        const int n = KeptGroupOutputs(converted, totalFrames - groupStart);
+        for (int i = 1; i <= converted; ++i) {
             SetSlotBounds(slots, i, outRows);
         }
         // The next group is read and decoded while this one is compressed and written.
@@ -126,7 +130,9 @@ int CMovieWindow::ProcessFramesPalToNtsc(Media outputMedia, Track, Media sourceM
         }
         const auto preview = [&](int k) {
             if (!fromAvi) {
-                OutputYuv422ToRgb(slots.frame[k + 1]);
+                if (!FramePreviewBusy()) {
+                    OutputYuv422ToRgb(slots.frame[k + 1]);
+                }
             } else if (viaReader) {
                 PaintSlotInPlayer(slots, out, k + 1);
             }
@@ -152,7 +158,7 @@ int CMovieWindow::ProcessFramesPalToNtsc(Media outputMedia, Track, Media sourceM
                 break;
             }
         }
-        for (int i = 1; i <= n; ++i) {
+        for (int i = 1; i <= converted; ++i) {
             SetSlotBounds(slots, i, height);
         }
         groupStart += 5;

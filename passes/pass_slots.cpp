@@ -1,7 +1,9 @@
 #include "passes/pass_slots.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "dvdecoder/cindrell.h"
@@ -204,6 +206,15 @@ void CopyPicture(const PassSlots &slots, void *to, const void *from)
     std::memcpy(to, from, size_t(PictureBytes(slots)));
 }
 
+// Where the carried picture k is: carried[k], or slot k of the other set.
+const void *CarriedPicture(const PassSlots &slots, int k)
+{
+    if (slots.carriedAhead) {
+        return slots.aheadFrame[k];
+    }
+    return *slots.carried[k];
+}
+
 // A copy of the source description for slot s, so that slots can be decoded at the same time.
 ImageDescriptionHandle SlotDescription(PassSlots &slots, int s)
 {
@@ -256,8 +267,13 @@ PassSlots::~PassSlots()
         DisposeGWorld(aheadWorld[s]);
         DisposeHandle(aheadBuffer[s]);
     }
+    // The history frames are the frame store's own again; the buffers lent meanwhile are
+    // freed above or belong to the frame store.
+    if (historyLent) {
+        std::copy(std::begin(history), std::end(history), std::begin(gFrameStore.historyFrames));
+    }
     // The kernels' slots go back to the frame store's own frames.
-    if (aheadBuffer[0]) {
+    if (aheadBuffer[0] || historyLent) {
         SetSlotFrames(gFrameStore.inputFrames, kSlotCount);
     }
 }
@@ -286,6 +302,28 @@ OSErr MakeSlotWorld(const PassSlots &slots, GWorldPtr *world, PixMapHandle *pixM
 }
 
 } // namespace
+
+void HandSlotToHistory(PassSlots &slots, int s, int history)
+{
+    FrameStore &fs = gFrameStore;
+    if (!slots.historyLent) {
+        std::copy(std::begin(fs.historyFrames), std::end(fs.historyFrames),
+                  std::begin(slots.history));
+        slots.historyLent = true;
+    }
+    uint8_t *const picture = slots.frame[s];
+    std::swap(slots.frame[s], fs.historyFrames[history]);
+    (**slots.pixMap[s]).baseAddr = reinterpret_cast<Ptr>(slots.frame[s]);
+    // The kernels' slots that named the picture now name the slot's new buffer.
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (fs.rgbSlots[i] == picture) {
+            fs.rgbSlots[i] = slots.frame[s];
+        }
+        if (fs.yuvSlots[i] == picture) {
+            fs.yuvSlots[i] = slots.frame[s];
+        }
+    }
+}
 
 void SetSlotBounds(PassSlots &slots, int s, int rows)
 {
@@ -472,7 +510,7 @@ int DecodeGroupSlots(PassSlots &slots, const PassSource &source, bool firstGroup
                 const int s = first + i;
                 result[s] = DecodeSlotPicture(slots, source, s, desc[s], CurrentPicture(slots, s));
             } else {
-                CopyPicture(slots, slots.frame[i - decodes], *slots.carried[i - decodes]);
+                CopyPicture(slots, slots.frame[i - decodes], CarriedPicture(slots, i - decodes));
             }
         });
         SetGWorld(slots.world[kSlotCount - 1], nullptr);
@@ -487,7 +525,7 @@ int DecodeGroupSlots(PassSlots &slots, const PassSource &source, bool firstGroup
     } else {
         if (!firstGroup) {
             for (int k = 0; k < 2; ++k) {
-                CopyPicture(slots, slots.frame[k], *slots.carried[k]);
+                CopyPicture(slots, slots.frame[k], CarriedPicture(slots, k));
             }
         }
         for (int s = first; s < kSlotCount; ++s) {
@@ -506,6 +544,7 @@ int DecodeGroupSlots(PassSlots &slots, const PassSource &source, bool firstGroup
     for (int k = 0; k < 2; ++k) {
         CopyPicture(slots, *slots.carried[k], slots.frame[5 + k]);
     }
+    slots.carriedAhead = false;
     return 1;
 }
 
@@ -555,17 +594,22 @@ bool StartNextGroup(PassSlots &slots, PassSource &source)
             return true;
         }
     }
-    // Five decodes and the two carried pictures, into the other set. The source is copied: the
-    // run may outlive the caller's.
+    // Five decodes and the two carried pictures (unless already there), into the other set. The
+    // source is copied: the run may outlive the caller's.
     const PassSource from = source;
-    lc::SharedWorkerPool().Start(slots.aheadDecode, kSlotCount, [&slots, from, desc](int i) {
-        if (i < 2) {
-            CopyPicture(slots, slots.aheadFrame[i], *slots.carried[i]);
-        } else {
-            slots.aheadFault[i] =
-                DecodeSlotPicture(slots, from, i, desc[i], AheadPicture(slots, i));
-        }
-    });
+    const bool carriedThere = slots.carriedAhead;
+    slots.carriedAhead = false;
+    lc::SharedWorkerPool().Start(
+        slots.aheadDecode, kSlotCount, [&slots, from, desc, carriedThere](int i) {
+            if (i < 2) {
+                if (!carriedThere) {
+                    CopyPicture(slots, slots.aheadFrame[i], *slots.carried[i]);
+                }
+            } else {
+                slots.aheadFault[i] =
+                    DecodeSlotPicture(slots, from, i, desc[i], AheadPicture(slots, i));
+            }
+        });
     return true;
 }
 
@@ -585,9 +629,12 @@ int TakeNextGroup(PassSlots &slots)
     }
     SetSlotFrames(slots.frame, kSlotCount);
     SetGWorld(slots.world[kSlotCount - 1], nullptr);
+    // The group before is written: its pictures are free to take the carried ones, where the
+    // next group's read ahead wants them.
     for (int k = 0; k < 2; ++k) {
-        CopyPicture(slots, *slots.carried[k], slots.frame[5 + k]);
+        CopyPicture(slots, slots.aheadFrame[k], slots.frame[5 + k]);
     }
+    slots.carriedAhead = true;
     return 1;
 }
 

@@ -62,9 +62,16 @@ struct PassSlots
     // this group's frames are compressed; TakeNextGroup swaps the two sets. Made on first use.
     GWorldPtr aheadWorld[kSlotCount] = {};
     PixMapHandle aheadPixMap[kSlotCount] = {};
-    uint8_t *aheadFrame[kSlotCount] = {};   // the other set's pictures
-    Handle aheadBuffer[kSlotCount] = {};    // frames of the frame store's size, owned here
-    PassFault aheadFault[kSlotCount];       // the next group's read (slot 0) and decodes (2 to 6)
+    uint8_t *aheadFrame[kSlotCount] = {}; // the other set's pictures
+    Handle aheadBuffer[kSlotCount] = {};  // frames of the frame store's size, owned here
+    PassFault aheadFault[kSlotCount];     // the next group's read (slot 0) and decodes (2 to 6)
+    // The carried pictures are already in slots 0 and 1 of the other set (TakeNextGroup puts
+    // them there, the set being free), not in carried[].
+    bool carriedAhead = false;
+    // The frame store's history frames as they were before HandSlotToHistory exchanged any
+    // (their buffers then move between the history and the slots); put back at the end.
+    uint8_t *history[kHistoryFrameCount] = {};
+    bool historyLent = false;
     lc::WorkerPool::Background aheadDecode; // finished before anything above is freed
 
     PassSlots() = default;
@@ -83,6 +90,11 @@ int SetUpPassSlots(PassSlots &slots, int width, int height, const Rect &allocRec
 // (an error), the frame store's geometry for this movie (ValidateFrameSize), and for a DV AVI
 // source the description of its DV frames, read through the media layer. 1 go on, 0 return.
 int StartPass(PassSlots &slots, Media sourceMedia, TimeValue durationLimit);
+
+// The history frame `history` takes slot s's picture and the slot takes the history frame's
+// buffer, as StoreHistoryFrame followed by a slot that is written before it is read, without the
+// copy.
+void HandSlotToHistory(PassSlots &slots, int s, int history);
 
 // Bounds of every slot (or of slot s) at width x rows, rows exactly width x bytes a pixel.
 void SetSlotBounds(PassSlots &slots, int s, int rows);

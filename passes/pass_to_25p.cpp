@@ -11,6 +11,7 @@
 #include "passes/conversion_state.h"
 #include "passes/copy_sound.h"
 #include "passes/movie_window.h"
+#include "passes/movie_window_hooks.h"
 #include "passes/pass_slots.h"
 #include "passes/process_control.h"
 #include "passes/source_kind.h"
@@ -138,11 +139,25 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
             } else {
                 n = DetectPulldownPhase(slots.frame, outList, 1);
             }
-            if (n == 4 && to576) {
-                for (int k = 0; k < 4; ++k) {
-                    StoreHistoryFrame(k, slots.frame[outList[k]]);
+            // The movie's last group may be cut short: it was read padded with its last frame,
+            // and keeps the frames that stand for its own.
+            n = KeptGroupOutputs(n, totalFrames - groupStart);
+            if (n > 0 && to576) {
+                // Each kept picture becomes the source its slot's 576 lines are made from.
+                bool distinct = true;
+                for (int a = 0; a < n; ++a) {
+                    for (int b = a + 1; b < n; ++b) {
+                        distinct = distinct && outList[a] != outList[b];
+                    }
                 }
-                for (int k = 0; k < 4; ++k) {
+                for (int k = 0; k < n; ++k) {
+                    if (distinct) {
+                        HandSlotToHistory(slots, outList[k], k);
+                    } else {
+                        StoreHistoryFrame(k, slots.frame[outList[k]]);
+                    }
+                }
+                for (int k = 0; k < n; ++k) {
                     ConvertLines480To576(slots.frame[outList[k]], k);
                 }
             }
@@ -157,6 +172,9 @@ int CMovieWindow::ProcessFramesTo25p(Media outputMedia, Track, Media sourceMedia
             const auto preview = [&](int k) {
                 const int s = outList[k];
                 if (!fromAvi) {
+                    if (FramePreviewBusy()) {
+                        return;
+                    }
                     if (pulldownMode) {
                         OutputYuv422ToRgb(slots.frame[s]);
                     } else {

@@ -48,7 +48,9 @@ void InstallPassesHooks()
     // description (owned by the set-up) and the own DVCPRO HD decoder.
     DvSetupHooks &dv = gDvSetupHooks;
     dv.frameRate = [] { return int(gConversionState.frameRate); };
-    dv.timeScale = [] { return gConversionState.timeScale ? int(gConversionState.timeScale) : 2500; };
+    dv.timeScale = [] {
+        return gConversionState.timeScale ? int(gConversionState.timeScale) : 2500;
+    };
     dv.sampleDuration = [] {
         return gConversionState.sampleDuration ? int(gConversionState.sampleDuration) : 100;
     };
@@ -75,6 +77,7 @@ void InstallPassesHooks()
 
     // The MPEG-2 input: its stop and frame rate for the processing thread, its sound hand-off.
     gLowerHooks.stopMpegDecoder = StopMpegDecoder;
+    gLowerHooks.endMpegDecoding = EndMpegDecoding;
     gLowerHooks.mpegFrameRate = MpegFrameRate;
     InstallMpegAudioSink();
     InstallStreamOutputHooks(); // the decoded-picture output stage and its writers

@@ -201,7 +201,9 @@ unsigned ProcessThreadProc(void *)
         control.stopRequested = 0; // a stop of an earlier run does not end this wait
         (void)WaitForMpegSequence();
     }
-    CallHook(gLowerHooks.stopMpegDecoder);
+    // A preview the open started may still be decoding: it ends without the player's box, which
+    // is for a stream being loaded or closed, not for a run the user started.
+    CallHook(gLowerHooks.endMpegDecoding);
     StopAviPlayback();
     control.running = 1;
 
@@ -242,6 +244,9 @@ unsigned ProcessThreadProc(void *)
                 continue;
             }
             std::memcpy(name, line.start, line.length);
+            // A stream refused after its open may still be decoding its preview: it ends as
+            // quietly as at the start of the run.
+            CallHook(gLowerHooks.endMpegDecoding);
             if (!movie.OpenMovie(name)) {
                 continue;
             }

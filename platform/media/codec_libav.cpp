@@ -18,6 +18,7 @@ extern "C" {
 #include "platform/media/image_compression.h"
 #include "platform/media/internal/codec_picture.h"
 #include "platform/media/internal/libav_shared.h"
+#include "platform/media/internal/yuv_convert.h"
 #include "platform/sys/bytes.h"
 
 namespace lc::media {
@@ -86,8 +87,8 @@ bool ScalePlanes(const Planes &s, const Planes &d, SwsCache &cache)
             return false;
         }
         const int *coefficients = sws_getCoefficients(SWS_CS_ITU601);
-        sws_setColorspaceDetails(cache.ctx, coefficients, s.fullRange, coefficients, d.fullRange,
-                                 0, 1 << 16, 1 << 16);
+        sws_setColorspaceDetails(cache.ctx, coefficients, s.fullRange, coefficients, d.fullRange, 0,
+                                 1 << 16, 1 << 16);
         std::memcpy(cache.key, key, sizeof key);
     }
     return sws_scale(cache.ctx, s.data, s.stride, 0, s.height, d.data, d.stride) == d.height;
@@ -189,6 +190,68 @@ bool ScaleFromView(const PictureView &src, const Planes &d, SwsCache &cache)
     Planes s = PlanesOf(padded);
     s.width = src.width; // the pad pixel is only there to be read
     return ScalePlanes(s, d, cache);
+}
+
+// The planar formats the direct conversions take (limited range only), and the packed ones.
+bool DirectSampling(const Planes &p, ChromaSampling *sampling)
+{
+    if (p.fullRange) {
+        return false;
+    }
+    switch (p.format) {
+    case AV_PIX_FMT_YUV411P:
+        *sampling = ChromaSampling::S411;
+        return true;
+    case AV_PIX_FMT_YUV420P:
+        *sampling = ChromaSampling::S420;
+        return true;
+    case AV_PIX_FMT_YUV422P:
+        *sampling = ChromaSampling::S422;
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool DirectPacked(const PictureView &v, PackedFormat *format)
+{
+    switch (v.format) {
+    case k24RGBPixelFormat:
+        *format = PackedFormat::Rgb24;
+        return true;
+    case kYUVSPixelFormat:
+        *format = PackedFormat::Yuyv;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Same-size conversions between the DV family's planes and the frame store's pictures go the
+// direct way; false when p and v are not such a pair.
+bool ConvertDirect(const Planes &p, const PictureView &v, bool toPacked)
+{
+    ChromaSampling sampling;
+    PackedFormat format;
+    if (p.width != v.width || p.height != v.height || !DirectSampling(p, &sampling)
+        || !DirectPacked(v, &format)
+        || (!toPacked && format == PackedFormat::Yuyv && (v.width & 1))) {
+        return false;
+    }
+    PlanarPicture planes;
+    for (int i = 0; i < 3; i++) {
+        planes.plane[i] = p.data[i];
+        planes.stride[i] = p.stride[i];
+    }
+    planes.width = p.width;
+    planes.height = p.height;
+    planes.sampling = sampling;
+    if (toPacked) {
+        PlanarToPacked(YuvKernels(), planes, v.data, v.rowBytes, format);
+    } else {
+        PackedToPlanar(YuvKernels(), v.data, v.rowBytes, format, planes);
+    }
+    return true;
 }
 
 uint32_t LeTag(OSType cType)
@@ -302,8 +365,9 @@ int JpegScale(uint32_t quality)
     if (quality >= codecLosslessQuality) {
         return 1;
     }
-    return 2 + int((codecMaxQuality - std::min<uint32_t>(quality, codecMaxQuality)) * 29
-                   / codecMaxQuality);
+    return 2
+           + int((codecMaxQuality - std::min<uint32_t>(quality, codecMaxQuality)) * 29
+                 / codecMaxQuality);
 }
 
 } // namespace
@@ -379,7 +443,7 @@ OSErr LibavDecode(const ImageDescription &desc, const uint8_t *data, int32_t siz
             target.data += kNtsc486CropTop * dst.rowBytes;
             target.height = s.height;
         }
-        if (!ScaleToView(s, target, tDecodeSws)) {
+        if (!ConvertDirect(s, target, true) && !ScaleToView(s, target, tDecodeSws)) {
             err = codecUnimpErr;
         }
     }
@@ -423,7 +487,7 @@ OSErr LibavEncode(OSType cType, const PictureView &src, uint32_t quality, uint8_
         picture.data += dv->cropTop * picture.rowBytes;
         picture.height = dv->codedHeight;
     }
-    if (!ScaleFromView(picture, d, tEncodeSws)) {
+    if (!ConvertDirect(d, picture, false) && !ScaleFromView(picture, d, tEncodeSws)) {
         return codecUnimpErr;
     }
     enc.frame->pts = enc.pts++;

@@ -5,6 +5,9 @@ set(LC_MEDIA_CODEC_SOURCES
     codec_controller_hook.cpp
     codec_uncompressed.cpp
     codec_libav.cpp
+    yuv_convert.cpp
+    x86/yuv_convert_sse2.cpp
+    x86/yuv_convert_avx2.cpp
     image_compression.cpp
     standard_compression.cpp)
 set(LC_MEDIA_CODEC_HEADERS
@@ -12,3 +15,5 @@ set(LC_MEDIA_CODEC_HEADERS
     codec_registry.h
     image_compression.h
     standard_compression.h)
+set_source_files_properties(x86/yuv_convert_sse2.cpp PROPERTIES COMPILE_OPTIONS "-msse2")
+set_source_files_properties(x86/yuv_convert_avx2.cpp PROPERTIES COMPILE_OPTIONS "-mavx2")

@@ -40,7 +40,6 @@ private:
         int count = 0;
         std::atomic<int> next{0}; // next unclaimed index
         int users = 0;            // workers inside this job; guarded by mutex_
-        int wakes = 0;            // workers still to be woken for it; guarded by mutex_
         Job *link = nullptr;
     };
 
@@ -74,6 +73,8 @@ private:
     void StartWorkers(int threads);
     void StopWorkers();
     void WorkerLoop();
+    // Wakes n sleeping workers (all of them when n is every worker).
+    void WakeWorkers(int n);
     // Claims and runs indices of `job` until none are left.
     static void Drain(Job &job);
     void Unlink(Job &job);

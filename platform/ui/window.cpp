@@ -183,6 +183,12 @@ void Surface::TakePending() const
     hasPending_ = false;
 }
 
+bool Surface::HasPending() const
+{
+    std::lock_guard<std::mutex> g(lock_);
+    return hasPending_;
+}
+
 void Surface::Clear()
 {
     {
@@ -535,6 +541,12 @@ bool CWnd::PaintBitmap(int x, int y, int width, int height, int bitsPerPixel, co
 {
     internal::Surface *s = state_->paintTarget.load();
     return s && s->PaintBits(x, y, width, height, bitsPerPixel, bits, rowBytes);
+}
+
+bool CWnd::PicturePending() const
+{
+    const internal::Surface *s = state_->paintTarget.load();
+    return s && s->HasPending();
 }
 
 void CWnd::ClearPicture()

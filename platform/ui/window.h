@@ -96,6 +96,9 @@ public:
     // rounded up to 4. The bits are copied before the call returns. Other bit counts are refused.
     bool PaintBitmap(int x, int y, int width, int height, int bitsPerPixel, const void *bits,
                      int rowBytes = 0);
+    // Any thread: true while the last painted bitmap waits for the repaint that shows it; one
+    // painted meanwhile would only replace it, so a caller with pictures to spare may skip one.
+    bool PicturePending() const;
     // Fills the client area with white and forgets the picture.
     void ClearPicture();
     void Invalidate();

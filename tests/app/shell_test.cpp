@@ -824,6 +824,11 @@ TEST_F(ShellTest, RealProcessingRunReopensTheResult)
     EXPECT_EQ(gSourceKind.viaQuickTime, 1); // a DV AVI, shown through the media layer
     EXPECT_EQ(gMainFrame->GetWindowText(), std::string(kTitle) + " - newmovie.avi");
     EXPECT_TRUE(gMainFrame->IsMenuPositionEnabled(0));
+    // The "Current Frame" preview showed output frames, and is hidden again.
+    EXPECT_EQ(gPreviewWidth, 720);
+    EXPECT_EQ(gPreviewHeight, 576);
+    EXPECT_NE(drv::SurfacePixel(*gFramePreview, 360, 288), 0xffffffu);
+    EXPECT_FALSE(gFramePreview->IsWindowVisible());
 }
 
 // An AVI read by the own reader: its player steps aside for the run (its thread would read the

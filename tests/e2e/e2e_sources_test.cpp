@@ -119,8 +119,8 @@ void ExpectResult(const std::string &out, const SourceKind &k)
 
 const SourceKind kNtscDvMovie{"src_ntsc_dv.mov", 60, false, "dvvideo", 720, 576, false, 29.5};
 const SourceKind kNtscDvAvi{"src_ntsc_dv.avi", 60, false, "dvvideo", 720, 576, false, 29.5};
-const SourceKind kPalDvMovie{"src_pal_dv.mov", 50, true, "dvvideo", 720, 480, false, 41.5};
-const SourceKind kPalDvAvi{"src_pal_dv.avi", 50, true, "dvvideo", 720, 480, false, 41.5};
+const SourceKind kPalDvMovie{"src_pal_dv.mov", 50, true, "dvvideo", 720, 480, false, 42.5};
+const SourceKind kPalDvAvi{"src_pal_dv.avi", 50, true, "dvvideo", 720, 480, false, 42.5};
 const SourceKind kNtscMjpeg{"src_ntsc_mjpeg.avi", 60, false, "dvvideo", 720, 576, false, 29.5};
 const SourceKind kPalMjpeg{"src_pal_mjpeg.avi", 50, true, "dvvideo", 720, 480, false, 41.5};
 const SourceKind kHdMjpeg{"src_hd_mjpeg.avi", 30, false, "rawvideo", 1280, 720, false, 31.0};

@@ -364,6 +364,32 @@ int BestMatch(const Picture &out, const std::vector<Picture> &refs, int first, i
     return best;
 }
 
+std::vector<FrameMatch> MatchFrames(const std::vector<Picture> &out,
+                                    const std::vector<Picture> &refs, double perFrame,
+                                    double window, bool fields)
+{
+    std::vector<Picture> refFields[2];
+    if (fields) {
+        for (const Picture &p : refs) {
+            refFields[0].push_back(p.Field(0));
+            refFields[1].push_back(p.Field(1));
+        }
+    }
+    std::vector<FrameMatch> matches;
+    for (size_t k = 0; k < out.size(); ++k) {
+        const double place = double(k) * perFrame;
+        const int first = int(std::floor(place - window));
+        const int last = int(std::ceil(place + window));
+        for (int f = fields ? 0 : -1; f < (fields ? 2 : 0); ++f) {
+            FrameMatch m{int(k), f, -1, 0};
+            m.match = f < 0 ? BestMatch(out[k], refs, first, last, &m.psnr)
+                            : BestMatch(out[k].Field(f), refFields[f], first, last, &m.psnr);
+            matches.push_back(m);
+        }
+    }
+    return matches;
+}
+
 std::vector<int16_t> SoundSamples(const std::string &path)
 {
     std::string pcm;

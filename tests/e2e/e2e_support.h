@@ -118,6 +118,21 @@ double Psnr(const Picture &a, const Picture &b);
 int BestMatch(const Picture &out, const std::vector<Picture> &refs, int first, int last,
               double *psnr);
 
+// One output frame (or one field of it) and the reference picture it matches best.
+struct FrameMatch
+{
+    int frame;
+    int field; // -1 the whole frame
+    int match; // index of the reference picture
+    double psnr;
+};
+// Output frame k stands for the reference pictures around k x perFrame: each output frame (or,
+// with fields, each field against the same field of the references) is matched against the
+// references within `window` pictures of that place.
+std::vector<FrameMatch> MatchFrames(const std::vector<Picture> &out,
+                                    const std::vector<Picture> &refs, double perFrame,
+                                    double window, bool fields);
+
 // ---- sound ----
 
 // Decoded sound of the first audio stream as 48 kHz 16-bit stereo, interleaved.

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -155,13 +156,16 @@ TEST_F(FrameFeedTest, PulldownFeedOutputsFourFramesPerFive)
     }
 }
 
-// At the end of a stream the last group has no next frame to set it off: finishing runs it when
-// it is whole, with its last frame also as the next one; a group cut short gives nothing.
-TEST_F(FrameFeedTest, FinishingRunsTheLastWholeGroup)
+// At the end of a stream the last group has no next frame to set it off: finishing runs it
+// padded with its last frame, whole or cut short, and keeps the output frames that stand for the
+// frames it holds.
+TEST_F(FrameFeedTest, FinishingRunsTheLastGroup)
 {
-    for (int frames : {5, 10, 12, 15, 24, 25}) {
+    for (int frames : {1, 4, 5, 6, 10, 12, 15, 24, 25}) {
         SCOPED_TRACE(frames);
-        const bool whole = frames % 5 == 0;
+        const int held = frames % 5 == 0 ? 5 : frames % 5;
+        const int first = frames - held + 1; // the group's first frame, numbered from 1
+        const auto tagOfGroupFrame = [&](int h) { return first + std::min(h, held - 1); };
         // The PAL-to-NTSC weave of the last group.
         Start(true, 576);
         gConversionOptions.upperFieldFirst = 1;
@@ -170,41 +174,33 @@ TEST_F(FrameFeedTest, FinishingRunsTheLastWholeGroup)
             (void)FeedFrameGroup(f.data(), 576, kWidth, 3, number);
         }
         const int n = FinishFrameGroup(576, kWidth, 3, frames);
-        ASSERT_EQ(n, whole ? 6 : 0);
-        if (whole) {
-            const int g = frames / 5 - 1;
-            std::vector<int> got, expected;
-            for (int i = 1; i <= n; i++) {
-                got.push_back(SlotTag(i, 0));
-                got.push_back(SlotTag(i, 1));
+        ASSERT_EQ(n, (6 * held + 4) / 5);
+        std::vector<int> got, expected;
+        for (int i = 1; i <= n; i++) {
+            got.push_back(SlotTag(i, 0));
+            got.push_back(SlotTag(i, 1));
+            for (int h : kPhase0[i - 1]) {
+                expected.push_back(tagOfGroupFrame(h));
             }
-            for (const auto &pair : kPhase0) {
-                for (int h : pair) {
-                    expected.push_back(g * 5 + h + 1);
-                }
-            }
-            EXPECT_EQ(got, expected);
         }
-        // The pulldown analysis sees the last five frames, the last one again as the next.
+        EXPECT_EQ(got, expected);
+        // The pulldown analysis sees the group, its last frame repeated up to the next one.
         Start(false, 480);
         gConversionOptions.pulldown32To25P = 1;
         gEngineSettings.passesLeft = 2;
         int outList[4] = {-1, -1, -1, -1};
         for (int k = 0; k < frames; k++) {
-            const std::vector<uint8_t> f = TaggedFrame(100 + k, 480);
+            const std::vector<uint8_t> f = TaggedFrame(k + 1, 480);
             (void)FeedPulldownRemoval(f.data(), 480, kWidth, 3, outList, k);
         }
         EXPECT_EQ(FinishPulldownRemoval(480, kWidth, 3, outList, frames), 0);
-        if (whole) {
-            for (int slot = 1; slot <= 5; slot++) {
-                EXPECT_EQ(SlotTag(slot), 100 + frames - 6 + slot) << slot;
-            }
-            EXPECT_EQ(SlotTag(6), 100 + frames - 1);
+        for (int slot = 1; slot <= 6; slot++) {
+            EXPECT_EQ(SlotTag(slot), tagOfGroupFrame(slot - 1)) << slot;
         }
-        // Plain 60i to 25P rebuilds four frames of it.
+        // Plain 60i to 25P rebuilds four frames of it, and keeps those of the frames it holds.
         gConversionOptions.pulldown32To25P = 0;
         gEngineSettings.passesLeft = 1;
-        EXPECT_EQ(FinishPulldownRemoval(480, kWidth, 3, outList, frames), whole ? 4 : 0);
+        EXPECT_EQ(FinishPulldownRemoval(480, kWidth, 3, outList, frames), (4 * held + 4) / 5);
     }
 }
 

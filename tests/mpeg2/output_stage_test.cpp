@@ -351,23 +351,27 @@ TEST_F(OutputStageTest, ModesWriteTheirGroups)
 }
 
 // The feeds run a group when the next group's first picture arrives; at the end of the stream
-// the last whole group is written with its sound all the same. Pictures of a group cut short,
-// the flag-driven grouping and the player leave nothing behind.
-TEST_F(OutputStageTest, TheLastWholeGroupIsWrittenAtTheEndOfTheStream)
+// the last group is written with its sound all the same. A group cut short keeps the frames and
+// the sound of the pictures it holds, so no picture is lost; the player writes nothing.
+TEST_F(OutputStageTest, TheLastGroupIsWrittenAtTheEndOfTheStream)
 {
     struct Case
     {
         const char *name;
         int mode, height, pictures, fieldFlagsStart, running;
-        int framesBefore, framesAfter;
+        int framesBefore, framesAfter, groups, lastSound, lastPicture;
     } cases[] = {
-        {"mode 9", 9, 576, 30, -1, 1, 30, 36},
-        {"mode 9, two left over", 9, 576, 32, -1, 1, 36, 36},
-        {"mode 4", 4, 480, 25, -1, 1, 16, 20},
-        {"mode 6", 6, 480, 10, -1, 1, 4, 8},
-        {"mode 4, HD", 4, 1088, 15, -1, 1, 8, 12},
-        {"pulldown flags", 5, 480, 12, 3, 1, 12, 12},
-        {"player", 9, 576, 30, -1, 0, 0, 0},
+        {"mode 9", 9, 576, 30, -1, 1, 30, 36, 6, 5 * 1601, 30},
+        // Two pictures of a group of five: three of its six frames, two fifths of its sound.
+        {"mode 9, two left over", 9, 576, 32, -1, 1, 36, 39, 7, 2 * 1601, 32},
+        {"mode 9, one picture", 9, 576, 1, -1, 1, 0, 2, 1, 1601, 1},
+        {"mode 4", 4, 480, 25, -1, 1, 16, 20, 5, 5 * 1601, -1},
+        {"mode 4, three left over", 4, 480, 23, -1, 1, 16, 19, 5, 3 * 1601, -1},
+        {"mode 6", 6, 480, 10, -1, 1, 4, 8, 2, 5 * 1601, -1},
+        {"mode 4, HD", 4, 1088, 15, -1, 1, 8, 12, 3, 5 * 1601, -1},
+        // Film pictures after the last group of four: one frame each, a quarter of its sound.
+        {"pulldown flags", 5, 480, 12, 3, 1, 12, 13, 4, 5 * 1601 / 4, 12},
+        {"player", 9, 576, 30, -1, 0, 0, 0, 0, 0, -1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -383,11 +387,13 @@ TEST_F(OutputStageTest, TheLastWholeGroupIsWrittenAtTheEndOfTheStream)
         EXPECT_EQ(int(gLog.written.size()), c.framesBefore);
         FinishDecodedStream();
         ASSERT_EQ(int(gLog.written.size()), c.framesAfter);
-        const int perGroup = c.mode == 9 ? 6 : 4;
-        EXPECT_EQ(gLog.sound.size(), size_t(c.framesAfter / perGroup));
-        if (c.mode == 9 && c.framesAfter > 0) {
-            // The last frame shows the last picture of the last whole group.
-            EXPECT_EQ(gLog.written.back().row0, 30);
+        ASSERT_EQ(int(gLog.sound.size()), c.groups);
+        if (c.groups > 0) {
+            EXPECT_EQ(gLog.sound.back(), c.lastSound);
+        }
+        if (c.lastPicture > 0) {
+            // The last frame shows the last picture.
+            EXPECT_EQ(gLog.written.back().row0, c.lastPicture);
         }
         // Finishing twice writes nothing more.
         FinishDecodedStream();
@@ -436,8 +442,8 @@ TEST_F(OutputStageTest, CodedLinesAndColumnsOutsideThePictureAreNotWritten)
         int codedWidth, codedHeight, width, height;
         int ntscAfter;
     } cases[] = {
-        // 1088 coded lines for 1080: the writers skip the 8 lines below the picture.
-        {"1080 of 1088", 1920, 1088, 1920, 1080, 1088},
+        // 1088 coded lines for 1080: the 8 lines below the picture are not the picture's.
+        {"1080 of 1088", 1920, 1088, 1920, 1080, 1080},
         // 712 of 720 columns: rows reach the writer 712 pixels wide.
         {"712 of 720", 720, 576, 712, 576, 480},
     };

@@ -46,6 +46,7 @@ protected:
         gUiHooks.resizePlaybackWindow = [] { calls().push_back("ResizePlaybackWindow"); };
         gLowerHooks = LowerHooks{};
         gLowerHooks.stopMpegDecoder = [] { calls().push_back("StopMpegDecoder"); };
+        gLowerHooks.endMpegDecoding = [] { calls().push_back("EndMpegDecoding"); };
         gLowerHooks.fitVideoWindow = [] { calls().push_back("FitVideoWindow"); };
     }
     void TearDown() override

@@ -204,7 +204,7 @@ TEST_F(ProcessThreadTest, EmptyBatchHasNothingToProcess)
     EXPECT_EQ(ReopenPath(), "");
     // Players are stopped first; the guide moves on at the end.
     ASSERT_GE(calls().size(), 3u);
-    EXPECT_EQ(calls()[0], "StopMpegDecoder");
+    EXPECT_EQ(calls()[0], "EndMpegDecoding");
     EXPECT_EQ(calls()[1], "StopAviPlayback");
     EXPECT_EQ(CountCalls("ShowGuidePage 5"), 1);
 }

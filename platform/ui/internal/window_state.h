@@ -37,7 +37,8 @@ public:
     bool PaintBits(int x, int y, int width, int height, int bitsPerPixel, const void *bits,
                    int rowBytes);
     void Clear();
-    QImage Picture() const; // what the area shows now, as drawn
+    bool HasPending() const; // kept rows not yet shown
+    QImage Picture() const;  // what the area shows now, as drawn
     std::function<void()> onDraw;
     std::function<void(int, int)> onSize;
     std::function<void(int kind, int x, int y)> onMouse; // 0 press, 1 drag, 2 release

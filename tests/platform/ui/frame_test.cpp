@@ -227,6 +227,10 @@ TEST_F(Frames, PaintSurfaceTakesBottomUpBitmaps)
         255, 0, 0,   255, 255, 255, 0, 0, // top: blue, white
     };
     ASSERT_TRUE(frame->PaintBitmap(0, 0, 2, 2, 24, rgb24));
+    // Waiting for its repaint until it is shown.
+    EXPECT_TRUE(frame->PicturePending());
+    driver::ProcessEvents(100);
+    EXPECT_FALSE(frame->PicturePending());
     EXPECT_EQ(driver::SurfacePixel(*frame, 0, 0), 0x0000ffu);
     EXPECT_EQ(driver::SurfacePixel(*frame, 1, 0), 0xffffffu);
     EXPECT_EQ(driver::SurfacePixel(*frame, 0, 1), 0xff0000u);
