@@ -766,8 +766,7 @@ bool ReadStandardIndexHeader(uint32_t i, StandardIndex &index)
 {
     index.at = S.superIndex[i].qwOffset;
     uint8_t h[32];
-    if (index.at > uint64_t(S.fileSize) || !SeekTo(int64_t(index.at))
-        || !ReadBytes(h, sizeof h)) {
+    if (index.at > uint64_t(S.fileSize) || !SeekTo(int64_t(index.at)) || !ReadBytes(h, sizeof h)) {
         return false;
     }
     ByteReader r(h, sizeof h);

@@ -521,17 +521,15 @@ TEST_P(CommandLineMovie, OpensInItsPlayer)
 
 INSTANTIATE_TEST_SUITE_P(
     Shell, CommandLineMovie,
-    ::testing::Values(CommandLineCase{"app_clip.mov", nullptr, 160, 120, 0, false, false},
-                      CommandLineCase{"app_dv.avi", "app_dv.rgb", 720, 480, 6, false, false},
-                      CommandLineCase{"app_mjpeg.avi", "app_mjpeg.rgb", 160, 120, 8, false, true},
-                      CommandLineCase{"app_mpeg.vob", "app_mpeg.rgb", 352, 288, 8, true, false},
-                      CommandLineCase{"app_mpeg.ts", "app_mpeg.rgb", 352, 288, 8, true, false},
-                      // The picture at its own size, not the coded 1088 lines; a row of 704
-                      // pixels is no multiple of 16 bytes.
-                      CommandLineCase{"app_mpeg1080.vob", "app_mpeg1080.rgb", 1920, 1080, 8, true,
-                                      false},
-                      CommandLineCase{"app_mpeg704.vob", "app_mpeg704.rgb", 704, 480, 8, true,
-                                      false}),
+    ::testing::Values(
+        CommandLineCase{"app_clip.mov", nullptr, 160, 120, 0, false, false},
+        CommandLineCase{"app_dv.avi", "app_dv.rgb", 720, 480, 6, false, false},
+        CommandLineCase{"app_mjpeg.avi", "app_mjpeg.rgb", 160, 120, 8, false, true},
+        CommandLineCase{"app_mpeg.vob", "app_mpeg.rgb", 352, 288, 8, true, false},
+        CommandLineCase{"app_mpeg.ts", "app_mpeg.rgb", 352, 288, 8, true, false},
+        // The picture at its own size, not the coded 1088 lines; a picture narrower than 720.
+        CommandLineCase{"app_mpeg1080.vob", "app_mpeg1080.rgb", 1920, 1080, 8, true, false},
+        CommandLineCase{"app_mpeg704.vob", "app_mpeg704.rgb", 704, 480, 8, true, false}),
     [](const ::testing::TestParamInfo<CommandLineCase> &p) {
         std::string name = p.param.fixture;
         std::replace(name.begin(), name.end(), '.', '_');

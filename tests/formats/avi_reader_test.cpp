@@ -456,26 +456,62 @@ TEST_F(AviReaderTest, FineTimeBaseIsReadAtItsPicturesRate)
         // 25 frames/s with every other frame dropped is no 12.5 frames/s stream.
         {"everyOtherOf25", 1, 25, "x.x.", 25, "1122"},
     };
+    // The chunk sizes come from "idx1", or from an OpenDML super index and its standard index.
+    std::vector<std::pair<Case, bool>> runs;
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        Bytes movi, idx1;
-        uint32_t offset = 4, picture = 0;
-        for (const char *p = c.chunks; *p; ++p) {
-            const Bytes data = *p == 'x' ? Fill(4, uint8_t(++picture)) : Bytes{};
-            Append(movi, Chunk("00dc", data));
-            Append(idx1, Id("00dc"));
-            Append(idx1, U32(0x10));
-            Append(idx1, U32(offset));
-            Append(idx1, U32(uint32_t(data.size())));
-            offset += 8 + uint32_t(data.size());
-        }
-        Bytes strl = Chunk("strh", Strh("vids", "MJPG", c.scale, c.rate));
-        Append(strl, Chunk("strf", Bih(8, 8, 24, "MJPG")));
+        runs.push_back({c, false});
+        runs.push_back({c, true});
+    }
+    for (const auto &[c, openDml] : runs) {
+        SCOPED_TRACE(std::string(c.name) + (openDml ? " OpenDML" : " idx1"));
         const uint32_t chunks = uint32_t(std::strlen(c.chunks));
-        Bytes file = AviFile(Avih(chunks, 8, 8), List("LIST", "strl", strl), movi,
-                             Chunk("idx1", idx1));
+        // moviAt: file position of the "movi" list type, which the layout does not move.
+        auto build = [&](uint64_t moviAt) {
+            Bytes movi, idx1, ix;
+            Append(ix, Bytes{2, 0, 0, 1});
+            Append(ix, U32(chunks));
+            Append(ix, Id("00dc"));
+            Append(ix, Fill(12, 0)); // base 0: entries hold file positions; reserved
+            uint32_t offset = 4, picture = 0;
+            for (const char *p = c.chunks; *p; ++p) {
+                const Bytes data = *p == 'x' ? Fill(4, uint8_t(++picture)) : Bytes{};
+                Append(movi, Chunk("00dc", data));
+                Append(idx1, Id("00dc"));
+                Append(idx1, U32(0x10));
+                Append(idx1, U32(offset));
+                Append(idx1, U32(uint32_t(data.size())));
+                Append(ix, U32(uint32_t(moviAt) + offset + 8));
+                Append(ix, U32(uint32_t(data.size())));
+                offset += 8 + uint32_t(data.size());
+            }
+            Bytes strl = Chunk("strh", Strh("vids", "MJPG", c.scale, c.rate));
+            Append(strl, Chunk("strf", Bih(8, 8, 24, "MJPG")));
+            if (openDml) {
+                Bytes indx;
+                Append(indx, Bytes{4, 0, 0, 0});
+                Append(indx, U32(1));
+                Append(indx, Id("00dc"));
+                Append(indx, Fill(12, 0));
+                Bytes at(8);
+                lc::StoreU64le(at.data(), moviAt + offset); // the "ix00" after the frames
+                Append(indx, at);
+                Append(indx, U32(32 + 8 * chunks));
+                Append(indx, U32(chunks));
+                Append(strl, Chunk("indx", indx));
+                Append(movi, Chunk("ix00", ix));
+            }
+            return AviFile(Avih(chunks, 8, 8), List("LIST", "strl", strl), movi,
+                           openDml ? Bytes{} : Chunk("idx1", idx1));
+        };
+        const Bytes probe = build(0);
+        uint64_t moviAt = 0;
+        for (size_t i = 0; i + 4 <= probe.size() && !moviAt; ++i) {
+            moviAt = std::memcmp(&probe[i], "movi", 4) == 0 ? i : 0;
+        }
+        const Bytes file = build(moviAt);
         uint32_t total = 0;
         ASSERT_EQ(Open(Write("fine.avi", file), &total), 0);
+        ASSERT_EQ(gAviReadState.superIndexCount, openDml ? 1u : 0u);
         EXPECT_NEAR(double(gSourceTiming.rate) / gSourceTiming.scale, c.readRate, 1e-9);
         ASSERT_EQ(total, uint32_t(std::strlen(c.frames)));
         for (uint32_t i = 0; i < total; ++i) {
