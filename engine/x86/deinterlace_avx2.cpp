@@ -246,7 +246,7 @@ struct WeightLanes
 
 // Sixteen weights a step, handed to emit(i, weights of pixels i .. i + 15); the options told apart
 // at compile time.
-template <bool kDetector, bool kBoxes, bool kThree, typename Emit>
+template <bool kNeutral, bool kDetector, bool kBoxes, bool kThree, typename Emit>
 void WeightLoop(const WeightRowInput &in, int n, const WeightLanes &k, bool motionOnly,
                 bool lineOnly, const Emit &emit)
 {
@@ -261,7 +261,9 @@ void WeightLoop(const WeightRowInput &in, int n, const WeightLanes &k, bool moti
     // The last step ends at n, over pixels an earlier step may have done: they come out the same.
     for (int i = 0;; i += 16) {
         i = MinInt(i, n - 16);
-        const __m256i m = MotionWeight16x16(ShiftedMap16x16(motion + i), k.cap, k.sens, k.top);
+        const __m256i t = ShiftedMap16x16(motion + i);
+        const __m256i m =
+            kNeutral ? NeutralWeight16x16(t, k.top) : MotionWeight16x16(t, k.cap, k.sens, k.top);
         __m256i out = m;
         if (kDetector) {
             __m256i v = _mm256_setzero_si256();
@@ -300,6 +302,26 @@ void WeightLoop(const WeightRowInput &in, int n, const WeightLanes &k, bool moti
     }
 }
 
+// The weight loop for what `in` holds.
+template <bool kNeutral, typename Emit>
+void WeightLoops(const WeightRowInput &in, int n, const WeightLanes &k, bool motionOnly,
+                 bool lineOnly, const Emit &emit)
+{
+    if (!in.params.lineDetectorOn) {
+        WeightLoop<kNeutral, false, false, false>(in, n, k, motionOnly, lineOnly, emit);
+    } else if (!in.boxA) {
+        if (in.above) {
+            WeightLoop<kNeutral, true, false, true>(in, n, k, motionOnly, lineOnly, emit);
+        } else {
+            WeightLoop<kNeutral, true, false, false>(in, n, k, motionOnly, lineOnly, emit);
+        }
+    } else if (in.above) {
+        WeightLoop<kNeutral, true, true, true>(in, n, k, motionOnly, lineOnly, emit);
+    } else {
+        WeightLoop<kNeutral, true, true, false>(in, n, k, motionOnly, lineOnly, emit);
+    }
+}
+
 // Runs the weight loop for the options of `in` (n >= 16, a sensitivity in range).
 template <typename Emit> void Weights(const WeightRowInput &in, int n, const Emit &emit)
 {
@@ -314,18 +336,10 @@ template <typename Emit> void Weights(const WeightRowInput &in, int n, const Emi
     k.lineMul = _mm256_set1_epi16(p.yuv ? 9363 : 3121);
     const bool motionOnly = p.showMotionMask && !p.showLineMask;
     const bool lineOnly = p.showLineMask && !p.showMotionMask;
-    if (!p.lineDetectorOn) {
-        WeightLoop<false, false, false>(in, n, k, motionOnly, lineOnly, emit);
-    } else if (!in.boxA) {
-        if (in.above) {
-            WeightLoop<true, false, true>(in, n, k, motionOnly, lineOnly, emit);
-        } else {
-            WeightLoop<true, false, false>(in, n, k, motionOnly, lineOnly, emit);
-        }
-    } else if (in.above) {
-        WeightLoop<true, true, true>(in, n, k, motionOnly, lineOnly, emit);
+    if (p.motionSensitivity == 50) {
+        WeightLoops<true>(in, n, k, motionOnly, lineOnly, emit);
     } else {
-        WeightLoop<true, true, false>(in, n, k, motionOnly, lineOnly, emit);
+        WeightLoops<false>(in, n, k, motionOnly, lineOnly, emit);
     }
 }
 
@@ -353,6 +367,18 @@ void FieldLine_avx2(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_
     // The last step may cover pixels already rebuilt: it blends the line as it was.
     alignas(32) uint8_t last[48];
     __builtin_memcpy(last, row + bpp * (pixels - 16), 16 * bpp);
+    if (bpp == 2) {
+        Weights(in, pixels, [&](int i, __m256i w) {
+            const __m256i w2 = _mm256_add_epi16(w, w);
+            const int at = 2 * i;
+            const PixelBytes avg =
+                SplitPixels(AverageDown8(Load256(above + at), Load256(below + at)));
+            const PixelBytes own = LoadPixels(i + 16 == pixels ? last : row + at);
+            Store256(row + at,
+                     JoinPixels(MixTowards(avg.lo, own.lo, w2), MixTowards(avg.hi, own.hi, w2)));
+        });
+        return;
+    }
     Weights(in, pixels, [&](int i, __m256i w) {
         __m256i wb[3];
         const int vectors = SpreadWeights2(w, bpp, wb);
@@ -373,6 +399,30 @@ void FromFrameLines_avx2(uint8_t *const *out, const uint8_t *const *src, const W
 {
     if (!PackedWeights(in, pixels) || (bpp != 2 && bpp != 3)) {
         kKernels_c.fromFrameLines(out, src, in, pixels, bpp);
+        return;
+    }
+    if (bpp == 2) {
+        Weights(in, pixels, [&](int i, __m256i w) {
+            const __m256i w2 = _mm256_add_epi16(w, w);
+            const int at = 2 * i;
+            PixelBytes rows[4];
+            for (int r = 0; r < 4; r++) {
+                rows[r] = LoadPixels(src[r] + at);
+            }
+            for (int t = 0; t < 2; t++) {
+                const PixelBytes &m = rows[t + 1];
+                const __m256i lo =
+                    _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(rows[t].lo, rows[t + 2].lo),
+                                                       _mm256_add_epi16(m.lo, m.lo)),
+                                      2);
+                const __m256i hi =
+                    _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(rows[t].hi, rows[t + 2].hi),
+                                                       _mm256_add_epi16(m.hi, m.hi)),
+                                      2);
+                Store256(out[t] + at,
+                         JoinPixels(MixTowards(lo, m.lo, w2), MixTowards(hi, m.hi, w2)));
+            }
+        });
         return;
     }
     Weights(in, pixels, [&](int i, __m256i w) {
