@@ -431,6 +431,21 @@ void ConvertPalStripe(const PalGroup &g, const Stripe &s)
     };
     auto WeaveDirectLine = [&](int y) {
         const uint8_t *conv[6] = {};
+        // a supplies the field shown first: the even one with upper field first.
+        const bool fromA = g.upperFieldFirst ? (y % 2 == 0) : (y % 2 == 1);
+        uint8_t *last = g.history[5] + y * pitch + copyFrom;
+        conv[5] = last;
+        // History 5 takes frame 4's line (made straight into it) before any output overwrites
+        // the slot it may sit in; an output that reads the old line reads a copy.
+        if (g.keepLast) {
+            for (int j = 0; j < g.weaveCount; j++) {
+                if ((fromA ? g.weave[j].a : g.weave[j].b) == 5) {
+                    std::memcpy(oldLast, last, spanBytes);
+                    conv[5] = oldLast;
+                    break;
+                }
+            }
+        }
         for (int i = 0; i < 5; i++) {
             const int sl = i + 1;
             if (g.hd) {
@@ -449,34 +464,20 @@ void ConvertPalStripe(const PalGroup &g, const Stripe &s)
                 conv[i] = sourceRow(sl, l);
                 continue;
             }
-            k.lerpRow(made[i], sourceRow(sl, l), sourceRow(sl, l1), static_cast<int>(spanBytes),
+            uint8_t *out = i == 4 && g.keepLast ? last : made[i];
+            k.lerpRow(out, sourceRow(sl, l), sourceRow(sl, l1), static_cast<int>(spanBytes),
                       fraction, g.divisor);
             const int effectPixels = std::min(n, g.effectWidth - x0);
             if (g.effects && effectPixels > 0) {
                 const uint64_t line = static_cast<uint64_t>(i) * g.count + y;
                 const uint32_t state = lc::CrtRandAdvance(
                     g.grainStart, g.grainPerLine * line + (g.grainPerLine ? x0 : 0));
-                k.effectsRow(made[i], effectPixels, g.effectParams, state);
+                k.effectsRow(out, effectPixels, g.effectParams, state);
             }
-            conv[i] = made[i];
+            conv[i] = out;
         }
-        // a supplies the field shown first: the even one with upper field first.
-        const bool fromA = g.upperFieldFirst ? (y % 2 == 0) : (y % 2 == 1);
-        uint8_t *last = g.history[5] + y * pitch + copyFrom;
-        conv[5] = last;
-        // History 5 takes frame 4's line before any output overwrites the slot it may sit in;
-        // an output that reads the old line reads a copy.
-        if (g.keepLast) {
-            for (int j = 0; j < g.weaveCount; j++) {
-                if ((fromA ? g.weave[j].a : g.weave[j].b) == 5) {
-                    std::memcpy(oldLast, last, spanBytes);
-                    conv[5] = oldLast;
-                    break;
-                }
-            }
-            if (conv[4] != last) {
-                std::memcpy(last, conv[4], spanBytes);
-            }
+        if (g.keepLast && conv[4] != last) {
+            std::memcpy(last, conv[4], spanBytes);
         }
         // Outputs from the last down: each reads lines of slots up to its own, which the outputs
         // after it have not overwritten yet.
