@@ -4,9 +4,11 @@
 
 #include "app/avi_playback.h"
 #include "app/player_controls_template.h"
+#include "engine/frame_store.h"
 #include "mpeg2/mpeg2_hooks.h"
 #include "mpeg2/mpeg_decoder_control.h"
 #include "mpeg2/mpeg_decoder_thread.h"
+#include "mpeg2/mpeg_stream_info.h"
 #include "mpeg2/output_stage.h"
 #include "mpeg2/output_stage_hooks.h"
 #include "passes/lower_hooks.h"
@@ -69,17 +71,43 @@ void UseMpegPictureWindow(lc::ui::CWnd *window)
     gMpegPictureWnd = window;
 }
 
+// The output stage hands over two kinds of frame. The decoded picture is kept at the coded size
+// (1920 x 1088 for 1080 lines), the picture's own lines at the top, its own columns at the left.
+// The frames of a run are as wide as the picture, also where the stage names standard
+// definition's 720 (a 704-pixel source). Each is shown as the picture, at its own size.
 void DrawMpegPicture(const uint8_t *bottomUpBgr, int width, int height)
 {
-    if (lc::ui::CWnd *picture = gMpegPictureWnd.load(); picture && bottomUpBgr) {
-        picture->PaintBitmap(0, 0, width, height, 24, bottomUpBgr, width * 3);
+    lc::ui::CWnd *picture = gMpegPictureWnd.load();
+    if (!picture || !bottomUpBgr) {
+        return;
     }
+    const DecodedPictureState &s = gDecodedPictureState;
+    int rowPixels = width;
+    if (bottomUpBgr == s.rgbFrame && width == s.width && height == s.height) {
+        // Bottom-up: the coded lines below the picture are the first rows.
+        bottomUpBgr += size_t(s.height - s.pictureHeight) * size_t(s.width) * 3;
+        width = s.pictureWidth;
+        height = s.pictureHeight;
+    } else if (gFrameStore.sourceWidth > 0 && int(gFrameStore.sourceWidth) < width) {
+        width = rowPixels = int(gFrameStore.sourceWidth);
+    }
+    picture->PaintBitmap(0, 0, width, height, 24, bottomUpBgr, rowPixels * 3);
 }
 
 // Places the main frame at (left, top), left -1 keeping its left edge, with a client area of
-// clientWidth x clientHeight.
+// clientWidth x clientHeight: the picture's own size where the decoder gives its coded size, and
+// never wider than the picture.
 void PlaceMpegPictureWindow(int left, int top, int clientWidth, int clientHeight)
 {
+    const int pictureWidth = gMpegStreamInfo.horizontalSize.load();
+    const int pictureHeight = gMpegStreamInfo.verticalSize.load();
+    if (pictureWidth > 0 && pictureHeight > 0) {
+        if (clientWidth == gMpegStreamInfo.codedWidth.load()
+            && clientHeight == gMpegStreamInfo.codedHeight.load()) {
+            clientHeight = std::min(clientHeight, pictureHeight);
+        }
+        clientWidth = std::min(clientWidth, pictureWidth);
+    }
     if (clientWidth <= 0 || clientHeight <= 0) {
         return;
     }

@@ -275,15 +275,14 @@ WeightRowInput RowWeightInput(const WeightContext &c, BoxLines &boxes, int y, in
     return in;
 }
 
-// The weights of pixels [x0, x0 + n) of line y: 256 each with `full`.
-void RowWeights(const EngineKernels &k, const WeightContext &c, BoxLines &boxes, int y, int x0,
-                int n, bool full, int16_t *w)
+// The weights of the n pixels of `in`: 256 each with `full`.
+void RowWeights(const EngineKernels &k, const WeightRowInput &in, int n, bool full, int16_t *w)
 {
     if (full) {
         std::fill(w, w + n, static_cast<int16_t>(kFullWeight));
         return;
     }
-    k.weightRow(w, RowWeightInput(c, boxes, y, x0), n);
+    k.weightRow(w, in, n);
 }
 
 // Lines without a mask or full weights are made in one pass, their weights never stored.
@@ -299,10 +298,24 @@ void PaintWeights(uint8_t *row, const int16_t *w, int n, int bpp, bool yuv)
     }
 }
 
-// The line values of a run with the line detector: each row of lineMaskSum the run writes becomes
-// the row of lineMask once no line of the run reads the old row any more (the lines of the rows
-// on either side are done). A band copies its own rows but its first and last: the bands next to
-// it read those. The rest of the map is copied when every band is done.
+// Line values outside a run: DeinterlaceWeight on its own writes them with nothing to copy them.
+// Values [0, gStrayLineValuesEnd) of lineMaskSum may differ from lineMask; beyond, every run has
+// left the two equal (both start zeroed), so a run that writes no line values copies nothing.
+size_t gStrayLineValuesEnd = 0;
+// Runs write most of their line values straight into lineMask: values [0, gLineSumBehindEnd) of
+// lineMaskSum may then lag behind lineMask, which holds what every reader wants. They are
+// brought level before anything writes lineMaskSum outside a run.
+size_t gLineSumBehindEnd = 0;
+
+// A band's line values of the rows between its first and last, until they go into lineMask.
+using LineValueRing = int32_t[2][kChunkPixels];
+
+// The line values of a run with the line detector: each row the run writes becomes the row of
+// lineMask once no line of the run reads the old row any more (the lines of the rows on either
+// side are done). A band writes its own rows but its first and last, which the bands next to it
+// read, through a ring of two rows; those two go into lineMaskSum and are copied when every band
+// is done. With values written outside a run still to copy, every row goes through lineMaskSum,
+// and the whole map is copied at the end.
 class LineValueCopy
 {
 public:
@@ -310,27 +323,48 @@ public:
         : c_(c)
         , lines_(lines)
         , active_(active)
+        , ring_(active && gStrayLineValuesEnd == 0)
     {}
 
     bool Active() const { return active_; }
+    bool ThroughRing() const { return ring_; }
+
+    // Where line i of a band [i0, i1) writes its line values, columns from x0.
+    int32_t *Values(LineValueRing &ring, int i0, int i1, int i, int x0) const
+    {
+        if (ring_ && i != i0 && i != i1 - 1) {
+            return ring[i % 2];
+        }
+        return c_.lineMaskSum + static_cast<ptrdiff_t>(Row(i)) * c_.frame.width + x0;
+    }
 
     // After line i of a band starting at line i0: the row of line i - 1, unless it is the band's
     // first, is no longer read (columns [x0, x0 + n)).
-    void LineDone(int i0, int i, int x0, int n) const
+    void LineDone(const LineValueRing &ring, int i0, int i, int x0, int n) const
     {
         if (active_ && i - 1 > i0) {
             const ptrdiff_t at = static_cast<ptrdiff_t>(Row(i - 1)) * c_.frame.width + x0;
-            std::memcpy(c_.lineMask + at, c_.lineMaskSum + at,
+            std::memcpy(c_.lineMask + at, ring_ ? ring[(i - 1) % 2] : c_.lineMaskSum + at,
                         static_cast<size_t>(n) * sizeof(int32_t));
         }
     }
 
     void BandDone(int band, int i0, int i1) { bands_[band] = {i0, i1}; }
 
-    // Every row of the map the bands did not copy.
+    // The rows the bands left in lineMaskSum: their first and last, or every row the bands did
+    // not copy.
     void Finish() const
     {
         if (!active_) {
+            return;
+        }
+        if (ring_) {
+            for (const auto [i0, i1] : bands_) {
+                if (i1 > i0) {
+                    CopyRows(Row(i0), Row(i0) + 1);
+                    CopyRows(std::max(Row(i1 - 1), Row(i0) + 1), Row(i1 - 1) + 1);
+                }
+            }
             return;
         }
         const int rows = c_.frame.height / 2;
@@ -360,6 +394,7 @@ private:
     const WeightContext &c_;
     RunLines lines_;
     bool active_;
+    bool ring_;
     struct Band
     {
         int i0 = 0;
@@ -376,26 +411,30 @@ void FieldRows(const EngineKernels &k, const WeightContext &c, const RunLines &l
     const bool mask = MaskDisplay(c.params);
     int16_t w[kChunkPixels];
     int16_t wb[kChunkPixels * 3];
+    LineValueRing ring;
     for (int x0 = 0; x0 < f.width; x0 += kChunkPixels) {
         const int n = std::min(kChunkPixels, f.width - x0);
         const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
         BoxLines boxes(k, f, x0, n, c.params.yuv);
         for (int i = i0; i < i1; i++) {
             const int y = lines.first + 2 * i;
+            WeightRowInput in = RowWeightInput(c, boxes, y, x0);
+            if (in.sum) {
+                in.sum = copy.Values(ring, i0, i1, i, x0);
+            }
             if (OnePass(c, full)) {
-                k.fieldLine(f.Row(y) + at, f.Row(y - 1) + at, f.Row(y + 1) + at,
-                            RowWeightInput(c, boxes, y, x0), n, bpp);
-                copy.LineDone(i0, i, x0, n);
+                k.fieldLine(f.Row(y) + at, f.Row(y - 1) + at, f.Row(y + 1) + at, in, n, bpp);
+                copy.LineDone(ring, i0, i, x0, n);
                 continue;
             }
-            RowWeights(k, c, boxes, y, x0, n, full, w);
+            RowWeights(k, in, n, full, w);
             if (mask) {
                 PaintWeights(f.Row(y) + at, w, n, bpp, c.params.yuv);
             } else {
                 k.expandWeights(wb, w, n, bpp);
                 k.fieldBlendRow(f.Row(y) + at, f.Row(y - 1) + at, f.Row(y + 1) + at, wb, n * bpp);
             }
-            copy.LineDone(i0, i, x0, n);
+            copy.LineDone(ring, i0, i, x0, n);
         }
     }
 }
@@ -419,21 +458,26 @@ void FromFrameRows(const EngineKernels &k, const FrameView &dst, const WeightCon
     const bool mask = MaskDisplay(c.params);
     int16_t w[kChunkPixels];
     int16_t wb[kChunkPixels * 3];
+    LineValueRing ring;
     for (int x0 = 0; x0 < src.width; x0 += kChunkPixels) {
         const int n = std::min(kChunkPixels, src.width - x0);
         const ptrdiff_t at = static_cast<ptrdiff_t>(x0) * bpp;
         BoxLines boxes(k, src, x0, n, c.params.yuv);
         for (int i = i0; i < i1; i++) {
             const int y = lines.first + 2 * i;
+            WeightRowInput in = RowWeightInput(c, boxes, y, x0);
+            if (in.sum) {
+                in.sum = copy.Values(ring, i0, i1, i, x0);
+            }
             if (OnePass(c, full)) {
                 uint8_t *out[2] = {dst.Row(y) + at, dst.Row(y + 1) + at};
                 const uint8_t *lines4[4] = {src.Row(y - 1) + at, src.Row(y) + at,
                                             src.Row(y + 1) + at, src.Row(y + 2) + at};
-                k.fromFrameLines(out, lines4, RowWeightInput(c, boxes, y, x0), n, bpp);
-                copy.LineDone(i0, i, x0, n);
+                k.fromFrameLines(out, lines4, in, n, bpp);
+                copy.LineDone(ring, i0, i, x0, n);
                 continue;
             }
-            RowWeights(k, c, boxes, y, x0, n, full, w);
+            RowWeights(k, in, n, full, w);
             if (!mask) {
                 k.expandWeights(wb, w, n, bpp);
             }
@@ -445,15 +489,10 @@ void FromFrameRows(const EngineKernels &k, const FrameView &dst, const WeightCon
                                         src.Row(t + 1) + at, wb, n * bpp);
                 }
             }
-            copy.LineDone(i0, i, x0, n);
+            copy.LineDone(ring, i0, i, x0, n);
         }
     }
 }
-
-// Line values outside a run: DeinterlaceWeight on its own writes them with nothing to copy them.
-// Values [0, gStrayLineValuesEnd) of lineMaskSum may differ from lineMask; beyond, every run has
-// left the two equal (both start zeroed), so a run that writes no line values copies nothing.
-size_t gStrayLineValuesEnd = 0;
 
 // Runs rows(band, i0, i1) over the run's lines and brings lineMask up to date: copied as the
 // bands go when the run writes line values, else only where values were written outside a run.
@@ -463,7 +502,8 @@ void RunLinesAndCopy(const WeightContext &c, const RunLines &lines, bool full, b
 {
     LineValueCopy copy(c, lines, c.params.lineDetectorOn && !full);
     if (threads) {
-        RunRowBands(lines.count, [&](int band, int i0, int i1) {
+        // A line reads up to four frame lines and a map row, and writes up to two lines.
+        RunRowBands(lines.count, 7 * RowBytes(), [&](int band, int i0, int i1) {
             rows(copy, i0, i1);
             copy.BandDone(band, i0, i1);
         });
@@ -472,9 +512,12 @@ void RunLinesAndCopy(const WeightContext &c, const RunLines &lines, bool full, b
         copy.BandDone(0, 0, lines.count);
     }
     copy.Finish();
+    const size_t values = static_cast<size_t>(c.frame.height / 2) * c.frame.width;
     if (!copy.Active()) {
         SettleLineValues(c.frame.width, c.frame.height);
-    } else if (gStrayLineValuesEnd <= static_cast<size_t>(c.frame.height / 2) * c.frame.width) {
+    } else if (copy.ThroughRing()) {
+        gLineSumBehindEnd = std::max(gLineSumBehindEnd, values);
+    } else if (gStrayLineValuesEnd <= values) {
         gStrayLineValuesEnd = 0;
     }
 }
@@ -541,22 +584,23 @@ void MotionMapsOfGroup(int count)
         maps[j] = MotionMapView(j);
     }
     const EngineKernels &k = Kernels();
-    RunRowBands(pairs, [&](int, int i0, int i1) {
-        int32_t *out[kMaxGroupFrames];
-        const uint8_t *line0[kMaxGroupFrames];
-        const uint8_t *line1[kMaxGroupFrames];
-        for (int i = i0; i < i1; i++) {
-            const int y = top + 2 * i;
-            for (int j = 0; j < frames; j++) {
-                line0[j] = views[j].Row(y);
-                line1[j] = views[j].Row(y + 1);
-            }
-            for (int j = 0; j + 2 < frames; j++) {
-                out[j] = maps[j + 1].Row(y / 2);
-            }
-            k.groupMotionRows(out, line0, line1, frames, views[0].width, yuv);
-        }
-    });
+    RunRowBands(pairs, 2 * frames * RowBytes() + (frames - 2) * 4 * views[0].width,
+                [&](int, int i0, int i1) {
+                    int32_t *out[kMaxGroupFrames];
+                    const uint8_t *line0[kMaxGroupFrames];
+                    const uint8_t *line1[kMaxGroupFrames];
+                    for (int i = i0; i < i1; i++) {
+                        const int y = top + 2 * i;
+                        for (int j = 0; j < frames; j++) {
+                            line0[j] = views[j].Row(y);
+                            line1[j] = views[j].Row(y + 1);
+                        }
+                        for (int j = 0; j + 2 < frames; j++) {
+                            out[j] = maps[j + 1].Row(y / 2);
+                        }
+                        k.groupMotionRows(out, line0, line1, frames, views[0].width, yuv);
+                    }
+                });
 }
 
 void MotionMapRgb(int prev, int cur, int next)
@@ -564,7 +608,7 @@ void MotionMapRgb(int prev, int cur, int next)
     const bool crop = gConversionOptions.cropLetterbox != 0;
     const FrameView c = SlotView(cur);
     const EngineKernels &k = Kernels();
-    RunRowBands(MotionPairRange(c.height, crop).count, [&](int, int i0, int i1) {
+    RunRowBands(MotionPairRange(c.height, crop).count, 8 * RowBytes(), [&](int, int i0, int i1) {
         MotionRows(k, MotionMapView(cur), SlotView(prev), c, SlotView(next), crop, false, i0, i1);
     });
 }
@@ -574,7 +618,7 @@ void MotionMapYuv(int prev, int cur, int next)
     const bool crop = gConversionOptions.cropLetterbox != 0;
     const FrameView c = SlotView(cur);
     const EngineKernels &k = Kernels();
-    RunRowBands(MotionPairRange(c.height, crop).count, [&](int, int i0, int i1) {
+    RunRowBands(MotionPairRange(c.height, crop).count, 8 * RowBytes(), [&](int, int i0, int i1) {
         MotionRows(k, MotionMapView(cur), SlotView(prev), c, SlotView(next), crop, true, i0, i1);
     });
 }
@@ -603,6 +647,11 @@ int DeinterlaceWeight(int y, int x, int slot)
 {
     const WeightContext c = SlotWeightContext(slot);
     if (c.params.lineDetectorOn) {
+        // lineMaskSum level with lineMask before a value goes into it.
+        if (gLineSumBehindEnd > 0) {
+            std::memcpy(c.lineMaskSum, c.lineMask, gLineSumBehindEnd * sizeof(int32_t));
+            gLineSumBehindEnd = 0;
+        }
         const size_t at = static_cast<size_t>(y / 2) * c.frame.width + x;
         gStrayLineValuesEnd = std::max(gStrayLineValuesEnd, at + 1);
     }
@@ -624,7 +673,7 @@ void CopyFieldLines(uint8_t *const *frames, int dst, int src, int parity)
     const size_t bytes = RowBytes();
     const int first = parity ? 1 : 0;
     const int lines = static_cast<int>(gFrameStore.sourceHeight) - first;
-    RunRowBands(lines > 0 ? (lines + 1) / 2 : 0, [&](int, int i0, int i1) {
+    RunRowBands(lines > 0 ? (lines + 1) / 2 : 0, 2 * bytes, [&](int, int i0, int i1) {
         for (int i = i0; i < i1; i++) {
             const size_t y = static_cast<size_t>(first + 2 * i);
             std::memcpy(frames[dst] + y * bytes, frames[src] + y * bytes, bytes);

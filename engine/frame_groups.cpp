@@ -160,14 +160,16 @@ void ConvertLines(const FrameView &dst, const FrameView &src, int firstLine, int
                   int step, int divisor)
 {
     const EngineKernels &k = Kernels();
-    RunRowBands(lineCount, [&](int, int k0, int k1) {
-        ConvertLineRange(k, dst, src, firstLine, step, divisor, k0, k1);
-    });
+    // Each output line reads two source lines.
+    RunRowBands(lineCount, 3 * static_cast<size_t>(dst.width) * dst.bytesPerPixel,
+                [&](int, int k0, int k1) {
+                    ConvertLineRange(k, dst, src, firstLine, step, divisor, k0, k1);
+                });
 }
 
 void InterleaveFields_c(const FrameView &dst, const uint8_t *even, const uint8_t *odd)
 {
-    RunRowBands(dst.height, [&](int, int y0, int y1) {
+    RunRowBands(dst.height, 2 * static_cast<size_t>(dst.pitch), [&](int, int y0, int y1) {
         for (int y = y0; y < y1; y++) {
             const uint8_t *src = (y & 1) ? odd : even;
             std::memcpy(dst.Row(y), src + static_cast<ptrdiff_t>(y) * dst.pitch,

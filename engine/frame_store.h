@@ -54,8 +54,9 @@ struct FrameStore
     uint8_t *blurFrame = nullptr;                    // work frame of the blur and flicker filters
     uint8_t *mixFrame = nullptr;                     // work frame of the blur mixing
     uint8_t *rgbOutFrame = nullptr;                  // RGB24 output; scratch of the squeeze
-    // Written by the deinterlacer alone, which leaves the two equal after every run: a run
-    // without the line detector then has nothing to copy from one to the other.
+    // Written by the deinterlacer alone. After every run lineMask holds the line values each
+    // reader wants; lineMaskSum takes a run's values where its row bands meet and may lag behind
+    // lineMask elsewhere until DeinterlaceWeight, on its own, writes into it.
     int32_t *lineMask = nullptr;    // line values of the previous deinterlacing run, zeroed
     int32_t *lineMaskSum = nullptr; // line values written by the current run, zeroed
     int32_t allocated = 0;

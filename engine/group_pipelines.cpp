@@ -60,8 +60,10 @@ template <typename Body> void RunColumnStripes(int width, const Body &body)
     const int units = (width + kUnit - 1) / kUnit;
     const EngineHooks &hooks = gEngineHooks;
     const int threads = hooks.parallelFor && hooks.workerThreads ? hooks.workerThreads() : 1;
-    // Narrower stripes would spend more on each line's steps than on its pixels.
-    constexpr int kMinUnits = 3;
+    // Stripes of at least 512 pixels: narrower ones cost more in each line's steps and in
+    // shorter runs of memory than the threads win, so a standard-definition group (720 pixels)
+    // runs on one thread.
+    constexpr int kMinUnits = 8;
     const int stripes = std::max(
         {std::min(threads, units / kMinUnits), (units + kUnitsPerChunk - 1) / kUnitsPerChunk, 1});
     auto run = [&](int i) {
@@ -330,6 +332,10 @@ struct PalGroup : GroupFrames
     bool keepLast;
     bool upperFieldFirst;
     int weaveLines;
+    // The output frames are woven straight from each line conversion, without history frames
+    // 0..4 (which nothing reads after the group): output line y then reads source lines y and
+    // below only, which holds unless the picture is squeezed or has fewer lines than the output.
+    bool direct;
 };
 
 // The steps of ConvertFrameGroup for a PAL-family source over one stripe, each behind the steps
@@ -371,7 +377,7 @@ void ConvertPalStripe(const PalGroup &g, const Stripe &s)
         flickers[sl].frame = f[sl];
         flickers[sl].lines = Stage{1, flicker ? h - 2 : 0, 1};
         flickers[sl].reach = 1;
-        convert[sl - 1] = Stage{0, g.hd ? g.sourceLines : g.ntscLines, 1};
+        convert[sl - 1] = Stage{0, g.direct ? 0 : g.hd ? g.sourceLines : g.ntscLines, 1};
     }
     Stage weave{0, g.weaveLines, 1};
 
@@ -399,6 +405,90 @@ void ConvertPalStripe(const PalGroup &g, const Stripe &s)
         }
         return std::min({read, fields[sl].Done() ? kEnd : fields[sl].Line() - 1, blurs[sl].Behind(),
                          flickers[sl].Behind(), consumed});
+    };
+
+    // Direct weave: output line y of every frame from the conversions of line y of frames
+    // 0..4, made once each. A conversion is a source line itself where it takes no arithmetic
+    // (HD frames, f = 0 without effects), else it is made in `made`.
+    const size_t spanBytes = copyTo - copyFrom;
+    const ptrdiff_t pitch = static_cast<ptrdiff_t>(g.rowBytes);
+    uint8_t made[5][kChunkBytes];
+    uint8_t black[kChunkBytes];
+    uint8_t oldLast[kChunkBytes];
+    if (g.direct && g.bars) {
+        PaintBlackLines(BufferView(black, rowPixels, 1), 0, 0);
+    }
+    auto sourceRow = [&](int sl, int line) { return f[sl].base + line * pitch + copyFrom; };
+    auto DirectLineReady = [&](int y) {
+        const int need = g.hd ? y : std::min(sourceLine(y) + 1, g.sourceLines - 1);
+        for (int sl = 1; sl <= 5; sl++) {
+            if (final(sl) <= need || behind(sl) <= y) {
+                return false;
+            }
+        }
+        // Slot 6 is an output: the maps must have read its line.
+        return behind(6) > y;
+    };
+    auto WeaveDirectLine = [&](int y) {
+        const uint8_t *conv[6] = {};
+        // a supplies the field shown first: the even one with upper field first.
+        const bool fromA = g.upperFieldFirst ? (y % 2 == 0) : (y % 2 == 1);
+        uint8_t *last = g.history[5] + y * pitch + copyFrom;
+        conv[5] = last;
+        // History 5 takes frame 4's line (made straight into it) before any output overwrites
+        // the slot it may sit in; an output that reads the old line reads a copy.
+        if (g.keepLast) {
+            for (int j = 0; j < g.weaveCount; j++) {
+                if ((fromA ? g.weave[j].a : g.weave[j].b) == 5) {
+                    std::memcpy(oldLast, last, spanBytes);
+                    conv[5] = oldLast;
+                    break;
+                }
+            }
+        }
+        for (int i = 0; i < 5; i++) {
+            const int sl = i + 1;
+            if (g.hd) {
+                conv[i] = sourceRow(sl, y);
+                continue;
+            }
+            if (isBar(y)) {
+                conv[i] = black;
+                continue;
+            }
+            const int acc = y * g.step;
+            const int l = sourceLine(y);
+            const int l1 = std::min(l + 1, g.sourceLines - 1);
+            const int fraction = acc % g.divisor;
+            if (fraction == 0 && !g.effects) {
+                conv[i] = sourceRow(sl, l);
+                continue;
+            }
+            uint8_t *out = i == 4 && g.keepLast ? last : made[i];
+            k.lerpRow(out, sourceRow(sl, l), sourceRow(sl, l1), static_cast<int>(spanBytes),
+                      fraction, g.divisor);
+            const int effectPixels = std::min(n, g.effectWidth - x0);
+            if (g.effects && effectPixels > 0) {
+                const uint64_t line = static_cast<uint64_t>(i) * g.count + y;
+                const uint32_t state = lc::CrtRandAdvance(
+                    g.grainStart, g.grainPerLine * line + (g.grainPerLine ? x0 : 0));
+                k.effectsRow(out, effectPixels, g.effectParams, state);
+            }
+            conv[i] = out;
+        }
+        if (g.keepLast && conv[4] != last) {
+            std::memcpy(last, conv[4], spanBytes);
+        }
+        // Outputs from the last down: each reads lines of slots up to its own, which the outputs
+        // after it have not overwritten yet.
+        for (int j = g.weaveCount - 1; j >= 0; j--) {
+            const PalWeaveStep &st = g.weave[j];
+            uint8_t *dst = sourceRow(st.out, y);
+            const uint8_t *src = conv[fromA ? st.a : st.b];
+            if (src != dst) {
+                std::memcpy(dst, src, spanBytes);
+            }
+        }
     };
 
     const int perRound = PairsPerRound(n, bpp, kSlotCount, 5);
@@ -447,7 +537,6 @@ void ConvertPalStripe(const PalGroup &g, const Stripe &s)
             const int i = sl - 1;
             uint8_t *dst = g.history[i];
             const uint8_t *src = f[sl].base;
-            const ptrdiff_t pitch = static_cast<ptrdiff_t>(g.rowBytes);
             if (g.hd) {
                 convert[i].Advance([&](int y) { return ready > y; },
                                    [&](int y) {
@@ -485,6 +574,11 @@ void ConvertPalStripe(const PalGroup &g, const Stripe &s)
                         k.effectsRow(row + copyFrom, effectPixels, g.effectParams, state);
                     }
                 });
+        }
+        if (g.direct) {
+            weave.Advance([&](int y) { return DirectLineReady(y); },
+                          [&](int y) { WeaveDirectLine(y); });
+            continue;
         }
         // The weave: every output frame's line y at once, then history 5 takes frame 4's.
         weave.Advance(
@@ -588,6 +682,8 @@ bool ConvertPalGroupByLines(uint8_t *const *slots, int fullWeight, const PalWeav
     g.keepLast = keepLast;
     g.upperFieldFirst = o.upperFieldFirst != 0;
     g.weaveLines = NtscSideHeight();
+    g.direct = !o.unsqueezeLetterbox && (g.hd || g.sourceLines >= g.ntscLines)
+               && g.rowBytes <= static_cast<size_t>(kChunkBytes);
     RunColumnStripes(width, [&](const Stripe &s) { ConvertPalStripe(g, s); });
     if (g.effects) {
         lc::CrtSrand(lc::CrtRandAdvance(g.grainStart, g.grainPerLine * 5 * g.count));

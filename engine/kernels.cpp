@@ -2,8 +2,11 @@
 
 #include <atomic>
 
+#include "engine/internal/row_bands.h"
 #include "engine/x86/x86_kernels.h"
 #include "platform/sys/cpu.h"
+
+size_t gMinBandBytes = kMinBandBytes;
 
 namespace {
 

@@ -25,11 +25,12 @@ size_t LineBytes(const FrameView &f)
 
 constexpr int kChunkBytes = kChunkPixels * 3;
 
-// Runs rows(r0, r1) over [0, count), split across the installed threads when `threads`.
-template <typename Rows> void RunRows(int count, bool threads, const Rows &rows)
+// Runs rows(r0, r1) over [0, count), split across the installed threads when `threads`; each row
+// reads and writes rowBytes.
+template <typename Rows> void RunRows(int count, size_t rowBytes, bool threads, const Rows &rows)
 {
     if (threads) {
-        RunRowBands(count, [&](int, int r0, int r1) { rows(r0, r1); });
+        RunRowBands(count, rowBytes, [&](int, int r0, int r1) { rows(r0, r1); });
     } else {
         rows(0, count);
     }
@@ -76,7 +77,8 @@ void FilterInPlace(const FrameView &f, int first, int count, int reach, uint8_t 
         }
     };
     if (threads) {
-        RunRowBands(count, band);
+        // A line reads up to five lines and writes one.
+        RunRowBands(count, 6 * LineBytes(f), band);
     } else if (count > 0) {
         band(0, 0, count);
     }
@@ -97,7 +99,7 @@ void SqueezeRows(const EngineKernels &k, const FrameView &f, uint8_t *scratch, b
     std::memcpy(scratch, f.base, static_cast<size_t>(h) * f.pitch);
     const int bytes = static_cast<int>(LineBytes(f));
     // Three quarters of the height: source line acc / 3 for each output line, acc += 4.
-    RunRows(h - 2 * b, threads, [&](int r0, int r1) {
+    RunRows(h - 2 * b, 3 * LineBytes(f), threads, [&](int r0, int r1) {
         for (int i = r0; i < r1; i++) {
             const int acc = 4 * i;
             const int l = std::min(acc / 3, h - 1);
@@ -147,7 +149,7 @@ void EffectRows(const EngineKernels &k, const FrameView &f, int firstLine, int e
     }
     const uint32_t start = lc::CrtRandState();
     const uint64_t perRow = p.addGrain ? static_cast<uint64_t>(std::max(f.width, 0)) : 0;
-    RunRows(endLine - firstLine, threads, [&](int r0, int r1) {
+    RunRows(endLine - firstLine, 2 * LineBytes(f), threads, [&](int r0, int r1) {
         uint32_t state = lc::CrtRandAdvance(start, perRow * r0);
         for (int y = firstLine + r0; y < firstLine + r1; y++) {
             state = k.effectsRow(f.Row(y), f.width, p, state);

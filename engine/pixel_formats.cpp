@@ -7,11 +7,14 @@
 
 namespace {
 
-// Runs rows(r0, r1) over [0, count), split across the installed threads when `threads`.
-template <typename Rows> void RunRows(int count, bool threads, const Rows &rows)
+// Runs rows(r0, r1) over [0, count), split across the installed threads when `threads`; each row
+// writes `width` 3-byte pixels.
+template <typename Rows> void RunRows(int count, int width, bool threads, const Rows &rows)
 {
     if (threads) {
-        RunRowBands(count, [&](int, int r0, int r1) { rows(r0, r1); });
+        // A row reads at most four bytes a pixel.
+        RunRowBands(count, static_cast<size_t>(width) * 7,
+                    [&](int, int r0, int r1) { rows(r0, r1); });
     } else {
         rows(0, count);
     }
@@ -22,7 +25,7 @@ void ReverseRows(const EngineKernels &k, uint8_t *dst, const uint8_t *src, ptrdi
                  int rows, int width)
 {
     const ptrdiff_t dstPitch = static_cast<ptrdiff_t>(width) * 3;
-    RunRows(rows, true, [&](int r0, int r1) {
+    RunRows(rows, width, true, [&](int r0, int r1) {
         for (int y = r0; y < r1; y++) {
             k.swapRgbRow(dst + (rows - 1 - y) * dstPitch, src + y * srcPitch, width);
         }
@@ -33,7 +36,7 @@ void YuvRowsToBottomUpBgr(const EngineKernels &k, uint8_t *dst, const uint8_t *s
                           ptrdiff_t srcPitch, int rows, int width, bool threads)
 {
     const ptrdiff_t dstPitch = static_cast<ptrdiff_t>(width) * 3;
-    RunRows(rows, threads, [&](int r0, int r1) {
+    RunRows(rows, width, threads, [&](int r0, int r1) {
         for (int y = r0; y < r1; y++) {
             k.yuvToBgrRow(dst + (rows - 1 - y) * dstPitch, src + y * srcPitch, width);
         }
@@ -43,7 +46,7 @@ void YuvRowsToBottomUpBgr(const EngineKernels &k, uint8_t *dst, const uint8_t *s
 void FlipSwap(const EngineKernels &k, uint8_t *dst, ptrdiff_t dstPitch, const uint8_t *src,
               ptrdiff_t srcPitch, int rows, int width, int srcBytesPerPixel, bool threads)
 {
-    RunRows(rows, threads, [&](int r0, int r1) {
+    RunRows(rows, width, threads, [&](int r0, int r1) {
         for (int r = r0; r < r1; r++) {
             const uint8_t *s = src + (rows - 1 - r) * srcPitch;
             uint8_t *d = dst + r * dstPitch;

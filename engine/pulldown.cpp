@@ -80,7 +80,8 @@ template <typename Score> void ScoreInBands(int count, int64_t *out, const Score
 {
     const int lines = ScoredLineCount(static_cast<int>(gFrameStore.sourceHeight));
     int64_t partial[kMaxRowBands][kMaxScores] = {};
-    RunRowBands(lines, [&](int band, int k0, int k1) {
+    // A line of each score reads a line of two frames.
+    RunRowBands(lines, 2 * static_cast<size_t>(count) * RowBytes(), [&](int band, int k0, int k1) {
         for (int j = 0; j < count; j++) {
             partial[band][j] = score(j, k0, k1);
         }

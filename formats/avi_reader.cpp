@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 
 #include "formats/avi_writer.h"
 #include "formats/formats_hooks.h"
@@ -35,6 +36,13 @@ constexpr uint32_t kRingPieceBytes = 65536 * 4;
 constexpr int kBitmapHeaderBytes = 40;
 // Widest and tallest uncompressed frame turned over.
 constexpr int64_t kMaxFrameSide = 1 << 16;
+// Video chunks of the OpenDML indexes looked at when the stream's frames are sought (a day of
+// 60 frames/s chunks).
+constexpr size_t kMaxIndexedChunks = size_t(60) * 60 * 60 * 24;
+// Picture rates, frames/s: a video stream faster than the fastest may be a finer time base
+// with empty chunks between its pictures; 23.976 (film) is the slowest.
+constexpr uint64_t kFastestPictureRate = 31;
+constexpr uint64_t kSlowestPictureRate = 23;
 
 AviReadState &S = gAviReadState;
 
@@ -559,6 +567,14 @@ int ReadLastFrameAgain(uint8_t *buffer, int bufferSize)
     return ok ? int(S.lastChunkSize) : 0;
 }
 
+// Frames of a stream read at its pictures' rate begin at every k-th video chunk from
+// firstSlotChunk; the other (empty) chunks only continue the frame before.
+bool StartsFrame(uint32_t chunk)
+{
+    return S.chunksPerFrame <= 1
+           || (chunk >= S.firstSlotChunk && (chunk - S.firstSlotChunk) % S.chunksPerFrame == 0);
+}
+
 enum class Walk {
     Frames,         // AviReadNextFrame
     RemainingAudio, // AviReadRemainingAudio
@@ -616,7 +632,16 @@ int64_t WalkMovi(Walk mode, uint8_t *buffer, int bufferSize)
                 continue;
             }
             int64_t used = int64_t(size) + 8;
+            if (IsVideoChunk(id) && mode == Walk::Frames && size == 0
+                && !StartsFrame(S.videoChunksRead)) {
+                // A tick of a finer time base that only goes on showing the frame before.
+                S.videoChunksRead += 1;
+                S.moviBytesLeft -= used;
+                S.riffBytesLeft -= used;
+                continue;
+            }
             if (IsVideoChunk(id) && mode == Walk::Frames && size == 0) {
+                S.videoChunksRead += 1;
                 // An empty chunk is a dropped frame (ffmpeg writes them when it copies a movie
                 // with gaps): the previous frame again, so that the movie goes on; before any
                 // frame it still counts, and the walk goes on to the next chunk.
@@ -636,6 +661,7 @@ int64_t WalkMovi(Walk mode, uint8_t *buffer, int bufferSize)
                     return fail(nullptr);
                 }
                 used += SkipPadAfter(size);
+                S.videoChunksRead += 1;
                 S.framesRead += 1;
                 S.lastFramePos = dataPos;
                 S.lastChunkSize = size;
@@ -727,6 +753,35 @@ int64_t WalkMovi(Walk mode, uint8_t *buffer, int bufferSize)
 
 // --- seeking ---
 
+// The header of the OpenDML standard index that super index entry i points to.
+struct StandardIndex
+{
+    uint64_t at = 0;      // file position of the "ix##" chunk
+    uint32_t entries = 0; // frame entries, each 8 bytes after the 32-byte header
+    uint64_t base = 0;    // added to each entry's offset
+};
+
+// Reads it and checks that it is a frame index whose entries fit its chunk.
+bool ReadStandardIndexHeader(uint32_t i, StandardIndex &index)
+{
+    index.at = S.superIndex[i].qwOffset;
+    uint8_t h[32];
+    if (index.at > uint64_t(S.fileSize) || !SeekTo(int64_t(index.at)) || !ReadBytes(h, sizeof h)) {
+        return false;
+    }
+    ByteReader r(h, sizeof h);
+    (void)r.fourcc();
+    uint32_t chunkSize = r.u32le();
+    uint16_t longsPerEntry = r.u16le();
+    (void)r.u8();
+    uint8_t indexType = r.u8();
+    index.entries = r.u32le();
+    (void)r.fourcc();
+    index.base = r.u64le();
+    return longsPerEntry == 2 && indexType == 1 && chunkSize >= 24
+           && index.entries <= (chunkSize - 24) / 8;
+}
+
 bool SeekBySuperIndex(uint32_t n)
 {
     uint64_t start = 0;
@@ -740,29 +795,16 @@ bool SeekBySuperIndex(uint32_t n)
     if (i == S.superIndexCount) {
         return false;
     }
-    uint64_t at = S.superIndex[i].qwOffset;
-    uint8_t h[32];
-    if (at > uint64_t(S.fileSize) || !SeekTo(int64_t(at)) || !ReadBytes(h, sizeof h)) {
-        return false;
-    }
-    ByteReader r(h, sizeof h);
-    (void)r.fourcc();
-    uint32_t chunkSize = r.u32le();
-    uint16_t longsPerEntry = r.u16le();
-    (void)r.u8();
-    uint8_t indexType = r.u8();
-    uint32_t entries = r.u32le();
-    (void)r.fourcc();
-    uint64_t base = r.u64le();
+    StandardIndex index;
     uint64_t k = n - start;
-    if (longsPerEntry != 2 || indexType != 1 || k >= entries || 24 + 8 * (k + 1) > chunkSize) {
+    if (!ReadStandardIndexHeader(i, index) || k >= index.entries) {
         return false;
     }
     uint8_t e[8];
-    if (!SeekTo(int64_t(at + 32 + 8 * k)) || !ReadBytes(e, sizeof e)) {
+    if (!SeekTo(int64_t(index.at + 32 + 8 * k)) || !ReadBytes(e, sizeof e)) {
         return false;
     }
-    uint64_t data = base + lc::LoadU32le(e);
+    uint64_t data = index.base + lc::LoadU32le(e);
     uint32_t size = lc::LoadU32le(e + 4) & 0x7fffffff;
     if (data > uint64_t(S.fileSize) || size > uint64_t(S.fileSize) - data) {
         return false;
@@ -851,6 +893,105 @@ bool SeekByIdx1(uint32_t n)
     return true;
 }
 
+// Sizes of every video chunk in file order, from the OpenDML standard indexes or from "idx1";
+// false when the file has neither or they cannot be read.
+bool ReadVideoChunkSizes(std::vector<uint32_t> &sizes)
+{
+    sizes.clear();
+    if (S.superIndexCount == 0) {
+        if (!LoadIdx1()) {
+            return false;
+        }
+        for (const AviIdx1Frame &f : S.idx1Frames) {
+            sizes.push_back(f.size);
+        }
+        return true;
+    }
+    std::vector<uint8_t> entries;
+    for (uint32_t i = 0; i < S.superIndexCount; ++i) {
+        StandardIndex index;
+        if (!ReadStandardIndexHeader(i, index)) {
+            return false;
+        }
+        const uint32_t count = index.entries;
+        if (int64_t(count) * 8 > S.fileSize - Tell() || sizes.size() + count > kMaxIndexedChunks) {
+            return false;
+        }
+        entries.resize(size_t(count) * 8);
+        if (count > 0 && !ReadBytes(entries.data(), entries.size())) {
+            return false;
+        }
+        for (uint32_t k = 0; k < count; ++k) {
+            sizes.push_back(lc::LoadU32le(entries.data() + 8 * k + 4) & 0x7fffffff);
+        }
+    }
+    return true;
+}
+
+// Finds whether the video's time base is finer than its pictures: every chunk with a picture
+// falls on a step of k chunks, the others are empty. Such a stream is read at rate / k, a frame
+// each k chunks (an empty chunk where a step begins repeats the frame before, as a dropped frame
+// does), so that its frames keep time with its sound. Only a stream faster than any picture rate
+// is looked at: an ordinary stream with many dropped frames keeps its own rate.
+void FindChunksPerFrame()
+{
+    S.chunksPerFrame = 1;
+    S.firstSlotChunk = 0;
+    S.frameChunks.clear();
+    const uint64_t rate = gSourceTiming.rate, scale = gSourceTiming.scale;
+    if (scale == 0 || rate <= kFastestPictureRate * scale) {
+        return;
+    }
+    std::vector<uint32_t> sizes;
+    if (!ReadVideoChunkSizes(sizes)) {
+        return;
+    }
+    auto first = std::find_if(sizes.begin(), sizes.end(), [](uint32_t n) { return n > 0; });
+    if (first == sizes.end()) {
+        return;
+    }
+    const uint32_t p0 = uint32_t(first - sizes.begin());
+    uint32_t step = 0;
+    for (uint32_t c = p0 + 1; c < sizes.size(); ++c) {
+        if (sizes[c] > 0) {
+            step = std::gcd(step, c - p0);
+        }
+    }
+    // The largest step that leaves a picture rate (a stream of every other 25 frames/s picture
+    // dropped is 25 frames/s with drops, not 12.5).
+    uint32_t k = 0;
+    for (uint32_t d = step; d >= 2; --d) {
+        if (step % d == 0 && rate >= kSlowestPictureRate * scale * d) {
+            k = d;
+            break;
+        }
+    }
+    if (k < 2 || (rate % k != 0 && scale > UINT32_MAX / k)) {
+        return;
+    }
+    S.chunksPerFrame = k;
+    S.firstSlotChunk = p0 % k;
+    const uint32_t frames = uint32_t((sizes.size() - S.firstSlotChunk + k - 1) / k);
+    S.frameChunks.resize(frames);
+    uint32_t picture = p0;
+    for (uint32_t j = 0; j < frames; ++j) {
+        const uint32_t c = S.firstSlotChunk + j * k;
+        if (c >= p0 && sizes[c] > 0) {
+            picture = c;
+        }
+        S.frameChunks[j] = picture;
+    }
+    S.totalFrames = frames;
+    if (rate % k == 0) {
+        gSourceTiming.rate = uint32_t(rate / k);
+    } else {
+        gSourceTiming.scale = uint32_t(scale * k);
+    }
+    gFormatsHooks.setFrameRate(
+        int((uint64_t(gSourceTiming.rate) + gSourceTiming.scale / 2) / gSourceTiming.scale));
+    Log("Pictures every %u video chunks: %u frames\n", k, frames);
+}
+
 } // namespace
 
 int AviOpenRead(const char *path, uint32_t *totalFrames, int *isExtended)
@@ -870,6 +1011,10 @@ int AviOpenRead(const char *path, uint32_t *totalFrames, int *isExtended)
     S.lastFramePos = -1;
     S.seekedChunkSize = 0;
     S.idx1Frames.clear();
+    S.chunksPerFrame = 1;
+    S.firstSlotChunk = 0;
+    S.videoChunksRead = 0;
+    S.frameChunks.clear();
     std::memset(S.streamFormatBytes, 0, sizeof S.streamFormatBytes);
     S.handlerText[0] = S.compressionText[0] = 0;
     gSourceAudioFormat = SourceAudioFormat{};
@@ -1008,6 +1153,11 @@ int AviOpenRead(const char *path, uint32_t *totalFrames, int *isExtended)
     S.savedMoviBytesLeft = S.moviBytesLeft;
     S.idx1Pos = 0;
     S.framesRead = 0;
+    S.videoChunksRead = 0;
+    if (S.resultCode == kAviOpenOk && foundMovi) {
+        FindChunksPerFrame();
+        SeekTo(S.moviStart);
+    }
     if (totalFrames) {
         *totalFrames = S.totalFrames;
     }
@@ -1093,6 +1243,7 @@ void AviRewindToMovi()
     S.riffBytesLeft = S.savedRiffBytesLeft;
     S.moviBytesLeft = S.savedMoviBytesLeft;
     S.framesRead = 0;
+    S.videoChunksRead = 0;
 }
 
 int AviReadNextFrame(uint8_t *buffer, int bufferSize)
@@ -1125,6 +1276,12 @@ int AviSeekFrame(uint32_t n)
         return 0;
     }
     S.seekedChunkSize = 0;
+    if (S.chunksPerFrame > 1) {
+        if (n >= S.frameChunks.size()) {
+            return 0;
+        }
+        n = S.frameChunks[n];
+    }
     bool found = S.superIndexCount > 0 ? SeekBySuperIndex(n) : SeekByIdx1(n);
     if (!found) {
         S.seekedChunkSize = 0;

@@ -37,7 +37,7 @@ struct AviReadState
     FILE *debugFile = nullptr;
     int64_t fileSize = 0;
 
-    uint32_t totalFrames = 0;  // avih dwTotalFrames, or the dmlh total when present
+    uint32_t totalFrames = 0;  // avih dwTotalFrames, or the dmlh total; see chunksPerFrame
     uint32_t framesRead = 0;   // video chunks read by AviReadNextFrame
     int64_t lastChunkSize = 0; // before the first frame: avih dwSuggestedBufferSize
     int64_t lastFramePos = -1; // data position of the last video chunk read; -1 none yet
@@ -79,6 +79,14 @@ struct AviReadState
     int64_t idx1Base = 0;                 // added to an entry's offset to reach its chunk
     uint32_t seekedChunkSize = 0;
 
+    // A video time base finer than the pictures (ffmpeg copying a movie into AVI writes 1/50 for
+    // 25 frames/s and 1001/60000 for 29.97, with an empty chunk for each tick without a new
+    // picture): the stream is read at its pictures' rate, chunksPerFrame chunks a frame.
+    uint32_t chunksPerFrame = 1;
+    uint32_t firstSlotChunk = 0;       // video chunk where frame 0 starts (chunksPerFrame > 1)
+    uint32_t videoChunksRead = 0;      // video chunks walked by AviReadNextFrame
+    std::vector<uint32_t> frameChunks; // chunksPerFrame > 1: frame -> video chunk of its picture
+
     // Written by the AVI writer's header: where fccHandler and biCompression were written.
     int64_t handlerFieldPos = 0;
     int64_t compressionFieldPos = 0;
@@ -109,11 +117,13 @@ void AviRewindToMovi();
 // Next video chunk into buffer; audio chunks met on the way go to the sound output. Returns the
 // frame's bytes, 0 at the end, on an error, or for a chunk larger than bufferSize (then skipped).
 // After the last frame (framesRead >= totalFrames) returns the last frame again; so does an empty
-// (dropped-frame) chunk, which before any frame is passed over.
+// (dropped-frame) chunk, which before any frame is passed over. A stream read at its pictures'
+// rate (chunksPerFrame > 1) gives one frame for each chunksPerFrame video chunks.
 int AviReadNextFrame(uint8_t *buffer, int bufferSize);
 // Hands every audio chunk after the sequential position to the sound output: 1 done, 0 failed.
 int AviReadRemainingAudio();
-// Positions at video frame n (0-based) by the OpenDML or the "idx1" index: 1 found, 0 not.
+// Positions at video frame n (0-based) by the OpenDML or the "idx1" index: 1 found, 0 not. Frames
+// count at the pictures' rate, as AviReadNextFrame counts them.
 int AviSeekFrame(uint32_t n);
 // Reads the chunk AviSeekFrame found; its size, or 0 (nothing found, too large, cut short).
 int AviReadSeekedFrame(uint8_t *buffer, int bufferSize);

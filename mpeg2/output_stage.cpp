@@ -1,5 +1,6 @@
 #include "mpeg2/output_stage.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,6 +13,7 @@
 #include "mpeg2/yuv_to_rgb_scale.h"
 #include "platform/sys/clock.h"
 #include "platform/sys/debug_trace.h"
+#include "platform/sys/worker_pool.h"
 
 DecodedPictureState gDecodedPictureState;
 OutputStageTarget gOutputStageTarget;
@@ -50,6 +52,10 @@ OutputStageDecoderLink gOutputStageDecoder = {&gOwnDecoderValues.codedWidth,
 namespace {
 
 constexpr int kUserStopFault = 99;
+// Pictures from this size on are converted on the worker pool. Smaller ones are quicker on the
+// decoder's own thread: their planes, just decoded, and their frame stay in its core's cache,
+// and waking the workers costs more than they save.
+constexpr int kStagePoolPixels = 1280 * 720;
 constexpr int kFlagDrivenSlots = 4;
 
 int ProcessRunning()
@@ -289,8 +295,9 @@ bool AllocateDecodedPictureBuffers()
     const size_t pixels = kStageMaxPixels;
     s.rgbFrame = static_cast<uint8_t *>(std::malloc(pixels * 3));
     s.packedFrame = static_cast<uint8_t *>(std::malloc(pixels * 3));
-    s.cb422 = static_cast<uint8_t *>(std::malloc(kStageMaxWidth / 2));
-    s.cr422 = static_cast<uint8_t *>(std::malloc(kStageMaxWidth / 2));
+    const size_t chromaLines = size_t(kStageMaxBands) * (kStageMaxWidth / 2);
+    s.cb422 = static_cast<uint8_t *>(std::malloc(chromaLines));
+    s.cr422 = static_cast<uint8_t *>(std::malloc(chromaLines));
     if (!s.rgbFrame || !s.packedFrame || !s.cb422 || !s.cr422) {
         ReleaseDecodedPictureBuffers();
         return false;
@@ -363,37 +370,59 @@ void DetectFieldCadence(int pictureIndex, int fieldFlags)
 void PrepareDecodedFrame(const uint8_t *const planes[3], int /*pictureIndex*/)
 {
     DecodedPictureState &s = gDecodedPictureState;
-    const int chromaFormat = gOutputStageDecoder.chromaFormat->load();
-    const Mpeg2Dsp &dsp = ActiveMpeg2Dsp();
-    const YuvToRgbFactors k = CurrentYuvToRgbFactors();
-    const size_t w = static_cast<size_t>(s.width);
-    const size_t cw = static_cast<size_t>(s.chromaWidth);
     // Steps 1 and 2 line by line, so that the upsampled chroma stays in the cache; the bytes
     // are those of Conv420To422, UpsampleChromaHorizontal and YuvToRgbTop / YuvToRgbBottom.
     // The lines of both fields go in picture order, so that the reads stream through the
     // planes; the hand-over's first call finds one field flag set and does nothing, as it does
-    // after the bottom field alone.
-    for (int y = 0; y < s.height; y++) {
-        const uint8_t *luma = planes[0] + y * w;
-        // 2: picture line y to bitmap row height - 1 - y.
-        uint8_t *row = s.rgbFrame + (s.height - 1 - y) * w * 3;
-        if (chromaFormat != 1 && chromaFormat != 2) {
-            // 4:4:4 planes are at full resolution already.
-            dsp.yuvToRgbRow(luma, planes[1] + y * w, planes[2] + y * w, row, s.width, k);
-            continue;
+    // after the bottom field alone. Each line depends on the planes alone, so the bands of
+    // lines of a large picture run on the worker pool, and the frame is the same for any
+    // number of threads.
+    struct Band
+    {
+        const uint8_t *const *planes;
+        int chromaFormat;
+        const Mpeg2Dsp *dsp;
+        YuvToRgbFactors k;
+    } band{planes, gOutputStageDecoder.chromaFormat->load(), &ActiveMpeg2Dsp(),
+           CurrentYuvToRgbFactors()};
+    const int bands = (s.height + kStageBandLines - 1) / kStageBandLines;
+    auto convertBand = [&band](int b) {
+        const DecodedPictureState &st = gDecodedPictureState;
+        const uint8_t *const *p = band.planes;
+        const size_t w = static_cast<size_t>(st.width);
+        const size_t cw = static_cast<size_t>(st.chromaWidth);
+        uint8_t *cbLine = st.cb422 + static_cast<size_t>(b) * (kStageMaxWidth / 2);
+        uint8_t *crLine = st.cr422 + static_cast<size_t>(b) * (kStageMaxWidth / 2);
+        const int end = std::min(st.height, (b + 1) * kStageBandLines);
+        for (int y = b * kStageBandLines; y < end; y++) {
+            const uint8_t *luma = p[0] + y * w;
+            // 2: picture line y to bitmap row height - 1 - y.
+            uint8_t *row = st.rgbFrame + (st.height - 1 - y) * w * 3;
+            if (band.chromaFormat != 1 && band.chromaFormat != 2) {
+                // 4:4:4 planes are at full resolution already.
+                band.dsp->yuvToRgbRow(luma, p[1] + y * w, p[2] + y * w, row, st.width, band.k);
+                continue;
+            }
+            // 1: this line's chroma, upsampled vertically for 4:2:0, widened by the conversion.
+            const uint8_t *u = p[1] + y * cw;
+            const uint8_t *v = p[2] + y * cw;
+            if (band.chromaFormat == 1) {
+                Conv420To422Line(p[1], cbLine, st.chromaWidth, st.height / 2, st.progressiveFrame,
+                                 y);
+                Conv420To422Line(p[2], crLine, st.chromaWidth, st.height / 2, st.progressiveFrame,
+                                 y);
+                u = cbLine;
+                v = crLine;
+            }
+            band.dsp->yuv422ToRgbRow(luma, u, v, row, st.width, st.chromaWidth, band.k);
         }
-        // 1: this line's chroma, upsampled vertically for 4:2:0, widened by the conversion.
-        const uint8_t *u = planes[1] + y * cw;
-        const uint8_t *v = planes[2] + y * cw;
-        if (chromaFormat == 1) {
-            Conv420To422Line(planes[1], s.cb422, s.chromaWidth, s.height / 2, s.progressiveFrame,
-                             y);
-            Conv420To422Line(planes[2], s.cr422, s.chromaWidth, s.height / 2, s.progressiveFrame,
-                             y);
-            u = s.cb422;
-            v = s.cr422;
+    };
+    if (s.width * s.height >= kStagePoolPixels) {
+        lc::SharedWorkerPool().Run(bands, convertBand);
+    } else {
+        for (int b = 0; b < bands; b++) {
+            convertBand(b);
         }
-        dsp.yuv422ToRgbRow(luma, u, v, row, s.width, s.chromaWidth, k);
     }
     // 2: the bottom field's flag, then the top field's; the hand-over runs once both are in.
     s.bottomFieldReady = 1;

@@ -12,14 +12,18 @@
 constexpr int kStageMaxWidth = 1920;
 constexpr int kStageMaxHeight = 1200;
 constexpr int kStageMaxPixels = kStageMaxWidth * kStageMaxHeight;
+// The colour conversion runs in bands of lines on the worker pool; each band has its own chroma
+// line.
+constexpr int kStageBandLines = 16;
+constexpr int kStageMaxBands = (kStageMaxHeight + kStageBandLines - 1) / kStageBandLines;
 
 struct DecodedPictureState
 {
     // --- buffers, allocated once for the largest picture ---
     uint8_t *rgbFrame = nullptr; // width x height x 3, bottom-up B, G, R
-    // The chroma of the line being converted after vertical upsampling (4:2:0, chromaWidth).
-    // One line at a time, so that it never leaves the cache; the colour conversion widens it
-    // to full resolution on the way.
+    // The chroma of the line being converted after vertical upsampling (4:2:0, chromaWidth),
+    // one line for each band (kStageMaxBands x kStageMaxWidth / 2): a line at a time, so that
+    // it never leaves the cache; the colour conversion widens it to full resolution on the way.
     uint8_t *cb422 = nullptr;
     uint8_t *cr422 = nullptr;
     uint8_t *packedFrame = nullptr; // the picture with its rows cut to its own width

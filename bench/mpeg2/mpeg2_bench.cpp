@@ -1,9 +1,10 @@
 // Whole-stream MPEG-2 decoding speed beside ffmpeg's (-threads 1) on the same streams, in the
 // same run: rounds interleave ffmpeg, the decoder alone and the decoder with the output stage's
-// colour conversion, and medians are printed. Everything runs on one thread: frames/s are given
-// in processor time (user + system), which other work on the machine disturbs less, and in wall
-// time. "+RGB" is wall frames/s with the output stage, "RGB cost" the wall time spent in the
-// stage over the rest of the run's time.
+// colour conversion (on the worker pool, then on one thread), and medians are printed. The
+// decoding runs on one thread: frames/s are given in processor time (user + system), which
+// other work on the machine disturbs less, and in wall time. "+RGB" is wall frames/s with the
+// output stage on the pool, "RGB cost" the wall time spent in the stage over the rest of the
+// run's time, with the pool and with one thread.
 //   mpeg2_bench [--rounds N] [sd|hd] [--kernels [google benchmark flags]]
 // --kernels times the kernels of each instruction set instead.
 #include <algorithm>
@@ -28,6 +29,7 @@
 #include "mpeg2/output_stage_link.h"
 #include "mpeg2/yuv_to_rgb_scale.h"
 #include "platform/sys/clock.h"
+#include "platform/sys/worker_pool.h"
 
 namespace {
 
@@ -162,18 +164,23 @@ void BenchStream(const char *label, const std::string &path, int rounds)
     gMpegPictureSink.prepareFrame = Count;
     OpenMpegAndStartDecoder(path.c_str());
     WaitIdle();
-    Series ours, stage, ff;
+    const int poolThreads = lc::SharedWorkerPool().Threads();
+    Series ours, stage, stageOne, ff;
     for (int r = 0; r < rounds; ++r) {
         ff.Add(FfmpegOnce(path));
         ours.Add(DecodeOnce(false));
         stage.Add(DecodeOnce(true));
+        lc::SetSharedWorkerThreads(1);
+        stageOne.Add(DecodeOnce(true));
+        lc::SetSharedWorkerThreads(poolThreads);
     }
     ResetMpegInputFile();
     const double o = Median(ours.cpuFps), f = Median(ff.cpuFps);
     const double ow = Median(ours.wallFps), fw = Median(ff.wallFps);
-    std::printf("%-10s %6d %8.0f %8.0f %6.2fx   %8.0f %8.0f %6.2fx   %8.0f %8.0f%%\n", label,
-                ours.frames, o, f, f > 0 ? o / f : 0, ow, fw, fw > 0 ? ow / fw : 0,
-                Median(stage.wallFps), 100.0 * Median(stage.stageShare));
+    std::printf("%-10s %6d %8.0f %8.0f %6.2fx   %8.0f %8.0f %6.2fx   %8.0f %8.0f%% %8.0f%%\n",
+                label, ours.frames, o, f, f > 0 ? o / f : 0, ow, fw, fw > 0 ? ow / fw : 0,
+                Median(stage.wallFps), 100.0 * Median(stage.stageShare),
+                100.0 * Median(stageOne.stageShare));
     if (ff.frames != 0 && ours.frames != ff.frames) {
         std::printf("%-10s note: %d pictures handed over, ffmpeg decoded %d\n", label, ours.frames,
                     ff.frames);
@@ -266,12 +273,28 @@ void BM_YuvToRgbRow1920(benchmark::State &state)
 }
 BENCHMARK(BM_YuvToRgbRow1920)->Apply(KernelArgs);
 
-// The output stage's whole conversion of one 1920 x 1088 4:2:0 interlaced picture (preview, no
-// window), with the instruction set chosen for the decoder.
-void BM_StagePicture1080(benchmark::State &state)
+// The output stage's whole conversion of one 4:2:0 interlaced picture (preview, no window), 720
+// x 480 or 1920 x 1088, with the instruction set chosen for the decoder, on 1 or 8 threads of
+// the worker pool.
+void StageArgs(benchmark::internal::Benchmark *b)
+{
+    for (int isa = 0; isa <= int(Mpeg2Isa::Avx2); ++isa) {
+        for (int hd = 0; hd <= 1; ++hd) {
+            for (int threads : {1, 8}) {
+                if (Mpeg2IsaSupported(Mpeg2Isa(isa))) {
+                    b->Args({isa, hd, threads});
+                }
+            }
+        }
+    }
+    b->ArgNames({"isa", "hd", "threads"});
+}
+
+void BM_StagePicture(benchmark::State &state)
 {
     SelectMpeg2Isa(Mpeg2Isa(state.range(0)));
-    const int w = 1920, h = 1088;
+    lc::SetSharedWorkerThreads(int(state.range(2)));
+    const int w = state.range(1) ? 1920 : 720, h = state.range(1) ? 1088 : 480;
     std::vector<uint8_t> y(size_t(w) * h), cb(size_t(w / 2) * (h / 2)), cr(cb.size());
     std::mt19937 rng(4);
     for (auto *plane : {&y, &cb, &cr}) {
@@ -284,7 +307,7 @@ void BM_StagePicture1080(benchmark::State &state)
     gMpegStreamInfo.codedWidth = w;
     gMpegStreamInfo.codedHeight = h;
     gMpegStreamInfo.horizontalSize = w;
-    gMpegStreamInfo.verticalSize = 1080;
+    gMpegStreamInfo.verticalSize = state.range(1) ? 1080 : h;
     gMpegStreamInfo.chromaFormat = 1;
     const uint8_t *planes[3] = {y.data(), cb.data(), cr.data()};
     for (auto _ : state) {
@@ -292,8 +315,9 @@ void BM_StagePicture1080(benchmark::State &state)
     }
     state.SetItemsProcessed(state.iterations());
     SelectMpeg2Isa(BestMpeg2Isa());
+    lc::SetSharedWorkerThreads(8);
 }
-BENCHMARK(BM_StagePicture1080)->Apply(KernelArgs)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StagePicture)->Apply(StageArgs)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 } // namespace
 
@@ -320,12 +344,13 @@ int main(int argc, char **argv)
     const std::string dir = StreamDir();
     InstallOutputStage();
     std::printf("MPEG-2 video decoding beside ffmpeg -threads 1, one thread, median of %d rounds, "
-                "%s kernels\n",
-                rounds, Mpeg2IsaName(ActiveMpeg2Isa()));
-    std::printf("%-10s %6s %26s   %26s   %18s\n", "", "", "frames/s of processor time",
+                "%s kernels; output stage on %d pool threads and on 1\n",
+                rounds, Mpeg2IsaName(ActiveMpeg2Isa()), lc::SharedWorkerPool().Threads());
+    std::printf("%-10s %6s %26s   %26s   %28s\n", "", "", "frames/s of processor time",
                 "frames/s of wall time", "output stage");
-    std::printf("%-10s %6s %8s %8s %7s   %8s %8s %7s   %8s %9s\n", "stream", "frames", "loomcut",
-                "ffmpeg", "ratio", "loomcut", "ffmpeg", "ratio", "+RGB", "RGB cost");
+    std::printf("%-10s %6s %8s %8s %7s   %8s %8s %7s   %8s %9s %9s\n", "stream", "frames",
+                "loomcut", "ffmpeg", "ratio", "loomcut", "ffmpeg", "ratio", "+RGB", "RGB cost",
+                "1 thread");
     if (sd) {
         BenchStream("480i SD", dir + "/sd_480i.vob", rounds);
     }

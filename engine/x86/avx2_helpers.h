@@ -50,6 +50,43 @@ static inline __m256i MotionWeight16x16(__m256i t, __m256i cap, __m256i sensitiv
     return _mm256_min_epi16(_mm256_max_epi16(w, _mm256_setzero_si256()), top);
 }
 
+// The same at the neutral sensitivity 50, where t x 50 / 50 is t: clamp(t - 100, 0, top).
+static inline __m256i NeutralWeight16x16(__m256i t, __m256i top)
+{
+    return _mm256_min_epi16(_mm256_subs_epu16(t, _mm256_set1_epi16(100)), top);
+}
+
+// Two-byte (YUV 4:2:2) pixels, sixteen to a vector: byte 0 of each pixel in one vector of
+// 16-bit lanes and byte 1 in another, both in pixel order, so that a weight per pixel meets them
+// lane by lane without any shuffle.
+struct PixelBytes
+{
+    __m256i lo; // luminance
+    __m256i hi; // colour difference
+};
+
+static inline PixelBytes SplitPixels(__m256i v)
+{
+    return {_mm256_and_si256(v, _mm256_set1_epi16(0x00ff)), _mm256_srli_epi16(v, 8)};
+}
+
+static inline PixelBytes LoadPixels(const uint8_t *p)
+{
+    return SplitPixels(Load256(p));
+}
+
+static inline __m256i JoinPixels(__m256i lo, __m256i hi)
+{
+    return _mm256_or_si256(lo, _mm256_slli_epi16(hi, 8));
+}
+
+// floor((a + b) / 2) of each byte.
+static inline __m256i AverageDown8(__m256i a, __m256i b)
+{
+    return _mm256_sub_epi8(_mm256_avg_epu8(a, b),
+                           _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_set1_epi8(1)));
+}
+
 // (a x w + b x (256 - w)) >> 8 on 16-bit lanes; a, b <= 255 and w <= 256 keep it in 16 bits.
 static inline __m256i Mix16x16(__m256i a, __m256i b, __m256i w)
 {

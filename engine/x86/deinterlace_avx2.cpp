@@ -5,13 +5,29 @@
 
 namespace {
 
+// Steps of `step` pixels over [0, width): the last moved back to end at width, over pixels an
+// earlier step made (each pixel's value depends on its own bytes only, so they come out the
+// same). Returns where the C version takes over: width, or 0 for rows shorter than a step.
+template <typename Step> int Steps(int width, int step, const Step &run)
+{
+    if (width < step) {
+        return 0;
+    }
+    for (int x = 0;; x += step) {
+        x = x + step > width ? width - step : x;
+        run(x);
+        if (x + step >= width) {
+            return width;
+        }
+    }
+}
+
 void MotionRowYuv_avx2(int32_t *LC_RESTRICT out, const uint8_t *p0, const uint8_t *c0,
                        const uint8_t *n0, const uint8_t *p1, const uint8_t *c1, const uint8_t *n1,
                        int width)
 {
     const __m256i luma = _mm256_set1_epi16(0x00ff);
-    int x = 0;
-    for (; x + 16 <= width; x += 16) {
+    const int done = Steps(width, 16, [&](int x) {
         const int i = 2 * x;
         const __m256i vp0 = _mm256_and_si256(Load256(p0 + i), luma);
         const __m256i vc0 = _mm256_and_si256(Load256(c0 + i), luma);
@@ -36,22 +52,23 @@ void MotionRowYuv_avx2(int32_t *LC_RESTRICT out, const uint8_t *p0, const uint8_
         hi = _mm256_add_epi32(hi, _mm256_slli_epi32(hi, 1));
         Store256(out + x, _mm256_permute2x128_si256(lo, hi, 0x20));
         Store256(out + x + 8, _mm256_permute2x128_si256(lo, hi, 0x31));
-    }
-    kKernels_c.motionRowYuv(out + x, p0 + 2 * x, c0 + 2 * x, n0 + 2 * x, p1 + 2 * x, c1 + 2 * x,
-                            n1 + 2 * x, width - x);
+    });
+    kKernels_c.motionRowYuv(out + done, p0 + 2 * done, c0 + 2 * done, n0 + 2 * done, p1 + 2 * done,
+                            c1 + 2 * done, n1 + 2 * done, width - done);
 }
 
-// Eight 3-byte pixels at p (reading 28 bytes) as {r, g, b, 0} slots of 16-bit lanes: lo holds
-// pixels 0, 1 | 4, 5 and hi pixels 2, 3 | 6, 7.
+// Eight 3-byte pixels at p (reading their 24 bytes only) as {r, g, b, 0} slots of 16-bit lanes:
+// lo holds pixels 0, 1 | 4, 5 and hi pixels 2, 3 | 6, 7.
 void Pixels3x8(const uint8_t *p, __m256i &lo, __m256i &hi)
 {
-    // Pixels 0..3 of each 128-bit half into 4-byte slots {r, g, b, 0}. Constants stay inside
-    // the functions: a global one would run AVX2 code at start-up on any processor.
+    // Pixels 0..3 from bytes 0..11 of the low half (p) and pixels 4..7 from bytes 4..15 of the
+    // high one (p + 8), into 4-byte slots {r, g, b, 0}. Constants stay inside the functions: a
+    // global one would run AVX2 code at start-up on any processor.
     const __m256i kSpread3 =
-        _mm256_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128, 0, 1, 2,
-                         -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
+        _mm256_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128, 4, 5, 6,
+                         -128, 7, 8, 9, -128, 10, 11, 12, -128, 13, 14, 15, -128);
     const __m256i v = _mm256_shuffle_epi8(
-        _mm256_inserti128_si256(_mm256_castsi128_si256(Load128(p)), Load128(p + 12), 1), kSpread3);
+        _mm256_inserti128_si256(_mm256_castsi128_si256(Load128(p)), Load128(p + 8), 1), kSpread3);
     lo = _mm256_unpacklo_epi8(v, _mm256_setzero_si256());
     hi = _mm256_unpackhi_epi8(v, _mm256_setzero_si256());
 }
@@ -60,8 +77,7 @@ void MotionRowRgb_avx2(int32_t *LC_RESTRICT out, const uint8_t *p0, const uint8_
                        const uint8_t *n0, const uint8_t *p1, const uint8_t *c1, const uint8_t *n1,
                        int width)
 {
-    int x = 0;
-    for (; x + 10 <= width; x += 8) {
+    const int done = Steps(width, 8, [&](int x) {
         const int i = 3 * x;
         __m256i pl0, ph0, cl0, ch0, nl0, nh0, pl1, ph1, cl1, ch1, nl1, nh1;
         Pixels3x8(p0 + i, pl0, ph0);
@@ -82,18 +98,18 @@ void MotionRowRgb_avx2(int32_t *LC_RESTRICT out, const uint8_t *p0, const uint8_
         }
         // {r^2 + g^2, b^2} pairs summed: pixels 0..3 in the low half, 4..7 in the high one.
         Store256(out + x, _mm256_hadd_epi32(lo, hi));
-    }
-    kKernels_c.motionRowRgb(out + x, p0 + 3 * x, c0 + 3 * x, n0 + 3 * x, p1 + 3 * x, c1 + 3 * x,
-                            n1 + 3 * x, width - x);
+    });
+    kKernels_c.motionRowRgb(out + done, p0 + 3 * done, c0 + 3 * done, n0 + 3 * done, p1 + 3 * done,
+                            c1 + 3 * done, n1 + 3 * done, width - done);
 }
 
 void GroupMotionRows_avx2(int32_t *const *out, const uint8_t *const *line0,
                           const uint8_t *const *line1, int frames, int width, bool yuv)
 {
-    int x = 0;
+    int done = 0;
     if (yuv) {
         const __m256i luma = _mm256_set1_epi16(0x00ff);
-        for (; x + 16 <= width; x += 16) {
+        done = Steps(width, 16, [&](int x) {
             __m256i prev0 = _mm256_setzero_si256();
             __m256i prev1 = _mm256_setzero_si256();
             __m256i dLo = _mm256_setzero_si256();
@@ -125,9 +141,9 @@ void GroupMotionRows_avx2(int32_t *const *out, const uint8_t *const *line0,
                 prev0 = c0;
                 prev1 = c1;
             }
-        }
+        });
     } else {
-        for (; x + 10 <= width; x += 8) {
+        done = Steps(width, 8, [&](int x) {
             __m256i p0l = _mm256_setzero_si256(), p0h = _mm256_setzero_si256();
             __m256i p1l = _mm256_setzero_si256(), p1h = _mm256_setzero_si256();
             __m256i d = _mm256_setzero_si256();
@@ -155,9 +171,9 @@ void GroupMotionRows_avx2(int32_t *const *out, const uint8_t *const *line0,
                 p1l = c1l;
                 p1h = c1h;
             }
-        }
+        });
     }
-    GroupMotionTail(out, line0, line1, frames, width, yuv, x);
+    GroupMotionTail(out, line0, line1, frames, width, yuv, done);
 }
 
 // The RGB line-detector samples of pixels [x, x + n): the sums of their three bytes.
@@ -246,7 +262,7 @@ struct WeightLanes
 
 // Sixteen weights a step, handed to emit(i, weights of pixels i .. i + 15); the options told apart
 // at compile time.
-template <bool kDetector, bool kBoxes, bool kThree, typename Emit>
+template <bool kNeutral, bool kDetector, bool kBoxes, bool kThree, typename Emit>
 void WeightLoop(const WeightRowInput &in, int n, const WeightLanes &k, bool motionOnly,
                 bool lineOnly, const Emit &emit)
 {
@@ -261,7 +277,9 @@ void WeightLoop(const WeightRowInput &in, int n, const WeightLanes &k, bool moti
     // The last step ends at n, over pixels an earlier step may have done: they come out the same.
     for (int i = 0;; i += 16) {
         i = MinInt(i, n - 16);
-        const __m256i m = MotionWeight16x16(ShiftedMap16x16(motion + i), k.cap, k.sens, k.top);
+        const __m256i t = ShiftedMap16x16(motion + i);
+        const __m256i m =
+            kNeutral ? NeutralWeight16x16(t, k.top) : MotionWeight16x16(t, k.cap, k.sens, k.top);
         __m256i out = m;
         if (kDetector) {
             __m256i v = _mm256_setzero_si256();
@@ -300,6 +318,26 @@ void WeightLoop(const WeightRowInput &in, int n, const WeightLanes &k, bool moti
     }
 }
 
+// The weight loop for what `in` holds.
+template <bool kNeutral, typename Emit>
+void WeightLoops(const WeightRowInput &in, int n, const WeightLanes &k, bool motionOnly,
+                 bool lineOnly, const Emit &emit)
+{
+    if (!in.params.lineDetectorOn) {
+        WeightLoop<kNeutral, false, false, false>(in, n, k, motionOnly, lineOnly, emit);
+    } else if (!in.boxA) {
+        if (in.above) {
+            WeightLoop<kNeutral, true, false, true>(in, n, k, motionOnly, lineOnly, emit);
+        } else {
+            WeightLoop<kNeutral, true, false, false>(in, n, k, motionOnly, lineOnly, emit);
+        }
+    } else if (in.above) {
+        WeightLoop<kNeutral, true, true, true>(in, n, k, motionOnly, lineOnly, emit);
+    } else {
+        WeightLoop<kNeutral, true, true, false>(in, n, k, motionOnly, lineOnly, emit);
+    }
+}
+
 // Runs the weight loop for the options of `in` (n >= 16, a sensitivity in range).
 template <typename Emit> void Weights(const WeightRowInput &in, int n, const Emit &emit)
 {
@@ -314,18 +352,10 @@ template <typename Emit> void Weights(const WeightRowInput &in, int n, const Emi
     k.lineMul = _mm256_set1_epi16(p.yuv ? 9363 : 3121);
     const bool motionOnly = p.showMotionMask && !p.showLineMask;
     const bool lineOnly = p.showLineMask && !p.showMotionMask;
-    if (!p.lineDetectorOn) {
-        WeightLoop<false, false, false>(in, n, k, motionOnly, lineOnly, emit);
-    } else if (!in.boxA) {
-        if (in.above) {
-            WeightLoop<true, false, true>(in, n, k, motionOnly, lineOnly, emit);
-        } else {
-            WeightLoop<true, false, false>(in, n, k, motionOnly, lineOnly, emit);
-        }
-    } else if (in.above) {
-        WeightLoop<true, true, true>(in, n, k, motionOnly, lineOnly, emit);
+    if (p.motionSensitivity == 50) {
+        WeightLoops<true>(in, n, k, motionOnly, lineOnly, emit);
     } else {
-        WeightLoop<true, true, false>(in, n, k, motionOnly, lineOnly, emit);
+        WeightLoops<false>(in, n, k, motionOnly, lineOnly, emit);
     }
 }
 
@@ -353,6 +383,18 @@ void FieldLine_avx2(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_
     // The last step may cover pixels already rebuilt: it blends the line as it was.
     alignas(32) uint8_t last[48];
     __builtin_memcpy(last, row + bpp * (pixels - 16), 16 * bpp);
+    if (bpp == 2) {
+        Weights(in, pixels, [&](int i, __m256i w) {
+            const __m256i w2 = _mm256_add_epi16(w, w);
+            const int at = 2 * i;
+            const PixelBytes avg =
+                SplitPixels(AverageDown8(Load256(above + at), Load256(below + at)));
+            const PixelBytes own = LoadPixels(i + 16 == pixels ? last : row + at);
+            Store256(row + at,
+                     JoinPixels(MixTowards(avg.lo, own.lo, w2), MixTowards(avg.hi, own.hi, w2)));
+        });
+        return;
+    }
     Weights(in, pixels, [&](int i, __m256i w) {
         __m256i wb[3];
         const int vectors = SpreadWeights2(w, bpp, wb);
@@ -373,6 +415,30 @@ void FromFrameLines_avx2(uint8_t *const *out, const uint8_t *const *src, const W
 {
     if (!PackedWeights(in, pixels) || (bpp != 2 && bpp != 3)) {
         kKernels_c.fromFrameLines(out, src, in, pixels, bpp);
+        return;
+    }
+    if (bpp == 2) {
+        Weights(in, pixels, [&](int i, __m256i w) {
+            const __m256i w2 = _mm256_add_epi16(w, w);
+            const int at = 2 * i;
+            PixelBytes rows[4];
+            for (int r = 0; r < 4; r++) {
+                rows[r] = LoadPixels(src[r] + at);
+            }
+            for (int t = 0; t < 2; t++) {
+                const PixelBytes &m = rows[t + 1];
+                const __m256i lo =
+                    _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(rows[t].lo, rows[t + 2].lo),
+                                                       _mm256_add_epi16(m.lo, m.lo)),
+                                      2);
+                const __m256i hi =
+                    _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(rows[t].hi, rows[t + 2].hi),
+                                                       _mm256_add_epi16(m.hi, m.hi)),
+                                      2);
+                Store256(out[t] + at,
+                         JoinPixels(MixTowards(lo, m.lo, w2), MixTowards(hi, m.hi, w2)));
+            }
+        });
         return;
     }
     Weights(in, pixels, [&](int i, __m256i w) {

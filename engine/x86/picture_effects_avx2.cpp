@@ -5,6 +5,37 @@
 
 namespace {
 
+// The blur weights of a sensitivity in range.
+struct BlurWeighting
+{
+    __m256i cap, sens, top;
+    bool neutral;
+
+    explicit BlurWeighting(int sensitivity)
+        : cap(_mm256_set1_epi16(static_cast<int16_t>(WeightCap(sensitivity, 256))))
+        , sens(_mm256_set1_epi16(static_cast<int16_t>(sensitivity)))
+        , top(_mm256_set1_epi16(256))
+        , neutral(sensitivity == 50)
+    {}
+
+    // The weights of pixels x .. x + 15 from map rows a, b, c.
+    template <bool kNeutral>
+    __m256i At(const int32_t *a, const int32_t *b, const int32_t *c, int x) const
+    {
+        const __m256i s0 =
+            _mm256_add_epi32(_mm256_add_epi32(Load256(a + x), Load256(b + x)), Load256(c + x));
+        const __m256i s1 = _mm256_add_epi32(
+            _mm256_add_epi32(Load256(a + x + 8), Load256(b + x + 8)), Load256(c + x + 8));
+        const __m256i t = Pack32To16(_mm256_srai_epi32(s0, 3), _mm256_srai_epi32(s1, 3));
+        return kNeutral ? NeutralWeight16x16(t, top) : MotionWeight16x16(t, cap, sens, top);
+    }
+
+    __m256i At(const int32_t *a, const int32_t *b, const int32_t *c, int x) const
+    {
+        return neutral ? At<true>(a, b, c, x) : At<false>(a, b, c, x);
+    }
+};
+
 void BlurWeightRow_avx2(int16_t *LC_RESTRICT w, const int32_t *a, const int32_t *b,
                         const int32_t *c, int width, int sensitivity)
 {
@@ -12,17 +43,10 @@ void BlurWeightRow_avx2(int16_t *LC_RESTRICT w, const int32_t *a, const int32_t 
         kKernels_c.blurWeightRow(w, a, b, c, width, sensitivity);
         return;
     }
-    const __m256i cap = _mm256_set1_epi16(static_cast<int16_t>(WeightCap(sensitivity, 256)));
-    const __m256i sens = _mm256_set1_epi16(static_cast<int16_t>(sensitivity));
-    const __m256i top = _mm256_set1_epi16(256);
+    const BlurWeighting k(sensitivity);
     int x = 0;
     for (; x + 16 <= width; x += 16) {
-        const __m256i s0 =
-            _mm256_add_epi32(_mm256_add_epi32(Load256(a + x), Load256(b + x)), Load256(c + x));
-        const __m256i s1 = _mm256_add_epi32(
-            _mm256_add_epi32(Load256(a + x + 8), Load256(b + x + 8)), Load256(c + x + 8));
-        const __m256i t = Pack32To16(_mm256_srai_epi32(s0, 3), _mm256_srai_epi32(s1, 3));
-        Store256(w + x, MotionWeight16x16(t, cap, sens, top));
+        Store256(w + x, k.At(a, b, c, x));
     }
     kKernels_c.blurWeightRow(w + x, a + x, b + x, c + x, width - x, sensitivity);
 }
@@ -68,6 +92,69 @@ void BlurMixRow_avx2(uint8_t *LC_RESTRICT out, const uint8_t *m2, const uint8_t 
                           wb + i, n - i, amount);
 }
 
+// The blur of sixteen bytes held in 16-bit lanes (rows l - 2 .. l + 2).
+__m256i BlurLanes(int amount, __m256i m2, __m256i m1, __m256i p0, __m256i p1, __m256i p2)
+{
+    if (amount == 1) {
+        return _mm256_srli_epi16(
+            _mm256_add_epi16(_mm256_add_epi16(m1, p1), _mm256_add_epi16(p0, p0)), 2);
+    }
+    if (amount == 2) {
+        return _mm256_mulhi_epu16(_mm256_add_epi16(_mm256_add_epi16(m1, p0), p1),
+                                  _mm256_set1_epi16(21846));
+    }
+    const __m256i sum =
+        _mm256_add_epi16(_mm256_add_epi16(_mm256_add_epi16(m1, p0), p1), _mm256_add_epi16(m2, p2));
+    return _mm256_mulhi_epu16(sum, _mm256_set1_epi16(13108));
+}
+
+// BlurLine of two-byte pixels: each pixel's weight meets both its bytes lane by lane.
+template <bool kNeutral, int kAmount>
+void BlurLine2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
+               const int32_t *b, const int32_t *c, int pixels, int sensitivity)
+{
+    const BlurWeighting k(sensitivity);
+    // The last step ends at the last pixel, over pixels an earlier step may have done: it reads
+    // only the unblurred lines, so they come out the same.
+    for (int x = 0;; x += 16) {
+        x = MinInt(x, pixels - 16);
+        const __m256i w = k.At<kNeutral>(a, b, c, x);
+        const __m256i w2 = _mm256_add_epi16(w, w);
+        const int at = 2 * x;
+        const PixelBytes m1 = LoadPixels(rows[1] + at);
+        const PixelBytes p0 = LoadPixels(rows[2] + at);
+        const PixelBytes p1 = LoadPixels(rows[3] + at);
+        PixelBytes m2 = p0;
+        PixelBytes p2 = p0;
+        if (kAmount == 3) {
+            m2 = LoadPixels(rows[0] + at);
+            p2 = LoadPixels(rows[4] + at);
+        }
+        const __m256i lo = BlurLanes(kAmount, m2.lo, m1.lo, p0.lo, p1.lo, p2.lo);
+        const __m256i hi = BlurLanes(kAmount, m2.hi, m1.hi, p0.hi, p1.hi, p2.hi);
+        Store256(out + at, JoinPixels(MixTowards(lo, p0.lo, w2), MixTowards(hi, p0.hi, w2)));
+        if (x + 16 >= pixels) {
+            break;
+        }
+    }
+}
+
+void BlurLine2_avx2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
+                    const int32_t *b, const int32_t *c, int pixels, int amount, int sensitivity)
+{
+    const bool neutral = sensitivity == 50;
+    if (amount == 1) {
+        (neutral ? BlurLine2<true, 1> : BlurLine2<false, 1>)(out, rows, a, b, c, pixels,
+                                                             sensitivity);
+    } else if (amount == 2) {
+        (neutral ? BlurLine2<true, 2> : BlurLine2<false, 2>)(out, rows, a, b, c, pixels,
+                                                             sensitivity);
+    } else {
+        (neutral ? BlurLine2<true, 3> : BlurLine2<false, 3>)(out, rows, a, b, c, pixels,
+                                                             sensitivity);
+    }
+}
+
 // One line of the blur, sixteen pixels a step, the weights never leaving the registers.
 void BlurLine_avx2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
                    const int32_t *b, const int32_t *c, int pixels, int bpp, int amount,
@@ -77,26 +164,23 @@ void BlurLine_avx2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const i
         kKernels_c.blurLine(out, rows, a, b, c, pixels, bpp, amount, sensitivity);
         return;
     }
-    const __m256i cap = _mm256_set1_epi16(static_cast<int16_t>(WeightCap(sensitivity, 256)));
-    const __m256i sens = _mm256_set1_epi16(static_cast<int16_t>(sensitivity));
-    const __m256i top = _mm256_set1_epi16(256);
+    const BlurWeighting weighting(sensitivity);
     const bool outer = amount == 3;
     const uint8_t *m2 = rows[0];
     const uint8_t *m1 = rows[1];
     const uint8_t *p0 = rows[2];
     const uint8_t *p1 = rows[3];
     const uint8_t *p2 = rows[4];
+    if (bpp == 2) {
+        BlurLine2_avx2(out, rows, a, b, c, pixels, amount, sensitivity);
+        return;
+    }
     // The last step ends at the last pixel, over pixels an earlier step may have done: it reads
     // only the unblurred lines, so they come out the same.
     for (int x = 0;; x += 16) {
         x = MinInt(x, pixels - 16);
-        const __m256i s0 =
-            _mm256_add_epi32(_mm256_add_epi32(Load256(a + x), Load256(b + x)), Load256(c + x));
-        const __m256i s1 = _mm256_add_epi32(
-            _mm256_add_epi32(Load256(a + x + 8), Load256(b + x + 8)), Load256(c + x + 8));
-        const __m256i t = Pack32To16(_mm256_srai_epi32(s0, 3), _mm256_srai_epi32(s1, 3));
         __m256i wb[3];
-        const int vectors = SpreadWeights2(MotionWeight16x16(t, cap, sens, top), bpp, wb);
+        const int vectors = SpreadWeights2(weighting.At(a, b, c, x), bpp, wb);
         __m256i part[3];
         for (int k = 0; k < vectors; k++) {
             const int j = bpp * x + 16 * k;

@@ -521,11 +521,15 @@ TEST_P(CommandLineMovie, OpensInItsPlayer)
 
 INSTANTIATE_TEST_SUITE_P(
     Shell, CommandLineMovie,
-    ::testing::Values(CommandLineCase{"app_clip.mov", nullptr, 160, 120, 0, false, false},
-                      CommandLineCase{"app_dv.avi", "app_dv.rgb", 720, 480, 6, false, false},
-                      CommandLineCase{"app_mjpeg.avi", "app_mjpeg.rgb", 160, 120, 8, false, true},
-                      CommandLineCase{"app_mpeg.vob", "app_mpeg.rgb", 352, 288, 8, true, false},
-                      CommandLineCase{"app_mpeg.ts", "app_mpeg.rgb", 352, 288, 8, true, false}),
+    ::testing::Values(
+        CommandLineCase{"app_clip.mov", nullptr, 160, 120, 0, false, false},
+        CommandLineCase{"app_dv.avi", "app_dv.rgb", 720, 480, 6, false, false},
+        CommandLineCase{"app_mjpeg.avi", "app_mjpeg.rgb", 160, 120, 8, false, true},
+        CommandLineCase{"app_mpeg.vob", "app_mpeg.rgb", 352, 288, 8, true, false},
+        CommandLineCase{"app_mpeg.ts", "app_mpeg.rgb", 352, 288, 8, true, false},
+        // The picture at its own size, not the coded 1088 lines; a picture narrower than 720.
+        CommandLineCase{"app_mpeg1080.vob", "app_mpeg1080.rgb", 1920, 1080, 8, true, false},
+        CommandLineCase{"app_mpeg704.vob", "app_mpeg704.rgb", 704, 480, 8, true, false}),
     [](const ::testing::TestParamInfo<CommandLineCase> &p) {
         std::string name = p.param.fixture;
         std::replace(name.begin(), name.end(), '.', '_');
@@ -829,6 +833,67 @@ TEST_F(ShellTest, RealProcessingRunReopensTheResult)
     EXPECT_EQ(gPreviewHeight, 576);
     EXPECT_NE(drv::SurfacePixel(*gFramePreview, 360, 288), 0xffffffu);
     EXPECT_FALSE(gFramePreview->IsWindowVisible());
+}
+
+// A stream's run shows the frames it writes in the view: a 704-pixel-wide stream's 704 x 576
+// frames at their own width, row under row as the output has them.
+TEST_F(ShellTest, MpegRunShowsItsFramesAtTheirOwnWidth)
+{
+    Start();
+    std::string movie = Copy("app_mpeg704.vob", "narrow.vob");
+    ASSERT_TRUE(OpenMovieDocument(movie.c_str()));
+    ASSERT_TRUE(WaitFor([] { return IsMpegDecoderRunning() == 0; }));
+    gOptionsDialog.ShowWindow(lc::ui::SW_HIDE);
+    gUiState.optionsOpen = 0;
+    messages_.Clear();
+    // What the view shows each time the run reports a frame, as a user watching it sees it.
+    static void (*shownProgress)(const char *, int) = nullptr;
+    static std::vector<uint32_t> seen;
+    static int seenStride = 0, seenHeight = 0, seenWidth = 0;
+    seen.clear();
+    shownProgress = gUiHooks.setProgress;
+    gUiHooks.setProgress = [](const char *text, int percent) {
+        shownProgress(text, percent);
+        if (text && std::strncmp(text, "Processing frame", 16) == 0) {
+            lc::ui::CallOnGui([] {
+                seen = drv::SurfacePicture(*gMainFrame, &seenStride, &seenHeight);
+                seenWidth = gMainFrame->GetClientRect().Width();
+            });
+        }
+    };
+    ASSERT_TRUE(drv::ChooseMenu(*gMainFrame, ID_START_PROCESS));
+    ASSERT_TRUE(WaitFor([] { return ProcessingBusy(); }, 2000));
+    ASSERT_TRUE(WaitFor(
+        [] { return !ProcessingBusy() && !gMainFrame->HasTimer(kProcessingTimerId); }, 60000));
+    gUiHooks.setProgress = shownProgress;
+    ASSERT_EQ(messages_.Texts().back(), "Processing completed OK");
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seenWidth, 704);
+    // ffmpeg's decoding of the result; the view matches one of its frames.
+    const std::string frames = scratch_ + "/result.rgb";
+    ASSERT_EQ(std::system(("ffmpeg -v error -y -i '" + scratch_
+                           + "/newmovie.avi' -f rawvideo -pix_fmt rgb24 '" + frames + "'")
+                              .c_str()),
+              0);
+    auto rgb = lc::ReadWholeFile(frames.c_str());
+    ASSERT_TRUE(rgb);
+    const size_t frameBytes = size_t(704) * 576 * 3;
+    int best = 1000;
+    for (size_t f = 0; (f + 1) * frameBytes <= rgb->size(); ++f) {
+        std::vector<uint8_t> one(rgb->begin() + long(f * frameBytes),
+                                 rgb->begin() + long((f + 1) * frameBytes));
+        int sum = 0, n = 0;
+        for (int y = 0; y < 576 && y < seenHeight; y += 3) {
+            for (int x = 0; x < 704; x += 5) {
+                sum += Distance(seen[size_t(y) * size_t(seenStride) + size_t(x)],
+                                Pixel(one, 704, x, y));
+                ++n;
+            }
+        }
+        best = std::min(best, sum / std::max(n, 1));
+    }
+    std::printf("view against the nearest output frame: mean distance %d\n", best);
+    EXPECT_LE(best, 2);
 }
 
 // An AVI read by the own reader: its player steps aside for the run (its thread would read the

@@ -255,6 +255,13 @@ INSTANTIATE_TEST_SUITE_P(
     E2e, MovieEnd,
     ::testing::Values(EndCase{"palMovie", "ends_pal.mov", "ends_pal_frames.mkv", false, kPal,
                               25.0 / 29.97, 1.5, true, 36.5, 76},
+                      // Copied into AVI by ffmpeg: a time base of 1/50, every other video
+                      // chunk empty. The same frames as the movie, the sound with them.
+                      EndCase{"palMovieCopiedToAvi", "ends_pal_copy.avi", "ends_pal_frames.mkv",
+                              false, kPal, 25.0 / 29.97, 1.5, true, 36.5, 76},
+                      EndCase{"palMjpegCopiedToAvi", "ends_pal_mjpeg_copy.avi",
+                              "ends_pal_frames.mkv", false, kPal, 25.0 / 29.97, 1.5, true, 36.5,
+                              76},
                       EndCase{"palProgramStream", "ends_pal.vob", "ends_pal_frames.mkv", false,
                               kPal, 25.0 / 29.97, 1.5, true, 36.5, 76},
                       EndCase{"palTransportStream", "ends_pal.ts", "ends_pal_frames.mkv", false,
@@ -264,6 +271,9 @@ INSTANTIATE_TEST_SUITE_P(
                       // 60i: the references are the 59.94 pictures, two to a source frame.
                       EndCase{"ntscMovie", "ends_ntsc.mov", "ends_ntsc_frames.mkv", false, kNtsc,
                               2.5, 3.0, false, 31.0, 152},
+                      // Copied into AVI: a time base of 1001/60000.
+                      EndCase{"ntscMovieCopiedToAvi", "ends_ntsc_copy.avi", "ends_ntsc_frames.mkv",
+                              false, kNtsc, 2.5, 3.0, false, 31.0, 152},
                       EndCase{"ntscProgramStream", "ends_ntsc.vob", "ends_ntsc_frames.mkv", false,
                               kNtsc, 2.5, 3.0, false, 28.0, 152},
                       EndCase{"ntscTransportStream", "ends_ntsc.ts", "ends_ntsc_frames.mkv", false,

@@ -10,6 +10,7 @@
 #include "engine/deinterlace.h"
 #include "engine/engine_hooks.h"
 #include "engine/frame_store.h"
+#include "engine/internal/row_bands.h"
 #include "platform/sys/worker_pool.h"
 #include "tests/engine/engine_test_util.h"
 
@@ -115,6 +116,44 @@ TEST_F(DeinterlaceTest, LineDetectorValuesAndEdges)
     EXPECT_EQ(DeinterlaceWeight(5, 10, 1), 76);
     gConversionOptions.showLineMask = 1;
     EXPECT_EQ(DeinterlaceWeight(5, 10, 1), 179);
+}
+
+// A line value that DeinterlaceWeight writes on its own reaches lineMask at the end of the next
+// run, which copies the whole of lineMaskSum into lineMask; the values the runs before it left
+// stay as they are.
+TEST_F(DeinterlaceTest, LineValueOutsideARunReachesTheNextRun)
+{
+    constexpr int kW = 24;
+    constexpr int kH = 16;
+    UseGeometry(kW, kH, true);
+    uint8_t *f = gFrameStore.inputFrames[1];
+    for (int y = 0; y < kH; y++) {
+        for (int x = 0; x < kW; x++) {
+            f[(y * kW + x) * 2] = static_cast<uint8_t>((y % 4 == 0) ? 250 - 9 * x : 3 * x);
+            f[(y * kW + x) * 2 + 1] = 128;
+        }
+    }
+    // A run without the detector takes in any value written on its own before this test.
+    DeinterlaceField(2, 1, 0);
+    std::memset(gFrameStore.lineMask, 0, kMapBytes);
+    std::memset(gFrameStore.lineMaskSum, 0, kMapBytes);
+    gConversionOptions.lineDetectorOn = 1;
+    DeinterlaceField(2, 1, 0);
+    const std::vector<int32_t> before(gFrameStore.lineMask, gFrameStore.lineMask + kH / 2 * kW);
+    ASSERT_GT(*std::max_element(before.begin(), before.end()), 0);
+    // Line 6 (row 3) of a frame whose kept field is flat there: line value 0.
+    for (int x = 0; x < kW; x++) {
+        for (int y : {3, 5, 7}) {
+            f[(y * kW + x) * 2] = 90;
+        }
+    }
+    DeinterlaceWeight(6, 10, 1);
+    gConversionOptions.lineDetectorOn = 0;
+    DeinterlaceField(2, 1, 0);
+    std::vector<int32_t> want = before;
+    want[3 * kW + 10] = 0;
+    ASSERT_NE(before[3 * kW + 10], 0);
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), gFrameStore.lineMask));
 }
 
 // The neighbourhood stays inside the half-height map: at the last map row only that row counts,
@@ -301,6 +340,8 @@ TEST_F(DeinterlaceTest, RunsWithTheLineDetectorFollowThePixelRules)
     lc::WorkerPool pool(8);
     static lc::WorkerPool *runPool;
     runPool = &pool;
+    // Frames this small are cut into row bands as the largest are.
+    gMinBandBytes = 0;
     for (const Case &k : {Case{45, 70, false, false}, Case{45, 70, true, true},
                           Case{720, 96, true, false}, Case{100, 160, false, true}}) {
         for (int threads : {1, 8}) {
@@ -333,13 +374,17 @@ TEST_F(DeinterlaceTest, RunsWithTheLineDetectorFollowThePixelRules)
             }
             const size_t mapBytes = values * sizeof(int32_t);
             std::vector<uint8_t> start(frameBytes * kSlotCount + 2 * mapBytes);
-            auto save = [&](std::vector<uint8_t> &to) {
+            // After a run every reader takes the line values from lineMask; lineMaskSum is kept
+            // only as the runs start from.
+            auto save = [&](std::vector<uint8_t> &to, bool sums) {
                 for (int s = 0; s < kSlotCount; s++) {
                     std::memcpy(to.data() + s * frameBytes, gFrameStore.inputFrames[s], frameBytes);
                 }
                 std::memcpy(to.data() + kSlotCount * frameBytes, gFrameStore.lineMask, mapBytes);
-                std::memcpy(to.data() + kSlotCount * frameBytes + mapBytes, gFrameStore.lineMaskSum,
-                            mapBytes);
+                if (sums) {
+                    std::memcpy(to.data() + kSlotCount * frameBytes + mapBytes,
+                                gFrameStore.lineMaskSum, mapBytes);
+                }
             };
             auto restore = [&](const std::vector<uint8_t> &from) {
                 for (int s = 0; s < kSlotCount; s++) {
@@ -350,12 +395,12 @@ TEST_F(DeinterlaceTest, RunsWithTheLineDetectorFollowThePixelRules)
                 std::memcpy(gFrameStore.lineMaskSum,
                             from.data() + kSlotCount * frameBytes + mapBytes, mapBytes);
             };
-            save(start);
+            save(start, true);
             DeinterlaceField(2, 1, 0);
             DeinterlaceFromFrame(4, 2, 0);
             DeinterlaceField(1, 3, 0);
             std::vector<uint8_t> got(start.size());
-            save(got);
+            save(got, false);
 
             restore(start);
             const int h = k.height;
@@ -370,12 +415,13 @@ TEST_F(DeinterlaceTest, RunsWithTheLineDetectorFollowThePixelRules)
             BlendByThePixelRules(SlotWeightContext(2), SlotView(4), false, fromTop, fromLast);
             BlendByThePixelRules(SlotWeightContext(3), SlotView(3), true, top + 2, bottom - 2);
             std::vector<uint8_t> want(start.size());
-            save(want);
+            save(want, false);
             EXPECT_TRUE(got == want);
         }
     }
     gEngineHooks.parallelFor = nullptr;
     gEngineHooks.workerThreads = nullptr;
+    gMinBandBytes = kMinBandBytes;
 }
 
 TEST_F(DeinterlaceTest, FieldAndFrameCopies)

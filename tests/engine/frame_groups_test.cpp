@@ -127,8 +127,8 @@ TEST_F(FrameGroupsTest, TwoThousandGroupsGiveExactFrameCount)
     EXPECT_EQ(frames, 11988);
 }
 
-// HD PAL-family frames (900 pixels wide, or more than 576 lines) are not line-converted: the history
-// frames are copies in either format and the weave covers every line of the frame.
+// HD PAL-family frames (900 pixels wide, or more than 576 lines) are not line-converted: the frames
+// are woven from copies of the source frames in either format, over every line of the frame.
 TEST_F(FrameGroupsTest, HdFramesWeaveOverTheirOwnHeight)
 {
     struct Size
@@ -152,7 +152,8 @@ TEST_F(FrameGroupsTest, HdFramesWeaveOverTheirOwnHeight)
             for (int y = 0; y < h; y++) {
                 ASSERT_EQ(f[y * row + row - 1], (y % 2) ? 10 : 20) << "line " << y;
             }
-            EXPECT_EQ(gFrameStore.historyFrames[4][size_t(h - 1) * row], 50);
+            // Output 6 is history 4, a copy of source slot 5, down to the last line.
+            EXPECT_EQ(gFrameStore.inputFrames[6][size_t(h - 1) * row], 50);
         }
     }
     // Standard definition, however wide below 900 pixels, goes to the NTSC height.

@@ -16,6 +16,7 @@
 #include "engine/frame_groups.h"
 #include "engine/frame_store.h"
 #include "engine/internal/kernels.h"
+#include "engine/internal/row_bands.h"
 #include "engine/picture_effects.h"
 #include "engine/pixel_formats.h"
 #include "engine/pulldown.h"
@@ -358,6 +359,8 @@ TEST_P(KernelSplitTest, EveryInstructionSetAndThreadCountGivesTheSameBytes)
     const Shape shape = GetParam();
     lc::WorkerPool pool(8);
     gPool = &pool;
+    // Frames this small are cut into row bands as the largest are.
+    gMinBandBytes = 0;
     {
         for (const Scenario &sc : kScenarios) {
             SCOPED_TRACE(sc.name);
@@ -381,6 +384,7 @@ TEST_P(KernelSplitTest, EveryInstructionSetAndThreadCountGivesTheSameBytes)
     gEngineHooks.parallelFor = nullptr;
     gEngineHooks.workerThreads = nullptr;
     gPool = nullptr;
+    gMinBandBytes = kMinBandBytes;
     UseKernels(KernelsFor(KernelIsa::Avx2) ? KernelIsa::Avx2 : KernelIsa::Sse2);
 }
 

@@ -80,18 +80,22 @@ struct FixtureCase
     int result;
     size_t topDownStride; // rows stored top-down come back bottom-up
     size_t rows;
+    int ticksPerFrame; // ffmpeg's time base units a frame lasts
+    double rate;       // frames/s the reader publishes (0: none)
 };
 
 const FixtureCase kFixtures[] = {
-    {"formats_dv_pcm.avi", 0, 0, 0},
-    {"formats_raw_bgr24.avi", 0, 64 * 3, 48},
-    {"formats_raw_bgra.avi", kAviOpenDeepColor, 64 * 4, 48},
-    {"formats_mjpeg.avi", 0, 0, 0},
-    {"formats_mp3.avi", 0, 0, 0},
-    {"formats_two_audio.avi", 0, 0, 0},
-    {"formats_swapped.avi", 0, 0, 0},
-    {"formats_type1.avi", 0, 0, 0},
-    {"formats_dropped.avi", 0, 0, 0},
+    {"formats_dv_pcm.avi", 0, 0, 0, 1, 25},
+    {"formats_raw_bgr24.avi", 0, 64 * 3, 48, 1, 25},
+    {"formats_raw_bgra.avi", kAviOpenDeepColor, 64 * 4, 48, 1, 25},
+    {"formats_mjpeg.avi", 0, 0, 0, 1, 30000.0 / 1001},
+    {"formats_mp3.avi", 0, 0, 0, 1, 25},
+    {"formats_two_audio.avi", 0, 0, 0, 1, 25},
+    {"formats_swapped.avi", 0, 0, 0, 1, 25},
+    {"formats_type1.avi", 0, 0, 0, 1, 0}, // no video stream header
+    {"formats_dropped.avi", 0, 0, 0, 1, 25},
+    // A time base of 1/50: read at 25 frames/s, 25 frames, the dropped one repeated.
+    {"formats_fine_timebase.avi", 0, 0, 0, 2, 25},
 };
 
 TEST_F(AviReaderTest, EveryFrameInOrderAndBySeekEqualsFfmpeg)
@@ -103,6 +107,10 @@ TEST_F(AviReaderTest, EveryFrameInOrderAndBySeekEqualsFfmpeg)
         ASSERT_FALSE(want.empty());
         uint32_t total = 0;
         ASSERT_EQ(Open(path, &total), c.result);
+        if (c.rate > 0) {
+            EXPECT_NEAR(double(gSourceTiming.rate) / gSourceTiming.scale, c.rate, 1e-9);
+        }
+        EXPECT_EQ(total, uint32_t((want.back().pts + c.ticksPerFrame) / c.ticksPerFrame));
         // ffmpeg lists no empty (dropped-frame) chunks; its pts is the frame slot. Each slot
         // reads as the last frame ffmpeg lists at or before it: an empty chunk repeats the
         // previous frame.
@@ -112,7 +120,7 @@ TEST_F(AviReaderTest, EveryFrameInOrderAndBySeekEqualsFfmpeg)
         for (uint32_t i = 0; i < total; ++i) {
             int n = AviReadNextFrame(buffer_.data(), kBuffer);
             seen.push_back({uint32_t(n), FrameMd5(n, n > 0 ? c.topDownStride : 0, c.rows)});
-            bool listed = next < want.size() && want[next].pts == int64_t(i);
+            bool listed = next < want.size() && want[next].pts == int64_t(i) * c.ticksPerFrame;
             next += listed ? 1 : 0;
             empty.push_back(!listed);
             ASSERT_GT(next, 0u) << "frame " << i;
@@ -131,7 +139,7 @@ TEST_F(AviReaderTest, EveryFrameInOrderAndBySeekEqualsFfmpeg)
         for (uint32_t i : order) {
             ASSERT_EQ(AviSeekFrame(i), 1) << "seek " << i;
             int n = AviReadSeekedFrame(buffer_.data(), kBuffer);
-            if (empty[i]) {
+            if (empty[i] && c.ticksPerFrame == 1) {
                 ASSERT_EQ(n, 0) << "seek " << i; // the chunk found holds nothing
                 continue;
             }
@@ -422,6 +430,103 @@ TEST_F(AviReaderTest, ShortAudioFormatAndHugeIndexCountsStayInBounds)
     streams = VideoStrl("MJPG", Bih(8, 8, 24, "MJPG"), Chunk("indx", cutIndx));
     ASSERT_EQ(Open(Write("bounds2.avi", AviFile(Avih(1, 8, 8), streams, Frames(1, 4)))), 0);
     EXPECT_EQ(gAviReadState.superIndexCount, 2u);
+}
+
+// A stream is read slower than its header says only when it is faster than any picture rate and
+// every picture falls on a step of k chunks, the rest empty (ffmpeg copying a movie into AVI);
+// then each k chunks are a frame, and a step without a picture repeats the frame before.
+TEST_F(AviReaderTest, FineTimeBaseIsReadAtItsPicturesRate)
+{
+    struct Case
+    {
+        const char *name;
+        uint32_t scale, rate;
+        const char *chunks; // a video chunk each: 'x' a picture (the n-th holds n), '.' empty
+        double readRate;    // frames/s published
+        const char *frames; // each frame read in order (and by seeking), by its picture
+    };
+    const Case cases[] = {
+        {"everyOtherOf50", 1, 50, "x.x.x.x.", 25, "1234"},
+        {"pictureDropped", 1, 50, "x.x...x.", 25, "1223"},
+        {"everyFourthOf100", 1, 100, "x...x...", 25, "12"},
+        {"everyOtherOf5994", 1001, 60000, "x.x.x.", 30000.0 / 1001, "123"},
+        {"everyOtherOf100Is50", 1, 100, "x.x.x.", 50, "123"},
+        // A picture off the step: every chunk is a frame, the stream keeps its rate.
+        {"offTheStep", 1, 50, "x.xx.x", 50, "112334"},
+        // 25 frames/s with every other frame dropped is no 12.5 frames/s stream.
+        {"everyOtherOf25", 1, 25, "x.x.", 25, "1122"},
+    };
+    // The chunk sizes come from "idx1", or from an OpenDML super index and its standard index.
+    std::vector<std::pair<Case, bool>> runs;
+    for (const Case &c : cases) {
+        runs.push_back({c, false});
+        runs.push_back({c, true});
+    }
+    for (const auto &[c, openDml] : runs) {
+        SCOPED_TRACE(std::string(c.name) + (openDml ? " OpenDML" : " idx1"));
+        const uint32_t chunks = uint32_t(std::strlen(c.chunks));
+        // moviAt: file position of the "movi" list type, which the layout does not move.
+        auto build = [&](uint64_t moviAt) {
+            Bytes movi, idx1, ix;
+            Append(ix, Bytes{2, 0, 0, 1});
+            Append(ix, U32(chunks));
+            Append(ix, Id("00dc"));
+            Append(ix, Fill(12, 0)); // base 0: entries hold file positions; reserved
+            uint32_t offset = 4, picture = 0;
+            for (const char *p = c.chunks; *p; ++p) {
+                const Bytes data = *p == 'x' ? Fill(4, uint8_t(++picture)) : Bytes{};
+                Append(movi, Chunk("00dc", data));
+                Append(idx1, Id("00dc"));
+                Append(idx1, U32(0x10));
+                Append(idx1, U32(offset));
+                Append(idx1, U32(uint32_t(data.size())));
+                Append(ix, U32(uint32_t(moviAt) + offset + 8));
+                Append(ix, U32(uint32_t(data.size())));
+                offset += 8 + uint32_t(data.size());
+            }
+            Bytes strl = Chunk("strh", Strh("vids", "MJPG", c.scale, c.rate));
+            Append(strl, Chunk("strf", Bih(8, 8, 24, "MJPG")));
+            if (openDml) {
+                Bytes indx;
+                Append(indx, Bytes{4, 0, 0, 0});
+                Append(indx, U32(1));
+                Append(indx, Id("00dc"));
+                Append(indx, Fill(12, 0));
+                Bytes at(8);
+                lc::StoreU64le(at.data(), moviAt + offset); // the "ix00" after the frames
+                Append(indx, at);
+                Append(indx, U32(32 + 8 * chunks));
+                Append(indx, U32(chunks));
+                Append(strl, Chunk("indx", indx));
+                Append(movi, Chunk("ix00", ix));
+            }
+            return AviFile(Avih(chunks, 8, 8), List("LIST", "strl", strl), movi,
+                           openDml ? Bytes{} : Chunk("idx1", idx1));
+        };
+        const Bytes probe = build(0);
+        uint64_t moviAt = 0;
+        for (size_t i = 0; i + 4 <= probe.size() && !moviAt; ++i) {
+            moviAt = std::memcmp(&probe[i], "movi", 4) == 0 ? i : 0;
+        }
+        const Bytes file = build(moviAt);
+        uint32_t total = 0;
+        ASSERT_EQ(Open(Write("fine.avi", file), &total), 0);
+        ASSERT_EQ(gAviReadState.superIndexCount, openDml ? 1u : 0u);
+        EXPECT_NEAR(double(gSourceTiming.rate) / gSourceTiming.scale, c.readRate, 1e-9);
+        ASSERT_EQ(total, uint32_t(std::strlen(c.frames)));
+        for (uint32_t i = 0; i < total; ++i) {
+            EXPECT_EQ(AviReadNextFrame(buffer_.data(), kBuffer), 4) << i;
+            EXPECT_EQ(buffer_[0], c.frames[i] - '0') << i;
+        }
+        if (total < chunks) {
+            for (uint32_t i = total; i-- > 0;) {
+                ASSERT_EQ(AviSeekFrame(i), 1) << i;
+                EXPECT_EQ(AviReadSeekedFrame(buffer_.data(), kBuffer), 4) << i;
+                EXPECT_EQ(buffer_[0], c.frames[i] - '0') << i;
+            }
+            EXPECT_EQ(AviSeekFrame(total), 0);
+        }
+    }
 }
 
 TEST_F(AviReaderTest, SequentialEdgeCases)

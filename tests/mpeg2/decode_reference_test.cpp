@@ -33,6 +33,11 @@ struct ReferenceCase
     int chromaFormat;
     int streamKind;
     double frameRate;
+    // The lowest PSNR (dB) any picture's luma and chroma planes may have: just under what the
+    // decoder reaches, so that a drift of the arithmetic (an inverse DCT factor, a rounding of
+    // the prediction) fails. 99 is an exact match.
+    double lumaFloor;
+    double chromaFloor;
 };
 
 class DecodeReference : public ::testing::TestWithParam<ReferenceCase>
@@ -67,8 +72,8 @@ TEST_P(DecodeReference, EveryPictureMatchesFfmpeg)
         for (int p = 0; p < 3; ++p) {
             ASSERT_EQ(got[i].planes[p].size(), sizes[p]);
             double psnr = Psnr(got[i].planes[p].data(), r, sizes[p]);
-            // What the decoder reaches (55 dB and more): a drift of the arithmetic shows here.
-            EXPECT_GE(psnr, 52.0) << c.stream << " picture " << i << " " << names[p];
+            EXPECT_GE(psnr, p == 0 ? c.lumaFloor : c.chromaFloor)
+                << c.stream << " picture " << i << " " << names[p];
             r += sizes[p];
         }
     }
@@ -78,23 +83,26 @@ constexpr double kNtscRate = 30000.0 / 1001;
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, DecodeReference,
-    ::testing::Values(ReferenceCase{"mpeg2_ntsc_vob.vob", 720, 480, 1, 1, kNtscRate},
-                      ReferenceCase{"mpeg2_pal_ts.ts", 720, 576, 1, 2, 25},
-                      ReferenceCase{"mpeg2_cif_tables.m2v", 352, 288, 1, 0, 25},
-                      ReferenceCase{"mpeg2_wide_vob.vob", 320, 180, 1, 1, kNtscRate},
-                      ReferenceCase{"mpeg2_yuv422.m2v", 352, 288, 2, 0, 25},
-                      ReferenceCase{"mpeg2_yuv422_576i.m2v", 720, 576, 2, 0, 25},
-                      ReferenceCase{"mpeg2_fields.m2v", 32, 32, 1, 0, 25},
-                      ReferenceCase{"mpeg2_fields_16x8.m2v", 32, 32, 1, 0, 25},
-                      ReferenceCase{"mpeg2_dual_prime.m2v", 32, 64, 1, 0, 25},
-                      // Streams that end with their data, no padding after them.
-                      ReferenceCase{"mpeg2_ntsc_vob_end.vob", 720, 480, 1, 1, kNtscRate},
-                      ReferenceCase{"mpeg2_pal_ts_end.ts", 720, 576, 1, 2, 25},
-                      ReferenceCase{"mpeg2_pal_ts_split.ts", 720, 576, 1, 2, 25},
-                      ReferenceCase{"mpeg2_small_end.m2v", 176, 144, 1, 0, 25},
-                      ReferenceCase{"mpeg2_hd_720p50.m2v", 1280, 720, 1, 0, 50},
-                      ReferenceCase{"mpeg2_hd_1080i.ts", 1920, 1080, 1, 2, kNtscRate},
-                      ReferenceCase{"mpeg2_hd_1080i_gop.ts", 1920, 1080, 1, 2, kNtscRate}),
+    ::testing::Values(
+        ReferenceCase{"mpeg2_ntsc_vob.vob", 720, 480, 1, 1, kNtscRate, 65.5, 62.5},
+        ReferenceCase{"mpeg2_pal_ts.ts", 720, 576, 1, 2, 25, 63.5, 58.5},
+        ReferenceCase{"mpeg2_cif_tables.m2v", 352, 288, 1, 0, 25, 62.5, 60.5},
+        ReferenceCase{"mpeg2_wide_vob.vob", 320, 180, 1, 1, kNtscRate, 61.0, 59.5},
+        ReferenceCase{"mpeg2_yuv422.m2v", 352, 288, 2, 0, 25, 61.0, 59.0},
+        ReferenceCase{"mpeg2_yuv422_576i.m2v", 720, 576, 2, 0, 25, 64.0, 61.0},
+        ReferenceCase{"mpeg2_fields.m2v", 32, 32, 1, 0, 25, 99, 99},
+        ReferenceCase{"mpeg2_fields_16x8.m2v", 32, 32, 1, 0, 25, 99, 99},
+        ReferenceCase{"mpeg2_dual_prime.m2v", 32, 64, 1, 0, 25, 99, 99},
+        // Streams that end with their data, no padding after them.
+        ReferenceCase{"mpeg2_ntsc_vob_end.vob", 720, 480, 1, 1, kNtscRate, 65.5, 62.5},
+        ReferenceCase{"mpeg2_pal_ts_end.ts", 720, 576, 1, 2, 25, 65.5, 62.5},
+        ReferenceCase{"mpeg2_pal_ts_split.ts", 720, 576, 1, 2, 25, 65.5, 62.5},
+        ReferenceCase{"mpeg2_small_end.m2v", 176, 144, 1, 0, 25, 60.5, 57.5},
+        ReferenceCase{"mpeg2_hd_720p50.m2v", 1280, 720, 1, 0, 50, 66.0, 64.0},
+        ReferenceCase{"mpeg2_hd_1080i.ts", 1920, 1080, 1, 2, kNtscRate, 67.0, 65.0},
+        ReferenceCase{"mpeg2_hd_1080i_gop.ts", 1920, 1080, 1, 2, kNtscRate, 65.5, 62.5},
+        // Sixty pictures in one group: the drift of 19 P pictures in a row.
+        ReferenceCase{"mpeg2_hd_1080i_long.ts", 1920, 1080, 1, 2, kNtscRate, 63.5, 58.5}),
     [](const auto &param) {
         std::string s = param.param.stream;
         return s.substr(6, s.find('.') - 6);
