@@ -4,7 +4,8 @@
 // decoding runs on one thread: frames/s are given in processor time (user + system), which
 // other work on the machine disturbs less, and in wall time. "+RGB" is wall frames/s with the
 // output stage on the pool, "RGB cost" the wall time spent in the stage over the rest of the
-// run's time, with the pool and with one thread.
+// run's time, with the pool and with one thread (the stage keeps standard definition on the
+// decoder's thread, so both are the same conversion there).
 //   mpeg2_bench [--rounds N] [sd|hd] [--kernels [google benchmark flags]]
 // --kernels times the kernels of each instruction set instead.
 #include <algorithm>
@@ -344,7 +345,7 @@ int main(int argc, char **argv)
     const std::string dir = StreamDir();
     InstallOutputStage();
     std::printf("MPEG-2 video decoding beside ffmpeg -threads 1, one thread, median of %d rounds, "
-                "%s kernels; output stage on %d pool threads and on 1\n",
+                "%s kernels; output stage of HD on %d pool threads and on 1\n",
                 rounds, Mpeg2IsaName(ActiveMpeg2Isa()), lc::SharedWorkerPool().Threads());
     std::printf("%-10s %6s %26s   %26s   %28s\n", "", "", "frames/s of processor time",
                 "frames/s of wall time", "output stage");

@@ -1,5 +1,7 @@
 // Motion detector, line detector and deinterlacing blends.
 
+#include <initializer_list>
+
 #include "engine/x86/avx2_helpers.h"
 #include "engine/x86/x86_kernels.h"
 
@@ -57,47 +59,50 @@ void MotionRowYuv_avx2(int32_t *LC_RESTRICT out, const uint8_t *p0, const uint8_
                             c1 + 2 * done, n1 + 2 * done, width - done);
 }
 
-// Eight 3-byte pixels at p (reading their 24 bytes only) as {r, g, b, 0} slots of 16-bit lanes:
-// lo holds pixels 0, 1 | 4, 5 and hi pixels 2, 3 | 6, 7.
-void Pixels3x8(const uint8_t *p, __m256i &lo, __m256i &hi)
+// Eight 3-byte pixels at p (reading their 24 bytes only) as 16-bit lanes in pixel order, four
+// pixels a 128-bit half: rg holds each pixel's {r, g}, b its {b, 0}. The squares of a difference
+// then sum into each pixel's own 32-bit lane by madd alone, without a horizontal add.
+void Pixels3x8(const uint8_t *p, __m256i &rg, __m256i &b)
 {
-    // Pixels 0..3 from bytes 0..11 of the low half (p) and pixels 4..7 from bytes 4..15 of the
-    // high one (p + 8), into 4-byte slots {r, g, b, 0}. Constants stay inside the functions: a
-    // global one would run AVX2 code at start-up on any processor.
-    const __m256i kSpread3 =
-        _mm256_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128, 4, 5, 6,
-                         -128, 7, 8, 9, -128, 10, 11, 12, -128, 13, 14, 15, -128);
-    const __m256i v = _mm256_shuffle_epi8(
-        _mm256_inserti128_si256(_mm256_castsi128_si256(Load128(p)), Load128(p + 8), 1), kSpread3);
-    lo = _mm256_unpacklo_epi8(v, _mm256_setzero_si256());
-    hi = _mm256_unpackhi_epi8(v, _mm256_setzero_si256());
+    // Pixels 0..3 are bytes 0..11 of the low half (loaded from p), pixels 4..7 bytes 4..15 of
+    // the high one (from p + 8). Constants stay inside the functions: a global one would run
+    // AVX2 code at start-up on any processor.
+    const __m256i kRg =
+        _mm256_setr_epi8(0, -128, 1, -128, 3, -128, 4, -128, 6, -128, 7, -128, 9, -128, 10, -128, 4,
+                         -128, 5, -128, 7, -128, 8, -128, 10, -128, 11, -128, 13, -128, 14, -128);
+    const __m256i kB = _mm256_setr_epi8(2, -128, -128, -128, 5, -128, -128, -128, 8, -128, -128,
+                                        -128, 11, -128, -128, -128, 6, -128, -128, -128, 9, -128,
+                                        -128, -128, 12, -128, -128, -128, 15, -128, -128, -128);
+    // Two broadcast loads and a blend keep the shuffle port for the two byte shuffles.
+    const __m256i v = _mm256_blend_epi32(_mm256_broadcastsi128_si256(Load128(p)),
+                                         _mm256_broadcastsi128_si256(Load128(p + 8)), 0xf0);
+    rg = _mm256_shuffle_epi8(v, kRg);
+    b = _mm256_shuffle_epi8(v, kB);
+}
+
+// The sums of squares of a pixel's byte differences, each pixel in its 32-bit lane.
+__m256i SquareSums(__m256i rg, __m256i b)
+{
+    return _mm256_add_epi32(_mm256_madd_epi16(rg, rg), _mm256_madd_epi16(b, b));
 }
 
 void MotionRowRgb_avx2(int32_t *LC_RESTRICT out, const uint8_t *p0, const uint8_t *c0,
                        const uint8_t *n0, const uint8_t *p1, const uint8_t *c1, const uint8_t *n1,
                        int width)
 {
+    const uint8_t *const rows[6] = {p0, c0, n0, p1, c1, n1};
     const int done = Steps(width, 8, [&](int x) {
-        const int i = 3 * x;
-        __m256i pl0, ph0, cl0, ch0, nl0, nh0, pl1, ph1, cl1, ch1, nl1, nh1;
-        Pixels3x8(p0 + i, pl0, ph0);
-        Pixels3x8(c0 + i, cl0, ch0);
-        Pixels3x8(n0 + i, nl0, nh0);
-        Pixels3x8(p1 + i, pl1, ph1);
-        Pixels3x8(c1 + i, cl1, ch1);
-        Pixels3x8(n1 + i, nl1, nh1);
-        const __m256i dl[4] = {_mm256_sub_epi16(pl0, cl0), _mm256_sub_epi16(cl0, nl0),
-                               _mm256_sub_epi16(pl1, cl1), _mm256_sub_epi16(cl1, nl1)};
-        const __m256i dh[4] = {_mm256_sub_epi16(ph0, ch0), _mm256_sub_epi16(ch0, nh0),
-                               _mm256_sub_epi16(ph1, ch1), _mm256_sub_epi16(ch1, nh1)};
-        __m256i lo = _mm256_setzero_si256();
-        __m256i hi = _mm256_setzero_si256();
-        for (int k = 0; k < 4; k++) {
-            lo = _mm256_add_epi32(lo, _mm256_madd_epi16(dl[k], dl[k]));
-            hi = _mm256_add_epi32(hi, _mm256_madd_epi16(dh[k], dh[k]));
+        __m256i rg[6], b[6];
+        for (int r = 0; r < 6; r++) {
+            Pixels3x8(rows[r] + 3 * x, rg[r], b[r]);
         }
-        // {r^2 + g^2, b^2} pairs summed: pixels 0..3 in the low half, 4..7 in the high one.
-        Store256(out + x, _mm256_hadd_epi32(lo, hi));
+        // Previous - current and current - next, on both lines.
+        __m256i sum = _mm256_setzero_si256();
+        for (int r : {0, 1, 3, 4}) {
+            sum = _mm256_add_epi32(sum, SquareSums(_mm256_sub_epi16(rg[r], rg[r + 1]),
+                                                   _mm256_sub_epi16(b[r], b[r + 1])));
+        }
+        Store256(out + x, sum);
     });
     kKernels_c.motionRowRgb(out + done, p0 + 3 * done, c0 + 3 * done, n0 + 3 * done, p1 + 3 * done,
                             c1 + 3 * done, n1 + 3 * done, width - done);
@@ -144,32 +149,27 @@ void GroupMotionRows_avx2(int32_t *const *out, const uint8_t *const *line0,
         });
     } else {
         done = Steps(width, 8, [&](int x) {
-            __m256i p0l = _mm256_setzero_si256(), p0h = _mm256_setzero_si256();
-            __m256i p1l = _mm256_setzero_si256(), p1h = _mm256_setzero_si256();
+            __m256i prg0 = _mm256_setzero_si256(), pb0 = _mm256_setzero_si256();
+            __m256i prg1 = _mm256_setzero_si256(), pb1 = _mm256_setzero_si256();
             __m256i d = _mm256_setzero_si256();
             for (int j = 0; j < frames; j++) {
-                __m256i c0l, c0h, c1l, c1h;
-                Pixels3x8(line0[j] + 3 * x, c0l, c0h);
-                Pixels3x8(line1[j] + 3 * x, c1l, c1h);
+                __m256i crg0, cb0, crg1, cb1;
+                Pixels3x8(line0[j] + 3 * x, crg0, cb0);
+                Pixels3x8(line1[j] + 3 * x, crg1, cb1);
                 if (j > 0) {
-                    const __m256i a = _mm256_sub_epi16(p0l, c0l);
-                    const __m256i b = _mm256_sub_epi16(p1l, c1l);
-                    const __m256i e = _mm256_sub_epi16(p0h, c0h);
-                    const __m256i f = _mm256_sub_epi16(p1h, c1h);
-                    const __m256i lo =
-                        _mm256_add_epi32(_mm256_madd_epi16(a, a), _mm256_madd_epi16(b, b));
-                    const __m256i hi =
-                        _mm256_add_epi32(_mm256_madd_epi16(e, e), _mm256_madd_epi16(f, f));
-                    const __m256i cur = _mm256_hadd_epi32(lo, hi);
+                    // Squares of the difference to the frame before, both lines, per pixel.
+                    const __m256i cur = _mm256_add_epi32(
+                        SquareSums(_mm256_sub_epi16(prg0, crg0), _mm256_sub_epi16(pb0, cb0)),
+                        SquareSums(_mm256_sub_epi16(prg1, crg1), _mm256_sub_epi16(pb1, cb1)));
                     if (j > 1) {
                         Store256(out[j - 2] + x, _mm256_add_epi32(d, cur));
                     }
                     d = cur;
                 }
-                p0l = c0l;
-                p0h = c0h;
-                p1l = c1l;
-                p1h = c1h;
+                prg0 = crg0;
+                pb0 = cb0;
+                prg1 = crg1;
+                pb1 = cb1;
             }
         });
     }
