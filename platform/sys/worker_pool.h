@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -39,7 +40,9 @@ private:
         const std::function<void(int)> *task = nullptr;
         int count = 0;
         std::atomic<int> next{0}; // next unclaimed index
-        int users = 0;            // workers inside this job; guarded by mutex_
+        // Workers inside this job; changed under mutex_, read without it by a caller that
+        // spins before it sleeps.
+        std::atomic<int> users{0};
         Job *link = nullptr;
     };
 
@@ -75,12 +78,20 @@ private:
     void WorkerLoop();
     // Wakes n sleeping workers (all of them when n is every worker).
     void WakeWorkers(int n);
+    // Waits until no worker is inside job: a short spin, then a sleep on idle_.
+    void WaitForUsers(Job &job, std::unique_lock<std::mutex> &lock);
     // Claims and runs indices of `job` until none are left.
     static void Drain(Job &job);
     void Unlink(Job &job);
 
+    // Takes mutex_, spinning a little before sleeping: the sections under it are short, and a
+    // woken worker that slept on it would wake the next only when it lets go.
+    std::unique_lock<std::mutex> LockQuickly();
+
     std::mutex mutex_;
-    std::condition_variable wake_; // workers: a job was queued, or stop
+    // Workers sleep on this count, not on the mutex: a Run bumps it, and the workers it wakes go
+    // on at once instead of each waiting for the one before to take and leave the mutex.
+    std::atomic<uint32_t> wakeCount_{0};
     std::condition_variable idle_; // callers: a worker left a job
     Job *pending_ = nullptr;       // jobs with unclaimed indices, oldest first
     bool stop_ = false;

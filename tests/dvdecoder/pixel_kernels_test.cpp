@@ -53,6 +53,8 @@ TEST(PixelKernelsTest, ColourConversionOfFlatRows)
     };
     const Case cases[] = {
         {128, 0, 0, 148, 148, 148},   // (74 x 128) >> 6
+        {100, 64, 0, 115, 63, 217},   // red (7400 + 102 x 64) >> 6, green (7400 - 52 x 64) >> 6
+        {100, 0, 64, 244, 90, 115},   // blue (7400 + 129 x 64) >> 6, green (7400 - 25 x 64) >> 6
         {255, 100, 0, 255, 213, 255}, // red 454 clamps
         {255, 200, 0, 255, 132, 255}, // red 613: a 16-bit sum would wrap to black
         {255, 0, 255, 255, 195, 255}, // blue 808, the same
