@@ -88,6 +88,10 @@ struct Track
     int frameBytes = 0; // bytes after the sync word; 0 until the syncinfo is read
     int fscod = 0;
     uint8_t frame[kFrameBufferBytes] = {};
+    // Bytes a rejected candidate had taken, searched again before the input.
+    uint8_t rescan[kFrameBufferBytes] = {};
+    int rescanPos = 0;
+    int rescanLen = 0;
     Bsi bsi;
     AudioBlock blk;
     double delay[kAllCh][kBins] = {};
@@ -154,31 +158,62 @@ uint16_t Crc16(const uint8_t *p, int n)
     return crc;
 }
 
+// Gives the first `count` bytes after a rejected sync word back to the search: a false sync
+// word inside a damaged frame must not swallow the real frames behind it.
+void GiveBack(Track &tr, int count)
+{
+    // What was still waiting to be searched follows those bytes in the stream. Had any been
+    // waiting, the candidate came from them, so both together fit.
+    const int rest = tr.rescanLen - tr.rescanPos;
+    if (count + rest > kFrameBufferBytes) {
+        count = kFrameBufferBytes - rest;
+    }
+    std::memmove(tr.rescan + count, tr.rescan + tr.rescanPos, size_t(rest));
+    std::memcpy(tr.rescan, tr.frame, size_t(count));
+    tr.rescanPos = 0;
+    tr.rescanLen = count + rest;
+}
+
+bool NextByte(Track &tr, const uint8_t *&p, const uint8_t *end, uint8_t *b)
+{
+    if (tr.rescanPos < tr.rescanLen) {
+        *b = tr.rescan[tr.rescanPos++];
+        return true;
+    }
+    if (p == end) {
+        return false;
+    }
+    *b = *p++;
+    return true;
+}
+
 // Collects bytes until a whole frame with a valid CRC is held; false when the input ran out.
 bool Ac3FindFrame(Track &tr, const uint8_t *&p, const uint8_t *end)
 {
     for (;;) {
         // 1. Search the sync word.
         while (tr.sync != kSyncWord) {
-            if (p == end) {
+            uint8_t b;
+            if (!NextByte(tr, p, end, &b)) {
                 return false;
             }
-            tr.sync = uint16_t(tr.sync << 8 | *p++);
+            tr.sync = uint16_t(tr.sync << 8 | b);
             tr.collected = 0;
             tr.frameBytes = 0;
         }
         // 2-3. The syncinfo: sample rate and frame size.
         if (tr.frameBytes == 0) {
             while (tr.collected < 3) {
-                if (p == end) {
+                if (!NextByte(tr, p, end, &tr.frame[tr.collected])) {
                     return false;
                 }
-                tr.frame[tr.collected++] = *p++;
+                tr.collected++;
             }
             int fscod = tr.frame[2] >> 6;
             int frmsizecod = tr.frame[2] & 0x3f;
             if (frmsizecod >= kAc3FrameSizeCodes || fscod == 3) {
                 // No frame; a reserved rate gives no size to collect either.
+                GiveBack(tr, tr.collected);
                 tr.sync = kNoSync;
                 tr.collected = 0;
                 continue;
@@ -186,7 +221,11 @@ bool Ac3FindFrame(Track &tr, const uint8_t *&p, const uint8_t *end)
             tr.fscod = fscod;
             tr.frameBytes = kAc3FrameWords[frmsizecod][fscod] * 2 - 2;
         }
-        // 4. The rest of the frame.
+        // 4. The rest of the frame, first from the bytes given back.
+        int fromRescan = std::min(tr.frameBytes - tr.collected, tr.rescanLen - tr.rescanPos);
+        std::memcpy(tr.frame + tr.collected, tr.rescan + tr.rescanPos, size_t(fromRescan));
+        tr.collected += fromRescan;
+        tr.rescanPos += fromRescan;
         int want = tr.frameBytes - tr.collected;
         int have = int(end - p);
         int take = std::min(want, have);
@@ -203,6 +242,7 @@ bool Ac3FindFrame(Track &tr, const uint8_t *&p, const uint8_t *end)
         if (good) {
             return true;
         }
+        GiveBack(tr, tr.frameBytes);
         tr.frameBytes = 0;
     }
 }
@@ -824,6 +864,8 @@ void Ac3DecoderInit()
         tr.sync = kNoSync;
         tr.collected = 0;
         tr.frameBytes = 0;
+        tr.rescanPos = 0;
+        tr.rescanLen = 0;
         tr.bsi = Bsi();
         tr.blk = AudioBlock();
         std::memset(tr.delay, 0, sizeof tr.delay);
