@@ -399,8 +399,12 @@ OSErr LibavDecode(const ImageDescription &desc, const uint8_t *data, int32_t siz
     if (!dec.Open(desc)) {
         return noCodecErr;
     }
-    dec.padded.assign(size_t(size) + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    // Only the padding needs clearing: the sample covers the rest.
+    if (dec.padded.size() < size_t(size) + AV_INPUT_BUFFER_PADDING_SIZE) {
+        dec.padded.resize(size_t(size) + AV_INPUT_BUFFER_PADDING_SIZE);
+    }
     std::memcpy(dec.padded.data(), data, size_t(size));
+    std::memset(dec.padded.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
     dec.packet->data = dec.padded.data();
     dec.packet->size = size;
     dec.packet->flags = AV_PKT_FLAG_KEY;
