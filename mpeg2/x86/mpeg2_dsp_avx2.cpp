@@ -204,16 +204,20 @@ struct ColourLanes
                          6, -1, -1, 7, -1, -1, -1, -1, -1, -1, -1, -1);
 };
 
-// Sixteen pixels from their luma, Cb and Cr bytes to 48 bytes of B, G, R.
-inline void Convert16(const ColourLanes &c, __m128i y, __m128i cb, __m128i cr, uint8_t *o)
+// B, G, R of 16 pixels as 16-bit lanes, in the order of their luma (less the offset) and chroma
+// lanes.
+struct Channels16
 {
-    const __m256i yy = _mm256_sub_epi16(_mm256_cvtepu8_epi16(y), c.offset);
-    const __m256i uu = _mm256_sub_epi16(_mm256_cvtepu8_epi16(cb), c.half);
-    const __m256i vv = _mm256_sub_epi16(_mm256_cvtepu8_epi16(cr), c.half);
-    // Pixels 0..3 and 8..11 in the low lanes, 4..7 and 12..15 in the high ones; the packs
-    // below put them back in order.
+    __m256i b, g, r;
+};
+
+inline Channels16 ConvertLanes(const ColourLanes &c, __m256i yy, __m256i cb, __m256i cr)
+{
+    // Lanes 0..3 of each half in l0, 4..7 in l1; the packs put them back in order.
     const __m256i l0 = _mm256_madd_epi16(_mm256_unpacklo_epi16(yy, c.one), c.kl);
     const __m256i l1 = _mm256_madd_epi16(_mm256_unpackhi_epi16(yy, c.one), c.kl);
+    const __m256i uu = _mm256_sub_epi16(cb, c.half);
+    const __m256i vv = _mm256_sub_epi16(cr, c.half);
     const __m256i uv0 = _mm256_unpacklo_epi16(uu, vv);
     const __m256i uv1 = _mm256_unpackhi_epi16(uu, vv);
     auto channel = [&](__m256i kc) {
@@ -221,9 +225,16 @@ inline void Convert16(const ColourLanes &c, __m128i y, __m128i cb, __m128i cr, u
         const __m256i c1 = _mm256_srai_epi32(_mm256_add_epi32(l1, _mm256_madd_epi16(uv1, kc)), 13);
         return _mm256_packs_epi32(c0, c1);
     };
-    const __m256i bg = _mm256_packus_epi16(channel(c.kb), channel(c.kg));
-    const __m256i r16 = channel(c.kr);
-    const __m256i rr = _mm256_packus_epi16(r16, r16);
+    return {channel(c.kb), channel(c.kg), channel(c.kr)};
+}
+
+// Sixteen pixels from their luma, Cb and Cr bytes to 48 bytes of B, G, R.
+inline void Convert16(const ColourLanes &c, __m128i y, __m128i cb, __m128i cr, uint8_t *o)
+{
+    const __m256i yy = _mm256_sub_epi16(_mm256_cvtepu8_epi16(y), c.offset);
+    const Channels16 p = ConvertLanes(c, yy, _mm256_cvtepu8_epi16(cb), _mm256_cvtepu8_epi16(cr));
+    const __m256i bg = _mm256_packus_epi16(p.b, p.g);
+    const __m256i rr = _mm256_packus_epi16(p.r, p.r);
     const __m256i first =
         _mm256_or_si256(_mm256_shuffle_epi8(bg, c.bgToFirst), _mm256_shuffle_epi8(rr, c.rToFirst));
     const __m256i second = _mm256_or_si256(_mm256_shuffle_epi8(bg, c.bgToSecond),
@@ -252,8 +263,34 @@ void YuvToRgbRowAvx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uin
     }
 }
 
+// Byte shuffles that lay 16 pixels of B, G, R out as 48 bytes, in three chunks of 16: for chunk
+// k and channel ch, the bytes of that channel in the chunk, -1 elsewhere; the same in both
+// 128-bit halves. In each channel's bytes the even pixels come first, then the odd ones: pixel j
+// is at byte j / 2, or 8 + j / 2 when j is odd.
+struct SplitLayoutTable
+{
+    alignas(32) int8_t m[3][3][32];
+};
+constexpr SplitLayoutTable MakeSplitLayout()
+{
+    SplitLayoutTable table{};
+    for (int chunk = 0; chunk < 3; chunk++) {
+        for (int q = 0; q < 32; q++) {
+            const int t = 16 * chunk + q % 16;
+            const int j = t / 3;
+            for (int ch = 0; ch < 3; ch++) {
+                table.m[chunk][ch][q] = int8_t(t % 3 != ch ? -1 : j % 2 == 0 ? j / 2 : 8 + j / 2);
+            }
+        }
+    }
+    return table;
+}
+constexpr SplitLayoutTable kSplitLayout = MakeSplitLayout();
+
 // 32 pixels from x (even) with their 16 chroma samples from x / 2: odd pixels take the mean of
-// their sample and the next, but for the last 8 samples of the line, which they repeat.
+// their sample and the next, but for the last 8 samples of the line, which they repeat. Luma
+// and chroma go through the arithmetic split by parity, even pixels apart from odd ones, which
+// needs fewer shuffles than widening them in pixel order.
 inline void Convert32Widened(const ColourLanes &c, const uint8_t *y, const uint8_t *cb,
                              const uint8_t *cr, uint8_t *bgr, int x, int chromaWidth)
 {
@@ -277,9 +314,31 @@ inline void Convert32Widened(const ColourLanes &c, const uint8_t *y, const uint8
         um = _mm_blendv_epi8(_mm_avg_epu8(u, un), u, repeat);
         vm = _mm_blendv_epi8(_mm_avg_epu8(v, vn), v, repeat);
     }
-    Convert16(c, Load(y + x), _mm_unpacklo_epi8(u, um), _mm_unpacklo_epi8(v, vm), bgr + 3 * x);
-    Convert16(c, Load(y + x + 16), _mm_unpackhi_epi8(u, um), _mm_unpackhi_epi8(v, vm),
-              bgr + 3 * x + 48);
+    // Each 128-bit half holds 16 pixels: even pixels in the 16-bit lanes of one register, odd
+    // ones in the other, in the same order as the chroma samples widened to 16 bits.
+    const __m256i luma = Load256(y + x);
+    const __m256i lowByte = _mm256_set1_epi16(0x00ff);
+    const __m256i yEven = _mm256_sub_epi16(_mm256_and_si256(luma, lowByte), c.offset);
+    const __m256i yOdd = _mm256_sub_epi16(_mm256_srli_epi16(luma, 8), c.offset);
+    const Channels16 even =
+        ConvertLanes(c, yEven, _mm256_cvtepu8_epi16(u), _mm256_cvtepu8_epi16(v));
+    const Channels16 odd =
+        ConvertLanes(c, yOdd, _mm256_cvtepu8_epi16(um), _mm256_cvtepu8_epi16(vm));
+    const __m256i b = _mm256_packus_epi16(even.b, odd.b);
+    const __m256i g = _mm256_packus_epi16(even.g, odd.g);
+    const __m256i r = _mm256_packus_epi16(even.r, odd.r);
+    __m256i chunk[3];
+    for (int k = 0; k < 3; k++) {
+        const auto &m = kSplitLayout.m[k];
+        chunk[k] = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(b, Load256(m[0])),
+                                                   _mm256_shuffle_epi8(g, Load256(m[1]))),
+                                   _mm256_shuffle_epi8(r, Load256(m[2])));
+    }
+    // Low halves: pixels x .. x + 15, high halves: the next 16.
+    uint8_t *o = bgr + 3 * x;
+    Store256(o, _mm256_permute2x128_si256(chunk[0], chunk[1], 0x20));
+    Store256(o + 32, _mm256_permute2x128_si256(chunk[2], chunk[0], 0x30));
+    Store256(o + 64, _mm256_permute2x128_si256(chunk[1], chunk[2], 0x31));
 }
 
 void Yuv422ToRgbRowAvx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *bgr,
