@@ -158,15 +158,28 @@ PassFault DecodeSlotPicture(PassSlots &slots, const PassSource &source, int s,
 {
     PassFault r;
     SetGWorld(p.world, nullptr);
-    const long limit = long(slots.height) * slots.width * slots.bytesPerPixel;
+    // Uncompressed AVI rows are bitmap rows: each padded to a multiple of four bytes.
+    const long row = long(slots.width) * 3;
+    const long bitmapRow = (row + 3) / 4 * 4;
+    long limit = long(slots.height) * slots.width * slots.bytesPerPixel;
+    if (source.aviUncompressed) {
+        limit = std::max(limit, bitmapRow * slots.height);
+    }
     if (slots.count[s] > limit) {
         r.kind = kFaultTooLarge;
         return r;
     }
-    const uint8_t *data = reinterpret_cast<const uint8_t *>(*slots.sample[s]);
+    uint8_t *data = reinterpret_cast<uint8_t *>(*slots.sample[s]);
     if (source.aviUncompressed) {
+        if (bitmapRow != row && slots.count[s] >= bitmapRow * slots.height) {
+            // Packed in place, each row moving down to its unpadded place.
+            for (long y = 1; y < slots.height; ++y) {
+                std::memmove(data + y * row, data + y * bitmapRow, size_t(row));
+            }
+            slots.count[s] = row * slots.height;
+        }
         // A short frame would be read past its end.
-        if (slots.count[s] < long(slots.width) * slots.height * 3) {
+        if (slots.count[s] < row * slots.height) {
             r.kind = kFaultTooSmall;
             return r;
         }

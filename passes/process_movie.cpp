@@ -515,6 +515,14 @@ void CMovieWindow::ProcessMovie()
             return;
         }
         cs.sourceSampleDuration = longCount > shortCount ? longest : shortest;
+        // The passes read a frame each sample duration: a sample that lasts longer (the frame
+        // before a gap of dropped frames, a held last frame) is read again for each duration it
+        // covers, so the frames counted are those durations (to the nearest) up to the end of the
+        // media, and the picture lasts as long as the movie and its sound.
+        const int64_t d = cs.sourceSampleDuration;
+        const int64_t durations =
+            (int64_t(GetMediaDuration(videoMedia)) - cs.firstSampleTime + d / 2) / d;
+        cs.sourceFrameCount = int32_t(std::clamp<int64_t>(durations, n, INT32_MAX));
     } else {
         cs.firstSampleTime = 0;
         cs.sourceSampleDuration = int32_t(gSourceTiming.scale);

@@ -262,6 +262,10 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{"palMjpegCopiedToAvi", "ends_pal_mjpeg_copy.avi",
                               "ends_pal_frames.mkv", false, kPal, 25.0 / 29.97, 1.5, true, 36.5,
                               76},
+                      // Frames 20, 21 and 40 dropped: the frame before each gap repeats (two
+                      // pictures from its place), and the movie keeps its length.
+                      EndCase{"palMovieWithGaps", "ends_pal_gaps.mov", "ends_pal_frames.mkv",
+                              false, kPal, 25.0 / 29.97, 3.5, true, 36.5, 76},
                       EndCase{"palProgramStream", "ends_pal.vob", "ends_pal_frames.mkv", false,
                               kPal, 25.0 / 29.97, 1.5, true, 36.5, 76},
                       EndCase{"palTransportStream", "ends_pal.ts", "ends_pal_frames.mkv", false,
@@ -273,6 +277,8 @@ INSTANTIATE_TEST_SUITE_P(
                               2.5, 3.0, false, 31.0, 152},
                       // Copied into AVI: a time base of 1001/60000.
                       EndCase{"ntscMovieCopiedToAvi", "ends_ntsc_copy.avi", "ends_ntsc_frames.mkv",
+                              false, kNtsc, 2.5, 3.0, false, 31.0, 152},
+                      EndCase{"ntscMovieWithGaps", "ends_ntsc_gaps.mov", "ends_ntsc_frames.mkv",
                               false, kNtsc, 2.5, 3.0, false, 31.0, 152},
                       EndCase{"ntscProgramStream", "ends_ntsc.vob", "ends_ntsc_frames.mkv", false,
                               kNtsc, 2.5, 3.0, false, 28.0, 152},

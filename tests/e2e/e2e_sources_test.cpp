@@ -137,6 +137,9 @@ const SourceKind kPalDv25{"src_pal_dv25.avi", 25, true, "dvvideo", 720, 480, fal
 const SourceKind kPal1024x576{"src_pal_1024x576.avi", 25, true, "rawvideo", 1024, 576, false, 48.0};
 const SourceKind kPal960x540{"src_pal_960x540.avi", 25, true, "rawvideo", 960, 540, false, 48.0};
 const SourceKind kPal720x608{"src_pal_720x608.avi", 25, true, "rawvideo", 720, 608, false, 48.0};
+// Uncompressed RGB rows padded to four bytes each.
+const SourceKind kNtscRgb718{"src_ntsc_rgb718.avi", 30, false, "rawvideo", 718, 576, false, 30.0};
+const SourceKind kPalRgb722{"src_pal_rgb722.avi", 25, true, "rawvideo", 722, 480, false, 46.0};
 const SourceKind kNtscVob{"src_ntsc.vob", 60, false, "dvvideo", 720, 576, true, 29.5};
 const SourceKind kPalVob{"src_pal.vob", 50, true, "dvvideo", 720, 480, true, 41.0};
 const SourceKind kNtscTs{"src_ntsc.ts", 60, false, "dvvideo", 720, 576, true, 29.5};
@@ -146,7 +149,7 @@ const SourceKind kAllKinds[] = {
     kNtscDvMovie, kNtscDvAvi, kPalDvMovie, kPalDvAvi,    kNtscMjpeg,   kPalMjpeg,
     kHdMjpeg,     kNtscYuy2,  kPalYuy2,    kHdYuy2,      kNtscHuffyuv, kPalHuffyuv,
     kHdHuffyuv,   kNtscDv25,  kPalDv25,    kPal1024x576, kPal960x540,  kPal720x608,
-    kNtscVob,     kPalVob,    kNtscTs,     kPalTs,
+    kNtscRgb718,  kPalRgb722, kNtscVob,    kPalVob,      kNtscTs,      kPalTs,
 };
 
 std::string CaseName(const ::testing::TestParamInfo<SourceKind> &info)
