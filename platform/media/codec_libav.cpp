@@ -278,7 +278,6 @@ AVCodecID CodecIdOf(OSType cType)
 struct DecoderCache : CodecBox
 {
     int width = 0, height = 0, depth = 0;
-    std::vector<uint8_t> padded; // the sample with the padding libavcodec reads past the end
 
     bool Open(const ImageDescription &desc)
     {
@@ -399,10 +398,16 @@ OSErr LibavDecode(const ImageDescription &desc, const uint8_t *data, int32_t siz
     if (!dec.Open(desc)) {
         return noCodecErr;
     }
-    dec.padded.assign(size_t(size) + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-    std::memcpy(dec.padded.data(), data, size_t(size));
-    dec.packet->data = dec.padded.data();
-    dec.packet->size = size;
+    // The sample goes into a packet of libavcodec's own, with the padding it reads past the
+    // end: one copy, which the decoder then only references (a packet of borrowed bytes it
+    // would copy again).
+    if (size < 0) {
+        return codecBadDataErr;
+    }
+    if (av_new_packet(dec.packet, size) < 0) {
+        return memFullErr;
+    }
+    std::memcpy(dec.packet->data, data, size_t(size));
     dec.packet->flags = AV_PKT_FLAG_KEY;
     int ret = avcodec_send_packet(dec.ctx, dec.packet);
     if (ret >= 0) {

@@ -62,24 +62,9 @@ constexpr Shuffle Gather(int ch, int c)
     return s;
 }
 
-// Bytes from..from + 15 of eight 3-byte pixels, from R0..R7 G0..G7 (rg) or B0..B7 (blue).
-constexpr Shuffle Scatter(int from, bool blue)
-{
-    Shuffle s{};
-    for (int i = 0; i < 32; i++) {
-        const int o = from + i % 16;
-        const int p = o / 3, ch = o % 3;
-        const bool take = o < 24 && (blue ? ch == 2 : ch != 2);
-        s.b[i] = static_cast<int8_t>(take ? (ch == 1 ? 8 + p : p) : -128);
-    }
-    return s;
-}
-
 constexpr Shuffle kGather[3][3] = {{Gather(0, 0), Gather(0, 1), Gather(0, 2)},
                                    {Gather(1, 0), Gather(1, 1), Gather(1, 2)},
                                    {Gather(2, 0), Gather(2, 1), Gather(2, 2)}};
-constexpr Shuffle kScatterRg[2] = {Scatter(0, false), Scatter(16, false)};
-constexpr Shuffle kScatterB[2] = {Scatter(0, true), Scatter(16, true)};
 
 __m256i ToPackedBias()
 {
@@ -130,60 +115,89 @@ void Upsample411_avx2(int16_t *LC_RESTRICT dst, const uint8_t *src, int srcWidth
     gSse2.upsample411(dst, src, srcWidth, j, j1);
 }
 
+// Output bytes 16c..16c+15 of sixteen 3-byte pixels, from channel ch's bytes held in the order
+// the pixels' classes give them: pixel 4j + k (j, k < 4) at byte 4k + j.
+constexpr Shuffle Interleave(int c, int ch)
+{
+    Shuffle s{};
+    for (int i = 0; i < 32; i++) {
+        const int o = 16 * c + i % 16;
+        const int p = o / 3;
+        s.b[i] = static_cast<int8_t>(o % 3 == ch ? 4 * (p % 4) + p / 4 : -128);
+    }
+    return s;
+}
+
+constexpr Shuffle kInterleave[3][3] = {{Interleave(0, 0), Interleave(0, 1), Interleave(0, 2)},
+                                       {Interleave(1, 0), Interleave(1, 1), Interleave(1, 2)},
+                                       {Interleave(2, 0), Interleave(2, 1), Interleave(2, 2)}};
+
+// Thirty-two pixels a step, worked as four classes (pixel 4j + k, class k): each 32-bit lane of
+// the Y, u and v rows already holds the 16-bit values the multiply-adds take, one of a class at
+// a time, so no value is unpacked before the sums; the classes meet again in the last shuffles.
 void YuvToRgb24_avx2(uint8_t *LC_RESTRICT dst, const uint8_t *y, const int16_t *u, const int16_t *v,
                      int width)
 {
-    const __m256i zero = _mm256_setzero_si256();
+    const __m256i lowByte = _mm256_set1_epi16(0xff);
     const __m256i black = _mm256_set1_epi16(16);
     const __m256i round = _mm256_set1_epi32(1 << (kToPackedShift - 1));
-    const __m256i tR = Taps(kYuvY, kYuvRv);
-    const __m256i tG = Taps(kYuvY, kYuvGu);
-    const __m256i tGv = Taps(kYuvGv, 0);
-    const __m256i tB = Taps(kYuvY, kYuvBu / 2); // on 2u: kYuvBu is even and above 32767
-    auto pairs = [](const int16_t *c) {
-        const __m128i c8 = Load128(c);
-        return _mm256_set_m128i(_mm_unpackhi_epi16(c8, c8), _mm_unpacklo_epi16(c8, c8));
-    };
+    // The low and the high 16 bits of each lane: classes 0 and 1, or 2 and 3.
+    const __m256i tY[2] = {Taps(kYuvY, 0), Taps(0, kYuvY)};
+    const __m256i tRv[2] = {Taps(kYuvRv, 0), Taps(0, kYuvRv)};
+    const __m256i tGu[2] = {Taps(kYuvGu, 0), Taps(0, kYuvGu)};
+    const __m256i tGv[2] = {Taps(kYuvGv, 0), Taps(0, kYuvGv)};
+    const __m256i tBu[2] = {Taps(kYuvBu / 2, 0), Taps(0, kYuvBu / 2)}; // on 2u: kYuvBu > 32767
     int x = 0;
     for (;;) {
-        if (x + 16 > width) {
+        if (x + 32 > width) {
             // A last step moved back over values already made (the same again) leaves no rest.
-            if (x == width || width < 16 || (width & 1)) {
+            if (x == width || width < 32 || (width & 1)) {
                 break;
             }
-            x = width - 16;
+            x = width - 32;
         }
-        const __m256i yv = _mm256_slli_epi16(
-            _mm256_sub_epi16(_mm256_cvtepu8_epi16(Load128(y + x)), black), kToPackedChromaBits);
-        const __m256i ud = pairs(u + x / 2);
-        const __m256i vd = pairs(v + x / 2);
+        const __m256i yb = Load256(y + x);
+        // (Y - 16) in 1/64 of even and odd pixels: lanes hold pixels 4j, 4j + 2 and 4j + 1, 4j + 3.
+        const __m256i yv[2] = {
+            _mm256_slli_epi16(_mm256_sub_epi16(_mm256_and_si256(yb, lowByte), black),
+                              kToPackedChromaBits),
+            _mm256_slli_epi16(_mm256_sub_epi16(_mm256_srli_epi16(yb, 8), black),
+                              kToPackedChromaBits)};
+        // Lanes hold the pairs 2j and 2j + 1: pixels 4j, 4j + 1 and 4j + 2, 4j + 3.
+        const __m256i ud = Load256(u + x / 2);
+        const __m256i vd = Load256(v + x / 2);
         const __m256i ud2 = _mm256_add_epi16(ud, ud);
-        const __m256i r =
-            Narrow<kToPackedShift>(_mm256_madd_epi16(_mm256_unpacklo_epi16(yv, vd), tR),
-                                   _mm256_madd_epi16(_mm256_unpackhi_epi16(yv, vd), tR), round);
-        const __m256i gLo =
-            _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(yv, ud), tG),
-                             _mm256_madd_epi16(_mm256_unpacklo_epi16(vd, zero), tGv));
-        const __m256i gHi =
-            _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(yv, ud), tG),
-                             _mm256_madd_epi16(_mm256_unpackhi_epi16(vd, zero), tGv));
-        const __m256i g = Narrow<kToPackedShift>(gLo, gHi, round);
-        const __m256i b =
-            Narrow<kToPackedShift>(_mm256_madd_epi16(_mm256_unpacklo_epi16(yv, ud2), tB),
-                                   _mm256_madd_epi16(_mm256_unpackhi_epi16(yv, ud2), tB), round);
-        // Per lane: R0..R7 G0..G7 and B0..B7, eight pixels of 24 bytes.
-        const __m256i rg = _mm256_packus_epi16(r, g);
-        const __m256i bb = _mm256_packus_epi16(b, b);
-        const __m256i first = _mm256_or_si256(_mm256_shuffle_epi8(rg, kScatterRg[0].Get()),
-                                              _mm256_shuffle_epi8(bb, kScatterB[0].Get()));
-        const __m256i last = _mm256_or_si256(_mm256_shuffle_epi8(rg, kScatterRg[1].Get()),
-                                             _mm256_shuffle_epi8(bb, kScatterB[1].Get()));
-        uint8_t *out = dst + 3 * x;
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm256_castsi256_si128(first));
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + 16), _mm256_castsi256_si128(last));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 24), _mm256_extracti128_si256(first, 1));
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + 40), _mm256_extracti128_si256(last, 1));
-        x += 16;
+        __m256i out[3]; // R, G, B bytes, pixel 4j + k at byte 4k + j of each half
+        __m256i sums[3][4];
+        for (int h = 0; h < 2; h++) {
+            const __m256i r = _mm256_add_epi32(_mm256_madd_epi16(vd, tRv[h]), round);
+            const __m256i g = _mm256_add_epi32(
+                _mm256_add_epi32(_mm256_madd_epi16(ud, tGu[h]), _mm256_madd_epi16(vd, tGv[h])),
+                round);
+            const __m256i b = _mm256_add_epi32(_mm256_madd_epi16(ud2, tBu[h]), round);
+            for (int odd = 0; odd < 2; odd++) {
+                const int k = 2 * h + odd;
+                const __m256i luma = _mm256_madd_epi16(yv[odd], tY[h]);
+                sums[0][k] = _mm256_srai_epi32(_mm256_add_epi32(luma, r), kToPackedShift);
+                sums[1][k] = _mm256_srai_epi32(_mm256_add_epi32(luma, g), kToPackedShift);
+                sums[2][k] = _mm256_srai_epi32(_mm256_add_epi32(luma, b), kToPackedShift);
+            }
+        }
+        for (int ch = 0; ch < 3; ch++) {
+            out[ch] = _mm256_packus_epi16(_mm256_packs_epi32(sums[ch][0], sums[ch][1]),
+                                          _mm256_packs_epi32(sums[ch][2], sums[ch][3]));
+        }
+        uint8_t *o = dst + 3 * x;
+        for (int c = 0; c < 3; c++) {
+            const __m256i chunk = _mm256_or_si256(
+                _mm256_or_si256(_mm256_shuffle_epi8(out[0], kInterleave[c][0].Get()),
+                                _mm256_shuffle_epi8(out[1], kInterleave[c][1].Get())),
+                _mm256_shuffle_epi8(out[2], kInterleave[c][2].Get()));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(o + 16 * c), _mm256_castsi256_si128(chunk));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(o + 48 + 16 * c),
+                             _mm256_extracti128_si256(chunk, 1));
+        }
+        x += 32;
     }
     gSse2.yuvToRgb24(dst + 3 * x, y + x, u + x / 2, v + x / 2, width - x);
 }
