@@ -193,6 +193,26 @@ TEST_P(OneSource, InTheBatchList)
 
 INSTANTIATE_TEST_SUITE_P(E2e, OneSource, ::testing::ValuesIn(kAllKinds), CaseName);
 
+// Video for Windows sources reach QuickTime output too, decoded at their own size whatever the
+// output's size.
+class CompressedAviToQuickTime : public OneSource
+{
+};
+
+TEST_P(CompressedAviToQuickTime, OnTheCommandLine)
+{
+    SourceKind k = GetParam();
+    k.codec = "rawvideo"; // the QuickTime movie of an AVI source holds uncompressed frames
+    options.alwaysMakeQuickTime = 1;
+    const RunnerResult r = RunApp({Source(k.file)});
+    EXPECT_TRUE(r.Shown("Processing completed OK")) << r.text;
+    ASSERT_EQ(r.output, OutputPath("newmovie.mov")) << r.text;
+    ExpectResult(r.output, k);
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, CompressedAviToQuickTime,
+                         ::testing::Values(kNtscMjpeg, kPalHuffyuv, kHdMjpeg), CaseName);
+
 struct Pair
 {
     const char *name;
