@@ -462,7 +462,9 @@ TEST_F(AviReaderTest, FineTimeBaseIsReadAtItsPicturesRate)
         runs.push_back({c, false});
         runs.push_back({c, true});
     }
-    for (const auto &[c, openDml] : runs) {
+    for (const auto &run : runs) {
+        const Case &c = run.first; // not a structured binding: the lambda below captures it
+        const bool openDml = run.second;
         SCOPED_TRACE(std::string(c.name) + (openDml ? " OpenDML" : " idx1"));
         const uint32_t chunks = uint32_t(std::strlen(c.chunks));
         // moviAt: file position of the "movi" list type, which the layout does not move.
