@@ -155,6 +155,39 @@ void BlurLine2_avx2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const 
     }
 }
 
+// BlurLine of three-byte pixels with the amount and the neutral weighting fixed, so that the
+// loop holds no branch and its constants stay in registers.
+template <bool kNeutral, int kAmount>
+void BlurLine3(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
+               const int32_t *b, const int32_t *c, int pixels, int sensitivity)
+{
+    const BlurWeighting weighting(sensitivity);
+    const bool outer = kAmount == 3;
+    const uint8_t *m2 = rows[0];
+    const uint8_t *m1 = rows[1];
+    const uint8_t *p0 = rows[2];
+    const uint8_t *p1 = rows[3];
+    const uint8_t *p2 = rows[4];
+    // The last step ends at the last pixel, over pixels an earlier step may have done: it reads
+    // only the unblurred lines, so they come out the same.
+    for (int x = 0;; x += 16) {
+        x = MinInt(x, pixels - 16);
+        __m256i wb[3];
+        SpreadWeights2(weighting.At<kNeutral>(a, b, c, x), 3, wb);
+        __m256i part[3];
+        for (int k = 0; k < 3; k++) {
+            const int j = 3 * x + 16 * k;
+            const __m256i v = Blur16x16(kAmount, outer ? m2 + j : m2, m1 + j, p0 + j, p1 + j,
+                                        outer ? p2 + j : p2);
+            part[k] = MixTowards(v, Widen16(p0 + j), wb[k]);
+        }
+        StoreBytes(out + 3 * x, part, 3);
+        if (x + 16 >= pixels) {
+            break;
+        }
+    }
+}
+
 // One line of the blur, sixteen pixels a step, the weights never leaving the registers.
 void BlurLine_avx2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
                    const int32_t *b, const int32_t *c, int pixels, int bpp, int amount,
@@ -164,34 +197,20 @@ void BlurLine_avx2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const i
         kKernels_c.blurLine(out, rows, a, b, c, pixels, bpp, amount, sensitivity);
         return;
     }
-    const BlurWeighting weighting(sensitivity);
-    const bool outer = amount == 3;
-    const uint8_t *m2 = rows[0];
-    const uint8_t *m1 = rows[1];
-    const uint8_t *p0 = rows[2];
-    const uint8_t *p1 = rows[3];
-    const uint8_t *p2 = rows[4];
     if (bpp == 2) {
         BlurLine2_avx2(out, rows, a, b, c, pixels, amount, sensitivity);
         return;
     }
-    // The last step ends at the last pixel, over pixels an earlier step may have done: it reads
-    // only the unblurred lines, so they come out the same.
-    for (int x = 0;; x += 16) {
-        x = MinInt(x, pixels - 16);
-        __m256i wb[3];
-        const int vectors = SpreadWeights2(weighting.At(a, b, c, x), bpp, wb);
-        __m256i part[3];
-        for (int k = 0; k < vectors; k++) {
-            const int j = bpp * x + 16 * k;
-            const __m256i v =
-                Blur16x16(amount, outer ? m2 + j : m2, m1 + j, p0 + j, p1 + j, outer ? p2 + j : p2);
-            part[k] = MixTowards(v, Widen16(p0 + j), wb[k]);
-        }
-        StoreBytes(out + bpp * x, part, vectors);
-        if (x + 16 >= pixels) {
-            break;
-        }
+    const bool neutral = sensitivity == 50;
+    if (amount == 1) {
+        (neutral ? BlurLine3<true, 1> : BlurLine3<false, 1>)(out, rows, a, b, c, pixels,
+                                                             sensitivity);
+    } else if (amount == 2) {
+        (neutral ? BlurLine3<true, 2> : BlurLine3<false, 2>)(out, rows, a, b, c, pixels,
+                                                             sensitivity);
+    } else {
+        (neutral ? BlurLine3<true, 3> : BlurLine3<false, 3>)(out, rows, a, b, c, pixels,
+                                                             sensitivity);
     }
 }
 
