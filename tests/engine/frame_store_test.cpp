@@ -13,6 +13,9 @@ class FrameStoreTest : public EngineTest
 {
 };
 
+// The allocator the store uses unless a test installs another.
+const FrameBufferAllocator kDefaultAllocator = gFrameBufferAllocator;
+
 int gAllocCalls = 0;
 int gFailAt = 0; // 1-based call that fails; 0 never
 
@@ -54,7 +57,7 @@ TEST_F(FrameStoreTest, SecondAllocationTakesNothing)
     gFrameBufferAllocator = CountingAlloc;
     EXPECT_EQ(AllocateFrameStore(), 1);
     EXPECT_EQ(gAllocCalls, 0);
-    gFrameBufferAllocator = std::calloc;
+    gFrameBufferAllocator = kDefaultAllocator;
 }
 
 // A failure at any point frees what was taken (LeakSanitizer checks at exit) and a later call
@@ -82,7 +85,34 @@ TEST_F(FrameStoreTest, FailedAllocationLeaksNothingAndCanBeRetried)
         EXPECT_EQ(gAllocCalls, 28);
         EXPECT_EQ(gFrameStore.allocated, 1);
     }
-    gFrameBufferAllocator = std::calloc;
+    gFrameBufferAllocator = kDefaultAllocator;
+}
+
+// The store's own buffers (mapped on huge pages outside the sanitizers) are zeroed, as long as
+// asked for, and go back to the system and come again.
+TEST_F(FrameStoreTest, DefaultBuffersAreZeroedWholeAndTakenAgain)
+{
+    gFrameBufferAllocator = kDefaultAllocator;
+    for (int round = 0; round < 2; round++) {
+        SCOPED_TRACE(round);
+        ReleaseFrameStore();
+        ASSERT_EQ(AllocateFrameStore(), 1);
+        FrameStore &fs = gFrameStore;
+        for (int32_t *m : fs.motionMaps) {
+            for (size_t i = 0; i < kMapValues; i += 997) {
+                ASSERT_EQ(m[i], 0);
+            }
+            EXPECT_EQ(m[kMapValues - 1], 0);
+            m[0] = m[kMapValues - 1] = 7;
+        }
+        for (uint8_t *f : {fs.inputFrames[0], fs.inputFrames[kInputFrameCount - 1],
+                           fs.historyFrames[kHistoryFrameCount - 1], fs.rgbOutFrame}) {
+            EXPECT_EQ(f[0], 0);
+            EXPECT_EQ(f[kFrameBufferBytes - 1], 0);
+            f[0] = f[kFrameBufferBytes - 1] = 7;
+        }
+        EXPECT_EQ(fs.noiseTable[kNoiseTableSize - 1], 0);
+    }
 }
 
 TEST_F(FrameStoreTest, PixelFormatSwitches)
