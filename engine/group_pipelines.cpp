@@ -42,6 +42,57 @@ struct Stage
     }
 };
 
+// The lines of the frames that the motion maps read in their next round, asked for a few cache
+// lines at a time from the steps between: those steps work on lines already in the cache, so the
+// fetches from the shared cache overlap their arithmetic instead of stalling the maps.
+struct LinesAhead
+{
+    const FrameView *frames = nullptr;
+    int frameCount = 0;
+    size_t from = 0; // bytes of each row: [from, to), from on a cache line
+    size_t to = 0;
+    int line = 0;
+    int end = 0;
+    int frame = 0;
+    size_t at = 0;
+    int perCall = 0;
+
+    LinesAhead(const FrameView *f, int count, size_t byteFrom, size_t byteTo)
+        : frames(f), frameCount(count), from(byteFrom & ~size_t(63)), to(byteTo)
+    {}
+
+    // Lines [first, last) of every frame, spread over about `calls` calls of Issue.
+    void Range(int first, int last, int calls)
+    {
+        line = first;
+        end = last;
+        frame = 0;
+        at = from;
+        const size_t total = static_cast<size_t>(std::max(last - first, 0)) * frameCount
+                             * ((to - from + 63) / 64);
+        // More at once fills the core's miss buffers and stalls the step that asks.
+        constexpr int kMaxPerCall = 24;
+        perCall = static_cast<int>(
+            std::min<size_t>((total + calls - 1) / static_cast<size_t>(std::max(calls, 1)),
+                             kMaxPerCall));
+    }
+
+    void Issue()
+    {
+        for (int i = 0; i < perCall && line < end; i++) {
+            __builtin_prefetch(frames[frame].Row(line) + at, 0, 3);
+            at += 64;
+            if (at >= to) {
+                at = from;
+                if (++frame == frameCount) {
+                    frame = 0;
+                    line++;
+                }
+            }
+        }
+    }
+};
+
 // Columns [x0, x0 + n) of a group; the last stripe also owns the row bytes past the width.
 struct Stripe
 {
@@ -262,6 +313,7 @@ void RebuildPulldownStripe(const PulldownGroup &g, const Stripe &s)
 
     const int perRound = PairsPerRound(n, bpp, kSlotCount, 5);
     const bool yuv = p.yuv;
+    LinesAhead ahead(f, kSlotCount, copyFrom, copyTo);
     while (!maps.Done() || !copy.Done() || !from5.Done() || !fieldA.Done() || !from4.Done()
            || !fieldB.Done() || std::any_of(blurs, blurs + 4, [](const InPlaceLines &b) {
                   return !b.lines.Done();
@@ -272,27 +324,46 @@ void RebuildPulldownStripe(const PulldownGroup &g, const Stripe &s)
         maps.Advance([&](int) { return maps.next < stop; },
                      [&](int y) { MapLinePair(k, f, m, y, x0, n, yuv); });
         const int read = maps.Line();
+        if (!maps.Done()) {
+            // Per line, the copy, the four rebuilds (each every other line) and four blurs.
+            const int last = std::min(read + 2 * perRound, maps.first + 2 * maps.count);
+            ahead.Range(read, last, (last - read) * (g.blur ? 13 : 5) / 2);
+        }
         copy.Advance([&](int y) { return read > y; },
                      [&](int y) {
+                         ahead.Issue();
                          std::memcpy(f[4].Row(y) + copyFrom, f[5].Row(y) + copyFrom,
                                      copyTo - copyFrom);
                      });
         const int copied = copy.Line();
         from5.Advance([&](int y) { return copied > y + 2 && read > y + 1; },
-                      [&](int y) { FromFrameLines(k, f[5], f[4], m[4], p, y, x0, n); });
+                      [&](int y) {
+                          ahead.Issue();
+                          FromFrameLines(k, f[5], f[4], m[4], p, y, x0, n);
+                      });
         fieldA.Advance([&](int y) { return read > y + 1; },
-                       [&](int y) { FieldLine(k, f[1], m[1], p, false, y, x0, n); });
+                       [&](int y) {
+                           ahead.Issue();
+                           FieldLine(k, f[1], m[1], p, false, y, x0, n);
+                       });
         // Slot 4 is rewritten once from5 has read every line it writes.
         from4.Advance([&](int y) { return from5.Line() > y + 2 && copied > y + 1 && read > y + 1; },
-                      [&](int y) { FromFrameLines(k, f[4], f[2], m[2], p, y, x0, n); });
+                      [&](int y) {
+                          ahead.Issue();
+                          FromFrameLines(k, f[4], f[2], m[2], p, y, x0, n);
+                      });
         fieldB.Advance([&](int y) { return read > y + 1; },
-                       [&](int y) { FieldLine(k, f[3], m[3], p, false, y, x0, n); });
+                       [&](int y) {
+                           ahead.Issue();
+                           FieldLine(k, f[3], m[3], p, false, y, x0, n);
+                       });
         for (int j = 0; j < 4; j++) {
             InPlaceLines &b = blurs[j];
             const MapView &map = m[blurSlots[j]];
             const int made = makers[j]->Line();
             b.lines.Advance([&](int y) { return made > y + 2 && copied > y + 2 && read > y + 2; },
                             [&](int y) {
+                                ahead.Issue();
                                 b.Line(y, x0, n, [&](uint8_t *out) {
                                     BlurLine(k, b.frame, map, g.blurAmount, g.sensitivity, y, x0, n,
                                              out);
@@ -493,6 +564,11 @@ void ConvertPalStripe(const PalGroup &g, const Stripe &s)
 
     const int perRound = PairsPerRound(n, bpp, kSlotCount, 5);
     const bool yuv = p.yuv;
+    LinesAhead ahead(f, kSlotCount, copyFrom, copyTo);
+    // Per line, the five field rebuilds (each every other line), the filters and line
+    // conversions of the five frames, and the weave.
+    const int callsPerTwoLines = (g.deinterlace ? 5 : 0) + (blur ? 10 : 0) + (flicker ? 10 : 0)
+                                 + (g.direct ? 2 : 12);
     auto busy = [&] {
         if (!maps.Done() || !weave.Done()) {
             return true;
@@ -511,14 +587,21 @@ void ConvertPalStripe(const PalGroup &g, const Stripe &s)
         maps.Advance([&](int) { return maps.next < stop; },
                      [&](int y) { MapLinePair(k, f, g.maps, y, x0, n, yuv); });
         const int read = maps.Line();
+        if (!maps.Done()) {
+            const int last = std::min(read + 2 * perRound, maps.first + 2 * maps.count);
+            ahead.Range(read, last, (last - read) * callsPerTwoLines / 2);
+        }
         for (int sl = 1; sl <= 5; sl++) {
-            fields[sl].Advance(
-                [&](int y) { return read > y + 1; },
-                [&](int y) { FieldLine(k, f[sl], g.maps[sl], p, g.full, y, x0, n); });
+            fields[sl].Advance([&](int y) { return read > y + 1; },
+                               [&](int y) {
+                                   ahead.Issue();
+                                   FieldLine(k, f[sl], g.maps[sl], p, g.full, y, x0, n);
+                               });
             const int fielded = fields[sl].Line();
             InPlaceLines &b = blurs[sl];
             b.lines.Advance([&](int y) { return fielded > y + 2 && read > y + 2; },
                             [&](int y) {
+                                ahead.Issue();
                                 b.Line(y, x0, n, [&](uint8_t *out) {
                                     BlurLine(k, f[sl], g.maps[sl], g.blurAmount, g.sensitivity, y,
                                              x0, n, out);
@@ -529,6 +612,7 @@ void ConvertPalStripe(const PalGroup &g, const Stripe &s)
             fl.lines.Advance(
                 [&](int y) { return fielded > y + 1 && blurred > y + 1 && read > y + 1; },
                 [&](int y) {
+                    ahead.Issue();
                     fl.Line(y, x0, n, [&](uint8_t *out) {
                         FlickerLine(k, f[sl], g.flickerLevel, y, x0, n, out);
                     });
@@ -551,6 +635,7 @@ void ConvertPalStripe(const PalGroup &g, const Stripe &s)
                            || ready > std::min(sourceLine(y) + 1, g.sourceLines - 1);
                 },
                 [&](int y) {
+                    ahead.Issue();
                     uint8_t *row = dst + y * pitch;
                     if (isBar(y)) {
                         FrameView bar = BufferView(row + copyFrom, rowPixels, 1);
@@ -577,7 +662,10 @@ void ConvertPalStripe(const PalGroup &g, const Stripe &s)
         }
         if (g.direct) {
             weave.Advance([&](int y) { return DirectLineReady(y); },
-                          [&](int y) { WeaveDirectLine(y); });
+                          [&](int y) {
+                              ahead.Issue();
+                              WeaveDirectLine(y);
+                          });
             continue;
         }
         // The weave: every output frame's line y at once, then history 5 takes frame 4's.
