@@ -79,9 +79,15 @@ struct LinesAhead
 
     void Issue()
     {
-        for (int i = 0; i < perCall && line < end; i++) {
-            __builtin_prefetch(frames[frame].Row(line) + at, 0, 3);
-            at += 64;
+        size_t left = static_cast<size_t>(perCall) * 64;
+        while (left > 0 && line < end) {
+            const uint8_t *row = frames[frame].Row(line);
+            const size_t stop = std::min(to, at + left);
+            for (size_t a = at; a < stop; a += 64) {
+                __builtin_prefetch(row + a, 0, 3);
+            }
+            left -= std::min(left, (stop - at + 63) / 64 * 64);
+            at = stop;
             if (at >= to) {
                 at = from;
                 if (++frame == frameCount) {
