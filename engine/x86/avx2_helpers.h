@@ -126,11 +126,108 @@ static inline int SpreadWeights2(__m256i w, int bpp, __m256i *out)
     return 3;
 }
 
+// Where the weights of 32 three-byte pixels go for a mix of their 96 bytes split by parity,
+// as PixelBytes splits them: vector 2c + q holds in 16-bit lane i the weight of byte
+// 32c + 2i + q. Chunk c takes its weights from a vector of sixteen of them starting at pixel
+// 8c; each 128-bit half gathers the four weight pairs it needs, then spreads them.
+struct SplitSpread3Table
+{
+    int32_t pairs[6][8];
+    int8_t bytes[6][32];
+};
+
+constexpr SplitSpread3Table MakeSplitSpread3Table()
+{
+    SplitSpread3Table t{};
+    for (int v = 0; v < 6; v++) {
+        const int chunk = v / 2;
+        const int parity = v % 2;
+        for (int h = 0; h < 2; h++) {
+            const int firstByte = 32 * chunk + 16 * h + parity;
+            const int pair0 = (firstByte / 3 - 8 * chunk) / 2;
+            for (int q = 0; q < 4; q++) {
+                t.pairs[v][4 * h + q] = pair0 + q < 8 ? pair0 + q : 7;
+            }
+            for (int i = 0; i < 8; i++) {
+                const int pixel = (firstByte + 2 * i) / 3 - 8 * chunk;
+                const int at = 4 * (pixel / 2 - pair0) + 2 * (pixel % 2);
+                t.bytes[v][16 * h + 2 * i] = static_cast<int8_t>(at);
+                t.bytes[v][16 * h + 2 * i + 1] = static_cast<int8_t>(at + 1);
+            }
+        }
+    }
+    return t;
+}
+
+// Every byte's weight within the four pairs its half gathers.
+constexpr bool SplitSpread3Fits(const SplitSpread3Table &t)
+{
+    for (const auto &bytes : t.bytes) {
+        for (int8_t b : bytes) {
+            if (b < 0 || b > 15) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+static_assert(SplitSpread3Fits(MakeSplitSpread3Table()));
+
+// The weights of pixels 0..15 (lo) and 16..31 (hi), doubled, to the six vectors above.
+static inline void SpreadWeightsSplit3(__m256i lo, __m256i hi, __m256i *out)
+{
+    static constexpr SplitSpread3Table kTable = MakeSplitSpread3Table();
+    const __m256i lo2 = _mm256_add_epi16(lo, lo);
+    const __m256i hi2 = _mm256_add_epi16(hi, hi);
+    const __m256i from[3] = {lo2, _mm256_permute2x128_si256(lo2, hi2, 0x21), hi2};
+    for (int v = 0; v < 6; v++) {
+        out[v] = _mm256_shuffle_epi8(
+            _mm256_permutevar8x32_epi32(from[v / 2], Load256(kTable.pairs[v])),
+            Load256(kTable.bytes[v]));
+    }
+}
+
 // p + ((v - p) x w) >> 8 with w2 = 2w: (v - p) << 7 fits 16 bits, and mulhi takes the floor.
 static inline __m256i MixTowards(__m256i v, __m256i p, __m256i w2)
 {
     return _mm256_add_epi16(p,
                             _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(v, p), 7), w2));
+}
+
+// p + ((v - p) x w) >> 8 of 32 bytes, each byte pair's weights (doubled, as MixTowards takes
+// them) in the lane of the pair: the even bytes' in we, the odd bytes' in wo.
+static inline __m256i MixBytesTowards(__m256i v, __m256i p, __m256i we, __m256i wo)
+{
+    const PixelBytes vs = SplitPixels(v);
+    const PixelBytes ps = SplitPixels(p);
+    return JoinPixels(MixTowards(vs.lo, ps.lo, we), MixTowards(vs.hi, ps.hi, wo));
+}
+
+// The same on complements (255 - n): ~(p + ((v - p) x w) >> 8) from ~v and ~p, as
+// ~p - ((~p - ~v) x w) >> 8.
+static inline __m256i MixComplementsTowards(__m256i nv, __m256i np, __m256i we, __m256i wo)
+{
+    const PixelBytes vs = SplitPixels(nv);
+    const PixelBytes ps = SplitPixels(np);
+    const __m256i lo = _mm256_sub_epi16(
+        ps.lo, _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(ps.lo, vs.lo), 7), we));
+    const __m256i hi = _mm256_sub_epi16(
+        ps.hi, _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(ps.hi, vs.hi), 7), wo));
+    return JoinPixels(lo, hi);
+}
+
+static inline __m256i Complement(__m256i v)
+{
+    return _mm256_xor_si256(v, _mm256_set1_epi8(-1));
+}
+
+// ~((m1 + 2 p0 + p1) >> 2) of 32 bytes from their complements: the blur is
+// floor((floor((m1 + p1) / 2) + p0) / 2), and on complements a floor average is the byte
+// average, which rounds up.
+static inline __m256i ComplementBlur121(__m256i nm1, __m256i np0, __m256i np1)
+{
+    return _mm256_avg_epu8(_mm256_avg_epu8(nm1, np1), np0);
 }
 
 // Vectors of sixteen 16-bit lanes to bytes at p: 32 or 48 of them.

@@ -359,6 +359,51 @@ template <typename Emit> void Weights(const WeightRowInput &in, int n, const Emi
     }
 }
 
+// The motion weights alone (line detector off) over n >= 16 pixels: whole blocks of 32 pixels
+// from pixel 0 to block32(i, weights of pixels i .. i + 15, of i + 16 .. i + 31), the rest to
+// block16(i, weights) sixteen a step, the last step ending at n.
+template <bool kNeutral, typename Block32, typename Block16>
+void MotionWeightBlocks(const int32_t *motion, int n, const WeightLanes &k,
+                        const Block32 &block32, const Block16 &block16)
+{
+    auto at = [&](int i) {
+        const __m256i t = ShiftedMap16x16(motion + i);
+        return kNeutral ? NeutralWeight16x16(t, k.top) : MotionWeight16x16(t, k.cap, k.sens, k.top);
+    };
+    int i = 0;
+    for (; i + 32 <= n; i += 32) {
+        block32(i, at(i), at(i + 16));
+    }
+    for (; i < n; i += 16) {
+        i = MinInt(i, n - 16);
+        block16(i, at(i));
+        if (i + 16 >= n) {
+            break;
+        }
+    }
+}
+
+// The weights of what `in` holds as Weights hands them, in blocks of 32 pixels where only the
+// motion weighs.
+template <typename Block32, typename Block16>
+void Weights32(const WeightRowInput &in, int n, const Block32 &block32, const Block16 &block16)
+{
+    const DeinterlaceParams &p = in.params;
+    if (p.lineDetectorOn || (p.showLineMask && !p.showMotionMask)) {
+        Weights(in, n, block16);
+        return;
+    }
+    WeightLanes k;
+    k.cap = _mm256_set1_epi16(static_cast<int16_t>(WeightCap(p.motionSensitivity, 255)));
+    k.sens = _mm256_set1_epi16(static_cast<int16_t>(p.motionSensitivity));
+    k.top = _mm256_set1_epi16(255);
+    if (p.motionSensitivity == 50) {
+        MotionWeightBlocks<true>(in.motion, n, k, block32, block16);
+    } else {
+        MotionWeightBlocks<false>(in.motion, n, k, block32, block16);
+    }
+}
+
 bool PackedWeights(const WeightRowInput &in, int n)
 {
     return in.params.motionSensitivity >= 0 && in.params.motionSensitivity <= 1000 && n >= 16;
@@ -395,7 +440,18 @@ void FieldLine_avx2(uint8_t *LC_RESTRICT row, const uint8_t *above, const uint8_
         });
         return;
     }
-    Weights(in, pixels, [&](int i, __m256i w) {
+    // Whole blocks of 32 pixels split each 32 bytes by parity into 16-bit lanes: no byte is
+    // widened by a shuffle.
+    auto block32 = [&](int i, __m256i w0, __m256i w1) {
+        __m256i wb[6];
+        SpreadWeightsSplit3(w0, w1, wb);
+        for (int k = 0; k < 3; k++) {
+            const int j = 3 * i + 32 * k;
+            const __m256i avg = AverageDown8(Load256(above + j), Load256(below + j));
+            Store256(row + j, MixBytesTowards(avg, Load256(row + j), wb[2 * k], wb[2 * k + 1]));
+        }
+    };
+    Weights32(in, pixels, block32, [&](int i, __m256i w) {
         __m256i wb[3];
         const int vectors = SpreadWeights2(w, bpp, wb);
         const int at = bpp * i;
@@ -421,27 +477,35 @@ void FromFrameLines_avx2(uint8_t *const *out, const uint8_t *const *src, const W
         Weights(in, pixels, [&](int i, __m256i w) {
             const __m256i w2 = _mm256_add_epi16(w, w);
             const int at = 2 * i;
-            PixelBytes rows[4];
+            // On complements, where the filter is two byte averages (see ComplementBlur121).
+            __m256i rows[4];
             for (int r = 0; r < 4; r++) {
-                rows[r] = LoadPixels(src[r] + at);
+                rows[r] = Complement(Load256(src[r] + at));
             }
             for (int t = 0; t < 2; t++) {
-                const PixelBytes &m = rows[t + 1];
-                const __m256i lo =
-                    _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(rows[t].lo, rows[t + 2].lo),
-                                                       _mm256_add_epi16(m.lo, m.lo)),
-                                      2);
-                const __m256i hi =
-                    _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(rows[t].hi, rows[t + 2].hi),
-                                                       _mm256_add_epi16(m.hi, m.hi)),
-                                      2);
-                Store256(out[t] + at,
-                         JoinPixels(MixTowards(lo, m.lo, w2), MixTowards(hi, m.hi, w2)));
+                const __m256i v = ComplementBlur121(rows[t], rows[t + 1], rows[t + 2]);
+                Store256(out[t] + at, Complement(MixComplementsTowards(v, rows[t + 1], w2, w2)));
             }
         });
         return;
     }
-    Weights(in, pixels, [&](int i, __m256i w) {
+    auto block32 = [&](int i, __m256i w0, __m256i w1) {
+        __m256i wb[6];
+        SpreadWeightsSplit3(w0, w1, wb);
+        for (int k = 0; k < 3; k++) {
+            const int j = 3 * i + 32 * k;
+            __m256i rows[4];
+            for (int r = 0; r < 4; r++) {
+                rows[r] = Complement(Load256(src[r] + j));
+            }
+            for (int t = 0; t < 2; t++) {
+                const __m256i v = ComplementBlur121(rows[t], rows[t + 1], rows[t + 2]);
+                Store256(out[t] + j, Complement(MixComplementsTowards(v, rows[t + 1], wb[2 * k],
+                                                                      wb[2 * k + 1])));
+            }
+        }
+    };
+    Weights32(in, pixels, block32, [&](int i, __m256i w) {
         __m256i wb[3];
         const int vectors = SpreadWeights2(w, bpp, wb);
         const int at = bpp * i;

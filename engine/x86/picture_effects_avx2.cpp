@@ -121,6 +121,16 @@ void BlurLine2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32
         const __m256i w = k.At<kNeutral>(a, b, c, x);
         const __m256i w2 = _mm256_add_epi16(w, w);
         const int at = 2 * x;
+        if (kAmount == 1) {
+            const __m256i own = Complement(Load256(rows[2] + at));
+            const __m256i v = ComplementBlur121(Complement(Load256(rows[1] + at)), own,
+                                                Complement(Load256(rows[3] + at)));
+            Store256(out + at, Complement(MixComplementsTowards(v, own, w2, w2)));
+            if (x + 16 >= pixels) {
+                break;
+            }
+            continue;
+        }
         const PixelBytes m1 = LoadPixels(rows[1] + at);
         const PixelBytes p0 = LoadPixels(rows[2] + at);
         const PixelBytes p1 = LoadPixels(rows[3] + at);
@@ -188,6 +198,37 @@ void BlurLine3(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32
     }
 }
 
+// BlurLine of three-byte pixels at amount 1, 32 a step: the blur on the bytes themselves, the
+// mix on each 32 bytes split by parity into 16-bit lanes, so no byte is widened by a shuffle.
+template <bool kNeutral>
+void BlurLine3Amount1(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
+                      const int32_t *b, const int32_t *c, int pixels, int sensitivity)
+{
+    const BlurWeighting weighting(sensitivity);
+    const uint8_t *m1 = rows[1];
+    const uint8_t *p0 = rows[2];
+    const uint8_t *p1 = rows[3];
+    // The last step ends at the last pixel, over pixels an earlier step may have done: it reads
+    // only the unblurred lines, so they come out the same.
+    for (int x = 0;; x += 32) {
+        x = MinInt(x, pixels - 32);
+        __m256i wb[6];
+        SpreadWeightsSplit3(weighting.At<kNeutral>(a, b, c, x),
+                            weighting.At<kNeutral>(a, b, c, x + 16), wb);
+        for (int k = 0; k < 3; k++) {
+            const int j = 3 * x + 32 * k;
+            const __m256i own = Complement(Load256(p0 + j));
+            const __m256i v =
+                ComplementBlur121(Complement(Load256(m1 + j)), own, Complement(Load256(p1 + j)));
+            Store256(out + j,
+                     Complement(MixComplementsTowards(v, own, wb[2 * k], wb[2 * k + 1])));
+        }
+        if (x + 32 >= pixels) {
+            break;
+        }
+    }
+}
+
 // One line of the blur, sixteen pixels a step, the weights never leaving the registers.
 void BlurLine_avx2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
                    const int32_t *b, const int32_t *c, int pixels, int bpp, int amount,
@@ -202,6 +243,11 @@ void BlurLine_avx2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const i
         return;
     }
     const bool neutral = sensitivity == 50;
+    if (pixels >= 32 && amount == 1) {
+        (neutral ? BlurLine3Amount1<true> : BlurLine3Amount1<false>)(out, rows, a, b, c, pixels,
+                                                                     sensitivity);
+        return;
+    }
     if (amount == 1) {
         (neutral ? BlurLine3<true, 1> : BlurLine3<false, 1>)(out, rows, a, b, c, pixels,
                                                              sensitivity);

@@ -385,12 +385,15 @@ TEST_P(KernelsTest, FieldAndFilteredLines)
             for (int r = 0; r < 4; r++) {
                 lines.push_back(r == 1 ? Extremes(size_t(n) * bpp) : Bytes(size_t(n) * bpp));
             }
-            for (int detector = 0; detector < 2; detector++) {
+            // Bit 0 the line detector, bits 1 and 2 the motion and line masks.
+            for (int flags = 0; flags < 8; flags++) {
                 for (int sensitivity : {0, 50, 700}) {
                     WeightRowInput in;
                     in.motion = motion.data();
                     in.params.motionSensitivity = sensitivity;
-                    in.params.lineDetectorOn = detector;
+                    in.params.lineDetectorOn = flags & 1;
+                    in.params.showMotionMask = flags & 2;
+                    in.params.showLineMask = flags & 4;
                     in.params.yuv = bpp == 2;
                     in.boxA = boxes[0].data();
                     in.boxB = boxes[1].data();
@@ -407,9 +410,9 @@ TEST_P(KernelsTest, FieldAndFilteredLines)
                     c.fieldLine(want.Out(), lines[0].data(), lines[2].data(), in, n, bpp);
                     in.sum = sumGot.Out();
                     k.fieldLine(got.Out(), lines[0].data(), lines[2].data(), in, n, bpp);
-                    ASSERT_TRUE(want == got)
-                        << "field " << n << " x " << bpp << " sens " << sensitivity;
-                    ASSERT_TRUE(!detector || sumWant == sumGot);
+                    ASSERT_TRUE(want == got) << "field " << n << " x " << bpp << " sens "
+                                             << sensitivity << " flags " << flags;
+                    ASSERT_TRUE(!(flags & 1) || sumWant == sumGot);
                     Guarded<uint8_t> want0(bytes), want1(bytes), got0(bytes), got1(bytes);
                     const uint8_t *src[4] = {lines[0].data(), lines[1].data(), lines[2].data(),
                                              lines[3].data()};
@@ -420,9 +423,53 @@ TEST_P(KernelsTest, FieldAndFilteredLines)
                     in.sum = sumGot.Out();
                     k.fromFrameLines(outGot, src, in, n, bpp);
                     ASSERT_TRUE(want0 == got0 && want1 == got1)
-                        << "filtered " << n << " x " << bpp << " sens " << sensitivity;
+                        << "filtered " << n << " x " << bpp << " sens " << sensitivity << " flags "
+                        << flags;
                 }
             }
+        }
+    }
+}
+
+// The (above + 2 x own + below) >> 2 filter of the blur at amount 1 and of the filtered lines,
+// over every triple of byte values, each at weights from none to full.
+TEST_P(KernelsTest, QuarterFilterOfEveryByteTriple)
+{
+    for (int bpp : {2, 3}) {
+        // Every pair of above and below values once per own value, in whole pixels.
+        const int n = (65536 + bpp - 1) / bpp;
+        const size_t bytes = size_t(n) * bpp;
+        std::vector<uint8_t> above(bytes), below(bytes), own(bytes), after(bytes);
+        for (size_t i = 0; i < bytes; i++) {
+            above[i] = static_cast<uint8_t>(i);
+            below[i] = static_cast<uint8_t>(i >> 8);
+        }
+        after = Bytes(bytes);
+        // The blur weighs (3m >> 3) - 100 and the filtered lines (m >> 3) - 100: both run over
+        // every weight, from none to full, and past them.
+        std::vector<int32_t> map(n), motion(n);
+        for (int i = 0; i < n; i++) {
+            map[i] = static_cast<int32_t>(rng() % 1000);
+            motion[i] = static_cast<int32_t>(rng() % 3000);
+        }
+        for (int value = 0; value < 256; value++) {
+            std::fill(own.begin(), own.end(), static_cast<uint8_t>(value));
+            const uint8_t *rows[5] = {nullptr, above.data(), own.data(), below.data(), nullptr};
+            Guarded<uint8_t> want(bytes), got(bytes);
+            c.blurLine(want.Out(), rows, map.data(), map.data(), map.data(), n, bpp, 1, 50);
+            k.blurLine(got.Out(), rows, map.data(), map.data(), map.data(), n, bpp, 1, 50);
+            ASSERT_TRUE(want == got) << "blur, own " << value << " x " << bpp;
+            WeightRowInput in;
+            in.motion = motion.data();
+            in.params.motionSensitivity = 50;
+            in.params.yuv = bpp == 2;
+            const uint8_t *src[4] = {above.data(), own.data(), below.data(), after.data()};
+            Guarded<uint8_t> want0(bytes), want1(bytes), got0(bytes), got1(bytes);
+            uint8_t *outWant[2] = {want0.Out(), want1.Out()};
+            uint8_t *outGot[2] = {got0.Out(), got1.Out()};
+            c.fromFrameLines(outWant, src, in, n, bpp);
+            k.fromFrameLines(outGot, src, in, n, bpp);
+            ASSERT_TRUE(want0 == got0 && want1 == got1) << "filtered, own " << value << " x " << bpp;
         }
     }
 }
