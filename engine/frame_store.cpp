@@ -1,94 +1,15 @@
 #include "engine/frame_store.h"
 
-#include <cstdint>
-#include <cstdlib>
-
-#include <sys/mman.h>
-
 #include "engine/conversion_options.h"
 #include "engine/engine_hooks.h"
 #include "engine/frame_groups.h"
 #include "engine/picture_effects.h"
-
-namespace {
-
-// The sanitizers keep their red zones around heap buffers only.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kMapBuffers = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kMapBuffers = false;
-#else
-constexpr bool kMapBuffers = true;
-#endif
-#else
-constexpr bool kMapBuffers = true;
-#endif
-
-constexpr size_t kHugePage = size_t(2) << 20;
-
-struct Mapping
-{
-    void *base;
-    size_t bytes;
-};
-Mapping gMappings[32];
-int gMappingCount = 0;
-
-// Buffers of a huge page or more get their own zeroed mapping on huge-page boundaries, with huge
-// pages asked for: a group streams a dozen frames and maps at once, and with small pages every
-// few rows of each costs a page-table walk (a nested one under a virtual machine), some tenth of
-// a standard-definition group's time. Smaller buffers, and all of them under the sanitizers,
-// come from calloc.
-void *MapZeroed(size_t count, size_t size)
-{
-    if (size != 0 && count > SIZE_MAX / size) {
-        return nullptr;
-    }
-    const size_t bytes = count * size;
-    const int slots = static_cast<int>(sizeof(gMappings) / sizeof(gMappings[0]));
-    if (!kMapBuffers || bytes < kHugePage || gMappingCount == slots) {
-        return std::calloc(count, size);
-    }
-    const size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-    void *raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) {
-        return nullptr;
-    }
-    // Keep the aligned part only.
-    const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
-    const uintptr_t aligned = (start + kHugePage - 1) & ~(uintptr_t(kHugePage) - 1);
-    const size_t head = aligned - start;
-    if (head > 0) {
-        munmap(raw, head);
-    }
-    munmap(reinterpret_cast<void *>(aligned + length), kHugePage - head);
-    void *base = reinterpret_cast<void *>(aligned);
-    // Without transparent huge pages the buffer works on small pages.
-    madvise(base, length, MADV_HUGEPAGE);
-    gMappings[gMappingCount++] = {base, length};
-    return base;
-}
-
-// Frees a buffer from MapZeroed or from an allocator a test installed.
-void FreeBuffer(void *p)
-{
-    for (int i = 0; i < gMappingCount; i++) {
-        if (gMappings[i].base == p) {
-            munmap(p, gMappings[i].bytes);
-            gMappings[i] = gMappings[--gMappingCount];
-            return;
-        }
-    }
-    std::free(p);
-}
-
-} // namespace
+#include "platform/sys/large_buffer.h"
 
 FrameStore gFrameStore;
 EngineSettings gEngineSettings;
-FrameBufferAllocator gFrameBufferAllocator = MapZeroed;
+// A group streams a dozen frames and maps at once: on huge pages where the system has them.
+FrameBufferAllocator gFrameBufferAllocator = lc::AllocateLargeZeroed;
 
 namespace {
 
@@ -124,7 +45,7 @@ bool TakeAll()
 
 template <typename T> void Drop(T *&p)
 {
-    FreeBuffer(p);
+    lc::FreeLargeZeroed(p);
     p = nullptr;
 }
 
