@@ -136,7 +136,7 @@ struct SplitSpread3Table
     int8_t bytes[6][32];
 };
 
-constexpr SplitSpread3Table MakeSplitSpread3Table()
+static constexpr SplitSpread3Table MakeSplitSpread3Table()
 {
     SplitSpread3Table t{};
     for (int v = 0; v < 6; v++) {
@@ -160,7 +160,7 @@ constexpr SplitSpread3Table MakeSplitSpread3Table()
 }
 
 // Every byte's weight within the four pairs its half gathers.
-constexpr bool SplitSpread3Fits(const SplitSpread3Table &t)
+static constexpr bool SplitSpread3Fits(const SplitSpread3Table &t)
 {
     for (const auto &bytes : t.bytes) {
         for (int8_t b : bytes) {
