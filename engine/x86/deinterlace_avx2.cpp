@@ -84,22 +84,10 @@ void Pixels3x8(const uint8_t *p, __m256i &rg, __m256i &b)
 // the two lines' b in one vector, {b0, b1} a pixel: one madd squares and sums both.
 void LinePixels3x8(const uint8_t *p0, const uint8_t *p1, __m256i &rg0, __m256i &rg1, __m256i &b01)
 {
-    const __m256i kRg =
-        _mm256_setr_epi8(0, -128, 1, -128, 3, -128, 4, -128, 6, -128, 7, -128, 9, -128, 10, -128, 4,
-                         -128, 5, -128, 7, -128, 8, -128, 10, -128, 11, -128, 13, -128, 14, -128);
-    const __m256i kB0 = _mm256_setr_epi8(2, -128, -128, -128, 5, -128, -128, -128, 8, -128, -128,
-                                         -128, 11, -128, -128, -128, 6, -128, -128, -128, 9, -128,
-                                         -128, -128, 12, -128, -128, -128, 15, -128, -128, -128);
-    const __m256i kB1 = _mm256_setr_epi8(-128, -128, 2, -128, -128, -128, 5, -128, -128, -128, 8,
-                                         -128, -128, -128, 11, -128, -128, -128, 6, -128, -128,
-                                         -128, 9, -128, -128, -128, 12, -128, -128, -128, 15, -128);
-    const __m256i v0 = _mm256_blend_epi32(_mm256_broadcastsi128_si256(Load128(p0)),
-                                          _mm256_broadcastsi128_si256(Load128(p0 + 8)), 0xf0);
-    const __m256i v1 = _mm256_blend_epi32(_mm256_broadcastsi128_si256(Load128(p1)),
-                                          _mm256_broadcastsi128_si256(Load128(p1 + 8)), 0xf0);
-    rg0 = _mm256_shuffle_epi8(v0, kRg);
-    rg1 = _mm256_shuffle_epi8(v1, kRg);
-    b01 = _mm256_or_si256(_mm256_shuffle_epi8(v0, kB0), _mm256_shuffle_epi8(v1, kB1));
+    __m256i b0, b1;
+    Pixels3x8(p0, rg0, b0);
+    Pixels3x8(p1, rg1, b1);
+    b01 = _mm256_or_si256(b0, _mm256_slli_epi32(b1, 16));
 }
 
 // The sums of squares of a pixel's byte differences, each pixel in its 32-bit lane.

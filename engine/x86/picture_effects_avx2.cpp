@@ -1,5 +1,7 @@
 // Blur on motion, flicker filter, grain and red boost.
 
+#include <type_traits>
+
 #include "engine/x86/avx2_helpers.h"
 #include "engine/x86/x86_kernels.h"
 
@@ -149,22 +151,6 @@ void BlurLine2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32
     }
 }
 
-void BlurLine2_avx2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const int32_t *a,
-                    const int32_t *b, const int32_t *c, int pixels, int amount, int sensitivity)
-{
-    const bool neutral = sensitivity == 50;
-    if (amount == 1) {
-        (neutral ? BlurLine2<true, 1> : BlurLine2<false, 1>)(out, rows, a, b, c, pixels,
-                                                             sensitivity);
-    } else if (amount == 2) {
-        (neutral ? BlurLine2<true, 2> : BlurLine2<false, 2>)(out, rows, a, b, c, pixels,
-                                                             sensitivity);
-    } else {
-        (neutral ? BlurLine2<true, 3> : BlurLine2<false, 3>)(out, rows, a, b, c, pixels,
-                                                             sensitivity);
-    }
-}
-
 // BlurLine of three-byte pixels with the amount and the neutral weighting fixed, so that the
 // loop holds no branch and its constants stay in registers.
 template <bool kNeutral, int kAmount>
@@ -238,25 +224,31 @@ void BlurLine_avx2(uint8_t *LC_RESTRICT out, const uint8_t *const *rows, const i
         kKernels_c.blurLine(out, rows, a, b, c, pixels, bpp, amount, sensitivity);
         return;
     }
-    if (bpp == 2) {
-        BlurLine2_avx2(out, rows, a, b, c, pixels, amount, sensitivity);
-        return;
-    }
-    const bool neutral = sensitivity == 50;
-    if (pixels >= 32 && amount == 1) {
-        (neutral ? BlurLine3Amount1<true> : BlurLine3Amount1<false>)(out, rows, a, b, c, pixels,
-                                                                     sensitivity);
-        return;
-    }
-    if (amount == 1) {
-        (neutral ? BlurLine3<true, 1> : BlurLine3<false, 1>)(out, rows, a, b, c, pixels,
-                                                             sensitivity);
-    } else if (amount == 2) {
-        (neutral ? BlurLine3<true, 2> : BlurLine3<false, 2>)(out, rows, a, b, c, pixels,
-                                                             sensitivity);
+    // Each loop is made for its amount and weighting (neutral at sensitivity 50).
+    auto blur = [&](auto neutral, auto fixedAmount) {
+        constexpr bool kNeutral = decltype(neutral)::value;
+        constexpr int kAmount = decltype(fixedAmount)::value;
+        if (bpp == 2) {
+            BlurLine2<kNeutral, kAmount>(out, rows, a, b, c, pixels, sensitivity);
+        } else if (kAmount == 1 && pixels >= 32) {
+            BlurLine3Amount1<kNeutral>(out, rows, a, b, c, pixels, sensitivity);
+        } else {
+            BlurLine3<kNeutral, kAmount>(out, rows, a, b, c, pixels, sensitivity);
+        }
+    };
+    auto withAmount = [&](auto neutral) {
+        if (amount == 1) {
+            blur(neutral, std::integral_constant<int, 1>{});
+        } else if (amount == 2) {
+            blur(neutral, std::integral_constant<int, 2>{});
+        } else {
+            blur(neutral, std::integral_constant<int, 3>{});
+        }
+    };
+    if (sensitivity == 50) {
+        withAmount(std::true_type{});
     } else {
-        (neutral ? BlurLine3<true, 3> : BlurLine3<false, 3>)(out, rows, a, b, c, pixels,
-                                                             sensitivity);
+        withAmount(std::false_type{});
     }
 }
 
